@@ -1,0 +1,27 @@
+# The README's commands. Each installs what is missing, builds, then runs.
+#   make run    the program under Wine with the simulated unit on COM1
+#   make test   every test layer, ending with one "N passed, N failed" line
+#   make build  both builds only
+BUILD_DIR ?= build
+JOBS ?= 2
+
+.PHONY: setup build native windows run test
+
+setup:
+	@bash scripts/setup.sh
+
+native: setup
+	@cmake -S . -B $(BUILD_DIR)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR)/native -j $(JOBS)
+
+windows: setup
+	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD_DIR)/win -j $(JOBS)
+
+build: native windows
+
+run: build
+	@bash scripts/run.sh $(BUILD_DIR)
+
+test: build
+	@bash scripts/test.sh $(BUILD_DIR)

@@ -1,0 +1,18 @@
+// The main dialog: its procedure and the module state that the other subsystems read.
+#pragma once
+#include <windows.h>
+
+extern HINSTANCE g_Instance;  // the module handle WinMain received
+extern HWND g_Dialog;         // the main dialog, stored at WM_INITDIALOG
+
+struct ClientSize {
+    int width;
+    int height;
+};
+extern ClientSize InitialClientSize;
+
+// Read and written on the UI thread only.
+extern int WizardState;  // page 1..8
+extern int DeviceState;  // 0 no port, 1 unit not ready, 2 unit ready
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

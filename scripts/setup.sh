@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the run command need on a Debian machine.
+# Idempotent and quick when everything is already there.
+set -euo pipefail
+
+need=(
+  cmake make g++ gcc-multilib clang libclang-rt-14-dev python3
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+  googletest libgtest-dev
+  wine wine64 wine32:i386 libwine:i386
+  xvfb xauth x11-utils imagemagick fonts-liberation
+  procps psmisc
+)
+
+missing=()
+for p in "${need[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+echo "setup: installing ${missing[*]}"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

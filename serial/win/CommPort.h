@@ -1,0 +1,27 @@
+// The one serial connection to the unit: opening, switching, the remembered port and the
+// two overlapped records of the packet link.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+// The open port, or null. Written only on the UI thread; read afresh by every user.
+extern std::atomic<HANDLE> CommPortHandle;
+// Reads (comm-event thread only) and writes (UI thread only) of the packet link.
+extern OVERLAPPED ReadOverlapped;
+extern OVERLAPPED WriteOverlapped;
+// Creates the two records' events (start-up step 10), reading one first.
+void CreateLinkOverlappedEvents();
+
+// Opens and configures a port; returns null when it cannot be opened.
+HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
+                    uint8_t stopBits, uint32_t flowFlags);
+void SelectCommPort(HWND dialog, int portNumber);
+// Closes the open port at shutdown (WM_DESTROY).
+void CloseCommPort();
+// Changes only the baud rate of the open port; results are not examined.
+void SetCommBaudRate(uint32_t baudRate);
+
+int LoadPortId(HWND dialog);
+int SavePortId(HWND dialog, int portNumber);
