@@ -1,0 +1,64 @@
+// The texts and sums of the file and NLEC transfers: opening packets, 16-bit sums that wrap,
+// NLEC lines of at most 511 characters, and the bookkeeping of a receive against its size.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// A file send moves at most this many bytes per data packet.
+inline constexpr size_t kFileChunkBytes = 128;
+// One NLEC line read: at most 511 characters and the terminator.
+inline constexpr size_t kNlecLineBuffer = 512;
+// An echoed sum of this many characters or more is not a sum at all.
+inline constexpr size_t kMaxEchoTextLength = 128;
+// ProgramName keeps at most this many characters.
+inline constexpr size_t kMaxProgramNameLength = 254;
+
+// Adds each byte (0..255) to sum, modulo 65 536.
+uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count);
+
+// The unit's echo of a 16-bit sum: false when the text is kMaxEchoTextLength characters or
+// longer, else its low 16 bits in *sum.
+bool ParseEchoedSum(const uint8_t* bytes, size_t length, uint16_t* sum);
+
+// "kind,sum,count," that opens a file send, e.g. "25,258,3,".
+std::string FormatOpeningText(int kind, uint16_t sum, int32_t count);
+// The kind as decimal text, then the program name at once (none when programName is null),
+// which a program receive appends; at most kMaxProgramNameLength characters of it.
+std::string FormatReceiveRequest(int kind, const char* programName);
+
+// Reads the next NLEC line (text mode, 512-byte buffer) into line; returns its length up to
+// its terminating zero, or -1 at end of file or on a read error (see ferror).
+int ReadNlecLine(FILE* file, char (&line)[kNlecLineBuffer]);
+
+struct StreamSum {
+    bool ok;        // false when a read error stopped the count
+    uint16_t sum;   // 16-bit sum of what was read
+    int32_t count;  // characters or bytes read
+};
+// Sums and counts an NLEC file line by line, as the lines will be sent, then rewinds it.
+StreamSum SumNlecLines(FILE* file);
+// Sums and counts every byte of a file, then rewinds it.
+StreamSum SumFileBytes(FILE* file);
+
+// What a receive has written against the size that the unit announced.
+class ReceiveTally {
+public:
+    static constexpr int64_t kUnknown = -1;
+    void Start() { announced_ = kUnknown; written_ = 0; }
+    void Announce(int32_t size) { announced_ = size < 0 ? kUnknown : size; }
+    // True when count more bytes stay within the announced size (or no size is known).
+    bool Fits(size_t count) const {
+        return announced_ == kUnknown || written_ + static_cast<int64_t>(count) <= announced_;
+    }
+    void Add(size_t count) { written_ += static_cast<int64_t>(count); }
+    // True when a size was announced and exactly that much was written.
+    bool Complete() const { return announced_ == kUnknown || written_ == announced_; }
+    int64_t announced() const { return announced_; }
+    int64_t written() const { return written_; }
+
+private:
+    int64_t announced_ = kUnknown;
+    int64_t written_ = 0;
+};
