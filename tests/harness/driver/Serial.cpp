@@ -1,0 +1,177 @@
+// The driver's own serial client: opens \\.\COMn overlapped at 8 data bits, odd parity,
+// one stop bit, and reads through WaitCommEvent and overlapped reads, as the program does.
+#include "tests/harness/driver/Serial.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "common/win/Handles.h"
+
+namespace {
+
+constexpr DWORD kPollSliceMs = 50;
+constexpr size_t kMaxReadBytes = 65536;
+
+UniqueFileHandle g_Port;
+
+JsonObject Failure(const char* what) {
+    JsonObject reply;
+    reply.Add("ok", false).Add("error", what).Add("win32_error", static_cast<long long>(GetLastError()));
+    return reply;
+}
+
+// Runs one overlapped operation to its end or until the deadline; cancels it on timeout.
+bool Finish(BOOL started, OVERLAPPED& overlapped, DWORD waitMs, DWORD& transferred) {
+    transferred = 0;
+    if (started) return GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE) != 0;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    if (WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0)
+        return GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE) != 0;
+    CancelIo(g_Port.Get());
+    GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, TRUE);
+    return false;
+}
+
+std::string Hex(const std::vector<unsigned char>& bytes) {
+    std::string text;
+    char pair[3];
+    for (unsigned char b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02x", b);
+        text += pair;
+    }
+    return text;
+}
+
+bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
+    if (text.size() % 2) return false;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1) return false;
+        bytes.push_back(static_cast<unsigned char>(value));
+    }
+    return true;
+}
+
+}  // namespace
+
+JsonObject SerialOpen(int portNumber, unsigned long baudRate) {
+    g_Port.Reset();
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
+    g_Port.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr));
+    if (!g_Port) return Failure("open");
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(g_Port.Get(), &dcb)) return Failure("GetCommState");
+    dcb.BaudRate = baudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = ODDPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = TRUE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!SetCommState(g_Port.Get(), &dcb)) return Failure("SetCommState");
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // reads return what is there at once
+    SetCommTimeouts(g_Port.Get(), &timeouts);
+    JsonObject reply;
+    return reply.Add("ok", true);
+}
+
+JsonObject SerialModemStatus() {
+    DWORD status = 0;
+    if (!GetCommModemStatus(g_Port.Get(), &status)) return Failure("GetCommModemStatus");
+    JsonObject reply;
+    return reply.Add("ok", true)
+        .Add("status", static_cast<long long>(status))
+        .Add("cts", (status & MS_CTS_ON) != 0)
+        .Add("dsr", (status & MS_DSR_ON) != 0);
+}
+
+JsonObject SerialWrite(const std::string& hexBytes) {
+    std::vector<unsigned char> bytes;
+    if (!ParseHex(hexBytes, bytes)) {
+        JsonObject reply;
+        return reply.Add("ok", false).Add("error", "bad hex");
+    }
+    UniqueNullHandle event = MakeAutoResetEvent();
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    DWORD written = 0;
+    BOOL started = WriteFile(g_Port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                             nullptr, &overlapped);
+    if (!Finish(started, overlapped, INFINITE, written)) return Failure("WriteFile");
+    JsonObject reply;
+    return reply.Add("ok", written == bytes.size()).Add("written", static_cast<long long>(written));
+}
+
+JsonObject SerialRead(unsigned long minBytes, unsigned long timeoutMs) {
+    if (!SetCommMask(g_Port.Get(), EV_RXCHAR)) return Failure("SetCommMask");
+    UniqueNullHandle event = MakeAutoResetEvent();
+    std::vector<unsigned char> received;
+    DWORD start = GetTickCount();
+    int events = 0;
+    while (received.size() < minBytes && received.size() < kMaxReadBytes) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) break;
+        COMSTAT stat{};
+        DWORD errors = 0;
+        ClearCommError(g_Port.Get(), &errors, &stat);
+        if (stat.cbInQue == 0) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = event.Get();
+            DWORD mask = 0;
+            DWORD ignored = 0;
+            BOOL started = WaitCommEvent(g_Port.Get(), &mask, &overlapped);
+            if (!started && GetLastError() != ERROR_IO_PENDING) return Failure("WaitCommEvent");
+            if (!Finish(started, overlapped, timeoutMs - elapsed, ignored)) continue;
+            if (mask & EV_RXCHAR) ++events;
+            continue;
+        }
+        std::vector<unsigned char> chunk(stat.cbInQue);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event.Get();
+        DWORD got = 0;
+        BOOL started = ReadFile(g_Port.Get(), chunk.data(), static_cast<DWORD>(chunk.size()),
+                                nullptr, &overlapped);
+        if (!Finish(started, overlapped, kPollSliceMs, got)) return Failure("ReadFile");
+        received.insert(received.end(), chunk.begin(), chunk.begin() + got);
+    }
+    JsonObject reply;
+    return reply.Add("ok", true)
+        .Add("hex", Hex(received))
+        .Add("count", static_cast<long long>(received.size()))
+        .Add("rx_events", events);
+}
+
+JsonObject SerialWaitCts(bool high, unsigned long timeoutMs) {
+    if (!SetCommMask(g_Port.Get(), EV_CTS)) return Failure("SetCommMask");
+    UniqueNullHandle event = MakeAutoResetEvent();
+    DWORD start = GetTickCount();
+    int events = 0;
+    for (;;) {
+        DWORD status = 0;
+        if (!GetCommModemStatus(g_Port.Get(), &status)) return Failure("GetCommModemStatus");
+        bool isHigh = (status & MS_CTS_ON) != 0;
+        DWORD elapsed = GetTickCount() - start;
+        if (isHigh == high || elapsed >= timeoutMs) {
+            JsonObject reply;
+            return reply.Add("ok", isHigh == high).Add("cts", isHigh).Add("cts_events", events);
+        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event.Get();
+        DWORD mask = 0;
+        DWORD ignored = 0;
+        BOOL started = WaitCommEvent(g_Port.Get(), &mask, &overlapped);
+        if (!started && GetLastError() != ERROR_IO_PENDING) return Failure("WaitCommEvent");
+        if (Finish(started, overlapped, timeoutMs - elapsed, ignored) && (mask & EV_CTS)) ++events;
+    }
+}
+
+JsonObject SerialClose() {
+    JsonObject reply;
+    return reply.Add("ok", g_Port.Reset() != FALSE);
+}

@@ -1,0 +1,168 @@
+/* LD_PRELOAD library for Wine: gives pseudo-terminals the modem lines a real serial port has.
+ * The unit's lines (CTS, DSR, CD, RI) come from a small text file that the simulated unit
+ * rewrites; the lines the PC drives (DTR, RTS) are written to "<file>.pc" for it to read.
+ * Both files hold the TIOCM_* bits as decimal text, so either side can be a shell script.
+ *
+ * Wine's 32-bit side calls __ioctl_time64, its 64-bit side ioctl: both are answered here.
+ * Every open also gets O_NOCTTY, so that no Wine process (the wineserver opens the port for
+ * the program) adopts the pty as its controlling terminal and is hung up when the peer goes. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#define MODEM_FILE_ENV "VARNEX_MODEM_FILE"
+#define PC_FILE_SUFFIX ".pc"
+#define PTS_PREFIX "/dev/pts/"
+#define MAX_PATH_CHARS 4096
+#define MAX_NUMBER_CHARS 32
+
+/* The lines the unit drives and the lines the PC drives. */
+static const int kUnitBits = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RI;
+static const int kPcBits = TIOCM_DTR | TIOCM_RTS;
+
+typedef int (*ioctl_fn)(int, unsigned long, void *);
+typedef int (*open_fn)(const char *, int, mode_t);
+typedef int (*openat_fn)(int, const char *, int, mode_t);
+
+static int is_pty_slave(int fd) {
+    char link[MAX_PATH_CHARS / 16];
+    char target[MAX_PATH_CHARS];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return 0;
+    target[n] = '\0';
+    return strncmp(target, PTS_PREFIX, strlen(PTS_PREFIX)) == 0;
+}
+
+/* Reads a decimal number from a file; a missing, empty or unreadable file counts as 0. */
+static int read_bits(const char *path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[MAX_NUMBER_CHARS];
+    ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return 0;
+    text[n] = '\0';
+    return (int)strtol(text, NULL, 10);
+}
+
+/* Writes through a temporary file and rename, so a reader never sees half a number. */
+static void write_bits(const char *path, int bits) {
+    char temp[MAX_PATH_CHARS];
+    if (snprintf(temp, sizeof temp, "%s.%d.tmp", path, (int)getpid()) >= (int)sizeof temp) return;
+    int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    char text[MAX_NUMBER_CHARS];
+    int len = snprintf(text, sizeof text, "%d\n", bits);
+    int ok = write(fd, text, (size_t)len) == len;
+    close(fd);
+    if (!ok || rename(temp, path) != 0) unlink(temp);
+}
+
+static int pc_path(const char *unit_path, char *out, size_t size) {
+    return snprintf(out, size, "%s%s", unit_path, PC_FILE_SUFFIX) < (int)size;
+}
+
+/* Answers the four modem-line requests; returns 1 when it handled the call. */
+static int handle_modem_request(int fd, unsigned long request, void *arg, int *result) {
+    if (request != TIOCMGET && request != TIOCMBIS && request != TIOCMBIC && request != TIOCMSET)
+        return 0;
+    const char *unit_path = getenv(MODEM_FILE_ENV);
+    if (unit_path == NULL || *unit_path == '\0' || !is_pty_slave(fd)) return 0;
+    char pc_file[MAX_PATH_CHARS];
+    if (!pc_path(unit_path, pc_file, sizeof pc_file)) return 0;
+    if (arg == NULL) {
+        errno = EFAULT;
+        *result = -1;
+        return 1;
+    }
+    int *bits = (int *)arg;
+    int pc = read_bits(pc_file) & kPcBits;
+    switch (request) {
+    case TIOCMGET:
+        *bits = (read_bits(unit_path) & kUnitBits) | pc;
+        break;
+    case TIOCMBIS:
+        write_bits(pc_file, pc | (*bits & kPcBits));
+        break;
+    case TIOCMBIC:
+        write_bits(pc_file, pc & ~(*bits & kPcBits));
+        break;
+    default: /* TIOCMSET */
+        write_bits(pc_file, *bits & kPcBits);
+        break;
+    }
+    *result = 0;
+    return 1;
+}
+
+static void *next_symbol(const char *name) { return dlsym(RTLD_NEXT, name); }
+
+int ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    int result;
+    if (handle_modem_request(fd, request, arg, &result)) return result;
+    static ioctl_fn real;
+    if (!real) real = (ioctl_fn)next_symbol("ioctl");
+    return real(fd, request, arg);
+}
+
+int __ioctl_time64(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    int result;
+    if (handle_modem_request(fd, request, arg, &result)) return result;
+    static ioctl_fn real;
+    if (!real) real = (ioctl_fn)next_symbol("__ioctl_time64");
+    if (!real) real = (ioctl_fn)next_symbol("ioctl");
+    return real(fd, request, arg);
+}
+
+/* The mode argument is only present with O_CREAT or O_TMPFILE; reading it otherwise is
+ * harmless on these ABIs but is skipped to stay within the rules of varargs. */
+#define TAKE_MODE(flags, mode)                                          \
+    do {                                                                \
+        if ((flags) & (O_CREAT | O_TMPFILE)) {                          \
+            va_list args;                                               \
+            va_start(args, flags);                                      \
+            mode = (mode_t)va_arg(args, int);                           \
+            va_end(args);                                               \
+        }                                                               \
+    } while (0)
+
+#define OPEN_WRAPPER(name)                                              \
+    int name(const char *path, int flags, ...) {                        \
+        mode_t mode = 0;                                                \
+        TAKE_MODE(flags, mode);                                         \
+        static open_fn real;                                            \
+        if (!real) real = (open_fn)next_symbol(#name);                  \
+        return real(path, flags | O_NOCTTY, mode);                      \
+    }
+
+#define OPENAT_WRAPPER(name)                                            \
+    int name(int dir, const char *path, int flags, ...) {               \
+        mode_t mode = 0;                                                \
+        TAKE_MODE(flags, mode);                                         \
+        static openat_fn real;                                          \
+        if (!real) real = (openat_fn)next_symbol(#name);                \
+        return real(dir, path, flags | O_NOCTTY, mode);                 \
+    }
+
+OPEN_WRAPPER(open)
+OPEN_WRAPPER(open64)
+OPENAT_WRAPPER(openat)
+OPENAT_WRAPPER(openat64)
