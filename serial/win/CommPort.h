@@ -17,11 +17,18 @@ void CreateLinkOverlappedEvents();
 // Opens and configures a port; returns null when it cannot be opened.
 HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                     uint8_t stopBits, uint32_t flowFlags);
+// Closes the open port (if any), opens the given one at 38 400 baud, logs the outcome and
+// tells the operator when it cannot be opened.
 void SelectCommPort(HWND dialog, int portNumber);
 // Closes the open port at shutdown (WM_DESTROY).
 void CloseCommPort();
 // Changes only the baud rate of the open port; results are not examined.
 void SetCommBaudRate(uint32_t baudRate);
 
+// The remembered port: HKCU "SOFTWARE\Quorvanta\TZ615CommPort", value PortId.
+// LoadPortId gives the stored number, 1 when the key had to be created, 0 when the
+// registry refused; SavePortId gives the number, or 0 when it could not be stored.
 int LoadPortId(HWND dialog);
 int SavePortId(HWND dialog, int portNumber);
+// Where the setting lives; tests point it elsewhere. Defaults to the real key.
+void SetPortIdLocation(HKEY root, const char* subKey);

@@ -1,0 +1,126 @@
+// The activity log: lines go straight into list 1002 of the main dialog, which is the only
+// copy. Every operation tolerates a dialog without that list (the operator template).
+#include "app/win/ActivityLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/DialogIds.h"
+#include "app/LogExport.h"
+
+namespace {
+
+constexpr std::size_t kLogLineBytes = 1024;      // one formatted line holds 1023 characters
+constexpr std::size_t kNotepadCommandBytes = 512;  // "notepad " and a full path always fit
+constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+
+// Adds the line and scrolls so that it is the top visible line. Sent, not posted, so a
+// worker's line is in the list when the call returns.
+void AddLine(HWND dialog, const char* line) {
+    HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
+    if (list == nullptr) return;
+    LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    if (index == LB_ERR || index == LB_ERRSPACE) return;
+    SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+}
+
+void AddSystemText(HWND dialog, DWORD errorCode) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+                                  errorCode, kSystemLanguage, reinterpret_cast<char*>(&text), 0, nullptr);
+    if (length != 0 && text != nullptr) {
+        AddLine(dialog, text);  // kept exactly as the system returned it, line end included
+    } else {
+        char line[64];
+        std::snprintf(line, sizeof line, "Error %lu (no system text)", static_cast<unsigned long>(errorCode));
+        AddLine(dialog, line);
+    }
+    if (text != nullptr) LocalFree(text);
+}
+
+bool DirectoryExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string CurrentDirectory() {
+    char directory[MAX_PATH] = {};
+    DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
+    return (length == 0 || length >= sizeof directory) ? std::string(".") : std::string(directory);
+}
+
+TempNameSequence& ExportNames() {
+    static TempNameSequence names;  // the number carries on for the life of the process
+    return names;
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+void LogMessage(HWND window, DWORD errorCode, const char* format, ...) {
+    char line[kLogLineBytes];
+    va_list arguments;
+    va_start(arguments, format);
+    // A longer text is cut at the buffer's end rather than refused.
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    AddLine(window, line);
+    if (errorCode != 0) AddSystemText(window, errorCode);
+}
+
+void AppendLogLine(HWND window, const char* line) { AddLine(window, line); }
+
+void ClearLog(HWND window) {
+    HWND list = GetDlgItem(window, IDC_LOG_LIST);
+    if (list != nullptr) PostMessageA(list, LB_RESETCONTENT, 0, 0);
+}
+
+void ExportLog(HWND list, int selectedOnly) {
+    TempNameFileSystem fs{DirectoryExists, PathExists};
+    const char* tmp = std::getenv("TMP");
+    std::string directory = ChooseTempDirectory(tmp, CurrentDirectory(), fs);
+    std::optional<std::string> name = ExportNames().Next(directory, fs);
+    if (!name) {
+        MessageBeep(0);
+        return;
+    }
+    // Text mode: each "\n" is stored as CR LF.
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(name->c_str(), "w"));
+    if (!file) {
+        MessageBeep(0);
+        return;
+    }
+    char command[kNotepadCommandBytes];
+    std::snprintf(command, sizeof command, "notepad %s", name->c_str());
+
+    std::size_t capacity = kExportBufferStartBytes;
+    auto buffer = std::make_unique<char[]>(capacity);
+    LRESULT count = list != nullptr ? SendMessageA(list, LB_GETCOUNT, 0, 0) : 0;
+    for (LRESULT i = 0; i < count; ++i) {
+        if (selectedOnly && SendMessageA(list, LB_GETSEL, static_cast<WPARAM>(i), 0) <= 0) continue;
+        LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length == LB_ERR) continue;
+        std::size_t needed = static_cast<std::size_t>(length) + kExportLineExtraBytes;
+        std::size_t grown = GrowExportCapacity(capacity, needed);
+        if (grown != capacity) {
+            capacity = grown;
+            buffer = std::make_unique<char[]>(capacity);  // old contents are not needed
+        }
+        LRESULT fetched = SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.get()));
+        if (fetched == LB_ERR) continue;
+        // Written as it stands: a "%" in the line is never taken as a format.
+        std::fputs(buffer.get(), file.get());
+        std::fputs("\n", file.get());
+    }
+    buffer.reset();
+    file.reset();
+    WinExec(command, SW_SHOWNORMAL);  // result ignored: the file stays for the operator
+}

@@ -1,0 +1,127 @@
+// The main dialog's procedure: start-up, the timer, the two private messages, resizing and
+// shutdown. Commands go to the command table; everything else is the default handling.
+#include "app/win/MainDialog.h"
+
+#include "app/DialogIds.h"
+#include "app/win/CommandTable.h"
+#include "app/win/ConnectionMonitor.h"
+#include "app/win/ProgressBar.h"
+#include "app/win/Wizard.h"
+#include "common/Texts.h"
+#include "common/win/Handles.h"
+#include "serial/PortNumber.h"
+#include "serial/win/CommEventThread.h"
+#include "serial/win/CommPort.h"
+#include "transfer/win/Dispatch.h"
+
+HINSTANCE g_Instance = nullptr;
+HWND g_Dialog = nullptr;
+ClientSize InitialClientSize{0, 0};
+int WizardState = 1;
+int DeviceState = 0;
+
+namespace {
+
+constexpr UINT_PTR kMonitorTimerId = 1;
+constexpr UINT kMonitorPeriodMs = 100;
+constexpr int kFirstWizardPage = 1;
+constexpr int kDownloadDonePage = 7;
+
+// The log list's own size at start-up: a resize adds the client area's growth to it, so the
+// list keeps its margins when the dialog is maximised.
+SIZE LogListBaseSize{0, 0};
+
+void RememberLogListSize(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
+    if (list == nullptr) return;
+    RECT rect{};
+    GetWindowRect(list, &rect);
+    LogListBaseSize = {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void StartUp(HWND dialog) {
+    g_Dialog = dialog;
+    SetWindowTextA(dialog, kWindowTitle);
+    SetDlgItemTextA(dialog, IDC_STATUS_TEXT, "");
+    CreateIndicatorPalette();
+    LoadWizardPictures(g_Instance);
+
+    RECT client{};
+    GetClientRect(dialog, &client);
+    InitialClientSize = {client.right - client.left, client.bottom - client.top};
+    RememberLogListSize(dialog);
+
+    const int port = StartPortNumber(LoadPortId(dialog));
+    CheckRadioButton(dialog, IDC_COM1, IDC_COM4, RadioButtonForPort(port));
+    SelectCommPort(dialog, port);  // a failure leaves the dialog running without a port
+
+    CreateLinkOverlappedEvents();
+    // The thread runs for the life of the dialog and is never waited for, so its handle is
+    // not kept; results of the thread and timer creation are not examined.
+    DWORD threadId = 0;
+    UniqueNullHandle thread(CreateThread(nullptr, 0, CommEventThread, dialog, 0, &threadId));
+    SetTimer(dialog, kMonitorTimerId, kMonitorPeriodMs, nullptr);
+
+    WizardState = kFirstWizardPage;
+    PaintWizardPage(dialog);  // page 1's texts are in place before the dialog is first shown
+}
+
+void Resize(HWND dialog, WPARAM sizeType, LPARAM newSize) {
+    if (sizeType != SIZE_RESTORED && sizeType != SIZE_MAXIMIZED) return;
+    HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
+    if (list == nullptr) return;
+    const int width = LOWORD(newSize) - InitialClientSize.width + LogListBaseSize.cx;
+    const int height = HIWORD(newSize) - InitialClientSize.height + LogListBaseSize.cy;
+    SetWindowPos(list, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void DownloadDone(HWND dialog) {
+    DestroyProgressBar();
+    MessageBeep(0);
+    WizardState = kDownloadDonePage;  // whatever page was showing
+    InvalidateRect(dialog, nullptr, FALSE);
+}
+
+void ShutDown() {
+    CommThreadStop.store(1);
+    CloseCommPort();
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            StartUp(dialog);
+            break;
+        case WM_PAINT:
+            PaintWizardPage(dialog);
+            break;
+        case WM_TIMER:
+            MonitorConnection(dialog);
+            UpdateTransferStatus(dialog);
+            break;
+        case WM_COMMAND:
+            RouteCommand(dialog, LOWORD(wParam));
+            break;
+        case WM_SIZE:
+            Resize(dialog, wParam, lParam);
+            break;
+        case WM_CLOSE:
+            EndDialog(dialog, 0);
+            break;
+        case WM_DESTROY:
+            ShutDown();
+            break;
+        case WM_PACKET_RECEIVED:
+            DispatchPacket(dialog, reinterpret_cast<PacketRecord*>(lParam));
+            break;
+        case WM_DOWNLOAD_DONE:
+            DownloadDone(dialog);
+            break;
+        default:
+            break;
+    }
+    // 0 for every message, WM_INITDIALOG included, so the system sets no initial focus.
+    return 0;
+}

@@ -1,0 +1,36 @@
+// Port-number rules of the port selection: the remembered number, its radio button, the
+// device name (the "\\.\" form, which also opens COM10 and above) and the flow-flag bits.
+#pragma once
+#include <cstdint>
+#include <string>
+
+inline constexpr int kFirstPortNumber = 1;
+inline constexpr int kFirstPortButton = 1010;  // Com1; Com2..Com4 follow
+inline constexpr int kPortButtonCount = 4;
+
+// A remembered number below 1 (0 is also what a failed registry read gives) means COM1.
+// There is no upper bound: COM7 is opened as COM7.
+int StartPortNumber(int remembered);
+// The radio button shown checked: Com2..Com4 for 2..4, Com1 for every other number.
+int RadioButtonForPort(int portNumber);
+// The port that a radio button selects, or 0 when the identifier is not a port button.
+int PortForRadioButton(int controlId);
+// "\\.\COMn".
+std::string CommDeviceName(int portNumber);
+
+// Flow-flag bits of an open: 1 DSR handshake, 2 CTS handshake, 4 XON/XOFF both ways.
+inline constexpr uint32_t kFlowDsrHandshake = 1;
+inline constexpr uint32_t kFlowCtsHandshake = 2;
+inline constexpr uint32_t kFlowXonXoff = 4;
+
+enum class LineControl { Enable, Handshake };
+struct FlowSettings {
+    bool outxDsrFlow;
+    LineControl dtr;
+    bool outxCtsFlow;
+    LineControl rts;
+    bool outX;
+    bool inX;
+};
+// Other bits are ignored.
+FlowSettings FlowSettingsFor(uint32_t flowFlags);
