@@ -1,7 +1,6 @@
-// One received frame: the receiver's working state and, copied, the record posted to the
-// dialog for each complete frame.
+// One received frame as posted to the dialog: both checksums, the header fields, the
+// payload (with room for a terminating zero after a full 512 bytes) and its count.
 #pragma once
-#include <atomic>
 #include <cstdint>
 
 #include "link/Frame.h"
@@ -12,8 +11,6 @@ struct PacketRecord {
     uint16_t command;
     uint16_t id;
     uint16_t computedChecksum;
-    int receiveState;    // 0 hunting, 1 second mark, 2 header, 3 payload (working instance)
-    int headerCount;     // header bytes collected, 0..8 (working instance)
     uint8_t payload[kMaxPayload + 1];  // room for a zero after a full payload
-    int payloadCount;
+    int payloadCount;                  // equals length in every posted record
 };

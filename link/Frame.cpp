@@ -1,0 +1,43 @@
+// Building frames for the wire: the checksum covers the six bytes of length, command and id
+// as they go out, then every payload byte; the marks and the checksum field do not count.
+#include "link/Frame.h"
+
+#include <cstring>
+
+namespace {
+
+uint16_t AddLittleEndian(uint16_t sum, uint16_t value) {
+    return static_cast<uint16_t>(sum + (value & 0xFFu) + (value >> 8));
+}
+
+}  // namespace
+
+uint16_t FrameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
+                       size_t payloadLength) {
+    uint16_t sum = 0;
+    sum = AddLittleEndian(sum, length);
+    sum = AddLittleEndian(sum, command);
+    sum = AddLittleEndian(sum, id);
+    for (size_t i = 0; i < payloadLength; ++i) sum = static_cast<uint16_t>(sum + payload[i]);
+    return sum;
+}
+
+PacketHeader MakeHeader(uint16_t command, uint16_t id, const uint8_t* payload, uint16_t length) {
+    PacketHeader header{};
+    header.mark1 = kFrameMark;
+    header.mark2 = kFrameMark;
+    header.length = length;
+    header.command = command;
+    header.id = id;
+    header.checksum = FrameChecksum(length, command, id, payload, length);
+    return header;
+}
+
+std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload,
+                                 uint16_t length) {
+    const PacketHeader header = MakeHeader(command, id, payload, length);
+    std::vector<uint8_t> frame(kHeaderSize + length);
+    std::memcpy(frame.data(), &header, kHeaderSize);
+    if (length > 0) std::memcpy(frame.data() + kHeaderSize, payload, length);
+    return frame;
+}

@@ -1,0 +1,14 @@
+// The link's wait state and the names of the resend causes, shared by sender and receiver.
+#include "link/LinkState.h"
+
+std::atomic<int> LinkState{LINK_IDLE};
+
+const char* ResendCauseName(int cause) {
+    switch (cause) {
+        case REMOTE_CHECKSUM: return "REMOTE_CHECKSUM";
+        case LOCAL_CHECKSUM: return "LOCAL_CHECKSUM";
+        case REMOTE_TIMEOUT: return "REMOTE_TIMEOUT";
+        case LOCAL_TIMEOUT: return "LOCAL_TIMEOUT";
+        default: return "Unknown";
+    }
+}

@@ -1,0 +1,160 @@
+// Session start and end, the file holders and the two reporters. Reports beep, log and
+// show a modal OK box; the NLEC reporter keeps the caller's text, the file reporter picks
+// its own by TransferKind.
+#include "transfer/win/TransferSession.h"
+
+#include <commdlg.h>
+
+#include <cstring>
+
+#include "app/win/ActivityLog.h"
+#include "app/win/ProgressBar.h"
+#include "common/Texts.h"
+
+int TransferKind = KIND_BINARY;
+TransferSessionRecord TransferSession = {SESSION_NONE, 0, nullptr, kWindowTitle, nullptr, {}};
+int TransferActive = 0;
+int RetryCount = 0;
+FileHolder NlecFile;
+FileHolder TransferFile;
+
+namespace {
+
+constexpr UINT kDefaultBeep = 0;
+constexpr char kOpenDialogFolder[] = ".\\";
+constexpr DWORD kOpenDialogFlags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+constexpr DWORD kSaveDialogFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+
+void BeepLogAndShow(HWND window, const char* caption, const char* text) {
+    MessageBeep(kDefaultBeep);
+    LogMessage(window, 0, "%s", text);
+    MessageBoxA(window, text, caption, MB_OK);
+}
+
+class NlecResultReporterImpl final : public ResultReporter {
+public:
+    void ReportRetryExhausted(HWND w, const char* caption, const char* text) override {
+        BeepLogAndShow(w, caption, NlecReportText(ReportOperation::RetryExhausted, text));
+    }
+    void ReportReceiveComplete(HWND w, const char* caption, const char* text) override {
+        BeepLogAndShow(w, caption, NlecReportText(ReportOperation::ReceiveComplete, text));
+    }
+    void ReportSendVerified(HWND w, const char* caption, const char* text) override {
+        BeepLogAndShow(w, caption, NlecReportText(ReportOperation::SendVerified, text));
+    }
+    void ReportFailure(HWND w, const char* caption, const char* text) override {
+        BeepLogAndShow(w, caption, NlecReportText(ReportOperation::Failure, text));
+    }
+};
+
+class FileResultReporterImpl final : public ResultReporter {
+public:
+    void ReportRetryExhausted(HWND w, const char* caption, const char*) override {
+        BeepLogAndShow(w, caption, FileReportText(ReportOperation::RetryExhausted, TransferKind));
+    }
+    void ReportReceiveComplete(HWND w, const char* caption, const char*) override {
+        BeepLogAndShow(w, caption, FileReportText(ReportOperation::ReceiveComplete, TransferKind));
+    }
+    void ReportSendVerified(HWND w, const char* caption, const char*) override {
+        BeepLogAndShow(w, caption, FileReportText(ReportOperation::SendVerified, TransferKind));
+    }
+    void ReportFailure(HWND w, const char* caption, const char*) override {
+        BeepLogAndShow(w, caption, FileReportText(ReportOperation::Failure, TransferKind));
+    }
+};
+
+NlecResultReporterImpl NlecReporterInstance;
+FileResultReporterImpl FileReporterInstance;
+
+void RestoreCaptionIfStillStopping(HWND button, const char* savedCaption) {
+    if (button == nullptr) return;
+    char current[kSavedCaptionSize] = {};
+    GetWindowTextA(button, current, kSavedCaptionSize);
+    if (std::strcmp(current, kStopTransferCaption) == 0) SetWindowTextA(button, savedCaption);
+}
+
+OPENFILENAMEA MakeFileDialog(HWND owner, char* name, DWORD nameSize, const char* filter) {
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = nameSize;
+    return dialog;
+}
+
+}  // namespace
+
+ResultReporter* NlecResultReporter() { return &NlecReporterInstance; }
+ResultReporter* FileResultReporter() { return &FileReporterInstance; }
+
+void FileHolder::Close() {
+    if (file == nullptr) return;
+    std::fclose(file);
+    file = nullptr;
+    if (TransferKind == KIND_BITMAP && bitmapPath[0] != 0) DeleteFileA(bitmapPath);  // failure ignored
+}
+
+FileHolder::~FileHolder() { Close(); }
+
+void BeginTransferSession(HWND dialog, int commandId, int sessionKind, ResultReporter* reporter) {
+    // A button left reading "Stop Transfer" (a session replaced or halted) gets its own
+    // caption back before a new caption is saved; otherwise it would keep it for good.
+    if (TransferSession.button != nullptr) {
+        RestoreCaptionIfStillStopping(TransferSession.button, TransferSession.savedCaption);
+    }
+    RetryCount = 0;
+    TransferActive = 1;
+    TransferSession.button = GetDlgItem(dialog, commandId);
+    TransferSession.kind = sessionKind;
+    TransferSession.startTick = GetTickCount();
+    TransferSession.reporter = reporter;
+    TransferSession.savedCaption[0] = 0;
+    if (TransferSession.button != nullptr) {
+        GetWindowTextA(TransferSession.button, TransferSession.savedCaption, kSavedCaptionSize);
+        SetWindowTextA(TransferSession.button, kStopTransferCaption);
+    }
+}
+
+void EndTransferSession(HWND) {
+    TransferActive = 0;
+    DestroyProgressBar();
+    if (TransferSession.button != nullptr) {
+        SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    }
+}
+
+void CloseSessionFile(int sessionKind) {
+    if (sessionKind == SESSION_SEND_NLEC || sessionKind == SESSION_GET_NLEC) NlecFile.Close();
+    if (sessionKind == SESSION_SEND_FILE || sessionKind == SESSION_RECEIVE_FILE) TransferFile.Close();
+}
+
+void ReportSessionResult(HWND dialog, ReportOperation operation, const char* text) {
+    ResultReporter* reporter = TransferSession.reporter;
+    const char* caption = TransferSession.title;
+    if (reporter == nullptr) {
+        LogMessage(dialog, 0, "%s", text);
+        MessageBoxA(dialog, text, caption, MB_OK);
+        return;
+    }
+    switch (operation) {
+        case ReportOperation::RetryExhausted: reporter->ReportRetryExhausted(dialog, caption, text); break;
+        case ReportOperation::ReceiveComplete: reporter->ReportReceiveComplete(dialog, caption, text); break;
+        case ReportOperation::SendVerified: reporter->ReportSendVerified(dialog, caption, text); break;
+        case ReportOperation::Failure: reporter->ReportFailure(dialog, caption, text); break;
+    }
+}
+
+int ChooseOpenFile(HWND owner, char* name, DWORD nameSize, const char* filter) {
+    OPENFILENAMEA dialog = MakeFileDialog(owner, name, nameSize, filter);
+    dialog.lpstrInitialDir = kOpenDialogFolder;
+    dialog.Flags = kOpenDialogFlags;
+    return GetOpenFileNameA(&dialog) ? 1 : 0;
+}
+
+int ChooseSaveFile(HWND owner, char* name, DWORD nameSize, const char* filter) {
+    OPENFILENAMEA dialog = MakeFileDialog(owner, name, nameSize, filter);
+    dialog.Flags = kSaveDialogFlags;
+    return GetSaveFileNameA(&dialog) ? 1 : 0;
+}
