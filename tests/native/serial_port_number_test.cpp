@@ -1,0 +1,63 @@
+// Port-number rules: the start port, its radio button, the device name and the flow flags.
+#include <gtest/gtest.h>
+
+#include "app/DialogIds.h"
+#include "serial/PortNumber.h"
+
+namespace {
+
+TEST(PortNumber, RememberedNumberBelowOneMeansCom1AndNoUpperBound) {
+    EXPECT_EQ(StartPortNumber(0), 1);   // also what a failed registry read gives
+    EXPECT_EQ(StartPortNumber(-1), 1);  // a stored 0xFFFFFFFF
+    EXPECT_EQ(StartPortNumber(1), 1);
+    EXPECT_EQ(StartPortNumber(3), 3);
+    EXPECT_EQ(StartPortNumber(7), 7);
+}
+
+TEST(PortNumber, RadioButtonForEachPort) {
+    EXPECT_EQ(RadioButtonForPort(1), IDC_COM1);
+    EXPECT_EQ(RadioButtonForPort(2), IDC_COM2);
+    EXPECT_EQ(RadioButtonForPort(3), IDC_COM3);
+    EXPECT_EQ(RadioButtonForPort(4), IDC_COM4);
+    EXPECT_EQ(RadioButtonForPort(7), IDC_COM1);  // opened as COM7, shown as Com1
+    EXPECT_EQ(RadioButtonForPort(0), IDC_COM1);
+    EXPECT_EQ(RadioButtonForPort(-3), IDC_COM1);
+}
+
+TEST(PortNumber, RadioButtonsSelectPortsOneToFourOnly) {
+    EXPECT_EQ(PortForRadioButton(IDC_COM1), 1);
+    EXPECT_EQ(PortForRadioButton(IDC_COM4), 4);
+    EXPECT_EQ(PortForRadioButton(IDC_COM1 - 1), 0);
+    EXPECT_EQ(PortForRadioButton(IDC_COM4 + 1), 0);  // erase flash, not a port
+}
+
+TEST(PortNumber, DeviceNameReachesTwoDigitPorts) {
+    EXPECT_EQ(CommDeviceName(1), "\\\\.\\COM1");
+    EXPECT_EQ(CommDeviceName(12), "\\\\.\\COM12");
+}
+
+TEST(PortNumber, FlowFlagsSwitchEachHandshakeAndIgnoreOtherBits) {
+    FlowSettings none = FlowSettingsFor(0);
+    EXPECT_FALSE(none.outxDsrFlow);
+    EXPECT_FALSE(none.outxCtsFlow);
+    EXPECT_EQ(none.dtr, LineControl::Enable);
+    EXPECT_EQ(none.rts, LineControl::Enable);
+    EXPECT_FALSE(none.outX || none.inX);
+
+    FlowSettings dsr = FlowSettingsFor(kFlowDsrHandshake | 0x80);
+    EXPECT_TRUE(dsr.outxDsrFlow);
+    EXPECT_EQ(dsr.dtr, LineControl::Handshake);
+    EXPECT_FALSE(dsr.outxCtsFlow);
+    EXPECT_EQ(dsr.rts, LineControl::Enable);
+
+    FlowSettings cts = FlowSettingsFor(kFlowCtsHandshake);
+    EXPECT_TRUE(cts.outxCtsFlow);
+    EXPECT_EQ(cts.rts, LineControl::Handshake);
+    EXPECT_EQ(cts.dtr, LineControl::Enable);
+
+    FlowSettings xon = FlowSettingsFor(kFlowXonXoff);
+    EXPECT_TRUE(xon.outX && xon.inX);
+    EXPECT_FALSE(xon.outxDsrFlow || xon.outxCtsFlow);
+}
+
+}  // namespace
