@@ -4,7 +4,57 @@
 
 #include <cstring>
 
+#include "app/DialogIds.h"
 #include "transfer/DecimalText.h"
+
+namespace {
+// Transfer kinds (the values of TransferKind) that have their own texts.
+constexpr int kKindBinary = 9;
+constexpr int kKindBitmap = 24;
+constexpr int kKindSettings = 25;
+constexpr int kKindProgram = 26;
+}  // namespace
+
+int SendKindForCommand(int commandId) {
+    switch (commandId) {
+        case IDC_SEND_BITMAP: return kKindBitmap;
+        case IDC_SEND_SETTINGS: return kKindSettings;
+        case IDC_SEND_PROGRAM: return kKindProgram;
+        default: return kKindBinary;
+    }
+}
+
+int ReceiveKindForCommand(int commandId) {
+    switch (commandId) {
+        case IDC_RECEIVE_SETTINGS: return kKindSettings;
+        case IDC_RECEIVE_PROGRAM: return kKindProgram;
+        default: return kKindBinary;
+    }
+}
+
+bool KindCarriesProgramName(int kind) { return kind == kKindProgram; }
+
+const char* FileErrorText(int kind) {
+    switch (kind) {
+        case kKindBitmap: return "Bitmap Transfer error.";
+        case kKindSettings: return "Settings Transfer error.";
+        case kKindProgram: return "Program Transfer error.";
+        default: return "Binary Transfer error.";
+    }
+}
+
+const char* FileHaltText(int kind) {
+    switch (kind) {
+        case kKindBitmap: return "Bitmap transfer halted.";
+        case kKindSettings: return "Settings transfer halted.";
+        case kKindProgram: return "Program transfer halted.";
+        default: return "Binary transfer halted.";
+    }
+}
+
+bool KindLogsUnitText(int kind) {
+    return kind == kKindBitmap || kind == kKindSettings || kind == kKindProgram;
+}
 
 uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count) {
     uint32_t total = sum;

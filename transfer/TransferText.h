@@ -15,6 +15,18 @@ inline constexpr size_t kMaxEchoTextLength = 128;
 // ProgramName keeps at most this many characters.
 inline constexpr size_t kMaxProgramNameLength = 254;
 
+// What the file commands move (the values of TransferKind): the dialog command that starts
+// a send or a receive names it; any other identifier moves a binary file.
+int SendKindForCommand(int commandId);
+int ReceiveKindForCommand(int commandId);
+// The program kind's receive request carries the program name.
+bool KindCarriesProgramName(int kind);
+// The unit's error (code 13) as logged for a kind, the halt line of an active session, and
+// whether the unit's own text follows the halt line.
+const char* FileErrorText(int kind);
+const char* FileHaltText(int kind);
+bool KindLogsUnitText(int kind);
+
 // Adds each byte (0..255) to sum, modulo 65 536.
 uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count);
 

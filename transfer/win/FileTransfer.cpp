@@ -1,16 +1,291 @@
-// Settings, program and bitmap file transfers (first definitions so the program links).
+// Settings, program and bitmap files sent to the unit in chunks of 128 bytes and checked by
+// the unit's echo of the byte sum; settings and program files received as the unit sends
+// them. A send never goes past the bytes it announced, a receive never past the size the
+// unit announced, and a local read or write failure ends the transfer with its failure text.
 #include "transfer/win/FileTransfer.h"
 
-char ProgramName[255] = {};
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
-int SendTransferFile(HWND, int, const char*) { return 0; }
-int ReceiveTransferFile(HWND, int, const char*) { return 0; }
-void ComputeSumAndCount() {}
-void SendOpeningPacket(HWND) {}
-INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, 0);
-    }
-    return 0;
+#include "app/win/ActivityLog.h"
+#include "app/win/ProgressBar.h"
+#include "link/LinkState.h"
+#include "link/win/PacketLink.h"
+#include "transfer/BitmapText.h"
+#include "transfer/CommandCodes.h"
+#include "transfer/DecimalText.h"
+#include "transfer/win/TransferSession.h"
+
+namespace {
+
+constexpr UINT kDefaultBeep = 0;
+constexpr char kFileFilter[] = "ALL Files (*.*)\0*.*\0";
+constexpr char kBitmapFileName[] = "bitmap.bin";
+constexpr char kAcknowledge[] = "1";  // the payload of 12 (end of send) and of the first 21
+constexpr uint16_t kAcknowledgeLength = 1;
+
+// Which way TransferFile's open file goes, so that a stray packet of the other direction is
+// never answered from (or written into) the wrong file.
+enum class Direction { None, Send, Receive };
+Direction OpenDirection = Direction::None;
+
+int32_t BytesSent = 0;  // of the send's announced count
+ReceiveTally Received;  // of the receive's announced size
+
+// The bytes of a payload up to its count or its first zero byte.
+std::string PayloadText(const PacketRecord* record) {
+    int count = record->payloadCount;
+    if (count < 0) count = 0;
+    if (count > static_cast<int>(kMaxPayload)) count = static_cast<int>(kMaxPayload);
+    const char* bytes = reinterpret_cast<const char*>(record->payload);
+    return std::string(bytes, strnlen(bytes, static_cast<size_t>(count)));
 }
-void HandleFilePacket(HWND, PacketRecord*) {}
+
+// Ends a session on a local problem: the reason in the log, then the kind's failure text.
+void AbandonTransfer(HWND dialog, const char* reason) {
+    TransferFile.Close();
+    OpenDirection = Direction::None;
+    LogMessage(dialog, 0, "%s", reason);
+    EndTransferSession(dialog);
+    MessageBeep(kDefaultBeep);
+    ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
+}
+
+// Builds the bitmap image in the temporary folder and opens it as the file to send; 0 when
+// the operator cancelled or a file could not be read or written.
+int PrepareBitmap(HWND dialog) {
+    char chosen[kFileNameSize] = {};
+    if (!ChooseOpenFile(dialog, chosen, sizeof chosen, kFileFilter)) return 0;
+    FILE* text = std::fopen(chosen, "r");
+    if (text == nullptr) {
+        LogMessage(dialog, 0, "Could not open bitmap file %s: %s", chosen, std::strerror(errno));
+        return 0;
+    }
+    char folder[MAX_PATH] = {};
+    const DWORD folderLength = GetTempPathA(sizeof folder, folder);
+    if (folderLength == 0 || folderLength + sizeof kBitmapFileName > sizeof folder) {
+        LogMessage(dialog, GetLastError(), "No temporary folder for %s.", kBitmapFileName);
+        std::fclose(text);
+        return 0;
+    }
+    std::snprintf(TransferFile.bitmapPath, sizeof TransferFile.bitmapPath, "%s%s", folder, kBitmapFileName);
+    std::snprintf(TransferFile.name, sizeof TransferFile.name, "%s", kBitmapFileName);
+    FILE* image = std::fopen(TransferFile.bitmapPath, "wb");
+    if (image == nullptr) {
+        LogMessage(dialog, 0, "Could not create %s: %s", TransferFile.bitmapPath, std::strerror(errno));
+        std::fclose(text);
+        return 0;
+    }
+    const BitmapConversion conversion = ConvertBitmapText(text, image);
+    const bool closed = std::fclose(image) == 0;
+    std::fclose(text);
+    if (!conversion.ok || !closed) {
+        LogMessage(dialog, 0, "Could not convert bitmap file %s into %s.", chosen, TransferFile.bitmapPath);
+        DeleteFileA(TransferFile.bitmapPath);
+        return 0;
+    }
+    TransferFile.file = std::fopen(TransferFile.bitmapPath, "rb");
+    if (TransferFile.file == nullptr) {
+        LogMessage(dialog, 0, "Could not open %s: %s", TransferFile.bitmapPath, std::strerror(errno));
+        return 0;
+    }
+    return 1;
+}
+
+// Codes 10 and 11: the next chunk, or the end of the send.
+void SendNextChunk(HWND dialog) {
+    if (TransferFile.file == nullptr || OpenDirection != Direction::Send) return;
+    const int32_t remaining = TransferFile.count - BytesSent;
+    size_t wanted = kFileChunkBytes;
+    if (remaining < static_cast<int32_t>(wanted)) wanted = remaining > 0 ? static_cast<size_t>(remaining) : 0;
+    uint8_t chunk[kFileChunkBytes];
+    const size_t got = wanted > 0 ? std::fread(chunk, 1, wanted, TransferFile.file) : 0;
+    if (got > 0) {
+        RS232_SendPacket(RS232_CMD_FILE_SEND_DATA, chunk, static_cast<uint16_t>(got));
+        BytesSent += static_cast<int32_t>(got);
+        if (got > 1) AdvanceProgress(static_cast<unsigned>(got));
+        return;
+    }
+    if (remaining > 0) {
+        char reason[kFileNameSize + 96];
+        std::snprintf(reason, sizeof reason, "Could not read %s: it ended after %ld of %ld bytes.",
+                      TransferFile.name, static_cast<long>(BytesSent), static_cast<long>(TransferFile.count));
+        AbandonTransfer(dialog, reason);
+        return;
+    }
+    RS232_SendPacket(RS232_CMD_FILE_SEND_END, kAcknowledge, kAcknowledgeLength);
+}
+
+// Code 12: the unit's sum of what it received.
+void CompareEchoedSum(HWND dialog, const PacketRecord* record) {
+    TransferActive = 0;
+    uint16_t echoed = 0;
+    const bool verified = ParseEchoedSum(record->payload, record->length, &echoed) && echoed == TransferFile.sum;
+    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    MessageBeep(kDefaultBeep);
+    if (verified) {
+        ReportSessionResult(dialog, ReportOperation::SendVerified, kTransferCompleteText);
+    } else {
+        ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
+    }
+    DestroyProgressBar();
+}
+
+// Code 13: the unit reports an error, or halts the transfer.
+void HandleUnitError(HWND dialog, const PacketRecord* record) {
+    TransferFile.Close();
+    OpenDirection = Direction::None;
+    LogMessage(dialog, 0, "%s", FileErrorText(TransferKind));
+    DestroyProgressBar();
+    if (TransferActive) {
+        TransferActive = 0;
+        LinkState = LINK_IDLE;
+        LogMessage(dialog, 0, "%s", FileHaltText(TransferKind));
+        if (KindLogsUnitText(TransferKind)) AppendLogLine(dialog, PayloadText(record).c_str());
+        MessageBeep(kDefaultBeep);
+    }
+    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    MessageBeep(kDefaultBeep);
+    ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
+}
+
+// Code 20: the size of the file that follows.
+void StartReceiving(HWND dialog, const PacketRecord* record) {
+    const std::string text = PayloadText(record);
+    const int32_t size = ParseDecimalText(text.c_str());
+    Received.Announce(size);
+    CreateProgressBar(dialog, size > 0 ? static_cast<unsigned>(size) : 0u, ProgressRange::Range32);
+    RS232_SendPacket(RS232_CMD_FILE_GET_DATA, kAcknowledge, kAcknowledgeLength);
+}
+
+// Code 21: bytes of the file.
+void StoreChunk(HWND dialog, const PacketRecord* record) {
+    if (TransferFile.file == nullptr || OpenDirection != Direction::Receive) return;
+    int count = record->payloadCount;
+    if (count < 0) count = 0;
+    if (count > static_cast<int>(kMaxPayload)) count = static_cast<int>(kMaxPayload);
+    char reason[kFileNameSize + 96];
+    if (!Received.Fits(static_cast<size_t>(count))) {
+        std::snprintf(reason, sizeof reason, "The unit sent more than the %lld bytes it announced; %s is incomplete.",
+                      static_cast<long long>(Received.announced()), TransferFile.name);
+        AbandonTransfer(dialog, reason);
+        return;
+    }
+    if (count > 0 && std::fwrite(record->payload, 1, static_cast<size_t>(count), TransferFile.file) !=
+                         static_cast<size_t>(count)) {
+        std::snprintf(reason, sizeof reason, "Could not write %s: %s", TransferFile.name, std::strerror(errno));
+        AbandonTransfer(dialog, reason);
+        return;
+    }
+    Received.Add(static_cast<size_t>(count));
+    const std::string kindText = std::to_string(TransferKind);
+    RS232_SendPacket(RS232_CMD_FILE_GET_DATA, kindText.data(), static_cast<uint16_t>(kindText.size()));
+    if (count > 1) AdvanceProgress(static_cast<unsigned>(count));
+}
+
+// Code 22: the unit has sent everything. A receive whose file could not be written out in
+// full, or that got fewer bytes than announced, is a failure, not a success.
+void FinishReceiving(HWND dialog) {
+    char reason[kFileNameSize + 96] = {};
+    if (TransferFile.file != nullptr) {
+        if (OpenDirection == Direction::Receive) {
+            if (std::fflush(TransferFile.file) != 0 || std::ferror(TransferFile.file)) {
+                std::snprintf(reason, sizeof reason, "Could not write %s: %s", TransferFile.name, std::strerror(errno));
+            } else if (!Received.Complete()) {
+                std::snprintf(reason, sizeof reason, "Received %lld of the %lld bytes the unit announced; %s is incomplete.",
+                              static_cast<long long>(Received.written()), static_cast<long long>(Received.announced()),
+                              TransferFile.name);
+            }
+        }
+        TransferFile.Close();
+        OpenDirection = Direction::None;
+    }
+    TransferActive = 0;
+    DestroyProgressBar();
+    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    MessageBeep(kDefaultBeep);
+    if (reason[0] != 0) {
+        LogMessage(dialog, 0, "%s", reason);
+        ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
+    } else {
+        ReportSessionResult(dialog, ReportOperation::ReceiveComplete, kTransferCompleteText);
+    }
+}
+
+}  // namespace
+
+int ComputeSumAndCount() {
+    const StreamSum total = SumFileBytes(TransferFile.file);
+    TransferFile.sum = total.sum;
+    TransferFile.count = total.count;
+    return total.ok ? 1 : 0;
+}
+
+void SendOpeningPacket(HWND) {
+    const std::string text = FormatOpeningText(TransferKind, TransferFile.sum, TransferFile.count);
+    RS232_SendPacket(RS232_CMD_FILE_SEND, text.data(), static_cast<uint16_t>(text.size()));
+}
+
+int SendTransferFile(HWND dialog, int commandId, const char* logText) {
+    TransferKind = SendKindForCommand(commandId);
+    TransferFile.Close();
+    OpenDirection = Direction::None;
+    if (TransferKind == KIND_BITMAP) {
+        if (!PrepareBitmap(dialog)) return 0;
+    } else {
+        if (!ChooseOpenFile(dialog, TransferFile.name, sizeof TransferFile.name, kFileFilter)) return 0;
+        TransferFile.file = std::fopen(TransferFile.name, "rb");
+        if (TransferFile.file == nullptr) {
+            LogMessage(dialog, 0, "Could not open %s: %s", TransferFile.name, std::strerror(errno));
+            return 0;
+        }
+    }
+    OpenDirection = Direction::Send;
+    if (!ComputeSumAndCount()) {
+        LogMessage(dialog, 0, "Could not read %s.", TransferFile.name);
+        TransferFile.Close();
+        OpenDirection = Direction::None;
+        return 0;
+    }
+    BytesSent = 0;
+    CreateProgressBar(dialog, static_cast<unsigned>(TransferFile.count), ProgressRange::Range32);
+    LogMessage(dialog, 0, "%s", logText);
+    BeginTransferSession(dialog, commandId, SESSION_SEND_FILE, FileResultReporter());
+    SendOpeningPacket(dialog);
+    return 1;
+}
+
+int ReceiveTransferFile(HWND dialog, int commandId, const char* logText) {
+    TransferKind = ReceiveKindForCommand(commandId);
+    TransferFile.Close();
+    OpenDirection = Direction::None;
+    if (!ChooseSaveFile(dialog, TransferFile.name, sizeof TransferFile.name, kFileFilter)) return 0;
+    TransferFile.file = std::fopen(TransferFile.name, "wb");
+    if (TransferFile.file == nullptr) {
+        LogMessage(dialog, 0, "Could not create %s: %s", TransferFile.name, std::strerror(errno));
+        return 0;
+    }
+    OpenDirection = Direction::Receive;
+    Received.Start();
+    BeginTransferSession(dialog, commandId, SESSION_RECEIVE_FILE, FileResultReporter());
+    LogMessage(dialog, 0, "%s", logText);
+    const std::string request =
+        FormatReceiveRequest(TransferKind, KindCarriesProgramName(TransferKind) ? ProgramName : nullptr);
+    RS232_SendPacket(RS232_CMD_FILE_GET, request.data(), static_cast<uint16_t>(request.size()));
+    return 1;
+}
+
+void HandleFilePacket(HWND dialog, PacketRecord* record) {
+    switch (record->command) {
+        case RS232_CMD_FILE_SEND:
+        case RS232_CMD_FILE_SEND_DATA: SendNextChunk(dialog); break;
+        case RS232_CMD_FILE_SEND_END: CompareEchoedSum(dialog, record); break;
+        case RS232_CMD_FILE_ERROR: HandleUnitError(dialog, record); break;
+        case RS232_CMD_FILE_GET: StartReceiving(dialog, record); break;
+        case RS232_CMD_FILE_GET_DATA: StoreChunk(dialog, record); break;
+        case RS232_CMD_FILE_GET_END: FinishReceiving(dialog); break;
+        default: break;
+    }
+}

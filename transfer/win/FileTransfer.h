@@ -5,18 +5,19 @@
 #include <windows.h>
 
 #include "link/PacketRecord.h"
+#include "transfer/TransferText.h"
 
 // Commands 1021, 1023, 1025 (others send a binary file); 1 when the send has started.
 int SendTransferFile(HWND dialog, int commandId, const char* logText);
 // Commands 1022 and 1024 (others receive a binary file); 1 when the receive has started.
 int ReceiveTransferFile(HWND dialog, int commandId, const char* logText);
-// Sums and counts the bytes of TransferFile's open file, then rewinds it.
-void ComputeSumAndCount();
+// Sums and counts the bytes of TransferFile's open file, then rewinds it; 0 on a read error.
+int ComputeSumAndCount();
 // Sends the opening packet "kind,sum,count," of a file send.
 void SendOpeningPacket(HWND dialog);
 // Dialog procedure of template 103: ends with 1 when a non-empty name was confirmed.
 INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The name typed in the prompt, appended to a program receive's opening packet.
-extern char ProgramName[255];
+extern char ProgramName[kMaxProgramNameLength + 1];
 // The unit's file packets, codes 10, 11, 12, 13, 20, 21 and 22 (the record stays the caller's).
 void HandleFilePacket(HWND dialog, PacketRecord* record);
