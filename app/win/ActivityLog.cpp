@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,27 @@ namespace {
 constexpr std::size_t kLogLineBytes = 1024;      // one formatted line holds 1023 characters
 constexpr std::size_t kNotepadCommandBytes = 512;  // "notepad " and a full path always fit
 constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+constexpr int kExtentPaddingPixels = 8;  // keeps the last glyph clear of the border
+
+void StartNotepad(const char* commandLine) {
+    WinExec(commandLine, SW_SHOWNORMAL);  // result ignored: the file stays for the operator
+}
+ExportLauncher Launcher = StartNotepad;
+
+// Lets the horizontal scroll bar reach the end of the widest line so far.
+void WidenForLine(HWND list, const char* line) {
+    HDC dc = GetDC(list);
+    if (dc == nullptr) return;
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+    SIZE size{};
+    GetTextExtentPoint32A(dc, line, static_cast<int>(std::strlen(line)), &size);
+    if (previous != nullptr) SelectObject(dc, previous);
+    ReleaseDC(list, dc);
+    const LRESULT wanted = size.cx + kExtentPaddingPixels;
+    if (wanted > SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0))
+        SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wanted), 0);
+}
 
 // Adds the line and scrolls so that it is the top visible line. Sent, not posted, so a
 // worker's line is in the list when the call returns.
@@ -25,6 +47,7 @@ void AddLine(HWND dialog, const char* line) {
     LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     if (index == LB_ERR || index == LB_ERRSPACE) return;
     SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+    WidenForLine(list, line);
 }
 
 void AddSystemText(HWND dialog, DWORD errorCode) {
@@ -122,5 +145,7 @@ void ExportLog(HWND list, int selectedOnly) {
     }
     buffer.reset();
     file.reset();
-    WinExec(command, SW_SHOWNORMAL);  // result ignored: the file stays for the operator
+    Launcher(command);
 }
+
+void SetExportLauncher(ExportLauncher launcher) { Launcher = launcher != nullptr ? launcher : StartNotepad; }

@@ -11,3 +11,8 @@ void AppendLogLine(HWND window, const char* line);
 void ClearLog(HWND window);
 // Writes all lines, or the selected ones, to a new temporary file and opens it in Notepad.
 void ExportLog(HWND list, int selectedOnly);
+
+// What starts the viewer of an export, given "notepad <file>"; null restores WinExec.
+// Tests replace it so that no editor opens.
+using ExportLauncher = void (*)(const char* commandLine);
+void SetExportLauncher(ExportLauncher launcher);
