@@ -1,0 +1,401 @@
+// Control requests: reading their fields with clear errors and acting on the unit.
+#include "sim/Control.h"
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace sim {
+namespace {
+
+constexpr size_t kDefaultEventLimit = 1000;
+constexpr size_t kMaxEventLimit = 20000;
+
+Json failure(const std::string& why) {
+    Json j = Json::object();
+    j.set("ok", false);
+    j.set("error", why);
+    return j;
+}
+
+Json success() {
+    Json j = Json::object();
+    j.set("ok", true);
+    return j;
+}
+
+// Reads a whole number field; absent leaves *out alone. Returns false with *error on bad input.
+bool number(const Json& req, const char* key, uint64_t max, uint64_t& out, std::string& error) {
+    const Json* v = req.find(key);
+    if (!v) return true;
+    if (!v->isNumber() || v->asNumber() < 0 || v->asNumber() != std::floor(v->asNumber()) ||
+        v->asNumber() > double(max)) {
+        error = std::string("\"") + key + "\" must be a whole number from 0 to " + std::to_string(max);
+        return false;
+    }
+    out = uint64_t(v->asNumber());
+    return true;
+}
+
+bool flag(const Json& req, const char* key, bool& out, std::string& error) {
+    const Json* v = req.find(key);
+    if (!v) return true;
+    if (!v->isBool()) {
+        error = std::string("\"") + key + "\" must be true or false";
+        return false;
+    }
+    out = v->asBool();
+    return true;
+}
+
+bool text(const Json& req, const char* key, std::string& out, std::string& error) {
+    const Json* v = req.find(key);
+    if (!v) return true;
+    if (!v->isString()) {
+        error = std::string("\"") + key + "\" must be a string";
+        return false;
+    }
+    out = v->asString();
+    return true;
+}
+
+// The payload of a send: "text" (taken byte for byte) or "hex".
+bool payload(const Json& req, std::vector<uint8_t>& out, std::string& error) {
+    out.clear();
+    std::string t;
+    if (req.has("hex")) {
+        if (!text(req, "hex", t, error)) return false;
+        if (!fromHex(t, out)) { error = "\"hex\" must be pairs of hex digits"; return false; }
+    } else if (req.has("text")) {
+        if (!text(req, "text", t, error)) return false;
+        // JSON strings arrive as UTF-8; characters up to U+00FF stand for single bytes.
+        for (size_t i = 0; i < t.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(t[i]);
+            if ((c == 0xC2 || c == 0xC3) && i + 1 < t.size()) {
+                out.push_back(uint8_t(((c & 0x03) << 6) | (static_cast<unsigned char>(t[++i]) & 0x3F)));
+            } else {
+                out.push_back(c);
+            }
+        }
+    }
+    if (out.size() > 0xFFFF) { error = "payload too long"; return false; }
+    return true;
+}
+
+bool applyConfig(Unit& unit, const Json& req, std::string& error) {
+    UnitConfig& c = unit.settings();
+    uint64_t v = c.quietGapMs;
+    if (!number(req, "quiet_gap_ms", 3600000, v, error)) return false;
+    c.quietGapMs = uint32_t(v);
+    v = c.eraseMs;
+    if (!number(req, "erase_ms", 3600000, v, error)) return false;
+    c.eraseMs = uint32_t(v);
+    std::string fault;
+    if (!text(req, "erase_fault", fault, error)) return false;
+    if (!fault.empty() && !parseEraseFault(fault, c.eraseFault)) {
+        error = "\"erase_fault\" must be none, wrong_pair_first, stray_byte or never";
+        return false;
+    }
+    v = c.fileGetChunk;
+    if (!number(req, "file_chunk", kMaxPayloadBytes, v, error)) return false;
+    if (v == 0) { error = "\"file_chunk\" must be from 1 to 512"; return false; }
+    c.fileGetChunk = size_t(v);
+    unit.peer().setFileGetChunk(c.fileGetChunk);
+    if (!flag(req, "garble_output", c.garbleOutput, error)) return false;
+    if (!flag(req, "pacing", c.pacing, error)) return false;
+    return true;
+}
+
+Json configJson(const Unit& unit) {
+    const UnitConfig& c = unit.settings();
+    Json j = success();
+    j.set("quiet_gap_ms", c.quietGapMs);
+    j.set("erase_ms", c.eraseMs);
+    j.set("erase_fault", eraseFaultName(c.eraseFault));
+    j.set("file_chunk", c.fileGetChunk);
+    j.set("garble_output", c.garbleOutput);
+    j.set("pacing", c.pacing);
+    return j;
+}
+
+Json sendFrame(Unit& unit, const Json& req, uint16_t command, uint64_t nowMs) {
+    std::string error;
+    std::vector<uint8_t> bytes;
+    if (!payload(req, bytes, error)) return failure(error);
+    uint64_t id = 0, checksum = 0, length = 0;
+    if (!number(req, "id", 0xFFFF, id, error) || !number(req, "checksum", 0xFFFF, checksum, error) ||
+        !number(req, "length", 0xFFFF, length, error))
+        return failure(error);
+    int frameId = req.has("id") ? int(id) : -1;
+    if (req.has("checksum") || req.has("length")) {
+        uint16_t len = req.has("length") ? uint16_t(length) : uint16_t(bytes.size());
+        unit.peer().sendCustom(req.has("checksum") ? int(checksum) : -1, len, command, frameId, bytes, nowMs);
+        return success();
+    }
+    unit.peer().sendUnsolicited(command, bytes, frameId, nowMs);
+    return success();
+}
+
+using Handler = std::function<Json(Unit&, const Json&, uint64_t, ControlOutcome&)>;
+
+const std::map<std::string, Handler>& handlers() {
+    static const std::map<std::string, Handler> table = {
+        {"help", [](Unit&, const Json&, uint64_t, ControlOutcome&) {
+             Json j = success();
+             j.set("help", controlHelp());
+             return j;
+         }},
+        {"status", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             Json j = u.status();
+             Json out = success();
+             for (const auto& m : j.members()) out.set(m.first, m.second);
+             return out;
+         }},
+        {"mode", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             std::string name, error;
+             if (!text(r, "mode", name, error)) return failure(error);
+             Mode mode;
+             if (!parseMode(name, mode)) return failure("\"mode\" must be off, bootloader or running");
+             uint64_t baud = u.settings().bootBaud;
+             if (!number(r, "baud", 1000000, baud, error)) return failure(error);
+             if (mode == Mode::Bootloader && baud != kBootloaderFastBaud && baud != kBootloaderSlowBaud)
+                 return failure("the bootloader takes 115200 or 57600 baud");
+             if (mode == Mode::Bootloader) u.settings().bootBaud = uint32_t(baud);
+             u.setMode(mode, u.settings().bootBaud, now);
+             Json j = success();
+             j.set("mode", modeName(u.mode()));
+             j.set("unit_baud", u.unitBaud());
+             return j;
+         }},
+        {"enter", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
+             if (u.mode() != Mode::Bootloader) return failure("ENTER restarts the bootloader menu; the unit is not in it");
+             u.restartBootloader(now);
+             return success();
+         }},
+        {"cts", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             bool on = true;
+             std::string error;
+             if (!r.has("on") || !flag(r, "on", on, error)) return failure(error.empty() ? "give \"on\": true or false" : error);
+             u.setModemBit(kModemCts, on, now);
+             return success();
+         }},
+        {"modem", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             std::string error;
+             const std::pair<const char*, uint32_t> lines[] = {
+                 {"cts", kModemCts}, {"dsr", kModemDsr}, {"car", kModemCar}, {"ri", kModemRi}};
+             for (const auto& [key, bit] : lines) {
+                 bool on = (u.modemBits() & bit) != 0;
+                 if (!flag(r, key, on, error)) return failure(error);
+                 u.setModemBit(bit, on, now);
+             }
+             Json j = success();
+             j.set("bits", u.modemBits());
+             return j;
+         }},
+        {"image", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             Json j = success();
+             j.set("last", u.lastImage().toJson());
+             j.set("current", u.image().active() ? u.image().report().toJson() : Json::object().set("present", false));
+             return j;
+         }},
+        {"config", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             std::string error;
+             if (!applyConfig(u, r, error)) return failure(error);
+             return configJson(u);
+         }},
+        {"erase", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             Json c = Json::object();
+             if (const Json* v = r.find("ms")) c.set("erase_ms", *v);
+             if (const Json* v = r.find("fault")) c.set("erase_fault", *v);
+             std::string error;
+             if (!applyConfig(u, c, error)) return failure(error);
+             return configJson(u);
+         }},
+        {"pace", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             std::string error;
+             if (!r.has("on") || !flag(r, "on", u.settings().pacing, error))
+                 return failure(error.empty() ? "give \"on\": true or false" : error);
+             return configJson(u);
+         }},
+        {"content", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             Json j = success();
+             j.set("content", u.content().describe());
+             return j;
+         }},
+        {"content_set", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             std::string path, name, error;
+             if (!text(r, "path", path, error) || !text(r, "name", name, error)) return failure(error);
+             if (path.empty()) return failure("give \"path\", the file the unit serves");
+             std::string what;
+             if (!text(r, "what", what, error)) return failure(error);
+             if (what == "nlec_table") {
+                 u.content().setNlecTable(path);
+             } else if (what == "file") {
+                 uint64_t kind = 0;
+                 if (!r.has("kind") || !number(r, "kind", 0xFFFF, kind, error))
+                     return failure(error.empty() ? "give \"kind\" (25 settings, 26 program, ...)" : error);
+                 if (kind == kKindProgram && name.empty()) name = "*";
+                 u.content().setFile(int(kind), name, path);
+             } else {
+                 return failure("\"what\" must be nlec_table or file");
+             }
+             std::vector<uint8_t> probe;
+             Json j = success();
+             if (!readWholeFile(path, probe, error)) j.set("warning", error);
+             j.set("content", u.content().describe());
+             return j;
+         }},
+        {"content_builtin", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             u.content().loadBuiltins();
+             Json j = success();
+             j.set("content", u.content().describe());
+             return j;
+         }},
+        {"content_clear", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             u.content().clear();
+             Json j = success();
+             j.set("content", u.content().describe());
+             return j;
+         }},
+        {"received", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             std::string what, error;
+             if (!text(r, "what", what, error)) return failure(error);
+             Json items = Json::array();
+             Json last;
+             for (const auto& item : u.content().received()) {
+                 if (!what.empty() && item.what != what) continue;
+                 items.push(item.toJson());
+                 last = item.toJson();
+             }
+             Json j = success();
+             j.set("last", last);
+             j.set("items", items);
+             return j;
+         }},
+        {"send", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             uint64_t command = 0;
+             std::string error;
+             if (!r.has("command") || !number(r, "command", 0xFFFF, command, error))
+                 return failure(error.empty() ? "give \"command\", the packet's command code" : error);
+             return sendFrame(u, r, uint16_t(command), now);
+         }},
+        {"send_raw", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             std::string hex, error;
+             std::vector<uint8_t> bytes;
+             if (!text(r, "hex", hex, error) || !fromHex(hex, bytes) || bytes.empty())
+                 return failure(error.empty() ? "give \"hex\": the bytes as hex digits" : error);
+             u.sendRaw(bytes, now);
+             return success();
+         }},
+        {"log", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdLog, now); }},
+        {"erase_result", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             Json req = r;
+             if (!req.has("text") && !req.has("hex")) req.set("text", "0");
+             return sendFrame(u, req, kCmdFlashEraseResult, now);
+         }},
+        {"text", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdFileGetText, now); }},
+        {"error", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             uint64_t code = 0;
+             std::string error;
+             if (!number(r, "code", 0xFFFF, code, error)) return failure(error);
+             if (code != kCmdNlecError && code != kCmdFileError) return failure("\"code\" must be 8 (NLEC) or 13 (file)");
+             return sendFrame(u, r, uint16_t(code), now);
+         }},
+        {"fault", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             std::string error;
+             int id = u.faults().add(r, error);
+             if (!id) return failure(error);
+             Json e = r;
+             e.set("id", id);
+             u.log().add(now, "fault_armed", e);
+             Json j = success();
+             j.set("id", id);
+             return j;
+         }},
+        {"faults", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             Json j = success();
+             j.set("faults", u.faults().describe());
+             return j;
+         }},
+        {"faults_clear", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             uint64_t id = 0;
+             std::string error;
+             if (!number(r, "id", 1000000, id, error)) return failure(error);
+             if (r.has("id")) {
+                 if (!u.faults().remove(int(id))) return failure("no fault with that id");
+             } else {
+                 u.faults().clear();
+             }
+             return success();
+         }},
+        {"events", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             uint64_t since = 0, limit = kDefaultEventLimit;
+             std::string error;
+             if (!number(r, "since", UINT32_MAX * 1024ull, since, error) || !number(r, "limit", kMaxEventLimit, limit, error))
+                 return failure(error);
+             Json j = success();
+             j.set("last_seq", u.log().lastSeq());
+             j.set("events", u.log().since(since, size_t(limit)));
+             return j;
+         }},
+        {"trace", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+             uint64_t since = 0, limit = kDefaultEventLimit;
+             std::string error;
+             if (!number(r, "since", UINT32_MAX * 1024ull, since, error) || !number(r, "limit", kMaxEventLimit, limit, error))
+                 return failure(error);
+             Json frames = Json::array();
+             for (const Json& e : u.log().since(since, kMaxEventLimit * 10).items()) {
+                 const Json* type = e.find("event");
+                 if (type && (type->asString() == "frame_in" || type->asString() == "frame_out") &&
+                     frames.items().size() < limit)
+                     frames.push(e);
+             }
+             Json j = success();
+             j.set("last_seq", u.log().lastSeq());
+             j.set("frames", frames);
+             return j;
+         }},
+        {"reset", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
+             u.reset(now);
+             return success();
+         }},
+        {"quit", [](Unit&, const Json&, uint64_t, ControlOutcome& outcome) {
+             outcome.quit = true;
+             return success();
+         }},
+    };
+    return table;
+}
+
+}  // namespace
+
+const char* controlHelp() {
+    return
+        "status | mode {mode: off|bootloader|running, baud} | enter | cts {on} | modem {cts,dsr,car,ri} | "
+        "image | config {quiet_gap_ms, erase_ms, erase_fault, file_chunk, garble_output, pacing} | "
+        "erase {ms, fault} | pace {on} | content | content_set {what: nlec_table|file, kind, name, path} | "
+        "content_builtin | content_clear | received {what: nlec|file} | "
+        "send {command, text|hex, id, checksum, length} | send_raw {hex} | log {text} | erase_result {text} | "
+        "text {text} | error {code: 8|13, text} | "
+        "fault {kind, at|rate, count, command, seed, delay_ms, bytes, marks, length, text} | faults | "
+        "faults_clear {id} | events {since, limit} | trace {since, limit} | reset | quit | help";
+}
+
+Json handleControl(Unit& unit, const Json& request, uint64_t nowMs, ControlOutcome& outcome) {
+    if (!request.isObject()) return failure("a request is one JSON object");
+    const Json* cmd = request.find("cmd");
+    if (!cmd || !cmd->isString()) return failure("a request needs \"cmd\"; try {\"cmd\": \"help\"}");
+    auto it = handlers().find(cmd->asString());
+    if (it == handlers().end()) return failure("unknown cmd \"" + cmd->asString() + "\"; try {\"cmd\": \"help\"}");
+    return it->second(unit, request, nowMs, outcome);
+}
+
+std::string handleControlLine(Unit& unit, const std::string& line, uint64_t nowMs, ControlOutcome& outcome) {
+    Json request;
+    std::string error;
+    if (!Json::parse(line, request, error)) return failure("not JSON: " + error).dump();
+    return handleControl(unit, request, nowMs, outcome).dump();
+}
+
+}  // namespace sim

@@ -1,0 +1,65 @@
+// Short readable forms of the event types; anything else is shown as its JSON fields.
+#include "sim/EventText.h"
+
+#include <cstdio>
+
+namespace sim {
+namespace {
+
+std::string field(const Json& e, const char* key) {
+    const Json* v = e.find(key);
+    if (!v) return "";
+    if (v->isString()) return v->asString();
+    return v->dump();
+}
+
+std::string printable(const std::string& text, size_t max) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (out.size() >= max) { out += "..."; break; }
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c < 0x20 || c >= 0x7F) out += '.';
+        else out += char(c);
+    }
+    return out;
+}
+
+constexpr size_t kShownTextChars = 60;
+
+}  // namespace
+
+std::string eventText(const Json& e) {
+    std::string type = field(e, "event");
+    char stamp[32];
+    const Json* t = e.find("t_ms");
+    std::snprintf(stamp, sizeof stamp, "%10.3f ", t ? t->asNumber() / 1000.0 : 0.0);
+    std::string line = stamp;
+    if (type == "frame_in" || type == "frame_out") {
+        line += type == "frame_in" ? "PC -> unit  " : "unit -> PC  ";
+        line += "cmd=" + field(e, "cmd") + " id=" + field(e, "id") + " len=" + field(e, "len") + " cs=" +
+                field(e, "checksum");
+        if (type == "frame_in" && field(e, "checksum_ok") == "false") line += " (BAD, computed " + field(e, "computed") + ")";
+        if (e.has("note")) line += " [" + field(e, "note") + "]";
+        line += " \"" + printable(field(e, "text"), kShownTextChars) + "\"";
+        return line;
+    }
+    if (type == "mode") return line + "mode " + field(e, "mode") + " at " + field(e, "unit_baud") + " baud, CTS " + (field(e, "cts") == "true" ? "on" : "off");
+    if (type == "image_done")
+        return line + "image received: " + field(e, "bytes") + " bytes, sha256 " + field(e, "sha256") +
+               (field(e, "garbled") == "true" ? ", GARBLED " + field(e, "garbled_bytes") + " bytes" : "") + "; CTS off";
+    if (type == "garbled")
+        return line + "garbled: " + field(e, "bytes") + " bytes sent at " + field(e, "pc_settings") + ", unit at " +
+               field(e, "unit_settings");
+    if (type == "erase_started") return line + "erasing for " + field(e, "duration_ms") + " ms (fault " + field(e, "fault") + ")";
+    if (type == "erase_done") return line + "erase done, answering " + field(e, "reply_hex");
+    if (type == "nlec_received" || type == "file_received")
+        return line + (type == "nlec_received" ? "NLEC table" : "file kind " + field(e, "kind")) + " received: " +
+               field(e, "size") + " bytes, sum " + field(e, "sum") + " (PC said " + field(e, "announced_sum") + "), stored in " +
+               (field(e, "path").empty() ? field(e, "store_error") : field(e, "path"));
+    if (type == "fault") return line + "fault " + field(e, "fault") + " on a frame of cmd " + field(e, "frame_cmd");
+    std::string rest = e.dump();
+    return line + type + " " + rest;
+}
+
+}  // namespace sim

@@ -1,0 +1,173 @@
+// Rule matching and a seeded splitmix64 generator.
+#include "sim/FaultInjector.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+namespace {
+
+constexpr uint16_t kNlecSendEnd = 7;
+constexpr uint16_t kFileSendEnd = 12;
+
+struct KindName {
+    FaultKind kind;
+    const char* name;
+};
+constexpr KindName kKindNames[] = {
+    {FaultKind::CorruptByte, "corrupt_byte"}, {FaultKind::DropByte, "drop_byte"},
+    {FaultKind::DropReply, "drop_reply"},     {FaultKind::DelayReply, "delay_reply"},
+    {FaultKind::Noise, "noise"},              {FaultKind::LongLength, "long_length"},
+    {FaultKind::Reply1, "reply_1"},           {FaultKind::Reply2, "reply_2"},
+    {FaultKind::Error8, "error_8"},           {FaultKind::Error13, "error_13"},
+    {FaultKind::WrongSum, "wrong_sum"},
+};
+
+bool readCount(const Json& spec, const char* key, uint64_t& out, std::string& error) {
+    const Json* v = spec.find(key);
+    if (!v) return true;
+    if (!v->isNumber() || v->asNumber() < 0 || v->asNumber() != std::floor(v->asNumber()) || v->asNumber() > 1e12) {
+        error = std::string("\"") + key + "\" must be a whole number of 0 or more";
+        return false;
+    }
+    out = uint64_t(v->asNumber());
+    return true;
+}
+
+}  // namespace
+
+bool parseFaultKind(const std::string& name, FaultKind& out) {
+    for (const auto& k : kKindNames)
+        if (name == k.name) { out = k.kind; return true; }
+    return false;
+}
+
+const char* faultKindName(FaultKind kind) {
+    for (const auto& k : kKindNames)
+        if (kind == k.kind) return k.name;
+    return "?";
+}
+
+Json FaultRule::toJson() const {
+    Json j = Json::object();
+    j.set("id", id);
+    j.set("kind", faultKindName(kind));
+    if (command >= 0) j.set("command", command);
+    if (at) j.set("at", at);
+    else j.set("rate", rate);
+    j.set("count", count);
+    if (kind == FaultKind::DelayReply) j.set("delay_ms", delayMs);
+    if (kind == FaultKind::Noise) { j.set("bytes", noiseBytes); j.set("marks", noiseMarks); }
+    if (kind == FaultKind::LongLength) j.set("length", length);
+    if (kind == FaultKind::Error8 || kind == FaultKind::Error13) j.set("text", text);
+    j.set("seen", seen);
+    j.set("fired", fired);
+    return j;
+}
+
+void FaultInjector::reseed(uint64_t seed) {
+    seed_ = seed;
+    state_ = seed;
+}
+
+uint64_t FaultInjector::nextRaw() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+uint32_t FaultInjector::next(uint32_t bound) {
+    return bound ? uint32_t(nextRaw() % bound) : 0;
+}
+
+int FaultInjector::add(const Json& spec, std::string& error) {
+    FaultRule rule;
+    const Json* kind = spec.find("kind");
+    if (!kind || !kind->isString() || !parseFaultKind(kind->asString(), rule.kind)) {
+        error = "\"kind\" must be one of corrupt_byte, drop_byte, drop_reply, delay_reply, noise, "
+                "long_length, reply_1, reply_2, error_8, error_13, wrong_sum";
+        return 0;
+    }
+    uint64_t command = 0;
+    if (spec.has("command")) {
+        if (!readCount(spec, "command", command, error)) return 0;
+        if (command > 0xFFFF) { error = "\"command\" must fit in 16 bits"; return 0; }
+        rule.command = int(command);
+    }
+    if (!readCount(spec, "at", rule.at, error)) return 0;
+    if (const Json* rate = spec.find("rate")) {
+        if (!rate->isNumber() || rate->asNumber() < 0 || rate->asNumber() > 1) {
+            error = "\"rate\" must be a number from 0 to 1";
+            return 0;
+        }
+        rule.rate = rate->asNumber();
+    }
+    if (rule.at == 0 && rule.rate == 0) {
+        error = "give \"at\" (the n-th frame from now, 1 = the next) or \"rate\" (0 to 1)";
+        return 0;
+    }
+    rule.count = rule.at ? 1 : 0;
+    if (!readCount(spec, "count", rule.count, error)) return 0;
+    uint64_t v = 0;
+    if (spec.has("delay_ms")) {
+        if (!readCount(spec, "delay_ms", v, error)) return 0;
+        rule.delayMs = uint32_t(std::min<uint64_t>(v, 3600000));
+    }
+    if (spec.has("bytes")) {
+        if (!readCount(spec, "bytes", v, error)) return 0;
+        rule.noiseBytes = uint32_t(std::min<uint64_t>(v, 65536));
+    }
+    if (const Json* marks = spec.find("marks")) rule.noiseMarks = marks->isBool() && marks->asBool();
+    if (spec.has("length")) {
+        if (!readCount(spec, "length", v, error)) return 0;
+        if (v > 0xFFFF) { error = "\"length\" must fit in 16 bits"; return 0; }
+        rule.length = uint32_t(v);
+    }
+    if (const Json* text = spec.find("text"); text && text->isString()) rule.text = text->asString();
+    else rule.text = rule.kind == FaultKind::Error8 ? "NLEC error" : "File error";
+    if (spec.has("seed")) {
+        if (!readCount(spec, "seed", v, error)) return 0;
+        reseed(v);
+    }
+    rule.id = nextId_++;
+    rules_.push_back(rule);
+    return rule.id;
+}
+
+bool FaultInjector::remove(int id) {
+    for (auto it = rules_.begin(); it != rules_.end(); ++it)
+        if (it->id == id) { rules_.erase(it); return true; }
+    return false;
+}
+
+const FaultRule* FaultInjector::decide(uint16_t command) {
+    const FaultRule* chosen = nullptr;
+    for (auto& rule : rules_) {
+        if (rule.count && rule.fired >= rule.count) continue;
+        if (rule.command >= 0 && rule.command != command) continue;
+        if (rule.kind == FaultKind::WrongSum && command != kNlecSendEnd && command != kFileSendEnd) continue;
+        ++rule.seen;
+        bool fires;
+        if (rule.at) fires = rule.seen >= rule.at;
+        else fires = double(nextRaw() >> 11) / double(1ull << 53) < rule.rate;
+        if (fires && !chosen) {
+            ++rule.fired;
+            ++applied_;
+            chosen = &rule;
+        }
+    }
+    return chosen;
+}
+
+Json FaultInjector::describe() const {
+    Json j = Json::object();
+    j.set("seed", seed_);
+    j.set("applied", applied_);
+    Json rules = Json::array();
+    for (const auto& r : rules_) rules.push(r.toJson());
+    j.set("rules", rules);
+    return j;
+}
+
+}  // namespace sim

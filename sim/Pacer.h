@@ -1,0 +1,32 @@
+// Holds a direction of the line to its real rate: 11 bits per byte (start, 8 data, odd
+// parity, stop) at the current speed. A token bucket with a small burst, driven by "now".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sim {
+
+constexpr unsigned kBitsPerByte = 11;
+
+class Pacer {
+public:
+    // Bytes the line may carry now; never more than burst.
+    size_t allowance(uint64_t nowUs, uint32_t baud);
+    void consume(size_t bytes) { credit_ -= double(bytes); }
+    // Microseconds until at least one byte may go (0 when one may go now).
+    uint64_t waitUs(uint64_t nowUs, uint32_t baud);
+    void reset() { started_ = false; credit_ = 0; }
+
+    static double bytesPerSecond(uint32_t baud) { return double(baud) / kBitsPerByte; }
+
+private:
+    void refill(uint64_t nowUs, uint32_t baud);
+
+    static constexpr double kBurstBytes = 64;  // about a UART FIFO's worth
+    bool started_ = false;
+    uint64_t lastUs_ = 0;
+    double credit_ = 0;
+};
+
+}  // namespace sim

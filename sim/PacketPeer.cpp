@@ -1,0 +1,498 @@
+// The running unit's packet exchanges and the faults applied to what it sends.
+#include "sim/PacketPeer.h"
+
+#include <algorithm>
+
+#include "sim/Sha256.h"
+
+namespace sim {
+namespace {
+
+const std::vector<uint8_t> kRequestPayload = {'1'};
+
+std::vector<uint8_t> textBytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+Json frameFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
+                 size_t payloadSize) {
+    Json j = Json::object();
+    j.set("cmd", command);
+    j.set("id", id);
+    j.set("len", length);
+    j.set("checksum", checksum);
+    j.set("payload_hex", toHex(payload, payloadSize));
+    j.set("text", std::string_view(reinterpret_cast<const char*>(payload), payloadSize));
+    return j;
+}
+
+}  // namespace
+
+std::vector<uint8_t> decimalPayload(long long value) { return textBytes(std::to_string(value)); }
+
+bool parseLeadingInt(const std::vector<uint8_t>& payload, size_t from, long long& value, size_t& end) {
+    size_t i = from;
+    while (i < payload.size() && (payload[i] == ' ' || payload[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < payload.size() && (payload[i] == '-' || payload[i] == '+')) negative = payload[i++] == '-';
+    size_t digitsStart = i;
+    long long v = 0;
+    while (i < payload.size() && payload[i] >= '0' && payload[i] <= '9') {
+        if (v < (1ll << 40)) v = v * 10 + (payload[i] - '0');
+        ++i;
+    }
+    end = i;
+    value = negative ? -v : v;
+    return i > digitsStart;
+}
+
+void PacketPeer::reset() {
+    decoder_.abandon();
+    haveLast_ = false;
+    lastReply_.clear();
+    delayedUntilMs_ = 0;
+    transfer_ = Transfer::None;
+    inBytes_.clear();
+    nlecLines_.clear();
+    outBytes_.clear();
+    counters_ = PeerCounters();
+    unitId_ = 0;
+}
+
+void PacketPeer::onBytes(const uint8_t* data, size_t size, uint64_t nowMs) {
+    if (size) lastByteMs_ = nowMs;
+    for (size_t i = 0; i < size; ++i) {
+        switch (decoder_.push(data[i])) {
+            case FrameDecoder::Result::None: break;
+            case FrameDecoder::Result::Frame: onFrame(decoder_.frame(), nowMs); break;
+            case FrameDecoder::Result::Oversize: {
+                ++counters_.oversize;
+                const WireFrame& f = decoder_.frame();
+                Json e = Json::object();
+                e.set("cmd", f.command);
+                e.set("id", f.id);
+                e.set("len", f.length);
+                log_.add(nowMs, "frame_oversize", e);
+                // The unit cannot hold it: ask for the frame again as for a bad checksum.
+                transmit(encodeFrame(kCmdBadChecksum, nextId(), {}), kCmdBadChecksum, nowMs, true);
+                break;
+            }
+        }
+    }
+}
+
+void PacketPeer::tick(uint64_t nowMs) {
+    if (decoder_.inFrame() && nowMs - lastByteMs_ >= kFrameStallMs) {
+        decoder_.abandon();
+        ++counters_.stalls;
+        log_.add(nowMs, "frame_stalled");
+        transmit(encodeFrame(kCmdRemoteTimeout, nextId(), {}), kCmdRemoteTimeout, nowMs, true);
+    }
+}
+
+uint64_t PacketPeer::nextDeadlineMs() const {
+    return decoder_.inFrame() ? lastByteMs_ + kFrameStallMs : UINT64_MAX;
+}
+
+void PacketPeer::traceOut(const std::vector<uint8_t>& bytes, uint64_t nowMs, const char* note) {
+    ++counters_.framesOut;
+    Json e = Json::object();
+    if (bytes.size() >= kFrameHeaderBytes && bytes[0] == kFrameMark && bytes[1] == kFrameMark) {
+        auto le16 = [&](size_t at) { return uint16_t(bytes[at] | (bytes[at + 1] << 8)); };
+        e = frameFields(le16(2), le16(4), le16(6), le16(8), bytes.data() + kFrameHeaderBytes,
+                        bytes.size() - kFrameHeaderBytes);
+    } else {
+        e.set("bytes_hex", toHex(bytes));
+    }
+    if (note) e.set("note", note);
+    log_.add(nowMs, "frame_out", e);
+}
+
+void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, uint64_t nowMs, bool mayFault) {
+    const FaultRule* fault = mayFault ? faults_.decide(command) : nullptr;
+    if (!fault) {
+        traceOut(bytes, nowMs, nullptr);
+        out_.sendNow(bytes);
+        return;
+    }
+    Json e = fault->toJson();
+    e.set("rule", fault->id);
+    e.set("fault", faultKindName(fault->kind));
+    e.set("frame_cmd", command);
+    std::vector<uint8_t> sent = bytes;
+    switch (fault->kind) {
+        case FaultKind::CorruptByte: {
+            // Keep the marks and the length, so the frame stays whole and fails its checksum.
+            std::vector<size_t> positions = {2, 3, 6, 7, 8, 9};
+            for (size_t i = kFrameHeaderBytes; i < sent.size(); ++i) positions.push_back(i);
+            size_t at = positions[faults_.next(uint32_t(positions.size()))];
+            uint8_t flip = uint8_t(1 + faults_.next(255));
+            sent[at] ^= flip;
+            e.set("position", at);
+            break;
+        }
+        case FaultKind::DropByte: {
+            size_t at = 2 + faults_.next(uint32_t(sent.size() - 2));
+            sent.erase(sent.begin() + long(at));
+            e.set("position", at);
+            break;
+        }
+        case FaultKind::DropReply:
+            log_.add(nowMs, "fault", e);
+            return;
+        case FaultKind::DelayReply:
+            delayedUntilMs_ = nowMs + fault->delayMs;
+            log_.add(nowMs, "fault", e);
+            traceOut(sent, nowMs, "delayed");
+            out_.sendAt(delayedUntilMs_, sent);
+            return;
+        case FaultKind::Noise: {
+            std::vector<uint8_t> noise;
+            for (uint32_t i = 0; i < fault->noiseBytes; ++i) {
+                uint8_t b = uint8_t(faults_.next(256));
+                if (b == kFrameMark && !fault->noiseMarks) b = 0x55;
+                noise.push_back(b);
+            }
+            e.set("noise_hex", toHex(noise));
+            sent.insert(sent.begin(), noise.begin(), noise.end());
+            break;
+        }
+        case FaultKind::LongLength: {
+            std::vector<uint8_t> payload(bytes.begin() + long(kFrameHeaderBytes), bytes.end());
+            payload.resize(std::max<size_t>(payload.size(), fault->length), 0);
+            uint16_t cmd = uint16_t(bytes[6] | (bytes[7] << 8));
+            uint16_t id = uint16_t(bytes[8] | (bytes[9] << 8));
+            uint16_t len = uint16_t(fault->length);
+            sent = encodeFrameFields(frameChecksum(len, cmd, id, payload.data(), payload.size()), len, cmd, id, payload);
+            break;
+        }
+        case FaultKind::Reply1:
+            sent = encodeFrame(kCmdBadChecksum, nextId(), {});
+            break;
+        case FaultKind::Reply2:
+            sent = encodeFrame(kCmdRemoteTimeout, nextId(), {});
+            break;
+        case FaultKind::Error8:
+        case FaultKind::Error13: {
+            uint16_t cmd = fault->kind == FaultKind::Error8 ? kCmdNlecError : kCmdFileError;
+            sent = encodeFrame(cmd, nextId(), textBytes(fault->text));
+            lastReply_ = sent;  // a resend of the PC's frame gets the same error
+            endTransfer("error injected", nowMs);
+            break;
+        }
+        case FaultKind::WrongSum: {
+            std::vector<uint8_t> payload(bytes.begin() + long(kFrameHeaderBytes), bytes.end());
+            long long sum = 0;
+            size_t end = 0;
+            parseLeadingInt(payload, 0, sum, end);
+            uint16_t cmd = uint16_t(bytes[6] | (bytes[7] << 8));
+            uint16_t id = uint16_t(bytes[8] | (bytes[9] << 8));
+            sent = encodeFrame(cmd, id, decimalPayload((sum + 1) & 0xFFFF));
+            break;
+        }
+    }
+    log_.add(nowMs, "fault", e);
+    traceOut(sent, nowMs, "fault");
+    out_.sendNow(sent);
+}
+
+void PacketPeer::sendUnsolicited(uint16_t command, const std::vector<uint8_t>& payload, int id, uint64_t nowMs) {
+    uint16_t frameId = id < 0 ? nextId() : uint16_t(id);
+    transmit(encodeFrame(command, frameId, payload), command, nowMs, false);
+}
+
+void PacketPeer::sendCustom(int checksum, uint16_t length, uint16_t command, int id,
+                            const std::vector<uint8_t>& payload, uint64_t nowMs) {
+    uint16_t frameId = id < 0 ? nextId() : uint16_t(id);
+    uint16_t sum = checksum >= 0 ? uint16_t(checksum)
+                                 : frameChecksum(length, command, frameId, payload.data(), payload.size());
+    transmit(encodeFrameFields(sum, length, command, frameId, payload), command, nowMs, false);
+}
+
+void PacketPeer::reply(uint16_t command, const std::vector<uint8_t>& payload, uint64_t nowMs) {
+    lastReply_ = encodeFrame(command, nextId(), payload);
+    transmit(lastReply_, command, nowMs, true);
+}
+
+void PacketPeer::onFrame(const WireFrame& frame, uint64_t nowMs) {
+    ++counters_.framesIn;
+    Json e = frameFields(frame.checksum, frame.length, frame.command, frame.id, frame.payload.data(),
+                         frame.payload.size());
+    e.set("computed", frame.computed);
+    e.set("checksum_ok", frame.checksumOk());
+    log_.add(nowMs, "frame_in", e);
+
+    if (!frame.checksumOk()) {
+        ++counters_.badChecksums;
+        transmit(encodeFrame(kCmdBadChecksum, nextId(), {}), kCmdBadChecksum, nowMs, true);
+        return;
+    }
+    bool repeat = haveLast_ && frame.id == lastId_ && frame.command == lastCommand_ &&
+                  frame.checksum == lastChecksum_ && frame.length == lastLength_ &&
+                  nowMs - lastSeenMs_ <= kDuplicateWindowMs;
+    lastSeenMs_ = nowMs;
+    if (repeat) {
+        ++counters_.duplicates;
+        Json d = Json::object();
+        d.set("id", frame.id);
+        d.set("cmd", frame.command);
+        if (nowMs < delayedUntilMs_) {
+            // The answer is already on its way; answering again would make two.
+            d.set("action", "reply still delayed");
+            log_.add(nowMs, "duplicate", d);
+            return;
+        }
+        d.set("action", lastReply_.empty() ? "no reply" : "reply repeated");
+        log_.add(nowMs, "duplicate", d);
+        if (!lastReply_.empty()) transmit(lastReply_, uint16_t(lastReply_[6] | (lastReply_[7] << 8)), nowMs, true);
+        return;
+    }
+    haveLast_ = true;
+    lastId_ = frame.id;
+    lastCommand_ = frame.command;
+    lastChecksum_ = frame.checksum;
+    lastLength_ = frame.length;
+    lastReply_.clear();
+    delayedUntilMs_ = 0;
+    handle(frame, nowMs);
+}
+
+void PacketPeer::endTransfer(const char* why, uint64_t nowMs) {
+    if (transfer_ == Transfer::None) return;
+    Json e = Json::object();
+    e.set("why", why);
+    log_.add(nowMs, "transfer_ended", e);
+    transfer_ = Transfer::None;
+    inBytes_.clear();
+    nlecLines_.clear();
+    outBytes_.clear();
+}
+
+void PacketPeer::finishNlecIn(uint64_t nowMs) {
+    ReceivedItem item;
+    item.what = "nlec";
+    item.announced = true;
+    item.announcedSum = announcedSum_;
+    item.atMs = nowMs;
+    const ReceivedItem& stored = content_.store(item, inBytes_);
+    log_.add(nowMs, "nlec_received", stored.toJson());
+    transfer_ = Transfer::None;
+    inBytes_.clear();
+    reply(kCmdNlecSendEnd, decimalPayload(stored.sum), nowMs);
+}
+
+void PacketPeer::finishFileIn(uint64_t nowMs) {
+    ReceivedItem item;
+    item.what = "file";
+    item.kind = kind_;
+    item.announced = true;
+    item.announcedSum = announcedSum_;
+    item.announcedCount = announcedCount_;
+    item.atMs = nowMs;
+    const ReceivedItem& stored = content_.store(item, inBytes_);
+    log_.add(nowMs, "file_received", stored.toJson());
+    transfer_ = Transfer::None;
+    inBytes_.clear();
+    reply(kCmdFileSendEnd, decimalPayload(stored.sum), nowMs);
+}
+
+void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
+    const std::vector<uint8_t>& p = f.payload;
+    switch (f.command) {
+        case kCmdNlecSend: {
+            endTransfer("new NLEC send", nowMs);
+            long long sum = 0;
+            size_t end = 0;
+            parseLeadingInt(p, 0, sum, end);
+            announcedSum_ = uint16_t(sum);
+            transfer_ = Transfer::NlecIn;
+            inBytes_.clear();
+            reply(kCmdNlecSendLine, kRequestPayload, nowMs);
+            return;
+        }
+        case kCmdNlecSendLine:
+            if (transfer_ != Transfer::NlecIn) break;
+            if (inBytes_.size() + p.size() > kMaxContentBytes) {
+                endTransfer("table too large", nowMs);
+                reply(kCmdNlecError, textBytes("Table too large"), nowMs);
+                return;
+            }
+            inBytes_.insert(inBytes_.end(), p.begin(), p.end());
+            reply(kCmdNlecSendLine, kRequestPayload, nowMs);
+            return;
+        case kCmdNlecSendEnd:
+            if (transfer_ != Transfer::NlecIn) break;
+            finishNlecIn(nowMs);
+            return;
+        case kCmdNlecGet: {
+            endTransfer("new NLEC fetch", nowMs);
+            std::string error;
+            if (!content_.nlecLines(nlecLines_, error)) {
+                Json e = Json::object();
+                e.set("error", error);
+                log_.add(nowMs, "content_missing", e);
+                reply(kCmdNlecError, textBytes("No table"), nowMs);
+                return;
+            }
+            transfer_ = Transfer::NlecOut;
+            nextLine_ = 0;
+            reply(kCmdNlecGet, decimalPayload(static_cast<long long>(nlecLines_.size())), nowMs);
+            return;
+        }
+        case kCmdNlecGetLine: {
+            if (transfer_ != Transfer::NlecOut) break;
+            // The last line (or an empty one for an empty table) goes out as 18 and ends it.
+            if (nextLine_ + 1 >= nlecLines_.size()) {
+                std::string line = nextLine_ < nlecLines_.size() ? nlecLines_[nextLine_] : std::string();
+                transfer_ = Transfer::None;
+                Json e = Json::object();
+                e.set("lines", nlecLines_.size());
+                log_.add(nowMs, "nlec_sent", e);
+                reply(kCmdNlecGetLastLine, textBytes(line), nowMs);
+            } else {
+                reply(kCmdNlecGetLine, textBytes(nlecLines_[nextLine_++]), nowMs);
+            }
+            return;
+        }
+        case kCmdFileSend: {
+            endTransfer("new file send", nowMs);
+            long long kind = 0, sum = 0, count = 0;
+            size_t at = 0;
+            bool ok = parseLeadingInt(p, 0, kind, at) && at < p.size() && p[at] == ',' &&
+                      parseLeadingInt(p, at + 1, sum, at) && at < p.size() && p[at] == ',' &&
+                      parseLeadingInt(p, at + 1, count, at);
+            if (!ok || count < 0) {
+                Json e = Json::object();
+                e.set("text", std::string(p.begin(), p.end()));
+                log_.add(nowMs, "bad_file_header", e);
+                reply(kCmdFileError, textBytes("Bad file header"), nowMs);
+                return;
+            }
+            kind_ = int(kind);
+            announcedSum_ = uint16_t(sum);
+            announcedCount_ = count;
+            transfer_ = Transfer::FileIn;
+            inBytes_.clear();
+            reply(kCmdFileSendData, kRequestPayload, nowMs);
+            return;
+        }
+        case kCmdFileSendData:
+            if (transfer_ != Transfer::FileIn) break;
+            if (inBytes_.size() + p.size() > kMaxContentBytes) {
+                endTransfer("file too large", nowMs);
+                reply(kCmdFileError, textBytes("File too large"), nowMs);
+                return;
+            }
+            inBytes_.insert(inBytes_.end(), p.begin(), p.end());
+            reply(kCmdFileSendData, kRequestPayload, nowMs);
+            return;
+        case kCmdFileSendEnd:
+            if (transfer_ != Transfer::FileIn) break;
+            finishFileIn(nowMs);
+            return;
+        case kCmdFileGet: {
+            endTransfer("new file receive", nowMs);
+            long long kind = 0;
+            size_t at = 0;
+            if (!parseLeadingInt(p, 0, kind, at)) {
+                reply(kCmdFileError, textBytes("Bad file request"), nowMs);
+                return;
+            }
+            kind_ = int(kind);
+            programName_.assign(p.begin() + long(at), p.end());
+            std::string error;
+            if (!content_.file(kind_, programName_, outBytes_, error)) {
+                Json e = Json::object();
+                e.set("error", error);
+                log_.add(nowMs, "content_missing", e);
+                reply(kCmdFileError, textBytes("File not found"), nowMs);
+                return;
+            }
+            transfer_ = Transfer::FileOut;
+            outOffset_ = 0;
+            Json e = Json::object();
+            e.set("kind", kind_);
+            if (kind_ == kKindProgram) e.set("name", programName_);
+            e.set("size", outBytes_.size());
+            log_.add(nowMs, "file_requested", e);
+            reply(kCmdFileGet, decimalPayload(static_cast<long long>(outBytes_.size())), nowMs);
+            return;
+        }
+        case kCmdFileGetData: {
+            if (transfer_ != Transfer::FileOut) break;
+            std::vector<uint8_t> expected = outOffset_ == 0 ? kRequestPayload : decimalPayload(kind_);
+            if (p != expected) {
+                Json e = Json::object();
+                e.set("text", std::string(p.begin(), p.end()));
+                e.set("expected", std::string(expected.begin(), expected.end()));
+                log_.add(nowMs, "unexpected_ack", e);
+            }
+            if (outOffset_ >= outBytes_.size()) {
+                transfer_ = Transfer::None;
+                Json e = Json::object();
+                e.set("kind", kind_);
+                e.set("size", outBytes_.size());
+                e.set("sha256", sha256Hex(outBytes_.data(), outBytes_.size()));
+                log_.add(nowMs, "file_sent", e);
+                reply(kCmdFileGetEnd, {}, nowMs);
+                return;
+            }
+            size_t take = std::min(fileGetChunk_, outBytes_.size() - outOffset_);
+            std::vector<uint8_t> chunk(outBytes_.begin() + long(outOffset_), outBytes_.begin() + long(outOffset_ + take));
+            outOffset_ += take;
+            reply(kCmdFileGetData, chunk, nowMs);
+            return;
+        }
+        case kCmdFixedRequest: {
+            ++counters_.fixedRequests;
+            counters_.lastFixedRequest.assign(p.begin(), p.end());
+            Json e = Json::object();
+            e.set("text", counters_.lastFixedRequest);
+            log_.add(nowMs, "fixed_request", e);
+            return;
+        }
+        default: {
+            Json e = Json::object();
+            e.set("cmd", f.command);
+            log_.add(nowMs, "unknown_command", e);
+            return;
+        }
+    }
+    // A data or end packet with no transfer of its kind open: the unit says so.
+    Json e = Json::object();
+    e.set("cmd", f.command);
+    log_.add(nowMs, "no_transfer", e);
+    bool nlec = f.command == kCmdNlecSendLine || f.command == kCmdNlecSendEnd || f.command == kCmdNlecGetLine;
+    reply(nlec ? kCmdNlecError : kCmdFileError, textBytes("No transfer"), nowMs);
+}
+
+Json PacketPeer::transferJson() const {
+    Json j = Json::object();
+    switch (transfer_) {
+        case Transfer::None: j.set("state", "idle"); break;
+        case Transfer::NlecIn:
+            j.set("state", "nlec_in");
+            j.set("bytes", inBytes_.size());
+            j.set("announced_sum", announcedSum_);
+            break;
+        case Transfer::NlecOut:
+            j.set("state", "nlec_out");
+            j.set("lines", nlecLines_.size());
+            j.set("next_line", nextLine_);
+            break;
+        case Transfer::FileIn:
+            j.set("state", "file_in");
+            j.set("kind", kind_);
+            j.set("bytes", inBytes_.size());
+            j.set("announced_sum", announcedSum_);
+            j.set("announced_count", announcedCount_);
+            break;
+        case Transfer::FileOut:
+            j.set("state", "file_out");
+            j.set("kind", kind_);
+            j.set("size", outBytes_.size());
+            j.set("offset", outOffset_);
+            break;
+    }
+    return j;
+}
+
+}  // namespace sim

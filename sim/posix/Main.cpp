@@ -1,0 +1,310 @@
+// varnex-sim: runs the simulated unit on a pseudo-terminal. One thread, one poll loop: the
+// line, the control socket, the unit's timers and (when pacing) the line rate all meet here.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/Control.h"
+#include "sim/EventText.h"
+#include "sim/Options.h"
+#include "sim/Pacer.h"
+#include "sim/Unit.h"
+#include "sim/posix/ControlServer.h"
+#include "sim/posix/ModemFile.h"
+#include "sim/posix/PtyPort.h"
+
+namespace {
+
+using namespace sim;
+
+constexpr size_t kReadChunkBytes = 64 * 1024;  // unpaced: large reads, no per-byte calls
+constexpr int kIdlePollMs = 1000;
+constexpr int kPacedSettingsPollMs = 10;  // how often queued input is checked for a speed change
+constexpr const char* kVersion = "1.0";
+
+volatile sig_atomic_t gStop = 0;
+void onSignal(int) { gStop = 1; }
+
+uint64_t monotonicUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
+}
+
+uint64_t wallMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+}
+
+FILE* gLog = stderr;
+
+void logLine(const std::string& text) {
+    std::fprintf(gLog, "varnex-sim: %s\n", text.c_str());
+    std::fflush(gLog);
+}
+
+bool applyContent(const SimOptions& o, Content& content, std::string& error) {
+    if (o.builtinContent) content.loadBuiltins();
+    if (!o.nlecTable.empty()) content.setNlecTable(o.nlecTable);
+    if (!o.settingsFile.empty()) content.setFile(kKindSettings, "", o.settingsFile);
+    if (!o.binaryFile.empty()) content.setFile(kKindBinary, "", o.binaryFile);
+    for (const auto& [name, path] : o.programFiles) content.setFile(kKindProgram, name, path);
+    std::vector<uint8_t> probe;
+    for (const std::string* path : {&o.nlecTable, &o.settingsFile, &o.binaryFile})
+        if (!path->empty() && !readWholeFile(*path, probe, error)) return false;
+    for (const auto& entry : o.programFiles)
+        if (!readWholeFile(entry.second, probe, error)) return false;
+    return true;
+}
+
+class Simulator {
+public:
+    explicit Simulator(const SimOptions& options) : options_(options), modem_(options.modem) {}
+
+    int run();
+
+private:
+    bool start(std::string& error);
+    void readLine(uint64_t nowUs);
+    void writeLine(uint64_t nowUs);
+    std::string control(const std::string& line);
+
+    SimOptions options_;
+    PtyPort pty_;
+    ModemFile modem_;
+    ControlServer server_;
+    Content content_;
+    EventLog log_;
+    FILE* events_ = nullptr;
+    std::unique_ptr<Unit> unit_;
+    LineJudge judge_;
+    Pacer inPacer_, outPacer_;
+    uint64_t startUs_ = 0;
+    bool quit_ = false;
+    bool masterReadable_ = false;
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadChunkBytes);
+
+    uint64_t nowMs(uint64_t nowUs) const { return (nowUs - startUs_) / 1000; }
+};
+
+bool Simulator::start(std::string& error) {
+    startUs_ = monotonicUs();
+    log_.setWallClockBaseMs(wallMs());
+    if (!options_.eventsFile.empty()) {
+        events_ = std::fopen(options_.eventsFile.c_str(), "a");
+        if (!events_) {
+            error = "cannot open " + options_.eventsFile + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    log_.setSink([this](const std::string& line) {
+        if (events_) {
+            std::fputs(line.c_str(), events_);
+            std::fputc('\n', events_);
+            std::fflush(events_);
+        }
+        Json event;
+        std::string parseError;
+        if (Json::parse(line, event, parseError)) logLine(eventText(event));
+    });
+
+    std::string store = options_.storeDir;
+    if (store.empty()) {
+        char tmpl[] = "/tmp/varnex-sim-store-XXXXXX";
+        if (!mkdtemp(tmpl)) {
+            error = std::string("cannot create a store folder: ") + std::strerror(errno);
+            return false;
+        }
+        store = tmpl;
+    } else if (::mkdir(store.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = "cannot create " + store + ": " + std::strerror(errno);
+        return false;
+    }
+    content_.setStoreDir(store);
+    if (!applyContent(options_, content_, error)) return false;
+
+    unit_ = std::make_unique<Unit>(options_.unit, content_, log_);
+    for (const Json& spec : options_.faults) {
+        if (!unit_->faults().add(spec, error)) {
+            error = "--fault: " + error;
+            return false;
+        }
+    }
+    if (!pty_.open(options_.link, error)) return false;
+    if (!modem_.write(unit_->modemBits(), error)) return false;
+    if (!options_.control.empty() && !server_.open(options_.control, error)) return false;
+
+    Json ready = Json::object();
+    ready.set("ready", true);
+    ready.set("link", pty_.linkPath());
+    ready.set("slave", pty_.slavePath());
+    ready.set("control", options_.control.empty() ? Json() : Json(options_.control));
+    ready.set("modem", options_.modem.empty() ? Json() : Json(options_.modem));
+    ready.set("events", options_.eventsFile.empty() ? Json() : Json(options_.eventsFile));
+    ready.set("store", store);
+    ready.set("mode", modeName(unit_->mode()));
+    ready.set("pid", long(getpid()));
+    std::printf("%s\n", ready.dump().c_str());
+    std::fflush(stdout);
+    logLine("unit ready on " + pty_.linkPath() + " -> " + pty_.slavePath());
+    return true;
+}
+
+std::string Simulator::control(const std::string& line) {
+    uint64_t now = nowMs(monotonicUs());
+    unit_->notePcModemBits(modem_.readPc());
+    ControlOutcome outcome;
+    std::string reply = handleControlLine(*unit_, line, now, outcome);
+    if (outcome.quit) quit_ = true;
+    return reply;
+}
+
+void Simulator::readLine(uint64_t nowUs) {
+    LineSettings settings;
+    if (pty_.readSettings(settings)) {
+        judge_.observe(settings);
+        unit_->notePcSettings(settings);
+    }
+    if (!masterReadable_) return;
+    size_t want = buffer_.size();
+    if (unit_->settings().pacing) want = std::min(want, inPacer_.allowance(nowUs, judge_.current().baud));
+    if (want == 0) return;
+    ssize_t n = ::read(pty_.masterFd(), buffer_.data(), want);
+    if (n <= 0) {
+        // EIO would mean no one holds the slave; the unit holds it, so just try again later.
+        masterReadable_ = false;
+        return;
+    }
+    if (unit_->settings().pacing) inPacer_.consume(size_t(n));
+    uint64_t now = nowMs(nowUs);
+    size_t old = judge_.takePrevious(size_t(n));
+    if (old) unit_->onLineBytes(buffer_.data(), old, judge_.previous(), now);
+    unit_->onLineBytes(buffer_.data() + old, size_t(n) - old, judge_.current(), now);
+    judge_.afterRead(pty_.queuedFromPc());
+}
+
+void Simulator::writeLine(uint64_t nowUs) {
+    const std::vector<uint8_t>& pending = unit_->pendingOutput();
+    if (pending.empty()) return;
+    size_t want = pending.size();
+    if (unit_->settings().pacing) want = std::min(want, outPacer_.allowance(nowUs, judge_.current().baud));
+    if (want == 0) return;
+    ssize_t n = ::write(pty_.masterFd(), pending.data(), want);
+    if (n > 0) {
+        if (unit_->settings().pacing) outPacer_.consume(size_t(n));
+        unit_->outputTaken(size_t(n));
+    }
+}
+
+int Simulator::run() {
+    std::string error;
+    if (!start(error)) {
+        logLine("cannot start: " + error);
+        return 1;
+    }
+    std::vector<pollfd> fds;
+    while (!gStop && !quit_) {
+        uint64_t nowUs = monotonicUs();
+        readLine(nowUs);
+        unit_->tick(nowMs(nowUs));
+        writeLine(nowUs);
+        if (!modem_.write(unit_->modemBits(), error)) logLine(error);
+
+        bool pacing = unit_->settings().pacing;
+        uint32_t baud = judge_.current().baud;
+        fds.clear();
+        short lineEvents = 0;
+        bool inAllowed = !pacing || inPacer_.allowance(nowUs, baud) > 0;
+        bool outPending = !unit_->pendingOutput().empty();
+        bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) > 0;
+        if (inAllowed) lineEvents |= POLLIN;
+        if (outPending && outAllowed) lineEvents |= POLLOUT;
+        fds.push_back({pty_.masterFd(), lineEvents, 0});
+        size_t controlFirst = server_.addPollFds(fds);
+
+        uint64_t deadline = unit_->nextDeadlineMs(nowMs(nowUs));
+        int64_t timeoutMs = kIdlePollMs;
+        if (deadline != UINT64_MAX)
+            timeoutMs = std::min<int64_t>(timeoutMs, int64_t(deadline) - int64_t(nowMs(nowUs)) + 1);
+        if (pacing) {
+            if (!inAllowed) timeoutMs = std::min<int64_t>(timeoutMs, int64_t(inPacer_.waitUs(nowUs, baud) / 1000) + 1);
+            if (outPending && !outAllowed)
+                timeoutMs = std::min<int64_t>(timeoutMs, int64_t(outPacer_.waitUs(nowUs, baud) / 1000) + 1);
+            timeoutMs = std::min<int64_t>(timeoutMs, kPacedSettingsPollMs);
+        }
+        timeoutMs = std::max<int64_t>(timeoutMs, 0);
+
+        sigset_t unblocked;
+        sigemptyset(&unblocked);
+        timespec ts{time_t(timeoutMs / 1000), long(timeoutMs % 1000) * 1000000L};
+        int ready = ::ppoll(fds.data(), fds.size(), &ts, &unblocked);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            logLine(std::string("poll: ") + std::strerror(errno));
+            break;
+        }
+        masterReadable_ = (fds[0].revents & POLLIN) != 0;
+        if (fds[0].revents & (POLLHUP | POLLERR)) masterReadable_ = false;
+        server_.service(fds, controlFirst, [this](const std::string& line) { return control(line); });
+    }
+    logLine(gStop ? "stopping on signal" : "stopping on request");
+    std::string ignored;
+    modem_.write(0, ignored);  // the unit is gone: its lines fall
+    server_.close();
+    pty_.close();
+    if (events_) std::fclose(events_);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "varnex-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::printf("%s  %s\n", usageText(), controlHelp());
+        return 0;
+    }
+    if (options.version) {
+        std::printf("varnex-sim %s\n", kVersion);
+        return 0;
+    }
+    if (!options.logFile.empty()) {
+        gLog = std::fopen(options.logFile.c_str(), "a");
+        if (!gLog) {
+            std::fprintf(stderr, "varnex-sim: cannot open %s: %s\n", options.logFile.c_str(), std::strerror(errno));
+            return 2;
+        }
+    }
+    // Signals stay blocked except inside ppoll, so a stop request is never missed.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Simulator simulator(options);
+    return simulator.run();
+}
