@@ -23,6 +23,16 @@ bool IsButtonClass(const std::string& name) { return _stricmp(name.c_str(), "But
 
 bool IsStaticClass(const std::string& name) { return _stricmp(name.c_str(), "Static") == 0; }
 
+std::string Narrow(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size,
+                        nullptr, nullptr);
+    return text;
+}
+
 }  // namespace
 
 std::vector<HWND> TopLevelWindows(DWORD pid) {
@@ -118,16 +128,20 @@ bool ListBoxItems(HWND list, std::vector<std::string>& items, std::vector<std::s
         return false;
     if (static_cast<LRESULT>(count) == LB_ERR) return false;
     for (DWORD_PTR i = 0; i < count; ++i) {
+        // Wide messages: Wine's ANSI conversion of a cross-process LB_GETTEXT writes wide
+        // characters into the caller's buffer, so the text is fetched wide and converted here.
         DWORD_PTR length = 0;
-        SendMessageTimeoutA(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+        SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
                             &length);
         if (static_cast<LRESULT>(length) == LB_ERR) length = 0;
-        std::string text(static_cast<size_t>(length) + 1, '\0');
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
         DWORD_PTR copied = 0;
-        SendMessageTimeoutA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]),
+        SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&wide[0]),
                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied);
         if (static_cast<LRESULT>(copied) == LB_ERR) copied = 0;
-        text.resize(static_cast<size_t>(copied));
+        if (copied > length) copied = length;
+        wide.resize(static_cast<size_t>(copied));
+        std::string text = Narrow(wide);
         items.push_back(text);
         DWORD_PTR isSelected = 0;
         SendMessageTimeoutA(list, LB_GETSEL, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,

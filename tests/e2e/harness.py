@@ -1,0 +1,607 @@
+"""End-to-end harness: runs the real Windows program under Wine (on Xvfb when there is no
+display) with its serial ports mapped to pseudo-terminals, and works it through the driver.
+
+One Session per Python process (Wine boots once); an App per program start; a PtyPeer or a
+Sim on the other end of a port. Python 3 standard library only.
+"""
+import atexit
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import termios
+import threading
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD_DIR = os.path.abspath(os.environ.get("VARNEX_BUILD_DIR", os.path.join(REPO, "build")))
+WIN_BIN = os.path.join(BUILD_DIR, "win", "bin")
+NATIVE = os.path.join(BUILD_DIR, "native")
+MODEM_LIBS = [os.path.join(NATIVE, "tests", "harness", "modemlines", arch, "libvarnexmodem.so")
+              for arch in ("i386", "x86_64")]
+SIM_PROGRAM = os.path.join(NATIVE, "sim", "varnex-sim")
+ARTIFACTS = os.path.join(BUILD_DIR, "e2e-artifacts")
+
+TITLE = "Varnex 410 (v1.1.1) 2 Axis Software Download Utility"
+PROGRAMS = {"service": "Varnex410Service.exe", "operator": "Varnex410Download.exe"}
+PORT_COUNT = 8
+
+# Modem-line bits as the Linux headers number them (TIOCM_*).
+TIOCM_DTR = 0x002
+TIOCM_RTS = 0x004
+TIOCM_CTS = 0x020
+TIOCM_CAR = 0x040
+TIOCM_RI = 0x080
+TIOCM_DSR = 0x100
+
+# Button ids of message boxes.
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+LOG_LIST = 1002
+
+BOOT_TIMEOUT_S = 120
+COMMAND_TIMEOUT_S = 60
+WINDOW_TIMEOUT_MS = 30000
+SERVER_QUIET_S = 10
+XVFB_TIMEOUT_S = 15
+
+
+class HarnessError(Exception):
+    pass
+
+
+def windows_path(linux_path):
+    """The path under Wine's Z: drive."""
+    return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
+
+
+def wait_until(predicate, timeout=10.0, interval=0.1, what="condition"):
+    """Polls predicate until it returns something true; returns that, or raises on timeout."""
+    deadline = time.monotonic() + timeout
+    last = None
+    while True:
+        last = predicate()
+        if last:
+            return last
+        if time.monotonic() >= deadline:
+            raise AssertionError("timed out after %.1f s waiting for %s (last: %r)"
+                                 % (timeout, what, last))
+        time.sleep(interval)
+
+
+def write_atomic(path, text):
+    temp = "%s.%d.tmp" % (path, os.getpid())
+    with open(temp, "w") as f:
+        f.write(text)
+    os.replace(temp, path)
+
+
+class Session:
+    """Xvfb, one Wine prefix with COM1..COM8 mapped to symlinks in the run folder, the
+    modem-line library preloaded, and one persistent wineserver."""
+
+    _current = None
+
+    @classmethod
+    def get(cls):
+        if cls._current is None:
+            session = Session()
+            atexit.register(session.stop)
+            try:
+                session.start()
+            except BaseException:
+                session.stop()
+                raise
+            cls._current = session
+        return cls._current
+
+    @classmethod
+    def shutdown_current(cls):
+        if cls._current is not None:
+            cls._current.stop()
+            cls._current = None
+
+    def __init__(self, run_dir=None):
+        base = os.environ.get("VARNEX_RUN_DIR")
+        if run_dir is None:
+            os.makedirs(BUILD_DIR, exist_ok=True)
+            run_dir = base or tempfile.mkdtemp(prefix="e2e-run-", dir=BUILD_DIR)
+        self.run_dir = os.path.abspath(run_dir)
+        os.makedirs(self.run_dir, exist_ok=True)
+        self.prefix = os.path.join(self.run_dir, "prefix")
+        self.modem_file = os.path.join(self.run_dir, "modem")
+        self.xvfb = None
+        self.display = os.environ.get("DISPLAY")
+        self.driver = None
+        self.env = None
+
+    def port_link(self, number):
+        return os.path.join(self.run_dir, "com%d" % number)
+
+    def point_port(self, number, target):
+        """Points COMn at a device path, or at nothing (the port then fails to open)."""
+        link = self.port_link(number)
+        if os.path.lexists(link):
+            os.unlink(link)
+        if target is not None:
+            os.symlink(target, link)
+
+    def set_modem_bits(self, bits):
+        write_atomic(self.modem_file, "%d\n" % bits)
+
+    def pc_modem_bits(self):
+        try:
+            with open(self.modem_file + ".pc") as f:
+                return int(f.read().strip() or 0)
+        except (OSError, ValueError):
+            return 0
+
+    def _environment(self):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "LD_PRELOAD": " ".join(MODEM_LIBS),
+            "VARNEX_MODEM_FILE": self.modem_file,
+            "DISPLAY": self.display,
+        })
+        env.pop("WINEARCH", None)
+        return env
+
+    def start(self):
+        for lib in MODEM_LIBS:
+            if not os.path.exists(lib):
+                raise HarnessError("modem-line library missing: %s (build first)" % lib)
+        if not self.display:
+            log = open(os.path.join(self.run_dir, "xvfb.log"), "w")
+            read_end, write_end = os.pipe()
+            # Xvfb picks a free display itself and reports it on the pipe: no race with
+            # other runs on the same machine.
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                 "-nolisten", "tcp"],
+                stdout=log, stderr=subprocess.STDOUT, pass_fds=(write_end,),
+                start_new_session=True)
+            os.close(write_end)
+            number = b""
+            deadline = time.monotonic() + XVFB_TIMEOUT_S
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                ready, _, _ = select.select([read_end], [], [], 1)
+                if ready:
+                    chunk = os.read(read_end, 16)
+                    if not chunk:
+                        break
+                    number += chunk
+            os.close(read_end)
+            if not number.strip().isdigit():
+                self.stop()
+                raise HarnessError("Xvfb did not start (see xvfb.log)")
+            self.display = ":" + number.strip().decode()
+        self.env = self._environment()
+        self.set_modem_bits(0)
+        for n in range(1, PORT_COUNT + 1):
+            self.point_port(n, None)
+        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+        if fresh:
+            self._wine(["wineboot", "-i"], BOOT_TIMEOUT_S, "wineboot")
+        self._configure_prefix()
+        # Ports are read when the server starts: restart it, then keep one server for the run.
+        self._wine(["wineserver", "-k"], 30, "wineserver -k", check=False)
+        self._wine(["wineserver", "-w"], 30, "wineserver -w", check=False)
+        subprocess.Popen(["wineserver", "-p"], env=self.env, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL).wait(30)
+        self.driver = Driver(self)
+
+    def _configure_prefix(self):
+        lines = ["REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"]
+        for n in range(1, PORT_COUNT + 1):
+            lines.append('"COM%d"="%s"' % (n, self.port_link(n).replace("\\", "\\\\")))
+        lines += ["", "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]",
+                  '"Arial"="Liberation Sans"',
+                  "", "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]",
+                  '"ShowCrashDialog"=dword:00000000', ""]
+        reg = os.path.join(self.run_dir, "harness.reg")
+        with open(reg, "w") as f:
+            f.write("\r\n".join(lines))
+        self._wine(["wine", "regedit", "/S", reg], 60, "regedit")
+
+    def _wine(self, argv, timeout, what, check=True):
+        log = os.path.join(self.run_dir, "wine-setup.log")
+        with open(log, "a") as f:
+            p = subprocess.Popen(argv, env=self.env, stdout=f, stderr=subprocess.STDOUT,
+                                 start_new_session=True)
+            try:
+                rc = p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(p.pid, signal.SIGKILL)
+                raise HarnessError("%s did not finish within %d s" % (what, timeout))
+        if check and rc != 0:
+            raise HarnessError("%s failed with %d (see %s)" % (what, rc, log))
+
+    def restart_driver(self):
+        if self.driver:
+            self.driver.stop()
+        self.driver = Driver(self)
+        return self.driver
+
+    def screenshot(self, name):
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        path = os.path.join(ARTIFACTS, name if name.endswith(".png") else name + ".png")
+        subprocess.run(["import", "-display", self.display, "-window", "root", path],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        return path if os.path.exists(path) else None
+
+    def kill_wine(self):
+        """Ends every Wine process of this prefix (the driver too)."""
+        if self.driver:
+            self.driver.stop(graceful=False)
+            self.driver = None
+        if self.env:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        self.kill_wine()
+        if self.env:
+            try:
+                subprocess.run(["wineserver", "-w"], env=self.env, timeout=SERVER_QUIET_S,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.xvfb:
+            os.killpg(self.xvfb.pid, signal.SIGTERM)
+            try:
+                self.xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.xvfb.pid, signal.SIGKILL)
+            self.xvfb = None
+
+
+class Driver:
+    """The Windows driver program under Wine: one command line in, one JSON line out."""
+
+    def __init__(self, session):
+        exe = os.path.join(WIN_BIN, "varnex_driver.exe")
+        if not os.path.exists(exe):
+            raise HarnessError("driver missing: %s (build first)" % exe)
+        self.session = session
+        self.stderr = open(os.path.join(session.run_dir, "driver.stderr"), "ab")
+        self.process = subprocess.Popen(["wine", exe], env=session.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=self.stderr, bufsize=0)
+        self.buffer = b""
+        self.lock = threading.Lock()
+        reply = self.send("ping", timeout=BOOT_TIMEOUT_S)
+        if not reply.get("ok"):
+            raise HarnessError("driver did not answer: %r" % reply)
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def send(self, command, timeout=COMMAND_TIMEOUT_S):
+        """Sends one command line; returns the reply as a dict. Raises when none comes."""
+        with self.lock:
+            if not self.alive():
+                raise HarnessError("driver has ended")
+            self.process.stdin.write((command + "\n").encode("latin-1"))
+            self.process.stdin.flush()
+            deadline = time.monotonic() + timeout
+            while b"\n" not in self.buffer:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise HarnessError("driver gave no reply to %r within %d s" % (command, timeout))
+                ready, _, _ = select.select([self.process.stdout], [], [], left)
+                if ready:
+                    chunk = os.read(self.process.stdout.fileno(), 65536)
+                    if not chunk:
+                        raise HarnessError("driver ended while answering %r" % command)
+                    self.buffer += chunk
+            line, self.buffer = self.buffer.split(b"\n", 1)
+        return json.loads(line.decode("latin-1"))
+
+    def stop(self, graceful=True):
+        if self.alive() and graceful:
+            try:
+                self.send("quit", timeout=10)
+                self.process.wait(10)
+            except (HarnessError, subprocess.TimeoutExpired, OSError):
+                pass
+        if self.alive():
+            self.process.kill()
+            self.process.wait(10)
+        self.stderr.close()
+
+
+class App:
+    """One start of the program (service build by default) and the driver's commands."""
+
+    def __init__(self, variant="service", session=None, args=""):
+        self.session = session or Session.get()
+        self.variant = variant
+        exe = os.path.join(WIN_BIN, PROGRAMS[variant])
+        if not os.path.exists(exe):
+            raise HarnessError("program missing: %s" % exe)
+        driver = self.session.driver
+        if driver is None or not driver.alive():
+            driver = self.session.restart_driver()
+        self.driver = driver
+        command = '"%s"' % windows_path(exe) + (" " + args if args else "")
+        reply = self.call("launch " + command)
+        self.pid = reply["pid"]
+        self.running = True
+
+    # --- raw access -----------------------------------------------------------------
+    def call(self, command, timeout=COMMAND_TIMEOUT_S, check=True):
+        reply = self.driver.send(command, timeout)
+        if check and not reply.get("ok"):
+            raise AssertionError("driver command %r failed: %r" % (command, reply))
+        return reply
+
+    # --- the main dialog ------------------------------------------------------------
+    def wait_main(self, timeout_ms=WINDOW_TIMEOUT_MS):
+        return self.call("find_main %d %s" % (timeout_ms, TITLE), timeout_ms / 1000 + 30)
+
+    def click(self, control_id):
+        self.call("click %d" % control_id)
+        self.sync()
+
+    def command(self, command_id):
+        self.call("command %d" % command_id)
+        self.sync()
+
+    def sync(self):
+        return self.call("sync", check=False).get("ok", False)
+
+    def control(self, control_id):
+        return self.call("control %d" % control_id)
+
+    def text(self, control_id):
+        return self.control(control_id).get("text")
+
+    def list_lines(self, control_id):
+        return self.call("list %d" % control_id)["lines"]
+
+    def log_lines(self):
+        return self.list_lines(LOG_LIST)
+
+    def selected(self, control_id=LOG_LIST):
+        return self.call("list %d" % control_id)["selected"]
+
+    def select_line(self, index, selected=True, control_id=LOG_LIST):
+        """Selects (or clears) one line; index -1 means every line."""
+        return self.call("setsel %d %d %d" % (control_id, 1 if selected else 0, index))
+
+    def wait_log(self, text, timeout=10.0):
+        """Waits until a log line contains text; returns the whole log."""
+        return wait_until(lambda: (lambda lines: lines if any(text in l for l in lines)
+                                   else None)(self.log_lines()), timeout,
+                          what="log line %r" % text)
+
+    def windows(self):
+        return self.call("windows")["windows"]
+
+    def message_boxes(self):
+        """Visible windows of the program other than the main dialog."""
+        return [w for w in self.windows() if w["title"] != TITLE or w["class"] != "#32770"
+                or any(b["id"] in (IDOK, IDCANCEL) for b in w["buttons"])]
+
+    def press(self, button_id=IDOK, timeout_ms=WINDOW_TIMEOUT_MS):
+        """Waits for a message box with this button, presses it; returns its title and texts."""
+        reply = self.call("press %d %d" % (button_id, timeout_ms), timeout_ms / 1000 + 30)
+        self.sync()
+        return reply
+
+    def file_dialog(self, path, timeout_ms=WINDOW_TIMEOUT_MS):
+        """Types a Linux path (as Z:\\...) into an open or save dialog and presses OK."""
+        return self.call("file_dialog %d %s" % (timeout_ms, windows_path(path)),
+                         timeout_ms / 1000 + 30)
+
+    def edit_dialog(self, text=None, button_id=IDOK, edit_id=1000, timeout_ms=WINDOW_TIMEOUT_MS):
+        """Fills the program-name dialog (text None keeps what is there) and presses a button."""
+        tail = "-" if text is None else "= " + text
+        return self.call("edit_dialog %d %d %d %s" % (edit_id, button_id, timeout_ms, tail),
+                         timeout_ms / 1000 + 30)
+
+    def progress(self):
+        return self.call("progress")
+
+    def geometry(self):
+        return self.call("geometry")
+
+    def close(self):
+        self.call("close")
+
+    def wait_exit(self, timeout_s=30):
+        reply = self.call("wait_exit %d" % int(timeout_s * 1000), timeout_s + 30)
+        if reply.get("exited"):
+            self.running = False
+        return reply
+
+    def kill(self):
+        if self.running and self.driver.alive():
+            try:
+                self.call("kill", check=False)
+            except HarnessError:
+                pass
+        self.running = False
+
+    def screenshot(self, name):
+        return self.session.screenshot(name)
+
+    def save_artifacts(self, name):
+        """Screenshot and log lines into the build folder, for a failed test."""
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        shot = self.screenshot(name)
+        try:
+            lines = self.log_lines()
+        except Exception as error:  # the program may be gone; keep what can be kept
+            lines = ["(log unreadable: %s)" % error]
+        with open(os.path.join(ARTIFACTS, name + ".log.txt"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        return shot
+
+    # --- registry -------------------------------------------------------------------
+    def registry(self):
+        return self.call("reg_get")
+
+
+def registry_command(command):
+    """Registry commands before a program start (reg_set 3, reg_delete_key, reg_block...)."""
+    session = Session.get()
+    if session.driver is None or not session.driver.alive():
+        session.restart_driver()
+    return session.driver.send(command)
+
+
+class PtyPeer:
+    """The far end of a serial port as a bare pseudo-terminal: line settings, bytes, and
+    the unit's modem lines through the modem file."""
+
+    def __init__(self, port=1, session=None):
+        self.session = session or Session.get()
+        self.port = port
+        self.master, self.slave = os.openpty()
+        os.set_blocking(self.master, False)
+        self.slave_path = os.ttyname(self.slave)
+        self.session.point_port(port, self.slave_path)
+
+    def settings(self):
+        """The line settings the program set: speeds and the parity and stop-bit flags."""
+        iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(self.master)
+        return {
+            "ispeed": _baud(ispeed), "ospeed": _baud(ospeed),
+            "parodd": bool(cflag & termios.PARODD), "parenb": bool(cflag & termios.PARENB),
+            "cstopb": bool(cflag & termios.CSTOPB), "cs8": (cflag & termios.CSIZE) == termios.CS8,
+        }
+
+    def set_modem(self, bits):
+        self.session.set_modem_bits(bits)
+
+    def set_cts(self, on):
+        self.set_modem(TIOCM_CTS | TIOCM_DSR if on else 0)
+
+    def write(self, data):
+        view = memoryview(data)
+        while view:
+            try:
+                n = os.write(self.master, view)
+                view = view[n:]
+            except BlockingIOError:
+                select.select([], [self.master], [], 1)
+
+    def read(self, count, timeout=5.0):
+        """Reads up to count bytes, waiting until count arrived or the timeout passed."""
+        data = b""
+        deadline = time.monotonic() + timeout
+        while len(data) < count:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            ready, _, _ = select.select([self.master], [], [], left)
+            if ready:
+                try:
+                    chunk = os.read(self.master, count - len(data))
+                except (BlockingIOError, OSError):
+                    chunk = b""
+                data += chunk
+        return data
+
+    def holders(self):
+        """Pids of other processes that have the slave side open (the program, while it
+        holds the port)."""
+        pids = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit() or int(pid) == os.getpid():
+                continue
+            fd_dir = "/proc/%s/fd" % pid
+            try:
+                for fd in os.listdir(fd_dir):
+                    if os.readlink(os.path.join(fd_dir, fd)) == self.slave_path:
+                        pids.append(int(pid))
+                        break
+            except OSError:
+                continue
+        return pids
+
+    def close(self):
+        self.session.point_port(self.port, None)
+        for fd in (self.master, self.slave):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+
+
+def _baud(speed_constant):
+    for name in dir(termios):
+        if name.startswith("B") and name[1:].isdigit() and getattr(termios, name) == speed_constant:
+            return int(name[1:])
+    return speed_constant
+
+
+class Sim:
+    """The simulated unit (sim/varnex-sim) on a port, with its JSON control socket.
+
+    request() sends one dict and returns the reply dict, whatever commands the simulator
+    knows; see `varnex-sim --help` for its options and requests."""
+
+    def __init__(self, args=(), port=1, session=None):
+        self.session = session or Session.get()
+        if not os.path.exists(SIM_PROGRAM):
+            raise HarnessError("simulator missing: %s" % SIM_PROGRAM)
+        self.port = port
+        self.dir = tempfile.mkdtemp(prefix="sim-", dir=self.session.run_dir)
+        self.link = os.path.join(self.dir, "tty")
+        self.control_path = os.path.join(self.dir, "control.sock")
+        self.events_path = os.path.join(self.dir, "events.jsonl")
+        argv = [SIM_PROGRAM, "--link", self.link, "--modem-file", self.session.modem_file,
+                "--control", self.control_path, "--events", self.events_path] + list(args)
+        self.log = open(os.path.join(self.dir, "sim.log"), "wb")
+        self.process = subprocess.Popen(argv, stdout=self.log, stderr=subprocess.STDOUT,
+                                        start_new_session=True)
+        wait_until(lambda: (os.path.exists(self.link) and os.path.exists(self.control_path))
+                   or self.process.poll() is not None, 15, what="simulator start")
+        if self.process.poll() is not None:
+            raise HarnessError("simulator ended at start (see %s)" % self.log.name)
+        self.session.point_port(port, self.link)
+        self._socket = None
+        self._buffer = b""
+
+    def request(self, message, timeout=30.0):
+        import socket
+        if self._socket is None:
+            self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self._socket.connect(self.control_path)
+        self._socket.settimeout(timeout)
+        self._socket.sendall((json.dumps(message) + "\n").encode())
+        while b"\n" not in self._buffer:
+            chunk = self._socket.recv(65536)
+            if not chunk:
+                raise HarnessError("simulator closed its control socket")
+            self._buffer += chunk
+        line, self._buffer = self._buffer.split(b"\n", 1)
+        return json.loads(line)
+
+    def events(self):
+        """The event log so far, one dict per line."""
+        try:
+            with open(self.events_path) as f:
+                return [json.loads(l) for l in f if l.strip()]
+        except OSError:
+            return []
+
+    def stop(self):
+        if self._socket is not None:
+            self._socket.close()
+            self._socket = None
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait(10)
+        self.log.close()
+        self.session.point_port(self.port, None)
