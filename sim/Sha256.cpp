@@ -51,6 +51,7 @@ void Sha256::block(const uint8_t* p) {
 }
 
 void Sha256::update(const uint8_t* data, size_t size) {
+    if (size == 0) return;
     totalBytes_ += size;
     if (buffered_) {
         size_t take = std::min(size, sizeof buffer_ - buffered_);

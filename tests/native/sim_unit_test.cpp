@@ -1,0 +1,297 @@
+// The simulated unit as a whole: which bytes it can read at the PC's settings, the
+// bootloader's image and CTS, the erase handshake, output at the wrong speed, pacing, and
+// the seeded fault injector.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/Control.h"
+#include "sim/FaultInjector.h"
+#include "sim/LineSettings.h"
+#include "sim/Pacer.h"
+#include "sim/Sha256.h"
+#include "sim/Unit.h"
+
+namespace sim {
+namespace {
+
+LineSettings at(uint32_t baud, bool odd = true, int stop = 1) { return LineSettings{baud, odd, false, stop, 8}; }
+
+class UnitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/sim-unit-test-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        content_.setStoreDir(dir_);
+        content_.loadBuiltins();
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    Unit& make(Mode mode, uint32_t bootBaud = kBootloaderFastBaud) {
+        UnitConfig c;
+        c.mode = mode;
+        c.bootBaud = bootBaud;
+        c.quietGapMs = 1500;
+        c.eraseMs = 3000;
+        unit_ = std::make_unique<Unit>(c, content_, log_);
+        return *unit_;
+    }
+    void feed(Unit& u, const std::vector<uint8_t>& bytes, const LineSettings& s, uint64_t now) {
+        u.notePcSettings(s);
+        u.onLineBytes(bytes.data(), bytes.size(), s, now);
+    }
+    std::vector<uint8_t> take(Unit& u) {
+        std::vector<uint8_t> out = u.pendingOutput();
+        u.outputTaken(out.size());
+        return out;
+    }
+    uint64_t counter(Unit& u, const char* name) {
+        return uint64_t(u.status().find("counters")->find(name)->asNumber());
+    }
+
+    std::string dir_;
+    Content content_;
+    EventLog log_;
+    std::unique_ptr<Unit> unit_;
+};
+
+TEST_F(UnitTest, RunningUnitReadsOnlyAtItsSpeedParityAndStopBits) {
+    Unit& u = make(Mode::Running);
+    auto frame = encodeFrame(16, 1, {'1'});
+    // 115 200, no parity, two stop bits: all noise to the unit, nothing answered.
+    for (const LineSettings& wrong : {at(115200), at(38400, false), at(38400, true, 2), at(9600)}) {
+        feed(u, frame, wrong, 100);
+        EXPECT_TRUE(take(u).empty()) << wrong.describe();
+    }
+    EXPECT_EQ(counter(u, "garbled_in"), 3 * frame.size());  // the 115 200 bytes went to the erase matcher
+    feed(u, frame, at(38400), 200);
+    auto reply = take(u);
+    ASSERT_GE(reply.size(), kFrameHeaderBytes);
+    EXPECT_EQ(reply[6], 16);
+}
+
+TEST_F(UnitTest, OutputReachesThePcGarbledWhenItListensElsewhere) {
+    Unit& u = make(Mode::Running);
+    auto frame = encodeFrame(16, 1, {'1'});
+    feed(u, frame, at(38400), 100);
+    u.notePcSettings(at(115200));  // the PC switched before the answer went out
+    u.outputTaken(0);
+    std::vector<uint8_t> clean = take(u);
+    ASSERT_FALSE(clean.empty());  // garbling is decided when the unit sends
+    Json req = Json::object();
+    req.set("cmd", "log");
+    req.set("text", "hello");
+    ControlOutcome outcome;
+    ASSERT_TRUE(handleControl(u, req, 200, outcome).find("ok")->asBool());
+    auto garbled = take(u);
+    ASSERT_EQ(garbled.size(), kFrameHeaderBytes + 5);
+    for (uint8_t b : garbled) EXPECT_NE(b, kFrameMark);
+    EXPECT_EQ(counter(u, "garbled_out"), garbled.size());
+}
+
+TEST_F(UnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
+    Unit& u = make(Mode::Bootloader, kBootloaderSlowBaud);
+    EXPECT_TRUE(u.modemBits() & kModemCts);
+    std::vector<uint8_t> image(249008);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i ^ (i >> 8));
+    uint64_t now = 1000;
+    for (size_t atByte = 0; atByte < image.size(); atByte += 16384) {
+        std::vector<uint8_t> block(image.begin() + long(atByte),
+                                   image.begin() + long(std::min(image.size(), atByte + 16384)));
+        feed(u, block, at(57600), now);
+        u.tick(now);
+        now += 50;
+    }
+    uint64_t last = now - 50;
+    u.tick(last + 1499);
+    EXPECT_TRUE(u.modemBits() & kModemCts);
+    EXPECT_EQ(u.nextDeadlineMs(last + 1499), last + 1500);
+    u.tick(last + 1500);
+    EXPECT_FALSE(u.modemBits() & kModemCts);
+    const ImageReport& r = u.lastImage();
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.bytes, 249008u);
+    EXPECT_EQ(r.garbledBytes, 0u);
+    EXPECT_EQ(r.sha256, sha256Hex(image.data(), image.size()));
+    // Until ENTER the count stays on the display and new bytes are not counted.
+    feed(u, image, at(57600), last + 2000);
+    u.tick(last + 9000);
+    EXPECT_EQ(u.lastImage().bytes, 249008u);
+    u.restartBootloader(last + 9000);
+    EXPECT_TRUE(u.modemBits() & kModemCts);
+}
+
+TEST_F(UnitTest, ImageSentAtTheWrongSpeedIsReportedGarbled) {
+    Unit& u = make(Mode::Bootloader, kBootloaderFastBaud);
+    std::vector<uint8_t> block(4000, 0x42);
+    feed(u, block, at(38400), 100);  // the program forgot to switch
+    feed(u, block, at(115200), 120);
+    u.tick(5000);
+    EXPECT_EQ(u.lastImage().bytes, 4000u);
+    EXPECT_EQ(u.lastImage().garbledBytes, 4000u);
+    Json j = u.lastImage().toJson();
+    EXPECT_TRUE(j.find("garbled")->asBool());
+}
+
+TEST_F(UnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
+    struct Case {
+        EraseFault fault;
+        std::vector<uint8_t> reply;
+    } cases[] = {{EraseFault::None, {0x07, 0x06}},
+                 {EraseFault::WrongPairFirst, {0x06, 0x07, 0x07, 0x06}},
+                 {EraseFault::StrayByte, {0x00, 0x07, 0x06}},
+                 {EraseFault::Never, {}}};
+    for (const Case& c : cases) {
+        Unit& u = make(Mode::Running);
+        u.settings().eraseFault = c.fault;
+        feed(u, {0x07}, at(115200), 100);  // the request may arrive split
+        feed(u, {0x06}, at(115200), 101);
+        EXPECT_TRUE(u.erase().erasing());
+        u.tick(3100);
+        EXPECT_TRUE(take(u).empty());
+        u.tick(3101);
+        EXPECT_EQ(take(u), c.reply) << eraseFaultName(c.fault);
+        EXPECT_FALSE(u.erase().erasing());
+    }
+    // The request at the running speed is not an erase.
+    Unit& u = make(Mode::Running);
+    feed(u, {0x07, 0x06}, at(38400), 100);
+    EXPECT_FALSE(u.erase().erasing());
+}
+
+TEST_F(UnitTest, BootloaderAt115200TellsEraseFromAnImageThatStartsAlike) {
+    Unit& u = make(Mode::Bootloader, kBootloaderFastBaud);
+    feed(u, {0x07, 0x06}, at(115200), 100);
+    u.tick(100 + kEraseConfirmMs - 1);
+    EXPECT_FALSE(u.erase().erasing());
+    u.tick(100 + kEraseConfirmMs);
+    EXPECT_TRUE(u.erase().erasing());
+
+    Unit& v = make(Mode::Bootloader, kBootloaderFastBaud);
+    feed(v, {0x07, 0x06}, at(115200), 100);
+    feed(v, {0x01, 0x02, 0x03}, at(115200), 150);
+    v.tick(5000);
+    EXPECT_FALSE(v.erase().erasing());
+    std::vector<uint8_t> all = {0x07, 0x06, 0x01, 0x02, 0x03};
+    EXPECT_EQ(v.lastImage().bytes, 5u);
+    EXPECT_EQ(v.lastImage().sha256, sha256Hex(all.data(), all.size()));
+}
+
+TEST_F(UnitTest, OffUnitIgnoresEverythingAndDropsItsLines) {
+    Unit& u = make(Mode::Off);
+    EXPECT_EQ(u.modemBits(), 0u);
+    feed(u, encodeFrame(16, 1, {'1'}), at(38400), 100);
+    EXPECT_TRUE(take(u).empty());
+    EXPECT_EQ(counter(u, "ignored_in"), 11u);
+}
+
+TEST(SimLineJudge, BytesQueuedBeforeASpeedChangeKeepTheOldSpeed) {
+    LineJudge j;
+    j.observe(at(115200));
+    j.afterRead(3000);  // 3 000 bytes of the image still waiting at the last check
+    j.observe(at(38400));
+    EXPECT_EQ(j.previous().baud, 115200u);
+    EXPECT_EQ(j.takePrevious(2000), 2000u);
+    EXPECT_EQ(j.takePrevious(2000), 1000u);
+    EXPECT_EQ(j.takePrevious(10), 0u);
+    // Bytes that arrived after the last check belong to the new speed.
+    j.afterRead(0);
+    j.observe(at(115200));
+    EXPECT_EQ(j.takePrevious(100), 0u);
+}
+
+TEST(SimPacer, HoldsElevenBitsPerByte) {
+    Pacer p;
+    uint64_t t = 1000000;
+    size_t total = p.allowance(t, 115200);
+    p.consume(total);
+    for (int step = 0; step < 1000; ++step) {
+        t += 1000;  // 1 ms steps for one second
+        size_t n = p.allowance(t, 115200);
+        p.consume(n);
+        total += n;
+    }
+    EXPECT_NEAR(double(total), 115200.0 / 11, 20);
+    EXPECT_GT(p.waitUs(t, 115200), 0u);
+}
+
+TEST(SimFaults, SeededRatesRepeatExactlyAndAtFiresOnItsFrame) {
+    auto run = [](uint64_t seed) {
+        FaultInjector f(seed);
+        std::string error;
+        Json spec = Json::object();
+        spec.set("kind", "corrupt_byte");
+        spec.set("rate", 0.3);
+        EXPECT_TRUE(f.add(spec, error));
+        std::vector<int> pattern;
+        for (int i = 0; i < 200; ++i) pattern.push_back(f.decide(11) ? int(f.next(100)) : -1);
+        return pattern;
+    };
+    auto a = run(7), b = run(7), c = run(8);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    int fired = 0;
+    for (int v : a) fired += v >= 0;
+    EXPECT_GT(fired, 30);
+    EXPECT_LT(fired, 90);
+
+    FaultInjector f;
+    std::string error;
+    Json spec = Json::object();
+    spec.set("kind", "drop_reply");
+    spec.set("at", 3);
+    spec.set("count", 2);
+    spec.set("command", 17);
+    ASSERT_TRUE(f.add(spec, error));
+    std::vector<bool> hits;
+    for (uint16_t cmd : {17, 6, 17, 17, 17, 17}) hits.push_back(f.decide(cmd) != nullptr);
+    EXPECT_EQ(hits, (std::vector<bool>{false, false, false, true, true, false}));
+
+    Json wrong = Json::object();
+    wrong.set("kind", "wrong_sum");
+    wrong.set("at", 1);
+    ASSERT_TRUE(f.add(wrong, error));
+    EXPECT_EQ(f.decide(11), nullptr);  // only the end-of-send echoes
+    EXPECT_NE(f.decide(12), nullptr);
+    for (const char* bad : {R"({"kind": "melt", "at": 1})", R"({"kind": "noise"})", R"({"kind": "noise", "rate": 2})"}) {
+        Json j;
+        ASSERT_TRUE(Json::parse(bad, j, error));
+        error.clear();
+        EXPECT_EQ(f.add(j, error), 0) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST_F(UnitTest, ControlRequestsAnswerOneLineAndRejectBadInput) {
+    Unit& u = make(Mode::Off);
+    ControlOutcome outcome;
+    auto ask = [&](const std::string& line) {
+        Json reply;
+        std::string error;
+        EXPECT_TRUE(Json::parse(handleControlLine(u, line, 10, outcome), reply, error)) << line;
+        return reply;
+    };
+    EXPECT_FALSE(ask("not json").find("ok")->asBool());
+    EXPECT_FALSE(ask(R"({"cmd": "nonsense"})").find("ok")->asBool());
+    EXPECT_FALSE(ask(R"({"cmd": "mode", "mode": "bootloader", "baud": 9600})").find("ok")->asBool());
+    EXPECT_TRUE(ask(R"({"cmd": "mode", "mode": "bootloader", "baud": 57600})").find("ok")->asBool());
+    EXPECT_EQ(u.unitBaud(), 57600u);
+    EXPECT_TRUE(u.modemBits() & kModemCts);
+    EXPECT_TRUE(ask(R"({"cmd": "cts", "on": false})").find("ok")->asBool());
+    EXPECT_FALSE(u.modemBits() & kModemCts);
+    Json status = ask(R"({"cmd": "status"})");
+    EXPECT_EQ(status.find("mode")->asString(), "bootloader");
+    EXPECT_TRUE(status.find("line")->has("parity_odd"));
+    EXPECT_FALSE(ask(R"({"cmd": "config", "file_chunk": 600})").find("ok")->asBool());
+    EXPECT_FALSE(ask(R"({"cmd": "send", "command": 3, "hex": "7g"})").find("ok")->asBool());
+    EXPECT_TRUE(ask(R"({"cmd": "fault", "kind": "noise", "rate": 0.5})").find("ok")->asBool());
+    EXPECT_FALSE(outcome.quit);
+    ask(R"({"cmd": "quit"})");
+    EXPECT_TRUE(outcome.quit);
+}
+
+}  // namespace
+}  // namespace sim
