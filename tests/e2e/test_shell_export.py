@@ -42,18 +42,10 @@ def linux_path(session, windows_name):
 
 
 class ShellExport(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = h.Session.get()
-        h.registry_command("reg_delete_key")
-        cls.peer = h.PtyPeer(1)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.peer.close()
-        h.registry_command("reg_delete_key")
-
     def setUp(self):
+        self.session = h.Session.get()
+        h.registry_command("reg_delete_key")
+        self.peer = h.PtyPeer(1)
         self.app = None
         self.known_notepads = {pid for pid, _ in wine_processes(self.session, "notepad")}
 
@@ -63,6 +55,8 @@ class ShellExport(unittest.TestCase):
                 os.kill(pid, signal.SIGKILL)  # a Notepad this test's program started
         if self.app is not None and self.app.running:
             self.app.kill()
+        self.peer.close()
+        h.registry_command("reg_delete_key")
 
     def exported_file(self, seen):
         """Waits for a Notepad started on a file not in seen; returns that file's Linux path."""

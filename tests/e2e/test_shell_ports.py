@@ -24,19 +24,12 @@ class ShellPorts(unittest.TestCase):
 
     def tearDown(self):
         if self.app is not None and self.app.running:
-            if self._failed():
-                self.app.save_artifacts("shell_ports_" + self._testMethodName)
             self.app.kill()
         for peer in self.peers.values():
             peer.close()
         for port in self.refused:
             h.Session.get().point_port(port, None)
         h.registry_command("reg_delete_key")
-
-    def _failed(self):
-        result = getattr(self._outcome, "result", None)
-        problems = (getattr(result, "failures", []) + getattr(result, "errors", [])) if result else []
-        return any(test is self for test, _ in problems)
 
     # --- helpers --------------------------------------------------------------------
     def refuse(self, port):
