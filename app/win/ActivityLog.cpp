@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::size_t kLogLineBytes = 1024;      // one formatted line holds 1023 characters
 constexpr std::size_t kNotepadCommandBytes = 512;  // "notepad " and a full path always fit
+constexpr std::size_t kNoTextLineBytes = 64;       // "Error <code> (no system text)"
 constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 constexpr int kExtentPaddingPixels = 8;  // keeps the last glyph clear of the border
 
@@ -57,7 +58,7 @@ void AddSystemText(HWND dialog, DWORD errorCode) {
     if (length != 0 && text != nullptr) {
         AddLine(dialog, text);  // kept exactly as the system returned it, line end included
     } else {
-        char line[64];
+        char line[kNoTextLineBytes];
         std::snprintf(line, sizeof line, "Error %lu (no system text)", static_cast<unsigned long>(errorCode));
         AddLine(dialog, line);
     }
