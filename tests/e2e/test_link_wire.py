@@ -49,12 +49,23 @@ class LinkOnTheWire(unittest.TestCase):
         self.assertEqual(second, frame(19, (ident + 1) & 0xFFFF, FIXED_CODE), "next id, same code")
         self.assertEqual(drain(self.peer, 1.0), b"", "no session: nothing more on the line")
 
-    def test_bad_checksum_reply_is_logged_and_the_same_bytes_go_out_again(self):
+    def test_bad_checksum_replies_resend_the_same_bytes_until_the_give_up(self):
         sent = self.send_fixed_request()
         count = len(self.app.log_lines())
         self.peer.write(frame(6, 40, b"x", checksum_delta=1))
         self.log_after(count, "Receive Packet has bad checksum.")
         self.assertEqual(read_frame(self.peer), sent)
+        # Five more go out the same way; the seventh request, with no session ever started,
+        # gives up with the plain retry box and sends nothing.
+        for _ in range(5):
+            self.peer.write(frame(6, 40, b"x", checksum_delta=1))
+            self.assertEqual(read_frame(self.peer), sent)
+        self.peer.write(frame(6, 40, b"x", checksum_delta=1))
+        box = self.app.press(harness.IDOK)
+        self.assertEqual(box.get("title"), harness.TITLE)
+        self.assertIn("Retry Error.", box.get("statics", []))
+        self.assertIn("Retry Error.", self.app.log_lines())
+        self.assertEqual(drain(self.peer, 0.5), b"")
 
     def test_unit_reports_of_bad_checksum_and_timeout_resend(self):
         sent = self.send_fixed_request()
