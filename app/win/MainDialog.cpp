@@ -31,14 +31,6 @@ constexpr int kDownloadDonePage = 7;
 // list keeps its margins when the dialog is maximised.
 SIZE LogListBaseSize{0, 0};
 
-void RememberLogListSize(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
-    if (list == nullptr) return;
-    RECT rect{};
-    GetWindowRect(list, &rect);
-    LogListBaseSize = {rect.right - rect.left, rect.bottom - rect.top};
-}
-
 void StartUp(HWND dialog) {
     g_Dialog = dialog;
     SetWindowTextA(dialog, kWindowTitle);
@@ -88,6 +80,14 @@ void ShutDown() {
 }
 
 }  // namespace
+
+void RememberLogListSize(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
+    if (list == nullptr) return;
+    RECT rect{};
+    GetWindowRect(list, &rect);
+    LogListBaseSize = {rect.right - rect.left, rect.bottom - rect.top};
+}
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

@@ -15,4 +15,8 @@ extern ClientSize InitialClientSize;
 extern int WizardState;  // page 1..8
 extern int DeviceState;  // 0 no port, 1 unit not ready, 2 unit ready
 
+// Takes the log list's current size as the base that WM_SIZE adds the client area's growth
+// to (start-up does this once, after InitialClientSize).
+void RememberLogListSize(HWND dialog);
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -35,3 +35,48 @@ TEST(MainDialogDownloadDone, DestroysTheBarAndShowsPageSevenFromAnyPage) {
 }
 
 }  // namespace
+
+namespace {
+
+SIZE ListSize(HWND list) {
+    RECT rect{};
+    GetWindowRect(list, &rect);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+TEST(MainDialogResize, ListFollowsTheClientAreaOnlyWhenRestoredOrMaximised) {
+    HWND dialog = CreateWindowExA(0, "STATIC", "dialog", WS_OVERLAPPEDWINDOW, 0, 0, 500, 400, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    HWND list = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | LBS_NOINTEGRALHEIGHT, 14, 20, 200, 100, dialog,
+                                reinterpret_cast<HMENU>(IDC_LOG_LIST), GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(list, nullptr);
+    const ClientSize savedInitial = InitialClientSize;
+    InitialClientSize = {400, 300};
+    RememberLogListSize(dialog);
+
+    MainDialogProc(dialog, WM_SIZE, SIZE_RESTORED, MAKELPARAM(500, 350));
+    SIZE size = ListSize(list);
+    EXPECT_EQ(size.cx, 300);  // 200 + (500 - 400): the margins stay
+    EXPECT_EQ(size.cy, 150);
+
+    MainDialogProc(dialog, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
+    size = ListSize(list);
+    EXPECT_EQ(size.cx, 300);
+    EXPECT_EQ(size.cy, 150);
+
+    MainDialogProc(dialog, WM_SIZE, SIZE_MAXIMIZED, MAKELPARAM(1000, 700));
+    size = ListSize(list);
+    EXPECT_EQ(size.cx, 800);
+    EXPECT_EQ(size.cy, 500);
+
+    RECT where{};
+    GetWindowRect(list, &where);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&where), 2);
+    EXPECT_EQ(where.left, 14);  // only the size changes
+    EXPECT_EQ(where.top, 20);
+
+    InitialClientSize = savedInitial;
+    DestroyWindow(dialog);
+}
+
+}  // namespace
