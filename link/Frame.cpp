@@ -6,8 +6,12 @@
 
 namespace {
 
+constexpr unsigned kByteBits = 8;
+constexpr unsigned kLowByteMask = 0xFFu;
+
+// Adds a 16-bit field as its two wire bytes.
 uint16_t AddLittleEndian(uint16_t sum, uint16_t value) {
-    return static_cast<uint16_t>(sum + (value & 0xFFu) + (value >> 8));
+    return static_cast<uint16_t>(sum + (value & kLowByteMask) + (value >> kByteBits));
 }
 
 }  // namespace

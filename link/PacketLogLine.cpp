@@ -5,8 +5,12 @@
 
 #include "link/PacketSender.h"
 
+namespace {
+constexpr size_t kNumbersPartSize = 160;  // the line up to the payload text, with room to spare
+}  // namespace
+
 std::string FormatPacketLine(const PacketRecord& record, const char* prefix) {
-    char numbers[160];
+    char numbers[kNumbersPartSize];
     std::snprintf(numbers, sizeof numbers, " Id=%u, Cmd=%u, cs=%u,%u, len=%u,  buf(%u)=",
                   static_cast<unsigned>(record.id), static_cast<unsigned>(record.command),
                   static_cast<unsigned>(record.receivedChecksum),

@@ -9,6 +9,7 @@
 namespace {
 // The resend count at which a request gives up: counts 0 .. kMaxResends - 1 go out.
 constexpr int kGiveUpCount = kMaxResends;
+constexpr size_t kNumbersPartSize = 160;  // the line up to the payload text, with room to spare
 }  // namespace
 
 const PacketHeader& PacketSender::BeginNewPacket(uint16_t command, const uint8_t* payload,
@@ -43,7 +44,7 @@ std::string TextUpTo(const uint8_t* text, int count) {
 }
 
 std::string PacketSender::LastCommandLine() const {
-    char numbers[160];
+    char numbers[kNumbersPartSize];
     std::snprintf(numbers, sizeof numbers, "LAST COMMAND: Resend=%u, Id=%u, Cmd=%u, cs=%u, buf(%u)=",
                   static_cast<unsigned>(resendFlag_), static_cast<unsigned>(header_.id),
                   static_cast<unsigned>(header_.command), static_cast<unsigned>(header_.checksum),

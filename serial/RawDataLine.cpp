@@ -27,7 +27,7 @@ size_t FormatRawDataLine(const uint8_t* bytes, size_t count, char* line, size_t 
             const char c = static_cast<char>(byte);
             append(&c, 1);
         } else {
-            char item[8];
+            char item[kRawDataBytesPerByte + 1];
             const int n = std::snprintf(item, sizeof item, "[%d]", static_cast<int>(static_cast<int8_t>(byte)));
             append(item, static_cast<size_t>(n));
         }
