@@ -12,6 +12,7 @@ from link_frames import drain, frame, parse, read_frame  # noqa: E402
 
 FIXED_REQUEST = 1003
 RAW_DATA = 1005
+COM2 = 1011
 FIXED_CODE = b"731942"
 
 
@@ -127,6 +128,19 @@ class LinkOnTheWire(unittest.TestCase):
         self.peer.write(b"quiet")
         time.sleep(1.0)
         self.assertFalse(any("RAW_DATA" in l for l in self.app.log_lines()[count:]), "off again")
+
+    def test_frames_arrive_from_the_new_port_after_a_switch(self):
+        other = harness.PtyPeer(port=2)
+        try:
+            self.app.click(COM2)
+            self.app.wait_log("Device Com2 opened successfully.")
+            count = len(self.app.log_lines())
+            other.write(frame(3, 21, b"on two"))
+            lines = self.log_after(count, "LOG: ")
+            self.assertIn("LOG:  Id=21, Cmd=3, cs=%d,%d, len=6,  buf(6)=on two"
+                          % ((parse(frame(3, 21, b"on two"))[0],) * 2), lines)
+        finally:
+            other.close()
 
 
 if __name__ == "__main__":
