@@ -66,10 +66,12 @@ class Bench:
             return f.read()
 
     # --- the program ------------------------------------------------------------------
-    def start_with_file(self, command_id, path):
-        """Runs a transfer command, answers its file dialog with path and waits until the
-        dialog has gone."""
+    def start_with_file(self, command_id, path, program_name=None):
+        """Runs a transfer command (answering the program-name prompt first when a name is
+        given), answers its file dialog with path and waits until the dialog has gone."""
         self.app.call("command %d" % command_id)
+        if program_name is not None:
+            self.app.edit_dialog(program_name)
         dialog = self.app.file_dialog(path)["hwnd"]
         h.wait_until(lambda: all(w["hwnd"] != dialog for w in self.app.windows()), 10,
                      what="the file dialog to close")
@@ -111,6 +113,13 @@ class Bench:
         reply = self.sim.request(spec)
         assert reply.get("ok"), reply
         return reply
+
+    def serve(self, kind, data, name=""):
+        """Gives the unit a file of this kind (and program name) for the PC to receive."""
+        path = self.write("unit-%d-%s.bin" % (kind, name or "any"), data)
+        reply = self.sim.request({"cmd": "content_set", "what": "file", "kind": kind, "name": name,
+                                  "path": path})
+        assert reply.get("ok"), reply
 
     def last_received(self, what):
         reply = self.sim.request({"cmd": "received", "what": what})
