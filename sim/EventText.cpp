@@ -37,7 +37,7 @@ std::string eventText(const Json& e) {
     std::string line = stamp;
     if (type == "frame_in" || type == "frame_out") {
         line += type == "frame_in" ? "PC -> unit  " : "unit -> PC  ";
-        line += "cmd=" + field(e, "cmd") + " id=" + field(e, "id") + " len=" + field(e, "len") + " cs=" +
+        line += "cmd=" + field(e, "command") + " id=" + field(e, "id") + " len=" + field(e, "len") + " cs=" +
                 field(e, "checksum");
         if (type == "frame_in" && field(e, "checksum_ok") == "false") line += " (BAD, computed " + field(e, "computed") + ")";
         if (e.has("note")) line += " [" + field(e, "note") + "]";
@@ -57,7 +57,11 @@ std::string eventText(const Json& e) {
         return line + (type == "nlec_received" ? "NLEC table" : "file kind " + field(e, "kind")) + " received: " +
                field(e, "size") + " bytes, sum " + field(e, "sum") + " (PC said " + field(e, "announced_sum") + "), stored in " +
                (field(e, "path").empty() ? field(e, "store_error") : field(e, "path"));
-    if (type == "fault") return line + "fault " + field(e, "fault") + " on a frame of cmd " + field(e, "frame_cmd");
+    if (type == "line_settings")
+        return line + "PC port set to " + field(e, "baud") + " baud, parity " + field(e, "parity") + ", " +
+               field(e, "data_bits") + " data bits, " + field(e, "stop_bits") + " stop bit(s)" +
+               (field(e, "matches_unit") == "true" ? "" : " (not what the unit uses now)");
+    if (type == "fault") return line + "fault " + field(e, "fault") + " on a frame of command " + field(e, "frame_command");
     std::string rest = e.dump();
     return line + type + " " + rest;
 }

@@ -15,7 +15,7 @@ std::vector<uint8_t> textBytes(const std::string& s) { return std::vector<uint8_
 Json frameFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
                  size_t payloadSize) {
     Json j = Json::object();
-    j.set("cmd", command);
+    j.set("command", command);
     j.set("id", id);
     j.set("len", length);
     j.set("checksum", checksum);
@@ -67,7 +67,7 @@ void PacketPeer::onBytes(const uint8_t* data, size_t size, uint64_t nowMs) {
                 ++counters_.oversize;
                 const WireFrame& f = decoder_.frame();
                 Json e = Json::object();
-                e.set("cmd", f.command);
+                e.set("command", f.command);
                 e.set("id", f.id);
                 e.set("len", f.length);
                 log_.add(nowMs, "frame_oversize", e);
@@ -116,7 +116,7 @@ void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, u
     Json e = fault->toJson();
     e.set("rule", fault->id);
     e.set("fault", faultKindName(fault->kind));
-    e.set("frame_cmd", command);
+    e.set("frame_command", command);
     std::vector<uint8_t> sent = bytes;
     switch (fault->kind) {
         case FaultKind::CorruptByte: {
@@ -233,7 +233,7 @@ void PacketPeer::onFrame(const WireFrame& frame, uint64_t nowMs) {
         ++counters_.duplicates;
         Json d = Json::object();
         d.set("id", frame.id);
-        d.set("cmd", frame.command);
+        d.set("command", frame.command);
         if (nowMs < delayedUntilMs_) {
             // The answer is already on its way; answering again would make two.
             d.set("action", "reply still delayed");
@@ -451,14 +451,14 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
         }
         default: {
             Json e = Json::object();
-            e.set("cmd", f.command);
+            e.set("command", f.command);
             log_.add(nowMs, "unknown_command", e);
             return;
         }
     }
     // A data or end packet with no transfer of its kind open: the unit says so.
     Json e = Json::object();
-    e.set("cmd", f.command);
+    e.set("command", f.command);
     log_.add(nowMs, "no_transfer", e);
     bool nlec = f.command == kCmdNlecSendLine || f.command == kCmdNlecSendEnd || f.command == kCmdNlecGetLine;
     reply(nlec ? kCmdNlecError : kCmdFileError, textBytes("No transfer"), nowMs);

@@ -72,6 +72,18 @@ void Unit::reset(uint64_t nowMs) {
     setMode(config_.mode, config_.bootBaud, nowMs);
 }
 
+void Unit::notePcSettings(const LineSettings& settings, uint64_t nowMs) {
+    if (settings == pc_) return;
+    pc_ = settings;
+    Json e = Json::object();
+    e.set("baud", settings.baud);
+    e.set("parity", settings.parityOdd ? "odd" : settings.parityEven ? "even" : "none");
+    e.set("stop_bits", settings.stopBits);
+    e.set("data_bits", settings.dataBits);
+    e.set("matches_unit", settings.matchesUnitAt(unitBaud()));
+    log_.add(nowMs, "line_settings", e);
+}
+
 uint32_t Unit::modemBits() const {
     return (cts_ ? kModemCts : 0) | (dsr_ ? kModemDsr : 0) | (car_ ? kModemCar : 0) | (ri_ ? kModemRi : 0);
 }

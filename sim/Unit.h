@@ -52,7 +52,7 @@ public:
     Unit(const UnitConfig& config, Content& content, EventLog& log);
 
     // The PC's settings as they are now (output garbling, status).
-    void notePcSettings(const LineSettings& settings) { pc_ = settings; }
+    void notePcSettings(const LineSettings& settings, uint64_t nowMs);
     void notePcModemBits(int bits) { pcModem_ = bits; }
     // Bytes from the PC, sent under the given settings.
     void onLineBytes(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs);

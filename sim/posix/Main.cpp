@@ -18,6 +18,7 @@
 
 #include "sim/Control.h"
 #include "sim/EventText.h"
+#include "sim/LineTiming.h"
 #include "sim/Options.h"
 #include "sim/Pacer.h"
 #include "sim/Unit.h"
@@ -32,6 +33,9 @@ using namespace sim;
 constexpr size_t kReadChunkBytes = 64 * 1024;  // unpaced: large reads, no per-byte calls
 constexpr int kIdlePollMs = 1000;
 constexpr int kPacedSettingsPollMs = 10;  // how often queued input is checked for a speed change
+// After a hang-up of the PC's side the master reports it until the port is opened again;
+// it is looked at again this often instead of on every turn of the loop.
+constexpr uint64_t kHangupRetryUs = 50000;
 constexpr const char* kVersion = "1.0";
 
 volatile sig_atomic_t gStop = 0;
@@ -80,6 +84,7 @@ private:
     bool start(std::string& error);
     void readLine(uint64_t nowUs);
     void writeLine(uint64_t nowUs);
+    void hangup(uint64_t nowUs);
     std::string control(const std::string& line);
 
     SimOptions options_;
@@ -92,9 +97,15 @@ private:
     std::unique_ptr<Unit> unit_;
     LineJudge judge_;
     Pacer inPacer_, outPacer_;
+    TurnaroundClock turnaround_;
+    // Paced directions start from a quiet line after each pause (see Pacer::startFromIdle).
+    bool inIdle_ = true;
+    bool outIdle_ = true;
     uint64_t startUs_ = 0;
     bool quit_ = false;
     bool masterReadable_ = false;
+    uint64_t lineDownUntilUs_ = 0;
+    std::string madeStore_;  // a store folder this run created (removed at exit if still empty)
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadChunkBytes);
 
     uint64_t nowMs(uint64_t nowUs) const { return (nowUs - startUs_) / 1000; }
@@ -129,6 +140,7 @@ bool Simulator::start(std::string& error) {
             return false;
         }
         store = tmpl;
+        madeStore_ = store;
     } else if (::mkdir(store.c_str(), 0755) != 0 && errno != EEXIST) {
         error = "cannot create " + store + ": " + std::strerror(errno);
         return false;
@@ -165,6 +177,20 @@ bool Simulator::start(std::string& error) {
 
 std::string Simulator::control(const std::string& line) {
     uint64_t now = nowMs(monotonicUs());
+    // Turnaround timing lives here, beside the line, not in the unit.
+    Json request;
+    std::string parseError;
+    if (Json::parse(line, request, parseError) && request.isObject()) {
+        const Json* cmd = request.find("cmd");
+        if (cmd && cmd->isString() && cmd->asString() == "turnaround") {
+            const Json* samples = request.find("samples");
+            const Json* clear = request.find("clear");
+            Json reply = turnaround_.toJson(samples && samples->isBool() && samples->asBool());
+            if (clear && clear->isBool() && clear->asBool()) turnaround_.clear();
+            reply.set("ok", true);
+            return reply.dump();
+        }
+    }
     unit_->notePcModemBits(modem_.readPc());
     ControlOutcome outcome;
     std::string reply = handleControlLine(*unit_, line, now, outcome);
@@ -176,36 +202,59 @@ void Simulator::readLine(uint64_t nowUs) {
     LineSettings settings;
     if (pty_.readSettings(settings)) {
         judge_.observe(settings);
-        unit_->notePcSettings(settings);
+        unit_->notePcSettings(settings, nowMs(nowUs));
     }
     if (!masterReadable_) return;
+    bool pacing = unit_->settings().pacing;
+    if (pacing && inIdle_) {
+        inPacer_.startFromIdle(nowUs);
+        inIdle_ = false;
+    }
     size_t want = buffer_.size();
-    if (unit_->settings().pacing) want = std::min(want, inPacer_.allowance(nowUs, judge_.current().baud));
+    if (pacing) want = std::min(want, inPacer_.allowance(nowUs, judge_.current().baud));
     if (want == 0) return;
     ssize_t n = ::read(pty_.masterFd(), buffer_.data(), want);
     if (n <= 0) {
-        // EIO would mean no one holds the slave; the unit holds it, so just try again later.
         masterReadable_ = false;
+        if (n < 0 && errno == EIO) hangup(nowUs);
         return;
     }
     if (unit_->settings().pacing) inPacer_.consume(size_t(n));
+    turnaround_.inputArrived(nowUs);
     uint64_t now = nowMs(nowUs);
     size_t old = judge_.takePrevious(size_t(n));
     if (old) unit_->onLineBytes(buffer_.data(), old, judge_.previous(), now);
     unit_->onLineBytes(buffer_.data() + old, size_t(n) - old, judge_.current(), now);
-    judge_.afterRead(pty_.queuedFromPc());
+    size_t queued = pty_.queuedFromPc();
+    if (queued == 0) inIdle_ = true;
+    judge_.afterRead(queued);
+}
+
+void Simulator::hangup(uint64_t nowUs) {
+    // The PC's side hung the terminal up (a process that held it as its controlling
+    // terminal ended): take hold of the slave again and look again a little later.
+    if (lineDownUntilUs_ == 0) logLine("the PC side hung up the port; waiting for it to be opened again");
+    pty_.reopenSlave();
+    lineDownUntilUs_ = nowUs + kHangupRetryUs;
 }
 
 void Simulator::writeLine(uint64_t nowUs) {
     const std::vector<uint8_t>& pending = unit_->pendingOutput();
     if (pending.empty()) return;
+    if (unit_->settings().pacing && outIdle_) outPacer_.startFromIdle(nowUs);
+    outIdle_ = false;
     size_t want = pending.size();
     if (unit_->settings().pacing) want = std::min(want, outPacer_.allowance(nowUs, judge_.current().baud));
     if (want == 0) return;
     ssize_t n = ::write(pty_.masterFd(), pending.data(), want);
+    if (n < 0 && errno == EIO) hangup(nowUs);
     if (n > 0) {
         if (unit_->settings().pacing) outPacer_.consume(size_t(n));
         unit_->outputTaken(size_t(n));
+        if (unit_->pendingOutput().empty()) {
+            outIdle_ = true;
+            turnaround_.outputDrained(monotonicUs());
+        }
     }
 }
 
@@ -227,11 +276,14 @@ int Simulator::run() {
         uint32_t baud = judge_.current().baud;
         fds.clear();
         short lineEvents = 0;
-        bool inAllowed = !pacing || inPacer_.allowance(nowUs, baud) > 0;
+        // A quiet paced line still watches for the PC's next byte, to start its clock.
+        bool inAllowed = !pacing || inIdle_ || inPacer_.allowance(nowUs, baud) > 0;
         bool outPending = !unit_->pendingOutput().empty();
         bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) > 0;
-        if (inAllowed) lineEvents |= POLLIN;
-        if (outPending && outAllowed) lineEvents |= POLLOUT;
+        bool lineDown = nowUs < lineDownUntilUs_;
+        if (!lineDown) lineDownUntilUs_ = 0;
+        if (inAllowed && !lineDown) lineEvents |= POLLIN;
+        if (outPending && outAllowed && !lineDown) lineEvents |= POLLOUT;
         fds.push_back({pty_.masterFd(), lineEvents, 0});
         size_t controlFirst = server_.addPollFds(fds);
 
@@ -239,17 +291,19 @@ int Simulator::run() {
         int64_t timeoutMs = kIdlePollMs;
         if (deadline != UINT64_MAX)
             timeoutMs = std::min<int64_t>(timeoutMs, int64_t(deadline) - int64_t(nowMs(nowUs)) + 1);
+        if (pacing) timeoutMs = std::min<int64_t>(timeoutMs, kPacedSettingsPollMs);
+        int64_t timeoutUs = std::max<int64_t>(timeoutMs, 0) * 1000;
+        // Paced waits are timed to the microsecond: a millisecond granule would add most of
+        // a millisecond to every frame and make the line look slower than it is.
         if (pacing) {
-            if (!inAllowed) timeoutMs = std::min<int64_t>(timeoutMs, int64_t(inPacer_.waitUs(nowUs, baud) / 1000) + 1);
+            if (!inAllowed) timeoutUs = std::min<int64_t>(timeoutUs, int64_t(inPacer_.waitUs(nowUs, baud)));
             if (outPending && !outAllowed)
-                timeoutMs = std::min<int64_t>(timeoutMs, int64_t(outPacer_.waitUs(nowUs, baud) / 1000) + 1);
-            timeoutMs = std::min<int64_t>(timeoutMs, kPacedSettingsPollMs);
+                timeoutUs = std::min<int64_t>(timeoutUs, int64_t(outPacer_.waitUs(nowUs, baud)));
         }
-        timeoutMs = std::max<int64_t>(timeoutMs, 0);
 
         sigset_t unblocked;
         sigemptyset(&unblocked);
-        timespec ts{time_t(timeoutMs / 1000), long(timeoutMs % 1000) * 1000000L};
+        timespec ts{time_t(timeoutUs / 1000000), long(timeoutUs % 1000000) * 1000L};
         int ready = ::ppoll(fds.data(), fds.size(), &ts, &unblocked);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -257,7 +311,10 @@ int Simulator::run() {
             break;
         }
         masterReadable_ = (fds[0].revents & POLLIN) != 0;
-        if (fds[0].revents & (POLLHUP | POLLERR)) masterReadable_ = false;
+        if (fds[0].revents & (POLLHUP | POLLERR)) {
+            masterReadable_ = false;
+            hangup(monotonicUs());
+        }
         server_.service(fds, controlFirst, [this](const std::string& line) { return control(line); });
     }
     logLine(gStop ? "stopping on signal" : "stopping on request");
@@ -266,6 +323,7 @@ int Simulator::run() {
     server_.close();
     pty_.close();
     if (events_) std::fclose(events_);
+    if (!madeStore_.empty()) ::rmdir(madeStore_.c_str());
     return 0;
 }
 

@@ -89,6 +89,12 @@ void PtyPort::close() {
     slave_ = master_ = -1;
 }
 
+bool PtyPort::reopenSlave() {
+    if (slave_ >= 0) ::close(slave_);
+    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    return slave_ >= 0;
+}
+
 bool PtyPort::readSettings(LineSettings& out) const {
     termios tio{};
     if (tcgetattr(master_, &tio) != 0) return false;

@@ -26,6 +26,8 @@ public:
     const std::string& slavePath() const { return slavePath_; }
     const std::string& linkPath() const { return linkPath_; }
 
+    // Opens the unit's own hold on the slave again (after the PC's side hung it up).
+    bool reopenSlave();
     // The settings the PC has set on its side now.
     bool readSettings(LineSettings& out) const;
     // Bytes the PC has written that the unit has not read yet.

@@ -19,7 +19,7 @@ namespace {
 std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 std::string textOf(const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); }
 
-class PeerTest : public ::testing::Test, public Outbox {
+class SimPeerTest : public ::testing::Test, public Outbox {
 protected:
     void SetUp() override {
         char tmpl[] = "/tmp/sim-peer-test-XXXXXX";
@@ -66,7 +66,7 @@ protected:
     uint16_t pcId_ = 0;
 };
 
-TEST_F(PeerTest, NlecSendRequestsLinesAndEchoesItsOwnSum) {
+TEST_F(SimPeerTest, NlecSendRequestsLinesAndEchoesItsOwnSum) {
     std::string lines[] = {"A=1\n", "B=22\n"};
     uint16_t sum = 0;
     for (auto& l : lines)
@@ -88,7 +88,7 @@ TEST_F(PeerTest, NlecSendRequestsLinesAndEchoesItsOwnSum) {
     EXPECT_EQ(textOf(stored), "A=1\nB=22\n");
 }
 
-TEST_F(PeerTest, ResentFrameIsAnsweredAgainNotStoredTwice) {
+TEST_F(SimPeerTest, ResentFrameIsAnsweredAgainNotStoredTwice) {
     pc(kCmdNlecSend, "0");
     auto first = one(pc(kCmdNlecSendLine, 10, "LINE\n"));
     // The PC did not get the answer in time and sends the same frame (same id) again.
@@ -111,7 +111,7 @@ TEST_F(PeerTest, ResentFrameIsAnsweredAgainNotStoredTwice) {
     EXPECT_EQ(peer_.counters().duplicates, 1u);
 }
 
-TEST_F(PeerTest, NlecFetchAnnouncesCountAndEndsWithLastLine) {
+TEST_F(SimPeerTest, NlecFetchAnnouncesCountAndEndsWithLastLine) {
     auto lines = builtinNlecLines();
     auto r = one(pc(kCmdNlecGet, "1"));
     EXPECT_EQ(r.command, kCmdNlecGet);
@@ -132,7 +132,7 @@ TEST_F(PeerTest, NlecFetchAnnouncesCountAndEndsWithLastLine) {
     EXPECT_EQ(one(pc(kCmdNlecGetLine, "1")).command, kCmdNlecError);
 }
 
-TEST_F(PeerTest, EmptyTableFetchSendsOneEmptyLastLine) {
+TEST_F(SimPeerTest, EmptyTableFetchSendsOneEmptyLastLine) {
     std::string path = dir_ + "/empty.txt";
     std::fclose(std::fopen(path.c_str(), "wb"));
     content_.setNlecTable(path);
@@ -142,7 +142,7 @@ TEST_F(PeerTest, EmptyTableFetchSendsOneEmptyLastLine) {
     EXPECT_TRUE(r.payload.empty());
 }
 
-TEST_F(PeerTest, FileSendStoresChunksAndEchoesSum) {
+TEST_F(SimPeerTest, FileSendStoresChunksAndEchoesSum) {
     std::vector<uint8_t> file(300);
     for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 13);
     uint16_t sum = 0;
@@ -164,7 +164,7 @@ TEST_F(PeerTest, FileSendStoresChunksAndEchoesSum) {
     EXPECT_EQ(got.announcedCount, 300);
 }
 
-TEST_F(PeerTest, BadRequestsGetTheUnitsErrors) {
+TEST_F(SimPeerTest, BadRequestsGetTheUnitsErrors) {
     EXPECT_EQ(one(pc(kCmdFileSend, "garbage")).command, kCmdFileError);
     EXPECT_EQ(one(pc(kCmdFileSendData, "data")).command, kCmdFileError);  // no send open
     EXPECT_EQ(one(pc(kCmdNlecSendLine, "x\n")).command, kCmdNlecError);
@@ -177,7 +177,7 @@ TEST_F(PeerTest, BadRequestsGetTheUnitsErrors) {
     EXPECT_TRUE(pc(4, "").empty());
 }
 
-TEST_F(PeerTest, FileReceiveServesChunksThenEnd) {
+TEST_F(SimPeerTest, FileReceiveServesChunksThenEnd) {
     std::string path = dir_ + "/prog.bin";
     std::vector<uint8_t> file(1100);
     for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(255 - i);
@@ -202,7 +202,7 @@ TEST_F(PeerTest, FileReceiveServesChunksThenEnd) {
     EXPECT_EQ(sizes, (std::vector<size_t>{512, 512, 76}));
 }
 
-TEST_F(PeerTest, BadChecksumAndStalledFramesAreReported) {
+TEST_F(SimPeerTest, BadChecksumAndStalledFramesAreReported) {
     auto frame = encodeFrame(kCmdNlecGet, 1, {'1'});
     frame[2] ^= 1;
     peer_.onBytes(frame.data(), frame.size(), now_);
@@ -220,7 +220,7 @@ TEST_F(PeerTest, BadChecksumAndStalledFramesAreReported) {
     EXPECT_EQ(one(drain()).command, kCmdNlecGet);
 }
 
-TEST_F(PeerTest, InjectedReplyOneIsFollowedByTheRealReplyOnResend) {
+TEST_F(SimPeerTest, InjectedReplyOneIsFollowedByTheRealReplyOnResend) {
     std::string error;
     Json spec = Json::object();
     spec.set("kind", "reply_1");
@@ -233,7 +233,7 @@ TEST_F(PeerTest, InjectedReplyOneIsFollowedByTheRealReplyOnResend) {
     EXPECT_EQ(textOf(one(pc(kCmdNlecGetLine, "1")).payload), builtinNlecLines()[0]);
 }
 
-TEST_F(PeerTest, WrongSumAndMidTransferErrorFaults) {
+TEST_F(SimPeerTest, WrongSumAndMidTransferErrorFaults) {
     std::string error;
     Json wrong = Json::object();
     wrong.set("kind", "wrong_sum");
@@ -258,7 +258,7 @@ TEST_F(PeerTest, WrongSumAndMidTransferErrorFaults) {
     EXPECT_EQ(one(pc(kCmdFileSendData, "c")).command, kCmdFileError);
 }
 
-TEST_F(PeerTest, DelayedReplySwallowsTheResendWhileOnItsWay) {
+TEST_F(SimPeerTest, DelayedReplySwallowsTheResendWhileOnItsWay) {
     std::string error;
     Json spec = Json::object();
     spec.set("kind", "delay_reply");
@@ -274,7 +274,7 @@ TEST_F(PeerTest, DelayedReplySwallowsTheResendWhileOnItsWay) {
     EXPECT_EQ(one(pc(kCmdNlecGet, 3, "1")).command, kCmdNlecGet);  // later resends are answered
 }
 
-TEST_F(PeerTest, CorruptDropNoiseAndLongLengthReachTheWire) {
+TEST_F(SimPeerTest, CorruptDropNoiseAndLongLengthReachTheWire) {
     std::string error;
     for (const char* kind : {"corrupt_byte", "drop_byte", "noise", "long_length", "drop_reply"}) {
         Json spec = Json::object();

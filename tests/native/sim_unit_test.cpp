@@ -20,7 +20,7 @@ namespace {
 
 LineSettings at(uint32_t baud, bool odd = true, int stop = 1) { return LineSettings{baud, odd, false, stop, 8}; }
 
-class UnitTest : public ::testing::Test {
+class SimUnitTest : public ::testing::Test {
 protected:
     void SetUp() override {
         char tmpl[] = "/tmp/sim-unit-test-XXXXXX";
@@ -40,7 +40,7 @@ protected:
         return *unit_;
     }
     void feed(Unit& u, const std::vector<uint8_t>& bytes, const LineSettings& s, uint64_t now) {
-        u.notePcSettings(s);
+        u.notePcSettings(s, now);
         u.onLineBytes(bytes.data(), bytes.size(), s, now);
     }
     std::vector<uint8_t> take(Unit& u) {
@@ -58,7 +58,7 @@ protected:
     std::unique_ptr<Unit> unit_;
 };
 
-TEST_F(UnitTest, RunningUnitReadsOnlyAtItsSpeedParityAndStopBits) {
+TEST_F(SimUnitTest, RunningUnitReadsOnlyAtItsSpeedParityAndStopBits) {
     Unit& u = make(Mode::Running);
     auto frame = encodeFrame(16, 1, {'1'});
     // 115 200, no parity, two stop bits: all noise to the unit, nothing answered.
@@ -73,11 +73,11 @@ TEST_F(UnitTest, RunningUnitReadsOnlyAtItsSpeedParityAndStopBits) {
     EXPECT_EQ(reply[6], 16);
 }
 
-TEST_F(UnitTest, OutputReachesThePcGarbledWhenItListensElsewhere) {
+TEST_F(SimUnitTest, OutputReachesThePcGarbledWhenItListensElsewhere) {
     Unit& u = make(Mode::Running);
     auto frame = encodeFrame(16, 1, {'1'});
     feed(u, frame, at(38400), 100);
-    u.notePcSettings(at(115200));  // the PC switched before the answer went out
+    u.notePcSettings(at(115200), 150);  // the PC switched before the answer went out
     u.outputTaken(0);
     std::vector<uint8_t> clean = take(u);
     ASSERT_FALSE(clean.empty());  // garbling is decided when the unit sends
@@ -92,7 +92,7 @@ TEST_F(UnitTest, OutputReachesThePcGarbledWhenItListensElsewhere) {
     EXPECT_EQ(counter(u, "garbled_out"), garbled.size());
 }
 
-TEST_F(UnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
+TEST_F(SimUnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
     Unit& u = make(Mode::Bootloader, kBootloaderSlowBaud);
     EXPECT_TRUE(u.modemBits() & kModemCts);
     std::vector<uint8_t> image(249008);
@@ -124,7 +124,7 @@ TEST_F(UnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
     EXPECT_TRUE(u.modemBits() & kModemCts);
 }
 
-TEST_F(UnitTest, ImageSentAtTheWrongSpeedIsReportedGarbled) {
+TEST_F(SimUnitTest, ImageSentAtTheWrongSpeedIsReportedGarbled) {
     Unit& u = make(Mode::Bootloader, kBootloaderFastBaud);
     std::vector<uint8_t> block(4000, 0x42);
     feed(u, block, at(38400), 100);  // the program forgot to switch
@@ -136,7 +136,7 @@ TEST_F(UnitTest, ImageSentAtTheWrongSpeedIsReportedGarbled) {
     EXPECT_TRUE(j.find("garbled")->asBool());
 }
 
-TEST_F(UnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
+TEST_F(SimUnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
     struct Case {
         EraseFault fault;
         std::vector<uint8_t> reply;
@@ -162,7 +162,7 @@ TEST_F(UnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
     EXPECT_FALSE(u.erase().erasing());
 }
 
-TEST_F(UnitTest, BootloaderAt115200TellsEraseFromAnImageThatStartsAlike) {
+TEST_F(SimUnitTest, BootloaderAt115200TellsEraseFromAnImageThatStartsAlike) {
     Unit& u = make(Mode::Bootloader, kBootloaderFastBaud);
     feed(u, {0x07, 0x06}, at(115200), 100);
     u.tick(100 + kEraseConfirmMs - 1);
@@ -180,7 +180,7 @@ TEST_F(UnitTest, BootloaderAt115200TellsEraseFromAnImageThatStartsAlike) {
     EXPECT_EQ(v.lastImage().sha256, sha256Hex(all.data(), all.size()));
 }
 
-TEST_F(UnitTest, OffUnitIgnoresEverythingAndDropsItsLines) {
+TEST_F(SimUnitTest, OffUnitIgnoresEverythingAndDropsItsLines) {
     Unit& u = make(Mode::Off);
     EXPECT_EQ(u.modemBits(), 0u);
     feed(u, encodeFrame(16, 1, {'1'}), at(38400), 100);
@@ -265,7 +265,7 @@ TEST(SimFaults, SeededRatesRepeatExactlyAndAtFiresOnItsFrame) {
     }
 }
 
-TEST_F(UnitTest, ControlRequestsAnswerOneLineAndRejectBadInput) {
+TEST_F(SimUnitTest, ControlRequestsAnswerOneLineAndRejectBadInput) {
     Unit& u = make(Mode::Off);
     ControlOutcome outcome;
     auto ask = [&](const std::string& line) {

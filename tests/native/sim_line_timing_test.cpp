@@ -1,0 +1,68 @@
+// The unit's line timing: the turnaround clock (which drains and reads make a sample, and
+// the percentiles a benchmark reads from it) and the pacer's start after a quiet line.
+#include <gtest/gtest.h>
+
+#include "sim/LineTiming.h"
+#include "sim/Pacer.h"
+
+namespace sim {
+namespace {
+
+TEST(SimTurnaroundClock, OneSamplePerAnsweredDrain) {
+    TurnaroundClock clock;
+    clock.inputArrived(100);  // the PC speaks first: nothing to time
+    EXPECT_EQ(clock.count(), 0u);
+
+    clock.outputDrained(1000);
+    clock.inputArrived(1750);
+    clock.inputArrived(1900);  // the rest of the same answer
+    ASSERT_EQ(clock.count(), 1u);
+    EXPECT_EQ(clock.percentileUs(0.5), 750u);
+
+    // A second drain before any answer restarts the clock from the later one.
+    clock.outputDrained(5000);
+    clock.outputDrained(6000);
+    clock.inputArrived(6400);
+    ASSERT_EQ(clock.count(), 2u);
+    EXPECT_EQ(clock.percentileUs(0.0), 400u);
+
+    clock.clear();
+    clock.inputArrived(7000);
+    EXPECT_EQ(clock.count(), 0u);
+    EXPECT_EQ(clock.percentileUs(0.99), 0u);
+}
+
+TEST(SimTurnaroundClock, NearestRankPercentilesAndReport) {
+    TurnaroundClock clock;
+    for (uint64_t i = 100; i >= 1; --i) {  // 1..100 us, fed in reverse
+        clock.outputDrained(i * 1000);
+        clock.inputArrived(i * 1000 + i);
+    }
+    EXPECT_EQ(clock.percentileUs(0.5), 50u);
+    EXPECT_EQ(clock.percentileUs(0.99), 99u);
+    EXPECT_EQ(clock.percentileUs(1.0), 100u);
+    Json report = clock.toJson(true);
+    EXPECT_EQ(report.find("count")->asNumber(), 100);
+    EXPECT_EQ(report.find("median_us")->asNumber(), 50);
+    EXPECT_EQ(report.find("p99_us")->asNumber(), 99);
+    EXPECT_EQ(report.find("samples_us")->items().size(), 100u);
+    EXPECT_FALSE(clock.toJson(false).has("samples_us"));
+}
+
+TEST(SimPacer, NoByteRidesFreeAfterAPause) {
+    constexpr uint32_t kBaud = 38400;
+    constexpr uint64_t kByteUs = 11 * 1000000ull / kBaud;  // 286 us
+    Pacer pacer;
+    pacer.allowance(0, kBaud);
+    // A second of quiet saves up a burst in the bucket...
+    EXPECT_GT(pacer.allowance(1000000, kBaud), 60u);
+    // ...which a quiet line must not hand to the next frame: its first byte takes a full
+    // byte-time, and ten bytes take ten.
+    pacer.startFromIdle(1000000);
+    EXPECT_EQ(pacer.allowance(1000000, kBaud), 0u);
+    EXPECT_NEAR(double(pacer.waitUs(1000000, kBaud)), double(kByteUs), 2.0);
+    EXPECT_EQ(pacer.allowance(1000000 + 10 * kByteUs + 5, kBaud), 10u);
+}
+
+}  // namespace
+}  // namespace sim
