@@ -19,6 +19,12 @@ constexpr int kPictureHeight = 68;
 constexpr int kPictureLeft = 296;
 constexpr int kSlot1Top = 60;
 constexpr int kSlot2Top = 160;
+constexpr int kPictureGap = 6;  // between the instruction texts and the pictures
+
+// The slots' left edge. It is 296 where the dialog font lays the two instruction texts out
+// to the left of it; with wider font metrics the texts reach further and would paint over
+// the pictures, so the slots move right to clear them.
+int g_PictureLeft = kPictureLeft;
 
 constexpr int kPictureIds[] = {IDB_ENTER_KEY, IDB_SWITCH_OFF, IDB_SWITCH_ON, IDB_CABLE, IDB_C_KEY,
                                IDB_MENU_DISPLAY, IDB_KEY_ONE, IDB_CABLE_ACTIVE, IDB_DISPLAY_COUNT};
@@ -39,6 +45,18 @@ void ApplyControl(HWND dialog, int id, const wizard::ControlState& state) {
     if (state.caption) SetWindowTextA(control, state.caption->c_str());
     if (state.enabled) EnableWindow(control, *state.enabled ? TRUE : FALSE);
     if (state.shown) ShowWindow(control, *state.shown ? SW_SHOWNORMAL : SW_HIDE);
+}
+
+int PictureLeftClearOfTexts(HWND dialog) {
+    int left = kPictureLeft;
+    for (int id : {IDC_FIRST_TEXT, IDC_SECOND_TEXT}) {
+        HWND text = GetDlgItem(dialog, id);
+        RECT rect;
+        if (text == nullptr || !GetWindowRect(text, &rect)) continue;
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        if (rect.right + kPictureGap > left) left = rect.right + kPictureGap;
+    }
+    return left;
 }
 
 void Invalidate(HWND dialog, wizard::Repaint repaint) {
@@ -72,6 +90,7 @@ void WizardBack(HWND dialog) { Move(dialog, IDC_BACK, wizard::BackMove(WizardSta
 void PaintWizardPage(HWND dialog) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(dialog, &paint);
+    g_PictureLeft = PictureLeftClearOfTexts(dialog);
     wizard::WizardInputs inputs{WizardState, DeviceState, BootloaderSelected, DownloadRetry, ImageByteCount};
     wizard::WizardPage page = wizard::BuildWizardPage(inputs);
     if (page.clearsDownloadRetry) DownloadRetry = 0;
@@ -99,7 +118,7 @@ void DrawWizardPicture(HDC dc, int slot, HBITMAP bitmap) {
     }
     HDC memory = CreateCompatibleDC(dc);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(dc, kPictureLeft, top, kPictureWidth, kPictureHeight, memory, 0, 0, SRCCOPY);
+    BitBlt(dc, g_PictureLeft, top, kPictureWidth, kPictureHeight, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
 }
