@@ -121,15 +121,13 @@ bool Simulator::start(std::string& error) {
             return false;
         }
     }
-    log_.setSink([this](const std::string& line) {
+    log_.setSink([this](const Json& event, const std::string& line) {
         if (events_) {
             std::fputs(line.c_str(), events_);
             std::fputc('\n', events_);
             std::fflush(events_);
         }
-        Json event;
-        std::string parseError;
-        if (Json::parse(line, event, parseError)) logLine(eventText(event));
+        logLine(eventText(event));
     });
 
     std::string store = options_.storeDir;
