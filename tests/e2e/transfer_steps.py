@@ -66,13 +66,16 @@ class Bench:
             return f.read()
 
     # --- the program ------------------------------------------------------------------
-    def start_with_file(self, command_id, path, program_name=None):
+    def start_with_file(self, command_id, path, program_name=None, replace=False):
         """Runs a transfer command (answering the program-name prompt first when a name is
-        given), answers its file dialog with path and waits until the dialog has gone."""
+        given), answers its file dialog with path (confirming the replacement of an existing
+        file when asked to) and waits until the dialog has gone."""
         self.app.call("command %d" % command_id)
         if program_name is not None:
             self.app.edit_dialog(program_name)
         dialog = self.app.file_dialog(path)["hwnd"]
+        if replace:
+            self.app.press(h.IDYES)
         h.wait_until(lambda: all(w["hwnd"] != dialog for w in self.app.windows()), 10,
                      what="the file dialog to close")
 
