@@ -11,7 +11,7 @@ uint64_t EventLog::add(uint64_t nowMs, const char* type, Json fields) {
     event.set("ts", double(wallBaseMs_ + nowMs) / 1000.0);
     event.set("event", type);
     for (const auto& m : fields.members()) event.set(m.first, m.second);
-    if (sink_) sink_(event.dump());
+    if (sink_) sink_(event, event.dump());
     events_.emplace_back(seq, std::move(event));
     while (events_.size() > kKeptEvents) events_.pop_front();
     return seq;

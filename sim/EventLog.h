@@ -16,7 +16,8 @@ namespace sim {
 
 class EventLog {
 public:
-    using Sink = std::function<void(const std::string& line)>;
+    // Gets each event and its one-line JSON text.
+    using Sink = std::function<void(const Json& event, const std::string& line)>;
 
     static constexpr size_t kKeptEvents = 20000;  // bounds memory on long runs
 

@@ -24,16 +24,19 @@ void LineJudge::observe(const LineSettings& current) {
         return;
     }
     if (current == current_) return;
+    ++changes_;
+    if (draining_) {
+        current_ = current;  // the backlog still belongs to the settings before the first change
+        return;
+    }
     previous_ = current_;
     current_ = current;
-    previousBytes_ = queuedAtLastCheck_;
-    ++changes_;
+    draining_ = queuedAtLastCheck_ > 0;
 }
 
-size_t LineJudge::takePrevious(size_t n) {
-    size_t take = std::min(n, previousBytes_);
-    previousBytes_ -= take;
-    return take;
+void LineJudge::afterRead(size_t stillQueued) {
+    queuedAtLastCheck_ = stillQueued;
+    if (stillQueued == 0) draining_ = false;
 }
 
 }  // namespace sim

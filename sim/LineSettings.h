@@ -40,16 +40,18 @@ struct LineSettings {
 uint8_t garbleByte(uint8_t byte);
 
 // Splits what is read from the line into bytes sent under the previous settings and bytes
-// sent under the current ones. Bytes that were already waiting at the check before a change
-// was noticed were written before it.
+// sent under the current ones. On a real port a write ends when its bytes are on the wire;
+// the pseudo-terminal instead buffers far more than a UART (more than it admits to), so
+// when the speed changes while a backlog waits, the whole backlog up to the moment the
+// queue next runs empty counts as sent before the change.
 class LineJudge {
 public:
     // Call before each read with the settings now in force.
     void observe(const LineSettings& current);
-    // Of the next n bytes read, how many belong to the previous settings (consumed).
-    size_t takePrevious(size_t n);
+    // Of the next n bytes read, how many belong to the previous settings.
+    size_t takePrevious(size_t n) const { return draining_ ? n : 0; }
     // Call after each read with the number of bytes still waiting.
-    void afterRead(size_t stillQueued) { queuedAtLastCheck_ = stillQueued; }
+    void afterRead(size_t stillQueued);
 
     const LineSettings& current() const { return current_; }
     const LineSettings& previous() const { return previous_; }
@@ -59,8 +61,8 @@ public:
 private:
     LineSettings current_;
     LineSettings previous_;
-    size_t previousBytes_ = 0;
     size_t queuedAtLastCheck_ = 0;
+    bool draining_ = false;  // a backlog from before the change is still being read
     bool seen_ = false;
     uint64_t changes_ = 0;
 };

@@ -188,19 +188,23 @@ TEST_F(SimUnitTest, OffUnitIgnoresEverythingAndDropsItsLines) {
     EXPECT_EQ(counter(u, "ignored_in"), 11u);
 }
 
-TEST(SimLineJudge, BytesQueuedBeforeASpeedChangeKeepTheOldSpeed) {
+TEST(SimLineJudge, BacklogAtASpeedChangeKeepsTheOldSpeedUntilDrained) {
     LineJudge j;
     j.observe(at(115200));
-    j.afterRead(3000);  // 3 000 bytes of the image still waiting at the last check
+    j.afterRead(3000);  // the end of the image still waiting at the last check
     j.observe(at(38400));
     EXPECT_EQ(j.previous().baud, 115200u);
     EXPECT_EQ(j.takePrevious(2000), 2000u);
-    EXPECT_EQ(j.takePrevious(2000), 1000u);
-    EXPECT_EQ(j.takePrevious(10), 0u);
-    // Bytes that arrived after the last check belong to the new speed.
+    j.afterRead(1500);
+    j.observe(at(57600));  // a second change while draining does not move the backlog
+    EXPECT_EQ(j.previous().baud, 115200u);
+    EXPECT_EQ(j.takePrevious(1500), 1500u);
     j.afterRead(0);
+    EXPECT_EQ(j.takePrevious(10), 0u);
+    // With nothing waiting, bytes after a change belong to the new speed.
     j.observe(at(115200));
     EXPECT_EQ(j.takePrevious(100), 0u);
+    EXPECT_EQ(j.current().baud, 115200u);
 }
 
 TEST(SimPacer, HoldsElevenBitsPerByte) {
