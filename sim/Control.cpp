@@ -345,7 +345,8 @@ const std::map<std::string, Handler>& handlers() {
              if (!number(r, "since", UINT32_MAX * 1024ull, since, error) || !number(r, "limit", kMaxEventLimit, limit, error))
                  return failure(error);
              Json frames = Json::array();
-             for (const Json& e : u.log().since(since, kMaxEventLimit * 10).items()) {
+             const Json recent = u.log().since(since, EventLog::kKeptEvents);
+             for (const Json& e : recent.items()) {
                  const Json* type = e.find("event");
                  if (type && (type->asString() == "frame_in" || type->asString() == "frame_out") &&
                      frames.items().size() < limit)

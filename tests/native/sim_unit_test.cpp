@@ -292,6 +292,22 @@ TEST_F(SimUnitTest, ControlRequestsAnswerOneLineAndRejectBadInput) {
     EXPECT_FALSE(ask(R"({"cmd": "config", "file_chunk": 600})").find("ok")->asBool());
     EXPECT_FALSE(ask(R"({"cmd": "send", "command": 3, "hex": "7g"})").find("ok")->asBool());
     EXPECT_TRUE(ask(R"({"cmd": "fault", "kind": "noise", "rate": 0.5})").find("ok")->asBool());
+    EXPECT_TRUE(ask(R"({"cmd": "faults_clear"})").find("ok")->asBool());
+
+    // The trace holds the frames both ways, with their fields; events can be read from a point.
+    ask(R"({"cmd": "mode", "mode": "running"})");
+    uint64_t since = uint64_t(ask(R"({"cmd": "events", "limit": 1})").find("last_seq")->asNumber());
+    feed(u, encodeFrame(21, 1, {'1'}), at(38400), 20);
+    feed(u, encodeFrame(16, 2, {'1'}), at(38400), 30);
+    Json trace = ask(R"({"cmd": "trace", "since": )" + std::to_string(since) + "}");
+    std::vector<std::string> seen;
+    for (const Json& f : trace.find("frames")->items())
+        seen.push_back(f.find("event")->asString() + " " + f.find("command")->dump());
+    EXPECT_EQ(seen, (std::vector<std::string>{"frame_in 21", "frame_out 13", "frame_in 16", "frame_out 16"}));
+    const Json& first = trace.find("frames")->items()[0];
+    EXPECT_EQ(first.find("payload_hex")->asString(), "31");
+    EXPECT_TRUE(first.find("checksum_ok")->asBool());
+    EXPECT_EQ(ask(R"({"cmd": "events", "since": 0, "limit": 3})").find("events")->items().size(), 3u);
     EXPECT_FALSE(outcome.quit);
     ask(R"({"cmd": "quit"})");
     EXPECT_TRUE(outcome.quit);
