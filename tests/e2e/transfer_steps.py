@@ -35,10 +35,13 @@ SEND_COMMAND = {KIND_BITMAP: SEND_BITMAP, KIND_SETTINGS: SEND_SETTINGS, KIND_PRO
 class Bench:
     """A simulated unit in running mode and the service program talking to it over COM1."""
 
-    def __init__(self, sim_args=()):
+    def __init__(self, sim_args=(), bare_line=False):
+        """bare_line: a bare pseudo-terminal (self.peer) instead of the simulated unit, for
+        a test that plays the unit itself, frame by frame."""
         h.registry_command("reg_delete_key")  # COM1
         self.files = tempfile.mkdtemp(prefix="transfer-", dir=h.Session.get().run_dir)
-        self.sim = h.Sim(list(sim_args))
+        self.sim = None if bare_line else h.Sim(list(sim_args))
+        self.peer = h.PtyPeer(1) if bare_line else None
         self.app = h.App("service")
         self.main = self.app.wait_main()["hwnd"]
         h.wait_until(lambda: any("opened successfully" in l for l in self.app.log_lines()),
@@ -48,7 +51,10 @@ class Bench:
         try:
             self.app.kill()
         finally:
-            self.sim.stop()
+            if self.sim:
+                self.sim.stop()
+            if self.peer:
+                self.peer.close()
 
     # --- files ------------------------------------------------------------------------
     def path(self, name):

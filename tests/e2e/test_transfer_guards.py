@@ -1,0 +1,104 @@
+"""What keeps a file from being silently wrong, with the test playing the unit frame by frame:
+a receive that gets more or fewer bytes than the unit announced, and a file that shrinks or
+grows on disk between the opening packet and its data."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from link_frames import drain, frame, parse, read_frame  # noqa: E402
+from transfer_steps import (FAILURE_TEXT, KIND_SETTINGS, RECEIVE_SETTINGS, SEND_SETTINGS,  # noqa: E402
+                            Bench)
+
+FILE_SEND, FILE_SEND_DATA, FILE_SEND_END = 10, 11, 12
+FILE_GET, FILE_GET_DATA, FILE_GET_END = 20, 21, 22
+
+
+class TransferGuards(unittest.TestCase):
+    TIMEOUT_S = 240
+
+    def setUp(self):
+        self.bench = Bench(bare_line=True)
+        self.peer = self.bench.peer
+        self.unit_id = 100
+        drain(self.peer, 0.3)
+
+    def tearDown(self):
+        self.bench.close()
+
+    def expect(self, command):
+        """The program's next frame, which must carry this command; returns its payload."""
+        sent = read_frame(self.peer)
+        self.assertTrue(sent, "the program sent nothing (expected command %d)" % command)
+        _, _, got, _, payload = parse(sent)
+        self.assertEqual(got, command, payload)
+        return payload
+
+    def answer(self, command, payload=b""):
+        self.unit_id += 1
+        self.peer.write(frame(command, self.unit_id, payload))
+
+    def start_receive(self, announced):
+        saved = self.bench.path("received.bin")
+        self.bench.start_with_file(RECEIVE_SETTINGS, saved)
+        self.assertEqual(self.expect(FILE_GET), b"25")
+        self.answer(FILE_GET, b"%d" % announced)
+        self.assertEqual(self.expect(FILE_GET_DATA), b"1")
+        return saved
+
+    def test_receive_longer_than_announced_fails(self):
+        count = self.bench.log_count()
+        saved = self.start_receive(100)
+        self.answer(FILE_GET_DATA, b"a" * 80)
+        self.assertEqual(self.expect(FILE_GET_DATA), b"25")
+        self.answer(FILE_GET_DATA, b"b" * 70)
+        self.assertEqual(self.bench.result(), FAILURE_TEXT[KIND_SETTINGS])
+        self.assertTrue(any(l.startswith("The unit sent more than the 100 bytes it announced;")
+                            for l in self.bench.log_since(count)))
+        self.assertEqual(drain(self.peer, 1.0), b"", "no acknowledgement of the excess")
+        self.assertEqual(self.bench.read(saved), b"a" * 80, "nothing past the announced size")
+
+    def test_receive_shorter_than_announced_fails(self):
+        count = self.bench.log_count()
+        saved = self.start_receive(100)
+        self.answer(FILE_GET_DATA, b"c" * 60)
+        self.assertEqual(self.expect(FILE_GET_DATA), b"25")
+        self.answer(FILE_GET_END)
+        self.assertEqual(self.bench.result(), FAILURE_TEXT[KIND_SETTINGS])
+        self.assertTrue(any("Received 60 of the 100 bytes the unit announced" in l
+                            for l in self.bench.log_since(count)))
+        self.assertEqual(self.bench.read(saved), b"c" * 60)
+
+    def test_send_of_a_file_that_shrinks_or_grows(self):
+        path = self.bench.write("settings.bin", bytes(range(200)) + bytes(100))
+        count = self.bench.log_count()
+        self.bench.start_with_file(SEND_SETTINGS, path)
+        self.assertEqual(self.expect(FILE_SEND), b"25,%d,300," % sum(range(200)))
+        with open(path, "r+b") as f:
+            f.truncate(100)
+        self.answer(FILE_SEND)
+        self.assertEqual(self.expect(FILE_SEND_DATA), bytes(range(100)))
+        self.answer(FILE_SEND_DATA)
+        self.assertEqual(self.bench.result(), FAILURE_TEXT[KIND_SETTINGS])
+        self.assertTrue(any("it ended after 100 of 300 bytes." in l for l in self.bench.log_since(count)))
+        self.assertEqual(drain(self.peer, 1.0), b"", "no end-of-send for a cut file")
+
+        # A file that grows after its sum was announced: only the announced bytes go out.
+        data = bytes(range(200))
+        path = self.bench.write("grows.bin", data)
+        self.bench.start_with_file(SEND_SETTINGS, path)
+        self.assertEqual(self.expect(FILE_SEND), b"25,%d,200," % sum(data))
+        with open(path, "ab") as f:
+            f.write(b"\xff" * 50)
+        self.answer(FILE_SEND)
+        self.assertEqual(self.expect(FILE_SEND_DATA), data[:128])
+        self.answer(FILE_SEND_DATA)
+        self.assertEqual(self.expect(FILE_SEND_DATA), data[128:])
+        self.answer(FILE_SEND_DATA)
+        self.assertEqual(self.expect(FILE_SEND_END), b"1")
+        self.answer(FILE_SEND_END, b"%d" % sum(data))
+        self.assertEqual(self.bench.result(), "Transfer of settings sucessfully completed.")
+
+
+if __name__ == "__main__":
+    unittest.main()
