@@ -77,23 +77,11 @@ const char* eraseFaultName(EraseFault fault) {
     return "none";
 }
 
-bool EraseHandshake::feed(const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        if (sawFirst_ && data[i] == kEraseRequest1) {
-            sawFirst_ = false;
-            ++requests_;
-            return true;
-        }
-        sawFirst_ = data[i] == kEraseRequest0;
-    }
-    return false;
-}
-
 void EraseHandshake::begin(uint64_t nowMs, uint32_t durationMs, EraseFault fault) {
+    ++requests_;
     erasing_ = true;
     doneAtMs_ = nowMs + durationMs;
     fault_ = fault;
-    sawFirst_ = false;
 }
 
 bool EraseHandshake::finishIfDone(uint64_t nowMs, std::vector<uint8_t>& reply) {

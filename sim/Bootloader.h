@@ -54,13 +54,12 @@ enum class EraseFault { None, WrongPairFirst, StrayByte, Never };
 bool parseEraseFault(const std::string& name, EraseFault& out);
 const char* eraseFaultName(EraseFault fault);
 
-// The erase: finds the request in the bytes that reach it and answers when the erase time
-// is over.
+// The erase: started by a request, answered when the erase time is over.
 class EraseHandshake {
 public:
-    // Feeds bytes that arrived at the erase speed; returns true when they completed a request.
-    bool feed(const uint8_t* data, size_t size);
     void begin(uint64_t nowMs, uint32_t durationMs, EraseFault fault);
+    // The unit was switched off or changed mode: the erase stops, unanswered.
+    void abort() { erasing_ = false; }
     // When the erase is over: the bytes to answer with (empty for the "never" fault) and true.
     bool finishIfDone(uint64_t nowMs, std::vector<uint8_t>& reply);
 
@@ -68,10 +67,8 @@ public:
     uint64_t doneAtMs() const { return doneAtMs_; }
     uint64_t requests() const { return requests_; }
     uint64_t completed() const { return completed_; }
-    void resetMatcher() { sawFirst_ = false; }
 
 private:
-    bool sawFirst_ = false;
     bool erasing_ = false;
     uint64_t doneAtMs_ = 0;
     EraseFault fault_ = EraseFault::None;

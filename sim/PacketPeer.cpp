@@ -44,7 +44,7 @@ bool parseLeadingInt(const std::vector<uint8_t>& payload, size_t from, long long
     return i > digitsStart;
 }
 
-void PacketPeer::reset() {
+void PacketPeer::restart() {
     decoder_.abandon();
     haveLast_ = false;
     lastReply_.clear();
@@ -53,6 +53,10 @@ void PacketPeer::reset() {
     inBytes_.clear();
     nlecLines_.clear();
     outBytes_.clear();
+}
+
+void PacketPeer::reset() {
+    restart();
     counters_ = PeerCounters();
     unitId_ = 0;
 }

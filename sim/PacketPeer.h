@@ -84,6 +84,10 @@ public:
 
     void setFileGetChunk(size_t bytes) { fileGetChunk_ = bytes; }
     size_t fileGetChunk() const { return fileGetChunk_; }
+    // The unit was switched off or changed mode: transfers, a half-read frame and the
+    // remembered last answer are gone; counters stay.
+    void restart();
+    // Everything back to the start, counters and ids included.
     void reset();
 
     const PeerCounters& counters() const { return counters_; }

@@ -39,10 +39,10 @@ void Unit::setMode(Mode mode, uint32_t bootBaud, uint64_t nowMs) {
         lastImage_ = image_.report();  // cut short: reported as not finished
         image_.clear();
     }
-    heldStart_.clear();
+    held_.clear();
     showingCount_ = false;
-    erase_ = EraseHandshake();
-    peer_.reset();
+    erase_.abort();
+    peer_.restart();
     peer_.setFileGetChunk(config_.fileGetChunk);
     scheduled_.clear();
     mode_ = mode;
@@ -66,6 +66,8 @@ void Unit::reset(uint64_t nowMs) {
     lastImage_ = ImageReport();
     image_.clear();
     out_.clear();
+    erase_ = EraseHandshake();
+    peer_.reset();
     bytesIn_ = bytesOut_ = garbledIn_ = garbledOut_ = ignoredIn_ = outputDropped_ = 0;
     garbledRun_ = 0;
     log_.add(nowMs, "reset");
@@ -161,25 +163,32 @@ void Unit::startErase(uint64_t nowMs) {
     log_.add(nowMs, "erase_started", e);
 }
 
-void Unit::feedBootloader(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs) {
-    size_t i = 0;
+void Unit::route(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs) {
+    if (!size) return;
+    bool good = sentUnder.matchesUnitAt(unitBaud());
+    if (good) flushGarbled(nowMs);
+    else noteGarbled(size, sentUnder, nowMs);
+    if (mode_ == Mode::Running) {
+        if (good) peer_.onBytes(data, size, nowMs);
+        return;
+    }
+    // The bootloader counts whatever reaches it once a stream has begun; a download at the
+    // wrong speed still arrives, as noise.
     if (!image_.active()) {
-        if (bootBaud_ == kEraseBaud) {
-            static const uint8_t kRequest[2] = {kEraseRequest0, kEraseRequest1};
-            while (i < size && heldStart_.size() < 2 && data[i] == kRequest[heldStart_.size()]) {
-                heldStart_.push_back(data[i++]);
-                heldSinceMs_ = nowMs;
-            }
-            if (i == size && !heldStart_.empty()) return;  // an erase request, or an image's start
-        }
-        image_.start(heldStart_.empty() ? nowMs : heldSinceMs_, bootBaud_);
+        image_.start(nowMs, bootBaud_);
         Json e = Json::object();
         e.set("unit_baud", bootBaud_);
         log_.add(nowMs, "image_started", e);
-        if (!heldStart_.empty()) image_.addGood(heldStart_.data(), heldStart_.size(), sentUnder.baud, nowMs);
-        heldStart_.clear();
     }
-    image_.addGood(data + i, size - i, sentUnder.baud, nowMs);
+    if (good) image_.addGood(data, size, sentUnder.baud, nowMs);
+    else image_.addGarbled(size, sentUnder.baud, nowMs);
+}
+
+void Unit::releaseHeld(uint64_t nowMs) {
+    if (held_.empty()) return;
+    std::vector<uint8_t> held;
+    held.swap(held_);
+    route(held.data(), held.size(), heldSettings_, nowMs);
 }
 
 void Unit::onLineBytes(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs) {
@@ -189,27 +198,18 @@ void Unit::onLineBytes(const uint8_t* data, size_t size, const LineSettings& sen
         ignoredIn_ += size;
         return;
     }
-    if (sentUnder.matchesUnitAt(unitBaud())) {
-        flushGarbled(nowMs);
-        if (mode_ == Mode::Bootloader) feedBootloader(data, size, sentUnder, nowMs);
-        else peer_.onBytes(data, size, nowMs);
-        return;
-    }
-    if (sentUnder.matchesUnitAt(kEraseBaud)) {
-        flushGarbled(nowMs);
-        if (erase_.feed(data, size)) startErase(nowMs);
-        else ignoredIn_ += size;
-        return;
-    }
-    noteGarbled(size, sentUnder, nowMs);
-    if (mode_ == Mode::Bootloader) {
-        // A download at the wrong speed still reaches the unit, as noise.
-        if (!image_.active()) {
-            image_.start(nowMs, bootBaud_);
-            log_.add(nowMs, "image_started");
+    size_t i = 0;
+    if (sentUnder.matchesUnitAt(kEraseBaud) && !image_.active()) {
+        static const uint8_t kRequest[2] = {kEraseRequest0, kEraseRequest1};
+        if (held_.empty()) heldSettings_ = sentUnder;
+        while (i < size && held_.size() < 2 && data[i] == kRequest[held_.size()]) {
+            held_.push_back(data[i++]);
+            heldSinceMs_ = nowMs;
         }
-        image_.addGarbled(size, sentUnder.baud, nowMs);
+        if (i == size && !held_.empty()) return;  // an erase request, or the start of something else
     }
+    releaseHeld(nowMs);  // more bytes followed: what was held is ordinary data
+    route(data + i, size - i, sentUnder, nowMs);
 }
 
 void Unit::tick(uint64_t nowMs) {
@@ -229,14 +229,12 @@ void Unit::tick(uint64_t nowMs) {
         log_.add(nowMs, "erase_done", e);
         if (!reply.empty()) emit(reply, kEraseBaud);
     }
-    if (!heldStart_.empty() && nowMs - heldSinceMs_ >= kEraseConfirmMs) {
-        if (heldStart_.size() == 2) {
-            heldStart_.clear();
-            if (erase_.feed(std::vector<uint8_t>{kEraseRequest0, kEraseRequest1}.data(), 2)) startErase(nowMs);
+    if (!held_.empty() && nowMs - heldSinceMs_ >= kEraseConfirmMs) {
+        if (held_.size() == 2) {
+            held_.clear();
+            startErase(nowMs);
         } else {
-            std::vector<uint8_t> held;
-            held.swap(heldStart_);
-            feedBootloader(held.data(), held.size(), LineSettings{bootBaud_, true, false, 1, 8}, heldSinceMs_);
+            releaseHeld(heldSinceMs_);
         }
     }
     if (image_.finishIfQuiet(nowMs, config_.quietGapMs)) {
@@ -254,7 +252,7 @@ uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
     uint64_t next = UINT64_MAX;
     for (const auto& s : scheduled_) next = std::min(next, s.atMs);
     if (erase_.erasing()) next = std::min(next, erase_.doneAtMs());
-    if (!heldStart_.empty()) next = std::min(next, heldSinceMs_ + kEraseConfirmMs);
+    if (!held_.empty()) next = std::min(next, heldSinceMs_ + kEraseConfirmMs);
     if (image_.active()) next = std::min(next, image_.lastByteMs() + config_.quietGapMs);
     if (garbledRun_) next = std::min(next, garbledRunLastMs_ + kGarbledRunQuietMs);
     if (mode_ == Mode::Running) next = std::min(next, peer_.nextDeadlineMs());

@@ -26,8 +26,8 @@ constexpr uint32_t kModemDsr = 0x100;
 
 constexpr uint32_t kDefaultQuietGapMs = 1500;
 constexpr uint32_t kDefaultEraseMs = 50000;
-// In the bootloader at 115 200 a stream that opens with 0x07 0x06 and then stops for this
-// long is an erase request, not an image.
+// An erase request is the two bytes 0x07 0x06 at 115 200 baud and nothing after them for
+// this long; the same bytes at the start of an image or amid other traffic are not one.
 constexpr uint32_t kEraseConfirmMs = 200;
 constexpr size_t kMaxPendingOutputBytes = 4u << 20;
 
@@ -95,7 +95,9 @@ private:
     void sendAt(uint64_t atMs, const std::vector<uint8_t>& bytes) override;
     void emit(const std::vector<uint8_t>& bytes, uint32_t atBaud);
 
-    void feedBootloader(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs);
+    // Bytes past the erase check: data at the unit's speed, noise otherwise.
+    void route(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs);
+    void releaseHeld(uint64_t nowMs);
     void startErase(uint64_t nowMs);
     void noteGarbled(size_t size, const LineSettings& sentUnder, uint64_t nowMs);
     void flushGarbled(uint64_t nowMs);
@@ -116,7 +118,8 @@ private:
     ImageReceiver image_;
     ImageReport lastImage_;
     bool showingCount_ = false;  // after an image, until ENTER or a mode change
-    std::vector<uint8_t> heldStart_;  // a possible erase request at the start of a stream
+    std::vector<uint8_t> held_;  // a possible erase request, until more bytes or quiet decide
+    LineSettings heldSettings_;
     uint64_t heldSinceMs_ = 0;
     EraseHandshake erase_;
 

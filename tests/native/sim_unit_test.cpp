@@ -66,7 +66,7 @@ TEST_F(SimUnitTest, RunningUnitReadsOnlyAtItsSpeedParityAndStopBits) {
         feed(u, frame, wrong, 100);
         EXPECT_TRUE(take(u).empty()) << wrong.describe();
     }
-    EXPECT_EQ(counter(u, "garbled_in"), 3 * frame.size());  // the 115 200 bytes went to the erase matcher
+    EXPECT_EQ(counter(u, "garbled_in"), 4 * frame.size());
     feed(u, frame, at(38400), 200);
     auto reply = take(u);
     ASSERT_GE(reply.size(), kFrameHeaderBytes);
@@ -149,17 +149,27 @@ TEST_F(SimUnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
         u.settings().eraseFault = c.fault;
         feed(u, {0x07}, at(115200), 100);  // the request may arrive split
         feed(u, {0x06}, at(115200), 101);
+        u.tick(101 + kEraseConfirmMs - 1);
+        EXPECT_FALSE(u.erase().erasing());
+        u.tick(101 + kEraseConfirmMs);  // nothing followed: it was a request
         EXPECT_TRUE(u.erase().erasing());
-        u.tick(3100);
+        uint64_t done = 101 + kEraseConfirmMs + 3000;
+        u.tick(done - 1);
         EXPECT_TRUE(take(u).empty());
-        u.tick(3101);
+        u.tick(done);
         EXPECT_EQ(take(u), c.reply) << eraseFaultName(c.fault);
         EXPECT_FALSE(u.erase().erasing());
+        EXPECT_EQ(u.erase().completed(), 1u);
     }
-    // The request at the running speed is not an erase.
+    // The request at the running speed is not an erase, nor are the two bytes at the head
+    // of other traffic at 115 200 (an image sent to a running unit is noise to it).
     Unit& u = make(Mode::Running);
     feed(u, {0x07, 0x06}, at(38400), 100);
+    feed(u, {0x07, 0x06, 0x55, 0x07, 0x06, 0x01}, at(115200), 500);
+    u.tick(5000);
     EXPECT_FALSE(u.erase().erasing());
+    EXPECT_EQ(u.erase().requests(), 0u);
+    EXPECT_EQ(counter(u, "garbled_in"), 6u);
 }
 
 TEST_F(SimUnitTest, BootloaderAt115200TellsEraseFromAnImageThatStartsAlike) {
