@@ -107,6 +107,47 @@ static int handle_modem_request(int fd, unsigned long request, void *arg, int *r
 
 static void *next_symbol(const char *name) { return dlsym(RTLD_NEXT, name); }
 
+/* A pty forgets PARENB on every settings change, where a real port keeps its parity. Wine
+ * reads the settings back before changing only the baud rate, so without this memory a
+ * parity set once would be lost at the first baud change. Remembered per pty number. */
+#define MAX_PTYS 256
+static signed char parity_enabled[MAX_PTYS]; /* 0 unknown, 1 on, -1 off */
+
+static int pty_number(int fd) {
+    char link[MAX_PATH_CHARS / 16];
+    char target[MAX_PATH_CHARS];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return -1;
+    target[n] = '\0';
+    if (strncmp(target, PTS_PREFIX, strlen(PTS_PREFIX)) != 0) return -1;
+    long number = strtol(target + strlen(PTS_PREFIX), NULL, 10);
+    return number >= 0 && number < MAX_PTYS ? (int)number : -1;
+}
+
+typedef int (*tcsetattr_fn)(int, int, const struct termios *);
+typedef int (*tcgetattr_fn)(int, struct termios *);
+
+int tcsetattr(int fd, int actions, const struct termios *settings) {
+    static tcsetattr_fn real;
+    if (!real) real = (tcsetattr_fn)next_symbol("tcsetattr");
+    int result = real(fd, actions, settings);
+    int pty = settings ? pty_number(fd) : -1;
+    if (result == 0 && pty >= 0) parity_enabled[pty] = (settings->c_cflag & PARENB) ? 1 : -1;
+    return result;
+}
+
+int tcgetattr(int fd, struct termios *settings) {
+    static tcgetattr_fn real;
+    if (!real) real = (tcgetattr_fn)next_symbol("tcgetattr");
+    int result = real(fd, settings);
+    if (result == 0 && settings) {
+        int pty = pty_number(fd);
+        if (pty >= 0 && parity_enabled[pty] == 1) settings->c_cflag |= PARENB;
+    }
+    return result;
+}
+
 int ioctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
