@@ -1,0 +1,144 @@
+// Outside input the simulated unit must survive and read correctly: its command line, JSON
+// control requests, and whatever arrives on the line (seeded random traffic under the
+// sanitizers, in the spirit of a fuzzer).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sim/Control.h"
+#include "sim/Json.h"
+#include "sim/Options.h"
+#include "sim/Unit.h"
+
+namespace sim {
+namespace {
+
+bool parse(std::vector<const char*> args, SimOptions& out, std::string& error) {
+    args.insert(args.begin(), "varnex-sim");
+    return parseOptions(int(args.size()), args.data(), out, error);
+}
+
+TEST(SimOptions, ScenarioFromTheCommandLine) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(parse({"--link", "/tmp/x/com1", "--mode", "bootloader", "--baud=57600", "--erase-ms", "1200",
+                       "--erase-fault", "stray_byte", "--program-file", "ABC=/tmp/p.bin", "--program-file",
+                       "/tmp/any.bin", "--fault", "delay_reply,at=2,delay_ms=900,command=11", "--pace"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.link, "/tmp/x/com1");
+    EXPECT_EQ(o.unit.mode, Mode::Bootloader);
+    EXPECT_EQ(o.unit.bootBaud, 57600u);
+    EXPECT_EQ(o.unit.eraseMs, 1200u);
+    EXPECT_EQ(o.unit.eraseFault, EraseFault::StrayByte);
+    EXPECT_TRUE(o.unit.pacing);
+    ASSERT_EQ(o.programFiles.size(), 2u);
+    EXPECT_EQ(o.programFiles[0], (std::pair<std::string, std::string>{"ABC", "/tmp/p.bin"}));
+    EXPECT_EQ(o.programFiles[1].first, "*");
+    ASSERT_EQ(o.faults.size(), 1u);
+    EXPECT_EQ(o.faults[0].find("kind")->asString(), "delay_reply");
+    EXPECT_EQ(o.faults[0].find("delay_ms")->asNumber(), 900);
+
+    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
+             {"--baud", "9600"}, {"--mode", "sleeping"}, {"--erase-ms", "-5"}, {"--erase-ms"},
+             {"--file-chunk", "513"}, {"--frobnicate"}, {"--erase-fault", "sometimes"}, {"--fault", "noise,rate"}}) {
+        SimOptions ignored;
+        error.clear();
+        EXPECT_FALSE(parse(bad, ignored, error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimJson, ReadsRequestsAndWritesOneSafeLine) {
+    Json j;
+    std::string error;
+    ASSERT_TRUE(Json::parse(R"( {"cmd":"send","command":3,"text":"a\"b\\c\n\u00e9\ud83d\ude00","x":[1,2.5,-3e2,true,null]} )",
+                            j, error))
+        << error;
+    EXPECT_EQ(j.find("text")->asString(), "a\"b\\c\n\xc3\xa9\xf0\x9f\x98\x80");
+    EXPECT_EQ(j.find("x")->items()[2].asNumber(), -300);
+    for (const char* bad : {"", "{", "{\"a\" 1}", "[1,]x", "{\"a\":tru}", "\"unterminated", "{\"a\":1}}"}) {
+        Json ignored;
+        EXPECT_FALSE(Json::parse(bad, ignored, error)) << bad;
+    }
+    std::string deep(100, '[');
+    Json ignored;
+    EXPECT_FALSE(Json::parse(deep, ignored, error));  // nesting is bounded
+
+    // Line bytes of every value come out as one parsable line that gives them back.
+    std::string all;
+    for (int c = 0; c < 256; ++c) all += char(c);
+    Json s = Json::object();
+    s.set("text", all);
+    std::string line = s.dump();
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    Json back;
+    ASSERT_TRUE(Json::parse(line, back, error)) << error;
+    std::string text = back.find("text")->asString();
+    EXPECT_EQ(text.substr(0, 128), all.substr(0, 128));  // ASCII as it was; the rest as Latin-1 in UTF-8
+}
+
+TEST(SimRobustness, RandomLineTrafficAndRequestsNeverBreakTheUnit) {
+    char tmpl[] = "/tmp/sim-input-test-XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    Content content(dir);
+    content.loadBuiltins();
+    EventLog log;
+    UnitConfig config;
+    config.eraseMs = 50;
+    config.quietGapMs = 100;
+    Unit unit(config, content, log);
+    std::mt19937 rng(12345);
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    const uint32_t speeds[] = {38400, 115200, 57600, 9600};
+    const char* requests[] = {"status", "mode", "enter", "cts", "modem", "image", "config", "erase", "pace",
+                              "content", "content_set", "content_builtin", "received", "send", "send_raw", "log",
+                              "erase_result", "text", "error", "fault", "faults", "faults_clear", "events", "trace",
+                              "reset", "help"};
+    const char* values[] = {"1", "-1", "0", "1e9", "\"running\"", "\"bootloader\"", "\"off\"", "true", "null",
+                            "\"7e7e\"", "\"zz\"", "[]", "{}", "115200", "57600", "\"corrupt_byte\"", "\"drop_byte\"",
+                            "\"noise\"", "\"long_length\"", "\"error_13\"", "0.5", "\"/nonexistent\""};
+    const char* keys[] = {"mode", "baud", "on", "cts", "kind", "at", "rate", "count", "command", "text", "hex",
+                          "id", "length", "checksum", "ms", "fault", "file_chunk", "since", "limit", "what", "path"};
+    uint64_t now = 0;
+    for (int round = 0; round < 3000; ++round) {
+        now += uint64_t(pick(400));
+        LineSettings s{speeds[pick(4)], pick(8) != 0, false, 1, 8};
+        unit.notePcSettings(s, now);
+        std::vector<uint8_t> bytes;
+        if (pick(2)) {
+            // A plausible frame, sometimes damaged, sometimes cut short.
+            uint16_t command = uint16_t(pick(25));
+            std::vector<uint8_t> payload(size_t(pick(40)));
+            for (auto& b : payload) b = uint8_t(pick(3) ? '0' + pick(10) : pick(256));
+            bytes = encodeFrame(command, uint16_t(pick(6)), payload);
+            if (!pick(5)) bytes[size_t(pick(int(bytes.size())))] ^= uint8_t(1 + pick(255));
+            if (!pick(5)) bytes.resize(size_t(pick(int(bytes.size()))));
+        } else {
+            bytes.resize(size_t(pick(600)));
+            for (auto& b : bytes) b = uint8_t(pick(4) ? pick(256) : 0x7E);
+        }
+        unit.onLineBytes(bytes.data(), bytes.size(), s, now);
+        unit.tick(now);
+        if (!pick(3)) {
+            std::string req = std::string("{\"cmd\": \"") + requests[pick(26)] + "\"";
+            for (int k = pick(4); k > 0; --k) req += std::string(", \"") + keys[pick(21)] + "\": " + values[pick(22)];
+            req += "}";
+            ControlOutcome outcome;
+            Json reply;
+            std::string error;
+            ASSERT_TRUE(Json::parse(handleControlLine(unit, req, now, outcome), reply, error)) << req;
+            ASSERT_TRUE(reply.has("ok")) << req;
+        }
+        unit.outputTaken(size_t(pick(4096)));
+        ASSERT_LE(unit.pendingOutput().size(), kMaxPendingOutputBytes);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace sim
