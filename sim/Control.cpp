@@ -372,15 +372,22 @@ const std::map<std::string, Handler>& handlers() {
 }  // namespace
 
 const char* controlHelp() {
-    return
-        "status | mode {mode: off|bootloader|running, baud} | enter | cts {on} | modem {cts,dsr,car,ri} | "
-        "image | config {quiet_gap_ms, erase_ms, erase_fault, file_chunk, garble_output, pacing} | "
-        "erase {ms, fault} | pace {on} | content | content_set {what: nlec_table|file, kind, name, path} | "
-        "content_builtin | content_clear | received {what: nlec|file} | "
-        "send {command, text|hex, id, checksum, length} | send_raw {hex} | log {text} | erase_result {text} | "
-        "text {text} | error {code: 8|13, text} | "
-        "fault {kind, at|rate, count, command, seed, delay_ms, bytes, marks, length, text} | faults | "
-        "faults_clear {id} | events {since, limit} | trace {since, limit} | reset | quit | help";
+    return "  status\n"
+           "  mode {mode: off|bootloader|running, baud: 115200|57600}\n"
+           "  enter                      (ENTER on the bootloader's count display)\n"
+           "  cts {on} | modem {cts, dsr, car, ri}\n"
+           "  image                      (the last image: bytes, sha256, garbled, baud_seen)\n"
+           "  config {quiet_gap_ms, erase_ms, erase_fault, file_chunk, garble_output, pacing}\n"
+           "  erase {ms, fault: none|wrong_pair_first|stray_byte|never} | pace {on}\n"
+           "  content | content_set {what: nlec_table|file, kind, name, path} | content_builtin | content_clear\n"
+           "  received {what: nlec|file}  (what the PC sent: path, size, sha256, sum)\n"
+           "  send {command, text|hex, id, checksum, length} | send_raw {hex}\n"
+           "  log {text} | erase_result {text} | text {text} | error {code: 8|13, text}\n"
+           "  fault {kind, at|rate, count, command, seed, delay_ms, bytes, marks, length, text}\n"
+           "  faults | faults_clear {id}\n"
+           "  events {since, limit} | trace {since, limit} | turnaround {samples, clear}\n"
+           "  reset | quit | help\n"
+           "Each request is one JSON object on one line, e.g. {\"cmd\": \"status\"}; see sim/README.md.\n";
 }
 
 Json handleControl(Unit& unit, const Json& request, uint64_t nowMs, ControlOutcome& outcome) {

@@ -167,7 +167,7 @@ Scenario:
   --no-garble-output   deliver the unit's bytes even when the PC's port is at another speed
 
 On start it prints one JSON line {"ready": true, ...} on stdout. SIGTERM or SIGINT ends it and
-removes the link and the socket. Control requests (send {"cmd": "help"} for the list):
+removes the link and the socket. Control requests on the socket:
 )";
 }
 

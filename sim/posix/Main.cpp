@@ -335,7 +335,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.help) {
-        std::printf("%s  %s\n", usageText(), controlHelp());
+        std::printf("%s%s", usageText(), controlHelp());
         return 0;
     }
     if (options.version) {
