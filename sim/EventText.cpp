@@ -41,7 +41,8 @@ std::string eventText(const Json& e) {
                 field(e, "checksum");
         if (type == "frame_in" && field(e, "checksum_ok") == "false") line += " (BAD, computed " + field(e, "computed") + ")";
         if (e.has("note")) line += " [" + field(e, "note") + "]";
-        line += " \"" + printable(field(e, "text"), kShownTextChars) + "\"";
+        if (e.has("text")) line += " \"" + printable(field(e, "text"), kShownTextChars) + "\"";
+        else line += " hex " + printable(field(e, "payload_hex"), kShownTextChars);
         return line;
     }
     if (type == "mode") return line + "mode " + field(e, "mode") + " at " + field(e, "unit_baud") + " baud, CTS " + (field(e, "cts") == "true" ? "on" : "off");

@@ -20,7 +20,12 @@ Json frameFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t 
     j.set("len", length);
     j.set("checksum", checksum);
     j.set("payload_hex", toHex(payload, payloadSize));
-    j.set("text", std::string_view(reinterpret_cast<const char*>(payload), payloadSize));
+    // Text payloads are shown as text too; binary ones only as hex, which keeps the kept
+    // events small.
+    bool printable = true;
+    for (size_t i = 0; i < payloadSize && printable; ++i)
+        printable = (payload[i] >= 0x20 && payload[i] < 0x7F) || payload[i] == '\n' || payload[i] == '\r' || payload[i] == '\t';
+    if (printable) j.set("text", std::string_view(reinterpret_cast<const char*>(payload), payloadSize));
     return j;
 }
 
