@@ -46,10 +46,41 @@ COMMAND_TIMEOUT_S = 60
 WINDOW_TIMEOUT_MS = 30000
 SERVER_QUIET_S = 10
 XVFB_TIMEOUT_S = 15
+SIM_START_TIMEOUT_S = 15
 
 
 class HarnessError(Exception):
     pass
+
+
+# What a test started and has not stopped yet; the runner ends these after every test.
+_live_apps = []
+_live_peers = []
+_live_sims = []
+# Closed peers' pseudo-terminals stay open until the run ends: a Wine process that opened
+# /dev/pts/N once keeps using its first descriptor when it opens a new pty that got the same
+# number, so numbers are never handed out twice in a run.
+_retired_ptys = []
+
+
+def live_apps():
+    return list(_live_apps)
+
+
+def cleanup_live():
+    """Ends every program start, peer and simulator a test left behind."""
+    for app in list(_live_apps):
+        try:
+            app.kill()
+        except Exception:  # the driver may be gone already; the next App restarts it
+            pass
+    for peer in list(_live_peers):
+        peer.close()
+    for sim in list(_live_sims):
+        try:
+            sim.stop()
+        except Exception:
+            pass
 
 
 def windows_path(linux_path):
@@ -127,6 +158,15 @@ class Session:
             os.unlink(link)
         if target is not None:
             os.symlink(target, link)
+
+    def release_port(self, number, target):
+        """Unmaps COMn, but only while it still points at target (a later peer keeps it)."""
+        link = self.port_link(number)
+        try:
+            if os.readlink(link) == target:
+                os.unlink(link)
+        except OSError:
+            pass
 
     def set_modem_bits(self, bits):
         write_atomic(self.modem_file, "%d\n" % bits)
@@ -245,6 +285,7 @@ class Session:
 
     def stop(self):
         self.kill_wine()
+        close_retired_ptys()
         if self.env:
             try:
                 subprocess.run(["wineserver", "-w"], env=self.env, timeout=SERVER_QUIET_S,
@@ -291,6 +332,9 @@ class Driver:
             while b"\n" not in self.buffer:
                 left = deadline - time.monotonic()
                 if left <= 0:
+                    # A driver that stops answering is in an unknown state: end it, so the
+                    # next command starts a fresh one instead of waiting on this one.
+                    self.process.kill()
                     raise HarnessError("driver gave no reply to %r within %d s" % (command, timeout))
                 ready, _, _ = select.select([self.process.stdout], [], [], left)
                 if ready:
@@ -331,6 +375,7 @@ class App:
         reply = self.call("launch " + command)
         self.pid = reply["pid"]
         self.running = True
+        _live_apps.append(self)
 
     # --- raw access -----------------------------------------------------------------
     def call(self, command, timeout=COMMAND_TIMEOUT_S, check=True):
@@ -417,6 +462,8 @@ class App:
         reply = self.call("wait_exit %d" % int(timeout_s * 1000), timeout_s + 30)
         if reply.get("exited"):
             self.running = False
+            if self in _live_apps:
+                _live_apps.remove(self)
         return reply
 
     def kill(self):
@@ -426,6 +473,8 @@ class App:
             except HarnessError:
                 pass
         self.running = False
+        if self in _live_apps:
+            _live_apps.remove(self)
 
     def screenshot(self, name):
         return self.session.screenshot(name)
@@ -466,6 +515,8 @@ class PtyPeer:
         os.set_blocking(self.master, False)
         self.slave_path = os.ttyname(self.slave)
         self.session.point_port(port, self.slave_path)
+        self.closed = False
+        _live_peers.append(self)
 
     def settings(self):
         """The line settings the program set: speeds and the parity and stop-bit flags."""
@@ -526,8 +577,18 @@ class PtyPeer:
         return pids
 
     def close(self):
-        self.session.point_port(self.port, None)
-        for fd in (self.master, self.slave):
+        if self.closed:
+            return
+        self.closed = True
+        if self in _live_peers:
+            _live_peers.remove(self)
+        self.session.release_port(self.port, self.slave_path)
+        _retired_ptys.append((self.master, self.slave))
+
+
+def close_retired_ptys():
+    while _retired_ptys:
+        for fd in _retired_ptys.pop():
             try:
                 os.close(fd)
             except OSError:
@@ -556,18 +617,40 @@ class Sim:
         self.link = os.path.join(self.dir, "tty")
         self.control_path = os.path.join(self.dir, "control.sock")
         self.events_path = os.path.join(self.dir, "events.jsonl")
-        argv = [SIM_PROGRAM, "--link", self.link, "--modem-file", self.session.modem_file,
-                "--control", self.control_path, "--events", self.events_path] + list(args)
-        self.log = open(os.path.join(self.dir, "sim.log"), "wb")
-        self.process = subprocess.Popen(argv, stdout=self.log, stderr=subprocess.STDOUT,
+        self.store = os.path.join(self.dir, "store")
+        os.makedirs(self.store, exist_ok=True)
+        argv = [SIM_PROGRAM, "--link", self.link, "--modem", self.session.modem_file,
+                "--control", self.control_path, "--events", self.events_path,
+                "--log", os.path.join(self.dir, "sim.log"), "--store", self.store] + list(args)
+        self.stderr = open(os.path.join(self.dir, "sim.stderr"), "wb")
+        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=self.stderr,
                                         start_new_session=True)
-        wait_until(lambda: (os.path.exists(self.link) and os.path.exists(self.control_path))
-                   or self.process.poll() is not None, 15, what="simulator start")
-        if self.process.poll() is not None:
-            raise HarnessError("simulator ended at start (see %s)" % self.log.name)
+        # The simulator announces itself with one JSON line once the port and socket exist.
+        self.ready = self._read_ready_line(SIM_START_TIMEOUT_S)
+        if not self.ready or self.process.poll() is not None:
+            self.stop()
+            raise HarnessError("simulator did not start (see %s)" % self.stderr.name)
+        self.slave_path = self.ready.get("slave")
         self.session.point_port(port, self.link)
+        _live_sims.append(self)
         self._socket = None
         self._buffer = b""
+
+    def _read_ready_line(self, timeout):
+        data = b""
+        deadline = time.monotonic() + timeout
+        fd = self.process.stdout.fileno()
+        while b"\n" not in data and time.monotonic() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.5)
+            if ready:
+                chunk = os.read(fd, 4096)
+                if not chunk:
+                    break
+                data += chunk
+        try:
+            return json.loads(data.split(b"\n", 1)[0])
+        except ValueError:
+            return None
 
     def request(self, message, timeout=30.0):
         import socket
@@ -603,5 +686,9 @@ class Sim:
             except subprocess.TimeoutExpired:
                 os.killpg(self.process.pid, signal.SIGKILL)
                 self.process.wait(10)
-        self.log.close()
-        self.session.point_port(self.port, None)
+        self.stderr.close()
+        if self.process.stdout:
+            self.process.stdout.close()
+        self.session.release_port(self.port, self.link)
+        if self in _live_sims:
+            _live_sims.remove(self)

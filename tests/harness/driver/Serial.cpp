@@ -12,6 +12,11 @@
 namespace {
 
 constexpr DWORD kPollSliceMs = 50;
+constexpr DWORD kCancelWaitMs = 2000;
+constexpr DWORD kWriteTimeoutMs = 10000;
+constexpr char kXonChar = 0x11;
+constexpr char kXoffChar = 0x13;
+constexpr WORD kFlowLimitBytes = 100;
 constexpr size_t kMaxReadBytes = 65536;
 
 UniqueFileHandle g_Port;
@@ -22,15 +27,22 @@ JsonObject Failure(const char* what) {
     return reply;
 }
 
-// Runs one overlapped operation to its end or until the deadline; cancels it on timeout.
-bool Finish(BOOL started, OVERLAPPED& overlapped, DWORD waitMs, DWORD& transferred) {
+// Runs one overlapped operation to its end or until the deadline. On timeout the operation
+// is ended: a comm-event wait by clearing the event mask (Wine's CancelIo does not reach it),
+// a read or write by CancelIo; the wait for that end is bounded too.
+bool Finish(BOOL started, OVERLAPPED& overlapped, DWORD waitMs, DWORD& transferred,
+            bool commEventWait = false) {
     transferred = 0;
     if (started) return GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE) != 0;
     if (GetLastError() != ERROR_IO_PENDING) return false;
     if (WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0)
         return GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE) != 0;
-    CancelIo(g_Port.Get());
-    GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, TRUE);
+    if (commEventWait)
+        SetCommMask(g_Port.Get(), 0);
+    else
+        CancelIo(g_Port.Get());
+    if (WaitForSingleObject(overlapped.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
+        GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE);
     return false;
 }
 
@@ -63,6 +75,8 @@ JsonObject SerialOpen(int portNumber, unsigned long baudRate) {
     g_Port.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr));
     if (!g_Port) return Failure("open");
+    SetCommMask(g_Port.Get(), EV_RXCHAR);
+    PurgeComm(g_Port.Get(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(g_Port.Get(), &dcb)) return Failure("GetCommState");
@@ -74,11 +88,26 @@ JsonObject SerialOpen(int portNumber, unsigned long baudRate) {
     dcb.fParity = TRUE;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!SetCommState(g_Port.Get(), &dcb)) return Failure("SetCommState");
+    // Binary frames carry 0x11 and 0x13: no XON/XOFF in either direction, no handshake.
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    // Wine refuses a state whose two flow characters are equal or whose limits are unset.
+    dcb.XonChar = kXonChar;
+    dcb.XoffChar = kXoffChar;
+    dcb.XonLim = kFlowLimitBytes;
+    dcb.XoffLim = kFlowLimitBytes;
+    // Wine sets speed, framing and flow control before the special characters, and its
+    // last step fails with EINVAL on a pseudo-terminal; the far end checks what took effect.
+    BOOL stateSet = SetCommState(g_Port.Get(), &dcb);
+    DWORD stateError = stateSet ? 0 : GetLastError();
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // reads return what is there at once
     SetCommTimeouts(g_Port.Get(), &timeouts);
     JsonObject reply;
-    return reply.Add("ok", true);
+    return reply.Add("ok", true)
+        .Add("state_set", stateSet != FALSE)
+        .Add("state_error", static_cast<long long>(stateError));
 }
 
 JsonObject SerialModemStatus() {
@@ -103,7 +132,7 @@ JsonObject SerialWrite(const std::string& hexBytes) {
     DWORD written = 0;
     BOOL started = WriteFile(g_Port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
                              nullptr, &overlapped);
-    if (!Finish(started, overlapped, INFINITE, written)) return Failure("WriteFile");
+    if (!Finish(started, overlapped, kWriteTimeoutMs, written)) return Failure("WriteFile");
     JsonObject reply;
     return reply.Add("ok", written == bytes.size()).Add("written", static_cast<long long>(written));
 }
@@ -127,7 +156,10 @@ JsonObject SerialRead(unsigned long minBytes, unsigned long timeoutMs) {
             DWORD ignored = 0;
             BOOL started = WaitCommEvent(g_Port.Get(), &mask, &overlapped);
             if (!started && GetLastError() != ERROR_IO_PENDING) return Failure("WaitCommEvent");
-            if (!Finish(started, overlapped, timeoutMs - elapsed, ignored)) continue;
+            if (!Finish(started, overlapped, timeoutMs - elapsed, ignored, true)) {
+                SetCommMask(g_Port.Get(), EV_RXCHAR);
+                continue;
+            }
             if (mask & EV_RXCHAR) ++events;
             continue;
         }
@@ -167,7 +199,11 @@ JsonObject SerialWaitCts(bool high, unsigned long timeoutMs) {
         DWORD ignored = 0;
         BOOL started = WaitCommEvent(g_Port.Get(), &mask, &overlapped);
         if (!started && GetLastError() != ERROR_IO_PENDING) return Failure("WaitCommEvent");
-        if (Finish(started, overlapped, timeoutMs - elapsed, ignored) && (mask & EV_CTS)) ++events;
+        if (Finish(started, overlapped, timeoutMs - elapsed, ignored, true)) {
+            if (mask & EV_CTS) ++events;
+        } else {
+            SetCommMask(g_Port.Get(), EV_CTS);
+        }
     }
 }
 
