@@ -58,6 +58,9 @@ std::string eventText(const Json& e) {
         return line + (type == "nlec_received" ? "NLEC table" : "file kind " + field(e, "kind")) + " received: " +
                field(e, "size") + " bytes, sum " + field(e, "sum") + " (PC said " + field(e, "announced_sum") + "), stored in " +
                (field(e, "path").empty() ? field(e, "store_error") : field(e, "path"));
+    if (type == "pc_modem")
+        return line + "PC lines: DTR " + (field(e, "dtr") == "true" ? "on" : "off") + ", RTS " +
+               (field(e, "rts") == "true" ? "on" : "off");
     if (type == "line_settings")
         return line + "PC port set to " + field(e, "baud") + " baud, parity " + field(e, "parity") + ", " +
                field(e, "data_bits") + " data bits, " + field(e, "stop_bits") + " stop bit(s)" +

@@ -86,6 +86,16 @@ void Unit::notePcSettings(const LineSettings& settings, uint64_t nowMs) {
     log_.add(nowMs, "line_settings", e);
 }
 
+void Unit::notePcModemBits(int bits, uint64_t nowMs) {
+    if (bits == pcModem_) return;
+    pcModem_ = bits;
+    if (bits < 0) return;
+    Json e = Json::object();
+    e.set("dtr", (bits & int(kModemDtr)) != 0);
+    e.set("rts", (bits & int(kModemRts)) != 0);
+    log_.add(nowMs, "pc_modem", e);
+}
+
 uint32_t Unit::modemBits() const {
     return (cts_ ? kModemCts : 0) | (dsr_ ? kModemDsr : 0) | (car_ ? kModemCar : 0) | (ri_ ? kModemRi : 0);
 }

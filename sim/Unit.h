@@ -53,7 +53,8 @@ public:
 
     // The PC's settings as they are now (output garbling, status).
     void notePcSettings(const LineSettings& settings, uint64_t nowMs);
-    void notePcModemBits(int bits) { pcModem_ = bits; }
+    // The PC's DTR and RTS (TIOCM bits), or -1 when unknown; changes are logged.
+    void notePcModemBits(int bits, uint64_t nowMs);
     // Bytes from the PC, sent under the given settings.
     void onLineBytes(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs);
     void tick(uint64_t nowMs);

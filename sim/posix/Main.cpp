@@ -32,6 +32,7 @@ using namespace sim;
 
 constexpr size_t kReadChunkBytes = 64 * 1024;  // unpaced: large reads, no per-byte calls
 constexpr int kIdlePollMs = 1000;
+constexpr uint64_t kPcModemPollUs = 100000;  // the PC's DTR/RTS file is looked at this often at most
 constexpr int kPacedSettingsPollMs = 10;  // how often queued input is checked for a speed change
 // After a hang-up of the PC's side the master reports it until the port is opened again;
 // it is looked at again this often instead of on every turn of the loop.
@@ -105,6 +106,7 @@ private:
     bool quit_ = false;
     bool masterReadable_ = false;
     uint64_t lineDownUntilUs_ = 0;
+    uint64_t lastPcModemPollUs_ = 0;
     std::string madeStore_;  // a store folder this run created (removed at exit if still empty)
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadChunkBytes);
 
@@ -189,7 +191,7 @@ std::string Simulator::control(const std::string& line) {
             return reply.dump();
         }
     }
-    unit_->notePcModemBits(modem_.readPc());
+    unit_->notePcModemBits(modem_.readPc(), now);
     ControlOutcome outcome;
     std::string reply = handleControlLine(*unit_, line, now, outcome);
     if (outcome.quit) quit_ = true;
@@ -269,6 +271,10 @@ int Simulator::run() {
         unit_->tick(nowMs(nowUs));
         writeLine(nowUs);
         if (!modem_.write(unit_->modemBits(), error)) logLine(error);
+        if (nowUs - lastPcModemPollUs_ >= kPcModemPollUs) {
+            lastPcModemPollUs_ = nowUs;
+            unit_->notePcModemBits(modem_.readPc(), nowMs(nowUs));
+        }
 
         bool pacing = unit_->settings().pacing;
         uint32_t baud = judge_.current().baud;
