@@ -4,6 +4,9 @@
 #   make build  both builds only
 BUILD_DIR ?= build
 JOBS ?= 2
+# A folder with the real firmware images; empty embeds placeholders.
+VARNEX_FIRMWARE_DIR ?=
+FIRMWARE_OPTION = $(if $(VARNEX_FIRMWARE_DIR),-DVARNEX_FIRMWARE_DIR=$(abspath $(VARNEX_FIRMWARE_DIR)),)
 
 .PHONY: setup build native windows run test
 
@@ -12,11 +15,11 @@ setup:
 
 native: setup
 	@cmake -S . -B $(BUILD_DIR)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build $(BUILD_DIR)/native -j $(JOBS)
+	@cmake --build $(BUILD_DIR)/native -j $(JOBS) -- --no-print-directory
 
 windows: setup
-	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(BUILD_DIR)/win -j $(JOBS)
+	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(FIRMWARE_OPTION) >/dev/null
+	@cmake --build $(BUILD_DIR)/win -j $(JOBS) -- --no-print-directory
 
 build: native windows
 

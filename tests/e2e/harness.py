@@ -692,3 +692,34 @@ class Sim:
         self.session.release_port(self.port, self.link)
         if self in _live_sims:
             _live_sims.remove(self)
+
+
+def _main(argv):
+    """Command line: `harness.py exec [--timeout S] -- COMMAND...` runs a command (for example
+    `wine some_test.exe`) inside a session: prefix, Xvfb, ports and modem library set up."""
+    import argparse
+    parser = argparse.ArgumentParser(prog="harness.py")
+    sub = parser.add_subparsers(dest="action", required=True)
+    run = sub.add_parser("exec", help="run a command in the session's environment")
+    run.add_argument("--timeout", type=float, default=1800)
+    run.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    if not command:
+        parser.error("no command given")
+    session = Session.get()
+    process = subprocess.Popen(command, env=session.env, start_new_session=True)
+    try:
+        code = process.wait(args.timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+        print("harness: %s ran past %d s and was killed" % (command[0], args.timeout))
+        code = 124
+    Session.shutdown_current()
+    return code
+
+
+if __name__ == "__main__":
+    import sys
+    sys.exit(_main(sys.argv[1:]))

@@ -151,6 +151,8 @@ def run_one(test, watchdog, default_timeout):
 
 def start_class(cls):
     """Runs setUpClass; returns the traceback text when it failed."""
+    if getattr(cls, "__unittest_skip__", False):
+        return None
     try:
         cls.setUpClass()
     except unittest.SkipTest:

@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""`make run`: the program under Wine with the simulated unit on COM1.
+
+Starts Xvfb when there is no display, the simulated unit (or, before it is built, a bare
+pseudo-terminal that holds the port open) on COM1, and the program; prints where its
+screenshot is and how to reach the unit; cleans everything up when the program ends
+(Ctrl-C ends it too). VARIANT=operator|service chooses the build, SIM_ARGS adds options
+for the simulated unit, RUN_SECONDS closes the program after that many seconds.
+"""
+import os
+import shlex
+import signal
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tests", "e2e"))
+import harness as h  # noqa: E402
+
+SCREENSHOT_DELAY_S = 3
+EXIT_POLL_S = 1
+
+
+def main():
+    variant = os.environ.get("VARIANT", "operator")
+    if variant not in h.PROGRAMS:
+        print("VARIANT must be one of: %s" % ", ".join(sorted(h.PROGRAMS)))
+        return 2
+    run_seconds = float(os.environ.get("RUN_SECONDS", "0") or 0)
+    os.environ.setdefault("VARNEX_RUN_DIR", os.path.join(h.BUILD_DIR, "run"))
+    print("Starting Wine (the first start prepares a prefix, about 20 s) ...", flush=True)
+    session = h.Session.get()
+    peer = sim = None
+    if os.path.exists(h.SIM_PROGRAM):
+        sim = h.Sim(shlex.split(os.environ.get("SIM_ARGS", "")))
+        print("Simulated unit on COM1 (%s -> %s)." % (sim.link, sim.slave_path))
+        print("  control socket: %s" % sim.control_path)
+        print("  for example:    echo '{\"cmd\": \"status\"}' | socat - UNIX-CONNECT:%s"
+              % sim.control_path)
+        print("  event log:      %s" % sim.events_path)
+    else:
+        peer = h.PtyPeer(1)
+        print("No simulated unit built yet: COM1 is a bare pseudo-terminal (%s)." % peer.slave_path)
+        print("  raise CTS and DSR: echo %d > %s" % (h.TIOCM_CTS | h.TIOCM_DSR,
+                                                     session.modem_file))
+    app = h.App(variant)
+    app.wait_main()
+    print("%s build running on display %s (pid %d)." % (variant, session.display, app.pid))
+    time.sleep(SCREENSHOT_DELAY_S)
+    shot = app.screenshot("run-%s" % variant)
+    if shot:
+        print("Screenshot: %s" % shot)
+        print("  another one: import -display %s -window root shot.png" % session.display)
+    if run_seconds:
+        print("Closing the program after %g s." % run_seconds, flush=True)
+    else:
+        print("Close the program (or press Ctrl-C) to end.", flush=True)
+
+    stop = {"now": False}
+    signal.signal(signal.SIGINT, lambda *_: stop.update(now=True))
+    signal.signal(signal.SIGTERM, lambda *_: stop.update(now=True))
+    started = time.monotonic()
+    code = 0
+    try:
+        while True:
+            reply = app.call("wait_exit %d" % (EXIT_POLL_S * 1000), check=False)
+            if reply.get("exited"):
+                code = reply.get("code", 0)
+                print("The program ended (exit code %s)." % code)
+                app.running = False
+                break
+            if stop["now"] or (run_seconds and time.monotonic() - started >= run_seconds):
+                app.close()
+                if not app.wait_exit(10).get("exited"):
+                    app.kill()
+                print("The program was closed.")
+                break
+    finally:
+        h.cleanup_live()
+        if sim:
+            sim.stop()
+        if peer:
+            peer.close()
+        h.Session.shutdown_current()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Runs every test layer against a build folder and ends with one line "N passed, N failed":
+# native unit tests (ASan/UBSan), Windows-side tests under Wine, fuzz targets for a bounded
+# time each, and the end-to-end scenarios. A layer with no tests yet is reported and skipped;
+# a layer that cannot run counts as a failure. Logs go to BUILD_DIR/test-logs.
+set -uo pipefail
+
+cd "$(dirname "$0")/.."
+BUILD_DIR=$(realpath -m "${1:-build}")
+FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+LOGS="$BUILD_DIR/test-logs"
+RUN_DIR="$BUILD_DIR/test-run"
+mkdir -p "$LOGS"
+rm -rf "$RUN_DIR"
+export VARNEX_BUILD_DIR="$BUILD_DIR" VARNEX_RUN_DIR="$RUN_DIR"
+
+total_passed=0
+total_failed=0
+add() {  # layer passed failed
+  total_passed=$((total_passed + $2))
+  total_failed=$((total_failed + $3))
+  printf '%-10s %d passed, %d failed\n' "$1" "$2" "$3"
+}
+show_failures() {  # log
+  grep -E '^\[  FAILED  \] \S+ \([0-9]+ ms\)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$1" | head -50
+}
+
+gtest_layer() {  # name log command...
+  local name=$1 log=$2
+  shift 2
+  "$@" >"$log" 2>&1
+  local rc=$?
+  read -r p f < <(python3 scripts/gtest_count.py "$log" "$rc")
+  add "$name" "$p" "$f"
+  [ "$f" -gt 0 ] && { show_failures "$log"; echo "  (full output: $log)"; }
+}
+
+echo "== native unit tests"
+native_bin="$BUILD_DIR/native/tests/varnex_native_tests"
+if [ -x "$native_bin" ]; then
+  gtest_layer native "$LOGS/native.log" "$native_bin" --gtest_color=no
+else
+  echo "native     no tests built yet: skipped"
+fi
+
+echo "== Windows-side tests under Wine"
+win_bin="$BUILD_DIR/win/bin/varnex_win_tests.exe"
+if [ -f "$win_bin" ]; then
+  gtest_layer wine "$LOGS/wine.log" python3 tests/e2e/harness.py exec --timeout 1200 -- \
+    wine "$win_bin" --gtest_color=no
+else
+  echo "wine       no tests built yet: skipped"
+fi
+
+echo "== fuzz targets (${FUZZ_SECONDS} s each)"
+if [ -f tests/fuzz/CMakeLists.txt ]; then
+  if cmake -S . -B "$BUILD_DIR/fuzz" -DVARNEX_FUZZ=ON -DCMAKE_C_COMPILER=clang \
+       -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$LOGS/fuzz-build.log" 2>&1 &&
+     cmake --build "$BUILD_DIR/fuzz" -j "${JOBS:-2}" >>"$LOGS/fuzz-build.log" 2>&1; then
+    fp=0 ff=0
+    shopt -s nullglob
+    for target in "$BUILD_DIR"/fuzz/bin/*_fuzz; do
+      name=$(basename "$target")
+      corpus="$BUILD_DIR/fuzz/corpus/$name"
+      mkdir -p "$corpus"
+      [ -d "tests/fuzz/corpus/$name" ] && cp -n tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null
+      if (cd "$BUILD_DIR/fuzz" && "$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=1 "$corpus") >"$LOGS/$name.log" 2>&1; then
+        fp=$((fp + 1))
+      else
+        ff=$((ff + 1))
+        echo "  $name failed:"; tail -n 30 "$LOGS/$name.log" | sed 's/^/    /'
+      fi
+    done
+    shopt -u nullglob
+    add fuzz "$fp" "$ff"
+  else
+    echo "  fuzz build failed:"; tail -n 30 "$LOGS/fuzz-build.log" | sed 's/^/    /'
+    add fuzz 0 1
+  fi
+else
+  echo "fuzz       no fuzz targets yet: skipped"
+fi
+
+echo "== end-to-end scenarios under Wine"
+if ls tests/e2e/test_*.py >/dev/null 2>&1; then
+  python3 tests/e2e/run.py 2>&1 | tee "$LOGS/e2e.log"
+  result=$(grep -E '^E2E-RESULT ' "$LOGS/e2e.log" | tail -n 1)
+  if [ -n "$result" ]; then
+    p=$(sed -E 's/.*passed=([0-9]+).*/\1/' <<<"$result")
+    f=$(sed -E 's/.*failed=([0-9]+).*/\1/' <<<"$result")
+    add e2e "$p" "$f"
+  else
+    echo "  the end-to-end runner ended without a result"
+    add e2e 0 1
+  fi
+else
+  echo "e2e        no scenarios yet: skipped"
+fi
+
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
