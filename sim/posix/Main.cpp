@@ -83,6 +83,7 @@ public:
 
 private:
     bool start(std::string& error);
+    void checkSettings(uint64_t nowUs);
     void readLine(uint64_t nowUs);
     void writeLine(uint64_t nowUs);
     void hangup(uint64_t nowUs);
@@ -111,6 +112,8 @@ private:
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadChunkBytes);
 
     uint64_t nowMs(uint64_t nowUs) const { return (nowUs - startUs_) / 1000; }
+    // A backlog sent before a speed change still crosses the line at the old speed.
+    uint32_t inBaud() const { return judge_.takePrevious(1) ? judge_.previous().baud : judge_.current().baud; }
 };
 
 bool Simulator::start(std::string& error) {
@@ -191,6 +194,8 @@ std::string Simulator::control(const std::string& line) {
             return reply.dump();
         }
     }
+    // Answer with the line as it is now, not as it was before the loop last slept.
+    checkSettings(monotonicUs());
     unit_->notePcModemBits(modem_.readPc(), now);
     ControlOutcome outcome;
     std::string reply = handleControlLine(*unit_, line, now, outcome);
@@ -198,12 +203,16 @@ std::string Simulator::control(const std::string& line) {
     return reply;
 }
 
-void Simulator::readLine(uint64_t nowUs) {
+void Simulator::checkSettings(uint64_t nowUs) {
     LineSettings settings;
     if (pty_.readSettings(settings)) {
         judge_.observe(settings);
         unit_->notePcSettings(settings, nowMs(nowUs));
     }
+}
+
+void Simulator::readLine(uint64_t nowUs) {
+    checkSettings(nowUs);
     if (!masterReadable_) return;
     bool pacing = unit_->settings().pacing;
     if (pacing && inIdle_) {
@@ -211,7 +220,7 @@ void Simulator::readLine(uint64_t nowUs) {
         inIdle_ = false;
     }
     size_t want = buffer_.size();
-    if (pacing) want = std::min(want, inPacer_.allowance(nowUs, judge_.current().baud));
+    if (pacing) want = std::min(want, inPacer_.allowance(nowUs, inBaud()));
     if (want == 0) return;
     ssize_t n = ::read(pty_.masterFd(), buffer_.data(), want);
     if (n <= 0) {
@@ -281,7 +290,7 @@ int Simulator::run() {
         fds.clear();
         short lineEvents = 0;
         // A quiet paced line still watches for the PC's next byte, to start its clock.
-        bool inAllowed = !pacing || inIdle_ || inPacer_.allowance(nowUs, baud) > 0;
+        bool inAllowed = !pacing || inIdle_ || inPacer_.allowance(nowUs, inBaud()) > 0;
         bool outPending = !unit_->pendingOutput().empty();
         bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) > 0;
         bool lineDown = nowUs < lineDownUntilUs_;
@@ -300,7 +309,7 @@ int Simulator::run() {
         // Paced waits are timed to the microsecond: a millisecond granule would add most of
         // a millisecond to every frame and make the line look slower than it is.
         if (pacing) {
-            if (!inAllowed) timeoutUs = std::min<int64_t>(timeoutUs, int64_t(inPacer_.waitUs(nowUs, baud)));
+            if (!inAllowed) timeoutUs = std::min<int64_t>(timeoutUs, int64_t(inPacer_.waitUs(nowUs, inBaud())));
             if (outPending && !outAllowed)
                 timeoutUs = std::min<int64_t>(timeoutUs, int64_t(outPacer_.waitUs(nowUs, baud)));
         }
