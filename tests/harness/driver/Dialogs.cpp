@@ -150,14 +150,18 @@ JsonObject ProgressState(const Program& program) {
     JsonObject reply;
     reply.Add("ok", true).Add("exists", bar != nullptr);
     if (!bar) return reply;
-    PBRANGE range{};
+    // The bar lives in another process: a PBRANGE pointer would be written into the
+    // program's own memory at this process's address, so each limit is asked for alone
+    // and comes back as the result (wParam TRUE: the low limit, FALSE: the high one).
+    DWORD_PTR low = 0;
+    DWORD_PTR high = 0;
     DWORD_PTR position = 0;
-    SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range),
-                        SMTO_ABORTIFHUNG, kMessageTimeoutMs, nullptr);
+    SendMessageTimeoutA(bar, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &low);
+    SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &high);
     SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &position);
     return reply.Add("visible", IsWindowVisible(bar) != FALSE)
-        .Add("low", range.iLow)
-        .Add("high", range.iHigh)
+        .Add("low", static_cast<long long>(static_cast<int>(low)))
+        .Add("high", static_cast<long long>(static_cast<int>(high)))
         .Add("pos", static_cast<long long>(position));
 }
 
