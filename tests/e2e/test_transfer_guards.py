@@ -7,8 +7,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from link_frames import drain, frame, parse, read_frame  # noqa: E402
-from transfer_steps import (FAILURE_TEXT, KIND_SETTINGS, RECEIVE_SETTINGS, SEND_SETTINGS,  # noqa: E402
-                            Bench)
+from transfer_steps import (FAILURE_TEXT, KIND_SETTINGS, RECEIVE_PROGRAM, RECEIVE_SETTINGS,  # noqa: E402
+                            SEND_SETTINGS, Bench)
 
 FILE_SEND, FILE_SEND_DATA, FILE_SEND_END = 10, 11, 12
 FILE_GET, FILE_GET_DATA, FILE_GET_END = 20, 21, 22
@@ -68,6 +68,19 @@ class TransferGuards(unittest.TestCase):
         self.assertTrue(any("Received 60 of the 100 bytes the unit announced" in l
                             for l in self.bench.log_since(count)))
         self.assertEqual(self.bench.read(saved), b"c" * 60)
+
+    def test_program_name_prompt(self):
+        # An empty name starts nothing: no file dialog, nothing on the line.
+        self.bench.app.call("command %d" % RECEIVE_PROGRAM)
+        self.bench.app.edit_dialog("")
+        self.assertEqual(drain(self.peer, 1.0), b"")
+        self.assertEqual(self.bench.other_windows(), [])
+        # A name longer than the prompt keeps is cut to 254 characters.
+        self.bench.app.call("command %d" % RECEIVE_PROGRAM)
+        self.bench.app.edit_dialog("N" * 300)
+        dialog = self.bench.app.file_dialog(self.bench.path("long.bin"))["hwnd"]
+        self.assertTrue(dialog)
+        self.assertEqual(self.expect(FILE_GET), b"26" + b"N" * 254)
 
     def test_send_of_a_file_that_shrinks_or_grows(self):
         path = self.bench.write("settings.bin", bytes(range(200)) + bytes(100))
