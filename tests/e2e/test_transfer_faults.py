@@ -33,8 +33,8 @@ class TransfersOnAPoorLine(unittest.TestCase):
 
     def setUp(self):
         self.bench = Bench(["--seed", str(SEED)])
-        for spec in LINE_FAULTS:
-            self.bench.fault(**spec)
+        for rule in LINE_FAULTS:
+            self.bench.fault(**rule)
 
     def tearDown(self):
         self.bench.close()

@@ -117,9 +117,9 @@ class Bench:
         return [w for w in self.app.windows() if w["hwnd"] != self.main]
 
     # --- the unit ---------------------------------------------------------------------
-    def fault(self, **spec):
-        spec["cmd"] = "fault"
-        reply = self.sim.request(spec)
+    def fault(self, **rule):
+        rule["cmd"] = "fault"
+        reply = self.sim.request(rule)
         assert reply.get("ok"), reply
         return reply
 
