@@ -169,8 +169,8 @@ const std::map<std::string, Handler>& handlers() {
              return j;
          }},
         {"enter", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
-             if (u.mode() != Mode::Bootloader) return failure("ENTER restarts the bootloader menu; the unit is not in it");
-             u.restartBootloader(now);
+             if (u.mode() != Mode::Bootloader) return failure("ENTER restarts the unit from its bootloader; the unit is not in it");
+             u.pressEnter(now);
              return success();
          }},
         {"cts", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
@@ -374,7 +374,7 @@ const std::map<std::string, Handler>& handlers() {
 const char* controlHelp() {
     return "  status\n"
            "  mode {mode: off|bootloader|running, baud: 115200|57600}\n"
-           "  enter                      (ENTER on the bootloader's count display)\n"
+           "  enter                      (ENTER in the bootloader: the unit restarts, running)\n"
            "  cts {on} | modem {cts, dsr, car, ri}\n"
            "  image                      (the last image: bytes, sha256, garbled, baud_seen)\n"
            "  config {quiet_gap_ms, erase_ms, erase_fault, file_chunk, garble_output, pacing}\n"

@@ -57,7 +57,7 @@ void Unit::setMode(Mode mode, uint32_t bootBaud, uint64_t nowMs) {
     log_.add(nowMs, "mode", e);
 }
 
-void Unit::restartBootloader(uint64_t nowMs) { setMode(Mode::Bootloader, bootBaud_, nowMs); }
+void Unit::pressEnter(uint64_t nowMs) { setMode(Mode::Running, bootBaud_, nowMs); }
 
 void Unit::reset(uint64_t nowMs) {
     config_ = startup_;

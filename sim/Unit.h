@@ -70,8 +70,9 @@ public:
     void setModemBit(uint32_t bit, bool on, uint64_t nowMs);
 
     void setMode(Mode mode, uint32_t bootBaud, uint64_t nowMs);
-    // The operator pressed ENTER on the bootloader's count display: back to the menu.
-    void restartBootloader(uint64_t nowMs);
+    // The operator pressed ENTER on the bootloader's count display: the unit restarts and,
+    // with "C" not held, comes up running its software.
+    void pressEnter(uint64_t nowMs);
     void reset(uint64_t nowMs);  // back to the start-up scenario
 
     Mode mode() const { return mode_; }

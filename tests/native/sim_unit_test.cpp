@@ -120,8 +120,11 @@ TEST_F(SimUnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
     feed(u, image, at(57600), last + 2000);
     u.tick(last + 9000);
     EXPECT_EQ(u.lastImage().bytes, 249008u);
-    u.restartBootloader(last + 9000);
-    EXPECT_TRUE(u.modemBits() & kModemCts);
+    // ENTER restarts the unit into its software: the packet link at 38 400, CTS off.
+    u.pressEnter(last + 9000);
+    EXPECT_EQ(u.mode(), Mode::Running);
+    EXPECT_FALSE(u.modemBits() & kModemCts);
+    EXPECT_EQ(u.lastImage().bytes, 249008u);
 }
 
 TEST_F(SimUnitTest, ImageSentAtTheWrongSpeedIsReportedGarbled) {
