@@ -2,13 +2,14 @@
 #   make run    the program under Wine with the simulated unit on COM1
 #   make test   every test layer, ending with one "N passed, N failed" line
 #   make build  both builds only
+#   make bench  benchmarks and soak against the simulated unit (BUILD_DIR/bench/)
 BUILD_DIR ?= build
 JOBS ?= 2
 # A folder with the real firmware images; empty embeds placeholders.
 VARNEX_FIRMWARE_DIR ?=
 FIRMWARE_OPTION = $(if $(VARNEX_FIRMWARE_DIR),-DVARNEX_FIRMWARE_DIR=$(abspath $(VARNEX_FIRMWARE_DIR)),)
 
-.PHONY: setup build native windows run test
+.PHONY: setup build native windows run test bench
 
 setup:
 	@bash scripts/setup.sh
@@ -28,3 +29,6 @@ run: build
 
 test: build
 	@bash scripts/test.sh $(BUILD_DIR)
+
+bench: build
+	@python3 bench/run.py --build-dir $(BUILD_DIR)

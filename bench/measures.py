@@ -1,0 +1,226 @@
+"""The timed figures: image downloads paced and unpaced, a paced file send against the
+stop-and-wait limit, the program's turnaround on the line, and its idle cost.
+
+Times come from the simulated unit's own clock where the line is involved (the last byte of
+an image, the frames of a transfer), from this process's clock for the start command, and
+from /proc for CPU time."""
+import hashlib
+import os
+import random
+import time
+
+import harness as h
+import rig as r
+
+BOOTLOADER_BYTES = 249008
+SOFTWARE_BYTES = 4402584
+DOWNLOAD_BAUD = 115200
+SERVICE_BAUD = 38400
+PACED_FILE_BYTES = 64 * 1024
+TURNAROUND_CHUNKS = 2100  # 128-byte chunks: over 2 000 exchanges
+CHUNK_BYTES = 128
+IDLE_SECONDS = 30
+IDLE_SETTLE_S = 3
+# The unit drops CTS this long after an image's last byte; short keeps the run short.
+QUIET_GAP_MS = 400
+PROGRESS_POLL_S = 0.25
+DOWNLOAD_TIMEOUT_S = 120
+TRANSFER_TIMEOUT_S = 240
+SETTINGS_SENT = "Transfer of settings sucessfully completed."
+FILE_SEND_OPEN, FILE_SEND_END = 10, 12
+WIZARD_STEP_TIMEOUT_S = 15
+
+
+def image_file(build_dir, name):
+    """The image the build embedded, to check what reached the unit byte for byte."""
+    for root, _, files in os.walk(os.path.join(build_dir, "win")):
+        if name + ".bin" in files:
+            return os.path.join(root, name + ".bin")
+    return None
+
+
+def sha256_of(path):
+    if not path:
+        return None
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def follow_image(rig, started, timeout=DOWNLOAD_TIMEOUT_S):
+    """Samples the unit's byte count until the image is finished; returns (report, samples)
+    with samples as (seconds since the start command, bytes at the unit)."""
+    samples = [(0.0, 0)]
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        reply = rig.request(cmd="image")
+        current, last = reply.get("current", {}), reply.get("last", {})
+        if current.get("present"):
+            samples.append((r.now() - started, current["bytes"]))
+        elif last.get("present") and last.get("finished"):
+            end = rig.sim_wall_seconds(last["last_byte_ms"]) - started
+            samples.append((end, last["bytes"]))
+            return last, samples
+        time.sleep(PROGRESS_POLL_S)
+    raise AssertionError("the image did not finish within %d s" % timeout)
+
+
+def image_result(report, started, rig, expected_bytes, expected_sha):
+    seconds = rig.sim_wall_seconds(report["last_byte_ms"]) - started
+    identical = report["bytes"] == expected_bytes and not report.get("garbled") and \
+        (expected_sha is None or report["sha256"] == expected_sha)
+    return seconds, identical
+
+
+def download_paced(build_dir):
+    """Bootloader image at 115 200 through the wizard (Back on page 3 chooses it), with the
+    unit holding the line to its real rate."""
+    rig = r.Rig(["--mode", "bootloader", "--baud", str(DOWNLOAD_BAUD), "--pace",
+                 "--quiet-gap-ms", str(QUIET_GAP_MS)], variant=r.OPERATOR)
+    try:
+        walk_wizard_to_download(rig.app, bootloader=True)
+        started = r.now()
+        rig.app.call("click %d" % r.NEXT)
+        report, samples = follow_image(rig, started)
+        seconds, identical = image_result(report, started, rig, BOOTLOADER_BYTES,
+                                          sha256_of(image_file(build_dir, "BOOTLOADER")))
+        first_byte = rig.sim_wall_seconds(report["start_ms"]) - started
+    finally:
+        rig.close()
+    limit = BOOTLOADER_BYTES / r.line_bytes_per_second(DOWNLOAD_BAUD)
+    return {"seconds": seconds, "line_limit_seconds": limit, "ratio": seconds / limit,
+            "first_byte_seconds": first_byte,
+            "bytes": report["bytes"], "identical": identical, "baud_seen": report.get("baud_seen"),
+            "progress": samples}
+
+
+def walk_wizard_to_download(app, bootloader):
+    """Pages 1 to 4 as the technician goes through them; on page 3 Next chooses the
+    software and Back the bootloader."""
+    for page_title in ("STEP 2", "STEP 3", "STEP 4"):
+        button = r.BACK if bootloader and page_title == "STEP 4" else r.NEXT
+        r.wait_for(lambda: app.control(button).get("enabled"), WIZARD_STEP_TIMEOUT_S, "button enabled")
+        app.click(button)
+        r.wait_for(lambda: (app.text(r.TITLE_TEXT) or "").startswith(page_title),
+                   WIZARD_STEP_TIMEOUT_S, "wizard page %s" % page_title)
+    # Page 4 lets the download start once the monitor has seen the unit ready.
+    r.wait_for(lambda: app.control(r.NEXT).get("enabled"), WIZARD_STEP_TIMEOUT_S,
+               "the unit seen ready on page 4")
+
+
+def download_unpaced(build_dir):
+    """The whole software image through the wizard at 115 200, the unit reading as fast as
+    the program writes."""
+    rig = r.Rig(["--mode", "bootloader", "--baud", str(DOWNLOAD_BAUD),
+                 "--quiet-gap-ms", str(QUIET_GAP_MS)], variant=r.OPERATOR)
+    try:
+        walk_wizard_to_download(rig.app, bootloader=False)
+        started = r.now()
+        rig.app.call("click %d" % r.NEXT)
+        report, samples = follow_image(rig, started)
+        seconds, identical = image_result(report, started, rig, SOFTWARE_BYTES,
+                                          sha256_of(image_file(build_dir, "V410_2_AXIS_SOFTWARE")))
+    finally:
+        rig.close()
+    line_seconds = SOFTWARE_BYTES / r.line_bytes_per_second(DOWNLOAD_BAUD)
+    return {"seconds": seconds, "line_limit_seconds": line_seconds,
+            "times_line_rate": line_seconds / seconds, "bytes": report["bytes"],
+            "bytes_per_second": report["bytes"] / seconds, "identical": identical,
+            "progress": samples}
+
+
+def settings_file(folder, size, seed):
+    data = random.Random(seed).randbytes(size)
+    path = os.path.join(folder, "settings-%d.bin" % size)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path, data
+
+
+def send_settings(rig, path):
+    """Runs a settings send through its file dialog; returns the result box's text."""
+    rig.app.call("command %d" % r.SEND_SETTINGS)
+    rig.app.file_dialog(path)
+    return r.result_box(rig.app, TRANSFER_TIMEOUT_S)
+
+
+def stored_matches(rig, data):
+    last = rig.request(cmd="received", what="file").get("last") or {}
+    if not last.get("path"):
+        return False
+    with open(last["path"], "rb") as f:
+        return f.read() == data
+
+
+def stop_and_wait(frames):
+    """The exchange between the opening packet's arrival and the arrival of the program's
+    end-of-file packet: (seconds, frame bytes carried both ways in that time)."""
+    opening = next(i for i, f in enumerate(frames) if f[:2] == ("in", FILE_SEND_OPEN))
+    ending = max(i for i, f in enumerate(frames) if f[:2] == ("in", FILE_SEND_END))
+    carried = sum(r.frame_bytes(f[2]) for f in frames[opening + 1:ending + 1])
+    seconds = (frames[ending][3] - frames[opening][3]) / 1000.0
+    return seconds, carried, ending - opening
+
+
+def file_send_paced(work_dir):
+    """A 64 KiB settings file at 38 400 with the line held to its rate."""
+    path, data = settings_file(work_dir, PACED_FILE_BYTES, 1)
+    rig = r.Rig(["--pace"])
+    try:
+        since = rig.mark()
+        rig.request(cmd="turnaround", clear=True)
+        text = send_settings(rig, path)
+        turnaround = rig.request(cmd="turnaround")
+        frames = rig.frames(since)
+        identical = text == SETTINGS_SENT and stored_matches(rig, data)
+    finally:
+        rig.close()
+    seconds, carried, count = stop_and_wait(frames)
+    limit = carried / r.line_bytes_per_second(SERVICE_BAUD)
+    return {"seconds": seconds, "frame_bytes": carried, "frames": count,
+            "limit_seconds": limit, "ratio": limit / seconds,
+            "bytes_per_second": PACED_FILE_BYTES / seconds,
+            "limit_bytes_per_second": PACED_FILE_BYTES / limit, "result": text,
+            "identical": identical, "turnaround_median_us": turnaround["median_us"],
+            "turnaround_p99_us": turnaround["p99_us"]}
+
+
+def turnaround_unpaced(work_dir):
+    """Over 2 000 chunk requests answered, the unit timing each answer's first byte."""
+    path, data = settings_file(work_dir, TURNAROUND_CHUNKS * CHUNK_BYTES, 2)
+    rig = r.Rig()
+    try:
+        rig.request(cmd="turnaround", clear=True)
+        text = send_settings(rig, path)
+        timing = rig.request(cmd="turnaround", samples=True)
+        identical = text == SETTINGS_SENT and stored_matches(rig, data)
+    finally:
+        rig.close()
+    samples = sorted(timing.get("samples_us", []))
+    return {"exchanges": timing["count"], "median_ms": timing["median_us"] / 1000.0,
+            "p99_ms": timing["p99_us"] / 1000.0, "max_ms": timing["max_us"] / 1000.0,
+            "p90_ms": samples[int(len(samples) * 0.9)] / 1000.0 if samples else 0.0,
+            "result": text, "identical": identical}
+
+
+def idle_cost():
+    """CPU of the operator build's process(es) over 30 s on page 1 with the port open."""
+    rig = r.Rig(variant=r.OPERATOR)
+    try:
+        time.sleep(IDLE_SETTLE_S)
+        pids = rig.program_pids()
+        if not pids:
+            raise AssertionError("no Linux process found for %s" % h.PROGRAMS[r.OPERATOR])
+        servers = r.named_pids("wineserver")
+        hz = os.sysconf("SC_CLK_TCK")
+        before = {p: r.cpu_ticks(p) for p in pids + servers}
+        started = time.monotonic()
+        time.sleep(IDLE_SECONDS)
+        after = {p: r.cpu_ticks(p) for p in pids + servers}
+        elapsed = time.monotonic() - started
+        page = rig.app.text(r.TITLE_TEXT)
+    finally:
+        rig.close()
+    program = sum(after[p] - before[p] for p in pids) / hz
+    server = sum(after[p] - before[p] for p in servers) / hz
+    return {"seconds": elapsed, "cpu_seconds": program, "share": program / elapsed,
+            "wineserver_share": server / elapsed, "pids": pids, "page_title": page}

@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""Benchmarks and soak of the download utility against the simulated unit, under Wine.
+
+Prints one table of figures measured in this run, each with its target and whether it is
+met, and writes results.json and progress.png (download progress against the line limit)
+into BUILD_DIR/bench/. Python 3 standard library only; the program is run and worked
+through the end-to-end harness (tests/e2e/harness.py).
+
+Usage: run.py [--build-dir DIR] [--soak N] [--only NAME ...]
+"""
+import argparse
+import json
+import os
+import sys
+import time
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+
+FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak")
+DEFAULT_SOAK_TRANSFERS = 200
+# One row per target: (figure, key in its result, label, target text, test, unit format).
+TARGETS = [
+    ("download_paced", "ratio", "Image download 115 200 paced: wall time / line limit",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("download_unpaced", "times_line_rate", "Image download unpaced: times the 115 200 line rate",
+     ">= 50", lambda v: v >= 50, "%.1f x"),
+    ("file_send_paced", "ratio", "File send 38 400 paced: bytes/s / stop-and-wait limit",
+     ">= 0.97", lambda v: v >= 0.97, "%.4f"),
+    ("turnaround", "median_ms", "Packet turnaround, median (unpaced)",
+     "<= 1 ms", lambda v: v <= 1.0, "%.3f ms"),
+    ("turnaround", "p99_ms", "Packet turnaround, 99th percentile (unpaced)",
+     "<= 5 ms", lambda v: v <= 5.0, "%.3f ms"),
+    ("idle", "share_percent", "Idle CPU on page 1, port open (share of one core)",
+     "<= 0.5 %", lambda v: v <= 0.5, "%.3f %%"),
+    ("soak", "silent", "Soak: silent differences", "0", lambda v: v == 0, "%d"),
+    ("soak", "hangs", "Soak: hangs", "0", lambda v: v == 0, "%d"),
+]
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", default=os.environ.get("VARNEX_BUILD_DIR",
+                                                              os.path.join(REPO, "build")))
+    parser.add_argument("--soak", type=int, default=DEFAULT_SOAK_TRANSFERS,
+                        help="transfers in the soak (default %d)" % DEFAULT_SOAK_TRANSFERS)
+    parser.add_argument("--only", nargs="*", choices=FIGURES, help="run only these figures")
+    return parser.parse_args()
+
+
+def setup(build_dir):
+    """Points the harness at the build and gives the run its own folder (the program's
+    current directory, where a bitmap send leaves its bitmap.bin)."""
+    os.environ["VARNEX_BUILD_DIR"] = build_dir
+    out_dir = os.path.join(build_dir, "bench")
+    work_dir = os.path.join(out_dir, "work")
+    os.makedirs(work_dir, exist_ok=True)
+    os.environ.setdefault("VARNEX_RUN_DIR", os.path.join(out_dir, "wine"))
+    os.chdir(work_dir)
+    sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+    sys.path.insert(0, HERE)
+    return out_dir, work_dir
+
+
+def run_figures(names, build_dir, work_dir, soak_count):
+    import harness as h
+    import measures as m
+    import soak as s
+
+    def soak_progress(done, total, counts):
+        if done % 20 == 0 or done == total:
+            print("  soak %d/%d: %s" % (done, total, counts), flush=True)
+
+    runners = {
+        "download_paced": lambda: m.download_paced(build_dir),
+        "download_unpaced": lambda: m.download_unpaced(build_dir),
+        "file_send_paced": lambda: m.file_send_paced(work_dir),
+        "turnaround": lambda: m.turnaround_unpaced(work_dir),
+        "idle": m.idle_cost,
+        "soak": lambda: s.Soak(work_dir).run(soak_count, soak_progress),
+    }
+    results = {}
+    try:
+        h.Session.get()
+        for name in names:
+            started = time.monotonic()
+            print("running %s ..." % name, flush=True)
+            try:
+                results[name] = runners[name]()
+            except Exception as error:  # one broken figure must not cost the others
+                traceback.print_exc()
+                results[name] = {"error": "%s: %s" % (type(error).__name__, error)}
+            finally:
+                h.cleanup_live()
+            results[name]["bench_seconds"] = round(time.monotonic() - started, 1)
+    finally:
+        h.cleanup_live()
+        h.Session.shutdown_current()
+    derive(results)
+    return results
+
+
+def derive(results):
+    """Values the table reads that the measurements give in another form."""
+    idle = results.get("idle", {})
+    if "share" in idle:
+        idle["share_percent"] = idle["share"] * 100.0
+    soak = results.get("soak", {})
+    if "counts" in soak:
+        soak["silent"] = soak["counts"]["silent_difference"]
+        soak["hangs"] = soak["counts"]["hang"]
+
+
+def table(results):
+    rows = []
+    for figure, key, label, target, test, fmt in TARGETS:
+        result = results.get(figure)
+        if result is None:
+            continue
+        if key in result:
+            value = result[key]
+            rows.append((label, fmt % value, target, "yes" if test(value) else "NO"))
+        else:
+            rows.append((label, "error", target, "NO"))
+    soak = results.get("soak", {})
+    if "counts" in soak:
+        c = soak["counts"]
+        rows.append(("Soak: completed identical / failed with message",
+                     "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
+                                        soak["transfers"]), "(count)", "-"))
+    return rows
+
+
+def markdown(rows):
+    lines = ["| Figure | Measured | Target | Met |", "|---|---|---|---|"]
+    lines += ["| %s | %s | %s | %s |" % row for row in rows]
+    return "\n".join(lines)
+
+
+def plot(results, out_dir):
+    import plot as p
+    import rig as r
+    series = []
+    paced = results.get("download_paced", {})
+    if paced.get("progress"):
+        series.append(("program, bootloader image, paced", p.BLUE, paced["progress"]))
+    if not series:
+        return None
+    return p.progress_chart(os.path.join(out_dir, "progress.png"), series,
+                            r.line_bytes_per_second(115200),
+                            "image download at 115200 baud")
+
+
+def main():
+    args = parse_args()
+    build_dir = os.path.abspath(args.build_dir)
+    out_dir, work_dir = setup(build_dir)
+    names = args.only or list(FIGURES)
+    started = time.monotonic()
+    results = run_figures(names, build_dir, work_dir, args.soak)
+    rows = table(results)
+    png = plot(results, out_dir)
+    report = {"when": time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime()),
+              "seconds": round(time.monotonic() - started, 1), "results": results,
+              "table": [dict(zip(("figure", "measured", "target", "met"), row)) for row in rows]}
+    json_path = os.path.join(out_dir, "results.json")
+    with open(json_path, "w") as f:
+        json.dump(report, f, indent=1)
+    print()
+    print(markdown(rows))
+    met = sum(1 for row in rows if row[3] == "yes")
+    judged = sum(1 for row in rows if row[3] in ("yes", "NO"))
+    print()
+    print("%d of %d targets met in %.0f s; results: %s%s" % (
+        met, judged, report["seconds"], json_path, "; plot: %s" % png if png else ""))
+    errors = [name for name, result in results.items() if "error" in result]
+    if errors:
+        print("could not measure: %s" % ", ".join(errors))
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
