@@ -13,6 +13,7 @@ namespace sim {
 namespace {
 
 constexpr size_t kMaxRequestBytes = 1u << 20;  // a longer line is not a request
+constexpr size_t kMaxUnreadReplyBytes = 256u << 20;  // a client that never reads is let go
 constexpr size_t kMaxClients = 32;
 constexpr int kListenBacklog = 8;
 
@@ -108,6 +109,11 @@ void ControlServer::readClient(Client& c, const Handler& handler) {
                 if (line.find_first_not_of(" \t") == std::string::npos) continue;
                 c.out += handler(line);
                 c.out += '\n';
+            }
+            if (c.out.size() > kMaxUnreadReplyBytes) {
+                c.out.clear();
+                c.closing = true;
+                return;
             }
             if (c.in.size() > kMaxRequestBytes) {
                 c.out += "{\"ok\": false, \"error\": \"request line too long\"}\n";
