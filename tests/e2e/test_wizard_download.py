@@ -52,7 +52,8 @@ class WizardDownload(unittest.TestCase):
         self.app = None
 
     def tearDown(self):
-        failed = bool(getattr(self._outcome, "errors", None)) and any(e for _, e in self._outcome.errors)
+        result = getattr(self._outcome, "result", None)
+        failed = result is not None and any(test is self for test, _ in result.failures + result.errors)
         if self.app is not None and self.app.running:
             if failed:
                 self.app.save_artifacts("wizard_" + self._testMethodName)
