@@ -139,6 +139,9 @@ private:
     PeerCounters counters_;
 };
 
+// The fields of a frame event (command, id, len, checksum, payload_hex, text).
+Json frameEventFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
+                      size_t payloadSize);
 // The decimal text the unit sends for sums, counts and sizes.
 std::vector<uint8_t> decimalPayload(long long value);
 // Reads leading decimal digits (after blanks and a sign), as the unit's firmware does.
