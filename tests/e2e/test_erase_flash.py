@@ -78,5 +78,42 @@ class FlashErase(unittest.TestCase):
         self.assertEqual(self.bench.wait_log_since(count, DONE, timeout=30), [ERASING, DONE])
 
 
+class FlashEraseWithoutAPort(unittest.TestCase):
+    """No port is open: the request cannot be written, and the erase gives up after a few
+    seconds instead of holding the program busy for good."""
+    TIMEOUT_S = 180
+    WRITE_BOUND_S = 5
+
+    def setUp(self):
+        h.registry_command("reg_delete_key")  # COM1
+        # A port that refuses to open, as one held by another program does.
+        folder = os.path.join(h.Session.get().run_dir, "not-a-port")
+        os.makedirs(folder, exist_ok=True)
+        h.Session.get().point_port(1, folder)
+        self.app = h.App("service")
+
+    def tearDown(self):
+        self.app.kill()
+        h.Session.get().point_port(1, None)
+
+    def test_request_that_cannot_be_written(self):
+        self.app.press(h.IDOK)  # the box saying the port could not be opened
+        self.app.wait_main()
+        count = len(self.app.log_lines())
+        self.app.call("command %d" % ERASE_FLASH)
+        self.app.press(h.IDOK)
+        started = time.monotonic()
+        failed = "Flash erase failed: the erase request could not be written to the port."
+        lines = self.app.wait_log(failed, timeout=self.WRITE_BOUND_S + 20)[count:]
+        self.assertLess(time.monotonic() - started, self.WRITE_BOUND_S + 10)
+        self.assertEqual(lines, [failed])
+        # The erase is over (without a port the wizard itself stays on its first page): the next
+        # erase may start, and ends the same way.
+        self.app.call("command %d" % ERASE_FLASH)
+        self.app.press(h.IDOK)
+        h.wait_until(lambda: self.app.log_lines()[count:].count(failed) == 2, self.WRITE_BOUND_S + 20,
+                     what="the second erase to end")
+
+
 if __name__ == "__main__":
     unittest.main()
