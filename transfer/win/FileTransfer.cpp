@@ -5,6 +5,7 @@
 #include "transfer/win/FileTransfer.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,6 +26,7 @@ constexpr char kFileFilter[] = "ALL Files (*.*)\0*.*\0";
 constexpr char kBitmapFileName[] = "bitmap.bin";
 constexpr char kAcknowledge[] = "1";  // the payload of 12 (end of send) and of the first 21
 constexpr uint16_t kAcknowledgeLength = 1;
+constexpr size_t kReasonSize = kFileNameSize + 128;  // a log line that names the file
 
 // Which way TransferFile's open file goes, so that a stray packet of the other direction is
 // never answered from (or written into) the wrong file.
@@ -34,17 +36,31 @@ Direction OpenDirection = Direction::None;
 int32_t BytesSent = 0;  // of the send's announced count
 ReceiveTally Received;  // of the receive's announced size
 
-// The bytes of a payload up to its count or its first zero byte.
-std::string PayloadText(const PacketRecord* record) {
-    int count = record->payloadCount;
-    if (count < 0) count = 0;
-    if (count > static_cast<int>(kMaxPayload)) count = static_cast<int>(kMaxPayload);
-    const char* bytes = reinterpret_cast<const char*>(record->payload);
-    return std::string(bytes, strnlen(bytes, static_cast<size_t>(count)));
+// The payload's count, kept within the record.
+size_t PayloadCount(const PacketRecord* record) {
+    if (record->payloadCount < 0) return 0;
+    return record->payloadCount > static_cast<int>(kMaxPayload) ? kMaxPayload
+                                                                : static_cast<size_t>(record->payloadCount);
 }
 
-// Ends a session on a local problem: the reason in the log, then the kind's failure text.
-void AbandonTransfer(HWND dialog, const char* reason) {
+// The bytes of a payload up to its count or its first zero byte.
+std::string PayloadText(const PacketRecord* record) {
+    const char* bytes = reinterpret_cast<const char*>(record->payload);
+    return std::string(bytes, strnlen(bytes, PayloadCount(record)));
+}
+
+void RestoreButtonCaption() {
+    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+}
+
+// Ends a session on a local problem: the reason (printf-style) in the log, then the kind's
+// failure text.
+void AbandonTransfer(HWND dialog, const char* format, ...) {
+    char reason[kReasonSize];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(reason, sizeof reason, format, arguments);
+    va_end(arguments);
     TransferFile.Close();
     OpenDirection = Direction::None;
     LogMessage(dialog, 0, "%s", reason);
@@ -109,10 +125,8 @@ void SendNextChunk(HWND dialog) {
         return;
     }
     if (remaining > 0) {
-        char reason[kFileNameSize + 96];
-        std::snprintf(reason, sizeof reason, "Could not read %s: it ended after %ld of %ld bytes.",
-                      TransferFile.name, static_cast<long>(BytesSent), static_cast<long>(TransferFile.count));
-        AbandonTransfer(dialog, reason);
+        AbandonTransfer(dialog, "Could not read %s: it ended after %ld of %ld bytes.", TransferFile.name,
+                        static_cast<long>(BytesSent), static_cast<long>(TransferFile.count));
         return;
     }
     RS232_SendPacket(RS232_CMD_FILE_SEND_END, kAcknowledge, kAcknowledgeLength);
@@ -122,8 +136,9 @@ void SendNextChunk(HWND dialog) {
 void CompareEchoedSum(HWND dialog, const PacketRecord* record) {
     TransferActive = 0;
     uint16_t echoed = 0;
-    const bool verified = ParseEchoedSum(record->payload, record->length, &echoed) && echoed == TransferFile.sum;
-    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    const bool verified =
+        ParseEchoedSum(record->payload, record->length, &echoed) && echoed == TransferFile.sum;
+    RestoreButtonCaption();
     MessageBeep(kDefaultBeep);
     if (verified) {
         ReportSessionResult(dialog, ReportOperation::SendVerified, kTransferCompleteText);
@@ -146,7 +161,7 @@ void HandleUnitError(HWND dialog, const PacketRecord* record) {
         if (KindLogsUnitText(TransferKind)) AppendLogLine(dialog, PayloadText(record).c_str());
         MessageBeep(kDefaultBeep);
     }
-    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    RestoreButtonCaption();
     MessageBeep(kDefaultBeep);
     ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
 }
@@ -163,23 +178,17 @@ void StartReceiving(HWND dialog, const PacketRecord* record) {
 // Code 21: bytes of the file.
 void StoreChunk(HWND dialog, const PacketRecord* record) {
     if (TransferFile.file == nullptr || OpenDirection != Direction::Receive) return;
-    int count = record->payloadCount;
-    if (count < 0) count = 0;
-    if (count > static_cast<int>(kMaxPayload)) count = static_cast<int>(kMaxPayload);
-    char reason[kFileNameSize + 96];
-    if (!Received.Fits(static_cast<size_t>(count))) {
-        std::snprintf(reason, sizeof reason, "The unit sent more than the %lld bytes it announced; %s is incomplete.",
-                      static_cast<long long>(Received.announced()), TransferFile.name);
-        AbandonTransfer(dialog, reason);
+    const size_t count = PayloadCount(record);
+    if (!Received.Fits(count)) {
+        AbandonTransfer(dialog, "The unit sent more than the %lld bytes it announced; %s is incomplete.",
+                        static_cast<long long>(Received.announced()), TransferFile.name);
         return;
     }
-    if (count > 0 && std::fwrite(record->payload, 1, static_cast<size_t>(count), TransferFile.file) !=
-                         static_cast<size_t>(count)) {
-        std::snprintf(reason, sizeof reason, "Could not write %s: %s", TransferFile.name, std::strerror(errno));
-        AbandonTransfer(dialog, reason);
+    if (count > 0 && std::fwrite(record->payload, 1, count, TransferFile.file) != count) {
+        AbandonTransfer(dialog, "Could not write %s: %s", TransferFile.name, std::strerror(errno));
         return;
     }
-    Received.Add(static_cast<size_t>(count));
+    Received.Add(count);
     const std::string kindText = std::to_string(TransferKind);
     RS232_SendPacket(RS232_CMD_FILE_GET_DATA, kindText.data(), static_cast<uint16_t>(kindText.size()));
     if (count > 1) AdvanceProgress(static_cast<unsigned>(count));
@@ -188,23 +197,23 @@ void StoreChunk(HWND dialog, const PacketRecord* record) {
 // Code 22: the unit has sent everything. A receive whose file could not be written out in
 // full, or that got fewer bytes than announced, is a failure, not a success.
 void FinishReceiving(HWND dialog) {
-    char reason[kFileNameSize + 96] = {};
-    if (TransferFile.file != nullptr) {
-        if (OpenDirection == Direction::Receive) {
-            if (std::fflush(TransferFile.file) != 0 || std::ferror(TransferFile.file)) {
-                std::snprintf(reason, sizeof reason, "Could not write %s: %s", TransferFile.name, std::strerror(errno));
-            } else if (!Received.Complete()) {
-                std::snprintf(reason, sizeof reason, "Received %lld of the %lld bytes the unit announced; %s is incomplete.",
-                              static_cast<long long>(Received.written()), static_cast<long long>(Received.announced()),
-                              TransferFile.name);
-            }
+    char reason[kReasonSize] = {};
+    if (TransferFile.file != nullptr && OpenDirection == Direction::Receive) {
+        if (std::fflush(TransferFile.file) != 0 || std::ferror(TransferFile.file)) {
+            std::snprintf(reason, sizeof reason, "Could not write %s: %s", TransferFile.name,
+                          std::strerror(errno));
+        } else if (!Received.Complete()) {
+            std::snprintf(reason, sizeof reason,
+                          "Received %lld of the %lld bytes the unit announced; %s is incomplete.",
+                          static_cast<long long>(Received.written()),
+                          static_cast<long long>(Received.announced()), TransferFile.name);
         }
-        TransferFile.Close();
-        OpenDirection = Direction::None;
     }
+    TransferFile.Close();
+    OpenDirection = Direction::None;
     TransferActive = 0;
     DestroyProgressBar();
-    if (TransferSession.button != nullptr) SetWindowTextA(TransferSession.button, TransferSession.savedCaption);
+    RestoreButtonCaption();
     MessageBeep(kDefaultBeep);
     if (reason[0] != 0) {
         LogMessage(dialog, 0, "%s", reason);

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/ProgressBar.h"
 #include "link/win/PacketLink.h"
@@ -82,7 +81,8 @@ void SendNextLine(HWND dialog) {
 // Code 7: the unit's sum of what it received.
 void CompareEchoedSum(HWND dialog, const PacketRecord* record) {
     uint16_t echoed = 0;
-    const bool matches = ParseEchoedSum(record->payload, record->length, &echoed) && echoed == NlecFile.sum;
+    const bool matches =
+        ParseEchoedSum(record->payload, record->length, &echoed) && echoed == NlecFile.sum;
     char text[kSavedCaptionSize];
     if (matches) {
         std::snprintf(text, sizeof text, "NLEC Transfer completed in %d seconds.", SecondsSinceStart());
@@ -100,6 +100,13 @@ void HandleUnitError(HWND dialog) {
     LogMessage(dialog, 0, "%s", kNlecTransferError);
     DestroyProgressBar();
     HaltNlecTransfer(dialog);
+}
+
+// Code 16: the number of lines that follow sets the bar's range.
+void StartFetching(HWND dialog, const PacketRecord* record) {
+    const int32_t lines = ParseDecimalText(record->payload, PayloadTextLength(record));
+    CreateProgressBar(dialog, lines > 0 ? static_cast<unsigned>(lines) : 0u, ProgressRange::Range32);
+    SendAcknowledge(RS232_CMD_NLEC_GET_LINE);
 }
 
 // Writes one fetched line and its newline; false on a write error.
@@ -188,12 +195,9 @@ void HandleNlecPacket(HWND dialog, PacketRecord* record) {
         case RS232_CMD_NLEC_ERROR:
             HandleUnitError(dialog);
             break;
-        case RS232_CMD_NLEC_GET: {
-            const int32_t lines = ParseDecimalText(record->payload, static_cast<size_t>(PayloadTextLength(record)));
-            CreateProgressBar(dialog, lines > 0 ? static_cast<unsigned>(lines) : 0u, ProgressRange::Range32);
-            SendAcknowledge(RS232_CMD_NLEC_GET_LINE);
+        case RS232_CMD_NLEC_GET:
+            StartFetching(dialog, record);
             break;
-        }
         case RS232_CMD_NLEC_GET_LINE:
             StoreLine(dialog, record);
             break;
