@@ -67,16 +67,22 @@ def live_apps():
     return list(_live_apps)
 
 
-def cleanup_live():
-    """Ends every program start, peer and simulator a test left behind."""
-    for app in list(_live_apps):
+def live_snapshot():
+    """What is running now, so that a later cleanup_live(keep=...) spares it."""
+    return {id(x) for x in _live_apps + _live_peers + _live_sims}
+
+
+def cleanup_live(keep=frozenset()):
+    """Ends every program start, peer and simulator left behind, except those in keep
+    (for example a test class's own, made in setUpClass)."""
+    for app in [a for a in _live_apps if id(a) not in keep]:
         try:
             app.kill()
         except Exception:  # the driver may be gone already; the next App restarts it
             pass
-    for peer in list(_live_peers):
+    for peer in [p for p in _live_peers if id(p) not in keep]:
         peer.close()
-    for sim in list(_live_sims):
+    for sim in [s for s in _live_sims if id(s) not in keep]:
         try:
             sim.stop()
         except Exception:

@@ -190,13 +190,16 @@ def main():
     hung = False
     current_class = None
     class_broken = None
+    class_owned = frozenset()
     try:
         for index, test in enumerate(tests):
             # Tests run one by one, so class set-up and tear-down are called here.
             if type(test) is not current_class:
                 finish_class(current_class)
+                h.cleanup_live()
                 current_class = type(test)
                 class_broken = start_class(current_class)
+                class_owned = h.live_snapshot()
             if class_broken:
                 print("ERROR %s (class set-up failed)" % test.id())
                 print("    " + class_broken.strip().replace("\n", "\n    "), flush=True)
@@ -216,7 +219,7 @@ def main():
                 print("stopping: a test is stuck; %d tests not run count as failed" % rest)
                 failed += rest
                 break
-            h.cleanup_live()
+            h.cleanup_live(keep=class_owned)
         if not hung:
             finish_class(current_class)
     except Exception:
