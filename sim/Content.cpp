@@ -163,7 +163,8 @@ const ReceivedItem& Content::store(ReceivedItem item, const std::vector<uint8_t>
         std::string path = storeDir_ + "/" + name;
         std::string tmp = path + ".part";
         FILE* f = std::fopen(tmp.c_str(), "wb");
-        bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        // An empty file is stored too; fwrite must not be handed a null buffer for it.
+        bool ok = f && (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
         if (f && std::fclose(f) != 0) ok = false;
         if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) {
             item.path = path;
