@@ -7,7 +7,7 @@ A test that runs past its time limit has its Wine processes and simulators kille
 marked failed; whatever a test leaves running is ended after it; a failed test leaves a
 screenshot and the program's log lines in the build folder (e2e-artifacts/).
 
-Usage: run.py [--timeout S] [substring ...]   (substrings select tests by id)
+Usage: run.py [--timeout S] [--grace S] [--dir FOLDER] [substring ...]   (substrings select tests by id)
 """
 import argparse
 import os
@@ -23,7 +23,7 @@ import harness as h  # noqa: E402
 
 DEFAULT_TEST_TIMEOUT_S = 240
 # After the watchdog has killed Wine, how long the test gets to notice and return.
-KILL_GRACE_S = 60
+DEFAULT_KILL_GRACE_S = 60
 
 
 def iter_tests(suite):
@@ -34,9 +34,11 @@ def iter_tests(suite):
             yield item
 
 
-def load_tests(patterns):
+def load_tests(patterns, folder=HERE):
     loader = unittest.TestLoader()
-    suite = loader.discover(HERE, pattern="test_*.py", top_level_dir=HERE)
+    if folder not in sys.path:
+        sys.path.insert(0, folder)
+    suite = loader.discover(folder, pattern="test_*.py", top_level_dir=folder)
     tests = []
     for test in iter_tests(suite):
         test_id = test.id()
@@ -123,7 +125,7 @@ def save_failure_artifacts(test):
             pass
 
 
-def run_one(test, watchdog, default_timeout):
+def run_one(test, watchdog, default_timeout, grace):
     limit = getattr(test, "TIMEOUT_S", default_timeout)
     result = LineResult()
     outcome = {}
@@ -136,7 +138,7 @@ def run_one(test, watchdog, default_timeout):
     watchdog.start(limit)
     worker = threading.Thread(target=body, daemon=True)
     worker.start()
-    worker.join(limit + KILL_GRACE_S)
+    worker.join(limit + grace)
     watchdog.cancel()
     elapsed = time.monotonic() - started
     if "done" not in outcome:
@@ -176,11 +178,14 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--timeout", type=float, default=DEFAULT_TEST_TIMEOUT_S,
                         help="seconds one test may take (a class may set TIMEOUT_S)")
+    parser.add_argument("--grace", type=float, default=DEFAULT_KILL_GRACE_S,
+                        help="seconds a test may still take after its Wine side was killed")
+    parser.add_argument("--dir", default=HERE, help="folder of the test_*.py files")
     parser.add_argument("patterns", nargs="*")
     args = parser.parse_args()
 
     try:
-        tests = load_tests(args.patterns)
+        tests = load_tests(args.patterns, os.path.abspath(args.dir))
     except Exception:
         traceback.print_exc()
         print("E2E-RESULT passed=0 failed=1")
@@ -205,7 +210,7 @@ def main():
                 print("    " + class_broken.strip().replace("\n", "\n    "), flush=True)
                 failed += 1
                 continue
-            outcome, details, elapsed, hung = run_one(test, watchdog, args.timeout)
+            outcome, details, elapsed, hung = run_one(test, watchdog, args.timeout, args.grace)
             print("%-5s %s (%.1f s)" % (outcome, test.id(), elapsed), flush=True)
             if outcome in ("FAIL", "ERROR"):
                 failed += 1
