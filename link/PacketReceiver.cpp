@@ -34,8 +34,11 @@ void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, F
                 if (byte == kFrameMark) {
                     headerCount_ = 0;
                     Advance(RECEIVE_SECOND_MARK, RECEIVE_HEADER);
-                } else if (Advance(RECEIVE_SECOND_MARK, RECEIVE_HUNTING)) {
-                    linkState_.store(LINK_IDLE);
+                } else {
+                    // Noise that merely looked like a mark. The link stays "receiving": were
+                    // it set idle here, a packet still awaiting its reply would no longer be
+                    // timed, and a lost reply would stall the transfer for good.
+                    Advance(RECEIVE_SECOND_MARK, RECEIVE_HUNTING);
                 }
                 break;
             case RECEIVE_HEADER:
