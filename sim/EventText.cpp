@@ -58,6 +58,24 @@ std::string eventText(const Json& e) {
         return line + (type == "nlec_received" ? "NLEC table" : "file kind " + field(e, "kind")) + " received: " +
                field(e, "size") + " bytes, sum " + field(e, "sum") + " (PC said " + field(e, "announced_sum") + "), stored in " +
                (field(e, "path").empty() ? field(e, "store_error") : field(e, "path"));
+    if (type == "modem") {
+        const Json* bits = e.find("bits");
+        unsigned b = bits ? unsigned(bits->asNumber()) : 0;
+        // TIOCM bits: CTS 0x20, CAR 0x40, RI 0x80, DSR 0x100.
+        return line + "unit lines: CTS " + (b & 0x20 ? "on" : "off") + ", DSR " + (b & 0x100 ? "on" : "off") +
+               ", CD " + (b & 0x40 ? "on" : "off") + ", RI " + (b & 0x80 ? "on" : "off");
+    }
+    if (type == "scenario_step") {
+        const Json* reply = e.find("reply");
+        const Json* ok = reply ? reply->find("ok") : nullptr;
+        bool good = ok && ok->isBool() && ok->asBool();
+        const Json* request = e.find("request");
+        return line + "scenario: " + (request ? request->dump() : std::string()) +
+               (good ? " done" : " FAILED: " + (reply ? field(*reply, "error") : std::string()));
+    }
+    if (type == "duplicate")
+        return line + "PC resent id " + field(e, "id") + " (command " + field(e, "command") + "): " + field(e, "action");
+    if (type == "image_started") return line + "image download begins";
     if (type == "pc_modem")
         return line + "PC lines: DTR " + (field(e, "dtr") == "true" ? "on" : "off") + ", RTS " +
                (field(e, "rts") == "true" ? "on" : "off");

@@ -81,6 +81,7 @@ bool parseOptions(int argc, const char* const* argv, SimOptions& out, std::strin
         else if (arg == "--control") { if (!needValue()) return false; out.control = value; }
         else if (arg == "--log") { if (!needValue()) return false; out.logFile = value; }
         else if (arg == "--events") { if (!needValue()) return false; out.eventsFile = value; }
+        else if (arg == "--scenario") { if (!needValue()) return false; out.scenarioFile = value; }
         else if (arg == "--store") { if (!needValue()) return false; out.storeDir = value; }
         else if (arg == "--mode") {
             if (!needValue()) return false;
@@ -163,6 +164,8 @@ Scenario:
   --file-chunk N       bytes per data packet of a file the PC receives (1..512, default 512)
   --fault SPEC         arm a fault, e.g. corrupt_byte,at=3 or drop_reply,rate=0.1,seed=7
   --seed N             seed for rate faults and fault details (default 1)
+  --scenario FILE      control requests (one JSON object a line) run at start; one with
+                       "after_ms": N runs N ms after the start
   --pace               hold both directions to the real line rate (11 bits per byte)
   --no-garble-output   deliver the unit's bytes even when the PC's port is at another speed
 

@@ -23,6 +23,7 @@ struct SimOptions {
     std::string settingsFile;
     std::string binaryFile;
     std::vector<Json> faults;  // armed at start, as the "fault" request
+    std::string scenarioFile;  // control requests to run at start or on cue
     UnitConfig unit;
     bool help = false;
     bool version = false;

@@ -21,6 +21,7 @@
 #include "sim/LineTiming.h"
 #include "sim/Options.h"
 #include "sim/Pacer.h"
+#include "sim/Scenario.h"
 #include "sim/Unit.h"
 #include "sim/posix/ControlServer.h"
 #include "sim/posix/ModemFile.h"
@@ -84,6 +85,7 @@ public:
 private:
     bool start(std::string& error);
     void checkSettings(uint64_t nowUs);
+    void runScenario(uint64_t nowUs);
     void readLine(uint64_t nowUs);
     void writeLine(uint64_t nowUs);
     void hangup(uint64_t nowUs);
@@ -108,6 +110,7 @@ private:
     bool masterReadable_ = false;
     uint64_t lineDownUntilUs_ = 0;
     uint64_t lastPcModemPollUs_ = 0;
+    Scenario scenario_;
     std::string madeStore_;  // a store folder this run created (removed at exit if still empty)
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadChunkBytes);
 
@@ -158,9 +161,12 @@ bool Simulator::start(std::string& error) {
             return false;
         }
     }
+    if (!options_.scenarioFile.empty() && !scenario_.load(options_.scenarioFile, error)) return false;
     if (!pty_.open(options_.link, error)) return false;
     if (!modem_.write(unit_->modemBits(), error)) return false;
     if (!options_.control.empty() && !server_.open(options_.control, error)) return false;
+
+    runScenario(startUs_);  // what the scenario sets up is in place before anyone is told "ready"
 
     Json ready = Json::object();
     ready.set("ready", true);
@@ -201,6 +207,19 @@ std::string Simulator::control(const std::string& line) {
     std::string reply = handleControlLine(*unit_, line, now, outcome);
     if (outcome.quit) quit_ = true;
     return reply;
+}
+
+void Simulator::runScenario(uint64_t nowUs) {
+    uint64_t now = nowMs(nowUs);
+    for (const Json& request : scenario_.due(now)) {
+        ControlOutcome outcome;
+        Json reply = handleControl(*unit_, request, now, outcome);
+        Json e = Json::object();
+        e.set("request", request);
+        e.set("reply", reply);
+        log_.add(now, "scenario_step", e);
+        if (outcome.quit) quit_ = true;
+    }
 }
 
 void Simulator::checkSettings(uint64_t nowUs) {
@@ -276,6 +295,7 @@ int Simulator::run() {
     std::vector<pollfd> fds;
     while (!gStop && !quit_) {
         uint64_t nowUs = monotonicUs();
+        runScenario(nowUs);
         readLine(nowUs);
         unit_->tick(nowMs(nowUs));
         writeLine(nowUs);
@@ -300,7 +320,7 @@ int Simulator::run() {
         fds.push_back({pty_.masterFd(), lineEvents, 0});
         size_t controlFirst = server_.addPollFds(fds);
 
-        uint64_t deadline = unit_->nextDeadlineMs(nowMs(nowUs));
+        uint64_t deadline = std::min(unit_->nextDeadlineMs(nowMs(nowUs)), scenario_.nextDueMs());
         int64_t timeoutMs = kIdlePollMs;
         if (deadline != UINT64_MAX)
             timeoutMs = std::min<int64_t>(timeoutMs, int64_t(deadline) - int64_t(nowMs(nowUs)) + 1);

@@ -12,6 +12,7 @@
 #include "sim/Control.h"
 #include "sim/Json.h"
 #include "sim/Options.h"
+#include "sim/Scenario.h"
 #include "sim/Unit.h"
 
 namespace sim {
@@ -50,6 +51,35 @@ TEST(SimOptions, ScenarioFromTheCommandLine) {
         error.clear();
         EXPECT_FALSE(parse(bad, ignored, error)) << bad[0];
         EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimScenario, RequestsRunAtStartOrOnCueEachOnce) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(s.parse("# a unit that loses CTS mid-download\n"
+                        "{\"cmd\": \"mode\", \"mode\": \"bootloader\"}\n"
+                        "\n"
+                        "{\"cmd\": \"cts\", \"on\": false, \"after_ms\": 5000}\r\n"
+                        "{\"cmd\": \"log\", \"text\": \"early\", \"after_ms\": 20}\n"
+                        "{\"cmd\": \"status\"}",
+                        error))
+        << error;
+    ASSERT_EQ(s.size(), 4u);
+    std::vector<Json> now = s.due(0);
+    ASSERT_EQ(now.size(), 2u);
+    EXPECT_EQ(now[0].find("cmd")->asString(), "mode");
+    EXPECT_EQ(now[1].find("cmd")->asString(), "status");
+    EXPECT_EQ(s.nextDueMs(), 20u);
+    EXPECT_TRUE(s.due(19).empty());
+    EXPECT_EQ(s.due(6000).size(), 2u);  // both late ones, earliest first
+    EXPECT_TRUE(s.due(9000).empty());
+    EXPECT_EQ(s.nextDueMs(), UINT64_MAX);
+
+    for (const char* bad : {"{\"cmd\": \"status\"}\nnot json", "{\"mode\": \"off\"}", "{\"cmd\": \"cts\", \"after_ms\": -1}"}) {
+        error.clear();
+        EXPECT_FALSE(s.parse(bad, error)) << bad;
+        EXPECT_NE(error.find("line "), std::string::npos) << error;
     }
 }
 
