@@ -164,6 +164,21 @@ TEST_F(SimPeerTest, FileSendStoresChunksAndEchoesSum) {
     EXPECT_EQ(got.announcedCount, 300);
 }
 
+TEST_F(SimPeerTest, EmptyTableAndEmptyFileAreStoredEmpty) {
+    pc(kCmdNlecSend, "0");
+    auto r = one(pc(kCmdNlecSendEnd, "1"));  // the first request for a line finds none
+    EXPECT_EQ(textOf(r.payload), "0");
+    pc(kCmdFileSend, "25,0,0,");
+    r = one(pc(kCmdFileSendEnd, "1"));
+    EXPECT_EQ(textOf(r.payload), "0");
+    ASSERT_EQ(content_.received().size(), 2u);
+    for (const ReceivedItem& item : content_.received()) {
+        ASSERT_FALSE(item.path.empty()) << item.storeError;
+        EXPECT_EQ(std::filesystem::file_size(item.path), 0u);
+        EXPECT_EQ(item.size, 0u);
+    }
+}
+
 TEST_F(SimPeerTest, BadRequestsGetTheUnitsErrors) {
     EXPECT_EQ(one(pc(kCmdFileSend, "garbage")).command, kCmdFileError);
     EXPECT_EQ(one(pc(kCmdFileSendData, "data")).command, kCmdFileError);  // no send open
