@@ -118,32 +118,40 @@ int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int
     return 1;  // the worker runs on; its handle is not kept
 }
 
+struct WriteOutcome {
+    DWORD written = 0;
+    bool givenUp = false;  // the unit took nothing for the whole bound: the write was cancelled
+};
+
 // One write of the current block with the worker's own record. The wait for a pending
 // write is cut into slices so that a unit that stops taking data cannot hold the worker
-// for ever: once the stall guard runs out, the write is cancelled and whatever it moved
-// is counted.
-DWORD WriteBlock(HANDLE port, OVERLAPPED* overlapped, const download::WriteStallGuard& guard) {
-    DWORD written = 0;
+// for ever: once the stall guard runs out, the write is cancelled and whatever part of it
+// went out is still counted.
+WriteOutcome WriteBlock(HANDLE port, OVERLAPPED* overlapped, const download::WriteStallGuard& guard) {
+    WriteOutcome out;
     overlapped->Offset = 0;
     overlapped->OffsetHigh = 0;
-    if (WriteFile(port, g_Cursor.Next(), g_Cursor.BlockSize(), &written, overlapped)) return written;
+    if (WriteFile(port, g_Cursor.Next(), g_Cursor.BlockSize(), &out.written, overlapped)) return out;
     if (GetLastError() != ERROR_IO_PENDING) {
         ClearCommError(port, nullptr, nullptr);
-        return 0;
+        out.written = 0;
+        return out;
     }
     for (;;) {
         WaitForSingleObject(overlapped->hEvent, kWriteWaitSliceMs);
-        written = 0;
-        if (GetOverlappedResult(port, overlapped, &written, FALSE)) return written;
+        out.written = 0;
+        if (GetOverlappedResult(port, overlapped, &out.written, FALSE)) return out;
         if (GetLastError() != ERROR_IO_INCOMPLETE) {
             ClearCommError(port, nullptr, nullptr);
-            return written;
+            return out;
         }
         if (guard.Expired(GetTickCount())) {
             CancelIo(port);
-            written = 0;
-            if (!GetOverlappedResult(port, overlapped, &written, TRUE)) ClearCommError(port, nullptr, nullptr);
-            return written;
+            out.written = 0;
+            if (!GetOverlappedResult(port, overlapped, &out.written, TRUE)) ClearCommError(port, nullptr, nullptr);
+            // A write that completed just before the cancel shows the unit is taking data.
+            out.givenUp = out.written < g_Cursor.BlockSize();
+            return out;
         }
     }
 }
@@ -178,11 +186,17 @@ DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
         download::WriteStallGuard guard(stallLimitMs, GetTickCount());
         while (!g_Cursor.Done()) {
             // The port is read afresh for every block: the operator may have switched it.
-            DWORD written = WriteBlock(CommPortHandle.load(), &overlapped, guard);
-            g_Cursor.Advance(written);
-            guard.Record(written, GetTickCount());
+            WriteOutcome write = WriteBlock(CommPortHandle.load(), &overlapped, guard);
+            g_Cursor.Advance(write.written);
+            guard.Record(write.written, GetTickCount());
             SetProgressPosition(download::ProgressPosition(g_Cursor.BytesSent()));
-            if (written != 0) continue;
+            // The bytes of a cancelled write left at some unknown earlier time: they are
+            // counted but do not start the bound again.
+            if (write.givenUp) {
+                stalled = true;
+                break;
+            }
+            if (write.written != 0) continue;
             if (guard.Expired(GetTickCount())) {
                 stalled = true;
                 break;

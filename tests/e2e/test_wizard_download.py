@@ -25,7 +25,7 @@ DOWNLOAD_TIMEOUT_S = 120
 # The program gives a download up once the port has taken nothing for 5 s plus one block's
 # line time (under 7 s at 115 200 baud); allow for Wine's pace on a loaded machine.
 STALL_BOUND_S = 7
-STALL_SLACK_S = 15
+STALL_SLACK_S = 8
 QUIET_GAP_MS = 1500
 
 SOFTWARE_PAGE_8 = ("Please verify that the number of data bytes transmitted (4402584) matches the "
