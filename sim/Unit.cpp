@@ -319,6 +319,16 @@ Json Unit::status() const {
     j.set("image", image);
     j.set("last_image", lastImage_.toJson());
     j.set("showing_count", showingCount_);
+    // The bottom line of the unit's display: the bootloader shows the bytes it has received
+    // in parentheses, the number the technician compares with the wizard's last page.
+    std::string display;
+    if (mode_ == Mode::Bootloader) {
+        uint64_t count = image_.active() ? image_.report().bytes + image_.report().garbledBytes
+                         : showingCount_ ? lastImage_.bytes + lastImage_.garbledBytes
+                                         : 0;
+        display = "(" + std::to_string(count) + ")";
+    }
+    j.set("display", display);
     Json erase = Json::object();
     erase.set("erasing", erase_.erasing());
     erase.set("duration_ms", config_.eraseMs);

@@ -113,6 +113,7 @@ TEST_F(SimUnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
     EXPECT_FALSE(u.modemBits() & kModemCts);
     const ImageReport& r = u.lastImage();
     EXPECT_TRUE(r.finished);
+    EXPECT_EQ(u.status().find("display")->asString(), "(249008)");
     EXPECT_EQ(r.bytes, 249008u);
     EXPECT_EQ(r.garbledBytes, 0u);
     EXPECT_EQ(r.sha256, sha256Hex(image.data(), image.size()));
