@@ -265,7 +265,9 @@ uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
     if (!held_.empty()) next = std::min(next, heldSinceMs_ + kEraseConfirmMs);
     if (image_.active()) next = std::min(next, image_.lastByteMs() + config_.quietGapMs);
     if (garbledRun_) next = std::min(next, garbledRunLastMs_ + kGarbledRunQuietMs);
-    if (mode_ == Mode::Running) next = std::min(next, peer_.nextDeadlineMs());
+    // The same condition as in tick(): a deadline tick() would not act on would wake the
+    // loop again and again.
+    if (mode_ == Mode::Running && !erase_.erasing()) next = std::min(next, peer_.nextDeadlineMs());
     return std::max(next, nowMs);
 }
 

@@ -165,6 +165,16 @@ TEST_F(SimUnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
         EXPECT_FALSE(u.erase().erasing());
         EXPECT_EQ(u.erase().completed(), 1u);
     }
+    // A frame cut short before an erase does not keep the unit awake during the erase.
+    {
+        Unit& v = make(Mode::Running);
+        auto frame = encodeFrame(16, 1, {'1'});
+        feed(v, std::vector<uint8_t>(frame.begin(), frame.begin() + 4), at(38400), 100);
+        feed(v, {0x07, 0x06}, at(115200), 110);
+        v.tick(110 + kEraseConfirmMs);
+        ASSERT_TRUE(v.erase().erasing());
+        EXPECT_EQ(v.nextDeadlineMs(1000), 110 + kEraseConfirmMs + 3000);
+    }
     // The request at the running speed is not an erase, nor are the two bytes at the head
     // of other traffic at 115 200 (an image sent to a running unit is noise to it).
     Unit& u = make(Mode::Running);
