@@ -62,6 +62,18 @@ public:
     void Record(uint32_t written, uint32_t nowMs) {
         if (written > 0) lastProgressMs_ = nowMs;
     }
+
+    enum class Step { Continue, PauseAndRetry, GiveUp };
+    // What the worker does after one write. A write that moved bytes goes on at once; one
+    // that moved none is offered again after a pause until the bound has run out. A write
+    // cancelled at the bound ends the download: the bytes it reports left at some unknown
+    // earlier time, so they are counted but do not start the bound again.
+    Step AfterWrite(uint32_t written, bool cancelledAtBound, uint32_t nowMs) {
+        if (cancelledAtBound) return Step::GiveUp;
+        Record(written, nowMs);
+        if (written > 0) return Step::Continue;
+        return Expired(nowMs) ? Step::GiveUp : Step::PauseAndRetry;
+    }
     bool Expired(uint32_t nowMs) const { return nowMs - lastProgressMs_ >= limitMs_; }
     // Milliseconds still allowed before Expired turns true (0 when it already has).
     uint32_t MsLeft(uint32_t nowMs) const {

@@ -188,20 +188,14 @@ DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
             // The port is read afresh for every block: the operator may have switched it.
             WriteOutcome write = WriteBlock(CommPortHandle.load(), &overlapped, guard);
             g_Cursor.Advance(write.written);
-            guard.Record(write.written, GetTickCount());
             SetProgressPosition(download::ProgressPosition(g_Cursor.BytesSent()));
-            // The bytes of a cancelled write left at some unknown earlier time: they are
-            // counted but do not start the bound again.
-            if (write.givenUp) {
+            auto step = guard.AfterWrite(write.written, write.givenUp, GetTickCount());
+            if (step == download::WriteStallGuard::Step::GiveUp) {
                 stalled = true;
                 break;
             }
-            if (write.written != 0) continue;
-            if (guard.Expired(GetTickCount())) {
-                stalled = true;
-                break;
-            }
-            Sleep(kRefusedWritePauseMs);  // a closed or refusing port fails at once: do not spin
+            // A closed or refusing port fails at once: do not spin on it.
+            if (step == download::WriteStallGuard::Step::PauseAndRetry) Sleep(kRefusedWritePauseMs);
         }
     }
     char stopped[kStoppedTextSize] = "";

@@ -133,4 +133,22 @@ TEST(WriteStall, ExpiresOnlyAfterTheLimitWithoutProgressAcrossTickWrap) {
     EXPECT_EQ(guard.MsLeft(start + 20000), 0u);
 }
 
+TEST(WriteStall, StepsAfterEachWrite) {
+    using Step = download::WriteStallGuard::Step;
+    download::WriteStallGuard guard(6000, 1000);
+    EXPECT_EQ(guard.AfterWrite(16384, false, 2000), Step::Continue);
+    EXPECT_EQ(guard.AfterWrite(0, false, 7999), Step::PauseAndRetry);  // 5 999 ms since bytes moved
+    EXPECT_EQ(guard.AfterWrite(100, false, 7999), Step::Continue);     // a few bytes: the bound starts again
+    EXPECT_EQ(guard.AfterWrite(0, false, 13998), Step::PauseAndRetry);
+    EXPECT_EQ(guard.AfterWrite(0, false, 13999), Step::GiveUp);
+}
+
+TEST(WriteStall, AWriteCancelledAtTheBoundEndsTheDownloadWhateverItReports) {
+    using Step = download::WriteStallGuard::Step;
+    download::WriteStallGuard guard(6000, 0);
+    // The cancelled write reports the bytes that left before the unit stopped reading.
+    EXPECT_EQ(guard.AfterWrite(7680, true, 6000), Step::GiveUp);
+    EXPECT_EQ(guard.AfterWrite(0, true, 6000), Step::GiveUp);
+}
+
 }  // namespace
