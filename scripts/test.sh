@@ -46,7 +46,7 @@ fi
 echo "== Windows-side tests under Wine"
 win_bin="$BUILD_DIR/win/bin/varnex_win_tests.exe"
 if [ -f "$win_bin" ]; then
-  gtest_layer wine "$LOGS/wine.log" python3 tests/e2e/harness.py exec --timeout 1200 -- \
+  gtest_layer wine "$LOGS/wine.log" python3 scripts/wine_exec.py --timeout 1200 -- \
     wine "$win_bin" --gtest_color=no
 else
   echo "wine       no tests built yet: skipped"
