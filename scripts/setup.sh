@@ -9,7 +9,7 @@ need=(
   googletest libgtest-dev
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
-  procps psmisc
+  procps psmisc socat
 )
 
 missing=()
