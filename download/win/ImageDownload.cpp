@@ -12,6 +12,7 @@
 #include "serial/win/CommPort.h"
 
 #include <cstdio>
+#include <memory>
 
 std::atomic<int> DownloadBusy{0};
 int BootloaderSelected = 0;
@@ -29,6 +30,7 @@ constexpr uint32_t kBootloaderBaud = 115200;  // command 1019 always loads at th
 constexpr DWORD kSettleMs = 100;              // lets the last bytes leave before the speed changes
 constexpr DWORD kWriteWaitSliceMs = 250;      // how often a pending write is looked at
 constexpr DWORD kRefusedWritePauseMs = 50;    // between writes that moved nothing
+constexpr DWORD kCancelWaitMs = 2000;         // for a cancelled write to come back
 constexpr DWORD kMsPerSecond = 1000;
 constexpr size_t kStoppedTextSize = 160;
 constexpr int kLogSoftware = 0;
@@ -120,7 +122,8 @@ int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int
 
 struct WriteOutcome {
     DWORD written = 0;
-    bool givenUp = false;  // the unit took nothing for the whole bound: the write was cancelled
+    bool givenUp = false;    // the unit took nothing for the whole bound: the write was cancelled
+    bool abandoned = false;  // not even the cancel came back: the write may still touch its record
 };
 
 // One write of the current block with the worker's own record. The wait for a pending
@@ -148,7 +151,15 @@ WriteOutcome WriteBlock(HANDLE port, OVERLAPPED* overlapped, const download::Wri
         if (guard.Expired(GetTickCount())) {
             CancelIo(port);
             out.written = 0;
-            if (!GetOverlappedResult(port, overlapped, &out.written, TRUE)) ClearCommError(port, nullptr, nullptr);
+            // The cancel itself is waited for only so long: a port whose device has gone may
+            // never complete it, and the worker must still end.
+            if (WaitForSingleObject(overlapped->hEvent, kCancelWaitMs) != WAIT_OBJECT_0 &&
+                !HasOverlappedIoCompleted(overlapped)) {
+                out.givenUp = true;
+                out.abandoned = true;
+                return out;
+            }
+            if (!GetOverlappedResult(port, overlapped, &out.written, FALSE)) ClearCommError(port, nullptr, nullptr);
             // A write that completed just before the cancel shows the unit is taking data.
             out.givenUp = out.written < g_Cursor.BlockSize();
             return out;
@@ -178,15 +189,21 @@ DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
     const uint32_t stallLimitMs = download::WriteStallLimitMs(g_DownloadBaud);
     bool stalled = false;
     {
+        // The record is on the heap: a write abandoned at the bound may complete after this
+        // thread has ended, so that record and its event are then kept for the process's life.
         UniqueNullHandle event = MakeAutoResetEvent();
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event.Get();
+        auto overlapped = std::make_unique<OVERLAPPED>();
+        overlapped->hEvent = event.Get();
         LogMessage(dialog, 0, DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
                                                                 : "Loading new software version ... (~4 min.)");
         download::WriteStallGuard guard(stallLimitMs, GetTickCount());
         while (!g_Cursor.Done()) {
             // The port is read afresh for every block: the operator may have switched it.
-            WriteOutcome write = WriteBlock(CommPortHandle.load(), &overlapped, guard);
+            WriteOutcome write = WriteBlock(CommPortHandle.load(), overlapped.get(), guard);
+            if (write.abandoned) {
+                static_cast<void>(overlapped.release());  // deliberately kept: see above
+                event.Release();
+            }
             g_Cursor.Advance(write.written);
             SetProgressPosition(download::ProgressPosition(g_Cursor.BytesSent()));
             auto step = guard.AfterWrite(write.written, write.givenUp, GetTickCount());

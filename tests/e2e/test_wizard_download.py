@@ -286,7 +286,9 @@ class WizardDownload(unittest.TestCase):
         app = self.app
         lines = app.wait_log("Download stopped: the port took no data for", STALL_BOUND_S + STALL_SLACK_S)
         took = time.monotonic() - went_at
-        self.assertGreaterEqual(took, STALL_BOUND_S - 2)
+        # The bound runs from the last bytes the unit took, which may be a block's line time
+        # before it went: never at once, though.
+        self.assertGreaterEqual(took, STALL_BOUND_S - 4)
         self.assertNotIn("Done loading.", lines)
         box = app.press(h.IDOK, STALL_SLACK_S * 1000)
         self.assertTrue(any("Download stopped" in s for s in box.get("statics", [])), box)
