@@ -21,6 +21,7 @@ TURNAROUND_CHUNKS = 2100  # 128-byte chunks: over 2 000 exchanges
 CHUNK_BYTES = 128
 IDLE_SECONDS = 30
 IDLE_SETTLE_S = 3
+IDLE_SAMPLE_S = 0.5
 # The unit drops CTS this long after an image's last byte; short keeps the run short.
 QUIET_GAP_MS = 400
 PROGRESS_POLL_S = 0.25
@@ -202,25 +203,65 @@ def turnaround_unpaced(work_dir):
             "result": text, "identical": identical}
 
 
+def thread_ticks(pid):
+    """CPU clock ticks of each thread of a process."""
+    ticks = {}
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            ticks[int(tid)] = r.cpu_ticks(pid, int(tid))
+        except OSError:
+            continue  # the thread ended meanwhile
+    return ticks
+
+
+def waiting_in_poll(pid, tid):
+    """Whether a thread sleeps in a timed poll rather than on the wineserver's pipe: that is
+    how Wine's comm-event wait spends its time between looks at the port."""
+    try:
+        with open("/proc/%d/task/%d/wchan" % (pid, tid)) as f:
+            where = f.read()
+    except OSError:
+        return False
+    return "poll" in where or "nanosleep" in where or where in ("", "0")
+
+
 def idle_cost():
-    """CPU of the operator build's process(es) over 30 s on page 1 with the port open."""
+    """CPU of the operator build's process over 30 s on page 1 with the port open, in all,
+    per thread, and for the wineserver."""
     rig = r.Rig(variant=r.OPERATOR)
     try:
         time.sleep(IDLE_SETTLE_S)
         pids = rig.program_pids()
         if not pids:
             raise AssertionError("no Linux process found for %s" % h.PROGRAMS[r.OPERATOR])
+        pid = pids[0]
         servers = r.named_pids("wineserver")
         hz = os.sysconf("SC_CLK_TCK")
-        before = {p: r.cpu_ticks(p) for p in pids + servers}
+        before, server_before = thread_ticks(pid), sum(r.cpu_ticks(p) for p in servers)
+        total_before = r.cpu_ticks(pid)
+        polling = {}
         started = time.monotonic()
-        time.sleep(IDLE_SECONDS)
-        after = {p: r.cpu_ticks(p) for p in pids + servers}
+        while time.monotonic() - started < IDLE_SECONDS:
+            for tid in before:
+                polling[tid] = polling.get(tid, 0) + (1 if waiting_in_poll(pid, tid) else 0)
+            time.sleep(IDLE_SAMPLE_S)
+        after, server_after = thread_ticks(pid), sum(r.cpu_ticks(p) for p in servers)
+        total_after = r.cpu_ticks(pid)
         elapsed = time.monotonic() - started
+        samples = max(polling.values(), default=0) or 1
         page = rig.app.text(r.TITLE_TEXT)
     finally:
         rig.close()
-    program = sum(after[p] - before[p] for p in pids) / hz
-    server = sum(after[p] - before[p] for p in servers) / hz
+    threads = []
+    for tid, ticks in after.items():
+        used = (ticks - before.get(tid, 0)) / hz / elapsed
+        label = "ui" if tid == pid else (
+            "wine_comm_wait_poller" if polling.get(tid, 0) * 2 > samples else "other")
+        threads.append({"tid": tid, "share_percent": used * 100.0, "label": label})
+    program = (total_after - total_before) / hz
+    poller = sum(t["share_percent"] for t in threads if t["label"] == "wine_comm_wait_poller")
     return {"seconds": elapsed, "cpu_seconds": program, "share": program / elapsed,
-            "wineserver_share": server / elapsed, "pids": pids, "page_title": page}
+            "share_percent_without_wine_poller": program / elapsed * 100.0 - poller,
+            "threads": sorted(threads, key=lambda t: -t["share_percent"]),
+            "wineserver_share_percent": (server_after - server_before) / hz / elapsed * 100.0,
+            "pid": pid, "page_title": page}

@@ -3,6 +3,7 @@ the line's physical limits, and reading the program's Linux processes from /proc
 
 A rig is started fresh for each figure, so no figure inherits another's state."""
 import os
+import subprocess
 import time
 
 import harness as h
@@ -18,8 +19,19 @@ SEND_NLEC, GET_NLEC = 1004, 1018
 SEND_BITMAP, RECEIVE_SETTINGS, SEND_SETTINGS, RECEIVE_PROGRAM, SEND_PROGRAM = 1021, 1022, 1023, 1024, 1025
 
 PORT_OPEN_TIMEOUT_S = 30
+REGISTRY_TIMEOUT_S = 60
+FILE_DIALOG_TITLES = ("Open", "Save As", "Save as")
 # The footer of page 1 once the port is open (the operator build has no log to read).
 PAGE1_PORT_OPEN = "When the cable is connected, press NEXT"
+
+
+def unmanaged_windows(session):
+    """Lets Wine place its windows itself. Xvfb runs no window manager, and a managed window
+    makes Wine wait 2 s for one whenever a window closes (a file dialog, a message box),
+    which would be counted against the program."""
+    subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                    "/d", "N", "/f"], env=session.env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=REGISTRY_TIMEOUT_S, check=False)
 
 
 def line_bytes_per_second(baud):
@@ -87,11 +99,17 @@ class Rig:
         return program_pids(h.PROGRAMS[self.variant])
 
 
+def is_file_dialog(window):
+    return window.get("title") in FILE_DIALOG_TITLES or \
+        any("&name:" in text for text in window.get("statics", []))
+
+
 def result_box(app, timeout_s):
     """Waits for a message box (OK its only button), presses OK and returns its text. A file
     dialog also has an OK button and may linger a moment after it was answered."""
     box = wait_for(lambda: next((w for w in app.windows()
-                                 if [b["id"] for b in w.get("buttons", [])] == [h.IDOK]), None),
+                                 if [b["id"] for b in w.get("buttons", [])] == [h.IDOK]
+                                 and not is_file_dialog(w)), None),
                    timeout_s, "a result box", interval=0.05)
     app.call("press %d 0" % h.IDOK)
     return " ".join(box.get("statics", []))
@@ -125,7 +143,8 @@ def program_pids(exe_name, prefix=None):
 
 
 def named_pids(name, prefix=None):
-    """Pids of this session's prefix whose command name (comm) is name, e.g. the wineserver."""
+    """Pids of this session's prefix whose command name (comm) starts with name, e.g. the
+    wineserver (wineserver64 on 64-bit hosts)."""
     prefix = prefix or h.Session.get().prefix
     pids = []
     for entry in os.listdir("/proc"):
@@ -133,16 +152,17 @@ def named_pids(name, prefix=None):
             continue
         try:
             with open("/proc/%s/comm" % entry) as f:
-                if f.read().strip() == name and in_prefix(int(entry), prefix):
+                if f.read().strip().startswith(name) and in_prefix(int(entry), prefix):
                     pids.append(int(entry))
         except OSError:
             continue
     return pids
 
 
-def cpu_ticks(pid):
-    """User plus system clock ticks a process has used (all its threads)."""
-    with open("/proc/%d/stat" % pid) as f:
+def cpu_ticks(pid, tid=None):
+    """User plus system clock ticks a process (all its threads) or one thread has used."""
+    path = "/proc/%d/stat" % pid if tid is None else "/proc/%d/task/%d/stat" % (pid, tid)
+    with open(path) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return int(fields[11]) + int(fields[12])  # utime, stime
 

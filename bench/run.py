@@ -11,6 +11,7 @@ Usage: run.py [--build-dir DIR] [--soak N] [--only NAME ...]
 import argparse
 import json
 import os
+import signal
 import sys
 import time
 import traceback
@@ -20,6 +21,7 @@ REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak")
 DEFAULT_SOAK_TRANSFERS = 200
+SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
 # One row per target: (figure, key in its result, label, target text, test, unit format).
 TARGETS = [
     ("download_paced", "ratio", "Image download 115 200 paced: wall time / line limit",
@@ -67,10 +69,11 @@ def setup(build_dir):
 def run_figures(names, build_dir, work_dir, soak_count):
     import harness as h
     import measures as m
+    import rig as r
     import soak as s
 
     def soak_progress(done, total, counts):
-        if done % 20 == 0 or done == total:
+        if done % SOAK_REPORT_EVERY == 0 or done == total:
             print("  soak %d/%d: %s" % (done, total, counts), flush=True)
 
     runners = {
@@ -83,7 +86,7 @@ def run_figures(names, build_dir, work_dir, soak_count):
     }
     results = {}
     try:
-        h.Session.get()
+        r.unmanaged_windows(h.Session.get())
         for name in names:
             started = time.monotonic()
             print("running %s ..." % name, flush=True)
@@ -124,6 +127,10 @@ def table(results):
             rows.append((label, fmt % value, target, "yes" if test(value) else "NO"))
         else:
             rows.append((label, "error", target, "NO"))
+    idle = results.get("idle", {})
+    if "share_percent_without_wine_poller" in idle:
+        rows.append(("Idle CPU without Wine's comm-event poller thread",
+                     "%.3f %%" % idle["share_percent_without_wine_poller"], "(info)", "-"))
     soak = results.get("soak", {})
     if "counts" in soak:
         c = soak["counts"]
@@ -154,6 +161,8 @@ def plot(results, out_dir):
 
 
 def main():
+    # A stopped run still ends its Wine processes, simulators and Xvfb on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     args = parse_args()
     build_dir = os.path.abspath(args.build_dir)
     out_dir, work_dir = setup(build_dir)

@@ -7,6 +7,7 @@ The faults are armed by rate with a fixed seed, so a run can be repeated exactly
 import os
 import random
 import re
+import shutil
 import time
 
 import harness as h
@@ -24,14 +25,19 @@ FAULT_SEED = 410
 RESULT_TIMEOUT_S = 90
 KIND_SETTINGS, KIND_PROGRAM = 25, 26
 PROGRAM_NAME = "SOAK"
+SENT_LINE_EXTRA = 600     # characters added to some sent lines: more than one packet
+FETCHED_LINE_EXTRA = 300  # and to some of the unit's lines, which must fit one packet
 SUCCESS = re.compile(r"^(NLEC Transfer completed in \d+ seconds\.|.* sucessfully completed\.)$")
 COMPLETED, FAILED, SILENT, HUNG = "completed_identical", "failed_with_message", "silent_difference", "hang"
+RIG_ERROR = "rig_error"  # not the program's: the simulated unit or the driver failed
 
 
 class Soak:
     def __init__(self, work_dir, seed=FAULT_SEED):
+        # A fresh folder each run: a save over an existing file would stop at a question.
         self.dir = os.path.join(work_dir, "soak")
-        os.makedirs(self.dir, exist_ok=True)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
         self.random = random.Random(seed)
         self.rig = None
         self.serial = 0
@@ -43,6 +49,14 @@ class Soak:
         self.rig = r.Rig()
         for spec in FAULT_KINDS:
             self.rig.request(cmd="fault", rate=FAULT_RATE, seed=FAULT_SEED, **spec)
+
+    def restart(self):
+        try:
+            self.stop()
+        except Exception:  # whatever broke may break again on the way down
+            h.cleanup_live()
+            self.rig = None
+        self.start()
 
     def stop(self):
         if self.rig:
@@ -78,10 +92,10 @@ class Soak:
         return self.read(items[-1]["path"]) if len(items) > count and items[-1].get("path") else None
 
     # --- contents -----------------------------------------------------------------------
-    def table_lines(self):
+    def table_lines(self, longest):
         count = self.random.randint(1, 40)
         return ["%d=%0.4f" % (i, self.random.uniform(-9999, 9999)) +
-                "X" * self.random.choice((0, 0, 0, 80, 600)) for i in range(count)]
+                "X" * self.random.choice((0, 0, 0, 80, longest)) for i in range(count)]
 
     def file_bytes(self):
         size = self.random.choice((0, 1, 127, 128, 129, 256, self.random.randint(2, 4000)))
@@ -89,7 +103,8 @@ class Soak:
 
     # --- the kinds ----------------------------------------------------------------------
     def nlec_send(self):
-        table = "".join(l + "\r\n" for l in self.table_lines()).encode()
+        # A sent line may be longer than a packet: the program sends it in pieces.
+        table = "".join(l + "\r\n" for l in self.table_lines(SENT_LINE_EXTRA)).encode()
         path = self.write("table.txt", table)
         before = len(self.received_items("nlec"))
         self.rig.app.call("command %d" % r.SEND_NLEC)
@@ -98,7 +113,8 @@ class Soak:
         return text, lambda: self.stored_since("nlec", before) == table.replace(b"\r\n", b"\n")
 
     def nlec_get(self):
-        lines = self.table_lines()
+        # The unit sends one line per packet, so its lines fit in one.
+        lines = self.table_lines(FETCHED_LINE_EXTRA)
         source = self.write("unit-table.txt", "\n".join(lines).encode() + b"\n")
         self.rig.request(cmd="content_set", what="nlec_table", path=source)
         saved = self.path("saved-table.txt")
@@ -153,7 +169,7 @@ class Soak:
 
     # --- the run ------------------------------------------------------------------------
     def run(self, transfers, progress=None):
-        counts = {COMPLETED: 0, FAILED: 0, SILENT: 0, HUNG: 0}
+        counts = {COMPLETED: 0, FAILED: 0, SILENT: 0, HUNG: 0, RIG_ERROR: 0}
         by_kind = {}
         messages = {}
         incidents = []
@@ -168,16 +184,21 @@ class Soak:
                     if not SUCCESS.match(text):
                         outcome = FAILED
                         messages[text] = messages.get(text, 0) + 1
+                        incidents.append({"transfer": index, "kind": name, "result": text,
+                                          "log": self.rig.app.log_lines()[-4:]})
                     elif check():
                         outcome = COMPLETED
                     else:
                         outcome = SILENT
                         incidents.append({"transfer": index, "kind": name, "result": text})
-                except (AssertionError, h.HarnessError) as error:
+                except AssertionError as error:  # no result box in time
                     outcome = HUNG
                     incidents.append({"transfer": index, "kind": name, "error": str(error)[:300]})
-                    self.stop()
-                    self.start()
+                    self.restart()
+                except (h.HarnessError, OSError) as error:  # the simulator or the driver broke
+                    outcome = RIG_ERROR
+                    incidents.append({"transfer": index, "kind": name, "rig_error": str(error)[:300]})
+                    self.restart()
                 counts[outcome] += 1
                 by_kind.setdefault(name, {}).setdefault(outcome, 0)
                 by_kind[name][outcome] += 1
