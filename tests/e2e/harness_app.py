@@ -36,7 +36,9 @@ class App:
 
     # --- the main dialog ------------------------------------------------------------
     def wait_main(self, timeout_ms=WINDOW_TIMEOUT_MS):
-        return self.call("find_main %d %s" % (timeout_ms, TITLE), timeout_ms / 1000 + 30)
+        reply = self.call("find_main %d %s" % (timeout_ms, TITLE), timeout_ms / 1000 + 30)
+        self.main_hwnd = reply["hwnd"]
+        return reply
 
     def click(self, control_id):
         self.call("click %d" % control_id)
@@ -78,9 +80,17 @@ class App:
         return self.call("windows")["windows"]
 
     def message_boxes(self):
-        """Visible windows of the program other than the main dialog."""
-        return [w for w in self.windows() if w["title"] != TITLE or w["class"] != "#32770"
-                or any(b["id"] in (IDOK, IDCANCEL) for b in w["buttons"])]
+        """Visible windows of the program other than the main dialog (message boxes share
+        its title, so the main dialog is told apart by its handle)."""
+        main = getattr(self, "main_hwnd", None)
+        return [w for w in self.windows() if w["hwnd"] != main and
+                (main is not None or w["title"] != TITLE or
+                 any(b["id"] in (IDOK, IDCANCEL) for b in w["buttons"]))]
+
+    def key(self, virtual_key):
+        """Presses and releases a key in the program's focused window (27 is Esc)."""
+        self.call("key %d" % virtual_key)
+        self.sync()
 
     def press(self, button_id=IDOK, timeout_ms=WINDOW_TIMEOUT_MS):
         """Waits for a message box with this button, presses it; returns its title and texts."""

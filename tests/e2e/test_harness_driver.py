@@ -14,6 +14,7 @@ REG_SZ = 1
 BACK_BUTTON = 1017  # disabled on the first wizard page
 NO_SUCH_CONTROL = 4321
 SHORT_WAIT_MS = 500
+VK_ESCAPE = 27
 
 
 def send(command):
@@ -99,6 +100,19 @@ class DriverOnTheProgram(unittest.TestCase):
                 self.assertIn("unknown command or missing arguments", reply["error"])
         self.assertTrue(self.app.call("ping")["ok"])
         self.assertTrue(self.app.sync())
+
+
+class DriverKeyPress(unittest.TestCase):
+    def test_esc_typed_into_the_program_ends_it(self):
+        peer = h.PtyPeer(1)
+        app = h.App("service")
+        app.wait_main()
+        self.assertEqual(app.message_boxes(), [])
+        app.key(VK_ESCAPE)
+        reply = app.wait_exit(30)
+        self.assertTrue(reply["exited"], reply)
+        self.assertEqual(reply["code"], 0)
+        peer.close()
 
 
 if __name__ == "__main__":

@@ -13,6 +13,10 @@ constexpr DWORD kPollMs = 100;
 // style and the plain edit of the old style.
 constexpr int kFileNameCombo = 0x47C;
 constexpr int kFileNameEdit = 0x480;
+// lParam of WM_KEYDOWN / WM_KEYUP: repeat count 1; key-up also sets the previous-state and
+// transition bits.
+constexpr LPARAM kKeyDownFlags = 1;
+constexpr LPARAM kKeyUpFlags = static_cast<LPARAM>(0xC0000001u);
 
 JsonObject Error(const char* text) {
     JsonObject reply;
@@ -184,6 +188,20 @@ JsonObject WindowGeometry(const Program& program) {
 JsonObject CloseMainDialog(const Program& program) {
     if (!program.dialog) return Error("no main dialog");
     PostMessageA(program.dialog, WM_CLOSE, 0, 0);
+    JsonObject reply;
+    return reply.Add("ok", true);
+}
+
+JsonObject PressKey(const Program& program, int virtualKey) {
+    if (!program.dialog) return Error("no main dialog");
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(program.dialog, nullptr);
+    HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus
+                                                                     : program.dialog;
+    // The dialog's own message loop sees posted keys as typed ones (Esc becomes IDCANCEL).
+    PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), kKeyDownFlags);
+    PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(virtualKey), kKeyUpFlags);
     JsonObject reply;
     return reply.Add("ok", true);
 }

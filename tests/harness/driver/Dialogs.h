@@ -22,4 +22,6 @@ JsonObject FillEditDialog(const Program& program, int editId, int buttonId, bool
 JsonObject ProgressState(const Program& program);
 JsonObject WindowGeometry(const Program& program);
 JsonObject CloseMainDialog(const Program& program);
+// Posts a key press and release to the window that has the focus in the program's thread.
+JsonObject PressKey(const Program& program, int virtualKey);
 JsonObject SyncProgram(const Program& program);

@@ -83,6 +83,7 @@ JsonObject Run(Program& program, const Words& w, bool& quit) {
     if (command == "progress") return ProgressState(program);
     if (command == "geometry") return WindowGeometry(program);
     if (command == "close") return CloseMainDialog(program);
+    if (command == "key" && need(2)) return PressKey(program, w.Number(1));
     if (command == "sync") return SyncProgram(program);
     if (command == "reg_get") return RegistryGetPort();
     if (command == "reg_set" && need(2)) return RegistrySetPort(w.Number(1));
