@@ -15,6 +15,13 @@ if(NOT VARNEX_FIRMWARE_DIR)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
 endif()
 
+# Names where the images come from. It changes only when the source does, and every image
+# depends on it, so switching between placeholders and real images rewrites all three
+# (an older real image would otherwise count as up to date against a newer placeholder).
+set(varnex_firmware_source_stamp ${varnex_firmware_out}/source.txt)
+file(CONFIGURE OUTPUT ${varnex_firmware_source_stamp}
+  CONTENT "${VARNEX_FIRMWARE_DIR}\n")
+
 set(varnex_firmware_files "")
 set(varnex_firmware_rc_lines "")
 list(LENGTH varnex_firmware_images_list varnex_firmware_count)
@@ -37,14 +44,14 @@ foreach(index RANGE 0 ${varnex_firmware_last} 2)
     endif()
     add_custom_command(OUTPUT ${image_file}
       COMMAND ${CMAKE_COMMAND} -E copy ${source_file} ${image_file}
-      DEPENDS ${source_file}
+      DEPENDS ${source_file} ${varnex_firmware_source_stamp}
       COMMENT "Copying firmware image ${image_name}"
       VERBATIM)
   else()
     add_custom_command(OUTPUT ${image_file}
       COMMAND Python3::Interpreter ${varnex_firmware_generator}
               --name ${image_name} --size ${image_size} --out ${image_file}
-      DEPENDS ${varnex_firmware_generator}
+      DEPENDS ${varnex_firmware_generator} ${varnex_firmware_source_stamp}
       COMMENT "Writing placeholder firmware image ${image_name} (${image_size} bytes)"
       VERBATIM)
   endif()
