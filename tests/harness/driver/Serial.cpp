@@ -46,6 +46,22 @@ bool Finish(BOOL started, OVERLAPPED& overlapped, DWORD waitMs, DWORD& transferr
     return false;
 }
 
+enum class EventWait { Signalled, TimedOut, Failed };
+
+// One WaitCommEvent for the events in mask, bounded by waitMs; a wait that times out is
+// ended and the mask set again for the next one.
+EventWait WaitForCommEvent(HANDLE event, DWORD mask, DWORD waitMs, DWORD& occurred) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    occurred = 0;
+    DWORD ignored = 0;
+    BOOL started = WaitCommEvent(g_Port.Get(), &occurred, &overlapped);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return EventWait::Failed;
+    if (Finish(started, overlapped, waitMs, ignored, true)) return EventWait::Signalled;
+    SetCommMask(g_Port.Get(), mask);
+    return EventWait::TimedOut;
+}
+
 std::string Hex(const std::vector<unsigned char>& bytes) {
     std::string text;
     char pair[3];
@@ -150,17 +166,10 @@ JsonObject SerialRead(unsigned long minBytes, unsigned long timeoutMs) {
         DWORD errors = 0;
         ClearCommError(g_Port.Get(), &errors, &stat);
         if (stat.cbInQue == 0) {
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = event.Get();
-            DWORD mask = 0;
-            DWORD ignored = 0;
-            BOOL started = WaitCommEvent(g_Port.Get(), &mask, &overlapped);
-            if (!started && GetLastError() != ERROR_IO_PENDING) return Failure("WaitCommEvent");
-            if (!Finish(started, overlapped, timeoutMs - elapsed, ignored, true)) {
-                SetCommMask(g_Port.Get(), EV_RXCHAR);
-                continue;
-            }
-            if (mask & EV_RXCHAR) ++events;
+            DWORD occurred = 0;
+            EventWait result = WaitForCommEvent(event.Get(), EV_RXCHAR, timeoutMs - elapsed, occurred);
+            if (result == EventWait::Failed) return Failure("WaitCommEvent");
+            if (result == EventWait::Signalled && (occurred & EV_RXCHAR)) ++events;
             continue;
         }
         std::vector<unsigned char> chunk(stat.cbInQue);
@@ -193,17 +202,10 @@ JsonObject SerialWaitCts(bool high, unsigned long timeoutMs) {
             JsonObject reply;
             return reply.Add("ok", isHigh == high).Add("cts", isHigh).Add("cts_events", events);
         }
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event.Get();
-        DWORD mask = 0;
-        DWORD ignored = 0;
-        BOOL started = WaitCommEvent(g_Port.Get(), &mask, &overlapped);
-        if (!started && GetLastError() != ERROR_IO_PENDING) return Failure("WaitCommEvent");
-        if (Finish(started, overlapped, timeoutMs - elapsed, ignored, true)) {
-            if (mask & EV_CTS) ++events;
-        } else {
-            SetCommMask(g_Port.Get(), EV_CTS);
-        }
+        DWORD occurred = 0;
+        EventWait result = WaitForCommEvent(event.Get(), EV_CTS, timeoutMs - elapsed, occurred);
+        if (result == EventWait::Failed) return Failure("WaitCommEvent");
+        if (result == EventWait::Signalled && (occurred & EV_CTS)) ++events;
     }
 }
 

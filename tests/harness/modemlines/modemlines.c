@@ -148,16 +148,23 @@ int tcgetattr(int fd, struct termios *settings) {
     return result;
 }
 
+/* Both entry points: answer the modem-line requests, pass everything else on to the C
+ * library's own function (the time64 one falls back to ioctl where it does not exist). */
+static int forward(ioctl_fn *real, const char *name, int fd, unsigned long request, void *arg) {
+    int result;
+    if (handle_modem_request(fd, request, arg, &result)) return result;
+    if (!*real) *real = (ioctl_fn)next_symbol(name);
+    if (!*real) *real = (ioctl_fn)next_symbol("ioctl");
+    return (*real)(fd, request, arg);
+}
+
 int ioctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
     void *arg = va_arg(args, void *);
     va_end(args);
-    int result;
-    if (handle_modem_request(fd, request, arg, &result)) return result;
     static ioctl_fn real;
-    if (!real) real = (ioctl_fn)next_symbol("ioctl");
-    return real(fd, request, arg);
+    return forward(&real, "ioctl", fd, request, arg);
 }
 
 int __ioctl_time64(int fd, unsigned long request, ...) {
@@ -165,12 +172,8 @@ int __ioctl_time64(int fd, unsigned long request, ...) {
     va_start(args, request);
     void *arg = va_arg(args, void *);
     va_end(args);
-    int result;
-    if (handle_modem_request(fd, request, arg, &result)) return result;
     static ioctl_fn real;
-    if (!real) real = (ioctl_fn)next_symbol("__ioctl_time64");
-    if (!real) real = (ioctl_fn)next_symbol("ioctl");
-    return real(fd, request, arg);
+    return forward(&real, "__ioctl_time64", fd, request, arg);
 }
 
 /* The mode argument is only present with O_CREAT or O_TMPFILE; reading it otherwise is
