@@ -11,6 +11,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 LOGS="$BUILD_DIR/test-logs"
 RUN_DIR="$BUILD_DIR/test-run"
 mkdir -p "$LOGS"
+rm -f "$LOGS"/*.log
 rm -rf "$RUN_DIR"
 export VARNEX_BUILD_DIR="$BUILD_DIR" VARNEX_RUN_DIR="$RUN_DIR"
 
@@ -98,5 +99,10 @@ else
   echo "e2e        no scenarios yet: skipped"
 fi
 
+if [ "$total_failed" -gt 0 ]; then
+  echo "== what failed (logs in $LOGS)"
+  grep -hE '^\[  FAILED  \] \S+ \([0-9]+ ms\)' "$LOGS"/native.log "$LOGS"/wine.log 2>/dev/null
+  grep -hE '^(FAIL|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
+fi
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]
