@@ -12,7 +12,7 @@ LOGS="$BUILD_DIR/test-logs"
 RUN_DIR="$BUILD_DIR/test-run"
 mkdir -p "$LOGS"
 rm -f "$LOGS"/*.log
-rm -rf "$RUN_DIR"
+rm -rf "$RUN_DIR" "$BUILD_DIR/e2e-artifacts"
 export VARNEX_BUILD_DIR="$BUILD_DIR" VARNEX_RUN_DIR="$RUN_DIR"
 
 total_passed=0
