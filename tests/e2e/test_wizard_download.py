@@ -136,6 +136,8 @@ class WizardDownload(unittest.TestCase):
         self.assertEqual(app.text(FOOTER), "When the cable is connected, press NEXT")
         self.assertEqual(self.buttons()[BACK][:2], ("Back", False))
         self.shot("page1")
+        app.command(BACK)  # a disabled button's command changes nothing
+        self.assertEqual(app.text(TITLE), "STEP 1 - Connecting the Serial Cable")
 
         app.click(NEXT)
         self.wait_text(TITLE, "STEP 2 - Readying the Varnex 410")
@@ -152,6 +154,10 @@ class WizardDownload(unittest.TestCase):
         self.assertEqual(app.text(FIRST), "Please wait ...")
         self.assertEqual(self.buttons(), {BACK: ("57 600", False, True), NEXT: ("115 200", False, True)})
         self.shot("page4-waiting")
+        app.command(NEXT)  # no download while the unit is not ready
+        time.sleep(0.5)
+        self.assertEqual(app.text(TITLE), "STEP 4 - Downloading the Software")
+        self.assertFalse(app.progress()["exists"])
 
         # The technician starts the unit into its bootloader menu: CTS rises.
         self.unit(cmd="mode", mode="bootloader", baud=115200)
@@ -159,6 +165,12 @@ class WizardDownload(unittest.TestCase):
         self.wait_enabled(NEXT)
         self.assertTrue(app.control(BACK)["enabled"])
         self.shot("page4-ready")
+        # CTS dropping before a speed is chosen takes the offer back.
+        self.unit(cmd="cts", on=False)
+        self.wait_text(FIRST, "Please wait ...")
+        self.wait_enabled(NEXT, False)
+        self.unit(cmd="cts", on=True)
+        self.wait_enabled(NEXT)
 
         self.unit(cmd="pace", on=True)  # slow the line so the running page can be seen
         app.click(NEXT)  # "115 200"
