@@ -288,7 +288,7 @@ def cable(c, start, end, colour, width=2.6):
     """A serial lead sagging between two plugs."""
     (x0, y0), (x1, y1) = start, end
     steps = 24
-    sag = 10.0
+    sag = 6.0
     points = []
     for i in range(steps + 1):
         t = i / steps
@@ -333,7 +333,7 @@ def cable_connected(colour=DARK, arrow=False):
     c = Canvas()
     pc(c, 5, 14)
     unit(c, 54, 12)
-    cable(c, (19, 56), (68, 56), colour)
+    cable(c, (19, 55), (68, 55), colour)
     if arrow:
         c.polygon([(22, 5), (58, 5), (58, 1.5), (68, 8), (58, 14.5), (58, 11), (22, 11)], BLACK)
         c.polygon([(23, 6), (59, 6), (59, 3.5), (66.5, 8), (59, 12.5), (59, 10), (23, 10)], GREEN)
