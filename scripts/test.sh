@@ -44,6 +44,13 @@ else
   echo "native     no tests built yet: skipped"
 fi
 
+echo "== shipped programs import only system DLLs"
+programs=("$BUILD_DIR"/win/bin/Varnex410Download.exe "$BUILD_DIR"/win/bin/Varnex410Service.exe)
+python3 scripts/check_imports.py "${programs[@]}" >"$LOGS/imports.log" 2>&1
+grep -v '^[0-9]' "$LOGS/imports.log" | grep '^FAIL' || true
+read -r p f < <(tail -n 1 "$LOGS/imports.log")
+add imports "${p:-0}" "${f:-1}"
+
 echo "== Windows-side tests under Wine"
 win_bin="$BUILD_DIR/win/bin/varnex_win_tests.exe"
 if [ -f "$win_bin" ]; then
