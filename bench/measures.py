@@ -30,6 +30,9 @@ TRANSFER_TIMEOUT_S = 240
 SETTINGS_SENT = "Transfer of settings sucessfully completed."
 FILE_SEND_OPEN, FILE_SEND_END = 10, 12
 WIZARD_STEP_TIMEOUT_S = 15
+PROBE_PROGRAM = "varnex_turnaround_probe.exe"
+PROBE_TIMEOUT_S = 180
+PACED_CHUNKS = PACED_FILE_BYTES // CHUNK_BYTES
 
 
 def image_file(build_dir, name):
@@ -177,12 +180,14 @@ def file_send_paced(work_dir):
         rig.close()
     seconds, carried, count = stop_and_wait(frames)
     limit = carried / r.line_bytes_per_second(SERVICE_BAUD)
+    probe = probe_send(PACED_CHUNKS, paced=True)
     return {"seconds": seconds, "frame_bytes": carried, "frames": count,
             "limit_seconds": limit, "ratio": limit / seconds,
             "bytes_per_second": PACED_FILE_BYTES / seconds,
             "limit_bytes_per_second": PACED_FILE_BYTES / limit, "result": text,
             "identical": identical, "turnaround_median_us": turnaround["median_us"],
-            "turnaround_p99_us": turnaround["p99_us"]}
+            "turnaround_p99_us": turnaround["p99_us"], "probe_ratio": probe["ratio"],
+            "probe_turnaround_median_ms": probe["median_ms"]}
 
 
 def turnaround_unpaced(work_dir):
@@ -197,10 +202,42 @@ def turnaround_unpaced(work_dir):
     finally:
         rig.close()
     samples = sorted(timing.get("samples_us", []))
-    return {"exchanges": timing["count"], "median_ms": timing["median_us"] / 1000.0,
+    probe = probe_send(TURNAROUND_CHUNKS, paced=False)
+    return {"probe_median_ms": probe["median_ms"], "probe_p99_ms": probe["p99_ms"],
+            "probe_exchanges": probe["exchanges"],"exchanges": timing["count"], "median_ms": timing["median_us"] / 1000.0,
             "p99_ms": timing["p99_us"] / 1000.0, "max_ms": timing["max_us"] / 1000.0,
             "p90_ms": samples[int(len(samples) * 0.9)] / 1000.0 if samples else 0.0,
             "result": text, "identical": identical}
+
+
+def probe_send(chunks, paced):
+    """The turnaround probe (bench/TurnaroundProbe.cpp) sends chunks x 128 bytes to the unit,
+    answering each request at once: the floor that Wine's serial path leaves."""
+    sim = h.Sim(["--pace"] if paced else [])
+    try:
+        session = h.Session.get()
+        driver = session.driver if session.driver and session.driver.alive() else session.restart_driver()
+        since = sim.request({"cmd": "events", "limit": 1}).get("last_seq", 0)
+        sim.request({"cmd": "turnaround", "clear": True})
+        exe = os.path.join(h.WIN_BIN, PROBE_PROGRAM)
+        launched = driver.send('launch "%s" %d' % (h.windows_path(exe), chunks))
+        if not launched.get("ok"):
+            raise AssertionError("the probe did not start: %r" % launched)
+        ended = driver.send("wait_exit %d" % (PROBE_TIMEOUT_S * 1000), timeout=PROBE_TIMEOUT_S + 30)
+        if not ended.get("exited") or ended.get("code") != 0:
+            raise AssertionError("the probe did not finish its send: %r" % ended)
+        timing = sim.request({"cmd": "turnaround"})
+        trace = sim.request({"cmd": "trace", "since": since, "limit": 20000}).get("frames", [])
+    finally:
+        sim.stop()
+    frames = [("in" if e.get("event") == "frame_in" else "out", e.get("command"),
+               bytes.fromhex(e.get("payload_hex", "")), e.get("t_ms")) for e in trace]
+    result = {"exchanges": timing["count"], "median_ms": timing["median_us"] / 1000.0,
+              "p99_ms": timing["p99_us"] / 1000.0}
+    if paced:
+        seconds, carried, _ = stop_and_wait(frames)
+        result["ratio"] = carried / r.line_bytes_per_second(SERVICE_BAUD) / seconds
+    return result
 
 
 def thread_ticks(pid):

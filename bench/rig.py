@@ -20,6 +20,7 @@ SEND_BITMAP, RECEIVE_SETTINGS, SEND_SETTINGS, RECEIVE_PROGRAM, SEND_PROGRAM = 10
 
 PORT_OPEN_TIMEOUT_S = 30
 REGISTRY_TIMEOUT_S = 60
+RESULT_POLL_S = 0.05
 FILE_DIALOG_TITLES = ("Open", "Save As", "Save as")
 # The footer of page 1 once the port is open (the operator build has no log to read).
 PAGE1_PORT_OPEN = "When the cable is connected, press NEXT"
@@ -106,13 +107,19 @@ def is_file_dialog(window):
 
 def result_box(app, timeout_s):
     """Waits for a message box (OK its only button), presses OK and returns its text. A file
-    dialog also has an OK button and may linger a moment after it was answered."""
-    box = wait_for(lambda: next((w for w in app.windows()
-                                 if [b["id"] for b in w.get("buttons", [])] == [h.IDOK]
-                                 and not is_file_dialog(w)), None),
-                   timeout_s, "a result box", interval=0.05)
-    app.call("press %d 0" % h.IDOK)
-    return " ".join(box.get("statics", []))
+    dialog also has an OK button and may linger a moment after it was answered, so a window
+    that is gone by the time OK is pressed is not taken for the result."""
+    deadline = time.monotonic() + timeout_s
+    while time.monotonic() < deadline:
+        box = next((w for w in app.windows()
+                    if [b["id"] for b in w.get("buttons", [])] == [h.IDOK] and not is_file_dialog(w)),
+                   None)
+        if box is not None:
+            pressed = app.call("press %d 0" % h.IDOK, check=False)
+            if pressed.get("ok") and not is_file_dialog(pressed):
+                return " ".join(pressed.get("statics", []))
+        time.sleep(RESULT_POLL_S)
+    raise AssertionError("no result box within %d s" % timeout_s)
 
 
 def in_prefix(pid, prefix):

@@ -127,6 +127,15 @@ def table(results):
             rows.append((label, fmt % value, target, "yes" if test(value) else "NO"))
         else:
             rows.append((label, "error", target, "NO"))
+    paced = results.get("file_send_paced", {})
+    if "probe_ratio" in paced:
+        rows.append(("File send paced, answered by the probe (platform floor)",
+                     "%.4f" % paced["probe_ratio"], "(info)", "-"))
+    turnaround = results.get("turnaround", {})
+    if "probe_median_ms" in turnaround:
+        rows.append(("Turnaround of the probe (platform floor), median / p99",
+                     "%.3f / %.3f ms" % (turnaround["probe_median_ms"], turnaround["probe_p99_ms"]),
+                     "(info)", "-"))
     idle = results.get("idle", {})
     if "share_percent_without_wine_poller" in idle:
         rows.append(("Idle CPU without Wine's comm-event poller thread",
