@@ -30,5 +30,13 @@ run: build
 test: build
 	@bash scripts/test.sh $(BUILD_DIR)
 
-bench: build
+# Builds only what the benchmarks run (no test programs), then measures.
+BENCH_NATIVE_TARGETS = varnex-sim varnex_modemlines
+BENCH_WIN_TARGETS = Varnex410Download Varnex410Service varnex_driver varnex_turnaround_probe
+
+bench: setup
+	@cmake -S . -B $(BUILD_DIR)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR)/native -j $(JOBS) --target $(BENCH_NATIVE_TARGETS) -- --no-print-directory
+	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(FIRMWARE_OPTION) >/dev/null
+	@cmake --build $(BUILD_DIR)/win -j $(JOBS) --target $(BENCH_WIN_TARGETS) -- --no-print-directory
 	@python3 bench/run.py --build-dir $(BUILD_DIR)
