@@ -105,6 +105,14 @@ def close_retired_ptys():
                 pass
 
 
+def _first_lines(path, count=5):
+    try:
+        with open(path, errors="replace") as f:
+            return " | ".join(line.strip() for line in f.readlines()[:count]) or "no output"
+    except OSError:
+        return "no output"
+
+
 def _baud(speed_constant):
     for name in dir(termios):
         if name.startswith("B") and name[1:].isdigit() and getattr(termios, name) == speed_constant:
@@ -132,6 +140,8 @@ class Sim:
         argv = [SIM_PROGRAM, "--link", self.link, "--modem", self.session.modem_file,
                 "--control", self.control_path, "--events", self.events_path,
                 "--log", os.path.join(self.dir, "sim.log"), "--store", self.store] + list(args)
+        self._socket = None
+        self._buffer = b""
         self.stderr = open(os.path.join(self.dir, "sim.stderr"), "wb")
         self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=self.stderr,
                                         start_new_session=True)
@@ -139,12 +149,11 @@ class Sim:
         self.ready = self._read_ready_line(SIM_START_TIMEOUT_S)
         if not self.ready or self.process.poll() is not None:
             self.stop()
-            raise HarnessError("simulator did not start (see %s)" % self.stderr.name)
+            raise HarnessError("simulator did not start: %s (in %s)"
+                               % (_first_lines(self.stderr.name), self.stderr.name))
         self.slave_path = self.ready.get("slave")
         self.session.point_port(port, self.link)
         harness._live_sims.append(self)
-        self._socket = None
-        self._buffer = b""
 
     def _read_ready_line(self, timeout):
         data = b""

@@ -131,5 +131,23 @@ class LineOnSimulatedUnit(unittest.TestCase):
         self.assertEqual(bytes.fromhex(reply["hex"]), LOG_ABC)
 
 
+class SimulatorThatCannotStart(unittest.TestCase):
+    def test_its_own_words_reach_the_test(self):
+        import harness_peers
+        script = os.path.join(h.Session.get().run_dir, "broken-sim")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\necho 'unknown option --frobnicate' >&2\nexit 2\n")
+        os.chmod(script, 0o755)
+        saved = harness_peers.SIM_PROGRAM
+        harness_peers.SIM_PROGRAM = script
+        try:
+            with self.assertRaises(h.HarnessError) as caught:
+                h.Sim(["--frobnicate"])
+        finally:
+            harness_peers.SIM_PROGRAM = saved
+        self.assertIn("unknown option --frobnicate", str(caught.exception))
+        self.assertFalse(os.path.lexists(h.Session.get().port_link(1)), "COM1 left unmapped")
+
+
 if __name__ == "__main__":
     unittest.main()
