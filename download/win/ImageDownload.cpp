@@ -33,6 +33,7 @@ constexpr DWORD kRefusedWritePauseMs = 50;    // between writes that moved nothi
 constexpr DWORD kCancelWaitMs = 2000;         // for a cancelled write to come back
 constexpr DWORD kMsPerSecond = 1000;
 constexpr size_t kStoppedTextSize = 160;
+constexpr char kNoWorkerText[] = "Unable to start the download.";
 constexpr int kLogSoftware = 0;
 constexpr int kLogBootloader = 1;
 
@@ -114,7 +115,9 @@ int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int
         DestroyProgressBar();
         SetCommBaudRate(kLineBaud);
         DownloadBusy = 0;
-        LogMessage(dialog, error, "Unable to start the download.");
+        MessageBeep(0);
+        LogMessage(dialog, error, kNoWorkerText);
+        MessageBoxA(dialog, kNoWorkerText, kWindowTitle, MB_OK);
         return 0;
     }
     return 1;  // the worker runs on; its handle is not kept
