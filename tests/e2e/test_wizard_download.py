@@ -27,6 +27,7 @@ DOWNLOAD_TIMEOUT_S = 120
 STALL_BOUND_S = 7
 STALL_SLACK_S = 8
 QUIET_GAP_MS = 1500
+BLACK, RED, GREEN = (0, 0, 0), (255, 0, 0), (0, 255, 0)
 
 SOFTWARE_PAGE_8 = ("Please verify that the number of data bytes transmitted (4402584) matches the "
                    "number of bytes received by the Varnex 410.  The Varnex 410 shows the number "
@@ -99,6 +100,23 @@ class WizardDownload(unittest.TestCase):
                             "+repage", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         return path
 
+    def bar_colour(self):
+        """The colour of the indicator bar across the top of the client area, read from a
+        screenshot at client pixel (20, 4)."""
+        g = self.app.geometry()
+        border = (g["width"] - g["client_width"]) // 2
+        x = g["left"] + border + 20
+        y = g["top"] + g["height"] - border - g["client_height"] + 4
+        path = self.app.screenshot("wizard-bar")
+        out = subprocess.run(["convert", path, "-crop", "1x1+%d+%d" % (x, y), "-format",
+                              "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]", "info:-"],
+                             capture_output=True, text=True, timeout=30).stdout.strip()
+        return tuple(int(v) for v in out.split(",")) if out else None
+
+    def wait_bar(self, colour):
+        # A repaint may cover the bar until the next 100 ms tick draws it again.
+        h.wait_until(lambda: self.bar_colour() == colour, 10, what="the bar in %r" % (colour,))
+
     def unit(self, **request):
         reply = self.sim.request(request)
         self.assertTrue(reply.get("ok"), reply)
@@ -136,6 +154,7 @@ class WizardDownload(unittest.TestCase):
         self.assertEqual(app.text(FOOTER), "When the cable is connected, press NEXT")
         self.assertEqual(self.buttons()[BACK][:2], ("Back", False))
         self.shot("page1")
+        self.wait_bar(RED)  # port open, unit not ready
         app.command(BACK)  # a disabled button's command changes nothing
         self.assertEqual(app.text(TITLE), "STEP 1 - Connecting the Serial Cable")
 
@@ -164,6 +183,7 @@ class WizardDownload(unittest.TestCase):
         self.wait_text(FIRST, "The Varnex 410 is ready to receive the download.")
         self.wait_enabled(NEXT)
         self.assertTrue(app.control(BACK)["enabled"])
+        self.wait_bar(GREEN)
         self.shot("page4-ready")
         # CTS dropping before a speed is chosen takes the offer back.
         self.unit(cmd="cts", on=False)
@@ -348,6 +368,7 @@ class WizardDownload(unittest.TestCase):
         app.press(h.IDOK)
         app.wait_log("Unable to open com port.")
         self.wait_enabled(NEXT, False)  # page 1 now says the port is not open
+        self.wait_bar(BLACK)
         app.command(DOWNLOAD_BOOTLOADER)
         app.press(h.IDYES)
         app.wait_log(BOOTLOADER_START_LINE)
