@@ -5,7 +5,7 @@
 // Timed by the simulated unit, it shows how much of the program's turnaround the platform's
 // serial path takes before the program does anything at all.
 //
-// Usage: varnex_turnaround_probe.exe [chunks] [COMn]. It prints nothing (the driver that
+// Usage: varnex_turnaround_probe.exe [chunks] [COMn] [armed]. It prints nothing (the driver that
 // starts it owns the console); the exit code tells the outcome (kExit* below).
 #include <windows.h>
 
@@ -36,6 +36,9 @@ constexpr uint16_t kCmdFileSend = 10;
 constexpr uint16_t kCmdFileSendData = 11;
 constexpr uint16_t kCmdFileSendEnd = 12;
 constexpr uint16_t kCmdFileError = 13;
+// Third argument: wait for the next bytes before answering, in the order the program's two
+// threads do it, instead of after.
+constexpr char kArmEarlyOption[] = "armed";
 
 // One overlapped operation, waited for; false when it failed.
 bool Finish(HANDLE port, OVERLAPPED* overlapped, BOOL started, DWORD* count) {
@@ -46,7 +49,7 @@ bool Finish(HANDLE port, OVERLAPPED* overlapped, BOOL started, DWORD* count) {
 
 class Probe {
 public:
-    Probe(HANDLE port, int chunks) : port_(port), chunks_(chunks) {
+    Probe(HANDLE port, int chunks, bool armEarly) : port_(port), chunks_(chunks), armEarly_(armEarly) {
         for (size_t i = 0; i < kChunkBytes; ++i) chunk_[i] = uint8_t(i * 7 + 1);
         write_.hEvent = writeEvent_.Get();
         read_.hEvent = readEvent_.Get();
@@ -67,6 +70,8 @@ public:
                 if (command == kCmdFileError) return kExitRefused;
                 if (command == kCmdFileSendEnd) return kExitDone;
                 if (command != kCmdFileSend && command != kCmdFileSendData) continue;
+                // The program's comm-event thread waits again before its dialog answers.
+                if (armEarly_) Arm();
                 if (sent_ < chunks_) {
                     ++sent_;
                     Send(kCmdFileSendData, chunk_, uint16_t(kChunkBytes));
@@ -86,11 +91,21 @@ private:
         if (!Finish(port_, &write_, started, &written)) ClearCommError(port_, nullptr, nullptr);
     }
 
+    // Starts waiting for received characters, unless a wait is already under way.
+    void Arm() {
+        if (armed_) return;
+        mask_ = 0;
+        BOOL started = WaitCommEvent(port_, &mask_, &wait_);
+        pending_ = !started && GetLastError() == ERROR_IO_PENDING;
+        armed_ = true;
+    }
+
     // Waits for received characters and appends what is there to the buffer.
     bool WaitForBytes() {
-        DWORD mask = 0, ignored = 0;
-        BOOL started = WaitCommEvent(port_, &mask, &wait_);
-        if (!started && GetLastError() == ERROR_IO_PENDING) {
+        Arm();
+        armed_ = false;
+        DWORD ignored = 0;
+        if (pending_) {
             if (WaitForSingleObject(wait_.hEvent, kQuietLimitMs) != WAIT_OBJECT_0) return false;
             GetOverlappedResult(port_, &wait_, &ignored, FALSE);
         }
@@ -125,6 +140,10 @@ private:
 
     HANDLE port_;
     int chunks_;
+    bool armEarly_;
+    bool armed_ = false;
+    bool pending_ = false;
+    DWORD mask_ = 0;
     int sent_ = 0;
     uint16_t id_ = 0;
     uint8_t chunk_[kChunkBytes];
@@ -154,6 +173,7 @@ int main(int argc, char** argv) {
     SetCommState(port.Get(), &dcb);
     SetCommMask(port.Get(), EV_RXCHAR);
     PurgeComm(port.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
-    Probe probe(port.Get(), chunks > 0 ? chunks : kDefaultChunks);
+    bool armEarly = argc > 3 && std::strcmp(argv[3], kArmEarlyOption) == 0;
+    Probe probe(port.Get(), chunks > 0 ? chunks : kDefaultChunks, armEarly);
     return probe.Run();
 }

@@ -203,16 +203,20 @@ def turnaround_unpaced(work_dir):
         rig.close()
     samples = sorted(timing.get("samples_us", []))
     probe = probe_send(TURNAROUND_CHUNKS, paced=False)
+    armed = probe_send(TURNAROUND_CHUNKS, paced=False, armed_early=True)
     return {"probe_median_ms": probe["median_ms"], "probe_p99_ms": probe["p99_ms"],
+            "probe_armed_median_ms": armed["median_ms"], "probe_armed_p99_ms": armed["p99_ms"],
             "probe_exchanges": probe["exchanges"],"exchanges": timing["count"], "median_ms": timing["median_us"] / 1000.0,
             "p99_ms": timing["p99_us"] / 1000.0, "max_ms": timing["max_us"] / 1000.0,
             "p90_ms": samples[int(len(samples) * 0.9)] / 1000.0 if samples else 0.0,
             "result": text, "identical": identical}
 
 
-def probe_send(chunks, paced):
+def probe_send(chunks, paced, armed_early=False):
     """The turnaround probe (bench/TurnaroundProbe.cpp) sends chunks x 128 bytes to the unit,
-    answering each request at once: the floor that Wine's serial path leaves."""
+    answering each request at once: the floor that Wine's serial path leaves. armed_early
+    has it wait for the next bytes before it answers, in the order of the program's two
+    threads."""
     sim = h.Sim(["--pace"] if paced else [])
     try:
         session = h.Session.get()
@@ -220,7 +224,8 @@ def probe_send(chunks, paced):
         since = sim.request({"cmd": "events", "limit": 1}).get("last_seq", 0)
         sim.request({"cmd": "turnaround", "clear": True})
         exe = os.path.join(h.WIN_BIN, PROBE_PROGRAM)
-        launched = driver.send('launch "%s" %d' % (h.windows_path(exe), chunks))
+        launched = driver.send('launch "%s" %d COM1%s' % (h.windows_path(exe), chunks,
+                                                          " armed" if armed_early else ""))
         if not launched.get("ok"):
             raise AssertionError("the probe did not start: %r" % launched)
         ended = driver.send("wait_exit %d" % (PROBE_TIMEOUT_S * 1000), timeout=PROBE_TIMEOUT_S + 30)

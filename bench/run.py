@@ -136,6 +136,10 @@ def table(results):
         rows.append(("Turnaround of the probe (platform floor), median / p99",
                      "%.3f / %.3f ms" % (turnaround["probe_median_ms"], turnaround["probe_p99_ms"]),
                      "(info)", "-"))
+    if "probe_armed_median_ms" in turnaround:
+        rows.append(("Probe waiting again before it answers (the program's order), median / p99",
+                     "%.3f / %.3f ms" % (turnaround["probe_armed_median_ms"],
+                                         turnaround["probe_armed_p99_ms"]), "(info)", "-"))
     idle = results.get("idle", {})
     if "share_percent_without_wine_poller" in idle:
         rows.append(("Idle CPU without Wine's comm-event poller thread",
