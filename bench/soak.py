@@ -47,8 +47,8 @@ class Soak:
     # --- the rig, re-made after a hang -------------------------------------------------
     def start(self):
         self.rig = r.Rig()
-        for spec in FAULT_KINDS:
-            self.rig.request(cmd="fault", rate=FAULT_RATE, seed=FAULT_SEED, **spec)
+        for rule in FAULT_KINDS:
+            self.rig.request(cmd="fault", rate=FAULT_RATE, seed=FAULT_SEED, **rule)
 
     def restart(self):
         try:
