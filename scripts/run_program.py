@@ -19,6 +19,10 @@ import harness as h  # noqa: E402
 
 SCREENSHOT_DELAY_S = 3
 EXIT_POLL_S = 1
+# The operator build is for loading firmware: the unit waits in its bootloader menu at the
+# speed the wizard recommends, so a person can walk the wizard to its last page. The service
+# build talks to a running unit.
+DEFAULT_SIM_ARGS = {"operator": "--mode bootloader --baud 115200", "service": ""}
 
 
 def main():
@@ -32,7 +36,10 @@ def main():
     session = h.Session.get()
     peer = sim = None
     if os.path.exists(h.SIM_PROGRAM):
-        sim = h.Sim(shlex.split(os.environ.get("SIM_ARGS", "")))
+        sim_args = os.environ.get("SIM_ARGS", DEFAULT_SIM_ARGS.get(variant, ""))
+        sim = h.Sim(shlex.split(sim_args))
+        if sim_args:
+            print("Simulated unit options: %s" % sim_args)
         print("Simulated unit on COM1 (%s -> %s)." % (sim.link, sim.slave_path))
         print("  control socket: %s" % sim.control_path)
         print("  for example:    echo '{\"cmd\": \"status\"}' | socat - UNIX-CONNECT:%s"
