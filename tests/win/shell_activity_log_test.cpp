@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/DialogIds.h"
+#include "tests/win/ListLines.h"
 #include "app/win/ActivityLog.h"
 
 namespace {
@@ -33,16 +34,7 @@ protected:
         DestroyWindow(host_);
     }
 
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        LRESULT count = SendMessageA(list_, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            std::string text(static_cast<size_t>(SendMessageA(list_, LB_GETTEXTLEN, i, 0)), '\0');
-            SendMessageA(list_, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-            lines.push_back(text);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return ListLines(list_); }
 
     static void Pump() {
         MSG message;

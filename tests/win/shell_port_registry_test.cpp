@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/DialogIds.h"
+#include "tests/win/ListLines.h"
 #include "serial/win/CommPort.h"
 
 namespace {
@@ -44,16 +45,7 @@ protected:
         return RegGetValueA(HKEY_CURRENT_USER, key_.c_str(), "PortId", RRF_RT_REG_DWORD, nullptr, value, &size) ==
                ERROR_SUCCESS;
     }
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        LRESULT count = SendMessageA(list_, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            std::string text(static_cast<size_t>(SendMessageA(list_, LB_GETTEXTLEN, i, 0)), '\0');
-            SendMessageA(list_, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-            lines.push_back(text);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return ListLines(list_); }
 
     std::string key_;
     HWND host_ = nullptr;
