@@ -10,6 +10,8 @@ need=(
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
   procps psmisc socat
+  libcli11-dev nlohmann-json3-dev libssl-dev
+  python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
 )
 
 missing=()

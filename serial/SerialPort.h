@@ -1,0 +1,65 @@
+// The one boundary between the engines and a serial device: open by name at 38 400 baud,
+// 8 data bits, odd parity, 1 stop bit, DTR on, no flow control; change speed; bounded
+// write; read what has arrived or wait until a deadline; read CTS; close. One Win32 and
+// one POSIX implementation; the engines and their tests see only this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace serial {
+
+inline constexpr uint32_t kLinkBaudRate = 38400;  // every port opens at the packet link's speed
+
+// Kept apart on purpose: a technician must never read "timed out" for an adapter that was
+// pulled out, nor "busy" for a name that does not exist.
+enum class PortError {
+    None,
+    TimedOut,    // the deadline passed with nothing moved
+    NoSuchPort,  // no device by that name
+    Busy,        // another program holds the port
+    Gone,        // the device vanished while open (unplugged adapter)
+    Io,          // any other failure of the system call
+};
+
+struct PortStatus {
+    PortError error = PortError::None;
+    std::string text;  // the operating system's own words where it gave any
+    bool Ok() const { return error == PortError::None; }
+};
+
+// A short, fixed description of an error kind ("timed out", "port is busy", ...).
+const char* PortErrorName(PortError error);
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // The name the port was opened by, for messages.
+    virtual const std::string& Name() const = 0;
+    // Changes only the speed; the framing stays 8 data bits, odd parity, 1 stop bit.
+    virtual PortStatus SetBaudRate(uint32_t baudRate) = 0;
+    // Writes up to size bytes, waiting at most timeoutMs for the line to take them.
+    // *written gets the bytes that left, also when the status is not Ok (a deadline that
+    // cut a write short reports TimedOut with the part that went).
+    virtual PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) = 0;
+    // Reads up to size bytes that have arrived; with none there yet, waits at most
+    // timeoutMs for the first (0: does not wait). *count 0 with Ok means nothing came.
+    virtual PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) = 0;
+    // The unit's CTS line (on: the unit is in its bootloader menu and ready).
+    virtual PortStatus ReadCts(bool* on) = 0;
+    // Closes the device; later calls fail with Io. The destructor closes too.
+    virtual void Close() = 0;
+};
+
+// Opens a port by name at kLinkBaudRate, exclusively. Windows takes "COM7", "7" or
+// "\\.\COM12"; POSIX takes a device path. Null with *status set when it cannot be opened.
+// Defined once per platform (win/ or posix/).
+std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status);
+
+}  // namespace serial
