@@ -5,7 +5,8 @@ Starts Xvfb when there is no display, the simulated unit (or, before it is built
 pseudo-terminal that holds the port open) on COM1, and the program; prints where its
 screenshot is and how to reach the unit; cleans everything up when the program ends
 (Ctrl-C ends it too). VARIANT=operator|service chooses the build, SIM_ARGS adds options
-for the simulated unit, RUN_SECONDS closes the program after that many seconds.
+for the simulated unit, PACE=0 lets the unit take and send bytes as fast as the
+pseudo-terminal carries them, RUN_SECONDS closes the program after that many seconds.
 """
 import os
 import shlex
@@ -23,6 +24,20 @@ EXIT_POLL_S = 1
 # speed the wizard recommends, so a person can walk the wizard to its last page. The service
 # build talks to a running unit.
 DEFAULT_SIM_ARGS = {"operator": "--mode bootloader --baud 115200", "service": ""}
+# A person walking the wizard should see a download take its real time and the bar move, as
+# with a real unit: the unit keeps to the line rate unless PACE=0 (or off, no) is given.
+PACE_OPTION = "--pace"
+PACE_OFF_VALUES = ("0", "off", "no", "false")
+
+
+def simulator_args(variant):
+    """The simulated unit's options: SIM_ARGS or the variant's defaults, paced unless PACE
+    turns it off."""
+    args = shlex.split(os.environ.get("SIM_ARGS", DEFAULT_SIM_ARGS.get(variant, "")))
+    pace = os.environ.get("PACE", "1").strip().lower() not in PACE_OFF_VALUES
+    if pace and PACE_OPTION not in args:
+        args.append(PACE_OPTION)
+    return args
 
 
 def main():
@@ -36,10 +51,12 @@ def main():
     session = h.Session.get()
     peer = sim = None
     if os.path.exists(h.SIM_PROGRAM):
-        sim_args = os.environ.get("SIM_ARGS", DEFAULT_SIM_ARGS.get(variant, ""))
-        sim = h.Sim(shlex.split(sim_args))
+        sim_args = simulator_args(variant)
+        sim = h.Sim(sim_args)
         if sim_args:
-            print("Simulated unit options: %s" % sim_args)
+            print("Simulated unit options: %s" % " ".join(sim_args))
+        if PACE_OPTION not in sim_args:
+            print("The unit is not paced: a download is over in seconds (PACE=0).")
         print("Simulated unit on COM1 (%s -> %s)." % (sim.link, sim.slave_path))
         print("  control socket: %s" % sim.control_path)
         print("  for example:    echo '{\"cmd\": \"status\"}' | socat - UNIX-CONNECT:%s"
