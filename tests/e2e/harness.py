@@ -366,4 +366,4 @@ class Driver:
 
 # The program and the far ends of the line, in their own files (they use the above).
 from harness_app import App, registry_command  # noqa: E402,F401
-from harness_peers import PtyPeer, Sim, close_retired_ptys  # noqa: E402,F401
+from harness_peers import PtyPeer, Sim, close_retired_ptys, pty_holders  # noqa: E402,F401

@@ -112,6 +112,11 @@ class App:
     def progress(self):
         return self.call("progress")
 
+    def watch_progress(self, timeout_s):
+        """Watches the progress bar in the driver until it has come and gone; returns every
+        position it showed (in order), its upper limit and whether it went."""
+        return self.call("watch_progress %d" % int(timeout_s * 1000), timeout_s + 30)
+
     def geometry(self):
         return self.call("geometry")
 

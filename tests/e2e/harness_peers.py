@@ -72,19 +72,7 @@ class PtyPeer:
     def holders(self):
         """Pids of other processes that have the slave side open (the program, while it
         holds the port)."""
-        pids = []
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit() or int(pid) == os.getpid():
-                continue
-            fd_dir = "/proc/%s/fd" % pid
-            try:
-                for fd in os.listdir(fd_dir):
-                    if os.readlink(os.path.join(fd_dir, fd)) == self.slave_path:
-                        pids.append(int(pid))
-                        break
-            except OSError:
-                continue
-        return pids
+        return pty_holders(self.slave_path)
 
     def close(self):
         if self.closed:
@@ -94,6 +82,23 @@ class PtyPeer:
             harness._live_peers.remove(self)
         self.session.release_port(self.port, self.slave_path)
         harness._retired_ptys.append((self.master, self.slave))
+
+
+def pty_holders(slave_path, exclude=()):
+    """Pids of processes other than this one (and those in exclude) that have a device open."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid() or int(pid) in exclude:
+            continue
+        fd_dir = "/proc/%s/fd" % pid
+        try:
+            for fd in os.listdir(fd_dir):
+                if os.readlink(os.path.join(fd_dir, fd)) == slave_path:
+                    pids.append(int(pid))
+                    break
+        except OSError:
+            continue
+    return pids
 
 
 def close_retired_ptys():

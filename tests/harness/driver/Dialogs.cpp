@@ -169,6 +169,46 @@ JsonObject ProgressState(const Program& program) {
         .Add("pos", static_cast<long long>(position));
 }
 
+JsonObject WatchProgress(const Program& program, unsigned long timeoutMs) {
+    if (!program.dialog) return Error("no main dialog");
+    // Polled far more often than the driver's commands can come, so that a bar that moves
+    // and goes within a fraction of a second still shows each position it took.
+    constexpr DWORD kWatchPollMs = 5;
+    DWORD_PTR high = 0;
+    std::vector<std::string> positions;
+    long long last = -1;
+    bool seen = false;
+    bool gone = false;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        HWND bar = FindWindowExA(program.dialog, nullptr, PROGRESS_CLASSA, nullptr);
+        if (bar == nullptr) {
+            if (seen) {
+                gone = true;
+                break;
+            }
+        } else {
+            seen = true;
+            DWORD_PTR position = 0;
+            if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &position) &&
+                IsWindow(bar)) {
+                SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &high);
+                if (static_cast<long long>(position) != last) {
+                    last = static_cast<long long>(position);
+                    positions.push_back(std::to_string(last));
+                }
+            }
+        }
+        Sleep(kWatchPollMs);
+    }
+    JsonObject reply;
+    return reply.Add("ok", true)
+        .Add("seen", seen)
+        .Add("gone", gone)
+        .Add("high", static_cast<long long>(static_cast<int>(high)))
+        .Add("positions", positions);
+}
+
 JsonObject WindowGeometry(const Program& program) {
     if (!program.dialog) return Error("no main dialog");
     RECT window{};

@@ -20,6 +20,9 @@ JsonObject FillFileDialog(const Program& program, const std::string& path, unsig
 JsonObject FillEditDialog(const Program& program, int editId, int buttonId, bool keepText,
                           const std::string& text, unsigned long timeoutMs);
 JsonObject ProgressState(const Program& program);
+// Watches the progress bar until it has come and gone or the timeout passes; gives every
+// position it showed, in order, and its upper limit.
+JsonObject WatchProgress(const Program& program, unsigned long timeoutMs);
 JsonObject WindowGeometry(const Program& program);
 JsonObject CloseMainDialog(const Program& program);
 // Posts a key press and release to the window that has the focus in the program's thread.

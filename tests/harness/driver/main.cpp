@@ -81,6 +81,7 @@ JsonObject Run(Program& program, const Words& w, bool& quit) {
         return FillEditDialog(program, w.Number(1), w.Number(2), keep, text, w.Number(3));
     }
     if (command == "progress") return ProgressState(program);
+    if (command == "watch_progress" && need(2)) return WatchProgress(program, w.Number(1));
     if (command == "geometry") return WindowGeometry(program);
     if (command == "close") return CloseMainDialog(program);
     if (command == "key" && need(2)) return PressKey(program, w.Number(1));
