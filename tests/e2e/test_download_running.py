@@ -23,7 +23,10 @@ DONE_LOADING = "Done loading."
 ERASING = "Erasing user storage on flash ... (~50 sec.)"
 DONE_ERASING = "Done erasing user storage."
 
-QUIET_GAP_MS = 300
+# The unit ends an image after this much silence. A worker that waits on a busy dialog
+# thread (a box opening under Wine on a loaded machine) pauses the stream for a moment, so
+# the gap is the unit's own, not a shortened one.
+QUIET_GAP_MS = 1500
 # The paced bootloader takes about 24 s at 115 200 baud; these bound a stuck run only.
 DOWNLOAD_TIMEOUT_S = 120
 PAGE_TIMEOUT_S = 20
