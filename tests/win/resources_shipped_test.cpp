@@ -328,7 +328,7 @@ std::vector<uint8_t> PictureFile(const char* name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(ShippedPictures, EachBitmapIsItsFileAtTheDesignedSizeAndDepth) {
+TEST(ShippedPictures, EachBitmapIsItsFileAt87By68AndItsDepth) {
     for (const wchar_t* exe : {kOperatorExe, kServiceExe}) {
         ShippedProgram program(exe);
         ASSERT_TRUE(program.Loaded());
