@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,7 +62,7 @@ TEST(TransferBitmap, ConversionWritesEveryLineAndDropsSplitPairs) {
 }
 
 // Lines of over 2 100 characters span three reads; a pair split at a read boundary inside a
-// line must still decode. Checked against a whole-line regular-expression conversion, with
+// line must still decode. Checked against a conversion of whole lines at once, with
 // the pairs shifted line by line so that every split position comes up.
 TEST(TransferBitmap, LongLinesDecodeWholeAcrossReads) {
     std::string text;
@@ -77,12 +76,17 @@ TEST(TransferBitmap, LongLinesDecodeWholeAcrossReads) {
         if (line % 3 == 0) row += "0x4";  // a pair cut by the line break gives nothing
         text += row + "\n";
     }
-    const std::regex pair("x[^0-9a-fA-F]*([0-9a-fA-F])[^0-9a-fA-F]*([0-9a-fA-F])");
+    // Whole lines at once: from each "x", the next two hexadecimal digits on its line.
+    const char* const kHex = "0123456789abcdefABCDEF";
     std::vector<uint8_t> expected;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        for (std::sregex_iterator m(line.begin(), line.end(), pair), end; m != end; ++m) {
-            expected.push_back(static_cast<uint8_t>(std::stoi((*m)[1].str() + (*m)[2].str(), nullptr, 16)));
+        for (size_t x = line.find('x'); x != std::string::npos; x = line.find('x', x + 1)) {
+            const size_t high = line.find_first_of(kHex, x + 1);
+            const size_t low = high == std::string::npos ? high : line.find_first_of(kHex, high + 1);
+            if (low == std::string::npos) break;
+            expected.push_back(static_cast<uint8_t>(std::stoi(line.substr(high, 1) + line[low], nullptr, 16)));
+            x = low;
         }
     }
     BitmapConversion conversion{};
