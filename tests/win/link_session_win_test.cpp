@@ -94,6 +94,10 @@ protected:
         record->receivedChecksum = static_cast<uint16_t>(record->computedChecksum + checksumError);
         return record;
     }
+    std::string LastLog() const {
+        const std::vector<std::string> lines = Log();
+        return lines.empty() ? std::string() : lines.back();
+    }
     // A frame from the unit as the comm-event thread takes it in, then dispatched as posted.
     void Arrive(uint16_t command, const char* payload) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(payload);
@@ -325,7 +329,7 @@ TEST_F(LinkSessionTest, FramesThatDrawNoReplyKeepTheReplyTimed) {
     LastPacket().MarkSent(GetTickCount() - 600);  // the reply is now overdue
     CheckLinkTimeouts(dialog_);
     EXPECT_EQ(RetryCount, retries + 1);
-    EXPECT_EQ(Log().back(), "WM_TIMER1 calling RS232_ResendPacket");
+    EXPECT_EQ(LastLog(), "WM_TIMER1 calling RS232_ResendPacket");
     EndTransferSession(dialog_);
 }
 
@@ -356,7 +360,7 @@ TEST_F(LinkSessionTest, FailedReceivesLeaveTheChosenFileAsItWas) {
     EXPECT_EQ(LinkState.load(), LINK_IDLE);
     EXPECT_EQ(Text(IDC_RECEIVE_SETTINGS), "Receive Settings");
     EXPECT_EQ(ProgressBarWindow(), nullptr);
-    EXPECT_EQ(Log().back(), "Settings transfer halted.");
+    EXPECT_EQ(LastLog(), "Settings transfer halted.");
     Arrive(21, "late");  // the unit's late data finds no file
     EXPECT_EQ(Contents(path), "KEEP");
 
@@ -386,7 +390,7 @@ TEST_F(LinkSessionTest, StartCommandsEndOnlyTheirOwnFamily) {
     EXPECT_TRUE(EndSessionBeforeStart(dialog_, SessionFamily::Nlec, IDC_SEND_NLEC));
     EXPECT_EQ(TransferActive, 0);
     EXPECT_EQ(Text(IDC_GET_NLEC), "Get NLEC");
-    EXPECT_EQ(Log().back(), "Nlec transfer halted.");
+    EXPECT_EQ(LastLog(), "Nlec transfer halted.");
 }
 
 // The unit's NLEC error with no session still closes the file and says so, and opens nothing;
@@ -397,7 +401,7 @@ TEST_F(LinkSessionTest, NlecErrorWithoutASessionIsLogged) {
     ASSERT_EQ(NlecFile.OpenForReceive("w"), 1);
     Arrive(17, "B=2");
     Arrive(8, "");
-    EXPECT_EQ(Log().back(), "NLEC Transfer error.");
+    EXPECT_EQ(LastLog(), "NLEC Transfer error.");
     EXPECT_EQ(NlecFile.file, nullptr);
     EXPECT_EQ(Contents(path), "A=1\r\n");
     EXPECT_EQ(LeftoverReceiveFiles(), 0);
