@@ -81,20 +81,6 @@ TEST(LinkTimeouts, AReplyStartingDuringTheCheckIsNeverOverdue) {
     }
 }
 
-TEST(LinkTimeouts, AFrameThatDrewNoReplyLeavesTheUnansweredPacketTimed) {
-    std::atomic<int> link{LINK_IDLE};
-    ResumeReplyWait(link, false, true);
-    EXPECT_EQ(link.load(), LINK_AWAITING_REPLY);
-    link.store(LINK_IDLE);
-    ResumeReplyWait(link, true, true);  // the reply's own send re-armed the wait
-    EXPECT_EQ(link.load(), LINK_IDLE);
-    ResumeReplyWait(link, false, false);  // no session: nothing is timed
-    EXPECT_EQ(link.load(), LINK_IDLE);
-    link.store(LINK_RECEIVING);  // the next frame already arriving keeps its own timeout
-    ResumeReplyWait(link, false, true);
-    EXPECT_EQ(link.load(), LINK_RECEIVING);
-}
-
 TEST(LinkTimeouts, LogLines) {
     EXPECT_STREQ(TimeoutLine(TimeoutAction::ReplyOverdue), "WM_TIMER1 calling RS232_ResendPacket");
     EXPECT_STREQ(TimeoutLine(TimeoutAction::FrameOverdue), "WM_TIMER2 calling RS232_ResendPacket");

@@ -18,12 +18,10 @@ TEST(SessionCommands, StartCommandsAgainstTheRunningSession) {
     const Case cases[] = {
         {SessionFamily::File, false, SESSION_SEND_FILE, true, StartAction::Start},  // ended before
         {SessionFamily::File, true, SESSION_SEND_FILE, true, StartAction::StopOnly},
-        {SessionFamily::File, true, SESSION_RECEIVE_FILE, true, StartAction::StopOnly},
         {SessionFamily::File, true, SESSION_RECEIVE_FILE, false, StartAction::StopThenStart},
         {SessionFamily::File, true, SESSION_GET_NLEC, false, StartAction::Start},
         {SessionFamily::Nlec, true, SESSION_GET_NLEC, true, StartAction::StopOnly},
         {SessionFamily::Nlec, true, SESSION_SEND_NLEC, false, StartAction::StopThenStart},
-        {SessionFamily::Nlec, true, SESSION_SEND_FILE, false, StartAction::Start},
         {SessionFamily::None, true, SESSION_SEND_FILE, false, StartAction::Start},
     };
     for (const Case& c : cases) {

@@ -381,18 +381,6 @@ TEST_F(LinkSessionTest, FailedReceivesLeaveTheChosenFileAsItWas) {
     DeleteFileA(path.c_str());
 }
 
-// A start of the other family leaves a running session alone; one of the same family ends it
-// before its own begins.
-TEST_F(LinkSessionTest, StartCommandsEndOnlyTheirOwnFamily) {
-    BeginTransferSession(dialog_, IDC_GET_NLEC, SESSION_GET_NLEC, NlecResultReporter());
-    EXPECT_TRUE(EndSessionBeforeStart(dialog_, SessionFamily::File, IDC_SEND_SETTINGS));
-    EXPECT_EQ(TransferActive, 1);
-    EXPECT_TRUE(EndSessionBeforeStart(dialog_, SessionFamily::Nlec, IDC_SEND_NLEC));
-    EXPECT_EQ(TransferActive, 0);
-    EXPECT_EQ(Text(IDC_GET_NLEC), "Get NLEC");
-    EXPECT_EQ(LastLog(), "Nlec transfer halted.");
-}
-
 // The unit's NLEC error with no session still closes the file and says so, and opens nothing;
 // a fetch cut short leaves the chosen file as it was.
 TEST_F(LinkSessionTest, NlecErrorWithoutASessionIsLogged) {
