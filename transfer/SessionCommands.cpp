@@ -12,8 +12,9 @@ SessionFamily FamilyOfSession(int sessionKind) {
 }
 
 StartAction DecideStartCommand(SessionFamily commandFamily, bool sessionActive, int sessionKind,
-                               bool pressedSessionButton) {
-    if (!sessionActive || commandFamily == SessionFamily::None) return StartAction::Start;
+                               bool pressedStop) {
+    if (commandFamily == SessionFamily::None) return StartAction::Start;
     if (FamilyOfSession(sessionKind) != commandFamily) return StartAction::Start;  // left running
-    return pressedSessionButton ? StartAction::StopOnly : StartAction::StopThenStart;
+    if (pressedStop) return StartAction::StopOnly;
+    return sessionActive ? StartAction::StopThenStart : StartAction::Start;
 }

@@ -21,7 +21,8 @@ enum class StartAction {
     StopThenStart,  // end the running session of this family, then start the new one
 };
 
-// commandFamily: the family that the pressed start command begins. pressedSessionButton: the
-// pressed button is the one that started the running session (it reads "Stop Transfer").
+// commandFamily: the family that the pressed start command begins. pressedStop: the pressed
+// button is the last session's and still reads "Stop Transfer"; that also stops a file session
+// that an NLEC halt left answering the unit with its file open.
 StartAction DecideStartCommand(SessionFamily commandFamily, bool sessionActive, int sessionKind,
-                               bool pressedSessionButton);
+                               bool pressedStop);

@@ -102,10 +102,12 @@ void HaltNlecTransfer(HWND dialog) {
 }
 
 bool EndSessionBeforeStart(HWND dialog, SessionFamily family, int commandId) {
+    char caption[kSavedCaptionSize] = {};
     const bool pressedSessionButton =
         TransferSession.button != nullptr && TransferSession.button == GetDlgItem(dialog, commandId);
-    const StartAction action =
-        DecideStartCommand(family, TransferActive == 1, TransferSession.kind, pressedSessionButton);
+    if (pressedSessionButton) GetWindowTextA(TransferSession.button, caption, sizeof caption);
+    const bool pressedStop = std::strcmp(caption, kStopTransferCaption) == 0;
+    const StartAction action = DecideStartCommand(family, TransferActive == 1, TransferSession.kind, pressedStop);
     if (action == StartAction::Start) return true;
     if (family == SessionFamily::Nlec) {
         HaltNlecTransfer(dialog);
