@@ -20,6 +20,9 @@ def progress_chart(path, panels, limits):
         x_max = max(max((t for t, _ in points), default=1.0) for _, points in series)
         y_max = max(max((b for _, b in points), default=1) for _, points in series)
         for label, points in series:
+            # The last point is the unit's own time of the last byte, which may precede the
+            # final poll.
+            points = sorted(points)
             ax.plot([t for t, _ in points], [b / 1000.0 for _, b in points], linewidth=2, label=label)
         for (label, rate), style in zip(limits, LIMIT_STYLES):
             end = min(x_max, y_max / rate)
