@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <stdlib.h>
 
@@ -21,15 +23,25 @@ void Check(bool condition) {
 
 constexpr uint64_t kStepMs = 10;  // time between two requests, so timed work moves on
 
-// One store folder for the whole run: requests may make the unit keep files there.
-const std::string& StoreDir() {
-    static const std::string dir = [] {
+// One store folder for the whole run, removed at its end: requests may make the unit keep
+// files there.
+struct StoreFolder {
+    std::string path;
+    StoreFolder() {
         char pattern[] = "/tmp/sim-control-fuzz-XXXXXX";
         const char* made = mkdtemp(pattern);
         Check(made != nullptr);
-        return std::string(made);
-    }();
-    return dir;
+        path = made;
+    }
+    ~StoreFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::string& StoreDir() {
+    static const StoreFolder folder;
+    return folder.path;
 }
 
 }  // namespace
