@@ -8,6 +8,7 @@ for scripts/test.sh.
 """
 import os
 import sys
+import traceback
 
 import pytest
 
@@ -81,6 +82,30 @@ def _end_wine_side():
     session = h.Session._current
     if session is not None:
         session.kill_wine()
+
+
+@pytest.fixture(autouse=True)
+def unittest_result_lists(request):
+    """A unittest test may look in its result for its own failure (tearDown saving what it
+    needs only then); pytest's result records outcomes without those lists, so they are
+    kept here as unittest keeps them."""
+    item = request.node
+    if not hasattr(item, "addFailure") or hasattr(item, "failures"):
+        yield
+        return
+    item.failures, item.errors = [], []
+    add_failure, add_error = item.addFailure, item.addError
+
+    def record_failure(test, err):
+        item.failures.append((test, "".join(traceback.format_exception(*err))))
+        add_failure(test, err)
+
+    def record_error(test, err):
+        item.errors.append((test, "".join(traceback.format_exception(*err))))
+        add_error(test, err)
+
+    item.addFailure, item.addError = record_failure, record_error
+    yield
 
 
 @pytest.fixture(autouse=True)

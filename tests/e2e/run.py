@@ -31,7 +31,12 @@ def main():
     parser.add_argument("--timeout", type=float, help="seconds one test may take (default 240)")
     parser.add_argument("--dir", default=HERE, help="folder of the test_*.py files")
     parser.add_argument("patterns", nargs="*")
-    args, extra = parser.parse_known_args()
+    argv = sys.argv[1:]
+    passed_on = []
+    if "--" in argv:
+        argv, passed_on = argv[:argv.index("--")], argv[argv.index("--") + 1:]
+    args, extra = parser.parse_known_args(argv)
+    extra += passed_on
 
     python = SYSTEM_PYTHON if os.path.exists(SYSTEM_PYTHON) else sys.executable
     folder = os.path.abspath(args.dir)
@@ -43,7 +48,7 @@ def main():
         command += ["--timeout", str(args.timeout)]
     if args.patterns:
         command += ["-k", keyword_expression(args.patterns)]
-    command += [a for a in extra if a != "--"]
+    command += extra
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [HERE, os.environ.get("PYTHONPATH")])))
     try:
         return subprocess.call(command, env=env)
