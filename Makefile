@@ -39,4 +39,4 @@ bench: setup
 	@cmake --build $(BUILD_DIR)/native -j $(JOBS) --target $(BENCH_NATIVE_TARGETS) -- --no-print-directory
 	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(FIRMWARE_OPTION) >/dev/null
 	@cmake --build $(BUILD_DIR)/win -j $(JOBS) --target $(BENCH_WIN_TARGETS) -- --no-print-directory
-	@python3 bench/run.py --build-dir $(BUILD_DIR)
+	@/usr/bin/python3 bench/run.py --build-dir $(BUILD_DIR)

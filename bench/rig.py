@@ -9,6 +9,7 @@ import time
 import harness as h
 
 BITS_PER_BYTE = 11  # start, 8 data, odd parity, stop
+DOWNLOAD_SPEEDS = (115200, 57600)  # the two the wizard offers on page 4
 HEADER_BYTES = 10   # two marks, checksum, length, command, id
 SERVICE, OPERATOR = "service", "operator"
 

@@ -1,9 +1,10 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Draws the program icon (resources/program.ico): a serial plug with a download arrow on a
-rounded blue tile, at 16, 32 and 48 pixels, 32-bit colour with alpha. Standard library only."""
-import struct
+rounded blue tile, at 16, 32 and 48 pixels, 32-bit colour with alpha, written by Pillow."""
 import sys
 from pathlib import Path
+
+from PIL import Image
 
 SIZES = (16, 32, 48)
 TILE = (0x1F, 0x5F, 0xA8)      # blue
@@ -37,29 +38,17 @@ def pixel(x, y, size):
 
 
 def image(size):
-    rows = []
-    for y in range(size - 1, -1, -1):  # bottom-up, as bitmaps are stored
-        row = bytearray()
-        for x in range(size):
-            r, g, b, a = pixel(x, y, size)
-            row += bytes((b, g, r, a))
-        rows.append(bytes(row))
-    xor = b"".join(rows)
-    mask_stride = ((size + 31) // 32) * 4
-    mask = bytes(mask_stride * size)  # alpha decides; the AND mask stays clear
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
-    return header + xor + mask
+    picture = Image.new("RGBA", (size, size))
+    picture.putdata([pixel(x, y, size) for y in range(size) for x in range(size)])
+    return picture
 
 
 def main(out):
+    # Each size is drawn for itself; bitmap entries (not PNG) keep the icon readable by
+    # every Windows version and by the resource compiler.
     images = [image(s) for s in SIZES]
-    data = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for size, img in zip(SIZES, images):
-        data += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(img), offset)
-        offset += len(img)
-    data += b"".join(images)
-    Path(out).write_bytes(data)
+    images[-1].save(out, format="ICO", sizes=[(s, s) for s in SIZES], bitmap_format="bmp",
+                    append_images=images[:-1])
 
 
 if __name__ == "__main__":

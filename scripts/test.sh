@@ -92,7 +92,12 @@ fi
 
 echo "== end-to-end scenarios under Wine"
 if ls tests/e2e/test_*.py >/dev/null 2>&1; then
-  python3 tests/e2e/run.py 2>&1 | tee "$LOGS/e2e.log"
+  # pytest and its timeout plugin come from Debian, for the system interpreter.
+  if /usr/bin/python3 -c 'import pytest, pytest_timeout' 2>/dev/null; then
+    /usr/bin/python3 -m pytest -c tests/e2e/pytest.ini -v tests/e2e 2>&1 | tee "$LOGS/e2e.log"
+  else
+    echo "  pytest or pytest-timeout is missing for /usr/bin/python3: run make setup" | tee "$LOGS/e2e.log"
+  fi
   result=$(grep -E '^E2E-RESULT ' "$LOGS/e2e.log" | tail -n 1)
   if [ -n "$result" ]; then
     p=$(sed -E 's/.*passed=([0-9]+).*/\1/' <<<"$result")
@@ -109,7 +114,7 @@ fi
 if [ "$total_failed" -gt 0 ]; then
   echo "== what failed (logs in $LOGS)"
   grep -hE '^\[  FAILED  \] \S+ \([0-9]+ ms\)' "$LOGS"/native.log "$LOGS"/wine.log 2>/dev/null
-  grep -hE '^(FAIL|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
+  grep -hE '^(FAILED|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
 fi
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

@@ -5,25 +5,25 @@ namespace sim {
 
 Json ImageReport::toJson() const {
     Json j = Json::object();
-    j.set("present", present);
+    j["present"] = present;
     if (!present) return j;
-    j.set("bytes", bytes);
-    j.set("sha256", sha256);
-    j.set("garbled", garbledBytes > 0);
-    j.set("garbled_bytes", garbledBytes);
-    j.set("unit_baud", unitBaud);
+    j["bytes"] = bytes;
+    j["sha256"] = sha256;
+    j["garbled"] = garbledBytes > 0;
+    j["garbled_bytes"] = garbledBytes;
+    j["unit_baud"] = unitBaud;
     uint32_t mostBaud = 0;
     uint64_t most = 0;
     Json byBaud = Json::object();
     for (const auto& [baud, count] : bytesByBaud) {
-        byBaud.set(std::to_string(baud), count);
+        byBaud[std::to_string(baud)] = count;
         if (count > most) { most = count; mostBaud = baud; }
     }
-    j.set("baud_seen", mostBaud);
-    j.set("bytes_by_baud", byBaud);
-    j.set("start_ms", startMs);
-    j.set("last_byte_ms", endMs);
-    j.set("finished", finished);
+    j["baud_seen"] = mostBaud;
+    j["bytes_by_baud"] = byBaud;
+    j["start_ms"] = startMs;
+    j["last_byte_ms"] = endMs;
+    j["finished"] = finished;
     return j;
 }
 

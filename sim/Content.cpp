@@ -28,22 +28,22 @@ std::string kindStem(int kind) {
 
 Json ReceivedItem::toJson() const {
     Json j = Json::object();
-    j.set("what", what);
-    if (what == "file") j.set("kind", kind);
-    j.set("path", path);
-    if (!storeError.empty()) j.set("store_error", storeError);
-    j.set("size", size);
-    j.set("sha256", sha256);
-    j.set("sum", sum);
+    j["what"] = what;
+    if (what == "file") j["kind"] = kind;
+    j["path"] = path;
+    if (!storeError.empty()) j["store_error"] = storeError;
+    j["size"] = size;
+    j["sha256"] = sha256;
+    j["sum"] = sum;
     if (announced) {
-        j.set("announced_sum", announcedSum);
-        j.set("sum_matches", announcedSum == sum);
+        j["announced_sum"] = announcedSum;
+        j["sum_matches"] = announcedSum == sum;
         if (announcedCount >= 0) {
-            j.set("announced_count", announcedCount);
-            j.set("count_matches", announcedCount == static_cast<long long>(size));
+            j["announced_count"] = announcedCount;
+            j["count_matches"] = announcedCount == static_cast<long long>(size);
         }
     }
-    j.set("t_ms", atMs);
+    j["t_ms"] = atMs;
     return j;
 }
 
@@ -180,17 +180,17 @@ const ReceivedItem& Content::store(ReceivedItem item, const std::vector<uint8_t>
 
 Json Content::describe() const {
     Json j = Json::object();
-    j.set("nlec_table", nlecBuiltin_ ? Json("(built in)") : nlecPath_.empty() ? Json() : Json(nlecPath_));
+    j["nlec_table"] = nlecBuiltin_ ? Json("(built in)") : nlecPath_.empty() ? Json() : Json(nlecPath_);
     Json files = Json::array();
     for (const auto& [key, path] : files_) {
         Json f = Json::object();
-        f.set("kind", key.first);
-        if (key.first == kKindProgram) f.set("name", key.second);
-        f.set("path", path.empty() ? std::string("(built in)") : path);
-        files.push(f);
+        f["kind"] = key.first;
+        if (key.first == kKindProgram) f["name"] = key.second;
+        f["path"] = path.empty() ? std::string("(built in)") : path;
+        files.push_back(f);
     }
-    j.set("files", files);
-    j.set("store", storeDir_);
+    j["files"] = files;
+    j["store"] = storeDir_;
     return j;
 }
 

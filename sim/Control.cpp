@@ -14,49 +14,49 @@ constexpr size_t kMaxEventLimit = 20000;
 
 Json failure(const std::string& why) {
     Json j = Json::object();
-    j.set("ok", false);
-    j.set("error", why);
+    j["ok"] = false;
+    j["error"] = why;
     return j;
 }
 
 Json success() {
     Json j = Json::object();
-    j.set("ok", true);
+    j["ok"] = true;
     return j;
 }
 
 // Reads a whole number field; absent leaves *out alone. Returns false with *error on bad input.
 bool number(const Json& req, const char* key, uint64_t max, uint64_t& out, std::string& error) {
-    const Json* v = req.find(key);
+    const Json* v = member(req, key);
     if (!v) return true;
-    if (!v->isNumber() || v->asNumber() < 0 || v->asNumber() != std::floor(v->asNumber()) ||
-        v->asNumber() > double(max)) {
+    if (!v->is_number() || v->get<double>() < 0 || v->get<double>() != std::floor(v->get<double>()) ||
+        v->get<double>() > double(max)) {
         error = std::string("\"") + key + "\" must be a whole number from 0 to " + std::to_string(max);
         return false;
     }
-    out = uint64_t(v->asNumber());
+    out = uint64_t(v->get<double>());
     return true;
 }
 
 bool flag(const Json& req, const char* key, bool& out, std::string& error) {
-    const Json* v = req.find(key);
+    const Json* v = member(req, key);
     if (!v) return true;
-    if (!v->isBool()) {
+    if (!v->is_boolean()) {
         error = std::string("\"") + key + "\" must be true or false";
         return false;
     }
-    out = v->asBool();
+    out = v->get<bool>();
     return true;
 }
 
 bool text(const Json& req, const char* key, std::string& out, std::string& error) {
-    const Json* v = req.find(key);
+    const Json* v = member(req, key);
     if (!v) return true;
-    if (!v->isString()) {
+    if (!v->is_string()) {
         error = std::string("\"") + key + "\" must be a string";
         return false;
     }
-    out = v->asString();
+    out = v->get<std::string>();
     return true;
 }
 
@@ -64,10 +64,10 @@ bool text(const Json& req, const char* key, std::string& out, std::string& error
 bool payload(const Json& req, std::vector<uint8_t>& out, std::string& error) {
     out.clear();
     std::string t;
-    if (req.has("hex")) {
+    if (req.contains("hex")) {
         if (!text(req, "hex", t, error)) return false;
         if (!fromHex(t, out)) { error = "\"hex\" must be pairs of hex digits"; return false; }
-    } else if (req.has("text")) {
+    } else if (req.contains("text")) {
         if (!text(req, "text", t, error)) return false;
         // JSON strings arrive as UTF-8; characters up to U+00FF stand for single bytes.
         for (size_t i = 0; i < t.size(); ++i) {
@@ -110,12 +110,12 @@ bool applyConfig(Unit& unit, const Json& req, std::string& error) {
 Json configJson(const Unit& unit) {
     const UnitConfig& c = unit.settings();
     Json j = success();
-    j.set("quiet_gap_ms", c.quietGapMs);
-    j.set("erase_ms", c.eraseMs);
-    j.set("erase_fault", eraseFaultName(c.eraseFault));
-    j.set("file_chunk", c.fileGetChunk);
-    j.set("garble_output", c.garbleOutput);
-    j.set("pacing", c.pacing);
+    j["quiet_gap_ms"] = c.quietGapMs;
+    j["erase_ms"] = c.eraseMs;
+    j["erase_fault"] = eraseFaultName(c.eraseFault);
+    j["file_chunk"] = c.fileGetChunk;
+    j["garble_output"] = c.garbleOutput;
+    j["pacing"] = c.pacing;
     return j;
 }
 
@@ -127,10 +127,10 @@ Json sendFrame(Unit& unit, const Json& req, uint16_t command, uint64_t nowMs) {
     if (!number(req, "id", 0xFFFF, id, error) || !number(req, "checksum", 0xFFFF, checksum, error) ||
         !number(req, "length", 0xFFFF, length, error))
         return failure(error);
-    int frameId = req.has("id") ? int(id) : -1;
-    if (req.has("checksum") || req.has("length")) {
-        uint16_t len = req.has("length") ? uint16_t(length) : uint16_t(bytes.size());
-        unit.peer().sendCustom(req.has("checksum") ? int(checksum) : -1, len, command, frameId, bytes, nowMs);
+    int frameId = req.contains("id") ? int(id) : -1;
+    if (req.contains("checksum") || req.contains("length")) {
+        uint16_t len = req.contains("length") ? uint16_t(length) : uint16_t(bytes.size());
+        unit.peer().sendCustom(req.contains("checksum") ? int(checksum) : -1, len, command, frameId, bytes, nowMs);
         return success();
     }
     unit.peer().sendUnsolicited(command, bytes, frameId, nowMs);
@@ -143,13 +143,13 @@ const std::map<std::string, Handler>& handlers() {
     static const std::map<std::string, Handler> table = {
         {"help", [](Unit&, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
-             j.set("help", controlHelp());
+             j["help"] = controlHelp();
              return j;
          }},
         {"status", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = u.status();
              Json out = success();
-             for (const auto& m : j.members()) out.set(m.first, m.second);
+             out.update(j);
              return out;
          }},
         {"mode", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
@@ -164,8 +164,8 @@ const std::map<std::string, Handler>& handlers() {
              if (mode == Mode::Bootloader) u.settings().bootBaud = uint32_t(baud);
              u.setMode(mode, u.settings().bootBaud, now);
              Json j = success();
-             j.set("mode", modeName(u.mode()));
-             j.set("unit_baud", u.unitBaud());
+             j["mode"] = modeName(u.mode());
+             j["unit_baud"] = u.unitBaud();
              return j;
          }},
         {"enter", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
@@ -176,7 +176,7 @@ const std::map<std::string, Handler>& handlers() {
         {"cts", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              bool on = true;
              std::string error;
-             if (!r.has("on") || !flag(r, "on", on, error)) return failure(error.empty() ? "give \"on\": true or false" : error);
+             if (!r.contains("on") || !flag(r, "on", on, error)) return failure(error.empty() ? "give \"on\": true or false" : error);
              u.setModemBit(kModemCts, on, now);
              return success();
          }},
@@ -190,13 +190,13 @@ const std::map<std::string, Handler>& handlers() {
                  u.setModemBit(bit, on, now);
              }
              Json j = success();
-             j.set("bits", u.modemBits());
+             j["bits"] = u.modemBits();
              return j;
          }},
         {"image", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
-             j.set("last", u.lastImage().toJson());
-             j.set("current", u.image().active() ? u.image().report().toJson() : Json::object().set("present", false));
+             j["last"] = u.lastImage().toJson();
+             j["current"] = u.image().active() ? u.image().report().toJson() : Json{{"present", false}};
              return j;
          }},
         {"config", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
@@ -206,21 +206,21 @@ const std::map<std::string, Handler>& handlers() {
          }},
         {"erase", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              Json c = Json::object();
-             if (const Json* v = r.find("ms")) c.set("erase_ms", *v);
-             if (const Json* v = r.find("fault")) c.set("erase_fault", *v);
+             if (const Json* v = member(r, "ms")) c["erase_ms"] = *v;
+             if (const Json* v = member(r, "fault")) c["erase_fault"] = *v;
              std::string error;
              if (!applyConfig(u, c, error)) return failure(error);
              return configJson(u);
          }},
         {"pace", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              std::string error;
-             if (!r.has("on") || !flag(r, "on", u.settings().pacing, error))
+             if (!r.contains("on") || !flag(r, "on", u.settings().pacing, error))
                  return failure(error.empty() ? "give \"on\": true or false" : error);
              return configJson(u);
          }},
         {"content", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
-             j.set("content", u.content().describe());
+             j["content"] = u.content().describe();
              return j;
          }},
         {"content_set", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
@@ -233,7 +233,7 @@ const std::map<std::string, Handler>& handlers() {
                  u.content().setNlecTable(path);
              } else if (what == "file") {
                  uint64_t kind = 0;
-                 if (!r.has("kind") || !number(r, "kind", 0xFFFF, kind, error))
+                 if (!r.contains("kind") || !number(r, "kind", 0xFFFF, kind, error))
                      return failure(error.empty() ? "give \"kind\" (25 settings, 26 program, ...)" : error);
                  if (kind == kKindProgram && name.empty()) name = "*";
                  u.content().setFile(int(kind), name, path);
@@ -242,20 +242,20 @@ const std::map<std::string, Handler>& handlers() {
              }
              std::vector<uint8_t> probe;
              Json j = success();
-             if (!readWholeFile(path, probe, error)) j.set("warning", error);
-             j.set("content", u.content().describe());
+             if (!readWholeFile(path, probe, error)) j["warning"] = error;
+             j["content"] = u.content().describe();
              return j;
          }},
         {"content_builtin", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              u.content().loadBuiltins();
              Json j = success();
-             j.set("content", u.content().describe());
+             j["content"] = u.content().describe();
              return j;
          }},
         {"content_clear", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              u.content().clear();
              Json j = success();
-             j.set("content", u.content().describe());
+             j["content"] = u.content().describe();
              return j;
          }},
         {"received", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
@@ -265,18 +265,18 @@ const std::map<std::string, Handler>& handlers() {
              Json last;
              for (const auto& item : u.content().received()) {
                  if (!what.empty() && item.what != what) continue;
-                 items.push(item.toJson());
+                 items.push_back(item.toJson());
                  last = item.toJson();
              }
              Json j = success();
-             j.set("last", last);
-             j.set("items", items);
+             j["last"] = last;
+             j["items"] = items;
              return j;
          }},
         {"send", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              uint64_t command = 0;
              std::string error;
-             if (!r.has("command") || !number(r, "command", 0xFFFF, command, error))
+             if (!r.contains("command") || !number(r, "command", 0xFFFF, command, error))
                  return failure(error.empty() ? "give \"command\", the packet's command code" : error);
              return sendFrame(u, r, uint16_t(command), now);
          }},
@@ -291,7 +291,7 @@ const std::map<std::string, Handler>& handlers() {
         {"log", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdLog, now); }},
         {"erase_result", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              Json req = r;
-             if (!req.has("text") && !req.has("hex")) req.set("text", "0");
+             if (!req.contains("text") && !req.contains("hex")) req["text"] = "0";
              return sendFrame(u, req, kCmdFlashEraseResult, now);
          }},
         {"text", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdFileGetText, now); }},
@@ -307,22 +307,22 @@ const std::map<std::string, Handler>& handlers() {
              int id = u.faults().add(r, error);
              if (!id) return failure(error);
              Json e = r;
-             e.set("id", id);
+             e["id"] = id;
              u.log().add(now, "fault_armed", e);
              Json j = success();
-             j.set("id", id);
+             j["id"] = id;
              return j;
          }},
         {"faults", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
-             j.set("faults", u.faults().describe());
+             j["faults"] = u.faults().describe();
              return j;
          }},
         {"faults_clear", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              uint64_t id = 0;
              std::string error;
              if (!number(r, "id", 1000000, id, error)) return failure(error);
-             if (r.has("id")) {
+             if (r.contains("id")) {
                  if (!u.faults().remove(int(id))) return failure("no fault with that id");
              } else {
                  u.faults().clear();
@@ -335,8 +335,8 @@ const std::map<std::string, Handler>& handlers() {
              if (!number(r, "since", UINT32_MAX * 1024ull, since, error) || !number(r, "limit", kMaxEventLimit, limit, error))
                  return failure(error);
              Json j = success();
-             j.set("last_seq", u.log().lastSeq());
-             j.set("events", u.log().since(since, size_t(limit)));
+             j["last_seq"] = u.log().lastSeq();
+             j["events"] = u.log().since(since, size_t(limit));
              return j;
          }},
         {"trace", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
@@ -346,15 +346,15 @@ const std::map<std::string, Handler>& handlers() {
                  return failure(error);
              Json frames = Json::array();
              const Json recent = u.log().since(since, EventLog::kKeptEvents);
-             for (const Json& e : recent.items()) {
-                 const Json* type = e.find("event");
-                 if (type && (type->asString() == "frame_in" || type->asString() == "frame_out") &&
-                     frames.items().size() < limit)
-                     frames.push(e);
+             for (const Json& e : recent) {
+                 const Json* type = member(e, "event");
+                 if (type && (type->get<std::string>() == "frame_in" || type->get<std::string>() == "frame_out") &&
+                     frames.size() < limit)
+                     frames.push_back(e);
              }
              Json j = success();
-             j.set("last_seq", u.log().lastSeq());
-             j.set("frames", frames);
+             j["last_seq"] = u.log().lastSeq();
+             j["frames"] = frames;
              return j;
          }},
         {"reset", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
@@ -391,19 +391,25 @@ const char* controlHelp() {
 }
 
 Json handleControl(Unit& unit, const Json& request, uint64_t nowMs, ControlOutcome& outcome) {
-    if (!request.isObject()) return failure("a request is one JSON object");
-    const Json* cmd = request.find("cmd");
-    if (!cmd || !cmd->isString()) return failure("a request needs \"cmd\"; try {\"cmd\": \"help\"}");
-    auto it = handlers().find(cmd->asString());
-    if (it == handlers().end()) return failure("unknown cmd \"" + cmd->asString() + "\"; try {\"cmd\": \"help\"}");
-    return it->second(unit, request, nowMs, outcome);
+    if (!request.is_object()) return failure("a request is one JSON object");
+    const Json* cmd = member(request, "cmd");
+    if (!cmd || !cmd->is_string()) return failure("a request needs \"cmd\"; try {\"cmd\": \"help\"}");
+    auto it = handlers().find(cmd->get<std::string>());
+    if (it == handlers().end()) return failure("unknown cmd \"" + cmd->get<std::string>() + "\"; try {\"cmd\": \"help\"}");
+    // A value of an unexpected type that a handler did not check is a bad request, not a
+    // reason to stop the unit.
+    try {
+        return it->second(unit, request, nowMs, outcome);
+    } catch (const Json::exception& e) {
+        return failure(std::string("bad request: ") + e.what());
+    }
 }
 
 std::string handleControlLine(Unit& unit, const std::string& line, uint64_t nowMs, ControlOutcome& outcome) {
     Json request;
     std::string error;
-    if (!Json::parse(line, request, error)) return failure("not JSON: " + error).dump();
-    return handleControl(unit, request, nowMs, outcome).dump();
+    if (!parseJson(line, request, error)) return jsonLine(failure("not JSON: " + error));
+    return jsonLine(handleControl(unit, request, nowMs, outcome));
 }
 
 }  // namespace sim

@@ -6,12 +6,12 @@ namespace sim {
 uint64_t EventLog::add(uint64_t nowMs, const char* type, Json fields) {
     Json event = Json::object();
     uint64_t seq = nextSeq_++;
-    event.set("seq", seq);
-    event.set("t_ms", nowMs);
-    event.set("ts", double(wallBaseMs_ + nowMs) / 1000.0);
-    event.set("event", type);
-    for (const auto& m : fields.members()) event.set(m.first, m.second);
-    if (sink_) sink_(event, event.dump());
+    event["seq"] = seq;
+    event["t_ms"] = nowMs;
+    event["ts"] = double(wallBaseMs_ + nowMs) / 1000.0;
+    event["event"] = type;
+    event.update(fields);
+    if (sink_) sink_(event, jsonLine(event));
     events_.emplace_back(seq, std::move(event));
     while (events_.size() > kKeptEvents) events_.pop_front();
     return seq;
@@ -23,7 +23,7 @@ Json EventLog::since(uint64_t since, size_t limit) const {
     for (const auto& e : events_) {
         if (e.first <= since) continue;
         if (count++ >= limit) break;
-        out.push(e.second);
+        out.push_back(e.second);
     }
     return out;
 }

@@ -7,10 +7,10 @@ namespace sim {
 namespace {
 
 std::string field(const Json& e, const char* key) {
-    const Json* v = e.find(key);
+    const Json* v = member(e, key);
     if (!v) return "";
-    if (v->isString()) return v->asString();
-    return v->dump();
+    if (v->is_string()) return v->get<std::string>();
+    return jsonLine(*v);
 }
 
 std::string printable(const std::string& text, size_t max) {
@@ -32,16 +32,16 @@ constexpr size_t kShownTextChars = 60;
 std::string eventText(const Json& e) {
     std::string type = field(e, "event");
     char stamp[32];
-    const Json* t = e.find("t_ms");
-    std::snprintf(stamp, sizeof stamp, "%10.3f ", t ? t->asNumber() / 1000.0 : 0.0);
+    const Json* t = member(e, "t_ms");
+    std::snprintf(stamp, sizeof stamp, "%10.3f ", t ? t->get<double>() / 1000.0 : 0.0);
     std::string line = stamp;
     if (type == "frame_in" || type == "frame_out") {
         line += type == "frame_in" ? "PC -> unit  " : "unit -> PC  ";
         line += "cmd=" + field(e, "command") + " id=" + field(e, "id") + " len=" + field(e, "len") + " cs=" +
                 field(e, "checksum");
         if (type == "frame_in" && field(e, "checksum_ok") == "false") line += " (BAD, computed " + field(e, "computed") + ")";
-        if (e.has("note")) line += " [" + field(e, "note") + "]";
-        if (e.has("text")) line += " \"" + printable(field(e, "text"), kShownTextChars) + "\"";
+        if (e.contains("note")) line += " [" + field(e, "note") + "]";
+        if (e.contains("text")) line += " \"" + printable(field(e, "text"), kShownTextChars) + "\"";
         else line += " hex " + printable(field(e, "payload_hex"), kShownTextChars);
         return line;
     }
@@ -59,18 +59,18 @@ std::string eventText(const Json& e) {
                field(e, "size") + " bytes, sum " + field(e, "sum") + " (PC said " + field(e, "announced_sum") + "), stored in " +
                (field(e, "path").empty() ? field(e, "store_error") : field(e, "path"));
     if (type == "modem") {
-        const Json* bits = e.find("bits");
-        unsigned b = bits ? unsigned(bits->asNumber()) : 0;
+        const Json* bits = member(e, "bits");
+        unsigned b = bits ? unsigned(bits->get<double>()) : 0;
         // TIOCM bits: CTS 0x20, CAR 0x40, RI 0x80, DSR 0x100.
         return line + "unit lines: CTS " + (b & 0x20 ? "on" : "off") + ", DSR " + (b & 0x100 ? "on" : "off") +
                ", CD " + (b & 0x40 ? "on" : "off") + ", RI " + (b & 0x80 ? "on" : "off");
     }
     if (type == "scenario_step") {
-        const Json* reply = e.find("reply");
-        const Json* ok = reply ? reply->find("ok") : nullptr;
-        bool good = ok && ok->isBool() && ok->asBool();
-        const Json* request = e.find("request");
-        return line + "scenario: " + (request ? request->dump() : std::string()) +
+        const Json* reply = member(e, "reply");
+        const Json* ok = reply ? member(*reply, "ok") : nullptr;
+        bool good = ok && ok->is_boolean() && ok->get<bool>();
+        const Json* request = member(e, "request");
+        return line + "scenario: " + (request ? jsonLine(*request) : std::string()) +
                (good ? " done" : " FAILED: " + (reply ? field(*reply, "error") : std::string()));
     }
     if (type == "duplicate")
@@ -84,7 +84,7 @@ std::string eventText(const Json& e) {
                field(e, "data_bits") + " data bits, " + field(e, "stop_bits") + " stop bit(s)" +
                (field(e, "matches_unit") == "true" ? "" : " (not what the unit uses now)");
     if (type == "fault") return line + "fault " + field(e, "fault") + " on a frame of command " + field(e, "frame_command");
-    std::string rest = e.dump();
+    std::string rest = jsonLine(e);
     return line + type + " " + rest;
 }
 

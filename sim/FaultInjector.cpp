@@ -23,14 +23,14 @@ constexpr KindName kKindNames[] = {
     {FaultKind::WrongSum, "wrong_sum"},
 };
 
-bool readCount(const Json& spec, const char* key, uint64_t& out, std::string& error) {
-    const Json* v = spec.find(key);
+bool readCount(const Json& rule, const char* key, uint64_t& out, std::string& error) {
+    const Json* v = member(rule, key);
     if (!v) return true;
-    if (!v->isNumber() || v->asNumber() < 0 || v->asNumber() != std::floor(v->asNumber()) || v->asNumber() > 1e12) {
+    if (!v->is_number() || v->get<double>() < 0 || v->get<double>() != std::floor(v->get<double>()) || v->get<double>() > 1e12) {
         error = std::string("\"") + key + "\" must be a whole number of 0 or more";
         return false;
     }
-    out = uint64_t(v->asNumber());
+    out = uint64_t(v->get<double>());
     return true;
 }
 
@@ -50,18 +50,18 @@ const char* faultKindName(FaultKind kind) {
 
 Json FaultRule::toJson() const {
     Json j = Json::object();
-    j.set("id", id);
-    j.set("kind", faultKindName(kind));
-    if (command >= 0) j.set("command", command);
-    if (at) j.set("at", at);
-    else j.set("rate", rate);
-    j.set("count", count);
-    if (kind == FaultKind::DelayReply) j.set("delay_ms", delayMs);
-    if (kind == FaultKind::Noise) { j.set("bytes", noiseBytes); j.set("marks", noiseMarks); }
-    if (kind == FaultKind::LongLength) j.set("length", length);
-    if (kind == FaultKind::Error8 || kind == FaultKind::Error13) j.set("text", text);
-    j.set("seen", seen);
-    j.set("fired", fired);
+    j["id"] = id;
+    j["kind"] = faultKindName(kind);
+    if (command >= 0) j["command"] = command;
+    if (at) j["at"] = at;
+    else j["rate"] = rate;
+    j["count"] = count;
+    if (kind == FaultKind::DelayReply) j["delay_ms"] = delayMs;
+    if (kind == FaultKind::Noise) { j["bytes"] = noiseBytes; j["marks"] = noiseMarks; }
+    if (kind == FaultKind::LongLength) j["length"] = length;
+    if (kind == FaultKind::Error8 || kind == FaultKind::Error13) j["text"] = text;
+    j["seen"] = seen;
+    j["fired"] = fired;
     return j;
 }
 
@@ -81,58 +81,58 @@ uint32_t FaultInjector::next(uint32_t bound) {
     return bound ? uint32_t(nextRaw() % bound) : 0;
 }
 
-int FaultInjector::add(const Json& spec, std::string& error) {
-    FaultRule rule;
-    const Json* kind = spec.find("kind");
-    if (!kind || !kind->isString() || !parseFaultKind(kind->asString(), rule.kind)) {
+int FaultInjector::add(const Json& rule, std::string& error) {
+    FaultRule armed;
+    const Json* kind = member(rule, "kind");
+    if (!kind || !kind->is_string() || !parseFaultKind(kind->get<std::string>(), armed.kind)) {
         error = "\"kind\" must be one of corrupt_byte, drop_byte, drop_reply, delay_reply, noise, "
                 "long_length, reply_1, reply_2, error_8, error_13, wrong_sum";
         return 0;
     }
     uint64_t command = 0;
-    if (spec.has("command")) {
-        if (!readCount(spec, "command", command, error)) return 0;
+    if (rule.contains("command")) {
+        if (!readCount(rule, "command", command, error)) return 0;
         if (command > 0xFFFF) { error = "\"command\" must fit in 16 bits"; return 0; }
-        rule.command = int(command);
+        armed.command = int(command);
     }
-    if (!readCount(spec, "at", rule.at, error)) return 0;
-    if (const Json* rate = spec.find("rate")) {
-        if (!rate->isNumber() || rate->asNumber() < 0 || rate->asNumber() > 1) {
+    if (!readCount(rule, "at", armed.at, error)) return 0;
+    if (const Json* rate = member(rule, "rate")) {
+        if (!rate->is_number() || rate->get<double>() < 0 || rate->get<double>() > 1) {
             error = "\"rate\" must be a number from 0 to 1";
             return 0;
         }
-        rule.rate = rate->asNumber();
+        armed.rate = rate->get<double>();
     }
-    if (rule.at == 0 && rule.rate == 0) {
+    if (armed.at == 0 && armed.rate == 0) {
         error = "give \"at\" (the n-th frame from now, 1 = the next) or \"rate\" (0 to 1)";
         return 0;
     }
-    rule.count = rule.at ? 1 : 0;
-    if (!readCount(spec, "count", rule.count, error)) return 0;
+    armed.count = armed.at ? 1 : 0;
+    if (!readCount(rule, "count", armed.count, error)) return 0;
     uint64_t v = 0;
-    if (spec.has("delay_ms")) {
-        if (!readCount(spec, "delay_ms", v, error)) return 0;
-        rule.delayMs = uint32_t(std::min<uint64_t>(v, 3600000));
+    if (rule.contains("delay_ms")) {
+        if (!readCount(rule, "delay_ms", v, error)) return 0;
+        armed.delayMs = uint32_t(std::min<uint64_t>(v, 3600000));
     }
-    if (spec.has("bytes")) {
-        if (!readCount(spec, "bytes", v, error)) return 0;
-        rule.noiseBytes = uint32_t(std::min<uint64_t>(v, 65536));
+    if (rule.contains("bytes")) {
+        if (!readCount(rule, "bytes", v, error)) return 0;
+        armed.noiseBytes = uint32_t(std::min<uint64_t>(v, 65536));
     }
-    if (const Json* marks = spec.find("marks")) rule.noiseMarks = marks->isBool() && marks->asBool();
-    if (spec.has("length")) {
-        if (!readCount(spec, "length", v, error)) return 0;
+    if (const Json* marks = member(rule, "marks")) armed.noiseMarks = marks->is_boolean() && marks->get<bool>();
+    if (rule.contains("length")) {
+        if (!readCount(rule, "length", v, error)) return 0;
         if (v > 0xFFFF) { error = "\"length\" must fit in 16 bits"; return 0; }
-        rule.length = uint32_t(v);
+        armed.length = uint32_t(v);
     }
-    if (const Json* text = spec.find("text"); text && text->isString()) rule.text = text->asString();
-    else rule.text = rule.kind == FaultKind::Error8 ? "NLEC error" : "File error";
-    if (spec.has("seed")) {
-        if (!readCount(spec, "seed", v, error)) return 0;
+    if (const Json* text = member(rule, "text"); text && text->is_string()) armed.text = text->get<std::string>();
+    else armed.text = armed.kind == FaultKind::Error8 ? "NLEC error" : "File error";
+    if (rule.contains("seed")) {
+        if (!readCount(rule, "seed", v, error)) return 0;
         reseed(v);
     }
-    rule.id = nextId_++;
-    rules_.push_back(rule);
-    return rule.id;
+    armed.id = nextId_++;
+    rules_.push_back(armed);
+    return armed.id;
 }
 
 bool FaultInjector::remove(int id) {
@@ -162,11 +162,11 @@ const FaultRule* FaultInjector::decide(uint16_t command) {
 
 Json FaultInjector::describe() const {
     Json j = Json::object();
-    j.set("seed", seed_);
-    j.set("applied", applied_);
+    j["seed"] = seed_;
+    j["applied"] = applied_;
     Json rules = Json::array();
-    for (const auto& r : rules_) rules.push(r.toJson());
-    j.set("rules", rules);
+    for (const auto& r : rules_) rules.push_back(r.toJson());
+    j["rules"] = rules;
     return j;
 }
 

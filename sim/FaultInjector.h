@@ -56,7 +56,7 @@ public:
     void reseed(uint64_t seed);
     uint64_t seed() const { return seed_; }
     // Arms a rule from its JSON description; returns its id, or 0 with *error set.
-    int add(const Json& spec, std::string& error);
+    int add(const Json& rule, std::string& error);
     void clear() { rules_.clear(); }
     bool remove(int id);
 

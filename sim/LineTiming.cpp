@@ -38,15 +38,15 @@ uint64_t TurnaroundClock::percentileUs(double share) const {
 
 Json TurnaroundClock::toJson(bool withSamples) const {
     Json j = Json::object();
-    j.set("count", samplesUs_.size());
-    j.set("dropped", dropped_);
-    j.set("median_us", percentileUs(0.5));
-    j.set("p99_us", percentileUs(0.99));
-    j.set("max_us", percentileUs(1.0));
+    j["count"] = samplesUs_.size();
+    j["dropped"] = dropped_;
+    j["median_us"] = percentileUs(0.5);
+    j["p99_us"] = percentileUs(0.99);
+    j["max_us"] = percentileUs(1.0);
     if (withSamples) {
         Json all = Json::array();
-        for (uint64_t s : samplesUs_) all.push(s);
-        j.set("samples_us", all);
+        for (uint64_t s : samplesUs_) all.push_back(s);
+        j["samples_us"] = all;
     }
     return j;
 }

@@ -1,31 +1,133 @@
-// Command-line parsing and the --help text.
+// The simulator's command line (CLI11) and its --help text.
 #include "sim/Options.h"
 
-#include <cerrno>
+#include <cmath>
 #include <cstdlib>
+
+#include <CLI/CLI.hpp>
+
+#include "sim/WireFrame.h"
 
 namespace sim {
 namespace {
 
-bool toUnsigned(const std::string& text, unsigned long long max, unsigned long long& out) {
-    if (text.empty() || text[0] == '-') return false;
-    errno = 0;
-    char* end = nullptr;
-    out = std::strtoull(text.c_str(), &end, 10);
-    return errno == 0 && end && *end == '\0' && out <= max;
+constexpr uint32_t kMaxOptionMs = 3600000;  // one hour: longer waits are typing mistakes
+
+const char* const kDescription = "varnex-sim: a simulated Varnex 410 readout unit on a pseudo-terminal.";
+const char* const kFooter = R"(On start it prints one JSON line {"ready": true, ...} on stdout. SIGTERM or SIGINT ends it and
+removes the link and the socket. Control requests on the socket:
+)";
+
+// A check that turns a name into its setting, or says which names are allowed.
+template <typename T>
+CLI::Validator named(bool (*parse)(const std::string&, T&), const char* allowed) {
+    return CLI::Validator(
+        [parse, allowed](std::string& value) {
+            T ignored{};
+            return parse(value, ignored) ? std::string() : std::string("must be ") + allowed;
+        },
+        "");
+}
+
+// The options as one CLI11 app writing into out; the help text comes from the same app.
+void describe(CLI::App& app, SimOptions& out) {
+    app.name("varnex-sim");
+    app.description(kDescription);
+    app.footer(kFooter);
+    app.set_help_flag();  // the caller prints help after the control requests are known
+    app.get_formatter()->column_width(30);
+    app.get_formatter()->label("REQUIRED", "");
+
+    const char* where = "Where it connects";
+    app.add_option("--link", out.link, "symlink to the unit's serial port (the PC's COM1); default /tmp/varnex-sim/com1")
+        ->option_text("PATH")->group(where);
+    app.add_option("--modem", out.modem,
+                   "file the unit's modem lines are written to (decimal TIOCM bits); the PC's DTR/RTS are read from PATH.pc")
+        ->option_text("PATH")->group(where);
+    app.add_option("--control", out.control, "Unix socket for control requests (one JSON object per line)")
+        ->option_text("PATH")->group(where);
+    app.add_option("--log", out.logFile, "human-readable log (default: stderr)")->option_text("FILE")->group(where);
+    app.add_option("--events", out.eventsFile, "machine-readable event log, one JSON object per line")
+        ->option_text("FILE")->group(where);
+    app.add_option("--store", out.storeDir, "folder for tables and files the PC sends (default: a new folder in /tmp)")
+        ->option_text("DIR")->group(where);
+
+    const char* scenario = "Scenario";
+    app.add_option_function<std::string>("--mode", [&out](const std::string& v) { parseMode(v, out.unit.mode); },
+                                          "off | bootloader | running (default running)")
+        ->check(named(parseMode, "off, bootloader or running"))->option_text("MODE")->group(scenario);
+    app.add_option("--baud", out.unit.bootBaud, "bootloader speed, 115200 (default) or 57600")
+        ->check(CLI::IsMember({kBootloaderFastBaud, kBootloaderSlowBaud}).description(""))
+        ->option_text("N")->group(scenario);
+    app.add_option("--quiet-gap-ms", out.unit.quietGapMs,
+                   "quiet time after an image's last byte before CTS drops (default 1500)")
+        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))->option_text("N")->group(scenario);
+    app.add_option("--erase-ms", out.unit.eraseMs, "how long an erase takes (default 50000)")
+        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))->option_text("N")->group(scenario);
+    app.add_option_function<std::string>(
+           "--erase-fault", [&out](const std::string& v) { parseEraseFault(v, out.unit.eraseFault); },
+           "none | wrong_pair_first | stray_byte | never")
+        ->check(named(parseEraseFault, "none, wrong_pair_first, stray_byte or never"))
+        ->option_text("F")->group(scenario);
+    app.add_option("--nlec-table", out.nlecTable, "the table the PC fetches (default: a small built-in table)")
+        ->option_text("FILE")->group(scenario);
+    app.add_option("--settings-file", out.settingsFile, "the settings file the PC receives (default: built-in bytes)")
+        ->option_text("FILE")->group(scenario);
+    app.add_option_function<std::vector<std::string>>(
+           "--program-file",
+           [&out](const std::vector<std::string>& values) {
+               for (const std::string& value : values) {
+                   size_t sep = value.find('=');
+                   if (sep == std::string::npos) out.programFiles.emplace_back("*", value);
+                   else out.programFiles.emplace_back(value.substr(0, sep), value.substr(sep + 1));
+               }
+           },
+           "a program file the PC receives by name (no NAME: any name)")
+        ->option_text("[NAME=]FILE")->group(scenario);
+    app.add_option("--binary-file", out.binaryFile, "the file served for kind 9")->option_text("FILE")->group(scenario);
+    app.add_flag_callback("--no-builtin-content", [&out] { out.builtinContent = false; },
+                          "serve nothing that was not named")->group(scenario);
+    app.add_option("--file-chunk", out.unit.fileGetChunk,
+                   "bytes per data packet of a file the PC receives (1..512, default 512)")
+        ->check(CLI::Range(size_t(1), kMaxPayloadBytes).description(""))->option_text("N")->group(scenario);
+    app.add_option_function<std::vector<std::string>>(
+           "--fault",
+           [&out](const std::vector<std::string>& values) {
+               for (const std::string& value : values) {
+                   Json rule;
+                   std::string error;
+                   if (!parseFaultRule(value, rule, error)) throw CLI::ValidationError("--fault", error);
+                   out.faults.push_back(rule);
+               }
+           },
+           "arm a fault, e.g. corrupt_byte,at=3 or drop_reply,rate=0.1,seed=7")
+        ->option_text("RULE")->group(scenario);
+    app.add_option("--seed", out.unit.seed, "seed for rate faults and fault details (default 1)")
+        ->option_text("N")->group(scenario);
+    app.add_option("--scenario", out.scenarioFile,
+                   "control requests (one JSON object a line) run at start; one with \"after_ms\": N runs N ms after "
+                   "the start")
+        ->option_text("FILE")->group(scenario);
+    app.add_flag("--pace", out.unit.pacing, "hold both directions to the real line rate (11 bits per byte)")
+        ->group(scenario);
+    app.add_flag_callback("--no-garble-output", [&out] { out.unit.garbleOutput = false; },
+                          "deliver the unit's bytes even when the PC's port is at another speed")->group(scenario);
+
+    app.add_flag("-h,--help", out.help, "print this help and the control requests")->group("Other");
+    app.add_flag("--version", out.version, "print the version")->group("Other");
 }
 
 }  // namespace
 
-bool parseFaultSpec(const std::string& spec, Json& out, std::string& error) {
+bool parseFaultRule(const std::string& text, Json& out, std::string& error) {
     out = Json::object();
     size_t start = 0;
     bool first = true;
-    while (start <= spec.size()) {
-        size_t comma = spec.find(',', start);
-        std::string part = spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (first) {
-            out.set("kind", part);
+            out["kind"] = part;
             first = false;
         } else if (!part.empty()) {
             size_t eq = part.find('=');
@@ -36,9 +138,9 @@ bool parseFaultSpec(const std::string& spec, Json& out, std::string& error) {
             std::string key = part.substr(0, eq), value = part.substr(eq + 1);
             char* end = nullptr;
             double number = std::strtod(value.c_str(), &end);
-            if (value == "true" || value == "false") out.set(key, value == "true");
-            else if (!value.empty() && end && *end == '\0') out.set(key, number);
-            else out.set(key, value);
+            if (value == "true" || value == "false") out[key] = value == "true";
+            else if (!value.empty() && end && *end == '\0' && std::isfinite(number)) out[key] = number;
+            else out[key] = value;
         }
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -47,131 +149,22 @@ bool parseFaultSpec(const std::string& spec, Json& out, std::string& error) {
 }
 
 bool parseOptions(int argc, const char* const* argv, SimOptions& out, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        size_t eq = arg.find('=');
-        bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
-        if (inlineValue) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        auto needValue = [&]() -> bool {
-            if (inlineValue) return true;
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        unsigned long long n = 0;
-        auto needNumber = [&](unsigned long long max) -> bool {
-            if (!needValue()) return false;
-            if (!toUnsigned(value, max, n)) {
-                error = arg + " needs a whole number up to " + std::to_string(max) + ", not \"" + value + "\"";
-                return false;
-            }
-            return true;
-        };
-        if (arg == "-h" || arg == "--help") out.help = true;
-        else if (arg == "--version") out.version = true;
-        else if (arg == "--link") { if (!needValue()) return false; out.link = value; }
-        else if (arg == "--modem") { if (!needValue()) return false; out.modem = value; }
-        else if (arg == "--control") { if (!needValue()) return false; out.control = value; }
-        else if (arg == "--log") { if (!needValue()) return false; out.logFile = value; }
-        else if (arg == "--events") { if (!needValue()) return false; out.eventsFile = value; }
-        else if (arg == "--scenario") { if (!needValue()) return false; out.scenarioFile = value; }
-        else if (arg == "--store") { if (!needValue()) return false; out.storeDir = value; }
-        else if (arg == "--mode") {
-            if (!needValue()) return false;
-            if (!parseMode(value, out.unit.mode)) { error = "--mode must be off, bootloader or running"; return false; }
-        } else if (arg == "--baud") {
-            if (!needNumber(1000000)) return false;
-            if (n != kBootloaderFastBaud && n != kBootloaderSlowBaud) {
-                error = "--baud (the bootloader's speed) must be 115200 or 57600";
-                return false;
-            }
-            out.unit.bootBaud = uint32_t(n);
-        } else if (arg == "--quiet-gap-ms") {
-            if (!needNumber(3600000)) return false;
-            out.unit.quietGapMs = uint32_t(n);
-        } else if (arg == "--erase-ms") {
-            if (!needNumber(3600000)) return false;
-            out.unit.eraseMs = uint32_t(n);
-        } else if (arg == "--erase-fault") {
-            if (!needValue()) return false;
-            if (!parseEraseFault(value, out.unit.eraseFault)) {
-                error = "--erase-fault must be none, wrong_pair_first, stray_byte or never";
-                return false;
-            }
-        } else if (arg == "--file-chunk") {
-            if (!needNumber(512)) return false;
-            if (n == 0) { error = "--file-chunk must be from 1 to 512"; return false; }
-            out.unit.fileGetChunk = size_t(n);
-        } else if (arg == "--pace") out.unit.pacing = true;
-        else if (arg == "--no-garble-output") out.unit.garbleOutput = false;
-        else if (arg == "--seed") {
-            if (!needNumber(~0ull)) return false;
-            out.unit.seed = n;
-        } else if (arg == "--nlec-table") { if (!needValue()) return false; out.nlecTable = value; }
-        else if (arg == "--settings-file") { if (!needValue()) return false; out.settingsFile = value; }
-        else if (arg == "--binary-file") { if (!needValue()) return false; out.binaryFile = value; }
-        else if (arg == "--program-file") {
-            if (!needValue()) return false;
-            size_t sep = value.find('=');
-            if (sep == std::string::npos) out.programFiles.emplace_back("*", value);
-            else out.programFiles.emplace_back(value.substr(0, sep), value.substr(sep + 1));
-        } else if (arg == "--no-builtin-content") out.builtinContent = false;
-        else if (arg == "--fault") {
-            if (!needValue()) return false;
-            Json spec;
-            if (!parseFaultSpec(value, spec, error)) return false;
-            out.faults.push_back(spec);
-        } else {
-            error = "unknown option " + arg + " (see --help)";
-            return false;
-        }
+    CLI::App app;
+    describe(app, out);
+    try {
+        app.parse(argc, argv);
+        return true;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
     }
-    return true;
 }
 
-const char* usageText() {
-    return R"(varnex-sim: a simulated Varnex 410 readout unit on a pseudo-terminal.
-
-Usage: varnex-sim [options]
-
-Where it connects:
-  --link PATH          symlink to the unit's serial port (the PC's COM1); default /tmp/varnex-sim/com1
-  --modem PATH         file the unit's modem lines are written to (decimal TIOCM bits);
-                       the PC's DTR/RTS are read from PATH.pc
-  --control PATH       Unix socket for control requests (one JSON object per line)
-  --log FILE           human-readable log (default: stderr)
-  --events FILE        machine-readable event log, one JSON object per line
-  --store DIR          folder for tables and files the PC sends (default: a new folder in /tmp)
-
-Scenario:
-  --mode MODE          off | bootloader | running (default running)
-  --baud N             bootloader speed, 115200 (default) or 57600
-  --quiet-gap-ms N     quiet time after an image's last byte before CTS drops (default 1500)
-  --erase-ms N         how long an erase takes (default 50000)
-  --erase-fault F      none | wrong_pair_first | stray_byte | never
-  --nlec-table FILE    the table the PC fetches (default: a small built-in table)
-  --settings-file FILE the settings file the PC receives (default: built-in bytes)
-  --program-file [NAME=]FILE  a program file the PC receives by name (no NAME: any name)
-  --binary-file FILE   the file served for kind 9
-  --no-builtin-content serve nothing that was not named
-  --file-chunk N       bytes per data packet of a file the PC receives (1..512, default 512)
-  --fault SPEC         arm a fault, e.g. corrupt_byte,at=3 or drop_reply,rate=0.1,seed=7
-  --seed N             seed for rate faults and fault details (default 1)
-  --scenario FILE      control requests (one JSON object a line) run at start; one with
-                       "after_ms": N runs N ms after the start
-  --pace               hold both directions to the real line rate (11 bits per byte)
-  --no-garble-output   deliver the unit's bytes even when the PC's port is at another speed
-
-On start it prints one JSON line {"ready": true, ...} on stdout. SIGTERM or SIGINT ends it and
-removes the link and the socket. Control requests on the socket:
-)";
+std::string usageText() {
+    CLI::App app;
+    SimOptions ignored;
+    describe(app, ignored);
+    return app.help();
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/Json.h"
@@ -32,7 +33,7 @@ struct SimOptions {
 // Returns false with *error for an unknown option or a bad value.
 bool parseOptions(int argc, const char* const* argv, SimOptions& out, std::string& error);
 // "kind,key=value,..." as for --fault, into the "fault" request's fields.
-bool parseFaultSpec(const std::string& spec, Json& out, std::string& error);
-const char* usageText();
+bool parseFaultRule(const std::string& text, Json& out, std::string& error);
+std::string usageText();
 
 }  // namespace sim

@@ -58,9 +58,9 @@ void PacketPeer::onBytes(const uint8_t* data, size_t size, uint64_t nowMs) {
                 ++counters_.oversize;
                 const WireFrame& f = decoder_.frame();
                 Json e = Json::object();
-                e.set("command", f.command);
-                e.set("id", f.id);
-                e.set("len", f.length);
+                e["command"] = f.command;
+                e["id"] = f.id;
+                e["len"] = f.length;
                 log_.add(nowMs, "frame_oversize", e);
                 // The unit cannot hold it: ask for the frame again as for a bad checksum.
                 transmit(encodeFrame(kCmdBadChecksum, nextId(), {}), kCmdBadChecksum, nowMs, true);
@@ -92,8 +92,8 @@ void PacketPeer::onFrame(const WireFrame& frame, uint64_t nowMs) {
     ++counters_.framesIn;
     Json e = frameEventFields(frame.checksum, frame.length, frame.command, frame.id, frame.payload.data(),
                          frame.payload.size());
-    e.set("computed", frame.computed);
-    e.set("checksum_ok", frame.checksumOk());
+    e["computed"] = frame.computed;
+    e["checksum_ok"] = frame.checksumOk();
     log_.add(nowMs, "frame_in", e);
 
     if (!frame.checksumOk()) {
@@ -108,15 +108,15 @@ void PacketPeer::onFrame(const WireFrame& frame, uint64_t nowMs) {
     if (repeat) {
         ++counters_.duplicates;
         Json d = Json::object();
-        d.set("id", frame.id);
-        d.set("command", frame.command);
+        d["id"] = frame.id;
+        d["command"] = frame.command;
         if (nowMs < delayedUntilMs_) {
             // The answer is already on its way; answering again would make two.
-            d.set("action", "reply still delayed");
+            d["action"] = "reply still delayed";
             log_.add(nowMs, "duplicate", d);
             return;
         }
-        d.set("action", lastReply_.empty() ? "no reply" : "reply repeated");
+        d["action"] = lastReply_.empty() ? "no reply" : "reply repeated";
         log_.add(nowMs, "duplicate", d);
         if (!lastReply_.empty()) transmit(lastReply_, uint16_t(lastReply_[6] | (lastReply_[7] << 8)), nowMs, true);
         return;
@@ -134,7 +134,7 @@ void PacketPeer::onFrame(const WireFrame& frame, uint64_t nowMs) {
 void PacketPeer::endTransfer(const char* why, uint64_t nowMs) {
     if (transfer_ == Transfer::None) return;
     Json e = Json::object();
-    e.set("why", why);
+    e["why"] = why;
     log_.add(nowMs, "transfer_ended", e);
     transfer_ = Transfer::None;
     inBytes_.clear();
@@ -203,7 +203,7 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
             std::string error;
             if (!content_.nlecLines(nlecLines_, error)) {
                 Json e = Json::object();
-                e.set("error", error);
+                e["error"] = error;
                 log_.add(nowMs, "content_missing", e);
                 reply(kCmdNlecError, textBytes("No table"), nowMs);
                 return;
@@ -220,7 +220,7 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
                 std::string line = nextLine_ < nlecLines_.size() ? nlecLines_[nextLine_] : std::string();
                 transfer_ = Transfer::None;
                 Json e = Json::object();
-                e.set("lines", nlecLines_.size());
+                e["lines"] = nlecLines_.size();
                 log_.add(nowMs, "nlec_sent", e);
                 reply(kCmdNlecGetLastLine, textBytes(line), nowMs);
             } else {
@@ -237,7 +237,7 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
                       parseLeadingInt(p, at + 1, count, at);
             if (!ok || count < 0) {
                 Json e = Json::object();
-                e.set("text", std::string(p.begin(), p.end()));
+                e["text"] = std::string(p.begin(), p.end());
                 log_.add(nowMs, "bad_file_header", e);
                 reply(kCmdFileError, textBytes("Bad file header"), nowMs);
                 return;
@@ -277,7 +277,7 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
             std::string error;
             if (!content_.file(kind_, programName_, outBytes_, error)) {
                 Json e = Json::object();
-                e.set("error", error);
+                e["error"] = error;
                 log_.add(nowMs, "content_missing", e);
                 reply(kCmdFileError, textBytes("File not found"), nowMs);
                 return;
@@ -285,9 +285,9 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
             transfer_ = Transfer::FileOut;
             outOffset_ = 0;
             Json e = Json::object();
-            e.set("kind", kind_);
-            if (kind_ == kKindProgram) e.set("name", programName_);
-            e.set("size", outBytes_.size());
+            e["kind"] = kind_;
+            if (kind_ == kKindProgram) e["name"] = programName_;
+            e["size"] = outBytes_.size();
             log_.add(nowMs, "file_requested", e);
             reply(kCmdFileGet, decimalPayload(static_cast<long long>(outBytes_.size())), nowMs);
             return;
@@ -297,16 +297,16 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
             std::vector<uint8_t> expected = outOffset_ == 0 ? kRequestPayload : decimalPayload(kind_);
             if (p != expected) {
                 Json e = Json::object();
-                e.set("text", std::string(p.begin(), p.end()));
-                e.set("expected", std::string(expected.begin(), expected.end()));
+                e["text"] = std::string(p.begin(), p.end());
+                e["expected"] = std::string(expected.begin(), expected.end());
                 log_.add(nowMs, "unexpected_ack", e);
             }
             if (outOffset_ >= outBytes_.size()) {
                 transfer_ = Transfer::None;
                 Json e = Json::object();
-                e.set("kind", kind_);
-                e.set("size", outBytes_.size());
-                e.set("sha256", sha256Hex(outBytes_.data(), outBytes_.size()));
+                e["kind"] = kind_;
+                e["size"] = outBytes_.size();
+                e["sha256"] = sha256Hex(outBytes_.data(), outBytes_.size());
                 log_.add(nowMs, "file_sent", e);
                 reply(kCmdFileGetEnd, {}, nowMs);
                 return;
@@ -321,20 +321,20 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
             ++counters_.fixedRequests;
             counters_.lastFixedRequest.assign(p.begin(), p.end());
             Json e = Json::object();
-            e.set("text", counters_.lastFixedRequest);
+            e["text"] = counters_.lastFixedRequest;
             log_.add(nowMs, "fixed_request", e);
             return;
         }
         default: {
             Json e = Json::object();
-            e.set("command", f.command);
+            e["command"] = f.command;
             log_.add(nowMs, "unknown_command", e);
             return;
         }
     }
     // A data or end packet with no transfer of its kind open: the unit says so.
     Json e = Json::object();
-    e.set("command", f.command);
+    e["command"] = f.command;
     log_.add(nowMs, "no_transfer", e);
     bool nlec = f.command == kCmdNlecSendLine || f.command == kCmdNlecSendEnd || f.command == kCmdNlecGetLine;
     reply(nlec ? kCmdNlecError : kCmdFileError, textBytes("No transfer"), nowMs);
@@ -343,29 +343,29 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
 Json PacketPeer::transferJson() const {
     Json j = Json::object();
     switch (transfer_) {
-        case Transfer::None: j.set("state", "idle"); break;
+        case Transfer::None: j["state"] = "idle"; break;
         case Transfer::NlecIn:
-            j.set("state", "nlec_in");
-            j.set("bytes", inBytes_.size());
-            j.set("announced_sum", announcedSum_);
+            j["state"] = "nlec_in";
+            j["bytes"] = inBytes_.size();
+            j["announced_sum"] = announcedSum_;
             break;
         case Transfer::NlecOut:
-            j.set("state", "nlec_out");
-            j.set("lines", nlecLines_.size());
-            j.set("next_line", nextLine_);
+            j["state"] = "nlec_out";
+            j["lines"] = nlecLines_.size();
+            j["next_line"] = nextLine_;
             break;
         case Transfer::FileIn:
-            j.set("state", "file_in");
-            j.set("kind", kind_);
-            j.set("bytes", inBytes_.size());
-            j.set("announced_sum", announcedSum_);
-            j.set("announced_count", announcedCount_);
+            j["state"] = "file_in";
+            j["kind"] = kind_;
+            j["bytes"] = inBytes_.size();
+            j["announced_sum"] = announcedSum_;
+            j["announced_count"] = announcedCount_;
             break;
         case Transfer::FileOut:
-            j.set("state", "file_out");
-            j.set("kind", kind_);
-            j.set("size", outBytes_.size());
-            j.set("offset", outOffset_);
+            j["state"] = "file_out";
+            j["kind"] = kind_;
+            j["size"] = outBytes_.size();
+            j["offset"] = outOffset_;
             break;
     }
     return j;

@@ -9,17 +9,17 @@ namespace sim {
 Json frameEventFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
                       size_t payloadSize) {
     Json j = Json::object();
-    j.set("command", command);
-    j.set("id", id);
-    j.set("len", length);
-    j.set("checksum", checksum);
-    j.set("payload_hex", toHex(payload, payloadSize));
+    j["command"] = command;
+    j["id"] = id;
+    j["len"] = length;
+    j["checksum"] = checksum;
+    j["payload_hex"] = toHex(payload, payloadSize);
     // Text payloads are shown as text too; binary ones only as hex, which keeps the kept
     // events small.
     bool printable = true;
     for (size_t i = 0; i < payloadSize && printable; ++i)
         printable = (payload[i] >= 0x20 && payload[i] < 0x7F) || payload[i] == '\n' || payload[i] == '\r' || payload[i] == '\t';
-    if (printable) j.set("text", std::string_view(reinterpret_cast<const char*>(payload), payloadSize));
+    if (printable) j["text"] = std::string_view(reinterpret_cast<const char*>(payload), payloadSize);
     return j;
 }
 
@@ -31,9 +31,9 @@ void PacketPeer::traceOut(const std::vector<uint8_t>& bytes, uint64_t nowMs, con
         e = frameEventFields(le16(2), le16(4), le16(6), le16(8), bytes.data() + kFrameHeaderBytes,
                         bytes.size() - kFrameHeaderBytes);
     } else {
-        e.set("bytes_hex", toHex(bytes));
+        e["bytes_hex"] = toHex(bytes);
     }
-    if (note) e.set("note", note);
+    if (note) e["note"] = note;
     log_.add(nowMs, "frame_out", e);
 }
 
@@ -45,9 +45,9 @@ void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, u
         return;
     }
     Json e = fault->toJson();
-    e.set("rule", fault->id);
-    e.set("fault", faultKindName(fault->kind));
-    e.set("frame_command", command);
+    e["rule"] = fault->id;
+    e["fault"] = faultKindName(fault->kind);
+    e["frame_command"] = command;
     std::vector<uint8_t> sent = bytes;
     switch (fault->kind) {
         case FaultKind::CorruptByte: {
@@ -57,13 +57,13 @@ void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, u
             size_t at = positions[faults_.next(uint32_t(positions.size()))];
             uint8_t flip = uint8_t(1 + faults_.next(255));
             sent[at] ^= flip;
-            e.set("position", at);
+            e["position"] = at;
             break;
         }
         case FaultKind::DropByte: {
             size_t at = 2 + faults_.next(uint32_t(sent.size() - 2));
             sent.erase(sent.begin() + long(at));
-            e.set("position", at);
+            e["position"] = at;
             break;
         }
         case FaultKind::DropReply:
@@ -82,7 +82,7 @@ void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, u
                 if (b == kFrameMark && !fault->noiseMarks) b = 0x55;
                 noise.push_back(b);
             }
-            e.set("noise_hex", toHex(noise));
+            e["noise_hex"] = toHex(noise);
             sent.insert(sent.begin(), noise.begin(), noise.end());
             break;
         }

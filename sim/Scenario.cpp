@@ -25,18 +25,18 @@ bool Scenario::parse(const std::string& text, std::string& error) {
         if (first == std::string::npos || line[first] == '#') continue;
         Json request;
         std::string why;
-        if (!Json::parse(line, request, why) || !request.isObject() || !request.has("cmd")) {
+        if (!parseJson(line, request, why) || !request.is_object() || !request.contains("cmd")) {
             error = "line " + std::to_string(lineNumber) + ": not a request (" +
                     (why.empty() ? "needs \"cmd\"" : why) + ")";
             return false;
         }
         uint64_t at = 0;
-        if (const Json* after = request.find("after_ms")) {
-            if (!after->isNumber() || after->asNumber() < 0 || after->asNumber() > kMaxAfterMs) {
+        if (const Json* after = member(request, "after_ms")) {
+            if (!after->is_number() || after->get<double>() < 0 || after->get<double>() > kMaxAfterMs) {
                 error = "line " + std::to_string(lineNumber) + ": \"after_ms\" must be a number of milliseconds";
                 return false;
             }
-            at = uint64_t(std::llround(after->asNumber()));
+            at = uint64_t(std::llround(after->get<double>()));
         }
         steps_.push_back({at, lineNumber, request, false});
     }

@@ -1,95 +1,53 @@
-// Plain SHA-256 (FIPS 180-4), one 64-byte block at a time.
+// The running digest lives in an EVP context; a copy of it gives the digest so far.
 #include "sim/Sha256.h"
 
-#include <algorithm>
-#include <cstring>
+#include <cstdlib>
+
+#include "sim/Json.h"
 
 namespace sim {
 namespace {
 
-constexpr uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+// A digest context that cannot be made or started means the process is out of memory or
+// its crypto library is broken: no hash the unit reports could be trusted, so stop.
+EVP_MD_CTX* checked(EVP_MD_CTX* context) {
+    if (!context) std::abort();
+    return context;
+}
 
 }  // namespace
 
-void Sha256::reset() {
-    static const uint32_t kInit[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::memcpy(state_, kInit, sizeof state_);
-    buffered_ = 0;
-    totalBytes_ = 0;
+Sha256::Sha256() : context_(checked(EVP_MD_CTX_new())) { reset(); }
+
+Sha256::Sha256(const Sha256& other) : context_(checked(EVP_MD_CTX_new())) {
+    if (EVP_MD_CTX_copy_ex(context_.get(), other.context_.get()) != 1) std::abort();
 }
 
-void Sha256::block(const uint8_t* p) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 | uint32_t(p[4 * i + 2]) << 8 | p[4 * i + 3];
-    for (int i = 16; i < 64; ++i) {
-        uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-        uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g; g = f; f = e; e = d + t1;
-        d = c; c = b; b = a; a = t1 + t2;
-    }
-    state_[0] += a; state_[1] += b; state_[2] += c; state_[3] += d;
-    state_[4] += e; state_[5] += f; state_[6] += g; state_[7] += h;
+Sha256& Sha256::operator=(const Sha256& other) {
+    if (this != &other && EVP_MD_CTX_copy_ex(context_.get(), other.context_.get()) != 1) std::abort();
+    return *this;
+}
+
+void Sha256::reset() {
+    if (EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) std::abort();
 }
 
 void Sha256::update(const uint8_t* data, size_t size) {
-    if (size == 0) return;
-    totalBytes_ += size;
-    if (buffered_) {
-        size_t take = std::min(size, sizeof buffer_ - buffered_);
-        std::memcpy(buffer_ + buffered_, data, take);
-        buffered_ += take;
-        data += take;
-        size -= take;
-        if (buffered_ < sizeof buffer_) return;
-        block(buffer_);
-        buffered_ = 0;
-    }
-    while (size >= sizeof buffer_) {
-        block(data);
-        data += sizeof buffer_;
-        size -= sizeof buffer_;
-    }
-    std::memcpy(buffer_, data, size);
-    buffered_ = size;
+    if (size > 0 && EVP_DigestUpdate(context_.get(), data, size) != 1) std::abort();
 }
 
 std::string Sha256::hexDigest() const {
-    Sha256 copy = *this;
-    uint64_t bits = totalBytes_ * 8;
-    uint8_t pad[72] = {0x80};
-    size_t padLen = (copy.buffered_ < 56) ? 56 - copy.buffered_ : 120 - copy.buffered_;
-    for (int i = 0; i < 8; ++i) pad[padLen + i] = uint8_t(bits >> (56 - 8 * i));
-    copy.update(pad, padLen + 8);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (uint32_t word : copy.state_)
-        for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(word >> shift) & 0xF];
-    return out;
+    Sha256 copy(*this);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(copy.context_.get(), digest, &length) != 1) std::abort();
+    return toHex(digest, length);
 }
 
 std::string sha256Hex(const uint8_t* data, size_t size) {
-    Sha256 h;
-    h.update(data, size);
-    return h.hexDigest();
+    Sha256 hash;
+    hash.update(data, size);
+    return hash.hexDigest();
 }
 
 }  // namespace sim

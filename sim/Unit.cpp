@@ -51,9 +51,9 @@ void Unit::setMode(Mode mode, uint32_t bootBaud, uint64_t nowMs) {
     dsr_ = mode != Mode::Off;
     car_ = ri_ = false;
     Json e = Json::object();
-    e.set("mode", modeName(mode));
-    e.set("unit_baud", unitBaud());
-    e.set("cts", cts_);
+    e["mode"] = modeName(mode);
+    e["unit_baud"] = unitBaud();
+    e["cts"] = cts_;
     log_.add(nowMs, "mode", e);
 }
 
@@ -78,11 +78,11 @@ void Unit::notePcSettings(const LineSettings& settings, uint64_t nowMs) {
     if (settings == pc_) return;
     pc_ = settings;
     Json e = Json::object();
-    e.set("baud", settings.baud);
-    e.set("parity", settings.parityOdd ? "odd" : settings.parityEven ? "even" : "none");
-    e.set("stop_bits", settings.stopBits);
-    e.set("data_bits", settings.dataBits);
-    e.set("matches_unit", settings.matchesUnitAt(unitBaud()));
+    e["baud"] = settings.baud;
+    e["parity"] = settings.parityOdd ? "odd" : settings.parityEven ? "even" : "none";
+    e["stop_bits"] = settings.stopBits;
+    e["data_bits"] = settings.dataBits;
+    e["matches_unit"] = settings.matchesUnitAt(unitBaud());
     log_.add(nowMs, "line_settings", e);
 }
 
@@ -91,8 +91,8 @@ void Unit::notePcModemBits(int bits, uint64_t nowMs) {
     pcModem_ = bits;
     if (bits < 0) return;
     Json e = Json::object();
-    e.set("dtr", (bits & int(kModemDtr)) != 0);
-    e.set("rts", (bits & int(kModemRts)) != 0);
+    e["dtr"] = (bits & int(kModemDtr)) != 0;
+    e["rts"] = (bits & int(kModemRts)) != 0;
     log_.add(nowMs, "pc_modem", e);
 }
 
@@ -105,8 +105,8 @@ void Unit::setModemBit(uint32_t bit, bool on, uint64_t nowMs) {
     if (!line || *line == on) return;
     *line = on;
     Json e = Json::object();
-    e.set("bits", modemBits());
-    e.set("cts", cts_);
+    e["bits"] = modemBits();
+    e["cts"] = cts_;
     log_.add(nowMs, "modem", e);
 }
 
@@ -132,8 +132,8 @@ void Unit::sendAt(uint64_t atMs, const std::vector<uint8_t>& bytes) {
 
 void Unit::sendRaw(const std::vector<uint8_t>& bytes, uint64_t nowMs) {
     Json e = Json::object();
-    e.set("bytes_hex", toHex(bytes));
-    e.set("unit_baud", unitBaud());
+    e["bytes_hex"] = toHex(bytes);
+    e["unit_baud"] = unitBaud();
     log_.add(nowMs, "raw_out", e);
     emit(bytes, unitBaud());
 }
@@ -157,10 +157,10 @@ void Unit::noteGarbled(size_t size, const LineSettings& sentUnder, uint64_t nowM
 void Unit::flushGarbled(uint64_t nowMs) {
     if (!garbledRun_) return;
     Json e = Json::object();
-    e.set("bytes", garbledRun_);
-    e.set("pc_settings", lastGarbledSettings_);
-    e.set("unit_settings", LineSettings{unitBaud(), true, false, 1, 8}.describe());
-    e.set("since_ms", garbledRunStartMs_);
+    e["bytes"] = garbledRun_;
+    e["pc_settings"] = lastGarbledSettings_;
+    e["unit_settings"] = LineSettings{unitBaud(), true, false, 1, 8}.describe();
+    e["since_ms"] = garbledRunStartMs_;
     log_.add(nowMs, "garbled", e);
     garbledRun_ = 0;
 }
@@ -168,8 +168,8 @@ void Unit::flushGarbled(uint64_t nowMs) {
 void Unit::startErase(uint64_t nowMs) {
     erase_.begin(nowMs, config_.eraseMs, config_.eraseFault);
     Json e = Json::object();
-    e.set("duration_ms", config_.eraseMs);
-    e.set("fault", eraseFaultName(config_.eraseFault));
+    e["duration_ms"] = config_.eraseMs;
+    e["fault"] = eraseFaultName(config_.eraseFault);
     log_.add(nowMs, "erase_started", e);
 }
 
@@ -187,7 +187,7 @@ void Unit::route(const uint8_t* data, size_t size, const LineSettings& sentUnder
     if (!image_.active()) {
         image_.start(nowMs, bootBaud_);
         Json e = Json::object();
-        e.set("unit_baud", bootBaud_);
+        e["unit_baud"] = bootBaud_;
         log_.add(nowMs, "image_started", e);
     }
     if (good) image_.addGood(data, size, sentUnder.baud, nowMs);
@@ -234,8 +234,8 @@ void Unit::tick(uint64_t nowMs) {
     std::vector<uint8_t> reply;
     if (erase_.finishIfDone(nowMs, reply)) {
         Json e = Json::object();
-        e.set("reply_hex", toHex(reply));
-        e.set("fault", eraseFaultName(config_.eraseFault));
+        e["reply_hex"] = toHex(reply);
+        e["fault"] = eraseFaultName(config_.eraseFault);
         log_.add(nowMs, "erase_done", e);
         if (!reply.empty()) emit(reply, kEraseBaud);
     }
@@ -273,54 +273,54 @@ uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
 
 Json Unit::status() const {
     Json j = Json::object();
-    j.set("mode", modeName(mode_));
-    j.set("unit_baud", unitBaud());
-    j.set("boot_baud", bootBaud_);
+    j["mode"] = modeName(mode_);
+    j["unit_baud"] = unitBaud();
+    j["boot_baud"] = bootBaud_;
     Json line = Json::object();
-    line.set("baud", pc_.baud);
-    line.set("parity", pc_.parityOdd ? "odd" : pc_.parityEven ? "even" : "none");
-    line.set("parity_odd", pc_.parityOdd);
-    line.set("stop_bits", pc_.stopBits);
-    line.set("data_bits", pc_.dataBits);
-    line.set("matches_unit", pc_.matchesUnitAt(unitBaud()));
-    j.set("line", line);
+    line["baud"] = pc_.baud;
+    line["parity"] = pc_.parityOdd ? "odd" : pc_.parityEven ? "even" : "none";
+    line["parity_odd"] = pc_.parityOdd;
+    line["stop_bits"] = pc_.stopBits;
+    line["data_bits"] = pc_.dataBits;
+    line["matches_unit"] = pc_.matchesUnitAt(unitBaud());
+    j["line"] = line;
     Json modem = Json::object();
-    modem.set("cts", cts_);
-    modem.set("dsr", dsr_);
-    modem.set("car", car_);
-    modem.set("ri", ri_);
-    modem.set("bits", modemBits());
+    modem["cts"] = cts_;
+    modem["dsr"] = dsr_;
+    modem["car"] = car_;
+    modem["ri"] = ri_;
+    modem["bits"] = modemBits();
     if (pcModem_ >= 0) {
-        modem.set("dtr", (pcModem_ & int(kModemDtr)) != 0);
-        modem.set("rts", (pcModem_ & int(kModemRts)) != 0);
+        modem["dtr"] = (pcModem_ & int(kModemDtr)) != 0;
+        modem["rts"] = (pcModem_ & int(kModemRts)) != 0;
     } else {
-        modem.set("dtr", Json());
-        modem.set("rts", Json());
+        modem["dtr"] = Json();
+        modem["rts"] = Json();
     }
-    j.set("modem", modem);
+    j["modem"] = modem;
     const PeerCounters& pc = peer_.counters();
     Json counters = Json::object();
-    counters.set("bytes_in", bytesIn_);
-    counters.set("bytes_out", bytesOut_);
-    counters.set("garbled_in", garbledIn_);
-    counters.set("garbled_out", garbledOut_);
-    counters.set("ignored_in", ignoredIn_);
-    counters.set("output_dropped", outputDropped_);
-    counters.set("output_pending", out_.size());
-    counters.set("frames_in", pc.framesIn);
-    counters.set("frames_out", pc.framesOut);
-    counters.set("bad_checksums_in", pc.badChecksums);
-    counters.set("oversize_in", pc.oversize);
-    counters.set("stalled_in", pc.stalls);
-    counters.set("duplicates_in", pc.duplicates);
-    counters.set("faults_applied", faults_.applied());
-    counters.set("fixed_requests", pc.fixedRequests);
-    j.set("counters", counters);
-    if (pc.fixedRequests) j.set("last_fixed_request", pc.lastFixedRequest);
-    Json image = image_.active() ? image_.report().toJson() : Json::object().set("present", false);
-    j.set("image", image);
-    j.set("last_image", lastImage_.toJson());
-    j.set("showing_count", showingCount_);
+    counters["bytes_in"] = bytesIn_;
+    counters["bytes_out"] = bytesOut_;
+    counters["garbled_in"] = garbledIn_;
+    counters["garbled_out"] = garbledOut_;
+    counters["ignored_in"] = ignoredIn_;
+    counters["output_dropped"] = outputDropped_;
+    counters["output_pending"] = out_.size();
+    counters["frames_in"] = pc.framesIn;
+    counters["frames_out"] = pc.framesOut;
+    counters["bad_checksums_in"] = pc.badChecksums;
+    counters["oversize_in"] = pc.oversize;
+    counters["stalled_in"] = pc.stalls;
+    counters["duplicates_in"] = pc.duplicates;
+    counters["faults_applied"] = faults_.applied();
+    counters["fixed_requests"] = pc.fixedRequests;
+    j["counters"] = counters;
+    if (pc.fixedRequests) j["last_fixed_request"] = pc.lastFixedRequest;
+    Json image = image_.active() ? image_.report().toJson() : Json{{"present", false}};
+    j["image"] = image;
+    j["last_image"] = lastImage_.toJson();
+    j["showing_count"] = showingCount_;
     // The bottom line of the unit's display: the bootloader shows the bytes it has received
     // in parentheses, the number the technician compares with the wizard's last page.
     std::string display;
@@ -330,19 +330,19 @@ Json Unit::status() const {
                                          : 0;
         display = "(" + std::to_string(count) + ")";
     }
-    j.set("display", display);
+    j["display"] = display;
     Json erase = Json::object();
-    erase.set("erasing", erase_.erasing());
-    erase.set("duration_ms", config_.eraseMs);
-    erase.set("fault", eraseFaultName(config_.eraseFault));
-    erase.set("requests", erase_.requests());
-    erase.set("completed", erase_.completed());
-    j.set("erase", erase);
-    j.set("transfer", peer_.transferJson());
-    j.set("pacing", config_.pacing);
-    j.set("garble_output", config_.garbleOutput);
-    j.set("quiet_gap_ms", config_.quietGapMs);
-    j.set("file_chunk", peer_.fileGetChunk());
+    erase["erasing"] = erase_.erasing();
+    erase["duration_ms"] = config_.eraseMs;
+    erase["fault"] = eraseFaultName(config_.eraseFault);
+    erase["requests"] = erase_.requests();
+    erase["completed"] = erase_.completed();
+    j["erase"] = erase;
+    j["transfer"] = peer_.transferJson();
+    j["pacing"] = config_.pacing;
+    j["garble_output"] = config_.garbleOutput;
+    j["quiet_gap_ms"] = config_.quietGapMs;
+    j["file_chunk"] = peer_.fileGetChunk();
     return j;
 }
 

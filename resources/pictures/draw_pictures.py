@@ -1,17 +1,22 @@
-#!/usr/bin/env python3
-"""Draws the nine 87 x 68 wizard pictures as BMP files (Python standard library only).
+#!/usr/bin/python3
+"""Draws the nine 87 x 68 wizard pictures as BMP files (reduced and written with Pillow).
 
-Every picture is drawn four times larger with simple shapes and then reduced: the 24-bit
-pictures average each 4 x 4 block (smooth edges), the 16-colour ones take the block's most
-common colour, so they stay within their palette. Run it to rewrite the .bmp files beside it.
+Every picture is drawn four times larger with simple shapes and then reduced: each 4 x 4
+block is averaged (smooth edges), and the 16-colour ones are quantised to their palette.
+Run it to rewrite the .bmp files beside it.
 """
 import math
 import os
 import struct
 import sys
 
+from PIL import Image
+
 WIDTH, HEIGHT = 87, 68
 SCALE = 4
+BMP_FILE_HEADER_BYTES, BMP_INFO_HEADER_BYTES = 14, 40
+PIXELS_PER_METRE = 2835  # 72 dots per inch
+DPI = 72
 
 # One 16-colour palette serves every picture; the 24-bit ones draw with it too and gain
 # their extra shades from the smoothing.
@@ -158,22 +163,10 @@ class Canvas:
                         self.rect(x + col, y + row, x + col + 1, y + row + 1, colour)
             x += 6
 
-    def reduce(self, sixteen_colours):
-        out = []
-        for y in range(HEIGHT):
-            row = []
-            for x in range(WIDTH):
-                block = [self.px[y * SCALE + j][x * SCALE + i] for j in range(SCALE) for i in range(SCALE)]
-                if sixteen_colours:
-                    counts = {}
-                    for c in block:
-                        counts[c] = counts.get(c, 0) + 1
-                    row.append(max(counts, key=counts.get))
-                else:
-                    n = len(block)
-                    row.append(tuple(round(sum(c[k] for c in block) / n) for k in range(3)))
-            out.append(row)
-        return out
+    def image(self):
+        picture = Image.new("RGB", (self.w, self.h))
+        picture.putdata([colour for row in self.px for colour in row])
+        return picture
 
 
 def text_width(label, size=1.0):
@@ -389,44 +382,53 @@ PICTURES = [
 
 # ---------------------------------------------------------------- BMP files
 
-def bmp_bytes(pixels, sixteen_colours):
+def palette_image():
+    holder = Image.new("P", (1, 1))
+    holder.putpalette([level for colour in PALETTE for level in colour])
+    return holder
+
+
+def reduced(canvas, sixteen_colours):
+    """The picture at its real size: each SCALE x SCALE block averaged (smooth edges), and for
+    the 16-colour pictures every pixel then taken to the nearest colour of the palette."""
+    small = canvas.image().reduce(SCALE)
     if sixteen_colours:
-        index = {colour: i for i, colour in enumerate(PALETTE)}
-        row_bytes = (WIDTH + 1) // 2
-        stride = (row_bytes + 3) & ~3
-        body = bytearray()
-        for row in reversed(pixels):  # BMP rows run bottom-up
-            line = bytearray(stride)
-            for x, colour in enumerate(row):
-                nibble = index[colour]
-                line[x // 2] |= nibble << 4 if x % 2 == 0 else nibble
-            body += line
-        palette = b"".join(bytes((b, g, r, 0)) for (r, g, b) in PALETTE)
-        bits, colours_used = 4, len(PALETTE)
-    else:
-        stride = (WIDTH * 3 + 3) & ~3
-        body = bytearray()
-        for row in reversed(pixels):
-            line = bytearray()
-            for (r, g, b) in row:
-                line += bytes((b, g, r))
-            line += bytes(stride - len(line))
-            body += line
-        palette = b""
-        bits, colours_used = 24, 0
-    header_size = 14 + 40 + len(palette)
+        small = small.quantize(palette=palette_image(), dither=Image.Dither.NONE)
+    return small
+
+
+def bmp_16_colours(picture):
+    """Pillow writes palette bitmaps at 8 bits a pixel only; the 16-colour pictures keep their
+    4 bits, so this packs the quantised indices two to a byte."""
+    indices = picture.tobytes()
+    row_bytes = (WIDTH + 1) // 2
+    stride = (row_bytes + 3) & ~3
+    body = bytearray()
+    for y in reversed(range(HEIGHT)):  # BMP rows run bottom-up
+        line = bytearray(stride)
+        for x in range(WIDTH):
+            line[x // 2] |= indices[y * WIDTH + x] << (4 if x % 2 == 0 else 0)
+        body += line
+    palette = b"".join(bytes((b, g, r, 0)) for (r, g, b) in PALETTE)
+    header_size = BMP_FILE_HEADER_BYTES + BMP_INFO_HEADER_BYTES + len(palette)
     file_header = struct.pack("<2sIHHI", b"BM", header_size + len(body), 0, 0, header_size)
-    info_header = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, bits, 0, len(body),
-                              2835, 2835, colours_used, 0)
+    info_header = struct.pack("<IiiHHIIiiII", BMP_INFO_HEADER_BYTES, WIDTH, HEIGHT, 1, 4, 0, len(body),
+                              PIXELS_PER_METRE, PIXELS_PER_METRE, len(PALETTE), 0)
     return file_header + info_header + palette + bytes(body)
+
+
+def save(picture, path, sixteen_colours):
+    if sixteen_colours:
+        with open(path, "wb") as out:
+            out.write(bmp_16_colours(picture))
+    else:
+        picture.save(path, format="BMP", dpi=(DPI, DPI))
 
 
 def main(argv):
     out_dir = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     for bitmap_id, name, draw, sixteen in PICTURES:
-        pixels = draw().reduce(sixteen)
-        with open(os.path.join(out_dir, name), "wb") as out:
-            out.write(bmp_bytes(pixels, sixteen))
+        save(reduced(draw(), sixteen), os.path.join(out_dir, name), sixteen)
         print(f"{bitmap_id} {name} ({'16 colours' if sixteen else '24-bit'})")
     return 0
 

@@ -155,8 +155,8 @@ bool Simulator::start(std::string& error) {
     if (!applyContent(options_, content_, error)) return false;
 
     unit_ = std::make_unique<Unit>(options_.unit, content_, log_);
-    for (const Json& spec : options_.faults) {
-        if (!unit_->faults().add(spec, error)) {
+    for (const Json& rule : options_.faults) {
+        if (!unit_->faults().add(rule, error)) {
             error = "--fault: " + error;
             return false;
         }
@@ -169,16 +169,16 @@ bool Simulator::start(std::string& error) {
     runScenario(startUs_);  // what the scenario sets up is in place before anyone is told "ready"
 
     Json ready = Json::object();
-    ready.set("ready", true);
-    ready.set("link", pty_.linkPath());
-    ready.set("slave", pty_.slavePath());
-    ready.set("control", options_.control.empty() ? Json() : Json(options_.control));
-    ready.set("modem", options_.modem.empty() ? Json() : Json(options_.modem));
-    ready.set("events", options_.eventsFile.empty() ? Json() : Json(options_.eventsFile));
-    ready.set("store", store);
-    ready.set("mode", modeName(unit_->mode()));
-    ready.set("pid", long(getpid()));
-    std::printf("%s\n", ready.dump().c_str());
+    ready["ready"] = true;
+    ready["link"] = pty_.linkPath();
+    ready["slave"] = pty_.slavePath();
+    ready["control"] = options_.control.empty() ? Json() : Json(options_.control);
+    ready["modem"] = options_.modem.empty() ? Json() : Json(options_.modem);
+    ready["events"] = options_.eventsFile.empty() ? Json() : Json(options_.eventsFile);
+    ready["store"] = store;
+    ready["mode"] = modeName(unit_->mode());
+    ready["pid"] = long(getpid());
+    std::printf("%s\n", jsonLine(ready).c_str());
     std::fflush(stdout);
     logLine("unit ready on " + pty_.linkPath() + " -> " + pty_.slavePath());
     return true;
@@ -189,15 +189,15 @@ std::string Simulator::control(const std::string& line) {
     // Turnaround timing lives here, beside the line, not in the unit.
     Json request;
     std::string parseError;
-    if (Json::parse(line, request, parseError) && request.isObject()) {
-        const Json* cmd = request.find("cmd");
-        if (cmd && cmd->isString() && cmd->asString() == "turnaround") {
-            const Json* samples = request.find("samples");
-            const Json* clear = request.find("clear");
-            Json reply = turnaround_.toJson(samples && samples->isBool() && samples->asBool());
-            if (clear && clear->isBool() && clear->asBool()) turnaround_.clear();
-            reply.set("ok", true);
-            return reply.dump();
+    if (parseJson(line, request, parseError) && request.is_object()) {
+        const Json* cmd = member(request, "cmd");
+        if (cmd && cmd->is_string() && cmd->get<std::string>() == "turnaround") {
+            const Json* samples = member(request, "samples");
+            const Json* clear = member(request, "clear");
+            Json reply = turnaround_.toJson(samples && samples->is_boolean() && samples->get<bool>());
+            if (clear && clear->is_boolean() && clear->get<bool>()) turnaround_.clear();
+            reply["ok"] = true;
+            return jsonLine(reply);
         }
     }
     // Answer with the line as it is now, not as it was before the loop last slept.
@@ -215,8 +215,8 @@ void Simulator::runScenario(uint64_t nowUs) {
         ControlOutcome outcome;
         Json reply = handleControl(*unit_, request, now, outcome);
         Json e = Json::object();
-        e.set("request", request);
-        e.set("reply", reply);
+        e["request"] = request;
+        e["reply"] = reply;
         log_.add(now, "scenario_step", e);
         if (outcome.quit) quit_ = true;
     }
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.help) {
-        std::printf("%s%s", usageText(), controlHelp());
+        std::printf("%s%s", usageText().c_str(), controlHelp());
         return 0;
     }
     if (options.version) {

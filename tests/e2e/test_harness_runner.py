@@ -1,5 +1,5 @@
-"""The end-to-end runner never hangs and never reports a failure as success: it is run on
-small made-up test folders (plain Python, no Wine) and its lines and counts are checked."""
+"""The end-to-end run never hangs and never reports a failure as success: run.py is run on a
+small made-up test folder (plain Python, no Wine) and its closing line and exit code checked."""
 import os
 import subprocess
 import sys
@@ -10,13 +10,19 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RUNNER = os.path.join(HERE, "run.py")
-RUNNER_LIMIT_S = 60
+RUNNER_LIMIT_S = 120
+STUCK_LIMIT_S = 2
 
 SAMPLE = textwrap.dedent('''
     import time
     import unittest
 
     class Sample(unittest.TestCase):
+        def tearDown(self):
+            # As a test that keeps artifacts only when it failed looks at its result.
+            result = self._outcome.result
+            print("own failure seen:", any(test is self for test, _ in result.failures + result.errors))
+
         def test_a_passes(self):
             pass
 
@@ -33,8 +39,14 @@ SAMPLE = textwrap.dedent('''
         def test_e_hangs(self):
             time.sleep(3600)
 
-        def test_f_never_runs(self):
+        def test_f_after_the_stuck_one(self):
             pass
+
+    class Slow(unittest.TestCase):
+        TIMEOUT_S = 1
+
+        def test_g_over_its_class_limit(self):
+            time.sleep(30)
 ''')
 
 
@@ -46,32 +58,31 @@ class RunnerOutcomes(unittest.TestCase):
             env = dict(os.environ, VARNEX_BUILD_DIR=folder)
             started = time.monotonic()
             done = subprocess.run(
-                [sys.executable, RUNNER, "--dir", folder, "--timeout", "2", "--grace", "1"]
-                + list(patterns), capture_output=True, text=True, timeout=RUNNER_LIMIT_S, env=env)
+                [sys.executable, RUNNER, "--dir", folder, "--timeout", str(STUCK_LIMIT_S)] + list(patterns),
+                capture_output=True, text=True, timeout=RUNNER_LIMIT_S, env=env)
             return done, time.monotonic() - started
 
-    def test_each_outcome_gets_its_line_and_the_counts_add_up(self):
+    def result_line(self, done):
+        lines = [l for l in done.stdout.splitlines() if l.startswith("E2E-RESULT ")]
+        self.assertEqual(len(lines), 1, done.stdout + done.stderr)
+        return lines[0]
+
+    def test_failures_and_errors_count_as_failed_skips_as_neither(self):
         done, _ = self.run_sample("test_a", "test_b", "test_c", "test_d")
-        lines = done.stdout.splitlines()
-        self.assertTrue(any(l.startswith("ok    test_sample.Sample.test_a_passes") for l in lines))
-        self.assertTrue(any(l.startswith("FAIL  test_sample.Sample.test_b_fails") for l in lines))
-        self.assertTrue(any(l.startswith("ERROR test_sample.Sample.test_c_errors") for l in lines))
-        self.assertTrue(any(l.startswith("skip  test_sample.Sample.test_d_skipped") for l in lines))
         self.assertIn("RuntimeError: broken", done.stdout)
-        self.assertEqual(lines[-1], "E2E-RESULT passed=1 failed=2")
+        self.assertEqual(self.result_line(done), "E2E-RESULT passed=1 failed=2")
         self.assertNotEqual(done.returncode, 0)
 
-    def test_a_stuck_test_is_cut_off_and_the_rest_counted_as_failed(self):
-        done, elapsed = self.run_sample("test_a", "test_e", "test_f")
-        self.assertIn("FAIL  test_sample.Sample.test_e_hangs", done.stdout)
-        self.assertIn("1 tests not run count as failed", done.stdout)
-        self.assertEqual(done.stdout.splitlines()[-1], "E2E-RESULT passed=1 failed=2")
+    def test_a_stuck_test_is_cut_off_and_the_run_goes_on(self):
+        done, elapsed = self.run_sample("test_e", "test_f", "test_g")
+        self.assertIn("Timeout", done.stdout)
+        self.assertEqual(self.result_line(done), "E2E-RESULT passed=1 failed=2")
         self.assertNotEqual(done.returncode, 0)
-        self.assertLess(elapsed, 30)
+        self.assertLess(elapsed, RUNNER_LIMIT_S / 2)
 
-    def test_all_passing_exits_zero(self):
-        done, _ = self.run_sample("test_a")
-        self.assertEqual(done.stdout.splitlines()[-1], "E2E-RESULT passed=1 failed=0")
+    def test_a_dotted_id_selects_and_all_passing_exits_zero(self):
+        done, _ = self.run_sample("test_sample.Sample.test_a_passes")
+        self.assertEqual(self.result_line(done), "E2E-RESULT passed=1 failed=0")
         self.assertEqual(done.returncode, 0)
 
 

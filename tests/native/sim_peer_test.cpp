@@ -237,10 +237,10 @@ TEST_F(SimPeerTest, BadChecksumAndStalledFramesAreReported) {
 
 TEST_F(SimPeerTest, InjectedReplyOneIsFollowedByTheRealReplyOnResend) {
     std::string error;
-    Json spec = Json::object();
-    spec.set("kind", "reply_1");
-    spec.set("at", 1);
-    ASSERT_TRUE(faults_.add(spec, error)) << error;
+    Json rule = Json::object();
+    rule["kind"] = "reply_1";
+    rule["at"] = 1;
+    ASSERT_TRUE(faults_.add(rule, error)) << error;
     EXPECT_EQ(one(pc(kCmdNlecGet, 5, "1")).command, kCmdBadChecksum);
     auto r = one(pc(kCmdNlecGet, 5, "1"));  // the PC resends
     EXPECT_EQ(r.command, kCmdNlecGet);
@@ -251,8 +251,8 @@ TEST_F(SimPeerTest, InjectedReplyOneIsFollowedByTheRealReplyOnResend) {
 TEST_F(SimPeerTest, WrongSumAndMidTransferErrorFaults) {
     std::string error;
     Json wrong = Json::object();
-    wrong.set("kind", "wrong_sum");
-    wrong.set("at", 1);
+    wrong["kind"] = "wrong_sum";
+    wrong["at"] = 1;
     ASSERT_TRUE(faults_.add(wrong, error));
     pc(kCmdFileSend, "25,97,1,");
     pc(kCmdFileSendData, "a");
@@ -261,9 +261,9 @@ TEST_F(SimPeerTest, WrongSumAndMidTransferErrorFaults) {
     EXPECT_EQ(content_.received().back().sum, 97);  // stored as it arrived
 
     Json err = Json::object();
-    err.set("kind", "error_13");
-    err.set("at", 2);
-    err.set("text", "Flash full");
+    err["kind"] = "error_13";
+    err["at"] = 2;
+    err["text"] = "Flash full";
     ASSERT_TRUE(faults_.add(err, error));
     pc(kCmdFileSend, "25,0,0,");
     r = one(pc(kCmdFileSendData, "b"));
@@ -275,11 +275,11 @@ TEST_F(SimPeerTest, WrongSumAndMidTransferErrorFaults) {
 
 TEST_F(SimPeerTest, DelayedReplySwallowsTheResendWhileOnItsWay) {
     std::string error;
-    Json spec = Json::object();
-    spec.set("kind", "delay_reply");
-    spec.set("at", 1);
-    spec.set("delay_ms", 900);
-    ASSERT_TRUE(faults_.add(spec, error));
+    Json rule = Json::object();
+    rule["kind"] = "delay_reply";
+    rule["at"] = 1;
+    rule["delay_ms"] = 900;
+    ASSERT_TRUE(faults_.add(rule, error));
     EXPECT_TRUE(pc(kCmdNlecGet, 3, "1").empty());
     ASSERT_EQ(later_.size(), 1u);
     EXPECT_EQ(later_[0].first, now_ + 900);
@@ -292,10 +292,10 @@ TEST_F(SimPeerTest, DelayedReplySwallowsTheResendWhileOnItsWay) {
 TEST_F(SimPeerTest, CorruptDropNoiseAndLongLengthReachTheWire) {
     std::string error;
     for (const char* kind : {"corrupt_byte", "drop_byte", "noise", "long_length", "drop_reply"}) {
-        Json spec = Json::object();
-        spec.set("kind", kind);
-        spec.set("at", 1);
-        ASSERT_TRUE(faults_.add(spec, error)) << kind;
+        Json rule = Json::object();
+        rule["kind"] = kind;
+        rule["at"] = 1;
+        ASSERT_TRUE(faults_.add(rule, error)) << kind;
         auto clean = encodeFrame(kCmdNlecGet, 0, {});
         auto frame = encodeFrame(kCmdNlecGet, ++pcId_, {'1'});
         peer_.onBytes(frame.data(), frame.size(), now_);

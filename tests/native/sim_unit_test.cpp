@@ -49,7 +49,7 @@ protected:
         return out;
     }
     uint64_t counter(Unit& u, const char* name) {
-        return uint64_t(u.status().find("counters")->find(name)->asNumber());
+        return uint64_t(u.status().find("counters")->find(name)->get<double>());
     }
 
     std::string dir_;
@@ -82,10 +82,10 @@ TEST_F(SimUnitTest, OutputReachesThePcGarbledWhenItListensElsewhere) {
     std::vector<uint8_t> clean = take(u);
     ASSERT_FALSE(clean.empty());  // garbling is decided when the unit sends
     Json req = Json::object();
-    req.set("cmd", "log");
-    req.set("text", "hello");
+    req["cmd"] = "log";
+    req["text"] = "hello";
     ControlOutcome outcome;
-    ASSERT_TRUE(handleControl(u, req, 200, outcome).find("ok")->asBool());
+    ASSERT_TRUE(handleControl(u, req, 200, outcome).find("ok")->get<bool>());
     auto garbled = take(u);
     ASSERT_EQ(garbled.size(), kFrameHeaderBytes + 5);
     for (uint8_t b : garbled) EXPECT_NE(b, kFrameMark);
@@ -113,7 +113,7 @@ TEST_F(SimUnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
     EXPECT_FALSE(u.modemBits() & kModemCts);
     const ImageReport& r = u.lastImage();
     EXPECT_TRUE(r.finished);
-    EXPECT_EQ(u.status().find("display")->asString(), "(249008)");
+    EXPECT_EQ(u.status().find("display")->get<std::string>(), "(249008)");
     EXPECT_EQ(r.bytes, 249008u);
     EXPECT_EQ(r.garbledBytes, 0u);
     EXPECT_EQ(r.sha256, sha256Hex(image.data(), image.size()));
@@ -137,7 +137,7 @@ TEST_F(SimUnitTest, ImageSentAtTheWrongSpeedIsReportedGarbled) {
     EXPECT_EQ(u.lastImage().bytes, 4000u);
     EXPECT_EQ(u.lastImage().garbledBytes, 4000u);
     Json j = u.lastImage().toJson();
-    EXPECT_TRUE(j.find("garbled")->asBool());
+    EXPECT_TRUE(member(j, "garbled")->get<bool>());
 }
 
 TEST_F(SimUnitTest, EraseAnswersAfterItsDurationWithTheChosenFault) {
@@ -250,10 +250,10 @@ TEST(SimFaults, SeededRatesRepeatExactlyAndAtFiresOnItsFrame) {
     auto run = [](uint64_t seed) {
         FaultInjector f(seed);
         std::string error;
-        Json spec = Json::object();
-        spec.set("kind", "corrupt_byte");
-        spec.set("rate", 0.3);
-        EXPECT_TRUE(f.add(spec, error));
+        Json rule = Json::object();
+        rule["kind"] = "corrupt_byte";
+        rule["rate"] = 0.3;
+        EXPECT_TRUE(f.add(rule, error));
         std::vector<int> pattern;
         for (int i = 0; i < 200; ++i) pattern.push_back(f.decide(11) ? int(f.next(100)) : -1);
         return pattern;
@@ -268,25 +268,25 @@ TEST(SimFaults, SeededRatesRepeatExactlyAndAtFiresOnItsFrame) {
 
     FaultInjector f;
     std::string error;
-    Json spec = Json::object();
-    spec.set("kind", "drop_reply");
-    spec.set("at", 3);
-    spec.set("count", 2);
-    spec.set("command", 17);
-    ASSERT_TRUE(f.add(spec, error));
+    Json rule = Json::object();
+    rule["kind"] = "drop_reply";
+    rule["at"] = 3;
+    rule["count"] = 2;
+    rule["command"] = 17;
+    ASSERT_TRUE(f.add(rule, error));
     std::vector<bool> hits;
     for (uint16_t cmd : {17, 6, 17, 17, 17, 17}) hits.push_back(f.decide(cmd) != nullptr);
     EXPECT_EQ(hits, (std::vector<bool>{false, false, false, true, true, false}));
 
     Json wrong = Json::object();
-    wrong.set("kind", "wrong_sum");
-    wrong.set("at", 1);
+    wrong["kind"] = "wrong_sum";
+    wrong["at"] = 1;
     ASSERT_TRUE(f.add(wrong, error));
     EXPECT_EQ(f.decide(11), nullptr);  // only the end-of-send echoes
     EXPECT_NE(f.decide(12), nullptr);
     for (const char* bad : {R"({"kind": "melt", "at": 1})", R"({"kind": "noise"})", R"({"kind": "noise", "rate": 2})"}) {
         Json j;
-        ASSERT_TRUE(Json::parse(bad, j, error));
+        ASSERT_TRUE(parseJson(bad, j, error));
         error.clear();
         EXPECT_EQ(f.add(j, error), 0) << bad;
         EXPECT_FALSE(error.empty());
@@ -299,39 +299,39 @@ TEST_F(SimUnitTest, ControlRequestsAnswerOneLineAndRejectBadInput) {
     auto ask = [&](const std::string& line) {
         Json reply;
         std::string error;
-        EXPECT_TRUE(Json::parse(handleControlLine(u, line, 10, outcome), reply, error)) << line;
+        EXPECT_TRUE(parseJson(handleControlLine(u, line, 10, outcome), reply, error)) << line;
         return reply;
     };
-    EXPECT_FALSE(ask("not json").find("ok")->asBool());
-    EXPECT_FALSE(ask(R"({"cmd": "nonsense"})").find("ok")->asBool());
-    EXPECT_FALSE(ask(R"({"cmd": "mode", "mode": "bootloader", "baud": 9600})").find("ok")->asBool());
-    EXPECT_TRUE(ask(R"({"cmd": "mode", "mode": "bootloader", "baud": 57600})").find("ok")->asBool());
+    EXPECT_FALSE(ask("not json").find("ok")->get<bool>());
+    EXPECT_FALSE(ask(R"({"cmd": "nonsense"})").find("ok")->get<bool>());
+    EXPECT_FALSE(ask(R"({"cmd": "mode", "mode": "bootloader", "baud": 9600})").find("ok")->get<bool>());
+    EXPECT_TRUE(ask(R"({"cmd": "mode", "mode": "bootloader", "baud": 57600})").find("ok")->get<bool>());
     EXPECT_EQ(u.unitBaud(), 57600u);
     EXPECT_TRUE(u.modemBits() & kModemCts);
-    EXPECT_TRUE(ask(R"({"cmd": "cts", "on": false})").find("ok")->asBool());
+    EXPECT_TRUE(ask(R"({"cmd": "cts", "on": false})").find("ok")->get<bool>());
     EXPECT_FALSE(u.modemBits() & kModemCts);
     Json status = ask(R"({"cmd": "status"})");
-    EXPECT_EQ(status.find("mode")->asString(), "bootloader");
-    EXPECT_TRUE(status.find("line")->has("parity_odd"));
-    EXPECT_FALSE(ask(R"({"cmd": "config", "file_chunk": 600})").find("ok")->asBool());
-    EXPECT_FALSE(ask(R"({"cmd": "send", "command": 3, "hex": "7g"})").find("ok")->asBool());
-    EXPECT_TRUE(ask(R"({"cmd": "fault", "kind": "noise", "rate": 0.5})").find("ok")->asBool());
-    EXPECT_TRUE(ask(R"({"cmd": "faults_clear"})").find("ok")->asBool());
+    EXPECT_EQ(member(status, "mode")->get<std::string>(), "bootloader");
+    EXPECT_TRUE(member(status, "line")->contains("parity_odd"));
+    EXPECT_FALSE(ask(R"({"cmd": "config", "file_chunk": 600})").find("ok")->get<bool>());
+    EXPECT_FALSE(ask(R"({"cmd": "send", "command": 3, "hex": "7g"})").find("ok")->get<bool>());
+    EXPECT_TRUE(ask(R"({"cmd": "fault", "kind": "noise", "rate": 0.5})").find("ok")->get<bool>());
+    EXPECT_TRUE(ask(R"({"cmd": "faults_clear"})").find("ok")->get<bool>());
 
     // The trace holds the frames both ways, with their fields; events can be read from a point.
     ask(R"({"cmd": "mode", "mode": "running"})");
-    uint64_t since = uint64_t(ask(R"({"cmd": "events", "limit": 1})").find("last_seq")->asNumber());
+    uint64_t since = uint64_t(ask(R"({"cmd": "events", "limit": 1})").find("last_seq")->get<double>());
     feed(u, encodeFrame(21, 1, {'1'}), at(38400), 20);
     feed(u, encodeFrame(16, 2, {'1'}), at(38400), 30);
     Json trace = ask(R"({"cmd": "trace", "since": )" + std::to_string(since) + "}");
     std::vector<std::string> seen;
-    for (const Json& f : trace.find("frames")->items())
-        seen.push_back(f.find("event")->asString() + " " + f.find("command")->dump());
+    for (const Json& f : *member(trace, "frames"))
+        seen.push_back(member(f, "event")->get<std::string>() + " " + jsonLine(*member(f, "command")));
     EXPECT_EQ(seen, (std::vector<std::string>{"frame_in 21", "frame_out 13", "frame_in 16", "frame_out 16"}));
-    const Json& first = trace.find("frames")->items()[0];
-    EXPECT_EQ(first.find("payload_hex")->asString(), "31");
-    EXPECT_TRUE(first.find("checksum_ok")->asBool());
-    EXPECT_EQ(ask(R"({"cmd": "events", "since": 0, "limit": 3})").find("events")->items().size(), 3u);
+    const Json& first = member(trace, "frames")->at(0);
+    EXPECT_EQ(member(first, "payload_hex")->get<std::string>(), "31");
+    EXPECT_TRUE(member(first, "checksum_ok")->get<bool>());
+    EXPECT_EQ(ask(R"({"cmd": "events", "since": 0, "limit": 3})").find("events")->size(), 3u);
     EXPECT_FALSE(outcome.quit);
     ask(R"({"cmd": "quit"})");
     EXPECT_TRUE(outcome.quit);
