@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/LogExport.h"
 
 namespace {

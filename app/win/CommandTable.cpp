@@ -2,7 +2,7 @@
 // The service actions act whenever a control with their identifier sends the command.
 #include "app/win/CommandTable.h"
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/MainDialog.h"
 #include "app/win/Wizard.h"

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "common/win/Handles.h"
 #include "download/EraseReply.h"

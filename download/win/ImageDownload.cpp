@@ -3,7 +3,7 @@
 // and tells the dialog. A port that keeps taking nothing ends the download after a bound.
 #include "download/win/ImageDownload.h"
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/ProgressBar.h"
 #include "common/Texts.h"

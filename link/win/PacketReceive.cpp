@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "link/LinkState.h"
 #include "link/LinkTimeouts.h"

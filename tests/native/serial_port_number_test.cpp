@@ -1,7 +1,7 @@
 // Port-number rules: the start port, its radio button, the device name and the flow flags.
 #include <gtest/gtest.h>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "serial/PortNumber.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ProgressBar.h"
 #include "link/Frame.h"
 #include "link/LinkState.h"

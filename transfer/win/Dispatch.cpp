@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/ProgressBar.h"
 #include "common/Texts.h"

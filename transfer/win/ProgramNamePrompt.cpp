@@ -2,7 +2,7 @@
 // dialog. The name it keeps is appended to the opening packet of a program receive.
 #include <cstring>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/MainDialog.h"
 #include "transfer/TransferText.h"
 #include "transfer/win/FileTransfer.h"
