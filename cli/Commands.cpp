@@ -2,6 +2,7 @@
 // parallel with one presenter and a summary (see Commands.h).
 #include "cli/Commands.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iomanip>
