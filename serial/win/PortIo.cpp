@@ -206,8 +206,14 @@ PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate) {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port, &dcb)) return StatusFromError(GetLastError(), false);
     dcb.BaudRate = baudRate;
-    if (!SetCommState(port, &dcb)) return StatusFromError(GetLastError(), false);
-    return {};
+    if (SetCommState(port, &dcb)) return {};
+    // Some drivers refuse one of the other settings they re-apply and still change the
+    // speed: what counts is the speed the port reports afterwards.
+    const PortStatus refused = StatusFromError(GetLastError(), false);
+    DCB now{};
+    now.DCBlength = sizeof now;
+    if (GetCommState(port, &now) && now.BaudRate == baudRate) return {};
+    return refused;
 }
 
 }  // namespace serial::win
