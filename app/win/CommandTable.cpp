@@ -32,7 +32,8 @@ void ChoosePort(HWND dialog, int portNumber) {
 void ReceiveProgramFile(HWND dialog) {
     // The prompt has no owner window. -1 means the prompt could not be shown at all,
     // which is not a confirmed name.
-    INT_PTR answer = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRAM_NAME), nullptr, PromptProgramName, 0);
+    INT_PTR answer = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRAM_NAME), nullptr, PromptProgramName,
+                                     reinterpret_cast<LPARAM>(g_Dialog));
     if (answer > 0) ReceiveTransferFile(dialog, IDC_RECEIVE_PROGRAM, "Receiving Program File...");
 }
 

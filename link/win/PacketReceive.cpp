@@ -5,7 +5,7 @@
 #include <new>
 
 #include "common/DialogIds.h"
-#include "app/win/ActivityLog.h"
+#include "common/win/ActivityLog.h"
 #include "link/LinkState.h"
 #include "link/LinkTimeouts.h"
 #include "link/PacketLogLine.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/DialogIds.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ProgressBar.h"
 #include "link/Frame.h"
 #include "link/LinkState.h"
 #include "link/win/PacketLink.h"

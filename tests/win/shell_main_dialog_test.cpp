@@ -5,7 +5,7 @@
 
 #include "common/DialogIds.h"
 #include "app/win/MainDialog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ProgressBar.h"
 
 namespace {
 

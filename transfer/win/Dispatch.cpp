@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "common/DialogIds.h"
-#include "app/win/ActivityLog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
 #include "common/Texts.h"
 #include "link/LinkState.h"
 #include "link/win/PacketLink.h"
