@@ -2,6 +2,7 @@
 // parallel with one presenter and a summary (see Commands.h).
 #include "cli/Commands.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iomanip>
@@ -38,7 +39,7 @@ std::string Probe(const std::string& name) {
     bool on = false;
     serial::PortStatus cts = port->ReadCts(&on);
     if (!cts.Ok()) return std::string("cannot read CTS: ") + serial::PortErrorName(cts.error) + " (" + cts.text + ")";
-    return on ? "CTS up: a unit is in its bootloader menu" : "CTS down: no unit ready";
+    return on ? "CTS up: ready (a unit in its bootloader menu)" : "CTS down: no unit ready";
 }
 
 bool ForcedTerminal() {

@@ -25,6 +25,8 @@ constexpr const char* kDevDir = "/dev";
 constexpr const char* kExtraPortsVariable = "VARNEX_EXTRA_PORTS";
 // The serial core's "type" attribute: 0 is a port slot with no UART behind it.
 constexpr const char* kUnknownUartType = "0";
+constexpr const char* kSerialCoreBus = "serial-base";
+constexpr int kMaxSerialCoreLevels = 3;
 
 std::string ReadFirstLine(const fs::path& path) {
     std::ifstream in(path);
@@ -51,19 +53,33 @@ std::string Describe(const std::string& driver, const std::vector<std::string>& 
     return text;
 }
 
+// The driver a person knows the port by. Newer kernels put the serial core's own "port" and
+// "ctrl" devices between the tty and the hardware; those are climbed over.
+std::string DriverOf(const fs::path& ttyEntry) {
+    std::error_code error;
+    fs::path device = fs::canonical(ttyEntry / "device", error);
+    if (error) return "";  // virtual consoles and ptys have no device
+    for (int level = 0; level < kMaxSerialCoreLevels; ++level) {
+        fs::path subsystem = fs::read_symlink(device / "subsystem", error);
+        if (error || subsystem.filename() != kSerialCoreBus) break;
+        device = device.parent_path();
+    }
+    fs::path driver = fs::read_symlink(device / "driver", error);
+    return error ? "" : driver.filename().string();
+}
+
 void AddSystemPorts(std::vector<PortInfo>* ports, const std::map<std::string, std::vector<std::string>>& byId) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(kTtyClassDir, error)) {
-        fs::path driverLink = entry.path() / "device" / "driver";
+        std::string driver = DriverOf(entry.path());
+        if (driver.empty()) continue;
         std::error_code linkError;
-        fs::path driver = fs::read_symlink(driverLink, linkError);
-        if (linkError) continue;  // virtual consoles and ptys have no driver
         fs::path type = entry.path() / "type";
         if (fs::exists(type, linkError) && ReadFirstLine(type) == kUnknownUartType) continue;
         std::string device = (fs::path(kDevDir) / entry.path().filename()).string();
         if (!fs::exists(device, linkError)) continue;
         auto names = byId.find(device);
-        ports->push_back({device, Describe(driver.filename().string(),
+        ports->push_back({device, Describe(driver,
                                            names == byId.end() ? std::vector<std::string>{} : names->second)});
     }
 }

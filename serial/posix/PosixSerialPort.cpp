@@ -135,10 +135,10 @@ public:
                 *count = static_cast<size_t>(n);
                 return {};
             }
-            // Non-blocking with nothing there is EAGAIN; end-of-file is a hung-up line.
-            if (n == 0) return Fail(PortError::Gone, "the line was hung up");
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return ErrnoStatus(errno, "reading");
+            // In raw mode with no minimum count, 0 means nothing there, as EAGAIN does; a
+            // hung-up line also reads 0, and the poll below tells it apart.
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return ErrnoStatus(errno, "reading");
             int remaining = RemainingMs(deadline);
             if (remaining == 0) return {};
             PortStatus waited = WaitFor(POLLIN, remaining);

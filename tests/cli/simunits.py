@@ -87,6 +87,18 @@ class Unit:
             time.sleep(0.1)
         raise AssertionError("%s: no finished image" % self.link)
 
+    def events(self):
+        with open(os.path.join(self.dir, "events.jsonl")) as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def line_speeds(self):
+        """Each speed the PC set, in order, repeats folded."""
+        speeds = []
+        for event in self.events():
+            if event["event"] == "line_settings" and (not speeds or speeds[-1] != event["baud"]):
+                speeds.append(event["baud"])
+        return speeds
+
     def signal(self, number):
         os.killpg(self.process.pid, number)
 
