@@ -1,6 +1,5 @@
 """varnex.exe, the command-line loader's Windows build, under Wine against the simulated
 unit: one download arrives whole and unchanged, and `ports` names the mapped COM ports."""
-import hashlib
 import os
 import re
 import subprocess
@@ -9,22 +8,15 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
+from test_wizard_download import BOOTLOADER_BYTES, image_sha256  # noqa: E402
 
 VARNEX_EXE = os.path.join(h.WIN_BIN, "varnex.exe")
-FIRMWARE_DIR = os.path.join(h.BUILD_DIR, "win", "resources", "firmware")
-BOOTLOADER_BYTES = 249008
 UNIT_PORT = 3
 IDLE_PORT = 6
 RUN_TIMEOUT_S = 180
 QUIET_GAP_MS = 1500
 
 
-def image_sha256(name):
-    with open(os.path.join(FIRMWARE_DIR, name + ".bin"), "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
-
-
-@unittest.skipUnless(os.path.exists(VARNEX_EXE), "varnex.exe not built")
 class VarnexExe(unittest.TestCase):
     def setUp(self):
         self.endings = []
