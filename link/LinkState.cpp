@@ -12,3 +12,9 @@ const char* ResendCauseName(int cause) {
         default: return "Unknown";
     }
 }
+
+void ResumeReplyWait(std::atomic<int>& linkState, bool sentInReply, bool sessionActive) {
+    if (sentInReply || !sessionActive) return;
+    int idle = LINK_IDLE;
+    linkState.compare_exchange_strong(idle, LINK_AWAITING_REPLY);
+}

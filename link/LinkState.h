@@ -20,3 +20,10 @@ enum ResendCause : int {
 
 // "REMOTE_CHECKSUM" ... "LOCAL_TIMEOUT", or "Unknown" for any other value.
 const char* ResendCauseName(int cause);
+
+// After a received frame was handled. Any complete frame leaves the link idle; a frame that
+// drew no packet in reply (a log line, an ignored or unknown packet) must not end the wait of
+// the packet still unanswered, or a lost reply would never be resent. So, while a session
+// runs and nothing was sent, the link awaits that reply again, timed from its last send.
+// Bytes already arriving for the next frame keep the link "receiving".
+void ResumeReplyWait(std::atomic<int>& linkState, bool sentInReply, bool sessionActive);

@@ -14,6 +14,15 @@ TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTi
     return TimeoutAction::None;
 }
 
+TimeoutAction ReadLinkTimeout(LinkTimeoutInputs& inputs) {
+    // Each read is its own statement: the order matters, and arguments have none.
+    const int linkState = inputs.LinkStateNow();
+    const uint32_t lastByteTick = inputs.LastByteTick();
+    const uint32_t lastSendTick = inputs.LastSendTick();
+    const uint32_t now = inputs.NowTick();
+    return DecideLinkTimeout(linkState, now, lastSendTick, lastByteTick);
+}
+
 const char* TimeoutLine(TimeoutAction action) {
     switch (action) {
         case TimeoutAction::ReplyOverdue: return "WM_TIMER1 calling RS232_ResendPacket";

@@ -21,8 +21,10 @@ constexpr int kIdOffset = 6;
 
 void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, FrameSink sink,
                              void* context) {
-    linkState_.store(LINK_RECEIVING);
+    // The tick first: the timer step reads the state first, so whenever it sees "receiving"
+    // it also sees the tick of these bytes, never the tick of an old frame.
     lastByteTick_.store(now);
+    linkState_.store(LINK_RECEIVING);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t byte = bytes[i];
         const int state = receiveState_.load();

@@ -21,7 +21,10 @@ public:
     // Counts a resend request for the packet last framed; on Resend the flag and cause are
     // set and the same header and payload copy go out again.
     ResendDecision RequestResend(int cause);
-    void MarkSent(uint32_t now) { lastSendTick_ = now; }
+    void MarkSent(uint32_t now) {
+        lastSendTick_ = now;
+        ++sendCount_;
+    }
 
     const PacketHeader& Header() const { return header_; }
     // The payload bytes that go out with Header(): empty when its length is 0.
@@ -30,6 +33,8 @@ public:
     int ResendFlag() const { return resendFlag_; }
     int ResendCause() const { return resendCause_; }
     int ResendCount() const { return resendCount_; }
+    // Sends and resends so far; tells whether handling a frame put a packet on the line.
+    uint32_t SendCount() const { return sendCount_; }
 
     // "LAST COMMAND: Resend=..., Id=..., Cmd=..., cs=..., buf(n)=..., cause=..."
     std::string LastCommandLine() const;
@@ -43,6 +48,7 @@ private:
     uint32_t lastSendTick_ = 0;
     uint16_t resendId_ = 0;
     int resendCount_ = 0;
+    uint32_t sendCount_ = 0;
 };
 
 // Up to count characters of text, stopping at a zero byte, as "%.*s" prints them.

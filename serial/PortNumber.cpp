@@ -6,9 +6,8 @@ int StartPortNumber(int remembered) {
 }
 
 int RadioButtonForPort(int portNumber) {
-    if (portNumber >= 2 && portNumber <= kPortButtonCount)
-        return kFirstPortButton + portNumber - kFirstPortNumber;
-    return kFirstPortButton;
+    if (portNumber < kFirstPortNumber || portNumber >= kFirstPortNumber + kPortButtonCount) return 0;
+    return kFirstPortButton + portNumber - kFirstPortNumber;
 }
 
 int PortForRadioButton(int controlId) {

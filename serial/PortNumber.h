@@ -11,7 +11,8 @@ inline constexpr int kPortButtonCount = 4;
 // A remembered number below 1 (0 is also what a failed registry read gives) means COM1.
 // There is no upper bound: COM7 is opened as COM7.
 int StartPortNumber(int remembered);
-// The radio button shown checked: Com2..Com4 for 2..4, Com1 for every other number.
+// The radio button shown checked: Com1..Com4 for 1..4; 0 (no button) for a number without
+// one, so that no button claims a port that is not the one in use.
 int RadioButtonForPort(int portNumber);
 // The port that a radio button selects, or 0 when the identifier is not a port button.
 int PortForRadioButton(int controlId);

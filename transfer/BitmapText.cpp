@@ -1,12 +1,10 @@
-// Bitmap text to bytes: a three-state scan per read (before "x", high digit, low digit).
-// The scan deliberately forgets a half pair at every read boundary.
+// Bitmap text to bytes: a three-state scan (before "x", high digit, low digit) that forgets a
+// half pair at every line break, and only there.
 #include "transfer/BitmapText.h"
 
 #include <cstring>
 
 namespace {
-
-enum class PairState { AwaitX, AwaitHigh, AwaitLow };
 
 int HexValue(int c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -20,38 +18,47 @@ bool IsHexDigit(int c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-std::vector<uint8_t> DecodeBitmapLine(const char* text, size_t length) {
-    std::vector<uint8_t> bytes;
-    PairState state = PairState::AwaitX;
-    int high = 0;
+void BitmapPairScanner::Scan(const char* text, size_t length, std::vector<uint8_t>& bytes) {
     for (size_t i = 0; i < length; ++i) {
         const int c = static_cast<unsigned char>(text[i]);
-        switch (state) {
-            case PairState::AwaitX:
-                if (c == 'x') state = PairState::AwaitHigh;
+        if (c == '\n') {
+            state_ = State::AwaitX;
+            continue;
+        }
+        switch (state_) {
+            case State::AwaitX:
+                if (c == 'x') state_ = State::AwaitHigh;
                 break;
-            case PairState::AwaitHigh:
+            case State::AwaitHigh:
                 if (IsHexDigit(c)) {
-                    high = HexValue(c);
-                    state = PairState::AwaitLow;
+                    high_ = HexValue(c);
+                    state_ = State::AwaitLow;
                 }
                 break;
-            case PairState::AwaitLow:
+            case State::AwaitLow:
                 if (IsHexDigit(c)) {
-                    bytes.push_back(static_cast<uint8_t>(high * 16 + HexValue(c)));
-                    state = PairState::AwaitX;
+                    bytes.push_back(static_cast<uint8_t>(high_ * 16 + HexValue(c)));
+                    state_ = State::AwaitX;
                 }
                 break;
         }
     }
+}
+
+std::vector<uint8_t> DecodeBitmapLine(const char* text, size_t length) {
+    std::vector<uint8_t> bytes;
+    BitmapPairScanner().Scan(text, length, bytes);
     return bytes;
 }
 
 BitmapConversion ConvertBitmapText(FILE* text, FILE* binary) {
     BitmapConversion result{true, 0};
+    BitmapPairScanner scanner;  // one per file: a read that ends inside a line carries on
     char line[kBitmapLineBuffer];
+    std::vector<uint8_t> bytes;
     while (std::fgets(line, sizeof line, text) != nullptr) {
-        const std::vector<uint8_t> bytes = DecodeBitmapLine(line, std::strlen(line));
+        bytes.clear();
+        scanner.Scan(line, std::strlen(line), bytes);
         if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), binary) != bytes.size()) {
             result.ok = false;
             return result;

@@ -12,9 +12,22 @@ inline constexpr size_t kBitmapLineBuffer = 1023;
 // True for 0-9, a-f and A-F; false for every other value, including those above 127.
 bool IsHexDigit(int c);
 
-// Decodes one read's characters: "x" opens a pair, the next two hexadecimal digits (other
-// characters between them skipped) give one byte. The state starts afresh for every read,
-// so a pair that a line break splits gives nothing.
+// The pair scan: "x" opens a pair, the next two hexadecimal digits (other characters between
+// them skipped) give one byte. Its state carries from one piece of a line to the next, so a
+// line longer than one read still decodes whole; only a line break starts afresh, so a pair
+// that a line break splits gives nothing.
+class BitmapPairScanner {
+public:
+    // Appends the bytes that text completes; a newline character resets the scan.
+    void Scan(const char* text, size_t length, std::vector<uint8_t>& bytes);
+
+private:
+    enum class State { AwaitX, AwaitHigh, AwaitLow };
+    State state_ = State::AwaitX;
+    int high_ = 0;
+};
+
+// Decodes one whole line's characters, starting afresh.
 std::vector<uint8_t> DecodeBitmapLine(const char* text, size_t length);
 
 struct BitmapConversion {

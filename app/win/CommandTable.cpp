@@ -29,6 +29,20 @@ void ChoosePort(HWND dialog, int portNumber) {
     SavePortId(dialog, portNumber);  // remembered whether or not the port opened
 }
 
+// The family of a transfer's start command; None for the rest (command 1004 starts an NLEC
+// send only while no session runs, and halts the session otherwise).
+SessionFamily StartFamily(int commandId) {
+    switch (commandId) {
+        case IDC_GET_NLEC: return SessionFamily::Nlec;
+        case IDC_SEND_BITMAP:
+        case IDC_RECEIVE_SETTINGS:
+        case IDC_SEND_SETTINGS:
+        case IDC_RECEIVE_PROGRAM:
+        case IDC_SEND_PROGRAM: return SessionFamily::File;
+        default: return SessionFamily::None;
+    }
+}
+
 void ReceiveProgramFile(HWND dialog) {
     // The prompt has no owner window. -1 means the prompt could not be shown at all,
     // which is not a confirmed name.
@@ -42,6 +56,11 @@ void RouteCommand(HWND dialog, int commandId) {
     if (int port = PortForRadioButton(commandId); port != 0) {
         ChoosePort(dialog, port);
         return;
+    }
+    // A running session of the same family ends before another starts, so it is never left
+    // active without its file; its own "Stop Transfer" button only stops it.
+    if (const SessionFamily family = StartFamily(commandId); family != SessionFamily::None) {
+        if (!EndSessionBeforeStart(dialog, family, commandId)) return;
     }
     switch (commandId) {
         case IDCANCEL:  // the Esc key

@@ -44,7 +44,10 @@ void StartUp(HWND dialog) {
     RememberLogListSize(dialog);
 
     const int port = StartPortNumber(LoadPortId(dialog));
-    CheckRadioButton(dialog, IDC_COM1, IDC_COM4, RadioButtonForPort(port));
+    // A remembered port above the buttons is opened, but no button is shown checked.
+    if (const int button = RadioButtonForPort(port); button != 0) {
+        CheckRadioButton(dialog, IDC_COM1, IDC_COM4, button);
+    }
     SelectCommPort(dialog, port);  // a failure leaves the dialog running without a port
 
     CreateLinkOverlappedEvents();

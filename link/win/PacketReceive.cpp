@@ -26,6 +26,15 @@ void PostFrame(const PacketRecord& frame, void* context) {
     if (!PostMessageA(window, WM_PACKET_RECEIVED, 0, reinterpret_cast<LPARAM>(record))) delete record;
 }
 
+// The link as it stands, read by the timer step in its own order.
+class LiveTimeoutInputs final : public LinkTimeoutInputs {
+public:
+    int LinkStateNow() override { return LinkState.load(); }
+    uint32_t LastByteTick() override { return Receiver.LastByteTick(); }
+    uint32_t LastSendTick() override { return LastPacket().LastSendTick(); }
+    uint32_t NowTick() override { return GetTickCount(); }
+};
+
 }  // namespace
 
 PacketReceiver& LinkReceiver() { return Receiver; }
@@ -66,8 +75,8 @@ void RS232_LogPacket(HWND window, const PacketRecord* record, const char* prefix
 }
 
 void CheckLinkTimeouts(HWND window) {
-    const TimeoutAction action = DecideLinkTimeout(LinkState.load(), GetTickCount(),
-                                                   LastPacket().LastSendTick(), Receiver.LastByteTick());
+    LiveTimeoutInputs inputs;
+    const TimeoutAction action = ReadLinkTimeout(inputs);
     if (action == TimeoutAction::None) return;
     Receiver.ResetAssembly();
     LinkState.store(LINK_IDLE);

@@ -107,8 +107,9 @@ class UnitThatFallsSilent(unittest.TestCase):
         rule = self.bench.fault(kind="drop_reply", command=21, rate=1.0)["id"]
         self.bench.start_with_file(RECEIVE_PROGRAM, saved, program_name="P1")
         self.assertEqual(self.bench.result(), FILE_RETRY_FAILURE)
+        self.assertFalse(os.path.exists(saved), "an abandoned receive saves nothing")
         self.bench.sim.request({"cmd": "faults_clear", "id": rule})
-        self.bench.start_with_file(RECEIVE_PROGRAM, saved, program_name="P1", replace=True)
+        self.bench.start_with_file(RECEIVE_PROGRAM, saved, program_name="P1")
         self.assertEqual(self.bench.result(), SUCCESS_TEXT[KIND_PROGRAM])
         self.assertEqual(self.bench.read(saved), program)
 

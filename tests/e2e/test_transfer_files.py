@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
-from transfer_steps import (FAILURE_TEXT, GET_NLEC, KIND_BITMAP, KIND_PROGRAM, KIND_SETTINGS,  # noqa: E402
+from transfer_steps import (FAILURE_TEXT, KIND_BITMAP, KIND_PROGRAM, KIND_SETTINGS,  # noqa: E402
                             RECEIVE_PROGRAM, RECEIVE_SETTINGS, SEND_COMMAND, SEND_SETTINGS,
                             SUCCESS_TEXT, Bench)
 
@@ -106,22 +106,6 @@ class FileTransfers(unittest.TestCase):
         self.assertEqual(self.bench.read(saved), program)
         self.assertEqual(self.bench.frames(since, "in")[0][1:], (FILE_GET, b"26ABC"))
         h.wait_until(lambda: self.bench.caption(RECEIVE_PROGRAM) != "Stop Transfer", 5)
-
-    def test_write_error_on_the_saved_file_is_a_failure(self):
-        # A disk that takes no more: the saved file is a link to the Linux full device.
-        full = self.bench.path("full.bin")
-        os.symlink("/dev/full", full)
-        self.bench.serve(KIND_SETTINGS, pattern(3000, 9))
-        count = self.bench.log_count()
-        self.bench.start_with_file(RECEIVE_SETTINGS, full)
-        self.assertEqual(self.bench.result(), FAILURE_TEXT[KIND_SETTINGS])
-        self.assertTrue(any(l.startswith("Could not write ") for l in self.bench.log_since(count)))
-
-        count = self.bench.log_count()
-        self.bench.start_with_file(GET_NLEC, full)
-        self.assertEqual(self.bench.result(), "NLEC Transfer error.")
-        self.assertTrue(any(l.startswith("Could not write the NLEC file ") for l in self.bench.log_since(count)))
-        self.assertEqual(self.bench.caption(GET_NLEC), "Get NLEC")
 
 
 if __name__ == "__main__":

@@ -1,17 +1,20 @@
 """What keeps a file from being silently wrong, with the test playing the unit frame by frame:
-a receive that gets more or fewer bytes than the unit announced, and a file that shrinks or
-grows on disk between the opening packet and its data."""
+a receive that gets more or fewer bytes than the unit announced, a receive stopped or replaced
+by the operator (the chosen file keeps its bytes), and a file that shrinks or grows on disk
+between the opening packet and its data."""
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from link_frames import drain, frame, parse, read_frame  # noqa: E402
+import harness as h  # noqa: E402
 from transfer_steps import (FAILURE_TEXT, KIND_SETTINGS, RECEIVE_PROGRAM, RECEIVE_SETTINGS,  # noqa: E402
-                            SEND_SETTINGS, Bench)
+                            SEND_SETTINGS, STATUS_TEXT, Bench)
 
 FILE_SEND, FILE_SEND_DATA, FILE_SEND_END = 10, 11, 12
 FILE_GET, FILE_GET_DATA, FILE_GET_END = 20, 21, 22
+ESC_KEY = 27
 
 
 class TransferGuards(unittest.TestCase):
@@ -69,7 +72,7 @@ class TransferGuards(unittest.TestCase):
         self.assertTrue(any(l.startswith("The unit sent more than the 100 bytes it announced;")
                             for l in self.bench.log_since(count)))
         self.assertNothingNew("no acknowledgement of the excess")
-        self.assertEqual(self.bench.read(saved), b"a" * 80, "nothing past the announced size")
+        self.assertFalse(os.path.exists(saved), "a failed receive saves nothing")
 
     def test_receive_shorter_than_announced_fails(self):
         count = self.bench.log_count()
@@ -80,7 +83,43 @@ class TransferGuards(unittest.TestCase):
         self.assertEqual(self.bench.result(), FAILURE_TEXT[KIND_SETTINGS])
         self.assertTrue(any("Received 60 of the 100 bytes the unit announced" in l
                             for l in self.bench.log_since(count)))
-        self.assertEqual(self.bench.read(saved), b"c" * 60)
+        self.assertFalse(os.path.exists(saved), "a failed receive saves nothing")
+
+    def test_stop_and_restart_keep_the_existing_file(self):
+        saved = self.bench.write("kept.bin", b"KEEP")
+        # "Stop Transfer" stops: no dialog, the halt line, the caption back, the link quiet.
+        self.bench.start_with_file(RECEIVE_SETTINGS, saved, replace=True)
+        self.assertEqual(self.expect(FILE_GET), b"25")
+        self.answer(FILE_GET, b"8")
+        self.assertEqual(self.expect(FILE_GET_DATA), b"1")
+        self.answer(FILE_GET_DATA, b"abcd")
+        self.assertEqual(self.expect(FILE_GET_DATA), b"25")
+        self.assertEqual(self.bench.caption(RECEIVE_SETTINGS), "Stop Transfer")
+        count = self.bench.log_count()
+        self.bench.app.click(RECEIVE_SETTINGS)
+        self.bench.wait_log_since(count, "Settings transfer halted.")
+        self.assertEqual(self.bench.other_windows(), [], "a stop opens no dialog")
+        self.assertEqual(self.bench.caption(RECEIVE_SETTINGS), "Get Settings")
+        self.assertEqual(self.bench.app.progress().get("exists"), False)
+        self.answer(FILE_GET_DATA, b"efgh")  # late data finds no file and draws no reply
+        self.assertNothingNew("nothing is resent or acknowledged after a stop")
+        self.assertEqual(self.bench.read(saved), b"KEEP")
+        self.assertEqual(self.bench.caption(STATUS_TEXT), "")
+
+        # Another start of the family ends the receive first; cancelling its dialog leaves the
+        # program idle.
+        self.bench.start_with_file(RECEIVE_SETTINGS, saved, replace=True)
+        self.assertEqual(self.expect(FILE_GET), b"25")
+        count = self.bench.log_count()
+        self.bench.app.call("command %d" % SEND_SETTINGS)
+        self.bench.wait_log_since(count, "Settings transfer halted.")
+        h.wait_until(self.bench.other_windows, 10, what="the send's file dialog")
+        self.bench.app.key(ESC_KEY)
+        h.wait_until(lambda: self.bench.other_windows() == [], 10, what="the dialog to close")
+        self.assertEqual(self.bench.caption(RECEIVE_SETTINGS), "Get Settings")
+        self.assertNothingNew("the ended receive is not resent")
+        self.assertEqual(self.bench.caption(STATUS_TEXT), "")
+        self.assertEqual(self.bench.read(saved), b"KEEP")
 
     def test_program_name_prompt(self):
         # An empty name starts nothing: no file dialog, nothing on the line.

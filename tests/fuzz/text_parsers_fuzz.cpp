@@ -23,14 +23,18 @@ int HexValue(char c) {
     return c - 'A' + 10;
 }
 
-// Replays the pair rule independently: "x", then two hexadecimal digits with anything
-// between them.
+// Replays the pair rule independently: "x", then two hexadecimal digits with anything but a
+// line break between them.
 std::vector<uint8_t> ExpectedPairs(const char* text, size_t length) {
     std::vector<uint8_t> bytes;
     int state = 0;
     int high = 0;
     for (size_t i = 0; i < length; ++i) {
         const char c = text[i];
+        if (c == '\n') {
+            state = 0;  // a line break ends any half pair
+            continue;
+        }
         if (state == 0) {
             if (c == 'x') state = 1;
         } else if (IsHexDigit(static_cast<unsigned char>(c))) {

@@ -1,9 +1,14 @@
 // The timer step's decision with a fake clock: strictly more than 500 ms for a reply,
-// more than 100 ms for the rest of a frame, right across the tick count's wrap.
+// more than 100 ms for the rest of a frame, right across the tick count's wrap; and a reply
+// that starts arriving while the step reads the link never looks overdue.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "link/Frame.h"
 #include "link/LinkState.h"
 #include "link/LinkTimeouts.h"
+#include "link/PacketReceiver.h"
 
 namespace {
 
@@ -35,6 +40,44 @@ TEST(LinkTimeouts, Decisions) {
     for (const Case& c : cases) {
         EXPECT_EQ(DecideLinkTimeout(c.linkState, c.now, c.lastSend, c.lastByte), c.expected)
             << "state " << c.linkState << " now " << c.now;
+    }
+}
+
+// The link as the comm-event thread may change it while the timer step reads it: a packet sent
+// 50 ms ago awaits its reply, the last frame ended long before, and the reply's first byte
+// arrives (through the real receiver, at a clock that has just moved on) right before the
+// check's read number arrivalAt.
+class InterleavedInputs final : public LinkTimeoutInputs {
+public:
+    explicit InterleavedInputs(int arrivalAt) : arrivalAt_(arrivalAt) {
+        receiver_.Receive(&kFrameMark, 1, kOldFrameTick, nullptr, nullptr);
+        receiver_.ResetAssembly();
+        linkState_.store(LINK_AWAITING_REPLY);
+    }
+    int LinkStateNow() override { return ArriveIfDue(), linkState_.load(); }
+    uint32_t LastByteTick() override { return ArriveIfDue(), receiver_.LastByteTick(); }
+    uint32_t LastSendTick() override { return ArriveIfDue(), kSendTick; }
+    uint32_t NowTick() override { return ArriveIfDue(), clock_; }
+
+private:
+    static constexpr uint32_t kOldFrameTick = 1000;
+    static constexpr uint32_t kSendTick = 10000;
+    void ArriveIfDue() {
+        if (reads_++ != arrivalAt_) return;
+        ++clock_;
+        receiver_.Receive(&kFrameMark, 1, clock_, nullptr, nullptr);
+    }
+    int arrivalAt_;
+    int reads_ = 0;
+    uint32_t clock_ = kSendTick + 50;
+    std::atomic<int> linkState_{LINK_IDLE};
+    PacketReceiver receiver_{linkState_};
+};
+
+TEST(LinkTimeouts, AReplyStartingDuringTheCheckIsNeverOverdue) {
+    for (int arrivalAt = 0; arrivalAt <= 4; ++arrivalAt) {
+        InterleavedInputs inputs(arrivalAt);
+        EXPECT_EQ(ReadLinkTimeout(inputs), TimeoutAction::None) << "reply arriving before read " << arrivalAt;
     }
 }
 

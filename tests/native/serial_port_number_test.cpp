@@ -19,9 +19,9 @@ TEST(PortNumber, RadioButtonForEachPort) {
     EXPECT_EQ(RadioButtonForPort(2), IDC_COM2);
     EXPECT_EQ(RadioButtonForPort(3), IDC_COM3);
     EXPECT_EQ(RadioButtonForPort(4), IDC_COM4);
-    EXPECT_EQ(RadioButtonForPort(7), IDC_COM1);  // opened as COM7, shown as Com1
-    EXPECT_EQ(RadioButtonForPort(0), IDC_COM1);
-    EXPECT_EQ(RadioButtonForPort(-3), IDC_COM1);
+    EXPECT_EQ(RadioButtonForPort(5), 0);  // opened as COM5, no button claims it
+    EXPECT_EQ(RadioButtonForPort(7), 0);
+    EXPECT_EQ(RadioButtonForPort(0), 0);
 }
 
 TEST(PortNumber, RadioButtonsSelectPortsOneToFourOnly) {

@@ -1,7 +1,9 @@
-// Bitmap text to bytes: the pair rules, the per-read reset, and errors never taken for the end.
+// Bitmap text to bytes: the pair rules, long lines read in pieces, the reset at a line break,
+// and errors never taken for the end.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,15 +61,39 @@ TEST(TransferBitmap, ConversionWritesEveryLineAndDropsSplitPairs) {
     EXPECT_EQ(conversion.bytesWritten, 3);
 }
 
-TEST(TransferBitmap, LongLinesAreReadInPiecesOf1022) {
-    // 1020 filler characters, then "x1" at the end of the first read and "2" in the next:
-    // the pair is split by the read boundary and gives nothing; a whole pair after it does.
-    std::string text(1020, ' ');
-    text += "x12 x34\n";
+// Lines of over 2 100 characters span three reads; a pair split at a read boundary inside a
+// line must still decode. Checked against a conversion of whole lines at once, with
+// the pairs shifted line by line so that every split position comes up.
+TEST(TransferBitmap, LongLinesDecodeWholeAcrossReads) {
+    std::string text;
+    for (int line = 0; line < 12; ++line) {
+        std::string row(static_cast<size_t>(line), ' ');
+        for (int pair = 0; row.size() < 2100u + static_cast<size_t>(line); ++pair) {
+            char item[16];
+            std::snprintf(item, sizeof item, "0x%02X, ", (pair * 37 + line) & 0xFF);
+            row += item;
+        }
+        if (line % 3 == 0) row += "0x4";  // a pair cut by the line break gives nothing
+        text += row + "\n";
+    }
+    // Whole lines at once: from each "x", the next two hexadecimal digits on its line.
+    const char* const kHex = "0123456789abcdefABCDEF";
+    std::vector<uint8_t> expected;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        for (size_t x = line.find('x'); x != std::string::npos; x = line.find('x', x + 1)) {
+            const size_t high = line.find_first_of(kHex, x + 1);
+            const size_t low = high == std::string::npos ? high : line.find_first_of(kHex, high + 1);
+            if (low == std::string::npos) break;
+            expected.push_back(static_cast<uint8_t>(std::stoi(line.substr(high, 1) + line[low], nullptr, 16)));
+            x = low;
+        }
+    }
     BitmapConversion conversion{};
     const std::vector<uint8_t> bytes = ConvertText(text, &conversion);
     EXPECT_TRUE(conversion.ok);
-    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x34}));
+    EXPECT_GT(expected.size(), 12u * 300u);
+    EXPECT_EQ(bytes, expected);
 }
 
 TEST(TransferBitmap, AWriteFailureIsReported) {

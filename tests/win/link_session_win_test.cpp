@@ -16,6 +16,7 @@
 #include "link/win/PacketLink.h"
 #include "serial/win/CommEventThread.h"
 #include "transfer/win/Dispatch.h"
+#include "transfer/win/FileTransfer.h"
 #include "transfer/win/TransferSession.h"
 
 namespace {
@@ -46,6 +47,7 @@ protected:
         Child("BUTTON", "Get NLEC", IDC_GET_NLEC);
         Child("BUTTON", "Send Settings", IDC_SEND_SETTINGS);
         Child("BUTTON", "Send Program", IDC_SEND_PROGRAM);
+        Child("BUTTON", "Receive Settings", IDC_RECEIVE_SETTINGS);
         TransferActive = 0;
         TransferSession.reporter = nullptr;
         TransferSession.button = nullptr;
@@ -92,8 +94,59 @@ protected:
         record->receivedChecksum = static_cast<uint16_t>(record->computedChecksum + checksumError);
         return record;
     }
+    std::string LastLog() const {
+        const std::vector<std::string> lines = Log();
+        return lines.empty() ? std::string() : lines.back();
+    }
+    // A frame from the unit as the comm-event thread takes it in, then dispatched as posted.
+    void Arrive(uint16_t command, const char* payload) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(payload);
+        const std::vector<uint8_t> frame =
+            EncodeFrame(command, ++unitId_, bytes, static_cast<uint16_t>(std::strlen(payload)));
+        std::memcpy(ReceiveChunk, frame.data(), frame.size());
+        RS232_ReceiveBytes(dialog_, static_cast<int>(frame.size()));
+        MSG message;
+        while (PeekMessageA(&message, dialog_, WM_PACKET_RECEIVED, WM_PACKET_RECEIVED, PM_REMOVE)) {
+            DispatchPacket(dialog_, reinterpret_cast<PacketRecord*>(message.lParam));
+        }
+    }
     HWND dialog_ = nullptr;
+    uint16_t unitId_ = 0;
 };
+
+// A file in the temporary folder with the given bytes; its path.
+std::string FileWith(const char* name, const std::string& bytes) {
+    char path[MAX_PATH];
+    GetTempPathA(MAX_PATH, path);
+    std::strcat(path, name);
+    FILE* file = std::fopen(path, "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    return path;
+}
+
+std::string Contents(const std::string& path) {
+    std::string bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return "(missing)";
+    for (int c; (c = std::fgetc(file)) != EOF;) bytes += static_cast<char>(c);
+    std::fclose(file);
+    return bytes;
+}
+
+// Temporary receive files left in the temporary folder.
+int LeftoverReceiveFiles() {
+    char pattern[MAX_PATH];
+    GetTempPathA(MAX_PATH, pattern);
+    std::strcat(pattern, "vrx*.tmp");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int count = 1;
+    while (FindNextFileA(search, &found)) ++count;
+    FindClose(search);
+    return count;
+}
 
 TEST_F(LinkSessionTest, SessionCaptionsAreSavedCutAndNeverLost) {
     const std::string longCaption(200, 'c');
@@ -261,6 +314,103 @@ TEST_F(LinkSessionTest, ReplyTimeoutResendsOnlyAfterMoreThan500Ms) {
     EXPECT_EQ(Log().back(), "WM_TIMER1 calling RS232_ResendPacket");
     EXPECT_EQ(LinkState.load(), LINK_AWAITING_REPLY);
     EndTransferSession(dialog_);
+}
+
+// Frames after which nothing is sent (a log line, code 23, an unknown code, a packet with no
+// file to act on) must not end the wait for the reply still due, or a lost reply stalls.
+TEST_F(LinkSessionTest, FramesThatDrawNoReplyKeepTheReplyTimed) {
+    BeginTransferSession(dialog_, IDC_SEND_SETTINGS, SESSION_SEND_FILE, FileResultReporter());
+    RS232_SendPacket(11, "d", 1);
+    const int retries = RetryCount;
+    for (uint16_t code : {3, 23, 4, 17}) {
+        Arrive(code, "x");
+        EXPECT_EQ(LinkState.load(), LINK_AWAITING_REPLY) << "after code " << code;
+    }
+    LastPacket().MarkSent(GetTickCount() - 600);  // the reply is now overdue
+    CheckLinkTimeouts(dialog_);
+    EXPECT_EQ(RetryCount, retries + 1);
+    EXPECT_EQ(LastLog(), "WM_TIMER1 calling RS232_ResendPacket");
+    EndTransferSession(dialog_);
+}
+
+// A receive replaces the chosen file only when it completes; a unit error, a stop and a
+// give-up leave it as it was, and a second end with nothing open is a failure.
+TEST_F(LinkSessionTest, FailedReceivesLeaveTheChosenFileAsItWas) {
+    const std::string path = FileWith("varnex-receive-keep.bin", "KEEP");
+    const int kind = TransferKind;
+    TransferKind = KIND_SETTINGS;
+    std::strcpy(TransferFile.name, path.c_str());
+    RecordingReporter reporter;
+    auto begin = [&] {
+        ASSERT_EQ(BeginFileReceive(dialog_, IDC_RECEIVE_SETTINGS, "Receiving Settings File..."), 1);
+        TransferSession.reporter = &reporter;
+        Arrive(20, "6");
+        Arrive(21, "abc");
+    };
+
+    begin();
+    Arrive(13, "File not found");
+    EXPECT_EQ(Contents(path), "KEEP") << "unit error";
+    EXPECT_EQ(reporter.reports.back().operation, "failure");
+
+    begin();
+    EXPECT_FALSE(EndSessionBeforeStart(dialog_, SessionFamily::File, IDC_RECEIVE_SETTINGS)) << "only stops";
+    EXPECT_EQ(Contents(path), "KEEP") << "stop";
+    EXPECT_EQ(TransferActive, 0);
+    EXPECT_EQ(LinkState.load(), LINK_IDLE);
+    EXPECT_EQ(Text(IDC_RECEIVE_SETTINGS), "Receive Settings");
+    EXPECT_EQ(ProgressBarWindow(), nullptr);
+    EXPECT_EQ(LastLog(), "Settings transfer halted.");
+    Arrive(21, "late");  // the unit's late data finds no file
+    EXPECT_EQ(Contents(path), "KEEP");
+
+    begin();
+    for (int i = 0; i <= 6; ++i) RS232_ResendPacket(dialog_, LOCAL_TIMEOUT);
+    EXPECT_EQ(reporter.reports.back().operation, "retry");
+    EXPECT_EQ(Contents(path), "KEEP") << "give-up";
+
+    begin();
+    Arrive(21, "def");
+    Arrive(22, "");
+    EXPECT_EQ(reporter.reports.back().operation, "receive");
+    EXPECT_EQ(Contents(path), "abcdef") << "completed";
+    Arrive(22, "");
+    EXPECT_EQ(reporter.reports.back().operation, "failure") << "an end with no receive open";
+    EXPECT_EQ(LeftoverReceiveFiles(), 0);
+    TransferKind = kind;
+    DeleteFileA(path.c_str());
+}
+
+// The unit's NLEC error with no session still closes the file and says so, and opens nothing;
+// a fetch cut short leaves the chosen file as it was.
+TEST_F(LinkSessionTest, NlecErrorWithoutASessionIsLogged) {
+    const std::string path = FileWith("varnex-nlec-keep.txt", "A=1\r\n");
+    std::strcpy(NlecFile.name, path.c_str());
+    ASSERT_EQ(NlecFile.OpenForReceive("w"), 1);
+    Arrive(17, "B=2");
+    Arrive(8, "");
+    EXPECT_EQ(LastLog(), "NLEC Transfer error.");
+    EXPECT_EQ(NlecFile.file, nullptr);
+    EXPECT_EQ(Contents(path), "A=1\r\n");
+    EXPECT_EQ(LeftoverReceiveFiles(), 0);
+    DeleteFileA(path.c_str());
+}
+
+// A receive whose file cannot be put in the chosen file's place (here the chosen name is a
+// folder) reports the error and leaves no temporary file behind.
+TEST_F(LinkSessionTest, AReceiveThatCannotBeSavedLeavesNothingBehind) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    std::strcat(folder, "varnex-receive-folder");
+    CreateDirectoryA(folder, nullptr);
+    std::strcpy(TransferFile.name, folder);
+    ASSERT_EQ(TransferFile.OpenForReceive("wb"), 1);
+    std::fputs("data", TransferFile.file);
+    EXPECT_NE(TransferFile.Commit(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(TransferFile.file, nullptr);
+    EXPECT_NE(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(LeftoverReceiveFiles(), 0);
+    RemoveDirectoryA(folder);
 }
 
 }  // namespace

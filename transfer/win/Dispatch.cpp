@@ -42,15 +42,8 @@ void ShowFlashEraseResult(HWND dialog, PacketRecord& record) {
     MessageBoxA(dialog, message, kWindowTitle, MB_OK);
 }
 
-}  // namespace
-
-int DispatchPacket(HWND dialog, PacketRecord* raw) {
-    if (raw == nullptr) return 0;
-    const CheckOutcome outcome = CheckPacket(dialog, raw);  // releases the record on Stop
-    if (outcome == CheckOutcome::Stop) return 0;
-    std::unique_ptr<PacketRecord> record(raw);
-    if (outcome == CheckOutcome::Handled) return 1;
-
+// The handling of one checked frame by its command code.
+void HandleCommand(HWND dialog, PacketRecord* record) {
     switch (record->command) {
         case RS232_CMD_NLEC_SEND:
         case RS232_CMD_NLEC_SEND_LINE:
@@ -59,7 +52,7 @@ int DispatchPacket(HWND dialog, PacketRecord* raw) {
         case RS232_CMD_NLEC_GET:
         case RS232_CMD_NLEC_GET_LINE:
         case RS232_CMD_NLEC_GET_LAST_LINE:
-            HandleNlecPacket(dialog, record.get());
+            HandleNlecPacket(dialog, record);
             break;
         case RS232_CMD_FILE_SEND:
         case RS232_CMD_FILE_SEND_DATA:
@@ -68,7 +61,7 @@ int DispatchPacket(HWND dialog, PacketRecord* raw) {
         case RS232_CMD_FILE_GET:
         case RS232_CMD_FILE_GET_DATA:
         case RS232_CMD_FILE_GET_END:
-            HandleFilePacket(dialog, record.get());
+            HandleFilePacket(dialog, record);
             break;
         case RS232_CMD_FLASH_ERASE_RESULT:
             ShowFlashEraseResult(dialog, *record);
@@ -78,10 +71,22 @@ int DispatchPacket(HWND dialog, PacketRecord* raw) {
             record->payload[record->payloadCount] = 0;
             break;
         default:
-            RS232_LogPacket(dialog, record.get(), kUnknownCommandPrefix);
+            RS232_LogPacket(dialog, record, kUnknownCommandPrefix);
             RS232_LogLastCommand(dialog);
             break;
     }
+}
+
+}  // namespace
+
+int DispatchPacket(HWND dialog, PacketRecord* raw) {
+    if (raw == nullptr) return 0;
+    const uint32_t sendsBefore = LastPacket().SendCount();
+    const CheckOutcome outcome = CheckPacket(dialog, raw);  // releases the record on Stop
+    if (outcome == CheckOutcome::Stop) return 0;
+    std::unique_ptr<PacketRecord> record(raw);
+    if (outcome == CheckOutcome::Continue) HandleCommand(dialog, record.get());
+    ResumeReplyWait(LinkState, LastPacket().SendCount() != sendsBefore, TransferActive == 1);
     return 1;
 }
 
@@ -94,6 +99,22 @@ void HaltNlecTransfer(HWND dialog) {
     LogMessage(dialog, 0, "Nlec transfer halted.");
     MessageBeep(kDefaultBeep);
     DestroyProgressBar();
+}
+
+bool EndSessionBeforeStart(HWND dialog, SessionFamily family, int commandId) {
+    char caption[kSavedCaptionSize] = {};
+    const bool pressedSessionButton =
+        TransferSession.button != nullptr && TransferSession.button == GetDlgItem(dialog, commandId);
+    if (pressedSessionButton) GetWindowTextA(TransferSession.button, caption, sizeof caption);
+    const bool pressedStop = std::strcmp(caption, kStopTransferCaption) == 0;
+    const StartAction action = DecideStartCommand(family, TransferActive == 1, TransferSession.kind, pressedStop);
+    if (action == StartAction::Start) return true;
+    if (family == SessionFamily::Nlec) {
+        HaltNlecTransfer(dialog);
+    } else {
+        StopFileTransfer(dialog);
+    }
+    return action == StartAction::StopThenStart;
 }
 
 void SendFixedRequest(HWND) {

@@ -194,19 +194,22 @@ void StoreChunk(HWND dialog, const PacketRecord* record) {
     if (count > 1) AdvanceProgress(static_cast<unsigned>(count));
 }
 
-// Code 22: the unit has sent everything. A receive whose file could not be written out in
-// full, or that got fewer bytes than announced, is a failure, not a success.
+// Code 22: the unit has sent everything. Only a receive that got exactly the announced bytes
+// and was saved in full replaces the chosen file; anything else, a 22 with no receive open
+// included, is the receive's failure, never its success.
 void FinishReceiving(HWND dialog) {
     char reason[kReasonSize] = {};
-    if (TransferFile.file != nullptr && OpenDirection == Direction::Receive) {
-        if (std::fflush(TransferFile.file) != 0 || std::ferror(TransferFile.file)) {
-            std::snprintf(reason, sizeof reason, "Could not write %s: %s", TransferFile.name,
-                          std::strerror(errno));
-        } else if (!Received.Complete()) {
-            std::snprintf(reason, sizeof reason,
-                          "Received %lld of the %lld bytes the unit announced; %s is incomplete.",
-                          static_cast<long long>(Received.written()),
-                          static_cast<long long>(Received.announced()), TransferFile.name);
+    DWORD saveError = ERROR_SUCCESS;
+    const bool receiving = TransferFile.file != nullptr && OpenDirection == Direction::Receive;
+    if (receiving && !Received.Complete()) {
+        std::snprintf(reason, sizeof reason,
+                      "Received %lld of the %lld bytes the unit announced; %s is incomplete.",
+                      static_cast<long long>(Received.written()),
+                      static_cast<long long>(Received.announced()), TransferFile.name);
+    } else if (receiving) {
+        saveError = TransferFile.Commit();
+        if (saveError != ERROR_SUCCESS) {
+            std::snprintf(reason, sizeof reason, "Could not save %s.", TransferFile.name);
         }
     }
     TransferFile.Close();
@@ -215,11 +218,11 @@ void FinishReceiving(HWND dialog) {
     DestroyProgressBar();
     RestoreButtonCaption();
     MessageBeep(kDefaultBeep);
-    if (reason[0] != 0) {
-        LogMessage(dialog, 0, "%s", reason);
-        ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
-    } else {
+    if (reason[0] != 0) LogMessage(dialog, saveError, "%s", reason);
+    if (receiving && reason[0] == 0) {
         ReportSessionResult(dialog, ReportOperation::ReceiveComplete, kTransferCompleteText);
+    } else {
+        ReportSessionResult(dialog, ReportOperation::Failure, kTransferErrorText);
     }
 }
 
@@ -271,9 +274,12 @@ int ReceiveTransferFile(HWND dialog, int commandId, const char* logText) {
     TransferFile.Close();
     OpenDirection = Direction::None;
     if (!ChooseSaveFile(dialog, TransferFile.name, sizeof TransferFile.name, kFileFilter)) return 0;
-    TransferFile.file = std::fopen(TransferFile.name, "wb");
-    if (TransferFile.file == nullptr) {
-        LogMessage(dialog, 0, "Could not create %s: %s", TransferFile.name, std::strerror(errno));
+    return BeginFileReceive(dialog, commandId, logText);
+}
+
+int BeginFileReceive(HWND dialog, int commandId, const char* logText) {
+    if (!TransferFile.OpenForReceive("wb")) {
+        LogMessage(dialog, GetLastError(), "Could not create a file beside %s.", TransferFile.name);
         return 0;
     }
     OpenDirection = Direction::Receive;
@@ -284,6 +290,17 @@ int ReceiveTransferFile(HWND dialog, int commandId, const char* logText) {
         FormatReceiveRequest(TransferKind, KindCarriesProgramName(TransferKind) ? ProgramName : nullptr);
     RS232_SendPacket(RS232_CMD_FILE_GET, request.data(), static_cast<uint16_t>(request.size()));
     return 1;
+}
+
+void StopFileTransfer(HWND dialog) {
+    TransferFile.Close();
+    OpenDirection = Direction::None;
+    TransferActive = 0;
+    LinkState.store(LINK_IDLE);  // nothing is resent; the unit's late packets find no file
+    DestroyProgressBar();
+    RestoreButtonCaption();
+    LogMessage(dialog, 0, "%s", FileHaltText(TransferKind));
+    MessageBeep(kDefaultBeep);
 }
 
 void HandleFilePacket(HWND dialog, PacketRecord* record) {

@@ -11,6 +11,13 @@
 int SendTransferFile(HWND dialog, int commandId, const char* logText);
 // Commands 1022 and 1024 (others receive a binary file); 1 when the receive has started.
 int ReceiveTransferFile(HWND dialog, int commandId, const char* logText);
+// The receive once its file is chosen (TransferKind and TransferFile's name set): opens the
+// temporary file, starts the session and asks the unit for the file; 1 when it has started.
+int BeginFileReceive(HWND dialog, int commandId, const char* logText);
+// Ends the running file session at the operator's request: file closed (a receive leaves the
+// chosen file as it was), link idle, bar removed, caption back, the kind's halt line, a beep.
+// The unit is sent nothing.
+void StopFileTransfer(HWND dialog);
 // Sums and counts the bytes of TransferFile's open file, then rewinds it; 0 on a read error.
 int ComputeSumAndCount();
 // Sends the opening packet "kind,sum,count," of a file send.

@@ -92,12 +92,13 @@ void CompareEchoedSum(HWND dialog, const PacketRecord* record) {
     FinishNlecSession(dialog, text);
 }
 
-// Code 8: the unit gave up. Without a session there is nothing to end, and a packet from the
-// unit must never open a file chooser, so it is then ignored.
+// Code 8: the unit gave up. The file is closed and the error logged in any case, so the
+// operator sees what the unit reported; only a running session is halted, since a packet
+// from the unit must never open a file chooser.
 void HandleUnitError(HWND dialog) {
-    if (!TransferActive) return;
     NlecFile.Close();
     LogMessage(dialog, 0, "%s", kNlecTransferError);
+    if (!TransferActive) return;
     DestroyProgressBar();
     HaltNlecTransfer(dialog);
 }
@@ -127,14 +128,18 @@ void StoreLine(HWND dialog, const PacketRecord* record) {
     AdvanceProgress(1);
 }
 
-// Code 18: the last line; it is not acknowledged.
+// Code 18: the last line; it is not acknowledged. The table replaces the chosen file only
+// once all of it is written.
 void StoreLastLine(HWND dialog, const PacketRecord* record) {
     if (NlecFile.file == nullptr) return;
-    const bool written = WriteFetchedLine(record);
-    const bool closed = std::fclose(NlecFile.file) == 0;
-    NlecFile.file = nullptr;
-    if (!written || !closed) {
+    if (!WriteFetchedLine(record)) {
         AbandonOnFileError(dialog, "Could not write the");
+        return;
+    }
+    const DWORD saveError = NlecFile.Commit();
+    if (saveError != ERROR_SUCCESS) {
+        LogMessage(dialog, saveError, "Could not save the NLEC file %s.", NlecFile.name);
+        FinishNlecSession(dialog, kNlecTransferError);
         return;
     }
     char text[kSavedCaptionSize];
@@ -172,9 +177,8 @@ int SendNlecFile(HWND dialog, int commandId) {
 int GetNlecFile(HWND dialog, int commandId) {
     NlecFile.Close();
     if (!ChooseSaveFile(dialog, NlecFile.name, sizeof NlecFile.name, kNlecFilter)) return 0;
-    NlecFile.file = std::fopen(NlecFile.name, "w");
-    if (NlecFile.file == nullptr) {
-        LogMessage(dialog, 0, "Could not create NLEC file %s: %s", NlecFile.name, std::strerror(errno));
+    if (!NlecFile.OpenForReceive("w")) {
+        LogMessage(dialog, GetLastError(), "Could not create a file beside the NLEC file %s.", NlecFile.name);
         return 0;
     }
     BeginTransferSession(dialog, commandId, SESSION_GET_NLEC, NlecResultReporter());

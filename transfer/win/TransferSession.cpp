@@ -24,6 +24,7 @@ constexpr UINT kDefaultBeep = 0;
 constexpr char kOpenDialogFolder[] = ".\\";
 constexpr DWORD kOpenDialogFlags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
 constexpr DWORD kSaveDialogFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+constexpr char kReceivePrefix[] = "vrx";  // the temporary file's name: vrxNNNN.tmp
 
 void BeepLogAndShow(HWND window, const char* caption, const char* text) {
     MessageBeep(kDefaultBeep);
@@ -89,10 +90,49 @@ OPENFILENAMEA MakeFileDialog(HWND owner, char* name, DWORD nameSize, const char*
 ResultReporter* NlecResultReporter() { return &NlecReporterInstance; }
 ResultReporter* FileResultReporter() { return &FileReporterInstance; }
 
+int FileHolder::OpenForReceive(const char* mode) {
+    Close();
+    char folder[MAX_PATH] = {};
+    char* filePart = nullptr;
+    const DWORD length = GetFullPathNameA(name, sizeof folder, folder, &filePart);
+    if (length == 0 || length >= sizeof folder || filePart == nullptr) return 0;
+    *filePart = 0;  // the chosen file's folder, so the final move stays on one volume
+    if (!GetTempFileNameA(folder, kReceivePrefix, 0, pendingPath)) {
+        pendingPath[0] = 0;
+        return 0;
+    }
+    file = std::fopen(pendingPath, mode);
+    if (file == nullptr) {
+        DeleteFileA(pendingPath);
+        pendingPath[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+DWORD FileHolder::Commit() {
+    if (file == nullptr || pendingPath[0] == 0) return ERROR_INVALID_HANDLE;
+    DWORD error = ERROR_SUCCESS;
+    if (std::fflush(file) != 0 || std::ferror(file)) error = ERROR_WRITE_FAULT;
+    if (std::fclose(file) != 0 && error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
+    file = nullptr;
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExA(pendingPath, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+    }
+    if (error != ERROR_SUCCESS) DeleteFileA(pendingPath);
+    pendingPath[0] = 0;
+    return error;
+}
+
 void FileHolder::Close() {
     if (file == nullptr) return;
     std::fclose(file);
     file = nullptr;
+    if (pendingPath[0] != 0) {
+        DeleteFileA(pendingPath);  // the chosen file stays as it was
+        pendingPath[0] = 0;
+    }
     if (TransferKind == KIND_BITMAP && bitmapPath[0] != 0) DeleteFileA(bitmapPath);  // failure ignored
 }
 

@@ -7,15 +7,9 @@
 #include <cstdio>
 
 #include "transfer/ReportTexts.h"
+#include "transfer/SessionCommands.h"
 
 enum TransferKindValue : int { KIND_BINARY = 9, KIND_BITMAP = 24, KIND_SETTINGS = 25, KIND_PROGRAM = 26 };
-enum SessionKind : int {
-    SESSION_NONE = 0,
-    SESSION_SEND_NLEC = 1,
-    SESSION_GET_NLEC = 2,
-    SESSION_SEND_FILE = 3,
-    SESSION_RECEIVE_FILE = 4,
-};
 
 inline constexpr int kSavedCaptionSize = 128;  // 127 characters and the terminator
 inline constexpr int kFileNameSize = 256;
@@ -44,7 +38,10 @@ extern TransferSessionRecord TransferSession;
 extern int TransferActive;
 extern int RetryCount;
 
-// An open-file holder. The file is closed when the program ends.
+// An open-file holder. The file is closed when the program ends. A receive never writes the
+// chosen file itself: it writes a temporary file in the same folder, which replaces the chosen
+// file only when the whole transfer has been written (Commit); every other close deletes it,
+// so a failed, stopped or abandoned receive leaves the operator's file as it was.
 struct FileHolder {
     FILE* file = nullptr;
     char name[kFileNameSize] = {};
@@ -53,8 +50,17 @@ struct FileHolder {
     // Where the bitmap send keeps its intermediate binary file; Close deletes it when it
     // closes an open file while TransferKind is KIND_BITMAP. Empty: nothing to delete.
     char bitmapPath[MAX_PATH] = {};
+    // The temporary file of a receive; empty when the open file is not a receive's.
+    char pendingPath[MAX_PATH] = {};
 
-    // Closes the open file, if any, and marks none (see bitmapPath).
+    // Opens a receive for name: a new temporary file beside it, with the fopen mode given.
+    // 0 when it cannot be created (GetLastError or errno tells why).
+    int OpenForReceive(const char* mode);
+    // Flushes and closes the receive and puts it in name's place. ERROR_SUCCESS, or the error
+    // of the step that failed; on failure the temporary file is deleted and name is untouched.
+    DWORD Commit();
+    // Closes the open file, if any, and marks none (see bitmapPath); a receive's temporary
+    // file is deleted.
     void Close();
     ~FileHolder();
 };
