@@ -31,7 +31,7 @@ test: build
 	@bash scripts/test.sh $(BUILD_DIR)
 
 # Builds only what the benchmarks run (no test programs), then measures.
-BENCH_NATIVE_TARGETS = varnex-sim varnex_modemlines
+BENCH_NATIVE_TARGETS = varnex-sim varnex_modemlines varnex
 BENCH_WIN_TARGETS = Varnex410Download Varnex410Service varnex_driver varnex_turnaround_probe
 
 bench: setup

@@ -2,7 +2,7 @@
 // exactly (double spaces after full stops, trailing spaces, the literal "?" on page 5).
 #include "app/WizardPages.h"
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "common/Texts.h"
 
 namespace wizard {

@@ -1,6 +1,6 @@
 // The bookkeeping of one raw image stream: which block to write next, how far the
 // progress bar stands, and when a port that takes no bytes has been tried long enough.
-// Portable: the Win32 worker feeds it write counts and tick readings.
+// Portable: the download engine feeds it write counts and tick readings.
 #pragma once
 
 #include <cstdint>

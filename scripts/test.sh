@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test layer against a build folder and ends with one line "N passed, N failed":
-# native unit tests (ASan/UBSan), Windows-side tests under Wine, fuzz targets for a bounded
-# time each, and the end-to-end scenarios. A layer with no tests yet is reported and skipped;
+# native unit tests (ASan/UBSan), varnex against simulated units (native), Windows-side
+# tests under Wine, fuzz targets for a bounded time each, and the end-to-end scenarios. A layer with no tests yet is reported and skipped;
 # a layer that cannot run counts as a failure. Logs go to BUILD_DIR/test-logs.
 set -uo pipefail
 
@@ -44,8 +44,18 @@ else
   echo "native     no tests built yet: skipped"
 fi
 
+echo "== varnex against simulated units (native, no Wine)"
+if ls tests/cli/test_*.py >/dev/null 2>&1; then
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=180 tests/cli >"$LOGS/cli.log" 2>&1
+  read -r p f < <(python3 scripts/pytest_count.py "$LOGS/cli.log")
+  add cli "$p" "$f"
+  [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$LOGS/cli.log" | head -20; echo "  (full output: $LOGS/cli.log)"; }
+else
+  echo "cli        no tests yet: skipped"
+fi
+
 echo "== shipped programs import only system DLLs"
-programs=("$BUILD_DIR"/win/bin/Varnex410Download.exe "$BUILD_DIR"/win/bin/Varnex410Service.exe)
+programs=("$BUILD_DIR"/win/bin/Varnex410Download.exe "$BUILD_DIR"/win/bin/Varnex410Service.exe "$BUILD_DIR"/win/bin/varnex.exe)
 python3 scripts/check_imports.py "${programs[@]}" >"$LOGS/imports.log" 2>&1
 grep -v '^[0-9]' "$LOGS/imports.log" | grep '^FAIL' || true
 read -r p f < <(tail -n 1 "$LOGS/imports.log")
@@ -110,6 +120,7 @@ if [ "$total_failed" -gt 0 ]; then
   echo "== what failed (logs in $LOGS)"
   grep -hE '^\[  FAILED  \] \S+ \([0-9]+ ms\)' "$LOGS"/native.log "$LOGS"/wine.log 2>/dev/null
   grep -hE '^(FAIL|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
+  grep -hE '^(FAILED|ERROR) ' "$LOGS"/cli.log 2>/dev/null
 fi
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

@@ -18,6 +18,9 @@ int RadioButtonForPort(int portNumber);
 int PortForRadioButton(int controlId);
 // "\\.\COMn".
 std::string CommDeviceName(int portNumber);
+// The number in a COM port's name as a person types it: "COM7", "com7", "7" or
+// "\\.\COM12"; 0 for any other text (a device path, a number out of range).
+int ComPortNumber(const std::string& name);
 
 // Flow-flag bits of an open: 1 DSR handshake, 2 CTS handshake, 4 XON/XOFF both ways.
 inline constexpr uint32_t kFlowDsrHandshake = 1;

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "transfer/DecimalText.h"
 
 namespace {

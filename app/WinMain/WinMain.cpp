@@ -2,11 +2,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
+#include "app/win/DialogUiSink.h"
 #include "app/win/MainDialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_Instance = instance;
+    InstallDialogUiSink();  // before any layer below can report
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);  // result ignored: the dialog still runs without a bar
     return static_cast<int>(

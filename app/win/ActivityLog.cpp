@@ -2,22 +2,18 @@
 // copy. Every operation tolerates a dialog without that list (the operator template).
 #include "app/win/ActivityLog.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/LogExport.h"
 
 namespace {
 
-constexpr std::size_t kLogLineBytes = 1024;      // one formatted line holds 1023 characters
 constexpr std::size_t kNotepadCommandBytes = 512;  // "notepad " and a full path always fit
-constexpr std::size_t kNoTextLineBytes = 64;       // "Error <code> (no system text)"
-constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 constexpr int kExtentPaddingPixels = 8;  // keeps the last glyph clear of the border
 
 void StartNotepad(const char* commandLine) {
@@ -40,9 +36,10 @@ void WidenForLine(HWND list, const char* line) {
         SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wanted), 0);
 }
 
-// Adds the line and scrolls so that it is the top visible line. Sent, not posted, so a
-// worker's line is in the list when the call returns.
-void AddLine(HWND dialog, const char* line) {
+}  // namespace
+
+// Sent, not posted, so a worker's line is in the list when the call returns.
+void AddLogListLine(HWND dialog, const char* line) {
     HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
     if (list == nullptr) return;
     LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
@@ -51,19 +48,7 @@ void AddLine(HWND dialog, const char* line) {
     WidenForLine(list, line);
 }
 
-void AddSystemText(HWND dialog, DWORD errorCode) {
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-                                  errorCode, kSystemLanguage, reinterpret_cast<char*>(&text), 0, nullptr);
-    if (length != 0 && text != nullptr) {
-        AddLine(dialog, text);  // kept exactly as the system returned it, line end included
-    } else {
-        char line[kNoTextLineBytes];
-        std::snprintf(line, sizeof line, "Error %lu (no system text)", static_cast<unsigned long>(errorCode));
-        AddLine(dialog, line);
-    }
-    if (text != nullptr) LocalFree(text);
-}
+namespace {
 
 bool DirectoryExists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -88,19 +73,6 @@ struct FileCloser {
 };
 
 }  // namespace
-
-void LogMessage(HWND window, DWORD errorCode, const char* format, ...) {
-    char line[kLogLineBytes];
-    va_list arguments;
-    va_start(arguments, format);
-    // A longer text is cut at the buffer's end rather than refused.
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    AddLine(window, line);
-    if (errorCode != 0) AddSystemText(window, errorCode);
-}
-
-void AppendLogLine(HWND window, const char* line) { AddLine(window, line); }
 
 void ClearLog(HWND window) {
     HWND list = GetDlgItem(window, IDC_LOG_LIST);

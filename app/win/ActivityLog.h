@@ -2,11 +2,11 @@
 #pragma once
 #include <windows.h>
 
-// Appends one printf-style line; a non-zero errorCode adds the system's text for it as a
-// second line.
-void LogMessage(HWND window, DWORD errorCode, const char* format, ...);
-// Appends a finished line as it stands (no formatting, no error text). Any thread.
-void AppendLogLine(HWND window, const char* line);
+#include "common/win/ActivityLog.h"
+
+// Adds a finished line to the list and scrolls so that it is the top visible line; what the
+// dialog's sink does with every log line. Any thread.
+void AddLogListLine(HWND window, const char* line);
 // Empties the list (posted, so it happens after the current message).
 void ClearLog(HWND window);
 // Writes all lines, or the selected ones, to a new temporary file and opens it in Notepad.

@@ -2,7 +2,7 @@
 // The service actions act whenever a control with their identifier sends the command.
 #include "app/win/CommandTable.h"
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/MainDialog.h"
 #include "app/win/Wizard.h"
@@ -46,7 +46,8 @@ SessionFamily StartFamily(int commandId) {
 void ReceiveProgramFile(HWND dialog) {
     // The prompt has no owner window. -1 means the prompt could not be shown at all,
     // which is not a confirmed name.
-    INT_PTR answer = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRAM_NAME), nullptr, PromptProgramName, 0);
+    INT_PTR answer = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRAM_NAME), nullptr, PromptProgramName,
+                                     reinterpret_cast<LPARAM>(g_Dialog));
     if (answer > 0) ReceiveTransferFile(dialog, IDC_RECEIVE_PROGRAM, "Receiving Program File...");
 }
 

@@ -18,8 +18,10 @@ std::atomic<HWND> Bar{nullptr};
 
 }  // namespace
 
-void CreateProgressBar(HWND dialog, unsigned maximum, ProgressRange range) {
-    DestroyProgressBar();
+namespace progress_bar {
+
+void Create(HWND dialog, unsigned maximum, ProgressRange range) {
+    Destroy();
     RECT client{};
     GetClientRect(dialog, &client);
     HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE, client.left + kBarMarginPixels,
@@ -35,21 +37,23 @@ void CreateProgressBar(HWND dialog, unsigned maximum, ProgressRange range) {
     Bar.store(bar);
 }
 
-void DestroyProgressBar() {
+void Destroy() {
     HWND bar = Bar.exchange(nullptr);
     if (bar != nullptr) DestroyWindow(bar);
 }
 
-void SetProgressPosition(unsigned position) {
+void SetPosition(unsigned position) {
     HWND bar = Bar.load();
     if (bar != nullptr) SendMessageA(bar, PBM_SETPOS, position, 0);
 }
 
-void AdvanceProgress(unsigned increment) {
+void Advance(unsigned increment) {
     HWND bar = Bar.load();
     if (bar == nullptr) return;
     LRESULT position = SendMessageA(bar, PBM_GETPOS, 0, 0);
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position) + increment, 0);
 }
 
-HWND ProgressBarWindow() { return Bar.load(); }
+HWND Window() { return Bar.load(); }
+
+}  // namespace progress_bar

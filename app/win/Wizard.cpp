@@ -3,7 +3,7 @@
 // copies the pictures into their two slots.
 #include "app/win/Wizard.h"
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/WizardPages.h"
 #include "app/win/MainDialog.h"
 #include "download/win/ImageDownload.h"

@@ -4,4 +4,3 @@
 
 void StartFlashErase(HWND dialog);
 DWORD WINAPI FlashEraseThread(LPVOID dialog);
-int WaitEraseReply(HWND dialog);

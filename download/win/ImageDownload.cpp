@@ -1,18 +1,20 @@
 // Streams an embedded firmware image to the unit's bootloader on a worker thread, straight
-// from the locked resource in 16 384-byte blocks, then puts the port back at 38 400 baud
-// and tells the dialog. A port that keeps taking nothing ends the download after a bound.
+// from the locked resource, through the download engine; this file finds the image and
+// turns the engine's reports into the dialog's log lines, bar, boxes and posted message.
 #include "download/win/ImageDownload.h"
 
-#include "app/DialogIds.h"
-#include "app/win/ActivityLog.h"
-#include "app/win/ProgressBar.h"
+#include "common/DialogIds.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
 #include "common/Texts.h"
+#include "common/Clock.h"
 #include "common/win/Handles.h"
+#include "download/DownloadEngine.h"
 #include "download/ImageCursor.h"
+#include "serial/win/CommHandlePort.h"
 #include "serial/win/CommPort.h"
 
 #include <cstdio>
-#include <memory>
 
 std::atomic<int> DownloadBusy{0};
 int BootloaderSelected = 0;
@@ -25,22 +27,16 @@ constexpr char kResourceType[] = "EMBEDDED_FILE";
 constexpr char kBootloaderImage[] = "BOOTLOADER";
 constexpr char kSoftwareImage[] = "V410_2_AXIS_SOFTWARE";
 
-constexpr uint32_t kLineBaud = 38400;        // the packet link's speed, restored at the end
 constexpr uint32_t kBootloaderBaud = 115200;  // command 1019 always loads at this speed
-constexpr DWORD kSettleMs = 100;              // lets the last bytes leave before the speed changes
-constexpr DWORD kWriteWaitSliceMs = 250;      // how often a pending write is looked at
-constexpr DWORD kRefusedWritePauseMs = 50;    // between writes that moved nothing
-constexpr DWORD kCancelWaitMs = 2000;         // for a cancelled write to come back
 constexpr DWORD kMsPerSecond = 1000;
 constexpr size_t kStoppedTextSize = 160;
 constexpr char kNoWorkerText[] = "Unable to start the download.";
 constexpr int kLogSoftware = 0;
 constexpr int kLogBootloader = 1;
 
-// The stream in progress: written by the starter before the worker exists, then read and
-// advanced by the worker only.
-download::ImageCursor g_Cursor;
-uint32_t g_DownloadBaud = 0;
+// The stream to run: written by the starter before the worker exists, then read by the
+// worker only.
+download::DownloadRequest g_Request;
 
 struct ImageErrors {
     const char* notFound;
@@ -103,8 +99,7 @@ bool LockImage(const char* name, const ImageErrors& errors, int* recordSize, Loc
 // Shows the bar, switches the port and hands the image to a new worker. A worker that
 // cannot be created undoes all three, so nothing is left busy, shown or at the wrong speed.
 int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int logKind) {
-    g_Cursor = download::ImageCursor(image.data, image.size);
-    g_DownloadBaud = baudRate;
+    g_Request = download::DownloadRequest{image.data, image.size, baudRate, nullptr};
     CreateProgressBar(dialog, download::ProgressMaximum(image.size), ProgressRange::Range16);
     SetCommBaudRate(baudRate);
     DownloadLogKind = logKind;
@@ -113,7 +108,7 @@ int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int
     if (!worker) {
         DWORD error = GetLastError();
         DestroyProgressBar();
-        SetCommBaudRate(kLineBaud);
+        SetCommBaudRate(serial::kLinkBaudRate);
         DownloadBusy = 0;
         MessageBeep(0);
         LogMessage(dialog, error, kNoWorkerText);
@@ -123,52 +118,43 @@ int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int
     return 1;  // the worker runs on; its handle is not kept
 }
 
-struct WriteOutcome {
-    DWORD written = 0;
-    bool givenUp = false;    // the unit took nothing for the whole bound: the write was cancelled
-    bool abandoned = false;  // not even the cancel came back: the write may still touch its record
-};
+// What the operator sees of a download: the start line, the bar, the end line, and a box
+// for a download that was cut short.
+class DialogDownloadListener final : public download::DownloadListener {
+public:
+    explicit DialogDownloadListener(HWND dialog) : dialog_(dialog) {}
 
-// One write of the current block with the worker's own record. The wait for a pending
-// write is cut into slices so that a unit that stops taking data cannot hold the worker
-// for ever: once the stall guard runs out, the write is cancelled and whatever part of it
-// went out is still counted.
-WriteOutcome WriteBlock(HANDLE port, OVERLAPPED* overlapped, const download::WriteStallGuard& guard) {
-    WriteOutcome out;
-    overlapped->Offset = 0;
-    overlapped->OffsetHigh = 0;
-    if (WriteFile(port, g_Cursor.Next(), g_Cursor.BlockSize(), &out.written, overlapped)) return out;
-    if (GetLastError() != ERROR_IO_PENDING) {
-        ClearCommError(port, nullptr, nullptr);
-        out.written = 0;
-        return out;
+    void OnStreamStart(uint64_t) override {
+        LogMessage(dialog_, 0, DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
+                                                                 : "Loading new software version ... (~4 min.)");
     }
-    for (;;) {
-        WaitForSingleObject(overlapped->hEvent, kWriteWaitSliceMs);
-        out.written = 0;
-        if (GetOverlappedResult(port, overlapped, &out.written, FALSE)) return out;
-        if (GetLastError() != ERROR_IO_INCOMPLETE) {
-            ClearCommError(port, nullptr, nullptr);
-            return out;
-        }
-        if (guard.Expired(GetTickCount())) {
-            CancelIo(port);
-            out.written = 0;
-            // The cancel itself is waited for only so long: a port whose device has gone may
-            // never complete it, and the worker must still end.
-            if (WaitForSingleObject(overlapped->hEvent, kCancelWaitMs) != WAIT_OBJECT_0 &&
-                !HasOverlappedIoCompleted(overlapped)) {
-                out.givenUp = true;
-                out.abandoned = true;
-                return out;
-            }
-            if (!GetOverlappedResult(port, overlapped, &out.written, FALSE)) ClearCommError(port, nullptr, nullptr);
-            // A write that completed just before the cancel shows the unit is taking data.
-            out.givenUp = out.written < g_Cursor.BlockSize();
-            return out;
-        }
+    void OnProgress(uint64_t bytesSent, uint64_t) override {
+        SetProgressPosition(download::ProgressPosition(bytesSent));
     }
-}
+    void OnStreamEnd(const download::DownloadOutcome& outcome) override {
+        if (outcome.result == download::DownloadResult::Done) {
+            LogMessage(dialog_, 0, "Done loading.");
+            return;
+        }
+        snprintf(stopped_, sizeof stopped_,
+                 "Download stopped: the port took no data for %lu seconds.  %lu of %lu bytes were sent.",
+                 static_cast<unsigned long>(outcome.stallLimitMs / kMsPerSecond),
+                 static_cast<unsigned long>(outcome.bytesSent), static_cast<unsigned long>(outcome.total));
+        AppendLogLine(dialog_, stopped_);
+    }
+    void OnFinished(const download::DownloadOutcome& outcome) override {
+        PostMessageA(dialog_, WM_DOWNLOAD_DONE, 0, 1);
+        DownloadBusy = 0;
+        // A cut-short download must not pass for a finished one, also where no log is shown.
+        // The box belongs to this thread, so the dialog stays usable while it is up.
+        if (outcome.result != download::DownloadResult::Done)
+            MessageBoxA(nullptr, stopped_, kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    }
+
+private:
+    HWND dialog_;
+    char stopped_[kStoppedTextSize] = "";
+};
 
 }  // namespace
 
@@ -188,53 +174,9 @@ int StartBootloaderDownload(HWND dialog) {
 }
 
 DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
-    HWND dialog = static_cast<HWND>(parameter);
-    const uint32_t stallLimitMs = download::WriteStallLimitMs(g_DownloadBaud);
-    bool stalled = false;
-    {
-        // The record is on the heap: a write abandoned at the bound may complete after this
-        // thread has ended, so that record and its event are then kept for the process's life.
-        UniqueNullHandle event = MakeAutoResetEvent();
-        auto overlapped = std::make_unique<OVERLAPPED>();
-        overlapped->hEvent = event.Get();
-        LogMessage(dialog, 0, DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
-                                                                : "Loading new software version ... (~4 min.)");
-        download::WriteStallGuard guard(stallLimitMs, GetTickCount());
-        while (!g_Cursor.Done()) {
-            // The port is read afresh for every block: the operator may have switched it.
-            WriteOutcome write = WriteBlock(CommPortHandle.load(), overlapped.get(), guard);
-            if (write.abandoned) {
-                static_cast<void>(overlapped.release());  // deliberately kept: see above
-                event.Release();
-            }
-            g_Cursor.Advance(write.written);
-            SetProgressPosition(download::ProgressPosition(g_Cursor.BytesSent()));
-            auto step = guard.AfterWrite(write.written, write.givenUp, GetTickCount());
-            if (step == download::WriteStallGuard::Step::GiveUp) {
-                stalled = true;
-                break;
-            }
-            // A closed or refusing port fails at once: do not spin on it.
-            if (step == download::WriteStallGuard::Step::PauseAndRetry) Sleep(kRefusedWritePauseMs);
-        }
-    }
-    char stopped[kStoppedTextSize] = "";
-    if (stalled) {
-        snprintf(stopped, sizeof stopped,
-                 "Download stopped: the port took no data for %lu seconds.  %lu of %lu bytes were sent.",
-                 static_cast<unsigned long>(stallLimitMs / kMsPerSecond),
-                 static_cast<unsigned long>(g_Cursor.BytesSent()),
-                 static_cast<unsigned long>(g_Cursor.Total()));
-        AppendLogLine(dialog, stopped);
-    } else {
-        LogMessage(dialog, 0, "Done loading.");
-    }
-    Sleep(kSettleMs);
-    SetCommBaudRate(kLineBaud);
-    PostMessageA(dialog, WM_DOWNLOAD_DONE, 0, 1);
-    DownloadBusy = 0;
-    // A cut-short download must not pass for a finished one, also where no log is shown.
-    // The box belongs to this thread, so the dialog stays usable while it is up.
-    if (stalled) MessageBoxA(nullptr, stopped, kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    // The port is read afresh for every block: the operator may have switched it.
+    serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::None);
+    DialogDownloadListener listener(static_cast<HWND>(parameter));
+    download::RunImageDownload(port, common::SteadyClock(), g_Request, listener);
     return 1;
 }

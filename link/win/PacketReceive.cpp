@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "app/DialogIds.h"
-#include "app/win/ActivityLog.h"
+#include "common/DialogIds.h"
+#include "common/win/ActivityLog.h"
 #include "link/LinkState.h"
 #include "link/LinkTimeouts.h"
 #include "link/PacketLogLine.h"

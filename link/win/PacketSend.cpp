@@ -3,7 +3,7 @@
 // never in use twice and the header always precedes its payload.
 #include <windows.h>
 
-#include "app/win/ActivityLog.h"
+#include "common/win/ActivityLog.h"
 #include "link/LinkState.h"
 #include "link/win/PacketLink.h"
 #include "serial/win/CommEventThread.h"

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/win/ActivityLog.h"
+#include "common/win/ActivityLog.h"
 #include "common/win/Handles.h"
 #include "link/win/PacketLink.h"
 #include "serial/CommWaitBackoff.h"

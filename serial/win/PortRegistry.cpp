@@ -3,7 +3,7 @@
 // system text on the log line names the real cause.
 #include <cstdint>
 
-#include "app/win/ActivityLog.h"
+#include "common/win/ActivityLog.h"
 #include "serial/win/CommPort.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Port-number rules: the start port, its radio button, the device name and the flow flags.
 #include <gtest/gtest.h>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "serial/PortNumber.h"
 
 namespace {
@@ -58,6 +58,15 @@ TEST(PortNumber, FlowFlagsSwitchEachHandshakeAndIgnoreOtherBits) {
     FlowSettings xon = FlowSettingsFor(kFlowXonXoff);
     EXPECT_TRUE(xon.outX && xon.inX);
     EXPECT_FALSE(xon.outxDsrFlow || xon.outxCtsFlow);
+}
+
+TEST(PortNumber, ComNamesAsPeopleTypeThemAndNothingElse) {
+    const std::pair<const char*, int> cases[] = {
+        {"COM7", 7},        {"com7", 7},    {"7", 7},          {"\\\\.\\COM12", 12}, {"COM255", 255},
+        {"COM0", 0},        {"COM256", 0},  {"COM", 0},        {"COM7x", 0},       {"/dev/ttyUSB0", 0},
+        {"\\\\.\\pipe7", 0}, {"", 0},  {"-3", 0},         {"0007", 0},
+    };
+    for (const auto& [name, number] : cases) EXPECT_EQ(ComPortNumber(name), number) << name;
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogIds.h"
-#include "app/win/ProgressBar.h"
+#include "common/DialogIds.h"
+#include "common/win/ProgressBar.h"
 #include "link/Frame.h"
 #include "link/LinkState.h"
 #include "link/win/PacketLink.h"

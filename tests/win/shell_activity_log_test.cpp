@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "tests/win/ListLines.h"
 #include "app/win/ActivityLog.h"
 

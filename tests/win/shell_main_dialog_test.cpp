@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "app/win/MainDialog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ProgressBar.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 #include "tests/win/ListLines.h"
 #include "serial/win/CommPort.h"
 

@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "app/win/MainDialog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ProgressBar.h"
 
 namespace {
 

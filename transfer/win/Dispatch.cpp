@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "app/DialogIds.h"
-#include "app/win/ActivityLog.h"
-#include "app/win/ProgressBar.h"
+#include "common/DialogIds.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
 #include "common/Texts.h"
 #include "link/LinkState.h"
 #include "link/win/PacketLink.h"

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/win/ActivityLog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
 #include "link/LinkState.h"
 #include "link/win/PacketLink.h"
 #include "transfer/BitmapText.h"

@@ -22,7 +22,8 @@ void StopFileTransfer(HWND dialog);
 int ComputeSumAndCount();
 // Sends the opening packet "kind,sum,count," of a file send.
 void SendOpeningPacket(HWND dialog);
-// Dialog procedure of template 103: ends with 1 when a non-empty name was confirmed.
+// Dialog procedure of template 103, its creation parameter the main dialog to centre on:
+// ends with 1 when a non-empty name was confirmed.
 INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The name typed in the prompt, appended to a program receive's opening packet.
 extern char ProgramName[kMaxProgramNameLength + 1];

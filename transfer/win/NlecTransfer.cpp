@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/win/ActivityLog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
 #include "link/win/PacketLink.h"
 #include "transfer/CommandCodes.h"
 #include "transfer/DecimalText.h"

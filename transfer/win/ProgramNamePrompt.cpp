@@ -1,9 +1,9 @@
 // The program-name prompt (dialog 103): one edit control, OK and Cancel, centred on the main
-// dialog. The name it keeps is appended to the opening packet of a program receive.
+// dialog. The name it keeps is appended to the opening packet of a program receive. The
+// main dialog comes as the prompt's creation parameter.
 #include <cstring>
 
-#include "app/DialogIds.h"
-#include "app/win/MainDialog.h"
+#include "common/DialogIds.h"
 #include "transfer/TransferText.h"
 #include "transfer/win/FileTransfer.h"
 
@@ -11,11 +11,11 @@ char ProgramName[kMaxProgramNameLength + 1] = {};
 
 namespace {
 
-void CentreOnMainDialog(HWND prompt) {
-    if (g_Dialog == nullptr) return;
+void CentreOnMainDialog(HWND prompt, HWND mainDialog) {
+    if (mainDialog == nullptr) return;
     RECT main{};
     RECT own{};
-    if (!GetWindowRect(g_Dialog, &main) || !GetWindowRect(prompt, &own)) return;
+    if (!GetWindowRect(mainDialog, &main) || !GetWindowRect(prompt, &own)) return;
     const int x = main.left + (main.right - main.left) / 2 - (own.right - own.left) / 2;
     const int y = main.top + (main.bottom - main.top) / 2 - (own.bottom - own.top) / 2;
     SetWindowPos(prompt, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -23,11 +23,11 @@ void CentreOnMainDialog(HWND prompt) {
 
 }  // namespace
 
-INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             ProgramName[0] = 0;
-            CentreOnMainDialog(dialog);
+            CentreOnMainDialog(dialog, reinterpret_cast<HWND>(lParam));
             SendDlgItemMessageA(dialog, IDC_PROGRAM_NAME_EDIT, EM_LIMITTEXT, kMaxProgramNameLength, 0);
             SetFocus(GetDlgItem(dialog, IDC_PROGRAM_NAME_EDIT));
             return 0;

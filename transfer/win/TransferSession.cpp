@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "app/win/ActivityLog.h"
-#include "app/win/ProgressBar.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
 #include "common/Texts.h"
 
 int TransferKind = KIND_BINARY;

@@ -3,6 +3,9 @@
  * rewrites; the lines the PC drives (DTR, RTS) are written to "<file>.pc" for it to read.
  * Both files hold the TIOCM_* bits as decimal text, so either side can be a shell script.
  *
+ * With several units in one process, VARNEX_MODEM_MAP gives each pty its own file:
+ * "/dev/pts/3=/tmp/u1/modem;/dev/pts/5=/tmp/u2/modem"; a pty not named there uses the one file.
+ *
  * Wine's 32-bit side calls __ioctl_time64, its 64-bit side ioctl: both are answered here.
  * Every open also gets O_NOCTTY, so that no Wine process (the wineserver opens the port for
  * the program) adopts the pty as its controlling terminal and is hung up when the peer goes. */
@@ -20,6 +23,7 @@
 #include <unistd.h>
 
 #define MODEM_FILE_ENV "VARNEX_MODEM_FILE"
+#define MODEM_MAP_ENV "VARNEX_MODEM_MAP"
 #define PC_FILE_SUFFIX ".pc"
 #define PTS_PREFIX "/dev/pts/"
 #define MAX_PATH_CHARS 4096
@@ -33,14 +37,36 @@ typedef int (*ioctl_fn)(int, unsigned long, void *);
 typedef int (*open_fn)(const char *, int, mode_t);
 typedef int (*openat_fn)(int, const char *, int, mode_t);
 
-static int is_pty_slave(int fd) {
+/* The pty slave's path ("/dev/pts/3") into target; 0 when fd is no pty slave. */
+static int pty_slave_path(int fd, char *target, size_t size) {
     char link[MAX_PATH_CHARS / 16];
-    char target[MAX_PATH_CHARS];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, target, sizeof target - 1);
+    ssize_t n = readlink(link, target, size - 1);
     if (n <= 0) return 0;
     target[n] = '\0';
     return strncmp(target, PTS_PREFIX, strlen(PTS_PREFIX)) == 0;
+}
+
+/* The modem file of this pty: its entry in VARNEX_MODEM_MAP, else VARNEX_MODEM_FILE. */
+static int modem_file_for(const char *pty, char *out, size_t size) {
+    const char *map = getenv(MODEM_MAP_ENV);
+    size_t pty_len = strlen(pty);
+    while (map != NULL && *map != '\0') {
+        const char *end = strchr(map, ';');
+        size_t len = end ? (size_t)(end - map) : strlen(map);
+        if (len > pty_len + 1 && strncmp(map, pty, pty_len) == 0 && map[pty_len] == '=') {
+            size_t file_len = len - pty_len - 1;
+            if (file_len >= size) return 0;
+            memcpy(out, map + pty_len + 1, file_len);
+            out[file_len] = '\0';
+            return 1;
+        }
+        map = end ? end + 1 : NULL;
+    }
+    const char *single = getenv(MODEM_FILE_ENV);
+    if (single == NULL || *single == '\0' || strlen(single) >= size) return 0;
+    strcpy(out, single);
+    return 1;
 }
 
 /* Reads a decimal number from a file; a missing, empty or unreadable file counts as 0. */
@@ -76,8 +102,9 @@ static int pc_path(const char *unit_path, char *out, size_t size) {
 static int handle_modem_request(int fd, unsigned long request, void *arg, int *result) {
     if (request != TIOCMGET && request != TIOCMBIS && request != TIOCMBIC && request != TIOCMSET)
         return 0;
-    const char *unit_path = getenv(MODEM_FILE_ENV);
-    if (unit_path == NULL || *unit_path == '\0' || !is_pty_slave(fd)) return 0;
+    char pty[MAX_PATH_CHARS];
+    char unit_path[MAX_PATH_CHARS];
+    if (!pty_slave_path(fd, pty, sizeof pty) || !modem_file_for(pty, unit_path, sizeof unit_path)) return 0;
     char pc_file[MAX_PATH_CHARS];
     if (!pc_path(unit_path, pc_file, sizeof pc_file)) return 0;
     if (arg == NULL) {

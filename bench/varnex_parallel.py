@@ -1,0 +1,55 @@
+"""varnex loading four simulated units at once at 115 200 baud, each unit holding the line to
+its real rate: each unit's time against the line limit, and varnex's CPU per unit. Native,
+no Wine: the units and the runner are those of the command-line tests (tests/cli)."""
+import os
+import resource
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
+
+import simunits as s  # noqa: E402
+
+UNITS = 4
+BAUD = 115200
+BITS_PER_BYTE = 11  # start, 8 data, odd parity, stop
+BOOTLOADER_BYTES = 249008
+RUN_TIMEOUT_S = 180
+
+
+def run(work_dir):
+    folder = os.path.join(work_dir, "varnex-units")
+    os.makedirs(folder, exist_ok=True)
+    units = []
+    try:
+        for _ in range(UNITS):
+            units.append(s.Unit(folder, ["--mode", "bootloader", "--baud", str(BAUD), "--pace"]))
+        args = ["download", "--bootloader", "--baud", str(BAUD), "--json"]
+        for unit in units:
+            args += ["--port", unit.link]
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        started = time.monotonic()
+        code, out, err = s.Varnex(args, units).wait(RUN_TIMEOUT_S)
+        wall = time.monotonic() - started
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        if code != 0:
+            raise AssertionError("varnex failed (%d): %s %s" % (code, out[-2000:], err[-2000:]))
+        reports = [unit.finished_image() for unit in units]
+    finally:
+        for unit in units:
+            unit.stop()
+    limit = BOOTLOADER_BYTES / (BAUD / BITS_PER_BYTE)
+    expected = s.image_sha256("BOOTLOADER")
+    per_unit = []
+    for unit, report in zip(units, reports):
+        seconds = (report["last_byte_ms"] - report["start_ms"]) / 1000.0
+        per_unit.append({"port": unit.link, "seconds": seconds, "ratio": seconds / limit,
+                         "bytes": report["bytes"],
+                         "identical": report["bytes"] == BOOTLOADER_BYTES and
+                         report["sha256"] == expected and not report.get("garbled")})
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return {"units": per_unit, "line_limit_seconds": limit, "wall_seconds": wall,
+            "worst_ratio": max(u["ratio"] for u in per_unit),
+            "all_identical": all(u["identical"] for u in per_unit),
+            "cpu_seconds": cpu, "cpu_percent_per_unit": cpu / wall * 100.0 / UNITS}

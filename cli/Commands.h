@@ -1,0 +1,15 @@
+// The three commands of varnex on parsed options; each returns the process's exit code.
+#pragma once
+
+#include <atomic>
+#include <ostream>
+
+#include "cli/Options.h"
+
+namespace cli {
+
+int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err);
+// download and erase: one worker thread per port; *cancel is raised by Ctrl-C.
+int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, const std::atomic<bool>& cancel);
+
+}  // namespace cli

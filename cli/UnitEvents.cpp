@@ -1,0 +1,22 @@
+// Event names, as the JSON records spell them.
+#include "cli/UnitEvents.h"
+
+namespace cli {
+
+const char* EventKindName(EventKind kind) {
+    switch (kind) {
+    case EventKind::Waiting:
+        return "waiting";
+    case EventKind::Start:
+        return "start";
+    case EventKind::Progress:
+        return "progress";
+    case EventKind::Done:
+        return "done";
+    case EventKind::Failed:
+        return "failed";
+    }
+    return "unknown";
+}
+
+}  // namespace cli

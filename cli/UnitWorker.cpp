@@ -1,0 +1,170 @@
+// One unit's download or erase, from opening the port to its one end event (see UnitWorker.h).
+#include "cli/UnitWorker.h"
+
+#include "cli/CtsWait.h"
+#include "download/DownloadEngine.h"
+#include "download/EraseEngine.h"
+
+namespace cli {
+
+namespace {
+
+constexpr uint32_t kMsPerSecond = 1000;
+
+std::string Reason(const serial::PortStatus& status) {
+    std::string text = serial::PortErrorName(status.error);
+    if (!status.text.empty() && status.text != text) text += " (" + status.text + ")";
+    return text;
+}
+
+std::string Seconds(uint32_t ms) { return std::to_string((ms + kMsPerSecond - 1) / kMsPerSecond) + " s"; }
+
+class Reporter {
+public:
+    explicit Reporter(const UnitContext& context) : context_(context) {}
+    void Send(EventKind kind, std::string text, uint64_t bytes = 0, uint64_t total = 0) const {
+        UnitEvent event{kind, context_.unit, bytes, total, std::move(text)};
+        context_.sink->Report(event);
+    }
+    bool Fail(std::string reason, uint64_t bytes = 0, uint64_t total = 0) const {
+        Send(EventKind::Failed, std::move(reason), bytes, total);
+        return false;
+    }
+
+private:
+    const UnitContext& context_;
+};
+
+class DownloadReporter final : public download::DownloadListener {
+public:
+    DownloadReporter(const Reporter& reporter, uint32_t baud) : reporter_(reporter), baud_(baud) {}
+    void OnStreamStart(uint64_t total) override {
+        reporter_.Send(EventKind::Start, "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud",
+                       0, total);
+    }
+    void OnProgress(uint64_t bytesSent, uint64_t total) override {
+        reporter_.Send(EventKind::Progress, "", bytesSent, total);
+    }
+    void OnStreamEnd(const download::DownloadOutcome&) override {}
+    void OnFinished(const download::DownloadOutcome&) override {}
+
+private:
+    const Reporter& reporter_;
+    uint32_t baud_;
+};
+
+std::string After(const download::DownloadOutcome& outcome) {
+    return " after " + std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes";
+}
+
+bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& outcome) {
+    const uint64_t sent = outcome.bytesSent;
+    switch (outcome.result) {
+    case download::DownloadResult::Done:
+        reporter.Send(EventKind::Done,
+                      std::to_string(sent) + " bytes sent; check that the unit's display shows " + std::to_string(sent),
+                      sent, outcome.total);
+        return true;
+    case download::DownloadResult::Stalled:
+        return reporter.Fail("the unit stopped reading: the port took nothing for " + Seconds(outcome.stallLimitMs) +
+                                 After(outcome),
+                             sent, outcome.total);
+    case download::DownloadResult::PortGone:
+        return reporter.Fail("the port is gone (adapter unplugged?)" + After(outcome) + ": " + Reason(outcome.lastError),
+                             sent, outcome.total);
+    case download::DownloadResult::Cancelled:
+        return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
+    }
+    return reporter.Fail("unknown download result", sent, outcome.total);
+}
+
+std::unique_ptr<serial::SerialPort> OpenPort(const UnitContext& context, const Reporter& reporter) {
+    serial::PortStatus status;
+    std::unique_ptr<serial::SerialPort> port = context.open(context.port, &status);
+    if (!port) reporter.Fail("cannot open the port: " + Reason(status));
+    return port;
+}
+
+}  // namespace
+
+bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
+    Reporter reporter(context);
+    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
+    if (!port) return false;
+    reporter.Send(EventKind::Waiting, "waiting up to " + Seconds(plan.waitMs) +
+                                          " for CTS: hold C while switching the unit on, then choose " +
+                                          std::to_string(plan.baud) + " on the unit");
+    serial::PortStatus failure;
+    switch (WaitForCts(*port, *context.clock, plan.waitMs, context.cancel, &failure)) {
+    case CtsWaitResult::Ready:
+        break;
+    case CtsWaitResult::TimedOut:
+        return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
+                             ": the unit is not in its bootloader menu (hold C while switching it on)");
+    case CtsWaitResult::PortFailed:
+        return reporter.Fail("cannot read CTS: " + Reason(failure));
+    case CtsWaitResult::Cancelled:
+        return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
+    }
+    serial::PortStatus speed = port->SetBaudRate(plan.baud);
+    if (!speed.Ok()) return reporter.Fail("cannot switch to " + std::to_string(plan.baud) + " baud: " + Reason(speed));
+
+    DownloadReporter listener(reporter, plan.baud);
+    download::DownloadRequest request;
+    request.data = plan.image.data;
+    request.size = plan.image.size;
+    request.baudRate = plan.baud;
+    request.cancel = context.cancel;
+    return ReportDownload(reporter, download::RunImageDownload(*port, *context.clock, request, listener));
+}
+
+namespace {
+
+class EraseReporter final : public download::EraseListener {
+public:
+    explicit EraseReporter(const Reporter& reporter) : reporter_(reporter) {}
+    void OnRequestSent() override {
+        reporter_.Send(EventKind::Start, "erasing the user storage (the unit takes about 50 s)");
+    }
+    void OnEraseEnd(const download::EraseOutcome&) override {}
+    void OnFinished(const download::EraseOutcome&) override {}
+
+private:
+    const Reporter& reporter_;
+};
+
+bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
+    switch (outcome.result) {
+    case download::EraseResult::Done:
+        reporter.Send(EventKind::Done, "the unit erased its user storage");
+        return true;
+    case download::EraseResult::WriteFailed:
+        return reporter.Fail("the port did not take the erase request within " + Seconds(writeGiveUpMs) + ": " +
+                             Reason(outcome.lastError));
+    case download::EraseResult::NoReply:
+        return reporter.Fail("no answer from the unit within " + Seconds(outcome.replyTimeoutMs));
+    case download::EraseResult::PortGone:
+        return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(outcome.lastError));
+    case download::EraseResult::Cancelled:
+        return reporter.Fail("stopped by Ctrl-C while erasing");
+    }
+    return reporter.Fail("unknown erase result");
+}
+
+}  // namespace
+
+bool RunEraseUnit(const UnitContext& context) {
+    Reporter reporter(context);
+    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
+    if (!port) return false;
+    serial::PortStatus speed = port->SetBaudRate(download::kEraseBaudRate);
+    if (!speed.Ok()) {
+        return reporter.Fail("cannot switch to " + std::to_string(download::kEraseBaudRate) + " baud: " + Reason(speed));
+    }
+    EraseReporter listener(reporter);
+    download::EraseLimits limits;
+    limits.cancel = context.cancel;
+    return ReportErase(reporter, download::RunFlashErase(*port, *context.clock, listener, limits), limits.writeGiveUpMs);
+}
+
+}  // namespace cli

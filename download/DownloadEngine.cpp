@@ -1,0 +1,69 @@
+// The raw image stream, one loop for the wizard and for varnex: blocks from the image cursor,
+// the stall guard's verdict after every write, then the pause and the link's speed again.
+#include "download/DownloadEngine.h"
+
+#include "download/ImageCursor.h"
+
+namespace download {
+
+namespace {
+
+constexpr uint32_t kRefusedWritePauseMs = 50;  // between writes that moved nothing
+constexpr uint32_t kSettleMs = 100;            // lets the last bytes leave before the speed changes
+
+uint32_t Tick(common::Clock& clock) { return static_cast<uint32_t>(clock.NowMs()); }
+
+bool CancelRaised(const DownloadRequest& request) {
+    return request.cancel != nullptr && request.cancel->load();
+}
+
+}  // namespace
+
+DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request,
+                                 DownloadListener& listener) {
+    ImageCursor cursor(request.data, request.size);
+    DownloadOutcome outcome;
+    outcome.total = cursor.Total();
+    outcome.stallLimitMs = WriteStallLimitMs(request.baudRate);
+    WriteStallGuard guard(outcome.stallLimitMs, Tick(clock));
+
+    listener.OnStreamStart(outcome.total);
+    while (!cursor.Done()) {
+        if (CancelRaised(request)) {
+            outcome.result = DownloadResult::Cancelled;
+            break;
+        }
+        size_t written = 0;
+        // The write may wait only as long as the stall bound still allows.
+        serial::PortStatus status =
+            port.Write(cursor.Next(), cursor.BlockSize(), guard.MsLeft(Tick(clock)), &written);
+        const uint32_t now = Tick(clock);
+        cursor.Advance(static_cast<uint32_t>(written));
+        if (written > 0) listener.OnProgress(cursor.BytesSent(), cursor.Total());
+        if (!status.Ok()) outcome.lastError = status;
+        if (status.error == serial::PortError::Gone) {
+            outcome.result = DownloadResult::PortGone;
+            break;
+        }
+        // A write cut off at the bound ends the stream even if part of the block left: those
+        // bytes went at some unknown earlier time and show no life now.
+        const bool cutAtBound = status.error == serial::PortError::TimedOut && guard.Expired(now);
+        auto step = guard.AfterWrite(static_cast<uint32_t>(written), cutAtBound, now);
+        if (step == WriteStallGuard::Step::GiveUp) {
+            outcome.result = DownloadResult::Stalled;
+            break;
+        }
+        // A closed or refusing port fails at once: do not spin on it.
+        if (step == WriteStallGuard::Step::PauseAndRetry) clock.SleepMs(kRefusedWritePauseMs);
+    }
+    outcome.bytesSent = cursor.BytesSent();
+
+    listener.OnStreamEnd(outcome);
+    clock.SleepMs(kSettleMs);
+    serial::PortStatus back = port.SetBaudRate(serial::kLinkBaudRate);
+    if (!back.Ok() && outcome.lastError.Ok()) outcome.lastError = back;
+    listener.OnFinished(outcome);
+    return outcome;
+}
+
+}  // namespace download

@@ -1,0 +1,46 @@
+// The POSIX port's errno classification (see PosixErrors.h).
+#include "serial/posix/PosixErrors.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace serial {
+
+PortStatus ErrnoStatus(int error, const std::string& what) {
+    PortError kind = PortError::Io;
+    switch (error) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EPIPE:
+        kind = PortError::Gone;
+        break;
+    case ETIMEDOUT:
+        kind = PortError::TimedOut;
+        break;
+    default:
+        break;
+    }
+    return PortStatus{kind, what + ": " + std::strerror(error)};
+}
+
+PortStatus OpenErrnoStatus(int error) {
+    PortError kind = PortError::Io;
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+        kind = PortError::NoSuchPort;
+        break;
+    case EBUSY:
+    case EWOULDBLOCK:
+        kind = PortError::Busy;
+        break;
+    default:
+        break;
+    }
+    return PortStatus{kind, std::strerror(error)};
+}
+
+}  // namespace serial

@@ -1,0 +1,219 @@
+// Win32 serial operations behind every port object. Reads and writes are overlapped with an
+// auto-reset event; a pending write is looked at in slices so that its bound holds.
+#include "serial/win/PortIo.h"
+
+#include <algorithm>
+
+#include "serial/PortNumber.h"
+
+namespace serial::win {
+
+namespace {
+
+constexpr char kXonChar = 17;   // DC1
+constexpr char kXoffChar = 19;  // DC3
+constexpr WORD kXonLimBytes = 100;
+constexpr WORD kXoffLimBytes = 100;
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD kWriteWaitSliceMs = 250;  // how often a pending write is looked at
+constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled write to come back
+constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+DWORD ControlValue(LineControl control, DWORD enable, DWORD handshake) {
+    return control == LineControl::Handshake ? handshake : enable;
+}
+
+std::string SystemText(DWORD errorCode) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, errorCode, kSystemLanguage, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length != 0 && text != nullptr ? std::string(text, length) : std::string();
+    if (text != nullptr) LocalFree(text);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
+    if (result.empty()) result = "system error " + std::to_string(errorCode);
+    return result;
+}
+
+void ClearErrors(HANDLE port) {
+    DWORD errors = 0;
+    ClearCommError(port, &errors, nullptr);
+}
+
+}  // namespace
+
+std::string DevicePath(const std::string& name) {
+    const int number = ComPortNumber(name);
+    return number != 0 ? CommDeviceName(number) : name;
+}
+
+HANDLE OpenDevice(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+bool ConfigureDevice(HANDLE port, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
+                     uint32_t flowFlags) {
+    SetCommMask(port, EV_RXCHAR);
+    PurgeComm(port, kPurgeAll);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const bool readable = GetCommState(port, &dcb) != FALSE;
+    dcb.BaudRate = baudRate;
+    dcb.ByteSize = byteSize;
+    dcb.Parity = parity;
+    dcb.StopBits = stopBits;
+    const FlowSettings flow = FlowSettingsFor(flowFlags);
+    dcb.fOutxDsrFlow = flow.outxDsrFlow;
+    dcb.fDtrControl = ControlValue(flow.dtr, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE);
+    dcb.fOutxCtsFlow = flow.outxCtsFlow;
+    dcb.fRtsControl = ControlValue(flow.rts, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE);
+    dcb.fOutX = flow.outX;
+    dcb.fInX = flow.inX;
+    dcb.fBinary = TRUE;
+    dcb.fParity = TRUE;
+    dcb.XonChar = kXonChar;
+    dcb.XoffChar = kXoffChar;
+    dcb.XonLim = kXonLimBytes;
+    dcb.XoffLim = kXoffLimBytes;
+    SetCommState(port, &dcb);
+    EscapeCommFunction(port, SETDTR);
+    return readable;
+}
+
+PortStatus StatusFromError(DWORD errorCode, bool opening) {
+    PortError kind = PortError::Io;
+    switch (errorCode) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            kind = opening ? PortError::NoSuchPort : PortError::Gone;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            // An open that is refused means another program holds the port; an open
+            // handle that is refused means its device went away.
+            kind = opening ? PortError::Busy : PortError::Gone;
+            break;
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_NOT_READY:
+            kind = PortError::Gone;
+            break;
+        case ERROR_SEM_TIMEOUT:
+            kind = PortError::TimedOut;
+            break;
+        default:
+            break;
+    }
+    return {kind, SystemText(errorCode)};
+}
+
+PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) {
+    *written = 0;
+    if (!record_) record_ = std::make_unique<Record>();
+    if (!record_->event) return StatusFromError(GetLastError(), false);
+    OVERLAPPED* record = &record_->overlapped;
+    record->hEvent = record_->event.Get();
+    record->Offset = 0;
+    record->OffsetHigh = 0;
+    DWORD count = 0;
+    if (WriteFile(port, data, static_cast<DWORD>(size), &count, record)) {
+        *written = count;
+        return {};
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        ClearErrors(port);
+        return StatusFromError(error, false);
+    }
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        const DWORD left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        WaitForSingleObject(record->hEvent, std::min(kWriteWaitSliceMs, left));
+        count = 0;
+        if (GetOverlappedResult(port, record, &count, FALSE)) {
+            *written = count;
+            return {};
+        }
+        error = GetLastError();
+        if (error != ERROR_IO_INCOMPLETE) {
+            *written = count;
+            ClearErrors(port);
+            return StatusFromError(error, false);
+        }
+        if (GetTickCount() - start < timeoutMs) continue;
+        CancelIo(port);
+        // The cancel itself is waited for only so long: a port whose device has gone may
+        // never complete it, and the caller must still go on.
+        if (WaitForSingleObject(record->hEvent, kCancelWaitMs) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(record)) {
+            static_cast<void>(record_->event.Release());  // kept alive on purpose: see the class comment
+            static_cast<void>(record_.release());
+            return {PortError::TimedOut, "the write was still pending at its time limit"};
+        }
+        count = 0;
+        if (!GetOverlappedResult(port, record, &count, FALSE)) ClearErrors(port);
+        *written = count;
+        // A write that completed just before the cancel shows the line is taking data.
+        if (count >= size) return {};
+        return {PortError::TimedOut, "the write was still pending at its time limit"};
+    }
+}
+
+PortStatus ReadWithDeadline(HANDLE port, uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) {
+    *count = 0;
+    // Return at once with whatever has arrived; with nothing there, wait up to the timeout
+    // for the first byte.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = timeoutMs == 0 ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = timeoutMs;
+    if (!SetCommTimeouts(port, &timeouts)) return StatusFromError(GetLastError(), false);
+    UniqueNullHandle event = MakeAutoResetEvent();
+    if (!event) return StatusFromError(GetLastError(), false);
+    OVERLAPPED record{};
+    record.hEvent = event.Get();
+    DWORD got = 0;
+    PortStatus status;
+    if (!ReadFile(port, buffer, static_cast<DWORD>(size), &got, &record)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            // The driver ends the read at the deadline itself.
+            if (!GetOverlappedResult(port, &record, &got, TRUE)) error = GetLastError();
+            else error = ERROR_SUCCESS;
+        }
+        if (error != ERROR_SUCCESS) {
+            ClearErrors(port);
+            status = StatusFromError(error, false);
+        }
+    }
+    *count = got;
+    return status;
+}
+
+PortStatus ReadCtsLine(HANDLE port, bool* on) {
+    *on = false;
+    DWORD modem = 0;
+    if (!GetCommModemStatus(port, &modem)) return StatusFromError(GetLastError(), false);
+    *on = (modem & MS_CTS_ON) != 0;
+    return {};
+}
+
+PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return StatusFromError(GetLastError(), false);
+    dcb.BaudRate = baudRate;
+    if (SetCommState(port, &dcb)) return {};
+    // Some drivers refuse one of the other settings they re-apply and still change the
+    // speed: what counts is the speed the port reports afterwards.
+    const PortStatus refused = StatusFromError(GetLastError(), false);
+    DCB now{};
+    now.DCBlength = sizeof now;
+    if (GetCommState(port, &now) && now.BaudRate == baudRate) return {};
+    return refused;
+}
+
+}  // namespace serial::win

@@ -1,0 +1,62 @@
+// The Win32 serial operations shared by every port object: opening a device exclusively and
+// giving it the line settings, the bounded overlapped write, reads with a deadline, CTS,
+// and the mapping of system errors onto serial::PortError with the system's own text.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/win/Handles.h"
+#include "serial/SerialPort.h"
+
+namespace serial::win {
+
+// The packet link's framing: 8 data bits, odd parity, 1 stop bit, no flow control.
+inline constexpr uint8_t kLinkByteSize = 8;
+inline constexpr uint8_t kLinkParity = ODDPARITY;
+inline constexpr uint8_t kLinkStopBits = ONESTOPBIT;
+inline constexpr uint32_t kLinkFlowFlags = 0;
+
+// "COM7", "7" and "\\.\COM12" all name the device "\\.\COM<n>"; anything else is used as given.
+std::string DevicePath(const std::string& name);
+// Opens the device for overlapped I/O, shared with nobody. INVALID_HANDLE_VALUE on failure
+// (GetLastError tells why).
+HANDLE OpenDevice(const std::string& path);
+// Gives an open device the line settings: speed, framing, flow-flag bits (see
+// FlowSettingsFor), binary mode, DTR raised. Only the reading of the old settings is
+// checked: a device that cannot report them is no serial port; a setting the driver
+// refuses leaves the port usable, as the wizard has always treated it.
+bool ConfigureDevice(HANDLE port, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
+                     uint32_t flowFlags);
+
+// A failure as the engines see it: the kind and the system's words for the code.
+PortStatus StatusFromError(DWORD errorCode, bool opening);
+
+// One overlapped write at a time with its own record. A write still pending at its bound is
+// cancelled; a record whose cancel never comes back is kept alive for the life of the
+// process (the system may still write into it) and a fresh one is made.
+class BoundedWriter {
+public:
+    BoundedWriter() = default;
+    BoundedWriter(const BoundedWriter&) = delete;
+    BoundedWriter& operator=(const BoundedWriter&) = delete;
+
+    PortStatus Write(HANDLE port, const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written);
+
+private:
+    struct Record {
+        OVERLAPPED overlapped{};
+        UniqueNullHandle event = MakeAutoResetEvent();
+    };
+    std::unique_ptr<Record> record_;
+};
+
+// Reads what has arrived, or waits up to timeoutMs for the first byte.
+PortStatus ReadWithDeadline(HANDLE port, uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count);
+PortStatus ReadCtsLine(HANDLE port, bool* on);
+PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate);
+
+}  // namespace serial::win

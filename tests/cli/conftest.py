@@ -1,0 +1,46 @@
+"""Fixtures of the command-line tests: simulated units and varnex runs, each cleaned up after
+its test (see simunits.py)."""
+import os
+
+import pytest
+
+from simunits import MODEM_LIBRARY, SIM, VARNEX, Unit, Varnex
+
+
+@pytest.fixture(scope="session", autouse=True)
+def built():
+    for path in (VARNEX, SIM, MODEM_LIBRARY):
+        if not os.path.exists(path):
+            pytest.exit("not built: %s (run make build)" % path, returncode=1)
+
+
+@pytest.fixture
+def units(tmp_path):
+    """make(count, *sim_args) starts simulated units; all are stopped after the test."""
+    started = []
+
+    def make(count=1, *args):
+        new = [Unit(str(tmp_path), args) for _ in range(count)]
+        started.extend(new)
+        return new
+
+    yield make
+    for unit in started:
+        unit.stop()
+
+
+@pytest.fixture
+def varnex():
+    """varnex(args, units, env) starts the loader; any still running are killed after."""
+    running = []
+
+    def start(args, units, env=None):
+        run = Varnex(args, units, env)
+        running.append(run)
+        return run
+
+    yield start
+    for run in running:
+        if run.process.poll() is None:
+            run.process.kill()
+            run.process.communicate()

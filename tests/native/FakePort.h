@@ -1,0 +1,121 @@
+// A fake clock and a scripted fake serial port for driving the engines (and anything else
+// written against serial::SerialPort) without hardware or real time. Time moves only when
+// the code under test sleeps or waits on the port. One port and clock per thread.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/Clock.h"
+#include "serial/SerialPort.h"
+
+namespace fake {
+
+class FakeClock final : public common::Clock {
+public:
+    // Starts just below the 32-bit wrap by default, so tick arithmetic that is not
+    // wrap-safe shows up in every test.
+    explicit FakeClock(uint64_t startMs = 0xFFFFF000u) : now_(startMs) {}
+    uint64_t NowMs() override { return now_; }
+    void SleepMs(uint32_t ms) override {
+        now_ += ms;
+        sleptMs_ += ms;
+    }
+    void Advance(uint64_t ms) { now_ += ms; }
+    uint64_t SleptMs() const { return sleptMs_; }
+
+private:
+    uint64_t now_;
+    uint64_t sleptMs_ = 0;
+};
+
+// What one write does: takes at most maxBytes, spends takesMs, and answers with error.
+// TimedOut spends the write's whole timeout instead (a write that stayed pending).
+struct WriteStep {
+    size_t maxBytes = SIZE_MAX;
+    serial::PortError error = serial::PortError::None;
+    uint32_t takesMs = 0;
+};
+
+class FakePort final : public serial::SerialPort {
+public:
+    explicit FakePort(FakeClock& clock, std::string name = "FAKE1") : clock_(clock), name_(std::move(name)) {}
+
+    // Writes follow the script step by step, then `afterScript` for ever.
+    std::deque<WriteStep> writeScript;
+    WriteStep afterScript;
+    // Incoming bytes and the time they arrive at.
+    void Arrive(uint64_t atMs, std::vector<uint8_t> bytes) { incoming_.push_back({atMs, std::move(bytes)}); }
+    // Reads fail with this at once (None: they work).
+    serial::PortError readError = serial::PortError::None;
+    bool cts = false;
+
+    // What happened, for the test to check.
+    std::vector<uint8_t> received;        // every byte that left
+    std::vector<size_t> offeredSizes;     // the size of every write asked for
+    std::vector<uint32_t> writeTimeouts;  // the timeout of every write
+    std::vector<std::pair<uint32_t, uint64_t>> baudChanges;  // speed and the time it was set
+    bool closed = false;
+
+    const std::string& Name() const override { return name_; }
+
+    serial::PortStatus SetBaudRate(uint32_t baudRate) override {
+        if (closed) return {serial::PortError::Io, "closed"};
+        baudChanges.emplace_back(baudRate, clock_.NowMs());
+        return {};
+    }
+
+    serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
+        offeredSizes.push_back(size);
+        writeTimeouts.push_back(timeoutMs);
+        *written = 0;
+        if (closed) return {serial::PortError::Io, "closed"};
+        WriteStep step = afterScript;
+        if (!writeScript.empty()) {
+            step = writeScript.front();
+            writeScript.pop_front();
+        }
+        *written = std::min(size, step.maxBytes);
+        received.insert(received.end(), data, data + *written);
+        clock_.Advance(step.error == serial::PortError::TimedOut ? timeoutMs : step.takesMs);
+        if (step.error == serial::PortError::None) return {};
+        return {step.error, "fake write failure"};
+    }
+
+    serial::PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
+        *count = 0;
+        if (closed) return {serial::PortError::Io, "closed"};
+        if (readError != serial::PortError::None) return {readError, "fake read failure"};
+        if (incoming_.empty() || incoming_.front().first > clock_.NowMs()) {
+            const uint64_t until = clock_.NowMs() + timeoutMs;
+            const uint64_t next = incoming_.empty() ? until : std::min(until, incoming_.front().first);
+            clock_.Advance(next - clock_.NowMs());
+            if (incoming_.empty() || incoming_.front().first > clock_.NowMs()) return {};
+        }
+        auto& bytes = incoming_.front().second;
+        *count = std::min(size, bytes.size());
+        std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*count), buffer);
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*count));
+        if (bytes.empty()) incoming_.pop_front();
+        return {};
+    }
+
+    serial::PortStatus ReadCts(bool* on) override {
+        *on = cts;
+        if (closed) return {serial::PortError::Io, "closed"};
+        return {};
+    }
+
+    void Close() override { closed = true; }
+
+private:
+    FakeClock& clock_;
+    std::string name_;
+    std::deque<std::pair<uint64_t, std::vector<uint8_t>>> incoming_;
+};
+
+}  // namespace fake

@@ -1,0 +1,108 @@
+// The erase handshake engine on a fake port and clock: the request that reaches the unit,
+// the bounds on writing it and on the reply, and how the reply pair is recognised.
+#include "download/EraseEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/native/FakePort.h"
+
+using download::EraseOutcome;
+using download::EraseResult;
+using serial::PortError;
+
+namespace {
+
+const std::vector<uint8_t> kRequest = {0x07, 0x06};
+constexpr uint64_t kUnitEraseMs = 50000;
+
+class Recorder final : public download::EraseListener {
+public:
+    explicit Recorder(fake::FakeClock& clock) : clock_(clock) {}
+    bool requestSent = false;
+    uint64_t endAtMs = 0, finishedAtMs = 0;
+    void OnRequestSent() override { requestSent = true; }
+    void OnEraseEnd(const EraseOutcome&) override { endAtMs = clock_.NowMs(); }
+    void OnFinished(const EraseOutcome&) override { finishedAtMs = clock_.NowMs(); }
+
+private:
+    fake::FakeClock& clock_;
+};
+
+struct Bench {
+    fake::FakeClock clock;
+    fake::FakePort port{clock};
+    Recorder listener{clock};
+    uint64_t start = clock.NowMs();
+
+    EraseOutcome Go() {
+        EraseOutcome out = download::RunFlashErase(port, clock, listener);
+        EXPECT_EQ(listener.finishedAtMs, listener.endAtMs + 100);
+        EXPECT_TRUE(port.baudChanges.empty());  // the port stays at the erase speed
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(EraseEngine, RequestThenReplyEndsTheErase) {
+    Bench run;
+    run.port.Arrive(run.start + kUnitEraseMs, kRequest);
+    EXPECT_EQ(run.Go().result, EraseResult::Done);
+    EXPECT_EQ(run.port.received, kRequest);
+    EXPECT_TRUE(run.listener.requestSent);
+    EXPECT_EQ(run.listener.endAtMs, run.start + kUnitEraseMs);
+}
+
+TEST(EraseEngine, ShortWriteSendsOnlyTheRemainingByte) {
+    Bench run;
+    run.port.writeScript = {{1}, {0, PortError::Io}};
+    run.port.Arrive(run.start + kUnitEraseMs, kRequest);
+    EXPECT_EQ(run.Go().result, EraseResult::Done);
+    EXPECT_EQ(run.port.received, kRequest);
+    EXPECT_EQ(run.port.offeredSizes, (std::vector<size_t>{2, 1, 1}));
+}
+
+TEST(EraseEngine, RequestThatCannotBeWrittenGivesUpAtItsBound) {
+    for (PortError error : {PortError::TimedOut, PortError::Io}) {
+        SCOPED_TRACE(serial::PortErrorName(error));
+        Bench run;
+        run.port.afterScript = {0, error};
+        EXPECT_EQ(run.Go().result, EraseResult::WriteFailed);
+        EXPECT_FALSE(run.listener.requestSent);
+        // A write that stays pending is cut at the bound, not waited for without end.
+        EXPECT_EQ(run.listener.endAtMs - run.start, download::kEraseWriteGiveUpMs);
+    }
+}
+
+TEST(EraseEngine, ReplyCountsOnlyAsAnAlignedPair) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<uint8_t>> chunks;
+        EraseResult expected;
+    } cases[] = {
+        {"wrong pair, then the reply", {{0x06, 0x07}, {0x07, 0x06}}, EraseResult::Done},
+        {"reply in single bytes", {{0x07}, {0x06}}, EraseResult::Done},
+        {"stray byte shifts the reply out of line", {{0x00, 0x07, 0x06}}, EraseResult::NoReply},
+        {"nothing at all", {}, EraseResult::NoReply},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench run;
+        uint64_t at = run.start + kUnitEraseMs;
+        for (const auto& chunk : c.chunks) run.port.Arrive(at++, chunk);
+        EXPECT_EQ(run.Go().result, c.expected);
+        if (c.expected == EraseResult::NoReply) {
+            EXPECT_EQ(run.listener.endAtMs - run.start, download::kEraseReplyTimeoutMs);
+        }
+    }
+}
+
+TEST(EraseEngine, PortThatVanishesWhileWaitingEndsAtOnce) {
+    Bench run;
+    run.port.readError = PortError::Gone;
+    EraseOutcome out = run.Go();
+    EXPECT_EQ(out.result, EraseResult::PortGone);
+    EXPECT_EQ(run.listener.endAtMs, run.start);
+}
