@@ -67,6 +67,11 @@ std::optional<int> ParseCommandLine(int argc, const char* const argv[], Options*
     AddPorts(erase, options, "erase");
 
     try {
+        // CLI11 alone would only say that a command is required.
+        bool known = argc > 1 && (ports->check_name(argv[1]) || download->check_name(argv[1]) || erase->check_name(argv[1]));
+        if (argc > 1 && argv[1][0] != '-' && !known) {
+            throw CLI::ValidationError(std::string("unknown command ") + argv[1] + ": use ports, download or erase");
+        }
         app.parse(argc, argv);
         if (download->parsed()) {
             options->command = Command::Download;

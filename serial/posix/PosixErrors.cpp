@@ -31,6 +31,7 @@ PortStatus OpenErrnoStatus(int error) {
     case ENOTDIR:
     case ENXIO:
     case ENODEV:
+    case ENOTTY:  // a file or device that is no terminal
         kind = PortError::NoSuchPort;
         break;
     case EBUSY:

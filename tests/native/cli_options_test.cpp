@@ -37,7 +37,7 @@ struct BadLine {
 TEST(CliOptions, BadArgumentsAreUsageErrorsWithAMessage) {
     const BadLine lines[] = {
         {{}, "subcommand"},
-        {{"flash"}, "flash"},
+        {{"flash", "--port", "/dev/a"}, "unknown command flash"},
         {{"download", "--software", "--baud", "115200"}, "--port"},
         {{"download", "--port", "/dev/a", "--baud", "115200"}, "exactly one image"},
         {{"download", "--port", "/dev/a", "--bootloader", "--software", "--baud", "115200"}, "exactly one image"},

@@ -1,5 +1,5 @@
-// varnex's output forms: the live renderer's throttle and frame, the JSON records, the plain
-// lines and the summary, driven with "now" handed in.
+// varnex's output forms: the live renderer's throttle and frame, the JSON records and the
+// summary, driven with "now" handed in.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -9,7 +9,6 @@
 
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
-#include "cli/PlainLines.h"
 #include "cli/Summary.h"
 
 namespace {
@@ -99,15 +98,6 @@ TEST(CliJsonEvents, TextThatIsNotUtf8IsReplacedNotThrownOn) {
     std::vector<nlohmann::json> lines = JsonLines(out.str());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["event"], "failed");
-}
-
-TEST(CliPlainLines, OneLinePerStepAndNoProgress) {
-    std::ostringstream out;
-    cli::PlainLines lines(out, kPorts);
-    lines.OnEvent({EventKind::Start, 0, 0, kTotal, "sending 249008 bytes"}, 0);
-    lines.OnEvent(Progress(0, 100), 1);
-    lines.OnEvent({EventKind::Failed, 1, 0, 0, "no CTS within 5 s"}, 2);
-    EXPECT_EQ(out.str(), "/dev/ttyUSB0: sending 249008 bytes\n/dev/ttyUSB1: FAILED: no CTS within 5 s\n");
 }
 
 TEST(CliSummary, RowPerUnitAndCountsInBothForms) {

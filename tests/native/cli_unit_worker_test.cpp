@@ -22,7 +22,9 @@ constexpr uint32_t kBaud = 115200;
 // Lends a test's FakePort to code that owns its port; CTS rises at a chosen time.
 class LentPort final : public serial::SerialPort {
 public:
-    LentPort(fake::FakePort& port, fake::FakeClock& clock, uint64_t ctsFromMs) : port_(port), clock_(clock), ctsFromMs_(ctsFromMs) {}
+    LentPort(fake::FakePort& port, fake::FakeClock& clock, uint64_t ctsFromMs)
+        : port_(port), clock_(clock), ctsFromMs_(ctsFromMs) {}
+    ~LentPort() override { port_.Close(); }  // as a real port's owner closes it
     const std::string& Name() const override { return port_.Name(); }
     serial::PortStatus SetBaudRate(uint32_t baud) override { return port_.SetBaudRate(baud); }
     serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
@@ -148,7 +150,7 @@ TEST(CliUnitWorker, EachFailureIsOneEndEventWithItsReason) {
         {"busy", [](Rig& t) { t.openStatus = {PortError::Busy, "Device or resource busy"}; },
          "cannot open the port: port is busy (Device or resource busy)"},
         {"no CTS", [](Rig& t) { t.ctsFromMs = UINT64_MAX; }, "no CTS within 3 s"},
-        {"gone", [](Rig& t) { t.port.writeScript = {{}, {SIZE_MAX, PortError::Gone, 0}}; },
+        {"gone", [](Rig& t) { t.port.writeScript = {{}, {0, PortError::Gone, 0}}; },
          "the port is gone (adapter unplugged?) after 16384 of 40000 bytes: device is gone"},
         {"stalled", [](Rig& t) { t.port.afterScript = {0, PortError::TimedOut, 0}; },
          "the unit stopped reading"},
