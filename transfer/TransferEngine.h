@@ -78,7 +78,9 @@ public:
     // The caption of the control with this command identifier ("" where there is none).
     virtual std::string ButtonCaption(int commandId) = 0;
     virtual void SetButtonCaption(int commandId, const std::string& caption) = 0;
-    // The session is over; its last report has been made.
+    // The session is over; its last report has been made. A report that no running session
+    // made (a stray packet's, the give-up of a packet sent outside a session) comes with
+    // kind SESSION_NONE.
     virtual void SessionEnded(const SessionEnd& end) = 0;
 };
 
@@ -132,8 +134,10 @@ public:
     // A start of family whose session runs: ends it first (its halt line and a beep). True when
     // the start goes on; false when the pressed button was the session's "Stop Transfer".
     bool EndSessionBeforeStart(SessionFamily family, int commandId);
-    // Closes the family's file before the front-end asks for a new one.
-    void CloseFile(SessionFamily family);
+    // Before the front-end asks for a start command's file: closes that family's file, and a
+    // file command's kind (settings, program, bitmap, binary) becomes the current one. The
+    // Start calls do the same, so a front-end that chooses no file may skip it.
+    void BeforeFileChoice(int commandId);
     // Each returns true when the transfer has started (its first packet sent); false after
     // logging why it could not (file missing, unreadable, not creatable).
     bool StartNlecSend(int commandId, const std::string& path);
