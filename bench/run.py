@@ -190,18 +190,13 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
-    soak = results.get("soak", {})
-    if "counts" in soak:
-        c = soak["counts"]
-        rows.append(("Soak: completed identical / failed with message",
-                     "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
-                                        soak["transfers"]), "(count)", "-"))
-    varnex_soak = results.get("varnex_soak", {})
-    if "counts" in varnex_soak:
-        c = varnex_soak["counts"]
-        rows.append(("varnex soak: completed identical / failed with message",
-                     "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
-                                        varnex_soak["transfers"]), "(count)", "-"))
+    for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
+        soak = results.get(figure, {})
+        if "counts" in soak:
+            c = soak["counts"]
+            rows.append(("%s: completed identical / failed with message" % label,
+                         "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
+                                            soak["transfers"]), "(count)", "-"))
     return rows
 
 

@@ -14,6 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
 
 import measures as m  # noqa: E402
 import simunits as s  # noqa: E402
+import soak  # noqa: E402
 from soak import COMPLETED, FAILED, HUNG, SILENT, FAULT_KINDS, FAULT_RATE, FAULT_SEED  # noqa: E402
 
 TRANSFER_TIMEOUT_S = 240
@@ -105,15 +106,9 @@ class Soak:
         for rule in FAULT_KINDS:
             self.unit.request(cmd="fault", rate=FAULT_RATE, seed=FAULT_SEED, **rule)
 
-    def path(self, stem):
-        self.serial += 1
-        return os.path.join(self.dir, "%04d-%s" % (self.serial, stem))
-
-    def write(self, stem, data):
-        path = self.path(stem)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
+    # Numbered files in the soak's folder, as the program's soak names them.
+    path = soak.Soak.path
+    write = soak.Soak.write
 
     def judge(self, code, identical, out):
         if code is None:

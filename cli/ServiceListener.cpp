@@ -43,6 +43,15 @@ void ServiceListener::ProgressAdvance(uint32_t steps) {
     sink_.Report({EventKind::Progress, unit_, steps_, total_, ""});
 }
 
+void ServiceListener::SessionEnded(const transfer::SessionEnd& end) {
+    // A report that belongs to no session (a stray packet's) is shown, and ends nothing.
+    if (end.kind == SESSION_NONE) {
+        if (!end.text.empty() && !keepMessages_) Keep(end.text);
+        return;
+    }
+    end_ = end;
+}
+
 std::string ServiceListener::ButtonCaption(int commandId) {
     auto found = captions_.find(commandId);
     return found == captions_.end() ? std::string() : found->second;

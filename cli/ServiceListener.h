@@ -30,7 +30,7 @@ public:
     void ProgressEnd() override {}
     std::string ButtonCaption(int commandId) override;
     void SetButtonCaption(int commandId, const std::string& caption) override { captions_[commandId] = caption; }
-    void SessionEnded(const transfer::SessionEnd& end) override { end_ = end; }
+    void SessionEnded(const transfer::SessionEnd& end) override;
 
     const std::optional<transfer::SessionEnd>& End() const { return end_; }
     // The last line logged, which says why a start did not go on.

@@ -17,22 +17,45 @@ constexpr const char kSendingBitmap[] = "Sending Bitmap File...";
 constexpr const char kReceivingSettings[] = "Receiving Settings File...";
 constexpr const char kReceivingProgram[] = "Receiving Program File...";
 
+// The dialog's command that does the same; the engine names its session's button by it.
+int CommandIdOf(Command command) {
+    switch (command) {
+    case Command::NlecGet:
+        return IDC_GET_NLEC;
+    case Command::NlecSend:
+        return IDC_SEND_NLEC;
+    case Command::SettingsGet:
+        return IDC_RECEIVE_SETTINGS;
+    case Command::SettingsSend:
+        return IDC_SEND_SETTINGS;
+    case Command::ProgramGet:
+        return IDC_RECEIVE_PROGRAM;
+    case Command::ProgramSend:
+        return IDC_SEND_PROGRAM;
+    case Command::BitmapSend:
+        return IDC_SEND_BITMAP;
+    default:
+        return IDC_FIXED_REQUEST;
+    }
+}
+
 bool Start(transfer::TransferEngine& engine, const ServicePlan& plan) {
+    const int id = CommandIdOf(plan.command);
     switch (plan.command) {
     case Command::NlecGet:
-        return engine.StartNlecGet(IDC_GET_NLEC, plan.file);
+        return engine.StartNlecGet(id, plan.file);
     case Command::NlecSend:
-        return engine.StartNlecSend(IDC_SEND_NLEC, plan.file);
+        return engine.StartNlecSend(id, plan.file);
     case Command::SettingsGet:
-        return engine.StartFileReceive(IDC_RECEIVE_SETTINGS, plan.file, "", kReceivingSettings);
+        return engine.StartFileReceive(id, plan.file, "", kReceivingSettings);
     case Command::SettingsSend:
-        return engine.StartFileSend(IDC_SEND_SETTINGS, plan.file, kSendingSettings);
+        return engine.StartFileSend(id, plan.file, kSendingSettings);
     case Command::ProgramGet:
-        return engine.StartFileReceive(IDC_RECEIVE_PROGRAM, plan.file, plan.programName, kReceivingProgram);
+        return engine.StartFileReceive(id, plan.file, plan.programName, kReceivingProgram);
     case Command::ProgramSend:
-        return engine.StartFileSend(IDC_SEND_PROGRAM, plan.file, kSendingProgram);
+        return engine.StartFileSend(id, plan.file, kSendingProgram);
     case Command::BitmapSend:
-        return engine.StartBitmapSend(IDC_SEND_BITMAP, plan.file, kSendingBitmap);
+        return engine.StartBitmapSend(id, plan.file, kSendingBitmap);
     default:
         return false;
     }
@@ -66,7 +89,7 @@ private:
 
 // Ends whatever the engine still runs and closes its files: a receive's temporary file goes,
 // the chosen file stays as it was.
-void Abandon(transfer::TransferEngine& engine) {
+void Abandon(transfer::TransferEngine& engine, Command command) {
     if (engine.SessionActive()) {
         if (FamilyOfSession(engine.CurrentSessionKind()) == SessionFamily::Nlec) {
             engine.HaltNlec();
@@ -74,8 +97,7 @@ void Abandon(transfer::TransferEngine& engine) {
             engine.StopFile();
         }
     }
-    engine.CloseFile(SessionFamily::Nlec);
-    engine.CloseFile(SessionFamily::File);
+    engine.BeforeFileChoice(CommandIdOf(command));  // closes the command's file
 }
 
 std::string EndText(const transfer::SessionEnd& end) {
@@ -127,7 +149,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
 
     const uint64_t steps = listener.Steps();
     const uint64_t total = listener.Total();
-    Abandon(engine);
+    Abandon(engine, plan.command);
     switch (loop.end) {
     case LinkLoopEnd::Cancelled:
         if (monitor) {
