@@ -172,7 +172,10 @@ private:
         bool parityOn = pseudo_ || (back.c_cflag & PARENB) != 0;
         bool ok = cfgetospeed(&back) == code && (back.c_cflag & CSIZE) == CS8 && (back.c_cflag & PARODD) != 0 &&
                   parityOn && (back.c_cflag & CSTOPB) == 0 && (back.c_cflag & CRTSCTS) == 0;
-        if (!ok) return Fail(PortError::Io, "the driver did not take the line settings (speed, 8 data bits, odd parity, 1 stop bit)");
+        if (!ok) {
+            return Fail(PortError::Io,
+                        "the driver did not take the line settings (speed, 8 data bits, odd parity, 1 stop bit)");
+        }
         return {};
     }
 
