@@ -93,8 +93,9 @@ public:
     // null when it cannot (*osError tells why). *pendingPath receives its name.
     virtual FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
                                 uint32_t* osError) = 0;
-    // Puts the closed file pending in path's place; 0, or the error of the move.
-    virtual uint32_t Replace(const std::string& pendingPath, const std::string& path) = 0;
+    // Flushes and closes file (a receive's pending file), then puts it in path's place: 0, or
+    // the system's error of the step that failed, in which case the pending file is deleted.
+    virtual uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) = 0;
     // Deletes a file; a failure is ignored.
     virtual void Remove(const std::string& path) = 0;
     // The folder for temporary files, ending in its separator; empty with *osError on failure.

@@ -1,0 +1,311 @@
+// The transfer engine on a fake clock, grouped by transfer: the link's resends and give-up,
+// the NLEC and file transfers' packet sequences, and what a failed or stopped receive leaves.
+#include "transfer/TransferEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "common/DialogIds.h"
+#include "link/Frame.h"
+#include "tests/native/FakePort.h"
+
+using namespace transfer;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Sent {
+    uint16_t command;
+    std::string payload;
+};
+
+// Records what the engine asks for; "box:" lines are the reports the operator reads.
+class Recorder final : public TransferListener {
+public:
+    std::vector<Sent> sent;
+    std::vector<std::string> events;
+    std::vector<SessionEnd> ends;
+    std::map<int, std::string> captions;
+
+    void SendPacket(const PacketHeader& h, const uint8_t* p, uint16_t n) override {
+        sent.push_back({h.command, std::string(reinterpret_cast<const char*>(p), n)});
+    }
+    void Log(const std::string& line, uint32_t) override { events.push_back("log:" + line); }
+    void AppendLine(const std::string& line) override { events.push_back("line:" + line); }
+    void Beep() override { events.push_back("beep"); }
+    void ShowMessage(const std::string&, const std::string& text) override { events.push_back("box:" + text); }
+    void ProgressStart(uint32_t maximum, ProgressScale) override { events.push_back("bar:" + std::to_string(maximum)); }
+    void ProgressAdvance(uint32_t) override {}
+    void ProgressEnd() override {}
+    std::string ButtonCaption(int id) override { return captions[id]; }
+    void SetButtonCaption(int id, const std::string& text) override { captions[id] = text; }
+    void SessionEnded(const SessionEnd& end) override { ends.push_back(end); }
+
+    bool Has(const std::string& event) const {
+        for (const auto& e : events) if (e == event) return true;
+        return false;
+    }
+    bool HasEnding(const std::string& start, const std::string& end) const {
+        for (const auto& e : events)
+            if (e.rfind(start, 0) == 0 && e.size() >= end.size() && e.compare(e.size() - end.size(), end.size(), end) == 0)
+                return true;
+        return false;
+    }
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("engine_test_" + std::to_string(::getpid()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        ui_.captions[IDC_SEND_SETTINGS] = "Send Settings";
+        ui_.captions[IDC_RECEIVE_PROGRAM] = "Receive Program";
+        ui_.captions[IDC_GET_NLEC] = "Get NLEC";
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::string Write(const std::string& name, const std::string& data) {
+        std::ofstream(folder_ / name, std::ios::binary) << data;
+        return (folder_ / name).string();
+    }
+    std::string Read(const std::string& path) const {
+        std::stringstream s;
+        s << std::ifstream(path, std::ios::binary).rdbuf();
+        return s.str();
+    }
+    size_t FilesInFolder() const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
+    }
+    // The unit's packet, through the engine's receiver.
+    void Unit(uint16_t command, const std::string& payload) {
+        const auto frame = EncodeFrame(command, ++unitId_, reinterpret_cast<const uint8_t*>(payload.data()),
+                                       static_cast<uint16_t>(payload.size()));
+        engine_.ReceiveBytes(frame.data(), frame.size());
+    }
+    void Wait(uint64_t ms) {
+        clock_.Advance(ms);
+        engine_.Tick();
+    }
+    const Sent& Last() const { return ui_.sent.back(); }
+
+    fs::path folder_;
+    fake::FakeClock clock_;
+    Recorder ui_;
+    TransferEngine engine_{ui_, StandardFiles(), clock_};
+    uint16_t unitId_ = 0;
+};
+
+// --- the link
+
+TEST_F(EngineTest, ReplyOverdueAfterMoreThan500MsIsResentSixTimesThenGivenUp) {
+    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    ASSERT_EQ(ui_.sent.size(), 1u);
+    EXPECT_EQ(Last().payload, "25,294,3,");
+    Wait(500);
+    EXPECT_EQ(ui_.sent.size(), 1u) << "500 ms is not yet overdue";
+    for (int resend = 1; resend <= 6; ++resend) {
+        Wait(501);
+        ASSERT_EQ(ui_.sent.size(), 1u + resend);
+        EXPECT_EQ(Last().payload, "25,294,3,");
+        EXPECT_EQ(engine_.Status().retryCount, resend);
+    }
+    Wait(501);
+    EXPECT_EQ(ui_.sent.size(), 7u) << "the give-up sends nothing";
+    EXPECT_FALSE(engine_.SessionActive());
+    EXPECT_TRUE(ui_.Has("box:Binary Test transfer failure. Retry count exceeded."));
+    EXPECT_EQ(ui_.captions[IDC_SEND_SETTINGS], "Send Settings");
+    ASSERT_EQ(ui_.ends.size(), 1u);
+    EXPECT_EQ(ui_.ends[0].result, SessionResult::RetryExhausted);
+    Unit(10, "");  // a late request finds no file to send from
+    EXPECT_EQ(ui_.sent.size(), 7u);
+}
+
+TEST_F(EngineTest, AFrameSilentForMoreThan100MsIsDroppedAndThePacketResent) {
+    ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, (folder_ / "t.txt").string()));
+    const auto frame = EncodeFrame(16, 1, reinterpret_cast<const uint8_t*>("3"), 1);
+    engine_.ReceiveBytes(frame.data(), 5);
+    Wait(100);
+    EXPECT_EQ(ui_.sent.size(), 1u);
+    Wait(1);
+    EXPECT_TRUE(ui_.Has("log:WM_TIMER2 calling RS232_ResendPacket"));
+    ASSERT_EQ(ui_.sent.size(), 2u);
+    EXPECT_EQ(Last().command, 16);
+    engine_.ReceiveBytes(frame.data() + 5, frame.size() - 5);  // the rest alone is no frame
+    EXPECT_EQ(ui_.sent.size(), 2u);
+}
+
+TEST_F(EngineTest, FramesThatDrawNoReplyKeepTheReplyTimedFromTheLastSend) {
+    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    clock_.Advance(300);
+    Unit(3, "unit says hello");
+    Unit(99, "unknown");
+    EXPECT_TRUE(ui_.HasEnding("log:LOG:  Id=1, Cmd=3,", "buf(15)=unit says hello"));
+    EXPECT_TRUE(ui_.HasEnding("log:ERROR Unknown Command:  Id=2, Cmd=99,", "=unknown"));
+    Wait(200);
+    EXPECT_EQ(ui_.sent.size(), 1u);
+    Wait(1);
+    EXPECT_EQ(ui_.sent.size(), 2u) << "resent 501 ms after its send, not after the log frame";
+}
+
+TEST_F(EngineTest, NoiseFalseMarksAndOversizeHeadersNeverStopTheTransfer) {
+    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    // A lone mark, then a header that claims more than a frame can hold.
+    const uint8_t junk[] = {0x00, 0x7E, 0x41, 0x7E, 0x7E, 0, 0, 0xFF, 0x7F, 10, 0, 1, 0};
+    engine_.ReceiveBytes(junk, sizeof junk);
+    Unit(10, "");
+    ASSERT_EQ(ui_.sent.size(), 2u);
+    EXPECT_EQ(Last().command, 11);
+    EXPECT_EQ(Last().payload, "abc");
+}
+
+TEST_F(EngineTest, ChecksumsAndTheUnitsResendRequestsResendTheLastPacket) {
+    engine_.SendFixedRequest();
+    EXPECT_EQ(Last().command, 19);
+    EXPECT_EQ(Last().payload, "731942");
+    auto frame = EncodeFrame(10, 1, nullptr, 0);
+    frame[2] ^= 1;  // a checksum that does not match
+    engine_.ReceiveBytes(frame.data(), frame.size());
+    Unit(1, "");
+    Unit(2, "");
+    ASSERT_EQ(ui_.sent.size(), 4u);
+    for (const Sent& s : ui_.sent) EXPECT_EQ(s.payload, "731942");
+    EXPECT_TRUE(ui_.Has("log:Receive Packet has bad checksum."));
+}
+
+// --- NLEC transfers
+
+TEST_F(EngineTest, NlecSendGoesLineByLineAndIsCheckedByTheUnitsSum) {
+    ASSERT_TRUE(engine_.StartNlecSend(IDC_SEND_NLEC, Write("n.txt", "AB\nC\n")));
+    EXPECT_EQ(Last().payload, std::to_string('A' + 'B' + '\n' + 'C' + '\n'));
+    Unit(5, "1");
+    EXPECT_EQ(Last().payload, "AB\n");
+    Unit(6, "1");
+    EXPECT_EQ(Last().payload, "C\n");
+    Unit(6, "1");
+    EXPECT_EQ(Last().command, 7);
+    clock_.Advance(2500);
+    Unit(7, std::to_string('A' + 'B' + '\n' + 'C' + '\n'));
+    EXPECT_TRUE(ui_.Has("box:NLEC Transfer completed in 2 seconds."));
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Completed);
+
+    ASSERT_TRUE(engine_.StartNlecSend(IDC_SEND_NLEC, Write("n.txt", "AB\n")));
+    Unit(5, "1");
+    Unit(6, "1");
+    Unit(7, "1");
+    EXPECT_TRUE(ui_.Has("box:Nlec Checksum Failure."));
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Failed);
+}
+
+TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
+    const std::string chosen = Write("table.txt", "old");
+    ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, chosen));
+    EXPECT_EQ(ui_.captions[IDC_GET_NLEC], kStopTransferCaption);
+    EXPECT_EQ(Last().command, 16);
+    Unit(16, "2");
+    EXPECT_TRUE(ui_.Has("bar:2"));
+    Unit(17, "L1");
+    EXPECT_EQ(Last().command, 17);
+    EXPECT_EQ(Read(chosen), "old");
+    Unit(18, "L2");
+    EXPECT_EQ(Read(chosen), "L1\nL2\n");
+    EXPECT_EQ(FilesInFolder(), 1u);
+    EXPECT_EQ(ui_.captions[IDC_GET_NLEC], "Get NLEC");
+
+    ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, chosen));
+    Unit(16, "2");
+    Unit(17, "X");
+    Unit(8, "");  // the unit gives up
+    EXPECT_FALSE(engine_.SessionActive());
+    EXPECT_TRUE(ui_.Has("log:Nlec transfer halted."));
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::UnitError);
+    EXPECT_EQ(Read(chosen), "L1\nL2\n");
+    EXPECT_EQ(FilesInFolder(), 1u) << "the temporary file is gone";
+}
+
+// --- file transfers
+
+TEST_F(EngineTest, FileSendGoesIn128ByteChunksAndIsCheckedByTheUnitsSum) {
+    const std::string data(300, 'z');
+    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", data), "Sending Settings..."));
+    const std::string sum = std::to_string((300 * 'z') % 65536);
+    EXPECT_EQ(Last().payload, "25," + sum + ",300,");
+    std::vector<size_t> chunks;
+    for (int i = 0; i < 4 && Last().command != 12; ++i) {
+        Unit(i == 0 ? 10 : 11, "1");
+        if (Last().command == 11) chunks.push_back(Last().payload.size());
+    }
+    EXPECT_EQ(chunks, (std::vector<size_t>{128, 128, 44}));
+    EXPECT_EQ(Last().command, 12);
+    EXPECT_EQ(Last().payload, "1");
+    Unit(12, sum);
+    EXPECT_TRUE(ui_.Has("box:Transfer of settings sucessfully completed."));
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Completed);
+}
+
+TEST_F(EngineTest, ProgramReceiveSavesExactlyTheAnnouncedBytes) {
+    const std::string chosen = (folder_ / "prog.bin").string();
+    ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P7", "Receiving Program File..."));
+    EXPECT_EQ(Last().command, 20);
+    EXPECT_EQ(Last().payload, "26P7");
+    Unit(20, "5");
+    EXPECT_EQ(Last().payload, "1");
+    Unit(21, "abc");
+    EXPECT_EQ(Last().payload, "26");
+    Unit(21, "de");
+    Unit(22, "");
+    EXPECT_EQ(Read(chosen), "abcde");
+    EXPECT_TRUE(ui_.Has("box:Transfer of program sucessfully completed."));
+    EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+TEST_F(EngineTest, FailedReceivesLeaveTheChosenFileAsItWas) {
+    const std::string chosen = Write("prog.bin", "keep");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint16_t, std::string>> unit;
+        SessionResult result;
+    } cases[] = {
+        {"short", {{20, "5"}, {21, "abc"}, {22, ""}}, SessionResult::Failed},
+        {"long", {{20, "2"}, {21, "abc"}}, SessionResult::Failed},
+        {"unit error", {{20, "5"}, {21, "ab"}, {13, "NO SUCH PROGRAM"}}, SessionResult::UnitError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P", "Receiving Program File..."));
+        for (const auto& packet : c.unit) Unit(packet.first, packet.second);
+        EXPECT_FALSE(engine_.SessionActive());
+        EXPECT_TRUE(ui_.Has("box:Program transfer failure."));
+        EXPECT_EQ(ui_.ends.back().result, c.result);
+        EXPECT_EQ(Read(chosen), "keep");
+        EXPECT_EQ(FilesInFolder(), 1u);
+    }
+    EXPECT_EQ(ui_.ends.back().unitText, "NO SUCH PROGRAM");
+}
+
+TEST_F(EngineTest, StopTransferEndsTheReceiveAndSendsTheUnitNothing) {
+    const std::string chosen = Write("prog.bin", "keep");
+    ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P", "Receiving Program File..."));
+    Unit(20, "5");
+    Unit(21, "ab");
+    const size_t sent = ui_.sent.size();
+    EXPECT_FALSE(engine_.EndSessionBeforeStart(SessionFamily::File, IDC_RECEIVE_PROGRAM));
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Stopped);
+    EXPECT_EQ(ui_.captions[IDC_RECEIVE_PROGRAM], "Receive Program");
+    Wait(2000);
+    Unit(21, "cde");  // late packets find no file
+    EXPECT_EQ(ui_.sent.size(), sent);
+    EXPECT_EQ(Read(chosen), "keep");
+    EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// Settings, program and bitmap files sent to the unit in chunks of 128 bytes and checked by
+// the unit's echo of the byte sum; settings and program files received as the unit sends
+// them. A send never goes past the bytes it announced, a receive never past the size the
+// unit announced, and a local read or write failure ends the transfer with its failure text.
+#include <cerrno>
+#include <cstring>
+
+#include "common/DialogIds.h"
+#include "transfer/BitmapText.h"
+#include "transfer/CommandCodes.h"
+#include "transfer/DecimalText.h"
+#include "transfer/EngineState.h"
+
+namespace transfer {
+
+namespace {
+constexpr char kBitmapFileName[] = "bitmap.bin";
+constexpr char kAcknowledge[] = "1";  // the payload of 12 (end of send) and of the first 21
+constexpr uint16_t kAcknowledgeLength = 1;
+
+bool IsReceiveCommand(int commandId) {
+    return commandId == IDC_RECEIVE_SETTINGS || commandId == IDC_RECEIVE_PROGRAM;
+}
+}  // namespace
+
+void TransferEngine::Impl::BeforeFileChoice(int commandId) {
+    if (commandId == IDC_SEND_NLEC || commandId == IDC_GET_NLEC) {
+        nlecFile.Close(files, transferKind);
+        return;
+    }
+    transferKind = IsReceiveCommand(commandId) ? ReceiveKindForCommand(commandId) : SendKindForCommand(commandId);
+    transferFile.Close(files, transferKind);
+    direction = Direction::None;
+}
+
+// Ends a session on a local problem: the reason in the log, then the kind's failure text.
+void TransferEngine::Impl::AbandonTransfer(const std::string& reason) {
+    const bool wasActive = active;
+    transferFile.Close(files, transferKind);
+    direction = Direction::None;
+    ui.Log(reason, 0);
+    EndSession();
+    ui.Beep();
+    const std::string text = Report(ReportOperation::Failure, kTransferErrorText);
+    Ended(wasActive, SessionResult::Failed, text);
+}
+
+// Builds the bitmap image in the temporary folder and opens it as the file to send; false
+// when a file could not be read or written.
+bool TransferEngine::Impl::PrepareBitmap(const std::string& textPath) {
+    FILE* text = std::fopen(textPath.c_str(), "r");
+    if (text == nullptr) {
+        ui.Log(Format("Could not open bitmap file %s: %s", textPath.c_str(), std::strerror(errno)), 0);
+        return false;
+    }
+    uint32_t error = 0;
+    const std::string folder = files.TempFolder(&error);
+    if (folder.empty()) {
+        ui.Log(Format("No temporary folder for %s.", kBitmapFileName), error);
+        std::fclose(text);
+        return false;
+    }
+    transferFile.bitmapPath = folder + kBitmapFileName;
+    transferFile.name = kBitmapFileName;
+    const char* imagePath = transferFile.bitmapPath.c_str();
+    FILE* image = std::fopen(imagePath, "wb");
+    if (image == nullptr) {
+        ui.Log(Format("Could not create %s: %s", imagePath, std::strerror(errno)), 0);
+        std::fclose(text);
+        return false;
+    }
+    const BitmapConversion conversion = ConvertBitmapText(text, image);
+    const bool closed = std::fclose(image) == 0;
+    std::fclose(text);
+    if (!conversion.ok || !closed) {
+        ui.Log(Format("Could not convert bitmap file %s into %s.", textPath.c_str(), imagePath), 0);
+        files.Remove(transferFile.bitmapPath);
+        return false;
+    }
+    transferFile.file = std::fopen(imagePath, "rb");
+    if (transferFile.file == nullptr) {
+        ui.Log(Format("Could not open %s: %s", imagePath, std::strerror(errno)), 0);
+        return false;
+    }
+    return true;
+}
+
+bool TransferEngine::Impl::StartFileSend(int commandId, const std::string& path, const std::string& logText,
+                                         bool bitmap) {
+    BeforeFileChoice(commandId);
+    if (bitmap) transferKind = KIND_BITMAP;
+    if (transferKind == KIND_BITMAP) {
+        if (!PrepareBitmap(path)) return false;
+    } else {
+        transferFile.name = path;
+        transferFile.file = std::fopen(path.c_str(), "rb");
+        if (transferFile.file == nullptr) {
+            ui.Log(Format("Could not open %s: %s", path.c_str(), std::strerror(errno)), 0);
+            return false;
+        }
+    }
+    direction = Direction::Send;
+    const StreamSum total = SumFileBytes(transferFile.file);
+    if (!total.ok) {
+        ui.Log(Format("Could not read %s.", transferFile.name.c_str()), 0);
+        transferFile.Close(files, transferKind);
+        direction = Direction::None;
+        return false;
+    }
+    transferFile.sum = total.sum;
+    transferFile.count = total.count;
+    bytesSent = 0;
+    ui.ProgressStart(static_cast<uint32_t>(transferFile.count), ProgressScale::Range32);
+    ui.Log(logText, 0);
+    BeginSession(commandId, SESSION_SEND_FILE, Reporter::File);
+    const std::string opening = FormatOpeningText(transferKind, transferFile.sum, transferFile.count);
+    Send(RS232_CMD_FILE_SEND, opening.data(), static_cast<uint16_t>(opening.size()));
+    return true;
+}
+
+bool TransferEngine::Impl::StartFileReceive(int commandId, const std::string& path, const std::string& programName,
+                                            const std::string& logText) {
+    BeforeFileChoice(commandId);
+    transferFile.name = path;
+    uint32_t error = 0;
+    if (!transferFile.OpenForReceive(files, "wb", &error)) {
+        ui.Log(Format("Could not create a file beside %s.", path.c_str()), error);
+        return false;
+    }
+    direction = Direction::Receive;
+    received.Start();
+    BeginSession(commandId, SESSION_RECEIVE_FILE, Reporter::File);
+    ui.Log(logText, 0);
+    const std::string request =
+        FormatReceiveRequest(transferKind, KindCarriesProgramName(transferKind) ? programName.c_str() : nullptr);
+    Send(RS232_CMD_FILE_GET, request.data(), static_cast<uint16_t>(request.size()));
+    return true;
+}
+
+void TransferEngine::Impl::StopFile() {
+    const bool wasActive = active;
+    transferFile.Close(files, transferKind);
+    direction = Direction::None;
+    active = false;
+    linkState.store(LINK_IDLE);  // nothing is resent; the unit's late packets find no file
+    ui.ProgressEnd();
+    RestoreButtonCaption();
+    ui.Log(FileHaltText(transferKind), 0);
+    ui.Beep();
+    Ended(wasActive, SessionResult::Stopped, std::string());
+}
+
+// Codes 10 and 11: the next chunk, or the end of the send.
+void TransferEngine::Impl::SendNextChunk() {
+    if (transferFile.file == nullptr || direction != Direction::Send) return;
+    const int32_t remaining = transferFile.count - bytesSent;
+    size_t wanted = kFileChunkBytes;
+    if (remaining < static_cast<int32_t>(wanted)) wanted = remaining > 0 ? static_cast<size_t>(remaining) : 0;
+    uint8_t chunk[kFileChunkBytes];
+    const size_t got = wanted > 0 ? std::fread(chunk, 1, wanted, transferFile.file) : 0;
+    if (got > 0) {
+        Send(RS232_CMD_FILE_SEND_DATA, chunk, static_cast<uint16_t>(got));
+        bytesSent += static_cast<int32_t>(got);
+        if (got > 1) ui.ProgressAdvance(static_cast<uint32_t>(got));
+        return;
+    }
+    if (remaining > 0) {
+        AbandonTransfer(Format("Could not read %s: it ended after %ld of %ld bytes.", transferFile.name.c_str(),
+                               static_cast<long>(bytesSent), static_cast<long>(transferFile.count)));
+        return;
+    }
+    Send(RS232_CMD_FILE_SEND_END, kAcknowledge, kAcknowledgeLength);
+}
+
+// Code 12: the unit's sum of what it received.
+void TransferEngine::Impl::CompareFileSum(const PacketRecord& record) {
+    const bool wasActive = active;
+    active = false;
+    uint16_t echoed = 0;
+    const bool verified = ParseEchoedSum(record.payload, record.length, &echoed) && echoed == transferFile.sum;
+    RestoreButtonCaption();
+    ui.Beep();
+    const std::string text = verified ? Report(ReportOperation::SendVerified, kTransferCompleteText)
+                                      : Report(ReportOperation::Failure, kTransferErrorText);
+    ui.ProgressEnd();
+    Ended(wasActive, verified ? SessionResult::Completed : SessionResult::Failed, text);
+}
+
+// Code 13: the unit reports an error, or halts the transfer.
+void TransferEngine::Impl::HandleFileError(const PacketRecord& record) {
+    const bool wasActive = active;
+    const std::string unitText = PayloadText(record);
+    transferFile.Close(files, transferKind);
+    direction = Direction::None;
+    ui.Log(FileErrorText(transferKind), 0);
+    ui.ProgressEnd();
+    if (active) {
+        active = false;
+        linkState.store(LINK_IDLE);
+        ui.Log(FileHaltText(transferKind), 0);
+        if (KindLogsUnitText(transferKind)) ui.AppendLine(unitText);
+        ui.Beep();
+    }
+    RestoreButtonCaption();
+    ui.Beep();
+    const std::string text = Report(ReportOperation::Failure, kTransferErrorText);
+    Ended(wasActive, SessionResult::UnitError, text, unitText);
+}
+
+// Code 20: the size of the file that follows.
+void TransferEngine::Impl::StartReceiving(const PacketRecord& record) {
+    const int32_t size = ParseDecimalText(PayloadText(record).c_str());
+    received.Announce(size);
+    ui.ProgressStart(size > 0 ? static_cast<uint32_t>(size) : 0u, ProgressScale::Range32);
+    Send(RS232_CMD_FILE_GET_DATA, kAcknowledge, kAcknowledgeLength);
+}
+
+// Code 21: bytes of the file.
+void TransferEngine::Impl::StoreChunk(const PacketRecord& record) {
+    if (transferFile.file == nullptr || direction != Direction::Receive) return;
+    const size_t count = PayloadCount(record);
+    if (!received.Fits(count)) {
+        AbandonTransfer(Format("The unit sent more than the %lld bytes it announced; %s is incomplete.",
+                               static_cast<long long>(received.announced()), transferFile.name.c_str()));
+        return;
+    }
+    if (count > 0 && std::fwrite(record.payload, 1, count, transferFile.file) != count) {
+        AbandonTransfer(Format("Could not write %s: %s", transferFile.name.c_str(), std::strerror(errno)));
+        return;
+    }
+    received.Add(count);
+    const std::string kindText = std::to_string(transferKind);
+    Send(RS232_CMD_FILE_GET_DATA, kindText.data(), static_cast<uint16_t>(kindText.size()));
+    if (count > 1) ui.ProgressAdvance(static_cast<uint32_t>(count));
+}
+
+// Code 22: the unit has sent everything. Only a receive that got exactly the announced bytes
+// and was saved in full replaces the chosen file; anything else, a 22 with no receive open
+// included, is the receive's failure, never its success.
+void TransferEngine::Impl::FinishReceiving() {
+    const bool wasActive = active;
+    std::string reason;
+    uint32_t saveError = 0;
+    const bool receiving = transferFile.file != nullptr && direction == Direction::Receive;
+    if (receiving && !received.Complete()) {
+        reason = Format("Received %lld of the %lld bytes the unit announced; %s is incomplete.",
+                        static_cast<long long>(received.written()), static_cast<long long>(received.announced()),
+                        transferFile.name.c_str());
+    } else if (receiving) {
+        saveError = transferFile.Commit(files);
+        if (saveError != 0) reason = Format("Could not save %s.", transferFile.name.c_str());
+    }
+    transferFile.Close(files, transferKind);
+    direction = Direction::None;
+    active = false;
+    ui.ProgressEnd();
+    RestoreButtonCaption();
+    ui.Beep();
+    if (!reason.empty()) ui.Log(reason, saveError);
+    const bool saved = receiving && reason.empty();
+    const std::string text = saved ? Report(ReportOperation::ReceiveComplete, kTransferCompleteText)
+                                   : Report(ReportOperation::Failure, kTransferErrorText);
+    Ended(wasActive, saved ? SessionResult::Completed : SessionResult::Failed, text);
+}
+
+void TransferEngine::Impl::HandleFilePacket(const PacketRecord& record) {
+    switch (record.command) {
+        case RS232_CMD_FILE_SEND:
+        case RS232_CMD_FILE_SEND_DATA: SendNextChunk(); break;
+        case RS232_CMD_FILE_SEND_END: CompareFileSum(record); break;
+        case RS232_CMD_FILE_ERROR: HandleFileError(record); break;
+        case RS232_CMD_FILE_GET: StartReceiving(record); break;
+        case RS232_CMD_FILE_GET_DATA: StoreChunk(record); break;
+        case RS232_CMD_FILE_GET_END: FinishReceiving(); break;
+        default: break;
+    }
+}
+
+}  // namespace transfer

@@ -1,0 +1,212 @@
+// The packet link inside the engine: sending and resending with the give-up, the check of
+// every received frame, the dispatch by command code and the transfer tick; and the engine's
+// public face, which forwards to its state.
+#include <cstring>
+
+#include "common/Texts.h"
+#include "link/LinkTimeouts.h"
+#include "link/PacketLogLine.h"
+#include "transfer/CommandCodes.h"
+#include "transfer/EngineState.h"
+
+namespace transfer {
+
+namespace {
+
+constexpr char kEraseSucceededText[] = "0";
+constexpr char kUnknownCommandPrefix[] = "ERROR Unknown Command: ";
+constexpr char kLogPrefix[] = "LOG: ";
+
+// The link as it stands, read by the tick in the order ReadLinkTimeout needs.
+class EngineTimeoutInputs final : public LinkTimeoutInputs {
+public:
+    explicit EngineTimeoutInputs(TransferEngine::Impl& engine) : engine_(engine) {}
+    int LinkStateNow() override { return engine_.linkState.load(); }
+    uint32_t LastByteTick() override { return engine_.receiver.LastByteTick(); }
+    uint32_t LastSendTick() override { return engine_.sender.LastSendTick(); }
+    uint32_t NowTick() override { return engine_.Now(); }
+
+private:
+    TransferEngine::Impl& engine_;
+};
+
+}  // namespace
+
+void TransferEngine::Impl::WriteLastPacket() {
+    const PacketHeader& header = sender.Header();
+    ui.SendPacket(header, header.length > 0 ? sender.PayloadCopy() : nullptr, header.length);
+    sender.MarkSent(Now());
+}
+
+void TransferEngine::Impl::Send(uint16_t command, const void* payload, uint16_t length) {
+    sender.BeginNewPacket(command, static_cast<const uint8_t*>(payload), length);
+    linkState.store(LINK_AWAITING_REPLY);  // before the write, so a quick reply finds it waiting
+    WriteLastPacket();
+}
+
+void TransferEngine::Impl::Resend(int cause) {
+    if (sender.RequestResend(cause) == ResendDecision::GiveUp) {
+        GiveUp();
+        return;
+    }
+    ++retryCount;
+    linkState.store(LINK_AWAITING_REPLY);
+    WriteLastPacket();
+}
+
+void TransferEngine::Impl::GiveUp() {
+    const bool wasActive = active;
+    linkState.store(LINK_IDLE);
+    EndSession();
+    ui.Beep();
+    // The abandoned transfer's file is closed too, so nothing stays open or half-written
+    // behind a session that no longer runs.
+    if (wasActive) CloseSessionFile(session.kind);
+    const std::string text = Report(ReportOperation::RetryExhausted, kRetryErrorText);
+    Ended(wasActive, SessionResult::RetryExhausted, text);
+}
+
+void TransferEngine::Impl::HandleCommand(const PacketRecord& record) {
+    switch (record.command) {
+        case RS232_CMD_NLEC_SEND:
+        case RS232_CMD_NLEC_SEND_LINE:
+        case RS232_CMD_NLEC_SEND_END:
+        case RS232_CMD_NLEC_ERROR:
+        case RS232_CMD_NLEC_GET:
+        case RS232_CMD_NLEC_GET_LINE:
+        case RS232_CMD_NLEC_GET_LAST_LINE: HandleNlecPacket(record); break;
+        case RS232_CMD_FILE_SEND:
+        case RS232_CMD_FILE_SEND_DATA:
+        case RS232_CMD_FILE_SEND_END:
+        case RS232_CMD_FILE_ERROR:
+        case RS232_CMD_FILE_GET:
+        case RS232_CMD_FILE_GET_DATA:
+        case RS232_CMD_FILE_GET_END: HandleFilePacket(record); break;
+        case RS232_CMD_FLASH_ERASE_RESULT: {
+            // The payload as text, cut after the header's length (never past the record).
+            const size_t length = record.length <= kMaxPayload ? record.length : kMaxPayload;
+            const std::string text(reinterpret_cast<const char*>(record.payload),
+                                   strnlen(reinterpret_cast<const char*>(record.payload), length));
+            ui.ShowMessage(kWindowTitle, text == kEraseSucceededText ? std::string("Flash erase successful.")
+                                                                     : "Flash erase failure: " + text);
+            break;
+        }
+        case RS232_CMD_FILE_GET_TEXT: break;  // read as text and dropped: nothing else happens
+        default:
+            ui.Log(FormatPacketLine(record, kUnknownCommandPrefix), 0);
+            ui.Log(sender.LastCommandLine(), 0);
+            break;
+    }
+}
+
+int TransferEngine::Impl::HandleFrame(const PacketRecord& frame) {
+    PacketRecord record = frame;
+    record.payload[PayloadCount(record)] = 0;  // every payload reads as text up to its count
+    if (record.receivedChecksum != record.computedChecksum) {
+        ui.Log("Receive Packet has bad checksum.", 0);
+        Resend(LOCAL_CHECKSUM);
+        return 0;
+    }
+    const uint32_t sendsBefore = sender.SendCount();
+    switch (record.command) {
+        case RS232_CMD_BAD_CHECKSUM:
+            ui.Log("ERROR RS232_CMD_BAD_CHECKSUM: ", 0);
+            Resend(REMOTE_CHECKSUM);
+            break;
+        case RS232_RESEND_REMOTE_TIMEOUT:
+            ui.Log("ERROR RS232_RESEND_REMOTE_TIMEOUT: ", 0);
+            Resend(REMOTE_TIMEOUT);
+            break;
+        case RS232_CMD_LOG: ui.Log(FormatPacketLine(record, kLogPrefix), 0); break;
+        default: HandleCommand(record); break;
+    }
+    ResumeReplyWait(linkState, sender.SendCount() != sendsBefore, active);
+    return 1;
+}
+
+void TransferEngine::Impl::CheckTimeouts() {
+    EngineTimeoutInputs inputs(*this);
+    const TimeoutAction action = ReadLinkTimeout(inputs);
+    if (action == TimeoutAction::None) return;
+    receiver.ResetAssembly();
+    linkState.store(LINK_IDLE);
+    ui.Log(TimeoutLine(action), 0);
+    Resend(LOCAL_TIMEOUT);
+}
+
+// --- the public face
+
+TransferEngine::TransferEngine(TransferListener& listener, TransferFiles& files, common::Clock& clock)
+    : impl_(new Impl(listener, files, clock)) {}
+
+TransferEngine::~TransferEngine() = default;
+
+PacketReceiver& TransferEngine::Receiver() { return impl_->receiver; }
+
+namespace {
+void HandleAssembled(const PacketRecord& frame, void* context) {
+    static_cast<TransferEngine::Impl*>(context)->HandleFrame(frame);
+}
+}  // namespace
+
+void TransferEngine::ReceiveBytes(const uint8_t* bytes, size_t count) {
+    impl_->receiver.Receive(bytes, count, impl_->Now(), HandleAssembled, impl_.get());
+}
+
+int TransferEngine::HandleFrame(const PacketRecord& frame) { return impl_->HandleFrame(frame); }
+
+void TransferEngine::Tick() {
+    if (impl_->active) impl_->CheckTimeouts();  // the timeouts run only while a session does
+}
+
+bool TransferEngine::EndSessionBeforeStart(SessionFamily family, int commandId) {
+    Impl& e = *impl_;
+    const bool pressedSessionButton = e.session.button != 0 && e.session.button == commandId;
+    const bool pressedStop = pressedSessionButton && e.ui.ButtonCaption(commandId) == kStopTransferCaption;
+    const StartAction action = DecideStartCommand(family, e.active, e.session.kind, pressedStop);
+    if (action == StartAction::Start) return true;
+    if (family == SessionFamily::Nlec) {
+        e.HaltNlec(SessionResult::Stopped);
+    } else {
+        e.StopFile();
+    }
+    return action == StartAction::StopThenStart;
+}
+
+void TransferEngine::BeforeFileChoice(int commandId) { impl_->BeforeFileChoice(commandId); }
+bool TransferEngine::StartNlecSend(int commandId, const std::string& path) {
+    return impl_->StartNlecSend(commandId, path);
+}
+bool TransferEngine::StartNlecGet(int commandId, const std::string& path) {
+    return impl_->StartNlecGet(commandId, path);
+}
+bool TransferEngine::StartFileSend(int commandId, const std::string& path, const std::string& logText) {
+    return impl_->StartFileSend(commandId, path, logText, false);
+}
+bool TransferEngine::StartBitmapSend(int commandId, const std::string& textPath, const std::string& logText) {
+    return impl_->StartFileSend(commandId, textPath, logText, true);
+}
+bool TransferEngine::StartFileReceive(int commandId, const std::string& path, const std::string& programName,
+                                      const std::string& logText) {
+    return impl_->StartFileReceive(commandId, path, programName, logText);
+}
+void TransferEngine::HaltNlec() { impl_->HaltNlec(SessionResult::Stopped); }
+void TransferEngine::StopFile() { impl_->StopFile(); }
+
+void TransferEngine::SendFixedRequest() {
+    impl_->Send(RS232_CMD_FIXED_REQUEST, kFixedRequestCode, static_cast<uint16_t>(sizeof kFixedRequestCode - 1));
+}
+
+TransferStatus TransferEngine::Status() {
+    TransferStatus status;
+    status.active = impl_->active;
+    if (status.active) status.elapsedSeconds = impl_->SecondsSinceStart();
+    status.retryCount = impl_->retryCount;
+    return status;
+}
+
+bool TransferEngine::SessionActive() const { return impl_->active; }
+SessionKind TransferEngine::CurrentSessionKind() const { return impl_->session.kind; }
+int TransferEngine::CurrentTransferKind() const { return impl_->transferKind; }
+
+}  // namespace transfer

@@ -1,0 +1,145 @@
+// The transfer engine's state and its steps, shared by the engine's files (link and session,
+// NLEC transfers, file transfers). Private to transfer/: front-ends see TransferEngine only.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "link/LinkState.h"
+#include "link/PacketReceiver.h"
+#include "link/PacketSender.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferText.h"
+
+namespace transfer {
+
+// An open-file holder. A receive never writes the chosen file itself: it writes a temporary
+// file in the same folder, which replaces the chosen file only when the whole transfer has
+// been written (Commit); every other close deletes it, so a failed, stopped or abandoned
+// receive leaves the operator's file as it was.
+struct FileHolder {
+    FILE* file = nullptr;
+    std::string name;
+    uint16_t sum = 0;
+    int32_t count = 0;
+    // Where the bitmap send keeps its intermediate image; Close deletes it when it closes an
+    // open file while the kind is the bitmap's. Empty: nothing to delete.
+    std::string bitmapPath;
+    std::string pendingPath;  // the temporary file of a receive; empty for any other file
+
+    // Opens a receive for name: a new temporary file beside it. False when it cannot be
+    // created (*osError tells why).
+    bool OpenForReceive(TransferFiles& files, const char* mode, uint32_t* osError);
+    // Flushes and closes the receive and puts it in name's place: 0, or the error of the step
+    // that failed; on failure the temporary file is deleted and name is untouched.
+    uint32_t Commit(TransferFiles& files);
+    void Close(TransferFiles& files, int transferKind);
+};
+
+// Which reporter the session reports through; None before any session has started.
+enum class Reporter { None, Nlec, File };
+
+// Which way the file transfer's open file goes, so that a stray packet of the other
+// direction is never answered from (or written into) the wrong file.
+enum class Direction { None, Send, Receive };
+
+class TransferEngine::Impl {
+public:
+    Impl(TransferListener& listener, TransferFiles& files, common::Clock& clock)
+        : ui(listener), files(files), clock(clock) {}
+    ~Impl();
+
+    uint32_t Now() const { return static_cast<uint32_t>(clock.NowMs()); }
+
+    // --- the link (EngineLink.cpp)
+    void Send(uint16_t command, const void* payload, uint16_t length);
+    void Resend(int cause);
+    int HandleFrame(const PacketRecord& frame);
+    void CheckTimeouts();
+
+    // --- the session and its reports (EngineSession.cpp)
+    void BeginSession(int commandId, SessionKind kind, Reporter reporter);
+    void EndSession();  // flag off, bar removed, the button's caption back
+    void RestoreButtonCaption();
+    void CloseSessionFile(SessionKind kind);
+    // Reports through the session's reporter; returns the text shown.
+    std::string Report(ReportOperation operation, const char* text);
+    // Tells the front-end the session ended; kind none when no session was running.
+    void Ended(bool wasActive, SessionResult result, const std::string& text,
+               const std::string& unitText = std::string());
+    void HaltNlec(SessionResult result);
+    uint32_t SecondsSinceStart() const;
+
+    // --- NLEC transfers (EngineNlec.cpp)
+    bool StartNlecSend(int commandId, const std::string& path);
+    bool StartNlecGet(int commandId, const std::string& path);
+    void HandleNlecPacket(const PacketRecord& record);
+
+    // --- file transfers (EngineFiles.cpp)
+    void BeforeFileChoice(int commandId);
+    bool StartFileSend(int commandId, const std::string& path, const std::string& logText, bool bitmap);
+    bool StartFileReceive(int commandId, const std::string& path, const std::string& programName,
+                          const std::string& logText);
+    void StopFile();
+    void HandleFilePacket(const PacketRecord& record);
+
+    TransferListener& ui;
+    TransferFiles& files;
+    common::Clock& clock;
+
+    std::atomic<int> linkState{LINK_IDLE};
+    PacketReceiver receiver{linkState};
+    PacketSender sender;
+
+    struct Session {
+        SessionKind kind = SESSION_NONE;
+        uint32_t startTick = 0;
+        Reporter reporter = Reporter::None;
+        int button = 0;  // the command identifier of its button; 0 for none
+        std::string savedCaption;
+    } session;
+    bool active = false;  // TransferActive
+    int retryCount = 0;
+    int transferKind = KIND_BINARY;
+
+    FileHolder nlecFile;
+    FileHolder transferFile;
+    Direction direction = Direction::None;
+    int32_t bytesSent = 0;  // of the send's announced count
+    ReceiveTally received;  // of the receive's announced size
+
+private:
+    void WriteLastPacket();
+    void GiveUp();
+    void HandleCommand(const PacketRecord& record);
+    // NLEC steps
+    void FinishNlecSession(const std::string& text, SessionResult result);
+    void AbandonNlecOnFileError(const char* what);
+    void SendNextLine();
+    void CompareNlecSum(const PacketRecord& record);
+    void HandleNlecError();
+    void StartFetching(const PacketRecord& record);
+    bool WriteFetchedLine(const PacketRecord& record);
+    void StoreLine(const PacketRecord& record);
+    void StoreLastLine(const PacketRecord& record);
+    // file steps
+    void AbandonTransfer(const std::string& reason);
+    bool PrepareBitmap(const std::string& textPath);
+    void SendNextChunk();
+    void CompareFileSum(const PacketRecord& record);
+    void HandleFileError(const PacketRecord& record);
+    void StartReceiving(const PacketRecord& record);
+    void StoreChunk(const PacketRecord& record);
+    void FinishReceiving();
+};
+
+// The payload's count, kept within the record.
+size_t PayloadCount(const PacketRecord& record);
+// The bytes of a payload up to its count or its first zero byte.
+std::string PayloadText(const PacketRecord& record);
+// printf-style text.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace transfer
