@@ -133,7 +133,8 @@ def test_monitor_prints_log_and_unknown_frames_until_ctrl_c(unit, varnex):
     monitor = varnex(["monitor", "--port", unit.link], [unit])
     read_until(monitor.process, "listening", 10)
     unit.request(cmd="log", text="motor 2 warm")
-    assert "LOG: motor 2 warm" in read_until(monitor.process, "motor 2 warm", 10)
+    line = read_until(monitor.process, "motor 2 warm", 10)
+    assert "LOG: " in line and "buf(12)=motor 2 warm" in line
     unit.request(cmd="send", command=4, text="odd")
     assert "ERROR Unknown Command: " in read_until(monitor.process, "LAST COMMAND", 10)
     monitor.process.send_signal(signal.SIGINT)
@@ -153,7 +154,7 @@ FAULTS = [
     {"kind": "reply_1"},
     {"kind": "reply_2"},
     {"kind": "error_13", "text": "Flash full"},
-    {"kind": "wrong_sum"},
+    {"kind": "wrong_sum", "at": 1},  # only the end of a send carries a sum
 ]
 
 
@@ -165,7 +166,7 @@ def fault_id(fault):
 def test_a_faulty_send_is_identical_or_fails_with_its_message(unit, varnex, folder, data, fault):
     path = folder / "settings.bin"
     path.write_bytes(data)
-    assert unit.request(cmd="fault", at=FAULT_AT, **fault)["ok"]
+    assert unit.request(cmd="fault", **dict({"at": FAULT_AT}, **fault))["ok"]
     code, out, err = run(varnex, unit, "settings", "send", str(path))
     got = received(unit, "file")
     if code == 0:
@@ -184,7 +185,7 @@ def test_a_faulty_receive_is_identical_or_leaves_no_file(unit, varnex, folder, d
     source.write_bytes(data)
     unit.request(cmd="content_set", what="file", kind=SETTINGS, path=str(source))
     unit.request(cmd="config", file_chunk=128)
-    assert unit.request(cmd="fault", at=FAULT_AT, **fault)["ok"]
+    assert unit.request(cmd="fault", **dict({"at": FAULT_AT}, **fault))["ok"]
     target = folder / "saved.bin"
     code, out, err = run(varnex, unit, "settings", "get", str(target))
     if code == 0:
