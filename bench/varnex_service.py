@@ -15,12 +15,18 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
 import measures as m  # noqa: E402
 import simunits as s  # noqa: E402
 import soak  # noqa: E402
-from soak import COMPLETED, FAILED, HUNG, SILENT, FAULT_KINDS, FAULT_RATE, FAULT_SEED  # noqa: E402
+from soak import COMPLETED, FAILED, HUNG, SILENT, FAULT_KINDS, FAULT_SEED  # noqa: E402
 
 TRANSFER_TIMEOUT_S = 240
 # A faulty transfer ends in seconds (six resends of 500 ms at most per packet); a minute
 # without an end is a hang.
 SOAK_TIMEOUT_S = 60
+# Three times the program's soak rate, and the unit's own refusals besides, so that most
+# transfers meet a fault and some must end in the unit's message.
+SOAK_FAULT_RATE = 0.03
+SOAK_REFUSALS = ({"kind": "reply_1"}, {"kind": "reply_2"}, {"kind": "error_13", "text": "Soak refusal"},
+                 {"kind": "error_8", "text": "Soak refusal"})
+SOAK_REFUSAL_RATE = 0.003
 SOAK_FILE_BYTES = (100, 3000)
 SOAK_NLEC_LINES = (1, 40)
 PROGRAM_NAME = "SOAK"
@@ -104,7 +110,9 @@ class Soak:
     def start(self):
         self.unit = unit(os.path.join(self.dir, "units"))
         for rule in FAULT_KINDS:
-            self.unit.request(cmd="fault", rate=FAULT_RATE, seed=FAULT_SEED, **rule)
+            self.unit.request(cmd="fault", rate=SOAK_FAULT_RATE, seed=FAULT_SEED, **rule)
+        for rule in SOAK_REFUSALS:
+            self.unit.request(cmd="fault", rate=SOAK_REFUSAL_RATE, seed=FAULT_SEED, **rule)
 
     # Numbered files in the soak's folder, as the program's soak names them.
     path = soak.Soak.path
@@ -179,6 +187,8 @@ class Soak:
                     self.start()
                 if progress:
                     progress(done, count, counts)
+            fired = self.unit.request(cmd="faults")  # how often each rule fired (last unit)
         finally:
             self.unit.stop()
-        return {"transfers": count, "counts": counts, "silent": counts[SILENT], "hangs": counts[HUNG]}
+        return {"transfers": count, "counts": counts, "silent": counts[SILENT], "hangs": counts[HUNG],
+                "faults": fired}
