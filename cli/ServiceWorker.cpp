@@ -10,54 +10,46 @@ namespace cli {
 
 namespace {
 
-// The log lines the dialog shows as a file transfer starts; varnex shows the same.
-constexpr const char kSendingSettings[] = "Sending Settings...";
-constexpr const char kSendingProgram[] = "Sending Program File...";
-constexpr const char kSendingBitmap[] = "Sending Bitmap File...";
-constexpr const char kReceivingSettings[] = "Receiving Settings File...";
-constexpr const char kReceivingProgram[] = "Receiving Program File...";
+// Each transfer command as the dialog knows it: the command whose button the session takes,
+// and the log line a file transfer starts with (the dialog's own).
+struct TransferCommand {
+    Command command;
+    int commandId;
+    const char* logText;
+};
+constexpr TransferCommand kTransferCommands[] = {
+    {Command::NlecGet, IDC_GET_NLEC, ""},
+    {Command::NlecSend, IDC_SEND_NLEC, ""},
+    {Command::SettingsGet, IDC_RECEIVE_SETTINGS, "Receiving Settings File..."},
+    {Command::SettingsSend, IDC_SEND_SETTINGS, "Sending Settings..."},
+    {Command::ProgramGet, IDC_RECEIVE_PROGRAM, "Receiving Program File..."},
+    {Command::ProgramSend, IDC_SEND_PROGRAM, "Sending Program File..."},
+    {Command::BitmapSend, IDC_SEND_BITMAP, "Sending Bitmap File..."},
+};
 
-// The dialog's command that does the same; the engine names its session's button by it.
-int CommandIdOf(Command command) {
-    switch (command) {
-    case Command::NlecGet:
-        return IDC_GET_NLEC;
-    case Command::NlecSend:
-        return IDC_SEND_NLEC;
-    case Command::SettingsGet:
-        return IDC_RECEIVE_SETTINGS;
-    case Command::SettingsSend:
-        return IDC_SEND_SETTINGS;
-    case Command::ProgramGet:
-        return IDC_RECEIVE_PROGRAM;
-    case Command::ProgramSend:
-        return IDC_SEND_PROGRAM;
-    case Command::BitmapSend:
-        return IDC_SEND_BITMAP;
-    default:
-        return IDC_FIXED_REQUEST;
+const TransferCommand* FindTransfer(Command command) {
+    for (const TransferCommand& entry : kTransferCommands) {
+        if (entry.command == command) return &entry;
     }
+    return nullptr;
 }
 
 bool Start(transfer::TransferEngine& engine, const ServicePlan& plan) {
-    const int id = CommandIdOf(plan.command);
+    const TransferCommand* entry = FindTransfer(plan.command);
+    if (entry == nullptr) return false;
+    const int id = entry->commandId;
     switch (plan.command) {
     case Command::NlecGet:
         return engine.StartNlecGet(id, plan.file);
     case Command::NlecSend:
         return engine.StartNlecSend(id, plan.file);
     case Command::SettingsGet:
-        return engine.StartFileReceive(id, plan.file, "", kReceivingSettings);
-    case Command::SettingsSend:
-        return engine.StartFileSend(id, plan.file, kSendingSettings);
     case Command::ProgramGet:
-        return engine.StartFileReceive(id, plan.file, plan.programName, kReceivingProgram);
-    case Command::ProgramSend:
-        return engine.StartFileSend(id, plan.file, kSendingProgram);
+        return engine.StartFileReceive(id, plan.file, plan.programName, entry->logText);
     case Command::BitmapSend:
-        return engine.StartBitmapSend(id, plan.file, kSendingBitmap);
+        return engine.StartBitmapSend(id, plan.file, entry->logText);
     default:
-        return false;
+        return engine.StartFileSend(id, plan.file, entry->logText);
     }
 }
 
@@ -97,7 +89,8 @@ void Abandon(transfer::TransferEngine& engine, Command command) {
             engine.StopFile();
         }
     }
-    engine.BeforeFileChoice(CommandIdOf(command));  // closes the command's file
+    const TransferCommand* entry = FindTransfer(command);
+    if (entry != nullptr) engine.BeforeFileChoice(entry->commandId);  // closes the command's file
 }
 
 std::string EndText(const transfer::SessionEnd& end) {
