@@ -12,10 +12,7 @@
 #include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
-#include "transfer/win/Dispatch.h"
-#include "transfer/win/FileTransfer.h"
-#include "transfer/win/NlecTransfer.h"
-#include "transfer/win/TransferSession.h"
+#include "transfer/win/TransferPresenter.h"
 
 namespace {
 
@@ -75,7 +72,7 @@ void RouteCommand(HWND dialog, int commandId) {
             SendFixedRequest(dialog);
             break;
         case IDC_SEND_NLEC:
-            if (TransferActive == 1) {
+            if (TransferSessionActive()) {
                 HaltNlecTransfer(dialog);
             } else {
                 SendNlecFile(dialog, IDC_SEND_NLEC);

@@ -12,7 +12,7 @@
 #include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
-#include "transfer/win/Dispatch.h"
+#include "transfer/win/TransferPresenter.h"
 
 HINSTANCE g_Instance = nullptr;
 HWND g_Dialog = nullptr;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogIds.h"
+#include "common/DialogIds.h"
 
 namespace {
 
