@@ -27,8 +27,8 @@ void ServiceListener::Log(const std::string& line, uint32_t osError) {
 
 void ServiceListener::AppendLine(const std::string& line) { Keep(line); }
 
+// A transfer's box text comes again with its session's end; only the monitor keeps it here.
 void ServiceListener::ShowMessage(const std::string&, const std::string& text) {
-    lastMessage_ = text;
     if (keepMessages_) Keep(text);
 }
 

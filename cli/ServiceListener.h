@@ -35,7 +35,6 @@ public:
     const std::optional<transfer::SessionEnd>& End() const { return end_; }
     // The last line logged, which says why a start did not go on.
     const std::string& LastLine() const { return lastLine_; }
-    const std::string& LastMessage() const { return lastMessage_; }
     uint64_t Steps() const { return steps_; }
     uint64_t Total() const { return total_; }
 
@@ -49,7 +48,6 @@ private:
     std::map<int, std::string> captions_;
     std::optional<transfer::SessionEnd> end_;
     std::string lastLine_;
-    std::string lastMessage_;
     uint64_t steps_ = 0;
     uint64_t total_ = 0;
     std::vector<uint8_t> frame_;
