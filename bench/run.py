@@ -22,8 +22,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
-           "varnex_parallel")
+           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak")
 DEFAULT_SOAK_TRANSFERS = 200
+DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
 # One row per target: (figure, key in its result, label, target text, test, unit format).
 TARGETS = [
@@ -48,6 +49,15 @@ TARGETS = [
      "<= 1.01", lambda v: v <= 1.01, "%.4f"),
     ("varnex_parallel", "cpu_percent_per_unit", "varnex CPU per unit during those downloads (share of one core)",
      "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_turnaround", "median_ms", "varnex packet turnaround median (native, unpaced)",
+     "<= 0.2 ms", lambda v: v <= 0.2, "%.3f ms"),
+    ("varnex_turnaround", "p99_ms", "varnex packet turnaround p99 (native, unpaced)",
+     "<= 1 ms", lambda v: v <= 1.0, "%.3f ms"),
+    ("varnex_file_send_paced", "ratio", "varnex file send 38 400 paced: bytes/s / stop-and-wait limit",
+     ">= 0.99", lambda v: v >= 0.99, "%.4f"),
+    ("varnex_soak", "transfers", "varnex soak: faulty transfers run (native)", ">= 500", lambda v: v >= 500, "%d"),
+    ("varnex_soak", "silent", "varnex soak: silent differences", "0", lambda v: v == 0, "%d"),
+    ("varnex_soak", "hangs", "varnex soak: hangs", "0", lambda v: v == 0, "%d"),
 ]
 
 
@@ -58,6 +68,8 @@ def parse_args():
                                                               os.path.join(REPO, "build")))
     parser.add_argument("--soak", type=int, default=DEFAULT_SOAK_TRANSFERS,
                         help="transfers in the soak (default %d)" % DEFAULT_SOAK_TRANSFERS)
+    parser.add_argument("--varnex-soak", type=int, default=DEFAULT_VARNEX_SOAK_TRANSFERS,
+                        help="transfers in varnex's soak (default %d)" % DEFAULT_VARNEX_SOAK_TRANSFERS)
     parser.add_argument("--only", nargs="*", choices=FIGURES, help="run only these figures")
     return parser.parse_args()
 
@@ -76,12 +88,13 @@ def setup(build_dir):
     return out_dir, work_dir
 
 
-def run_figures(names, build_dir, work_dir, soak_count):
+def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count):
     import harness as h
     import measures as m
     import rig as r
     import soak as s
     import varnex_parallel as vp
+    import varnex_service as vs
 
     def soak_progress(done, total, counts):
         if done % SOAK_REPORT_EVERY == 0 or done == total:
@@ -95,10 +108,15 @@ def run_figures(names, build_dir, work_dir, soak_count):
         "idle": m.idle_cost,
         "soak": lambda: s.Soak(work_dir).run(soak_count, soak_progress),
         "varnex_parallel": lambda: vp.run(work_dir),
+        "varnex_turnaround": lambda: vs.turnaround(work_dir),
+        "varnex_file_send_paced": lambda: vs.file_send_paced(work_dir),
+        "varnex_soak": lambda: vs.Soak(work_dir).run(varnex_soak_count, soak_progress),
     }
     results = {}
     try:
-        r.unmanaged_windows(h.Session.get())
+        # varnex's figures are native: Wine starts only for the program's.
+        if any(not name.startswith("varnex_") for name in names):
+            r.unmanaged_windows(h.Session.get())
         for name in names:
             started = time.monotonic()
             print("running %s ..." % name, flush=True)
@@ -173,12 +191,13 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
-    soak = results.get("soak", {})
-    if "counts" in soak:
-        c = soak["counts"]
-        rows.append(("Soak: completed identical / failed with message",
-                     "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
-                                        soak["transfers"]), "(count)", "-"))
+    for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
+        soak = results.get(figure, {})
+        if "counts" in soak:
+            c = soak["counts"]
+            rows.append(("%s: completed identical / failed with message" % label,
+                         "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
+                                            soak["transfers"]), "(count)", "-"))
     return rows
 
 
@@ -214,7 +233,7 @@ def main():
     out_dir, work_dir = setup(build_dir)
     names = args.only or list(FIGURES)
     started = time.monotonic()
-    results = run_figures(names, build_dir, work_dir, args.soak)
+    results = run_figures(names, build_dir, work_dir, args.soak, args.varnex_soak)
     rows = table(results)
     png = plot(results, out_dir)
     report = {"when": time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime()),

@@ -17,6 +17,7 @@
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
 #include "cli/PlainLines.h"
+#include "cli/ServiceWorker.h"
 #include "cli/Summary.h"
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
@@ -94,14 +95,17 @@ int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err
     std::unique_ptr<Presenter> presenter = MakePresenter(options, out, clock.NowMs());
     EventHub hub(clock, *presenter, board);
     DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
+    ServicePlan service{options.command, options.file, options.programName};
 
     std::atomic<size_t> finished{0};
     std::vector<std::thread> workers;
     for (size_t unit = 0; unit < options.ports.size(); ++unit) {
         UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel};
         try {
-            workers.emplace_back([context, &options, &plan, &finished] {
-                if (options.command == Command::Download) {
+            workers.emplace_back([context, &options, &plan, &service, &finished] {
+                if (IsServiceCommand(options.command)) {
+                    RunServiceUnit(context, service);
+                } else if (options.command == Command::Download) {
                     RunDownloadUnit(context, plan);
                 } else {
                     RunEraseUnit(context);
@@ -119,6 +123,8 @@ int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err
     }
     for (std::thread& worker : workers) worker.join();
     hub.Finish();
+    // A service command's one unit has said how it ended; the monitor's Ctrl-C is its end.
+    if (IsServiceCommand(options.command)) return board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
     WriteSummary(out, board, clock.NowMs(), options.json);
     return cancel.load() || board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
 }

@@ -1,4 +1,4 @@
-// The three commands of varnex on parsed options; each returns the process's exit code.
+// The commands of varnex on parsed options; each returns the process's exit code.
 #pragma once
 
 #include <atomic>
@@ -9,7 +9,8 @@
 namespace cli {
 
 int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err);
-// download and erase: one worker thread per port; *cancel is raised by Ctrl-C.
+// download, erase and the service commands: one worker thread per port; *cancel is raised
+// by Ctrl-C.
 int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, const std::atomic<bool>& cancel);
 
 }  // namespace cli

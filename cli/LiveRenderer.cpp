@@ -11,6 +11,10 @@ constexpr const char* kClearToEnd = "\x1b[K";
 LiveRenderer::LiveRenderer(std::ostream& out, const std::vector<std::string>& ports) : out_(out), board_(ports) {}
 
 void LiveRenderer::OnEvent(const UnitEvent& event, uint64_t nowMs) {
+    if (event.kind == EventKind::Log) {
+        PrintAbove(event, nowMs);
+        return;
+    }
     board_.Apply(event, nowMs);
     bool urgent = event.kind == EventKind::Done || event.kind == EventKind::Failed;
     if (urgent || !drawnOnce_ || nowMs - lastDrawMs_ >= kRedrawIntervalMs) Draw(nowMs);
@@ -46,6 +50,16 @@ std::string LiveRenderer::Line(const UnitState& unit, uint64_t nowMs) const {
         line += "  " + FormatDuration(leftMs) + " left";
     }
     return line;
+}
+
+// A kept line goes where the live frame stood; the frame is drawn afresh below it.
+void LiveRenderer::PrintAbove(const UnitEvent& event, uint64_t nowMs) {
+    if (event.unit >= board_.Units().size()) return;
+    if (drawnOnce_ && !lastFrame_.empty()) out_ << "\x1b[" << lastFrame_.size() << "A";
+    out_ << '\r' << board_.Units()[event.unit].port << ": " << event.text << kClearToEnd << '\n';
+    lastFrame_.clear();
+    drawnOnce_ = false;
+    Draw(nowMs);
 }
 
 void LiveRenderer::Draw(uint64_t nowMs) {

@@ -25,6 +25,7 @@ public:
 private:
     std::string Line(const UnitState& unit, uint64_t nowMs) const;
     void Draw(uint64_t nowMs);
+    void PrintAbove(const UnitEvent& event, uint64_t nowMs);
 
     std::ostream& out_;
     UnitBoard board_;

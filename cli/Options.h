@@ -17,8 +17,27 @@ inline constexpr int kExitUsage = 2;
 inline constexpr uint32_t kDefaultWaitSeconds = 120;
 // A technician needs minutes at most; a day is surely a typing mistake.
 inline constexpr uint32_t kMaxWaitSeconds = 24 * 3600;
+// The unit keeps a program's name of at most this many characters.
+inline constexpr size_t kMaxProgramNameChars = 254;
 
-enum class Command { Ports, Download, Erase };
+enum class Command {
+    Ports,
+    Download,
+    Erase,
+    // The service functions over the packet link, one unit each.
+    NlecGet,
+    NlecSend,
+    SettingsGet,
+    SettingsSend,
+    ProgramGet,
+    ProgramSend,
+    BitmapSend,
+    Monitor,
+    Request,
+};
+
+// True for the commands that talk to a running unit over the packet link.
+bool IsServiceCommand(Command command);
 enum class ImageChoice { Bootloader, Software, File };
 
 struct Options {
@@ -35,6 +54,9 @@ struct Options {
     bool anySize = false;
     uint32_t baud = 0;
     uint32_t waitSeconds = kDefaultWaitSeconds;
+    // service commands
+    std::string file;         // the file to send, or the name a receive is saved under
+    std::string programName;  // program get: the unit's name for the program
 };
 
 // Parses argv. Returns nothing when the command should run; otherwise the exit code, after

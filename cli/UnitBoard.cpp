@@ -25,6 +25,7 @@ void UnitBoard::Apply(const UnitEvent& event, uint64_t nowMs) {
     if (event.unit >= units_.size()) return;
     UnitState& unit = units_[event.unit];
     if (unit.phase == UnitPhase::Done || unit.phase == UnitPhase::Failed) return;  // an end is final
+    if (event.kind == EventKind::Log) return;  // printed as it comes; the unit's state stays
     if (!event.text.empty()) unit.text = event.text;
     switch (event.kind) {
     case EventKind::Waiting:

@@ -15,6 +15,8 @@ const char* EventKindName(EventKind kind) {
         return "done";
     case EventKind::Failed:
         return "failed";
+    case EventKind::Log:
+        return "log";
     }
     return "unknown";
 }

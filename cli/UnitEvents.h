@@ -15,6 +15,7 @@ enum class EventKind {
     Progress,  // bytes of total have left
     Done,      // success (text: what to check)
     Failed,    // failure (text: the reason)
+    Log,       // a line to keep: the unit's log line, an unknown packet, a transfer's own text
 };
 
 struct UnitEvent {

@@ -2,6 +2,7 @@
 #include "cli/UnitWorker.h"
 
 #include "cli/CtsWait.h"
+#include "cli/UnitReporter.h"
 #include "download/DownloadEngine.h"
 #include "download/EraseEngine.h"
 
@@ -11,29 +12,7 @@ namespace {
 
 constexpr uint32_t kMsPerSecond = 1000;
 
-std::string Reason(const serial::PortStatus& status) {
-    std::string text = serial::PortErrorName(status.error);
-    if (!status.text.empty() && status.text != text) text += " (" + status.text + ")";
-    return text;
-}
-
 std::string Seconds(uint32_t ms) { return std::to_string((ms + kMsPerSecond - 1) / kMsPerSecond) + " s"; }
-
-class Reporter {
-public:
-    explicit Reporter(const UnitContext& context) : context_(context) {}
-    void Send(EventKind kind, std::string text, uint64_t bytes = 0, uint64_t total = 0) const {
-        UnitEvent event{kind, context_.unit, bytes, total, std::move(text)};
-        context_.sink->Report(event);
-    }
-    bool Fail(std::string reason, uint64_t bytes = 0, uint64_t total = 0) const {
-        Send(EventKind::Failed, std::move(reason), bytes, total);
-        return false;
-    }
-
-private:
-    const UnitContext& context_;
-};
 
 class DownloadReporter final : public download::DownloadListener {
 public:
@@ -76,13 +55,6 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
         return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
     }
     return reporter.Fail("unknown download result", sent, outcome.total);
-}
-
-std::unique_ptr<serial::SerialPort> OpenPort(const UnitContext& context, const Reporter& reporter) {
-    serial::PortStatus status;
-    std::unique_ptr<serial::SerialPort> port = context.open(context.port, &status);
-    if (!port) reporter.Fail("cannot open the port: " + Reason(status));
-    return port;
 }
 
 }  // namespace

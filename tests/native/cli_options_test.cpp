@@ -109,4 +109,30 @@ TEST(CliOptions, GoodLinesGiveTheirOptions) {
     EXPECT_EQ(remember.options.remember, "COM7");
 }
 
+TEST(CliOptions, ServiceCommandsTakeOnePortAndTheirFiles) {
+    Parsed program = Parse({"program", "get", "ABC", "out.bin", "--port", "/dev/a", "--json"});
+    ASSERT_FALSE(program.exit.has_value()) << program.err;
+    EXPECT_EQ(program.options.command, cli::Command::ProgramGet);
+    EXPECT_EQ(program.options.programName, "ABC");
+    EXPECT_EQ(program.options.file, "out.bin");
+    EXPECT_TRUE(cli::IsServiceCommand(program.options.command));
+
+    Parsed monitor = Parse({"monitor", "-p", "/dev/a"});
+    ASSERT_FALSE(monitor.exit.has_value()) << monitor.err;
+    EXPECT_EQ(monitor.options.command, cli::Command::Monitor);
+
+    const BadLine lines[] = {
+        {{"request", "--port", "/dev/a", "--port", "/dev/b"}, "one unit"},
+        {{"program", "get", "", "out.bin", "--port", "/dev/a"}, "empty"},
+        {{"program", "get", std::string(cli::kMaxProgramNameChars + 1, 'N'), "out.bin", "--port", "/dev/a"}, "254"},
+        {{"settings", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
+        {{"nlec", "--port", "/dev/a"}, "subcommand"},
+    };
+    for (const BadLine& line : lines) {
+        Parsed parsed = Parse(line.words);
+        EXPECT_EQ(parsed.exit, cli::kExitUsage) << line.complaint;
+        EXPECT_NE(parsed.err.find(line.complaint), std::string::npos) << parsed.err;
+    }
+}
+
 }  // namespace

@@ -64,6 +64,20 @@ TEST(CliLiveRenderer, OneLinePerUnitRedrawnInPlaceWithRateAndTimeLeft) {
     EXPECT_EQ(out.str(), "");
 }
 
+TEST(CliLiveRenderer, AKeptLineStaysAboveTheFrameAndLeavesTheUnitAsItWas) {
+    std::ostringstream out;
+    cli::LiveRenderer renderer(out, kPorts);
+    renderer.OnEvent({EventKind::Start, 0, 0, kTotal, "sending"}, 1000);
+    renderer.OnEvent({EventKind::Log, 0, 0, 0, "LOG: motor warm"}, 1010);
+    renderer.OnEvent({EventKind::Done, 0, kTotal, kTotal, "all there"}, 1500);
+    const std::string text = out.str();
+    size_t kept = text.find("/dev/ttyUSB0: LOG: motor warm");
+    ASSERT_NE(kept, std::string::npos);
+    // The frame is drawn again below the kept line, and the log line did not end the unit.
+    EXPECT_NE(text.find("0 / 249008 bytes", kept), std::string::npos);
+    EXPECT_NE(text.find("done: all there", kept), std::string::npos);
+}
+
 TEST(CliJsonEvents, ProgressAtMostFourASecondPerUnitOtherEventsAlways) {
     std::ostringstream out;
     cli::JsonEvents events(out, kPorts, 500);

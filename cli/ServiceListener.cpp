@@ -1,0 +1,60 @@
+// The transfer engine's output as varnex shows it (see ServiceListener.h).
+#include "cli/ServiceListener.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace cli {
+
+void ServiceListener::SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) {
+    // Header and payload in one write: the unit sees the frame without a gap inside it.
+    frame_.resize(kHeaderSize + length);
+    std::memcpy(frame_.data(), &header, kHeaderSize);
+    if (length > 0) std::memcpy(frame_.data() + kHeaderSize, payload, length);
+    writer_.Write(frame_.data(), frame_.size());
+}
+
+void ServiceListener::Keep(const std::string& line) {
+    lastLine_ = line;
+    sink_.Report({EventKind::Log, unit_, 0, 0, line});
+}
+
+void ServiceListener::Log(const std::string& line, uint32_t osError) {
+    Keep(line);
+    // The portable file layer reports the C library's error numbers.
+    if (osError != 0) Keep(std::generic_category().message(static_cast<int>(osError)));
+}
+
+void ServiceListener::AppendLine(const std::string& line) { Keep(line); }
+
+// A transfer's box text comes again with its session's end; only the monitor keeps it here.
+void ServiceListener::ShowMessage(const std::string&, const std::string& text) {
+    if (keepMessages_) Keep(text);
+}
+
+void ServiceListener::ProgressStart(uint32_t maximum, transfer::ProgressScale) {
+    steps_ = 0;
+    total_ = maximum;
+    sink_.Report({EventKind::Start, unit_, 0, total_, "transferring"});
+}
+
+void ServiceListener::ProgressAdvance(uint32_t steps) {
+    steps_ += steps;
+    sink_.Report({EventKind::Progress, unit_, steps_, total_, ""});
+}
+
+void ServiceListener::SessionEnded(const transfer::SessionEnd& end) {
+    // A report that belongs to no session (a stray packet's) is shown, and ends nothing.
+    if (end.kind == SESSION_NONE) {
+        if (!end.text.empty() && !keepMessages_) Keep(end.text);
+        return;
+    }
+    end_ = end;
+}
+
+std::string ServiceListener::ButtonCaption(int commandId) {
+    auto found = captions_.find(commandId);
+    return found == captions_.end() ? std::string() : found->second;
+}
+
+}  // namespace cli

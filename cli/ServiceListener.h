@@ -1,0 +1,56 @@
+// What varnex makes of the transfer engine's output for one unit: packets go to the port as
+// one write each, log lines and the unit's own lines become kept lines, the progress bar
+// becomes progress events, and the session's end is kept for the worker to report.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "cli/LinkLoop.h"
+#include "cli/UnitEvents.h"
+#include "transfer/TransferEngine.h"
+
+namespace cli {
+
+class ServiceListener final : public transfer::TransferListener {
+public:
+    // keepMessages: the engine's message texts become kept lines too (the monitor has no
+    // session whose end would show them).
+    ServiceListener(size_t unit, UnitEventSink& sink, FrameWriter& writer, bool keepMessages)
+        : unit_(unit), sink_(sink), writer_(writer), keepMessages_(keepMessages) {}
+
+    void SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) override;
+    void Log(const std::string& line, uint32_t osError) override;
+    void AppendLine(const std::string& line) override;
+    void Beep() override {}  // a console tool stays quiet; the outcome is its last line
+    void ShowMessage(const std::string& caption, const std::string& text) override;
+    void ProgressStart(uint32_t maximum, transfer::ProgressScale scale) override;
+    void ProgressAdvance(uint32_t steps) override;
+    void ProgressEnd() override {}
+    std::string ButtonCaption(int commandId) override;
+    void SetButtonCaption(int commandId, const std::string& caption) override { captions_[commandId] = caption; }
+    void SessionEnded(const transfer::SessionEnd& end) override;
+
+    const std::optional<transfer::SessionEnd>& End() const { return end_; }
+    // The last line logged, which says why a start did not go on.
+    const std::string& LastLine() const { return lastLine_; }
+    uint64_t Steps() const { return steps_; }
+    uint64_t Total() const { return total_; }
+
+private:
+    void Keep(const std::string& line);
+
+    size_t unit_;
+    UnitEventSink& sink_;
+    FrameWriter& writer_;
+    bool keepMessages_;
+    std::map<int, std::string> captions_;
+    std::optional<transfer::SessionEnd> end_;
+    std::string lastLine_;
+    uint64_t steps_ = 0;
+    uint64_t total_ = 0;
+    std::vector<uint8_t> frame_;
+};
+
+}  // namespace cli

@@ -1,0 +1,163 @@
+// One service command from the port's opening to its end event (see ServiceWorker.h).
+#include "cli/ServiceWorker.h"
+
+#include "cli/LinkLoop.h"
+#include "cli/ServiceListener.h"
+#include "cli/UnitReporter.h"
+#include "common/DialogIds.h"
+
+namespace cli {
+
+namespace {
+
+// Each transfer command as the dialog knows it: the command whose button the session takes,
+// and the log line a file transfer starts with (the dialog's own).
+struct TransferCommand {
+    Command command;
+    int commandId;
+    const char* logText;
+};
+constexpr TransferCommand kTransferCommands[] = {
+    {Command::NlecGet, IDC_GET_NLEC, ""},
+    {Command::NlecSend, IDC_SEND_NLEC, ""},
+    {Command::SettingsGet, IDC_RECEIVE_SETTINGS, "Receiving Settings File..."},
+    {Command::SettingsSend, IDC_SEND_SETTINGS, "Sending Settings..."},
+    {Command::ProgramGet, IDC_RECEIVE_PROGRAM, "Receiving Program File..."},
+    {Command::ProgramSend, IDC_SEND_PROGRAM, "Sending Program File..."},
+    {Command::BitmapSend, IDC_SEND_BITMAP, "Sending Bitmap File..."},
+};
+
+const TransferCommand* FindTransfer(Command command) {
+    for (const TransferCommand& entry : kTransferCommands) {
+        if (entry.command == command) return &entry;
+    }
+    return nullptr;
+}
+
+bool Start(transfer::TransferEngine& engine, const ServicePlan& plan) {
+    const TransferCommand* entry = FindTransfer(plan.command);
+    if (entry == nullptr) return false;
+    const int id = entry->commandId;
+    switch (plan.command) {
+    case Command::NlecGet:
+        return engine.StartNlecGet(id, plan.file);
+    case Command::NlecSend:
+        return engine.StartNlecSend(id, plan.file);
+    case Command::SettingsGet:
+    case Command::ProgramGet:
+        return engine.StartFileReceive(id, plan.file, plan.programName, entry->logText);
+    case Command::BitmapSend:
+        return engine.StartBitmapSend(id, plan.file, entry->logText);
+    default:
+        return engine.StartFileSend(id, plan.file, entry->logText);
+    }
+}
+
+// Runs the engine until its session ends (or, for the monitor, never), and notices a unit
+// that has gone quiet while the engine waits for nothing.
+class EnginePump final : public LinkPump {
+public:
+    EnginePump(transfer::TransferEngine& engine, const ServiceListener& listener, common::Clock& clock, bool forever)
+        : engine_(engine), listener_(listener), clock_(clock), forever_(forever), lastHeardMs_(clock.NowMs()) {}
+    void Feed(const uint8_t* bytes, size_t count) override {
+        lastHeardMs_ = clock_.NowMs();
+        engine_.ReceiveBytes(bytes, count);
+    }
+    void Tick() override {
+        engine_.Tick();
+        if (!forever_ && clock_.NowMs() - lastHeardMs_ >= kQuietUnitLimitMs) quiet_ = true;
+    }
+    bool Finished() const override { return !forever_ && (listener_.End().has_value() || quiet_); }
+    bool WentQuiet() const { return quiet_ && !listener_.End().has_value(); }
+
+private:
+    transfer::TransferEngine& engine_;
+    const ServiceListener& listener_;
+    common::Clock& clock_;
+    bool forever_;
+    uint64_t lastHeardMs_;
+    bool quiet_ = false;
+};
+
+// Ends whatever the engine still runs and closes its files: a receive's temporary file goes,
+// the chosen file stays as it was.
+void Abandon(transfer::TransferEngine& engine, Command command) {
+    if (engine.SessionActive()) {
+        if (FamilyOfSession(engine.CurrentSessionKind()) == SessionFamily::Nlec) {
+            engine.HaltNlec();
+        } else {
+            engine.StopFile();
+        }
+    }
+    const TransferCommand* entry = FindTransfer(command);
+    if (entry != nullptr) engine.BeforeFileChoice(entry->commandId);  // closes the command's file
+}
+
+std::string EndText(const transfer::SessionEnd& end) {
+    std::string text = end.text.empty() ? "the transfer failed" : end.text;
+    if (!end.unitText.empty()) text += " The unit says: " + end.unitText;
+    return text;
+}
+
+bool ReportEnd(const Reporter& reporter, const ServiceListener& listener) {
+    const transfer::SessionEnd& end = *listener.End();
+    if (end.result == transfer::SessionResult::Completed) {
+        reporter.Send(EventKind::Done, end.text, listener.Steps(), listener.Total());
+        return true;
+    }
+    return reporter.Fail(EndText(end), listener.Steps(), listener.Total());
+}
+
+}  // namespace
+
+bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
+    Reporter reporter(context);
+    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
+    if (!port) return false;
+    FrameWriter writer(*port);
+    ServiceListener listener(context.unit, *context.sink, writer, plan.command == Command::Monitor);
+    transfer::TransferEngine engine(listener, transfer::StandardFiles(), *context.clock);
+
+    if (plan.command == Command::Request) {
+        engine.SendFixedRequest();
+        if (writer.Gone()) return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(writer.GoneStatus()));
+        reporter.Send(EventKind::Done, "the fixed request was sent");
+        return true;
+    }
+    const bool monitor = plan.command == Command::Monitor;
+    if (monitor) {
+        reporter.Send(EventKind::Start, "listening to the unit; Ctrl-C ends");
+    } else if (!Start(engine, plan)) {
+        std::string why = listener.LastLine().empty() ? "the transfer could not start" : listener.LastLine();
+        return reporter.Fail(why);
+    }
+
+    EnginePump pump(engine, listener, *context.clock, monitor);
+    LinkLoopResult loop = RunLinkLoop(*port, *context.clock, pump, context.cancel);
+    if (writer.Gone() && loop.end != LinkLoopEnd::PortFailed) {
+        loop.end = LinkLoopEnd::PortFailed;
+        loop.failure = writer.GoneStatus();
+    }
+    if (loop.end == LinkLoopEnd::Finished && listener.End()) return ReportEnd(reporter, listener);
+
+    const uint64_t steps = listener.Steps();
+    const uint64_t total = listener.Total();
+    Abandon(engine, plan.command);
+    switch (loop.end) {
+    case LinkLoopEnd::Cancelled:
+        if (monitor) {
+            reporter.Send(EventKind::Done, "stopped by Ctrl-C");
+            return true;
+        }
+        return reporter.Fail("stopped by Ctrl-C", steps, total);
+    case LinkLoopEnd::PortFailed:
+        return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(loop.failure), steps, total);
+    case LinkLoopEnd::Finished:
+        break;
+    }
+    return reporter.Fail("the unit went quiet: nothing for " + std::to_string(kQuietUnitLimitMs / 1000) +
+                             " s while the transfer waited",
+                         steps, total);
+}
+
+}  // namespace cli
