@@ -5,26 +5,25 @@
 #include "cli/ServiceListener.h"
 #include "cli/UnitReporter.h"
 #include "common/DialogIds.h"
+#include "transfer/TransferText.h"
 
 namespace cli {
 
 namespace {
 
-// Each transfer command as the dialog knows it: the command whose button the session takes,
-// and the log line a file transfer starts with (the dialog's own).
+// Each transfer command as the dialog knows it: the command whose button the session takes.
 struct TransferCommand {
     Command command;
     int commandId;
-    const char* logText;
 };
 constexpr TransferCommand kTransferCommands[] = {
-    {Command::NlecGet, IDC_GET_NLEC, ""},
-    {Command::NlecSend, IDC_SEND_NLEC, ""},
-    {Command::SettingsGet, IDC_RECEIVE_SETTINGS, "Receiving Settings File..."},
-    {Command::SettingsSend, IDC_SEND_SETTINGS, "Sending Settings..."},
-    {Command::ProgramGet, IDC_RECEIVE_PROGRAM, "Receiving Program File..."},
-    {Command::ProgramSend, IDC_SEND_PROGRAM, "Sending Program File..."},
-    {Command::BitmapSend, IDC_SEND_BITMAP, "Sending Bitmap File..."},
+    {Command::NlecGet, IDC_GET_NLEC},
+    {Command::NlecSend, IDC_SEND_NLEC},
+    {Command::SettingsGet, IDC_RECEIVE_SETTINGS},
+    {Command::SettingsSend, IDC_SEND_SETTINGS},
+    {Command::ProgramGet, IDC_RECEIVE_PROGRAM},
+    {Command::ProgramSend, IDC_SEND_PROGRAM},
+    {Command::BitmapSend, IDC_SEND_BITMAP},
 };
 
 const TransferCommand* FindTransfer(Command command) {
@@ -45,11 +44,11 @@ bool Start(transfer::TransferEngine& engine, const ServicePlan& plan) {
         return engine.StartNlecSend(id, plan.file);
     case Command::SettingsGet:
     case Command::ProgramGet:
-        return engine.StartFileReceive(id, plan.file, plan.programName, entry->logText);
+        return engine.StartFileReceive(id, plan.file, plan.programName, FileStartLogText(id));
     case Command::BitmapSend:
-        return engine.StartBitmapSend(id, plan.file, entry->logText);
+        return engine.StartBitmapSend(id, plan.file, FileStartLogText(id));
     default:
-        return engine.StartFileSend(id, plan.file, entry->logText);
+        return engine.StartFileSend(id, plan.file, FileStartLogText(id));
     }
 }
 

@@ -15,6 +15,17 @@ constexpr int kKindSettings = 25;
 constexpr int kKindProgram = 26;
 }  // namespace
 
+const char* FileStartLogText(int commandId) {
+    switch (commandId) {
+        case IDC_RECEIVE_SETTINGS: return "Receiving Settings File...";
+        case IDC_SEND_SETTINGS: return "Sending Settings...";
+        case IDC_RECEIVE_PROGRAM: return "Receiving Program File...";
+        case IDC_SEND_PROGRAM: return "Sending Program File...";
+        case IDC_SEND_BITMAP: return "Sending Bitmap File...";
+        default: return "";
+    }
+}
+
 int SendKindForCommand(int commandId) {
     switch (commandId) {
         case IDC_SEND_BITMAP: return kKindBitmap;

@@ -19,6 +19,9 @@ inline constexpr size_t kMaxProgramNameLength = 254;
 // a send or a receive names it; any other identifier moves a binary file.
 int SendKindForCommand(int commandId);
 int ReceiveKindForCommand(int commandId);
+// The line a file command's session starts with in the log ("Sending Settings..."); empty
+// for any other command. The dialog and varnex log the same line.
+const char* FileStartLogText(int commandId);
 // The program kind's receive request carries the program name.
 bool KindCarriesProgramName(int kind);
 // The unit's error (code 13) as logged for a kind, the halt line of an active session, and

@@ -12,6 +12,7 @@
 #include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
+#include "transfer/TransferText.h"
 #include "transfer/win/TransferPresenter.h"
 
 namespace {
@@ -45,7 +46,7 @@ void ReceiveProgramFile(HWND dialog) {
     // which is not a confirmed name.
     INT_PTR answer = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRAM_NAME), nullptr, PromptProgramName,
                                      reinterpret_cast<LPARAM>(g_Dialog));
-    if (answer > 0) ReceiveTransferFile(dialog, IDC_RECEIVE_PROGRAM, "Receiving Program File...");
+    if (answer > 0) ReceiveTransferFile(dialog, IDC_RECEIVE_PROGRAM, FileStartLogText(IDC_RECEIVE_PROGRAM));
 }
 
 }  // namespace
@@ -107,19 +108,19 @@ void RouteCommand(HWND dialog, int commandId) {
                 StartBootloaderDownload(dialog);
             break;
         case IDC_SEND_BITMAP:
-            SendTransferFile(dialog, IDC_SEND_BITMAP, "Sending Bitmap File...");
+            SendTransferFile(dialog, IDC_SEND_BITMAP, FileStartLogText(IDC_SEND_BITMAP));
             break;
         case IDC_RECEIVE_SETTINGS:
-            ReceiveTransferFile(dialog, IDC_RECEIVE_SETTINGS, "Receiving Settings File...");
+            ReceiveTransferFile(dialog, IDC_RECEIVE_SETTINGS, FileStartLogText(IDC_RECEIVE_SETTINGS));
             break;
         case IDC_SEND_SETTINGS:
-            SendTransferFile(dialog, IDC_SEND_SETTINGS, "Sending Settings...");
+            SendTransferFile(dialog, IDC_SEND_SETTINGS, FileStartLogText(IDC_SEND_SETTINGS));
             break;
         case IDC_RECEIVE_PROGRAM:
             ReceiveProgramFile(dialog);
             break;
         case IDC_SEND_PROGRAM:
-            SendTransferFile(dialog, IDC_SEND_PROGRAM, "Sending Program File...");
+            SendTransferFile(dialog, IDC_SEND_PROGRAM, FileStartLogText(IDC_SEND_PROGRAM));
             break;
         default:
             break;  // statics, the list and unknown identifiers have no action
