@@ -16,6 +16,10 @@ struct TransferCommand {
     Command command;
     int commandId;
 };
+// The fixed request draws no answer: the port stays open this long after it so that its
+// bytes leave at the line's own settings before the port is closed and its old ones return.
+constexpr uint32_t kRequestSettleMs = 100;
+
 constexpr TransferCommand kTransferCommands[] = {
     {Command::NlecGet, IDC_GET_NLEC},
     {Command::NlecSend, IDC_SEND_NLEC},
@@ -120,6 +124,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     if (plan.command == Command::Request) {
         engine.SendFixedRequest();
         if (writer.Gone()) return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(writer.GoneStatus()));
+        context.clock->SleepMs(kRequestSettleMs);
         reporter.Send(EventKind::Done, "the fixed request was sent");
         return true;
     }

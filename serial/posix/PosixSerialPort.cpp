@@ -158,6 +158,8 @@ public:
 
     void Close() override {
         if (fd_ < 0) return;
+        // Bytes still queued must leave at this line's settings, not at the restored ones.
+        WaitForQueueToDrain();
         // The settings the port had before, so that the next program finds them unchanged.
         (void)tcsetattr(fd_, TCSANOW, &saved_);
         (void)ioctl(fd_, TIOCNXCL);

@@ -114,6 +114,10 @@ def test_a_bitmap_text_is_converted_and_sent(unit, varnex, folder):
 def test_the_fixed_request_reaches_the_unit(unit, varnex):
     code, out, err = run(varnex, unit, "request")
     assert code == 0, out + err
+    # The unit records the request as it decodes it; a garbled one never shows.
+    deadline = time.monotonic() + 2
+    while unit.request(cmd="status").get("last_fixed_request") is None and time.monotonic() < deadline:
+        time.sleep(0.05)
     assert unit.request(cmd="status").get("last_fixed_request") == "731942"
 
 
