@@ -192,7 +192,12 @@ JsonObject WatchProgress(const Program& program, unsigned long timeoutMs) {
             DWORD_PTR position = 0;
             if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &position) &&
                 IsWindow(bar)) {
-                SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &high);
+                // A bar destroyed between the two reads answers nothing: keep the range seen.
+                DWORD_PTR range = 0;
+                if (SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &range) &&
+                    IsWindow(bar)) {
+                    high = range;
+                }
                 if (static_cast<long long>(position) != last) {
                     last = static_cast<long long>(position);
                     positions.push_back(std::to_string(last));
