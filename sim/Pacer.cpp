@@ -14,7 +14,8 @@ void Pacer::refill(uint64_t nowUs, uint32_t baud) {
         return;
     }
     if (nowUs > lastUs_) {
-        credit_ = std::min(kBurstBytes, credit_ + double(nowUs - lastUs_) * bytesPerSecond(baud) / 1e6);
+        const double burst = std::max(kLeastBurstBytes, double(kCatchUpUs) * bytesPerSecond(baud) / 1e6);
+        credit_ = std::min(burst, credit_ + double(nowUs - lastUs_) * bytesPerSecond(baud) / 1e6);
         lastUs_ = nowUs;
     }
 }

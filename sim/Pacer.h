@@ -1,5 +1,5 @@
 // Holds a direction of the line to its real rate: 11 bits per byte (start, 8 data, odd
-// parity, stop) at the current speed. A token bucket with a small burst, driven by "now".
+// parity, stop) at the current speed. A token bucket driven by "now".
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,7 @@ constexpr unsigned kBitsPerByte = 11;
 
 class Pacer {
 public:
-    // Bytes the line may carry now; never more than burst.
+    // Bytes the line may carry now; never more than the line carries in kCatchUpUs.
     size_t allowance(uint64_t nowUs, uint32_t baud);
     void consume(size_t bytes) { credit_ -= double(bytes); }
     // Microseconds until at least one byte may go (0 when one may go now).
@@ -27,7 +27,11 @@ public:
 private:
     void refill(uint64_t nowUs, uint32_t baud);
 
-    static constexpr double kBurstBytes = 64;  // about a UART FIFO's worth
+    // How far this process may fall behind a busy line and still catch up: the line goes on
+    // carrying bytes while the process waits for a core, and the unit's receive buffer holds
+    // them. A pause on the line is not covered by this (see startFromIdle).
+    static constexpr uint64_t kCatchUpUs = 100000;
+    static constexpr double kLeastBurstBytes = 64;  // about a UART FIFO's worth
     bool started_ = false;
     uint64_t lastUs_ = 0;
     double credit_ = 0;

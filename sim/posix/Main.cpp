@@ -264,6 +264,7 @@ void Simulator::hangup(uint64_t nowUs) {
     if (lineDownUntilUs_ == 0) logLine("the PC side hung up the port; waiting for it to be opened again");
     pty_.reopenSlave();
     lineDownUntilUs_ = nowUs + kHangupRetryUs;
+    inIdle_ = true;  // a hung-up line carried nothing: its next byte starts a fresh clock
 }
 
 void Simulator::writeLine(uint64_t nowUs) {

@@ -14,7 +14,8 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.abspath(os.environ.get("VARNEX_BUILD_DIR", os.path.join(REPO, "build")))
-NATIVE = os.path.join(BUILD, "native")
+# The benchmarks point this at an optimised build without sanitizers.
+NATIVE = os.path.abspath(os.environ.get("VARNEX_NATIVE_DIR", os.path.join(BUILD, "native")))
 VARNEX = os.path.join(NATIVE, "cli", "varnex")
 SIM = os.path.join(NATIVE, "sim", "varnex-sim")
 MODEM_LIBRARY = os.path.join(NATIVE, "tests", "harness", "modemlines", "x86_64", "libvarnexmodem.so")

@@ -19,7 +19,8 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_DIR = os.path.abspath(os.environ.get("VARNEX_BUILD_DIR", os.path.join(REPO, "build")))
 WIN_BIN = os.path.join(BUILD_DIR, "win", "bin")
-NATIVE = os.path.join(BUILD_DIR, "native")
+# The benchmarks point this at an optimised build without sanitizers.
+NATIVE = os.path.abspath(os.environ.get("VARNEX_NATIVE_DIR", os.path.join(BUILD_DIR, "native")))
 MODEM_LIBS = [os.path.join(NATIVE, "tests", "harness", "modemlines", arch, "libvarnexmodem.so")
               for arch in ("i386", "x86_64")]
 SIM_PROGRAM = os.path.join(NATIVE, "sim", "varnex-sim")

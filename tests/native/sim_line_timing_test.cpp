@@ -64,5 +64,19 @@ TEST(SimPacer, NoByteRidesFreeAfterAPause) {
     EXPECT_EQ(pacer.allowance(1000000 + 10 * kByteUs + 5, kBaud), 10u);
 }
 
+TEST(SimPacer, ABusyLineKeepsCarryingWhileTheProcessIsLate) {
+    constexpr uint32_t kBaud = 115200;
+    const double perUs = Pacer::bytesPerSecond(kBaud) / 1e6;
+    Pacer pacer;
+    pacer.startFromIdle(0);
+    pacer.consume(pacer.allowance(1000, kBaud));
+    // Kept from the core for 30 ms mid-frame: the line went on, so those bytes are there.
+    EXPECT_NEAR(double(pacer.allowance(31000, kBaud)), 30000 * perUs, 1.0);
+    // A far longer wait catches up no more than the unit could have held.
+    Pacer late;
+    late.startFromIdle(0);
+    EXPECT_NEAR(double(late.allowance(5000000, kBaud)), 100000 * perUs, 1.0);
+}
+
 }  // namespace
 }  // namespace sim

@@ -2,6 +2,7 @@
 // second Wine process has to start while the program is still booting.
 #include "tests/harness/driver/Program.h"
 
+#include "common/DialogIds.h"
 #include "tests/harness/driver/Windows.h"
 
 namespace {
@@ -49,7 +50,9 @@ JsonObject FindMainDialog(Program& program, const std::string& title, DWORD time
     JsonObject reply;
     DWORD start = GetTickCount();
     for (;;) {
-        HWND found = FindWindowByTitle(program.pid, title);
+        // Message boxes carry the main dialog's title, and one just pressed may still be
+        // showing: only the window holding the activity log is the main dialog.
+        HWND found = FindWindowByTitle(program.pid, title, IDC_LOG_LIST);
         if (found) {
             program.dialog = found;
             DWORD pid = 0;

@@ -41,9 +41,11 @@ std::vector<HWND> TopLevelWindows(DWORD pid) {
     return state.windows;
 }
 
-HWND FindWindowByTitle(DWORD pid, const std::string& title) {
+HWND FindWindowByTitle(DWORD pid, const std::string& title, int childId) {
     for (HWND window : TopLevelWindows(pid)) {
-        if (IsWindowVisible(window) && WindowText(window) == title) return window;
+        if (IsWindowVisible(window) && WindowText(window) == title &&
+            (childId == 0 || GetDlgItem(window, childId)))
+            return window;
     }
     return nullptr;
 }

@@ -14,7 +14,8 @@ inline constexpr UINT kMessageTimeoutMs = 5000;
 // Top-level windows of a process (any process when pid is 0), in z-order.
 std::vector<HWND> TopLevelWindows(DWORD pid);
 // The first visible top-level window with this exact title, or null.
-HWND FindWindowByTitle(DWORD pid, const std::string& title);
+// childId, when not 0, is a control the window must hold.
+HWND FindWindowByTitle(DWORD pid, const std::string& title, int childId = 0);
 // WM_GETTEXT through SendMessageTimeout; empty when the window does not answer.
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
