@@ -181,12 +181,14 @@ def file_send_paced(work_dir):
     seconds, carried, count = stop_and_wait(frames)
     limit = carried / r.line_bytes_per_second(SERVICE_BAUD)
     probe = probe_send(PACED_CHUNKS, paced=True)
+    probe_armed = probe_send(PACED_CHUNKS, paced=True, armed_early=True)
     return {"seconds": seconds, "frame_bytes": carried, "frames": count,
             "limit_seconds": limit, "ratio": limit / seconds,
             "bytes_per_second": PACED_FILE_BYTES / seconds,
             "limit_bytes_per_second": PACED_FILE_BYTES / limit, "result": text,
             "identical": identical, "turnaround_median_us": turnaround["median_us"],
             "turnaround_p99_us": turnaround["p99_us"], "probe_ratio": probe["ratio"],
+            "probe_armed_ratio": probe_armed["ratio"],
             "probe_turnaround_median_ms": probe["median_ms"]}
 
 

@@ -32,10 +32,12 @@ TARGETS = [
      "<= 1.01", lambda v: v <= 1.01, "%.4f"),
     ("download_unpaced", "times_line_rate", "Image download unpaced: times the 115 200 line rate",
      ">= 50", lambda v: v >= 50, "%.1f x"),
-    ("file_send_paced", "ratio", "File send 38 400 paced: bytes/s / stop-and-wait limit",
-     ">= 0.97", lambda v: v >= 0.97, "%.4f"),
-    # Wine's polled comm-event wait sets the absolute turnaround and most of the idle cost
-    # (shown below the table as information); the targets are what the program adds to it.
+    # Wine's polled comm-event wait sets the absolute paced send, the absolute turnaround and
+    # most of the idle cost (shown below the table as information); the targets are what the
+    # program adds to it.
+    ("file_send_paced", "ratio_to_probe",
+     "File send 38 400 paced: share of the stop-and-wait limit / the probe's in the program's order",
+     ">= 0.99", lambda v: v >= 0.99, "%.4f"),
     ("turnaround", "median_ratio_to_probe",
      "Packet turnaround median / the probe's in the program's order (unpaced)",
      "<= 1.1", lambda v: v <= 1.1, "%.3f"),
@@ -140,6 +142,9 @@ def derive(results):
     idle = results.get("idle", {})
     if "share" in idle:
         idle["share_percent"] = idle["share"] * 100.0
+    paced = results.get("file_send_paced", {})
+    if paced.get("probe_armed_ratio"):
+        paced["ratio_to_probe"] = paced["ratio"] / paced["probe_armed_ratio"]
     turnaround = results.get("turnaround", {})
     if turnaround.get("probe_armed_median_ms"):
         turnaround["median_ratio_to_probe"] = turnaround["median_ms"] / turnaround["probe_armed_median_ms"]
@@ -163,9 +168,13 @@ def table(results):
         else:
             rows.append((label, "error", target, "NO"))
     paced = results.get("file_send_paced", {})
+    if "ratio" in paced:
+        rows.append(("File send 38 400 paced under Wine: bytes/s / stop-and-wait limit",
+                     "%.4f" % paced["ratio"], "(info)", "-"))
     if "probe_ratio" in paced:
-        rows.append(("File send paced, answered by the probe (platform floor)",
-                     "%.4f" % paced["probe_ratio"], "(info)", "-"))
+        rows.append(("File send paced, answered by the probe at once / in the program's order",
+                     "%.4f / %.4f" % (paced["probe_ratio"], paced.get("probe_armed_ratio", float("nan"))),
+                     "(info)", "-"))
     turnaround = results.get("turnaround", {})
     if "median_ms" in turnaround:
         rows.append(("Packet turnaround of the program, median / p99 (unpaced)",
