@@ -40,4 +40,4 @@ bench: setup
 	@cmake --build $(BUILD_DIR)/bench-native -j $(JOBS) --target $(BENCH_NATIVE_TARGETS) -- --no-print-directory
 	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(FIRMWARE_OPTION) >/dev/null
 	@cmake --build $(BUILD_DIR)/win -j $(JOBS) --target $(BENCH_WIN_TARGETS) -- --no-print-directory
-	@VARNEX_NATIVE_DIR=$(BUILD_DIR)/bench-native /usr/bin/python3 bench/run.py --build-dir $(BUILD_DIR)
+	@VARNEX_NATIVE_DIR=$(abspath $(BUILD_DIR))/bench-native /usr/bin/python3 bench/run.py --build-dir $(BUILD_DIR)

@@ -51,8 +51,8 @@ JsonObject FindMainDialog(Program& program, const std::string& title, DWORD time
     DWORD start = GetTickCount();
     for (;;) {
         // Message boxes carry the main dialog's title, and one just pressed may still be
-        // showing: only the window holding the activity log is the main dialog.
-        HWND found = FindWindowByTitle(program.pid, title, IDC_LOG_LIST);
+        // showing: only the window holding the wizard's title line is the main dialog.
+        HWND found = FindWindowByTitle(program.pid, title, IDC_TITLE_TEXT);
         if (found) {
             program.dialog = found;
             DWORD pid = 0;
