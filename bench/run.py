@@ -41,7 +41,7 @@ TARGETS = [
     ("turnaround", "median_ratio_to_probe",
      "Packet turnaround median / the probe's in the program's order (unpaced)",
      "<= 1.1", lambda v: v <= 1.1, "%.3f"),
-    ("idle", "share_percent_without_wine_poller",
+    ("idle", "own_threads_percent",
      "Idle CPU of the program's own threads on page 1, port open (share of one core)",
      "<= 0.5 %", lambda v: v <= 0.5, "%.3f %%"),
     ("soak", "silent", "Soak: silent differences", "0", lambda v: v == 0, "%d"),
