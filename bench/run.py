@@ -142,9 +142,6 @@ def derive(results):
     idle = results.get("idle", {})
     if "share" in idle:
         idle["share_percent"] = idle["share"] * 100.0
-    paced = results.get("file_send_paced", {})
-    if paced.get("probe_armed_ratio"):
-        paced["ratio_to_probe"] = paced["ratio"] / paced["probe_armed_ratio"]
     turnaround = results.get("turnaround", {})
     if turnaround.get("probe_armed_median_ms"):
         turnaround["median_ratio_to_probe"] = turnaround["median_ms"] / turnaround["probe_armed_median_ms"]
