@@ -23,6 +23,11 @@ constexpr COLORREF kGreen = RGB(0, 255, 0);
 HPEN g_RedPen, g_GreenPen, g_BlackPen;
 HBRUSH g_RedBrush, g_GreenBrush, g_BlackBrush;
 
+// The bar is drawn again only when its colour changes or the dialog has been painted since
+// (painting may have covered it): idle, nothing else reaches the display each tick.
+bool g_BarShown = false;
+monitor::BarColour g_BarColour = monitor::BarColour::Black;
+
 void DrawIndicator(HDC dc, monitor::BarColour colour) {
     HPEN pen = g_BlackPen;
     HBRUSH brush = g_BlackBrush;
@@ -62,13 +67,19 @@ void CreateIndicatorPalette() {
     g_BlackBrush = CreateSolidBrush(kBlack);
 }
 
+void IndicatorPaintedOver() { g_BarShown = false; }
+
 void MonitorConnection(HWND dialog) {
-    HDC dc = GetDC(dialog);
     monitor::MonitorOutcome out = monitor::DecideConnection(ReadLine(), DeviceState, WizardState);
-    DrawIndicator(dc, out.colour);
+    if (!g_BarShown || out.colour != g_BarColour) {
+        HDC dc = GetDC(dialog);
+        DrawIndicator(dc, out.colour);
+        ReleaseDC(dialog, dc);
+        g_BarShown = true;
+        g_BarColour = out.colour;
+    }
     DeviceState = out.deviceState;
     WizardState = out.wizardState;
     if (out.repaint != wizard::Repaint::None)
         InvalidateRect(dialog, nullptr, out.repaint == wizard::Repaint::EraseBackground ? TRUE : FALSE);
-    ReleaseDC(dialog, dc);
 }

@@ -5,3 +5,5 @@
 // Creates the three pens and three brushes (start-up step 4).
 void CreateIndicatorPalette();
 void MonitorConnection(HWND dialog);
+// The dialog has been painted: the next tick draws the bar again.
+void IndicatorPaintedOver();

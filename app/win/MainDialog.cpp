@@ -99,6 +99,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_PAINT:
             PaintWizardPage(dialog);
+            IndicatorPaintedOver();
             break;
         case WM_TIMER:
             MonitorConnection(dialog);

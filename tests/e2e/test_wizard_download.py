@@ -161,6 +161,7 @@ class WizardDownload(unittest.TestCase):
         app.click(NEXT)
         self.wait_text(TITLE, "STEP 2 - Readying the Varnex 410")
         self.assertFalse(app.control(1010)["visible"], "port buttons hidden from page 2 on")
+        self.wait_bar(RED)  # page 2 erased the window's background: the bar is drawn again
         self.shot("page2")
         app.click(NEXT)
         self.wait_text(TITLE, "STEP 3 - Preparing the Varnex 410 for Download")
