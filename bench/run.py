@@ -168,6 +168,10 @@ def table(results):
     if "ratio" in paced:
         rows.append(("File send 38 400 paced under Wine: bytes/s / stop-and-wait limit",
                      "%.4f" % paced["ratio"], "(info)", "-"))
+    if paced.get("rounds"):
+        rows.append(("File send paced, each round's share of the probe's (program and probe in turn)",
+                     " / ".join("%.4f" % one["ratio_to_probe"] for one in paced["rounds"]),
+                     "(info)", "-"))
     if "probe_ratio" in paced:
         rows.append(("File send paced, answered by the probe at once / in the program's order",
                      "%.4f / %.4f" % (paced["probe_ratio"], paced.get("probe_armed_ratio", float("nan"))),
