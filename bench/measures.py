@@ -33,7 +33,7 @@ WIZARD_STEP_TIMEOUT_S = 15
 PROBE_PROGRAM = "varnex_turnaround_probe.exe"
 PROBE_TIMEOUT_S = 180
 PACED_CHUNKS = PACED_FILE_BYTES // CHUNK_BYTES
-PACED_ROUNDS = 3  # odd, so that the median is one measured round
+PACED_ROUNDS = 5  # odd, so that the median is one measured round
 
 
 def image_file(build_dir, name):
