@@ -141,11 +141,19 @@ def settings_file(folder, size, seed):
     return path, data
 
 
+def last_file_received(rig):
+    last = rig.request(cmd="received", what="file").get("last") or {}
+    return last.get("path"), last.get("sha256")
+
+
 def send_settings(rig, path):
-    """Runs a settings send through its file dialog; returns the result box's text."""
+    """Runs a settings send through its file dialog; returns the result box's text. Until
+    the unit has stored a new file, the result box is looked for only now and then
+    (rig.result_box)."""
+    before = last_file_received(rig)
     rig.app.call("command %d" % r.SEND_SETTINGS)
     rig.app.file_dialog(path)
-    return r.result_box(rig.app, TRANSFER_TIMEOUT_S)
+    return r.result_box(rig.app, TRANSFER_TIMEOUT_S, due=lambda: last_file_received(rig) != before)
 
 
 def stored_matches(rig, data):
@@ -188,19 +196,46 @@ def wizard_send_paced(path, data):
             "turnaround_p99_us": turnaround["p99_us"]}
 
 
+class StolenTime:
+    """CPU time the virtual machine's host gave to others while this machine's processes
+    were ready to run (steal in /proc/stat), as a share of all cores since it was made."""
+
+    def __init__(self):
+        self.started, self.ticks = time.monotonic(), self.read()
+
+    @staticmethod
+    def read():
+        with open("/proc/stat") as f:
+            fields = f.readline().split()
+        return int(fields[8]) if len(fields) > 8 else 0
+
+    def percent(self):
+        seconds = (time.monotonic() - self.started) * (os.cpu_count() or 1)
+        return (self.read() - self.ticks) / os.sysconf("SC_CLK_TCK") / seconds * 100.0
+
+
+def paced_round(path, data):
+    """The program's paced send, then the probe's in the program's order, each with the
+    share of the machine its host took meanwhile."""
+    stolen = StolenTime()
+    wizard = wizard_send_paced(path, data)
+    wizard_stolen = stolen.percent()
+    stolen = StolenTime()
+    probe = probe_send(PACED_CHUNKS, paced=True, armed_early=True)
+    return {"wizard": wizard, "probe_armed_ratio": probe["ratio"],
+            "ratio_to_probe": wizard["ratio"] / probe["ratio"],
+            "stolen_percent": [wizard_stolen, stolen.percent()]}
+
+
 def file_send_paced(work_dir):
     """A 64 KiB settings file at 38 400 with the line held to its rate, sent by the program
     and by the probe answering in the program's order, in turn, PACED_ROUNDS times. Other
-    load on a shared machine slows both sends of a round alike and can move one send by a
-    few per cent, so the program is judged by the median of its round-by-round share of the
-    probe's."""
+    load on a shared machine, and on a virtual machine its host, slow both sends of a round
+    alike but can move one send by several per cent, so the program is judged by the median
+    of its round-by-round share of the probe's. Each round records the share of the machine
+    its host took during either send (steal), to tell such rounds."""
     path, data = settings_file(work_dir, PACED_FILE_BYTES, 1)
-    rounds = []
-    for _ in range(PACED_ROUNDS):
-        wizard = wizard_send_paced(path, data)
-        probe = probe_send(PACED_CHUNKS, paced=True, armed_early=True)
-        rounds.append({"wizard": wizard, "probe_armed_ratio": probe["ratio"],
-                       "ratio_to_probe": wizard["ratio"] / probe["ratio"]})
+    rounds = [paced_round(path, data) for _ in range(PACED_ROUNDS)]
     at_once = probe_send(PACED_CHUNKS, paced=True)
     middle = sorted(rounds, key=lambda one: one["ratio_to_probe"])[len(rounds) // 2]
     wizard = middle["wizard"]
@@ -217,7 +252,8 @@ def file_send_paced(work_dir):
             "probe_turnaround_median_ms": at_once["median_ms"],
             "ratio_to_probe": middle["ratio_to_probe"],
             "rounds": [{"ratio": one["wizard"]["ratio"], "probe_armed_ratio": one["probe_armed_ratio"],
-                        "ratio_to_probe": one["ratio_to_probe"]} for one in rounds]}
+                        "ratio_to_probe": one["ratio_to_probe"],
+                        "stolen_percent_program_probe": one["stolen_percent"]} for one in rounds]}
 
 
 def turnaround_unpaced(work_dir):

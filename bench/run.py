@@ -172,6 +172,10 @@ def table(results):
         rows.append(("File send paced, each round's share of the probe's (program and probe in turn)",
                      " / ".join("%.4f" % one["ratio_to_probe"] for one in paced["rounds"]),
                      "(info)", "-"))
+        rows.append(("File send paced, share of the machine its host took (steal) in each round, "
+                     "program / probe",
+                     ", ".join("%.0f/%.0f %%" % tuple(one["stolen_percent_program_probe"])
+                               for one in paced["rounds"]), "(info)", "-"))
     if "probe_ratio" in paced:
         rows.append(("File send paced, answered by the probe at once / in the program's order",
                      "%.4f / %.4f" % (paced["probe_ratio"], paced.get("probe_armed_ratio", float("nan"))),
