@@ -45,8 +45,7 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
                       sent, outcome.total);
         return true;
     case download::DownloadResult::Stalled:
-        return reporter.Fail("the unit stopped reading: the port took nothing for " + Seconds(outcome.stallLimitMs) +
-                                 After(outcome),
+        return reporter.Fail("the unit stopped reading: " + download::StallText(outcome.stallLimitMs) + After(outcome),
                              sent, outcome.total);
     case download::DownloadResult::PortGone:
         return reporter.Fail("the port is gone (adapter unplugged?)" + After(outcome) + ": " + Reason(outcome.lastError),

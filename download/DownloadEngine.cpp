@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kRefusedWritePauseMs = 50;  // between writes that moved nothing
 constexpr uint32_t kSettleMs = 100;            // lets the last bytes leave before the speed changes
+constexpr uint32_t kMsPerSecond = 1000;
 
 uint32_t Tick(common::Clock& clock) { return static_cast<uint32_t>(clock.NowMs()); }
 
@@ -17,7 +18,21 @@ bool CancelRaised(const DownloadRequest& request) {
     return request.cancel != nullptr && request.cancel->load();
 }
 
+// The whole image went to the port: it counts as done once the queue has left for the line,
+// so its time and rate are those of the line. A queue that does not drain within the stall
+// bound leaves the stream done (every byte was taken), a vanished port does not.
+void DrainQueue(serial::SerialPort& port, uint32_t boundMs, DownloadOutcome* outcome) {
+    serial::PortStatus drained = port.Drain(boundMs);
+    if (drained.Ok()) return;
+    outcome->lastError = drained;
+    if (drained.error == serial::PortError::Gone) outcome->result = DownloadResult::PortGone;
+}
+
 }  // namespace
+
+std::string StallText(uint32_t stallLimitMs) {
+    return "the port took no data for " + std::to_string(stallLimitMs / kMsPerSecond) + " seconds";
+}
 
 DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request,
                                  DownloadListener& listener) {
@@ -57,6 +72,7 @@ DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock,
         if (step == WriteStallGuard::Step::PauseAndRetry) clock.SleepMs(kRefusedWritePauseMs);
     }
     outcome.bytesSent = cursor.BytesSent();
+    if (outcome.result == DownloadResult::Done) DrainQueue(port, outcome.stallLimitMs, &outcome);
 
     listener.OnStreamEnd(outcome);
     clock.SleepMs(kSettleMs);

@@ -1,11 +1,13 @@
 // The raw image download, one implementation for every front-end: the image goes to the
-// port in 16 384-byte blocks, a port that takes nothing for the stall bound ends it, then
-// 100 ms for the last bytes to leave and the port back at 38 400 baud. Progress and the
+// port in 16 384-byte blocks, a port that takes nothing for the stall bound ends it, the
+// port's queue drains to the line before the stream counts as done, then 100 ms and the
+// port back at 38 400 baud. Progress and the
 // outcome go to a listener; time comes from the clock it is given.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "common/Clock.h"
 #include "serial/SerialPort.h"
@@ -13,9 +15,9 @@
 namespace download {
 
 enum class DownloadResult {
-    Done,       // every byte left
+    Done,       // every byte left (the port's queue drained, or its drain bound passed)
     Stalled,    // the port took nothing for the whole stall bound
-    PortGone,   // the device vanished (unplugged adapter)
+    PortGone,   // the device vanished (unplugged adapter), also while the queue drained
     Cancelled,  // the caller asked it to stop
 };
 
@@ -34,7 +36,8 @@ public:
     virtual void OnStreamStart(uint64_t total) = 0;
     // After every write that moved bytes, from the worker's thread.
     virtual void OnProgress(uint64_t bytesSent, uint64_t total) = 0;
-    // The stream is over (done or cut short), before the 100 ms pause and the speed change.
+    // The stream is over (done or cut short; done only once the port's queue has drained),
+    // before the 100 ms pause and the speed change.
     virtual void OnStreamEnd(const DownloadOutcome& outcome) = 0;
     // The port is back at 38 400 baud; the last call the engine makes.
     virtual void OnFinished(const DownloadOutcome& outcome) = 0;
@@ -47,6 +50,10 @@ struct DownloadRequest {
     // Raised by another thread to end the stream early (Ctrl-C); may be null.
     const std::atomic<bool>* cancel = nullptr;
 };
+
+// The stall bound in the words every front-end uses: "the port took no data for 6 seconds"
+// (whole seconds, never more than the bound).
+std::string StallText(uint32_t stallLimitMs);
 
 // Streams the image on the calling thread; the caller has already switched the port to
 // request.baudRate. Always ends with the pause, the port at 38 400 and OnFinished.

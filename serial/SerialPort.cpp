@@ -8,6 +8,8 @@ const char* PortErrorName(PortError error) {
         case PortError::None: return "no error";
         case PortError::TimedOut: return "timed out";
         case PortError::NoSuchPort: return "no such port";
+        case PortError::NotSerial: return "not a serial port";
+        case PortError::Folder: return "a folder, not a serial port";
         case PortError::Busy: return "port is busy";
         case PortError::Gone: return "device is gone";
         case PortError::Io: return "input/output error";

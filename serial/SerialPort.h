@@ -1,6 +1,7 @@
 // The one boundary between the engines and a serial device: open by name at 38 400 baud,
 // 8 data bits, odd parity, 1 stop bit, DTR on, no flow control; change speed; bounded
-// write; read what has arrived or wait until a deadline; read CTS; close. One Win32 and
+// write; wait for written bytes to leave; read what has arrived or wait until a deadline;
+// read CTS; close. One Win32 and
 // one POSIX implementation; the engines and their tests see only this.
 #pragma once
 
@@ -19,6 +20,8 @@ enum class PortError {
     None,
     TimedOut,    // the deadline passed with nothing moved
     NoSuchPort,  // no device by that name
+    NotSerial,   // the name is a file or device that is no serial port
+    Folder,      // the name is a folder
     Busy,        // another program holds the port
     Gone,        // the device vanished while open (unplugged adapter)
     Io,          // any other failure of the system call
@@ -48,6 +51,10 @@ public:
     // *written gets the bytes that left, also when the status is not Ok (a deadline that
     // cut a write short reports TimedOut with the part that went).
     virtual PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) = 0;
+    // Waits until every byte written has left the port's queue for the line, at most
+    // timeoutMs (TimedOut with bytes still queued). A finished transfer's time and rate are
+    // taken after this, so they never run ahead of the line.
+    virtual PortStatus Drain(uint32_t timeoutMs) = 0;
     // Reads up to size bytes that have arrived; with none there yet, waits at most
     // timeoutMs for the first (0: does not wait). *count 0 with Ok means nothing came.
     virtual PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) = 0;

@@ -28,7 +28,6 @@ constexpr char kBootloaderImage[] = "BOOTLOADER";
 constexpr char kSoftwareImage[] = "V410_2_AXIS_SOFTWARE";
 
 constexpr uint32_t kBootloaderBaud = 115200;  // command 1019 always loads at this speed
-constexpr DWORD kMsPerSecond = 1000;
 constexpr size_t kStoppedTextSize = 160;
 constexpr char kNoWorkerText[] = "Unable to start the download.";
 constexpr int kLogSoftware = 0;
@@ -136,10 +135,9 @@ public:
             LogMessage(dialog_, 0, "Done loading.");
             return;
         }
-        snprintf(stopped_, sizeof stopped_,
-                 "Download stopped: the port took no data for %lu seconds.  %lu of %lu bytes were sent.",
-                 static_cast<unsigned long>(outcome.stallLimitMs / kMsPerSecond),
-                 static_cast<unsigned long>(outcome.bytesSent), static_cast<unsigned long>(outcome.total));
+        snprintf(stopped_, sizeof stopped_, "Download stopped: %s.  %lu of %lu bytes were sent.",
+                 download::StallText(outcome.stallLimitMs).c_str(), static_cast<unsigned long>(outcome.bytesSent),
+                 static_cast<unsigned long>(outcome.total));
         AppendLogLine(dialog_, stopped_);
     }
     void OnFinished(const download::DownloadOutcome& outcome) override {

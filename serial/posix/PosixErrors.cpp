@@ -31,8 +31,13 @@ PortStatus OpenErrnoStatus(int error) {
     case ENOTDIR:
     case ENXIO:
     case ENODEV:
-    case ENOTTY:  // a file or device that is no terminal
         kind = PortError::NoSuchPort;
+        break;
+    case ENOTTY:  // a file or device that is no terminal
+        kind = PortError::NotSerial;
+        break;
+    case EISDIR:
+        kind = PortError::Folder;
         break;
     case EBUSY:
     case EWOULDBLOCK:

@@ -10,7 +10,8 @@ namespace serial {
 
 // An error on an open port: EIO, ENXIO, ENODEV and EPIPE are an unplugged adapter (Gone).
 PortStatus ErrnoStatus(int error, const std::string& what);
-// An error opening a port: no such device (NoSuchPort), held elsewhere (Busy), or Io.
+// An error opening a port: no such device (NoSuchPort), a file or device that is no
+// terminal (NotSerial), a folder (Folder), held elsewhere (Busy), or Io.
 PortStatus OpenErrnoStatus(int error);
 
 }  // namespace serial

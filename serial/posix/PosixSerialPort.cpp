@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ namespace {
 // 4 KiB driver buffer drains in about 1.1 s at 38 400 baud.
 constexpr int kDrainBoundMs = 2000;
 constexpr int kDrainPollMs = 5;
+constexpr char kNotADeviceText[] = "a file, not a device";
 constexpr const char* kPseudoTerminalPrefix = "/dev/pts/";
 
 struct SpeedEntry {
@@ -125,6 +127,26 @@ public:
         return {};
     }
 
+    PortStatus Drain(uint32_t timeoutMs) override {
+        if (fd_ < 0) return Fail(PortError::Io, "the port is closed");
+        // The queue is watched with a bound first: tcdrain alone has none.
+        const uint64_t deadline = SteadyMs() + timeoutMs;
+        for (;;) {
+            int queued = 0;
+            if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return ErrnoStatus(errno, "reading the output queue");
+            if (queued <= 0) break;
+            if (RemainingMs(deadline) == 0) {
+                return Fail(PortError::TimedOut, std::to_string(queued) + " bytes still waiting for the line");
+            }
+            PortStatus hungUp = CheckHangUp();
+            if (!hungUp.Ok()) return hungUp;
+            ::poll(nullptr, 0, kDrainPollMs);
+        }
+        // The driver's queue is empty; this waits only for the bytes in the transmitter.
+        if (tcdrain(fd_) != 0) return ErrnoStatus(errno, "waiting for the line");
+        return {};
+    }
+
     PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
         *count = 0;
         if (fd_ < 0) return Fail(PortError::Io, "the port is closed");
@@ -195,6 +217,15 @@ private:
         }
     }
 
+    // A vanished device while nothing else would notice it.
+    PortStatus CheckHangUp() {
+        pollfd entry{fd_, 0, 0};
+        if (::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return Fail(PortError::Gone, "the device hung up");
+        }
+        return {};
+    }
+
     void WaitForQueueToDrain() {
         uint64_t deadline = SteadyMs() + kDrainBoundMs;
         int queued = 0;
@@ -212,6 +243,13 @@ private:
 }  // namespace
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status) {
+    // A folder or a plain file is named for what it is, before an open could say something
+    // less telling (no permission to write it, or no terminal controls on it).
+    struct stat info{};
+    if (::stat(name.c_str(), &info) == 0 && !S_ISCHR(info.st_mode)) {
+        *status = S_ISDIR(info.st_mode) ? OpenErrnoStatus(EISDIR) : PortStatus{PortError::NotSerial, kNotADeviceText};
+        return nullptr;
+    }
     int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *status = OpenErrnoStatus(errno);
@@ -229,7 +267,7 @@ std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* 
     if (tcgetattr(fd, &saved) != 0) {
         int error = errno;
         ::close(fd);
-        *status = error == ENOTTY ? PortStatus{PortError::NoSuchPort, "not a serial port"} : OpenErrnoStatus(error);
+        *status = OpenErrnoStatus(error);
         return nullptr;
     }
     auto port = std::make_unique<PosixSerialPort>(name, fd, saved);

@@ -81,6 +81,14 @@ PortStatus CommHandlePort::Write(const uint8_t* data, size_t size, uint32_t time
     return status;
 }
 
+PortStatus CommHandlePort::Drain(uint32_t timeoutMs) {
+    HANDLE port = OpenHandle();
+    if (port == nullptr) return NoPortStatus();
+    PortStatus status = DrainOutput(port, timeoutMs);
+    if (!status.Ok() && status.error != PortError::TimedOut) status.error = PortError::Io;
+    return status;
+}
+
 PortStatus CommHandlePort::Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) {
     *count = 0;
     if (!input_) return {PortError::Io, "received bytes go to the packet link"};

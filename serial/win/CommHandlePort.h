@@ -25,6 +25,7 @@ public:
     PortStatus SetBaudRate(uint32_t baudRate) override;
     // Failures read as Io, never "gone": the wizard keeps offering data until its bound.
     PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override;
+    PortStatus Drain(uint32_t timeoutMs) override;
     PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override;
     PortStatus ReadCts(bool* on) override;
     // The wizard closes its port itself; this only stops taking received bytes.

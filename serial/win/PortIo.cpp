@@ -17,6 +17,7 @@ constexpr WORD kXoffLimBytes = 100;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kWriteWaitSliceMs = 250;  // how often a pending write is looked at
 constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled write to come back
+constexpr DWORD kDrainPollMs = 5;         // how often a draining queue is looked at
 constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 DWORD ControlValue(LineControl control, DWORD enable, DWORD handshake) {
     return control == LineControl::Handshake ? handshake : enable;
@@ -198,6 +199,24 @@ PortStatus ReadCtsLine(HANDLE port, bool* on) {
     DWORD modem = 0;
     if (!GetCommModemStatus(port, &modem)) return StatusFromError(GetLastError(), false);
     *on = (modem & MS_CTS_ON) != 0;
+    return {};
+}
+
+PortStatus DrainOutput(HANDLE port, uint32_t timeoutMs) {
+    // The queue is watched with a bound first: FlushFileBuffers alone has none.
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT state{};
+        if (!ClearCommError(port, &errors, &state)) return StatusFromError(GetLastError(), false);
+        if (state.cbOutQue == 0) break;
+        if (GetTickCount64() >= deadline) {
+            return {PortError::TimedOut, std::to_string(state.cbOutQue) + " bytes still waiting for the line"};
+        }
+        Sleep(kDrainPollMs);
+    }
+    // The driver's queue is empty; this waits only for the bytes in the transmitter.
+    if (!FlushFileBuffers(port)) return StatusFromError(GetLastError(), false);
     return {};
 }
 

@@ -58,5 +58,7 @@ private:
 PortStatus ReadWithDeadline(HANDLE port, uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count);
 PortStatus ReadCtsLine(HANDLE port, bool* on);
 PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate);
+// Waits, at most timeoutMs, until the output queue is empty and the last bytes have left.
+PortStatus DrainOutput(HANDLE port, uint32_t timeoutMs);
 
 }  // namespace serial::win

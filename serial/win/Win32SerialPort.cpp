@@ -27,6 +27,10 @@ public:
         if (!handle_) return ClosedStatus();
         return writer_.Write(handle_.Get(), data, size, timeoutMs, written);
     }
+    PortStatus Drain(uint32_t timeoutMs) override {
+        if (!handle_) return ClosedStatus();
+        return win::DrainOutput(handle_.Get(), timeoutMs);
+    }
     PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
         *count = 0;
         if (!handle_) return ClosedStatus();

@@ -53,12 +53,16 @@ public:
     // Reads fail with this at once (None: they work).
     serial::PortError readError = serial::PortError::None;
     bool cts = false;
+    // A drain takes this long (at most its timeout) and answers with drainError.
+    uint32_t drainTakesMs = 0;
+    serial::PortError drainError = serial::PortError::None;
 
     // What happened, for the test to check.
     std::vector<uint8_t> received;        // every byte that left
     std::vector<size_t> offeredSizes;     // the size of every write asked for
     std::vector<uint32_t> writeTimeouts;  // the timeout of every write
     std::vector<std::pair<uint32_t, uint64_t>> baudChanges;  // speed and the time it was set
+    std::vector<uint64_t> drains;  // when each drain returned
     bool closed = false;
 
     const std::string& Name() const override { return name_; }
@@ -84,6 +88,15 @@ public:
         clock_.Advance(step.error == serial::PortError::TimedOut ? timeoutMs : step.takesMs);
         if (step.error == serial::PortError::None) return {};
         return {step.error, "fake write failure"};
+    }
+
+    serial::PortStatus Drain(uint32_t timeoutMs) override {
+        if (closed) return {serial::PortError::Io, "closed"};
+        clock_.Advance(std::min(drainTakesMs, timeoutMs));
+        drains.push_back(clock_.NowMs());
+        if (drainTakesMs > timeoutMs) return {serial::PortError::TimedOut, "fake drain cut at its bound"};
+        if (drainError != serial::PortError::None) return {drainError, "fake drain failure"};
+        return {};
     }
 
     serial::PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
@@ -116,6 +129,28 @@ private:
     FakeClock& clock_;
     std::string name_;
     std::deque<std::pair<uint64_t, std::vector<uint8_t>>> incoming_;
+};
+
+// Lends a test's FakePort to code that owns and closes its port, so that the test can still
+// look at it afterwards.
+class PortLoan final : public serial::SerialPort {
+public:
+    explicit PortLoan(FakePort& port) : port_(port) {}
+    ~PortLoan() override { port_.Close(); }
+    const std::string& Name() const override { return port_.Name(); }
+    serial::PortStatus SetBaudRate(uint32_t baud) override { return port_.SetBaudRate(baud); }
+    serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
+        return port_.Write(data, size, timeoutMs, written);
+    }
+    serial::PortStatus Drain(uint32_t timeoutMs) override { return port_.Drain(timeoutMs); }
+    serial::PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
+        return port_.Read(buffer, size, timeoutMs, count);
+    }
+    serial::PortStatus ReadCts(bool* on) override { return port_.ReadCts(on); }
+    void Close() override { port_.Close(); }
+
+private:
+    FakePort& port_;
 };
 
 }  // namespace fake

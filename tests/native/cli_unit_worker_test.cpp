@@ -30,6 +30,7 @@ public:
     serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
         return port_.Write(data, size, timeoutMs, written);
     }
+    serial::PortStatus Drain(uint32_t timeoutMs) override { return port_.Drain(timeoutMs); }
     serial::PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
         return port_.Read(buffer, size, timeoutMs, count);
     }
@@ -153,7 +154,7 @@ TEST(CliUnitWorker, EachFailureIsOneEndEventWithItsReason) {
         {"gone", [](Rig& t) { t.port.writeScript = {{}, {0, PortError::Gone, 0}}; },
          "the port is gone (adapter unplugged?) after 16384 of 40000 bytes: device is gone"},
         {"stalled", [](Rig& t) { t.port.afterScript = {0, PortError::TimedOut, 0}; },
-         "the unit stopped reading"},
+         "the unit stopped reading: the port took no data for 6 seconds after 0 of 40000 bytes"},
     };
     for (const FailureCase& c : cases) {
         Rig t;

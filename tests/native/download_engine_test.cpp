@@ -149,3 +149,29 @@ TEST(DownloadEngine, CancelStopsBeforeTheNextBlock) {
     EXPECT_EQ(run.port.offeredSizes.size(), 1u);
     run.ExpectOrderlyEnding();
 }
+
+TEST(DownloadEngine, DoneOnlyOnceThePortsQueueHasLeftForTheLine) {
+    Bench run;
+    run.port.drainTakesMs = 700;  // the last bytes still queued when the last write returns
+    EXPECT_EQ(run.Go(kBootloaderSize).result, DownloadResult::Done);
+    ASSERT_EQ(run.port.drains.size(), 1u);
+    EXPECT_EQ(run.listener.endAtMs, run.port.drains[0]) << "the stream ends when the queue has drained";
+    run.ExpectOrderlyEnding();
+
+    Bench stuck;  // every byte was taken; a queue that outlasts its bound does not undo that
+    stuck.port.drainTakesMs = UINT32_MAX;
+    EXPECT_EQ(stuck.Go(kBootloaderSize).result, DownloadResult::Done);
+    EXPECT_EQ(stuck.port.drains[0], stuck.listener.endAtMs);
+
+    Bench gone;
+    gone.port.drainError = PortError::Gone;
+    DownloadOutcome out = gone.Go(kBootloaderSize);
+    EXPECT_EQ(out.result, DownloadResult::PortGone);
+    EXPECT_EQ(out.lastError.error, PortError::Gone);
+    gone.ExpectOrderlyEnding();
+
+    Bench cut;  // a stream cut short has nothing to wait for
+    cut.port.afterScript = {0, PortError::Gone};
+    cut.Go(kBootloaderSize);
+    EXPECT_TRUE(cut.port.drains.empty());
+}

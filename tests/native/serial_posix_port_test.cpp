@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -88,13 +89,52 @@ TEST(PosixSerialPort, OpensExclusivelyAt38400OddParityAndRestoresTheLineOnClose)
     EXPECT_TRUE(Open(pty.Slave(), &second)) << "free again after close";
 }
 
-TEST(PosixSerialPort, NamesThatAreNoPortAreNoSuchPort) {
+TEST(PosixSerialPort, NamesThatAreNoPortSayWhatTheyAre) {
+    struct Case {
+        std::string name;
+        PortError error;
+        const char* words;  // as a technician reads it
+    };
+    const std::string file = testing::TempDir() + "varnex-not-a-port.txt";
+    FILE* made = std::fopen(file.c_str(), "w");
+    ASSERT_NE(made, nullptr);
+    std::fclose(made);
+    const Case cases[] = {
+        {"/dev/varnex-no-such-port", PortError::NoSuchPort, "no such port"},
+        {"/dev/null", PortError::NotSerial, "not a serial port"},
+        {file, PortError::NotSerial, "not a serial port"},
+        {testing::TempDir(), PortError::Folder, "a folder, not a serial port"},
+    };
+    for (const Case& c : cases) {
+        serial::PortStatus status;
+        EXPECT_FALSE(Open(c.name, &status)) << c.name;
+        EXPECT_EQ(status.error, c.error) << c.name;
+        EXPECT_STREQ(serial::PortErrorName(status.error), c.words) << c.name;
+        EXPECT_FALSE(status.text.empty()) << c.name << ": the system's words are kept";
+    }
+    std::remove(file.c_str());
+}
+
+TEST(PosixSerialPort, FlowControlFoundOnThePortIsClearedAtOpen) {
+    Pty pty;
+    {
+        int fd = open(pty.Slave().c_str(), O_RDWR | O_NOCTTY);
+        termios before{};
+        tcgetattr(fd, &before);
+        before.c_iflag |= IXON | IXOFF;
+        before.c_cflag |= CRTSCTS;
+        ASSERT_EQ(tcsetattr(fd, TCSANOW, &before), 0);
+        close(fd);
+    }
+    termios found = pty.Settings();
+    ASSERT_TRUE((found.c_iflag & IXON) && (found.c_iflag & IXOFF) && (found.c_cflag & CRTSCTS));
     serial::PortStatus status;
-    EXPECT_FALSE(Open("/dev/varnex-no-such-port", &status));
-    EXPECT_EQ(status.error, PortError::NoSuchPort);
-    EXPECT_FALSE(status.text.empty());
-    EXPECT_FALSE(Open("/dev/null", &status));
-    EXPECT_EQ(status.error, PortError::NoSuchPort);
+    auto port = Open(pty.Slave(), &status);
+    ASSERT_TRUE(port) << status.text;
+    termios line = pty.Settings();
+    EXPECT_FALSE(line.c_iflag & IXON);
+    EXPECT_FALSE(line.c_iflag & IXOFF);
+    EXPECT_FALSE(line.c_cflag & CRTSCTS);
 }
 
 TEST(PosixSerialPort, BytesBothWaysAndReadsThatWaitOnlyUntilTheirDeadline) {
@@ -115,6 +155,8 @@ TEST(PosixSerialPort, BytesBothWaysAndReadsThatWaitOnlyUntilTheirDeadline) {
     }
     ASSERT_EQ(n, 4);
     EXPECT_EQ(std::vector<uint8_t>(got, got + 4), std::vector<uint8_t>(out, out + 4));
+
+    EXPECT_TRUE(port->Drain(1000).Ok()) << "nothing queued on a pty once the bytes were read";
 
     size_t count = 99;
     EXPECT_TRUE(port->Read(got, sizeof got, 20, &count).Ok());
