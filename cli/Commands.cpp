@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <iomanip>
 #include <memory>
 #include <string>
@@ -81,7 +82,7 @@ int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err
     return kExitAllDone;
 }
 
-int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, const std::atomic<bool>& cancel) {
+int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
     common::Clock& clock = common::SteadyClock();
     ImageSource image;
     if (options.command == Command::Download) {
@@ -120,6 +121,8 @@ int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err
     while (finished.load() < options.ports.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
+        // Nobody is left to read how the run went: it ends as Ctrl-C ends it.
+        if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
     }
     for (std::thread& worker : workers) worker.join();
     hub.Finish();

@@ -9,8 +9,8 @@
 namespace cli {
 
 int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err);
-// download, erase and the service commands: one worker thread per port; *cancel is raised
-// by Ctrl-C.
-int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, const std::atomic<bool>& cancel);
+// download, erase and the service commands: one worker thread per port; cancel is raised by
+// Ctrl-C and the other stop signals, and here when standard output has closed.
+int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
 
 }  // namespace cli

@@ -21,18 +21,26 @@ bool IsPortLost(const serial::PortStatus& status) {
 }  // namespace
 
 void FrameWriter::Write(const uint8_t* bytes, size_t count) {
+    lastWhole_ = false;
+    lastStatus_ = gone_;
     if (Gone()) return;
     size_t done = 0;
     while (done < count) {
         size_t written = 0;
         serial::PortStatus status = port_.Write(bytes + done, count - done, kFrameWriteTimeoutMs, &written);
         done += written;
+        lastStatus_ = status;
         if (IsPortLost(status)) {
             gone_ = status;
             return;
         }
-        if (!status.Ok() || written == 0) return;  // the line took no more: the engine resends
+        if (!status.Ok()) return;  // the line took no more: the engine resends
+        if (written == 0) {
+            lastStatus_ = {serial::PortError::TimedOut, "the port took none of the bytes"};
+            return;
+        }
     }
+    lastWhole_ = true;
 }
 
 LinkLoopResult RunLinkLoop(serial::SerialPort& port, common::Clock& clock, LinkPump& pump,

@@ -48,10 +48,15 @@ public:
     void Write(const uint8_t* bytes, size_t count);
     bool Gone() const { return !gone_.Ok(); }
     const serial::PortStatus& GoneStatus() const { return gone_; }
+    // Whether the last frame left whole, and the port's answer when it did not.
+    bool LastWhole() const { return lastWhole_; }
+    const serial::PortStatus& LastStatus() const { return lastStatus_; }
 
 private:
     serial::SerialPort& port_;
     serial::PortStatus gone_;
+    bool lastWhole_ = false;
+    serial::PortStatus lastStatus_;
 };
 
 }  // namespace cli

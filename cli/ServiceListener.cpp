@@ -16,20 +16,25 @@ void ServiceListener::SendPacket(const PacketHeader& header, const uint8_t* payl
 
 void ServiceListener::Keep(const std::string& line) {
     lastLine_ = line;
+    lastReason_ = line;
     sink_.Report({EventKind::Log, unit_, 0, 0, line});
 }
 
 void ServiceListener::Log(const std::string& line, uint32_t osError) {
     Keep(line);
+    if (osError == 0) return;
     // The portable file layer reports the C library's error numbers.
-    if (osError != 0) Keep(std::generic_category().message(static_cast<int>(osError)));
+    const std::string system = std::generic_category().message(static_cast<int>(osError));
+    Keep(system);
+    lastReason_ = line + " (" + system + ")";
 }
 
 void ServiceListener::AppendLine(const std::string& line) { Keep(line); }
 
-// A transfer's box text comes again with its session's end; only the monitor keeps it here.
+// A report is logged, then shown in a box: the box adds nothing then. A box with no log line
+// before it (the unit's flash-erase result, which may come in any session) is kept.
 void ServiceListener::ShowMessage(const std::string&, const std::string& text) {
-    if (keepMessages_) Keep(text);
+    if (text != lastLine_) Keep(text);
 }
 
 void ServiceListener::ProgressStart(uint32_t maximum, transfer::ProgressScale) {
@@ -44,9 +49,9 @@ void ServiceListener::ProgressAdvance(uint32_t steps) {
 }
 
 void ServiceListener::SessionEnded(const transfer::SessionEnd& end) {
-    // A report that belongs to no session (a stray packet's) is shown, and ends nothing.
+    // A report that belongs to no session (a stray packet's) is shown once, and ends nothing.
     if (end.kind == SESSION_NONE) {
-        if (!end.text.empty() && !keepMessages_) Keep(end.text);
+        if (!end.text.empty() && end.text != lastLine_) Keep(end.text);
         return;
     }
     end_ = end;

@@ -15,10 +15,8 @@ namespace cli {
 
 class ServiceListener final : public transfer::TransferListener {
 public:
-    // keepMessages: the engine's message texts become kept lines too (the monitor has no
-    // session whose end would show them).
-    ServiceListener(size_t unit, UnitEventSink& sink, FrameWriter& writer, bool keepMessages)
-        : unit_(unit), sink_(sink), writer_(writer), keepMessages_(keepMessages) {}
+    ServiceListener(size_t unit, UnitEventSink& sink, FrameWriter& writer)
+        : unit_(unit), sink_(sink), writer_(writer) {}
 
     void SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) override;
     void Log(const std::string& line, uint32_t osError) override;
@@ -33,8 +31,9 @@ public:
     void SessionEnded(const transfer::SessionEnd& end) override;
 
     const std::optional<transfer::SessionEnd>& End() const { return end_; }
-    // The last line logged, which says why a start did not go on.
-    const std::string& LastLine() const { return lastLine_; }
+    // The last line logged with the system's reason where it gave one ("Could not create a
+    // file beside x. (No such file or directory)"): why a start did not go on.
+    const std::string& LastReason() const { return lastReason_; }
     uint64_t Steps() const { return steps_; }
     uint64_t Total() const { return total_; }
 
@@ -44,10 +43,10 @@ private:
     size_t unit_;
     UnitEventSink& sink_;
     FrameWriter& writer_;
-    bool keepMessages_;
     std::map<int, std::string> captions_;
     std::optional<transfer::SessionEnd> end_;
-    std::string lastLine_;
+    std::string lastLine_;    // the last line kept, so that a box repeating it is not shown twice
+    std::string lastReason_;
     uint64_t steps_ = 0;
     uint64_t total_ = 0;
     std::vector<uint8_t> frame_;

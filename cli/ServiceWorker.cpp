@@ -19,6 +19,8 @@ struct TransferCommand {
 // The fixed request draws no answer: the port stays open this long after it so that its
 // bytes leave at the line's own settings before the port is closed and its old ones return.
 constexpr uint32_t kRequestSettleMs = 100;
+// A few bytes leave in milliseconds; a port that holds them this long does not send them.
+constexpr uint32_t kRequestDrainBoundMs = 2000;
 
 constexpr TransferCommand kTransferCommands[] = {
     {Command::NlecGet, IDC_GET_NLEC},
@@ -96,10 +98,30 @@ void Abandon(transfer::TransferEngine& engine, Command command) {
     if (entry != nullptr) engine.BeforeFileChoice(entry->commandId);  // closes the command's file
 }
 
-std::string EndText(const transfer::SessionEnd& end) {
-    std::string text = end.text.empty() ? "the transfer failed" : end.text;
+// The end's own report; without one, the dialog's log line for that ending.
+std::string EndText(const transfer::SessionEnd& end, const ServiceListener& listener) {
+    std::string text = end.text;
+    if (text.empty() && end.result == transfer::SessionResult::UnitError &&
+        FamilyOfSession(end.kind) == SessionFamily::Nlec) {
+        text = kNlecTransferError;
+    }
+    if (text.empty()) text = listener.LastReason().empty() ? "the transfer failed" : listener.LastReason();
     if (!end.unitText.empty()) text += " The unit says: " + end.unitText;
     return text;
+}
+
+// The fixed request draws no answer, so "sent" rests on the port alone: every byte taken
+// by the port and drained to the line, else a failure with the port's reason.
+bool SendRequest(transfer::TransferEngine& engine, const FrameWriter& writer, serial::SerialPort& port,
+                 common::Clock& clock, const Reporter& reporter) {
+    engine.SendFixedRequest();
+    if (writer.Gone()) return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(writer.GoneStatus()));
+    if (!writer.LastWhole()) return reporter.Fail("the fixed request did not leave: " + Reason(writer.LastStatus()));
+    serial::PortStatus drained = port.Drain(kRequestDrainBoundMs);
+    if (!drained.Ok()) return reporter.Fail("the fixed request did not leave: " + Reason(drained));
+    clock.SleepMs(kRequestSettleMs);
+    reporter.Send(EventKind::Done, "the fixed request was sent");
+    return true;
 }
 
 bool ReportEnd(const Reporter& reporter, const ServiceListener& listener) {
@@ -108,7 +130,7 @@ bool ReportEnd(const Reporter& reporter, const ServiceListener& listener) {
         reporter.Send(EventKind::Done, end.text, listener.Steps(), listener.Total());
         return true;
     }
-    return reporter.Fail(EndText(end), listener.Steps(), listener.Total());
+    return reporter.Fail(EndText(end, listener), listener.Steps(), listener.Total());
 }
 
 }  // namespace
@@ -118,21 +140,15 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
     if (!port) return false;
     FrameWriter writer(*port);
-    ServiceListener listener(context.unit, *context.sink, writer, plan.command == Command::Monitor);
+    ServiceListener listener(context.unit, *context.sink, writer);
     transfer::TransferEngine engine(listener, transfer::StandardFiles(), *context.clock);
 
-    if (plan.command == Command::Request) {
-        engine.SendFixedRequest();
-        if (writer.Gone()) return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(writer.GoneStatus()));
-        context.clock->SleepMs(kRequestSettleMs);
-        reporter.Send(EventKind::Done, "the fixed request was sent");
-        return true;
-    }
+    if (plan.command == Command::Request) return SendRequest(engine, writer, *port, *context.clock, reporter);
     const bool monitor = plan.command == Command::Monitor;
     if (monitor) {
         reporter.Send(EventKind::Start, "listening to the unit; Ctrl-C ends");
     } else if (!Start(engine, plan)) {
-        std::string why = listener.LastLine().empty() ? "the transfer could not start" : listener.LastLine();
+        std::string why = listener.LastReason().empty() ? "the transfer could not start" : listener.LastReason();
         return reporter.Fail(why);
     }
 

@@ -15,7 +15,6 @@ namespace {
 constexpr char kAcknowledge[] = "1";  // the payload of 7 (end of send), 16 and 17
 constexpr uint16_t kAcknowledgeLength = 1;
 constexpr char kNlecChecksumFailure[] = "Nlec Checksum Failure.";
-constexpr char kNlecTransferError[] = "NLEC Transfer error.";
 constexpr char kCompletedFormat[] = "NLEC Transfer completed in %d seconds.";
 }  // namespace
 

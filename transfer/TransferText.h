@@ -12,6 +12,8 @@ inline constexpr size_t kFileChunkBytes = 128;
 inline constexpr size_t kNlecLineBuffer = 512;
 // An echoed sum of this many characters or more is not a sum at all.
 inline constexpr size_t kMaxEchoTextLength = 128;
+// What the log says when the unit gives up an NLEC transfer (code 8) or a local file fails it.
+inline constexpr char kNlecTransferError[] = "NLEC Transfer error.";
 // ProgramName keeps at most this many characters.
 inline constexpr size_t kMaxProgramNameLength = 254;
 

@@ -1,10 +1,16 @@
-// Terminal detection on POSIX: isatty on standard output.
+// Terminal detection on POSIX: isatty on standard output; poll tells a closed one.
 #include "cli/Terminal.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace cli {
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool StdoutClosed() {
+    pollfd entry{STDOUT_FILENO, 0, 0};  // no events asked: only the error states answer
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+}
 
 }  // namespace cli

@@ -14,4 +14,12 @@ bool StdoutIsTerminal() {
     return (mode & kVirtualTerminal) != 0 || SetConsoleMode(out, mode | kVirtualTerminal);
 }
 
+bool StdoutClosed() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == INVALID_HANDLE_VALUE || out == nullptr) return false;  // never given one: nothing to lose
+    if (GetFileType(out) != FILE_TYPE_PIPE) return false;
+    // A pipe whose reader has gone answers a zero-byte peek with a broken pipe.
+    return !PeekNamedPipe(out, nullptr, 0, nullptr, nullptr, nullptr) && GetLastError() == ERROR_BROKEN_PIPE;
+}
+
 }  // namespace cli

@@ -65,11 +65,29 @@ TEST(CliFrameWriter, WritesWholeFramesAndRemembersAPortThatIsGone) {
     writer.Write(frame.data(), frame.size());
     EXPECT_EQ(port.offeredSizes.size(), 3u);
 
+    EXPECT_FALSE(writer.LastWhole());
+    EXPECT_EQ(writer.LastStatus().error, serial::PortError::TimedOut);
+
     port.afterScript = {0, serial::PortError::Gone};
     writer.Write(frame.data(), frame.size());
     EXPECT_TRUE(writer.Gone());
     writer.Write(frame.data(), frame.size());
     EXPECT_EQ(port.offeredSizes.size(), 4u);
+}
+
+// A write that fails outright (an adapter pulled out mid-write reads as an I/O error on some
+// drivers) ends the link at once, instead of six resends into nothing and "Retry count
+// exceeded".
+TEST(CliFrameWriter, AWriteThatFailsWithAnIoErrorIsALostPort) {
+    fake::FakeClock clock;
+    fake::FakePort port(clock);
+    port.afterScript = {0, serial::PortError::Io};
+    cli::FrameWriter writer(port);
+    const uint8_t frame[] = {0x7E, 0x7E, 1, 2};
+    writer.Write(frame, sizeof frame);
+    EXPECT_TRUE(writer.Gone());
+    EXPECT_EQ(writer.GoneStatus().error, serial::PortError::Io);
+    EXPECT_FALSE(writer.LastWhole());
 }
 
 }  // namespace
