@@ -8,6 +8,12 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=$(realpath -m "${1:-build}")
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+# Whole-layer bounds: a test that hangs fails its layer instead of stalling the run until
+# CI's own limit. Each is several times the layer's usual time on a loaded machine.
+NATIVE_LIMIT_S=${NATIVE_LIMIT_S:-1200}
+CLI_LIMIT_S=${CLI_LIMIT_S:-2400}
+E2E_LIMIT_S=${E2E_LIMIT_S:-5400}
+KILL_GRACE_S=30
 LOGS="$BUILD_DIR/test-logs"
 RUN_DIR="$BUILD_DIR/test-run"
 mkdir -p "$LOGS"
@@ -23,13 +29,27 @@ add() {  # layer passed failed
   printf '%-10s %d passed, %d failed\n' "$1" "$2" "$3"
 }
 show_failures() {  # log
-  grep -E '^\[  FAILED  \] \S+ \([0-9]+ ms\)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$1" | head -50
+  grep -E '^\[  FAILED  \] \S+ \([0-9]+ ms\)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|^TIME LIMIT' "$1" | head -50
 }
 
-gtest_layer() {  # name log command...
-  local name=$1 log=$2
+# Runs a command under a time limit; on expiry says so in the log ("TIME LIMIT: ...", which
+# the layer shows) and answers 124, which every layer counts as a failure.
+bounded() {  # seconds log command...
+  local seconds=$1 log=$2
   shift 2
-  "$@" >"$log" 2>&1
+  timeout --kill-after="$KILL_GRACE_S" "$seconds" "$@"
+  local rc=$?
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    echo "TIME LIMIT: $1 ran past ${seconds} s and was stopped" >>"$log"
+    rc=124
+  fi
+  return "$rc"
+}
+
+gtest_layer() {  # name log seconds command...
+  local name=$1 log=$2 seconds=$3
+  shift 3
+  bounded "$seconds" "$log" "$@" >>"$log" 2>&1
   local rc=$?
   read -r p f < <(python3 scripts/gtest_count.py "$log" "$rc")
   add "$name" "$p" "$f"
@@ -39,15 +59,18 @@ gtest_layer() {  # name log command...
 echo "== native unit tests"
 native_bin="$BUILD_DIR/native/tests/varnex_native_tests"
 if [ -x "$native_bin" ]; then
-  gtest_layer native "$LOGS/native.log" "$native_bin" --gtest_color=no
+  gtest_layer native "$LOGS/native.log" "$NATIVE_LIMIT_S" "$native_bin" --gtest_color=no
 else
   echo "native     no tests built yet: skipped"
 fi
 
 echo "== varnex against simulated units (native, no Wine)"
 if ls tests/cli/test_*.py >/dev/null 2>&1; then
-  /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=180 tests/cli >"$LOGS/cli.log" 2>&1
+  bounded "$CLI_LIMIT_S" "$LOGS/cli.log" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=180 tests/cli >>"$LOGS/cli.log" 2>&1
+  cli_rc=$?
   read -r p f < <(python3 scripts/pytest_count.py "$LOGS/cli.log")
+  [ "$cli_rc" -eq 124 ] && { f=$((f + 1)); grep '^TIME LIMIT' "$LOGS/cli.log"; }
   add cli "$p" "$f"
   [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$LOGS/cli.log" | head -20; echo "  (full output: $LOGS/cli.log)"; }
 else
@@ -64,7 +87,7 @@ add imports "${p:-0}" "${f:-1}"
 echo "== Windows-side tests under Wine"
 win_bin="$BUILD_DIR/win/bin/varnex_win_tests.exe"
 if [ -f "$win_bin" ]; then
-  gtest_layer wine "$LOGS/wine.log" python3 scripts/wine_exec.py --timeout 1200 -- \
+  gtest_layer wine "$LOGS/wine.log" 1500 python3 scripts/wine_exec.py --timeout 1200 -- \
     wine "$win_bin" --gtest_color=no
 else
   echo "wine       no tests built yet: skipped"
@@ -104,10 +127,13 @@ echo "== end-to-end scenarios under Wine"
 if ls tests/e2e/test_*.py >/dev/null 2>&1; then
   # pytest and its timeout plugin come from Debian, for the system interpreter.
   if /usr/bin/python3 -c 'import pytest, pytest_timeout' 2>/dev/null; then
-    /usr/bin/python3 -m pytest -c tests/e2e/pytest.ini -v tests/e2e 2>&1 | tee "$LOGS/e2e.log"
+    : >"$LOGS/e2e.log"
+    bounded "$E2E_LIMIT_S" "$LOGS/e2e.log" \
+      /usr/bin/python3 -m pytest -c tests/e2e/pytest.ini -v tests/e2e 2>&1 | tee -a "$LOGS/e2e.log"
   else
     echo "  pytest or pytest-timeout is missing for /usr/bin/python3: run make setup" | tee "$LOGS/e2e.log"
   fi
+  grep '^TIME LIMIT' "$LOGS/e2e.log"
   result=$(grep -E '^E2E-RESULT ' "$LOGS/e2e.log" | tail -n 1)
   if [ -n "$result" ]; then
     p=$(sed -E 's/.*passed=([0-9]+).*/\1/' <<<"$result")

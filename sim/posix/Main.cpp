@@ -20,6 +20,7 @@
 #include "sim/Control.h"
 #include "sim/EventText.h"
 #include "sim/LineTiming.h"
+#include "sim/posix/LineCounter.h"
 #include "sim/Options.h"
 #include "sim/Pacer.h"
 #include "sim/Scenario.h"
@@ -95,6 +96,7 @@ private:
     SimOptions options_;
     PtyPort pty_;
     ModemFile modem_;
+    LineCounter lineCounter_;
     ControlServer server_;
     Content content_;
     EventLog log_;
@@ -165,6 +167,7 @@ bool Simulator::start(std::string& error) {
     if (!options_.scenarioFile.empty() && !scenario_.load(options_.scenarioFile, error)) return false;
     if (!pty_.open(options_.link, error)) return false;
     if (!modem_.write(unit_->modemBits(), error)) return false;
+    if (!lineCounter_.open(options_.modem, pty_.slavePath(), error)) return false;
     if (!options_.control.empty() && !server_.open(options_.control, error)) return false;
 
     runScenario(startUs_);  // what the scenario sets up is in place before anyone is told "ready"
@@ -249,6 +252,7 @@ void Simulator::readLine(uint64_t nowUs) {
         return;
     }
     if (unit_->settings().pacing) inPacer_.consume(size_t(n));
+    lineCounter_.addRead(size_t(n));
     turnaround_.inputArrived(nowUs);
     uint64_t now = nowMs(nowUs);
     size_t old = judge_.takePrevious(size_t(n));

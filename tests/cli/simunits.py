@@ -7,6 +7,7 @@ belongs to which pty, so each unit's CTS is its own."""
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -25,14 +26,31 @@ QUIET_GAP_MS = 300
 IMAGE_REPORT_TIMEOUT_S = 30
 
 
+def runtime_folder():
+    """A short private folder for a control socket: a socket's address holds at most 107
+    bytes, which a unit's folder in a deep checkout passes."""
+    return tempfile.mkdtemp(prefix="vx-")
+
+
+def first_lines(path, count=5):
+    try:
+        with open(path, errors="replace") as f:
+            return " | ".join(line.strip() for line in f.readlines()[:count]) or "no output"
+    except OSError:
+        return "no output"
+
+
 class Unit:
     """One simulated unit on its own pseudo-terminal, with its control socket."""
 
     def __init__(self, folder, args):
+        self._socket = None
+        self._buffer = b""
         self.dir = tempfile.mkdtemp(prefix="unit-", dir=folder)
         self.link = os.path.join(self.dir, "tty")
         self.modem = os.path.join(self.dir, "modem")
-        self.control = os.path.join(self.dir, "control.sock")
+        self.runtime = runtime_folder()
+        self.control = os.path.join(self.runtime, "control.sock")
         argv = [SIM, "--link", self.link, "--modem", self.modem, "--control", self.control,
                 "--events", os.path.join(self.dir, "events.jsonl"),
                 "--log", os.path.join(self.dir, "sim.log"), "--store", self.dir,
@@ -43,10 +61,9 @@ class Unit:
         self.ready = self._ready_line()
         if not self.ready:
             self.stop()
-            raise RuntimeError("the simulated unit did not start; see %s" % self.stderr.name)
+            raise RuntimeError("the simulated unit did not start: %s (in %s)"
+                               % (first_lines(self.stderr.name), self.stderr.name))
         self.slave = self.ready["slave"]
-        self._socket = None
-        self._buffer = b""
 
     def _ready_line(self):
         data = b""
@@ -117,6 +134,7 @@ class Unit:
                 self.process.wait(10)
         self.stderr.close()
         self.process.stdout.close()
+        shutil.rmtree(self.runtime, ignore_errors=True)
 
 
 def varnex_env(units, extra=None):

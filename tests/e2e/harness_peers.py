@@ -3,6 +3,7 @@
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -138,7 +139,10 @@ class Sim:
         self.port = port
         self.dir = tempfile.mkdtemp(prefix="sim-", dir=self.session.run_dir)
         self.link = os.path.join(self.dir, "tty")
-        self.control_path = os.path.join(self.dir, "control.sock")
+        # A socket's address holds at most 107 bytes: the socket lives in a short private
+        # folder, wherever the project is checked out.
+        self.runtime = tempfile.mkdtemp(prefix="vx-")
+        self.control_path = os.path.join(self.runtime, "control.sock")
         self.events_path = os.path.join(self.dir, "events.jsonl")
         self.store = os.path.join(self.dir, "store")
         os.makedirs(self.store, exist_ok=True)
@@ -213,6 +217,7 @@ class Sim:
         self.stderr.close()
         if self.process.stdout:
             self.process.stdout.close()
+        shutil.rmtree(self.runtime, ignore_errors=True)
         self.session.release_port(self.port, self.link)
         if self in harness._live_sims:
             harness._live_sims.remove(self)

@@ -8,17 +8,26 @@
  *
  * Wine's 32-bit side calls __ioctl_time64, its 64-bit side ioctl: both are answered here.
  * Every open also gets O_NOCTTY, so that no Wine process (the wineserver opens the port for
- * the program) adopts the pty as its controlling terminal and is hung up when the peer goes. */
+ * the program) adopts the pty as its controlling terminal and is hung up when the peer goes.
+ *
+ * A pty hands written bytes to the unit's side at once, where a real port's queue leaves at
+ * the line's speed. Where the simulated unit keeps "<file>.lineN" (N the pty's number: two
+ * 64-bit counters, bytes the PC wrote and bytes the unit read), every write to the pty is
+ * counted there and TIOCOUTQ answers with the bytes the unit has not read yet, so that a
+ * drain waits for the line as on a real port. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,6 +37,9 @@
 #define PTS_PREFIX "/dev/pts/"
 #define MAX_PATH_CHARS 4096
 #define MAX_NUMBER_CHARS 32
+#define LINE_FILE_SUFFIX ".line"
+#define PTY_SLAVE_MAJOR_FIRST 136 /* Unix98 pty slaves use majors 136 to 143 */
+#define PTY_SLAVE_MAJOR_LAST 143
 
 /* The lines the unit drives and the lines the PC drives. */
 static const int kUnitBits = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RI;
@@ -134,6 +146,69 @@ static int handle_modem_request(int fd, unsigned long request, void *arg, int *r
 
 static void *next_symbol(const char *name) { return dlsym(RTLD_NEXT, name); }
 
+struct line_counters {
+    uint64_t written; /* by the PC, counted here */
+    uint64_t read;    /* by the unit */
+};
+
+/* Cheap test first (every write of the process comes here): a pty slave's device numbers. */
+static int is_pty_slave(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return 0;
+    unsigned int major_number = major(info.st_rdev);
+    return major_number >= PTY_SLAVE_MAJOR_FIRST && major_number <= PTY_SLAVE_MAJOR_LAST;
+}
+
+/* Maps the unit's line counters for this pty; null when the unit keeps none. */
+static struct line_counters *map_line_counters(int fd) {
+    char pty[MAX_PATH_CHARS];
+    char unit_path[MAX_PATH_CHARS];
+    char line_path[MAX_PATH_CHARS];
+    if (!is_pty_slave(fd) || !pty_slave_path(fd, pty, sizeof pty) ||
+        !modem_file_for(pty, unit_path, sizeof unit_path))
+        return NULL;
+    if (snprintf(line_path, sizeof line_path, "%s%s%s", unit_path, LINE_FILE_SUFFIX, pty + strlen(PTS_PREFIX)) >=
+        (int)sizeof line_path)
+        return NULL;
+    int line = open(line_path, O_RDWR | O_CLOEXEC);
+    if (line < 0) return NULL;
+    void *mapped = mmap(NULL, sizeof(struct line_counters), PROT_READ | PROT_WRITE, MAP_SHARED, line, 0);
+    close(line);
+    return mapped == MAP_FAILED ? NULL : (struct line_counters *)mapped;
+}
+
+static void count_written(int fd, ssize_t written) {
+    if (written <= 0) return;
+    struct line_counters *counters = map_line_counters(fd);
+    if (counters == NULL) return;
+    __atomic_fetch_add(&counters->written, (uint64_t)written, __ATOMIC_RELEASE);
+    munmap(counters, sizeof *counters);
+}
+
+/* The bytes written that the unit has not read yet; -1 when the unit keeps no counters. */
+static int unread_by_unit(int fd) {
+    struct line_counters *counters = map_line_counters(fd);
+    if (counters == NULL) return -1;
+    uint64_t read = __atomic_load_n(&counters->read, __ATOMIC_ACQUIRE);
+    uint64_t written = __atomic_load_n(&counters->written, __ATOMIC_ACQUIRE);
+    munmap(counters, sizeof *counters);
+    return written > read ? (int)(written - read) : 0;
+}
+
+typedef ssize_t (*write_fn)(int, const void *, size_t);
+
+ssize_t write(int fd, const void *data, size_t size) {
+    static write_fn real;
+    if (!real) real = (write_fn)next_symbol("write");
+    ssize_t written = real(fd, data, size);
+    if (written > 0) {
+        int saved = errno;
+        count_written(fd, written);
+        errno = saved;
+    }
+    return written;
+}
+
 /* A pty forgets PARENB on every settings change, where a real port keeps its parity. Wine
  * reads the settings back before changing only the baud rate, so without this memory a
  * parity set once would be lost at the first baud change. Remembered per pty number. */
@@ -182,7 +257,12 @@ static int forward(ioctl_fn *real, const char *name, int fd, unsigned long reque
     if (handle_modem_request(fd, request, arg, &result)) return result;
     if (!*real) *real = (ioctl_fn)next_symbol(name);
     if (!*real) *real = (ioctl_fn)next_symbol("ioctl");
-    return (*real)(fd, request, arg);
+    result = (*real)(fd, request, arg);
+    if (result == 0 && request == TIOCOUTQ && arg != NULL) {
+        int unread = unread_by_unit(fd);
+        if (unread > *(int *)arg) *(int *)arg = unread;
+    }
+    return result;
 }
 
 int ioctl(int fd, unsigned long request, ...) {
