@@ -30,6 +30,20 @@ def units(tmp_path):
 
 
 @pytest.fixture
+def unit(units):
+    """One simulated unit."""
+    return units(1)[0]
+
+
+@pytest.fixture
+def folder(tmp_path):
+    """The test's own files, apart from the simulated units' folders."""
+    path = tmp_path / "files"
+    path.mkdir()
+    return path
+
+
+@pytest.fixture
 def varnex():
     """varnex(args, units, env) starts the loader; any still running are killed after."""
     running = []

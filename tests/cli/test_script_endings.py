@@ -17,18 +17,6 @@ OLD_CONTENT = b"the settings saved last week\n"
 DEEP_CHARS = 150
 
 
-@pytest.fixture
-def unit(units):
-    return units(1)[0]
-
-
-@pytest.fixture
-def folder(tmp_path):
-    path = tmp_path / "files"
-    path.mkdir()
-    return path
-
-
 def wait_for_temporary_file(folder, count, timeout=20):
     deadline = time.monotonic() + timeout
     while len(os.listdir(folder)) < count and time.monotonic() < deadline:

@@ -35,19 +35,6 @@ def leftovers(folder, keep):
 
 
 @pytest.fixture
-def unit(units):
-    return units(1)[0]
-
-
-@pytest.fixture
-def folder(tmp_path):
-    """The test's own files, apart from the simulated units' folders."""
-    path = tmp_path / "files"
-    path.mkdir()
-    return path
-
-
-@pytest.fixture
 def data():
     # Every byte value, and more than one chunk of each size the link moves.
     return bytes(range(256)) * 5 + os.urandom(301)

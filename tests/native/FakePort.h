@@ -132,8 +132,8 @@ private:
 };
 
 // Lends a test's FakePort to code that owns and closes its port, so that the test can still
-// look at it afterwards.
-class PortLoan final : public serial::SerialPort {
+// look at it afterwards. A test overrides what it needs to differ.
+class PortLoan : public serial::SerialPort {
 public:
     explicit PortLoan(FakePort& port) : port_(port) {}
     ~PortLoan() override { port_.Close(); }
@@ -149,7 +149,7 @@ public:
     serial::PortStatus ReadCts(bool* on) override { return port_.ReadCts(on); }
     void Close() override { port_.Close(); }
 
-private:
+protected:
     FakePort& port_;
 };
 

@@ -20,29 +20,17 @@ constexpr uint32_t kWaitMs = 3000;
 constexpr uint32_t kBaud = 115200;
 
 // Lends a test's FakePort to code that owns its port; CTS rises at a chosen time.
-class LentPort final : public serial::SerialPort {
+class LentPort final : public fake::PortLoan {
 public:
     LentPort(fake::FakePort& port, fake::FakeClock& clock, uint64_t ctsFromMs)
-        : port_(port), clock_(clock), ctsFromMs_(ctsFromMs) {}
-    ~LentPort() override { port_.Close(); }  // as a real port's owner closes it
-    const std::string& Name() const override { return port_.Name(); }
-    serial::PortStatus SetBaudRate(uint32_t baud) override { return port_.SetBaudRate(baud); }
-    serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
-        return port_.Write(data, size, timeoutMs, written);
-    }
-    serial::PortStatus Drain(uint32_t timeoutMs) override { return port_.Drain(timeoutMs); }
-    serial::PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
-        return port_.Read(buffer, size, timeoutMs, count);
-    }
+        : PortLoan(port), clock_(clock), ctsFromMs_(ctsFromMs) {}
     serial::PortStatus ReadCts(bool* on) override {
         serial::PortStatus status = port_.ReadCts(on);
         *on = status.Ok() && clock_.NowMs() >= ctsFromMs_;
         return status;
     }
-    void Close() override { port_.Close(); }
 
 private:
-    fake::FakePort& port_;
     fake::FakeClock& clock_;
     uint64_t ctsFromMs_;
 };

@@ -114,27 +114,18 @@ TEST(EraseEngine, PortThatVanishesWhileWaitingEndsAtOnce) {
 TEST(EraseEngine, CtrlCDuringTheReplyWaitEndsItWithinAFractionOfASecond) {
     constexpr uint64_t kCtrlCAfterMs = 20000;
     constexpr uint64_t kPromptMs = 300;
-    struct CancellingPort final : serial::SerialPort {
-        fake::FakePort& port;
+    struct CancellingPort final : fake::PortLoan {
         fake::FakeClock& clock;
         std::atomic<bool>& cancel;
         uint64_t at;
         CancellingPort(fake::FakePort& p, fake::FakeClock& c, std::atomic<bool>& f, uint64_t when)
-            : port(p), clock(c), cancel(f), at(when) {}
-        const std::string& Name() const override { return port.Name(); }
-        serial::PortStatus SetBaudRate(uint32_t baud) override { return port.SetBaudRate(baud); }
-        serial::PortStatus Write(const uint8_t* d, size_t n, uint32_t t, size_t* w) override {
-            return port.Write(d, n, t, w);
-        }
-        serial::PortStatus Drain(uint32_t t) override { return port.Drain(t); }
+            : PortLoan(p), clock(c), cancel(f), at(when) {}
         serial::PortStatus Read(uint8_t* b, size_t n, uint32_t t, size_t* count) override {
             // Ctrl-C comes during this read's wait; the wait itself runs to its end.
-            serial::PortStatus status = port.Read(b, n, t, count);
+            serial::PortStatus status = port_.Read(b, n, t, count);
             if (clock.NowMs() >= at) cancel.store(true);
             return status;
         }
-        serial::PortStatus ReadCts(bool* on) override { return port.ReadCts(on); }
-        void Close() override { port.Close(); }
     };
     Bench run;
     std::atomic<bool> cancel{false};
