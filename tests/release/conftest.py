@@ -1,6 +1,7 @@
 """Fixtures of the release tests: the arm64 varnex run by qemu-user against simulated units
 (tests/cli/simunits.py), and the packaging and release checks of scripts/. The release layer
 of make test builds the arm64 varnex and its modem-line library first."""
+import importlib.util
 import os
 import subprocess
 import sys
@@ -11,7 +12,16 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(REPO, "tests", "cli"))
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 
-from simunits import BUILD, SIM, Unit, varnex_env  # noqa: E402
+from simunits import BUILD, SIM, varnex_env  # noqa: E402
+
+
+def _load_cli_fixtures():
+    path = os.path.join(REPO, "tests", "cli", "conftest.py")
+    spec = importlib.util.spec_from_file_location("cli_fixtures", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
 
 ARM64 = os.path.join(BUILD, "dist-linux-arm64")
 VARNEX_ARM64 = os.path.join(ARM64, "cli", "varnex")
@@ -33,18 +43,8 @@ def built():
             pytest.exit("not built: %s (the release layer of make test builds it)" % path, returncode=1)
 
 
-@pytest.fixture
-def units(tmp_path):
-    started = []
-
-    def make(count=1, *args):
-        new = [Unit(str(tmp_path), args) for _ in range(count)]
-        started.extend(new)
-        return new
-
-    yield make
-    for unit in started:
-        unit.stop()
+# The command-line tests' fixture for simulated units, stopped after each test.
+units = _load_cli_fixtures().units
 
 
 def run_arm64(args, units=(), timeout=120):
