@@ -38,9 +38,9 @@ TARBALL_README = """varnex {version}, the command-line loader of the Varnex 410 
 
 It needs only the C library (glibc {glibc} or later). To install it for every user:
 
-    sudo install -m 755 varnex /usr/local/bin/varnex
-    sudo install -m 644 varnex.1 /usr/local/share/man/man1/varnex.1
-    sudo install -m 644 varnex.bash-completion /usr/local/share/bash-completion/completions/varnex
+    sudo install -Dm 755 varnex /usr/local/bin/varnex
+    sudo install -Dm 644 varnex.1 /usr/local/share/man/man1/varnex.1
+    sudo install -Dm 644 varnex.bash-completion /usr/local/share/bash-completion/completions/varnex
     sudo adduser "$USER" dialout    # the right to open serial ports; log in again after it
 
 Then "man varnex" describes every command.

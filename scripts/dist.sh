@@ -28,7 +28,7 @@ release_build() {  # folder toolchain-file|"" targets...
   local options=(-DCMAKE_BUILD_TYPE=Release -DVARNEX_RELEASE=ON -DVARNEX_BUILD_TESTS=OFF -DVARNEX_FIRMWARE_DIR="$FIRMWARE_DIR")
   [ -n "$toolchain" ] && options+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
   echo "== release build: $folder"
-  cmake -S . -B "$BUILD_DIR/$folder" "${options[@]}" >/dev/null
+  cmake --no-warn-unused-cli -S . -B "$BUILD_DIR/$folder" "${options[@]}" >/dev/null
   local target
   for target in "$@"; do
     cmake --build "$BUILD_DIR/$folder" -j "$JOBS" --target "$target" -- --no-print-directory
