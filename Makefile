@@ -3,13 +3,16 @@
 #   make test   every test layer, ending with one "N passed, N failed" line
 #   make build  both builds only
 #   make bench  benchmarks and soak against the simulated unit (BUILD_DIR/bench/)
+#   make dist   the release packages in DIST_DIR (default dist/) with SHA256SUMS
+#   make check-dist  make dist in two fresh clones of HEAD; says which files differ
 BUILD_DIR ?= build
+DIST_DIR ?= dist
 JOBS ?= 2
 # A folder with the real firmware images; empty embeds placeholders.
 VARNEX_FIRMWARE_DIR ?=
 FIRMWARE_OPTION = $(if $(VARNEX_FIRMWARE_DIR),-DVARNEX_FIRMWARE_DIR=$(abspath $(VARNEX_FIRMWARE_DIR)),)
 
-.PHONY: setup build native windows run test bench
+.PHONY: setup build native windows run test bench dist check-dist
 
 setup:
 	@bash scripts/setup.sh
@@ -41,3 +44,12 @@ bench: setup
 	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(FIRMWARE_OPTION) >/dev/null
 	@cmake --build $(BUILD_DIR)/win -j $(JOBS) --target $(BENCH_WIN_TARGETS) -- --no-print-directory
 	@VARNEX_NATIVE_DIR=$(abspath $(BUILD_DIR))/bench-native /usr/bin/python3 bench/run.py --build-dir $(BUILD_DIR)
+
+# Release builds (optimised, hardened, reproducible) in BUILD_DIR/dist-*, packed into DIST_DIR.
+dist:
+	@bash scripts/setup.sh dist
+	@JOBS=$(JOBS) VARNEX_FIRMWARE_DIR=$(VARNEX_FIRMWARE_DIR) bash scripts/dist.sh $(BUILD_DIR) $(DIST_DIR)
+
+check-dist:
+	@bash scripts/setup.sh dist
+	@JOBS=$(JOBS) bash scripts/check_dist.sh

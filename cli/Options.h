@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "common/Version.h"
+
 namespace cli {
 
-inline constexpr const char* kVersion = "1.1.1";
+inline constexpr const char* kVersion = VARNEX_VERSION;
 inline constexpr int kExitAllDone = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;

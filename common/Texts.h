@@ -2,5 +2,7 @@
 // window title that is also the caption of every message box.
 #pragma once
 
+#include "common/Version.h"
+
 inline constexpr const char kDeviceName[] = "Varnex 410";
-inline constexpr const char kWindowTitle[] = "Varnex 410 (v1.1.1) 2 Axis Software Download Utility";
+inline constexpr const char kWindowTitle[] = "Varnex 410 (v" VARNEX_VERSION ") 2 Axis Software Download Utility";

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the run command need on a Debian machine.
+# Installs what the build, the tests and the run command need on a Debian machine
+# (`setup.sh dist`: and make dist).
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -12,7 +13,15 @@ need=(
   procps psmisc socat
   libcli11-dev nlohmann-json3-dev libssl-dev
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
+  # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be
+  # installed beside gcc-multilib), run by qemu-user.
+  libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross
+  binutils-aarch64-linux-gnu qemu-user-static
 )
+# `setup.sh dist` adds what make dist checks the packages with.
+if [ "${1:-}" = "dist" ]; then
+  need+=(dpkg-dev lintian devscripts git)
+fi
 
 missing=()
 for p in "${need[@]}"; do

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Version.h"
 #include "sim/Control.h"
 #include "sim/EventText.h"
 #include "sim/LineTiming.h"
@@ -40,7 +41,7 @@ constexpr int kPacedSettingsPollMs = 10;  // how often queued input is checked f
 // After a hang-up of the PC's side the master reports it until the port is opened again;
 // it is looked at again this often instead of on every turn of the loop.
 constexpr uint64_t kHangupRetryUs = 50000;
-constexpr const char* kVersion = "1.0";
+constexpr const char* kVersion = VARNEX_VERSION;
 
 volatile sig_atomic_t gStop = 0;
 void onSignal(int) { gStop = 1; }
