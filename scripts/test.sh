@@ -11,8 +11,9 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 # Whole-layer bounds: a test that hangs fails its layer instead of stalling the run until
 # CI's own limit. Each is several times the layer's usual time on a loaded machine.
 NATIVE_LIMIT_S=${NATIVE_LIMIT_S:-1200}
-CLI_LIMIT_S=${CLI_LIMIT_S:-2400}
-E2E_LIMIT_S=${E2E_LIMIT_S:-5400}
+CLI_LIMIT_S=${CLI_LIMIT_S:-1500}
+E2E_LIMIT_S=${E2E_LIMIT_S:-3000}
+RELEASE_LIMIT_S=${RELEASE_LIMIT_S:-900}
 KILL_GRACE_S=30
 LOGS="$BUILD_DIR/test-logs"
 RUN_DIR="$BUILD_DIR/test-run"
@@ -157,8 +158,11 @@ if { cmake -S . -B "$arm64" -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
      mkdir -p "$arm64/modemlines" &&
      clang --target=aarch64-linux-gnu -O2 -Wall -Wextra -shared -fPIC -o "$arm64/modemlines/libvarnexmodem.so" \
        tests/harness/modemlines/modemlines.c -ldl; } >"$LOGS/release-build.log" 2>&1; then
-  /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=300 tests/release >"$LOGS/release.log" 2>&1
+  bounded "$RELEASE_LIMIT_S" "$LOGS/release.log" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=300 tests/release >"$LOGS/release.log" 2>&1
+  release_rc=$?
   read -r p f < <(python3 scripts/pytest_count.py "$LOGS/release.log")
+  [ "$release_rc" -eq 124 ] && { f=$((f + 1)); grep '^TIME LIMIT' "$LOGS/release.log"; }
   add release "$p" "$f"
   [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$LOGS/release.log" | head -20; echo "  (full output: $LOGS/release.log)"; }
 else
@@ -170,7 +174,7 @@ if [ "$total_failed" -gt 0 ]; then
   echo "== what failed (logs in $LOGS)"
   grep -hE '^\[  FAILED  \] \S+ \([0-9]+ ms\)' "$LOGS"/native.log "$LOGS"/wine.log 2>/dev/null
   grep -hE '^(FAILED|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
-  grep -hE '^(FAILED|ERROR) ' "$LOGS"/cli.log 2>/dev/null
+  grep -hE '^(FAILED|ERROR) ' "$LOGS"/cli.log "$LOGS"/release.log 2>/dev/null
 fi
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]
