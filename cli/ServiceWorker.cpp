@@ -59,14 +59,14 @@ bool Start(transfer::TransferEngine& engine, const ServicePlan& plan) {
 }
 
 // Runs the engine until its session ends (or, for the monitor, never), and notices a unit
-// that has gone quiet while the engine waits for nothing.
+// that has gone quiet while the engine waits for nothing. Quiet counts from the unit's last
+// good frame: bytes that never make one (noise, a unit at another speed) are not the unit.
 class EnginePump final : public LinkPump {
 public:
     EnginePump(transfer::TransferEngine& engine, const ServiceListener& listener, common::Clock& clock, bool forever)
         : engine_(engine), listener_(listener), clock_(clock), forever_(forever), lastHeardMs_(clock.NowMs()) {}
     void Feed(const uint8_t* bytes, size_t count) override {
-        lastHeardMs_ = clock_.NowMs();
-        engine_.ReceiveBytes(bytes, count);
+        if (engine_.ReceiveBytes(bytes, count) > 0) lastHeardMs_ = clock_.NowMs();
     }
     void Tick() override {
         engine_.Tick();

@@ -4,23 +4,26 @@
 #include "link/LinkState.h"
 
 TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick,
-                                uint32_t lastByteTick) {
-    if (linkState == LINK_AWAITING_REPLY && static_cast<uint32_t>(now - lastSendTick) > kReplyTimeoutMs) {
-        return TimeoutAction::ReplyOverdue;
-    }
-    if (linkState == LINK_RECEIVING && static_cast<uint32_t>(now - lastByteTick) > kInterByteTimeoutMs) {
-        return TimeoutAction::FrameOverdue;
-    }
-    return TimeoutAction::None;
+                                uint32_t lastByteTick, bool frameUnderway) {
+    const uint32_t sinceSend = now - lastSendTick;
+    const uint32_t sinceByte = now - lastByteTick;
+    const bool receiving = linkState == LINK_RECEIVING;
+    if (receiving && sinceByte > kInterByteTimeoutMs) return TimeoutAction::FrameOverdue;
+    if (linkState != LINK_AWAITING_REPLY && !receiving) return TimeoutAction::None;
+    if (sinceSend <= kReplyTimeoutMs) return TimeoutAction::None;
+    // Bytes still coming here are recent (a silent frame was caught above).
+    const bool frameFinishing = receiving && frameUnderway && sinceSend <= kReplyTimeoutMs + kFrameInFlightGraceMs;
+    return frameFinishing ? TimeoutAction::None : TimeoutAction::ReplyOverdue;
 }
 
 TimeoutAction ReadLinkTimeout(LinkTimeoutInputs& inputs) {
     // Each read is its own statement: the order matters, and arguments have none.
     const int linkState = inputs.LinkStateNow();
     const uint32_t lastByteTick = inputs.LastByteTick();
+    const bool frameUnderway = inputs.FrameUnderway();
     const uint32_t lastSendTick = inputs.LastSendTick();
     const uint32_t now = inputs.NowTick();
-    return DecideLinkTimeout(linkState, now, lastSendTick, lastByteTick);
+    return DecideLinkTimeout(linkState, now, lastSendTick, lastByteTick, frameUnderway);
 }
 
 const char* TimeoutLine(TimeoutAction action) {

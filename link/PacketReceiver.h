@@ -32,6 +32,11 @@ public:
     void ResetAssembly() { receiveState_.store(RECEIVE_HUNTING); }
 
     int ReceiveStateNow() const { return receiveState_.load(); }
+    // Both marks seen: the bytes coming in belong to a frame, not to noise.
+    bool FrameUnderway() const {
+        const int state = receiveState_.load();
+        return state == RECEIVE_HEADER || state == RECEIVE_PAYLOAD;
+    }
     uint32_t LastByteTick() const { return lastByteTick_.load(); }
 
 private:

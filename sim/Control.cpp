@@ -11,6 +11,8 @@ namespace {
 
 constexpr size_t kDefaultEventLimit = 1000;
 constexpr size_t kMaxEventLimit = 20000;
+constexpr uint64_t kMaxBabbleEveryMs = 60000;
+constexpr uint64_t kMaxBabbleBytes = 4096;
 
 Json failure(const std::string& why) {
     Json j = Json::object();
@@ -288,6 +290,19 @@ const std::map<std::string, Handler>& handlers() {
              u.sendRaw(bytes, now);
              return success();
          }},
+        {"babble", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+             bool on = false;
+             uint64_t every = kDefaultBabbleEveryMs, bytes = kDefaultBabbleBytes;
+             std::string error;
+             if (!r.contains("on") || !flag(r, "on", on, error))
+                 return failure(error.empty() ? "give \"on\": true or false" : error);
+             if (!number(r, "every_ms", kMaxBabbleEveryMs, every, error) ||
+                 !number(r, "bytes", kMaxBabbleBytes, bytes, error))
+                 return failure(error);
+             if (every == 0 || bytes == 0) return failure("\"every_ms\" and \"bytes\" must be at least 1");
+             u.setBabble(on, uint32_t(every), uint32_t(bytes), now);
+             return success();
+         }},
         {"log", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdLog, now); }},
         {"erase_result", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              Json req = r;
@@ -382,6 +397,7 @@ const char* controlHelp() {
            "  content | content_set {what: nlec_table|file, kind, name, path} | content_builtin | content_clear\n"
            "  received {what: nlec|file}  (what the PC sent: path, size, sha256, sum)\n"
            "  send {command, text|hex, id, checksum, length} | send_raw {hex}\n"
+           "  babble {on, every_ms, bytes}  (stray bytes without frame marks; the unit's frames lost)\n"
            "  log {text} | erase_result {text} | text {text} | error {code: 8|13, text}\n"
            "  fault {kind, at|rate, count, command, seed, delay_ms, bytes, marks, length, text}\n"
            "  faults | faults_clear {id}\n"

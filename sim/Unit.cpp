@@ -7,6 +7,8 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kGarbledRunQuietMs = 250;  // a run of noise is reported after this much quiet
+constexpr uint32_t kByteValues = 256;
+constexpr uint8_t kFrameMarkByte = 0x7E;  // babble never holds one, so it never starts a frame
 
 }  // namespace
 
@@ -70,6 +72,7 @@ void Unit::reset(uint64_t nowMs) {
     peer_.reset();
     bytesIn_ = bytesOut_ = garbledIn_ = garbledOut_ = ignoredIn_ = outputDropped_ = 0;
     garbledRun_ = 0;
+    babble_ = Babble();
     log_.add(nowMs, "reset");
     setMode(config_.mode, config_.bootBaud, nowMs);
 }
@@ -124,10 +127,32 @@ void Unit::emit(const std::vector<uint8_t>& bytes, uint32_t atBaud) {
     }
 }
 
-void Unit::sendNow(const std::vector<uint8_t>& bytes) { emit(bytes, unitBaud()); }
+void Unit::sendNow(const std::vector<uint8_t>& bytes) {
+    if (babble_.on) {
+        ++babble_.framesLost;
+        return;
+    }
+    emit(bytes, unitBaud());
+}
 
 void Unit::sendAt(uint64_t atMs, const std::vector<uint8_t>& bytes) {
+    if (babble_.on) {
+        ++babble_.framesLost;
+        return;
+    }
     scheduled_.push_back({atMs, bytes, unitBaud()});
+}
+
+void Unit::setBabble(bool on, uint32_t everyMs, uint32_t bytes, uint64_t nowMs) {
+    babble_.on = on;
+    babble_.everyMs = everyMs;
+    babble_.bytes = bytes;
+    babble_.nextMs = nowMs;
+    Json e = Json::object();
+    e["on"] = on;
+    e["every_ms"] = everyMs;
+    e["bytes"] = bytes;
+    log_.add(nowMs, "babble", e);
 }
 
 void Unit::sendRaw(const std::vector<uint8_t>& bytes, uint64_t nowMs) {
@@ -256,6 +281,15 @@ void Unit::tick(uint64_t nowMs) {
     }
     if (garbledRun_ && nowMs - garbledRunLastMs_ >= kGarbledRunQuietMs) flushGarbled(nowMs);
     if (mode_ == Mode::Running && !erase_.erasing()) peer_.tick(nowMs);
+    if (babble_.on && nowMs >= babble_.nextMs) {
+        std::vector<uint8_t> noise(babble_.bytes);
+        for (uint8_t& b : noise) {
+            b = static_cast<uint8_t>(faults_.next(kByteValues));
+            if (b == kFrameMarkByte) b = static_cast<uint8_t>(b + 1);
+        }
+        emit(noise, unitBaud());
+        babble_.nextMs = nowMs + babble_.everyMs;
+    }
 }
 
 uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
@@ -268,6 +302,7 @@ uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
     // The same condition as in tick(): a deadline tick() would not act on would wake the
     // loop again and again.
     if (mode_ == Mode::Running && !erase_.erasing()) next = std::min(next, peer_.nextDeadlineMs());
+    if (babble_.on) next = std::min(next, babble_.nextMs);
     return std::max(next, nowMs);
 }
 
@@ -343,6 +378,12 @@ Json Unit::status() const {
     j["garble_output"] = config_.garbleOutput;
     j["quiet_gap_ms"] = config_.quietGapMs;
     j["file_chunk"] = peer_.fileGetChunk();
+    Json babble = Json::object();
+    babble["on"] = babble_.on;
+    babble["every_ms"] = babble_.everyMs;
+    babble["bytes"] = babble_.bytes;
+    babble["frames_lost"] = babble_.framesLost;
+    j["babble"] = babble;
     return j;
 }
 

@@ -30,6 +30,10 @@ constexpr uint32_t kDefaultEraseMs = 50000;
 // this long; the same bytes at the start of an image or amid other traffic are not one.
 constexpr uint32_t kEraseConfirmMs = 200;
 constexpr size_t kMaxPendingOutputBytes = 4u << 20;
+// Babble: a unit talking at another speed, or a noisy cable: stray bytes that never hold a
+// frame mark, this many every so often, with the unit's own frames lost in them.
+constexpr uint32_t kDefaultBabbleEveryMs = 20;
+constexpr uint32_t kDefaultBabbleBytes = 8;
 
 enum class Mode { Off, Bootloader, Running };
 bool parseMode(const std::string& name, Mode& out);
@@ -89,6 +93,8 @@ public:
     const EraseHandshake& erase() const { return erase_; }
     // Sends raw bytes at the unit's speed (garbled like any other output if the PC is elsewhere).
     void sendRaw(const std::vector<uint8_t>& bytes, uint64_t nowMs);
+    // Starts or stops the babble; while it runs, the unit's frames never reach the line.
+    void setBabble(bool on, uint32_t everyMs, uint32_t bytes, uint64_t nowMs);
 
     Json status() const;
 
@@ -132,6 +138,14 @@ private:
         uint32_t baud;
     };
     std::vector<Scheduled> scheduled_;
+
+    struct Babble {
+        bool on = false;
+        uint32_t everyMs = kDefaultBabbleEveryMs;
+        uint32_t bytes = kDefaultBabbleBytes;
+        uint64_t nextMs = 0;
+        uint64_t framesLost = 0;
+    } babble_;
 
     // Garbled bytes are reported as runs, not per read.
     uint64_t garbledRun_ = 0;

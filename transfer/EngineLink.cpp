@@ -17,12 +17,25 @@ constexpr char kEraseSucceededText[] = "0";
 constexpr char kUnknownCommandPrefix[] = "ERROR Unknown Command: ";
 constexpr char kLogPrefix[] = "LOG: ";
 
+// The session kind that each code ending a transfer in success belongs to; none for the rest.
+// The error codes (8, 13) end any session as a failure and need no owner.
+SessionKind SessionOfEndCode(uint16_t command) {
+    switch (command) {
+        case RS232_CMD_NLEC_SEND_END: return SESSION_SEND_NLEC;
+        case RS232_CMD_NLEC_GET_LAST_LINE: return SESSION_GET_NLEC;
+        case RS232_CMD_FILE_SEND_END: return SESSION_SEND_FILE;
+        case RS232_CMD_FILE_GET_END: return SESSION_RECEIVE_FILE;
+        default: return SESSION_NONE;
+    }
+}
+
 // The link as it stands, read by the tick in the order ReadLinkTimeout needs.
 class EngineTimeoutInputs final : public LinkTimeoutInputs {
 public:
     explicit EngineTimeoutInputs(TransferEngine::Impl& engine) : engine_(engine) {}
     int LinkStateNow() override { return engine_.linkState.load(); }
     uint32_t LastByteTick() override { return engine_.receiver.LastByteTick(); }
+    bool FrameUnderway() override { return engine_.receiver.FrameUnderway(); }
     uint32_t LastSendTick() override { return engine_.sender.LastSendTick(); }
     uint32_t NowTick() override { return engine_.Now(); }
 
@@ -66,7 +79,26 @@ void TransferEngine::Impl::GiveUp() {
     Ended(wasActive, SessionResult::RetryExhausted, text);
 }
 
+// An end that is not the running session's own would be judged against a sum never computed
+// or a file never written, and read as success: the session fails instead, its file is closed
+// (a receive's temporary file removed) and the chosen file stays as it was. With no session
+// running, such a code is handled as ever.
+void TransferEngine::Impl::FailOnStrayEnd(uint16_t command) {
+    const std::string reason =
+        Format("The unit sent the end (code %u) of another kind of transfer.", static_cast<unsigned>(command));
+    if (FamilyOfSession(session.kind) == SessionFamily::Nlec) {
+        AbandonNlec(reason);
+    } else {
+        AbandonTransfer(reason);
+    }
+}
+
 void TransferEngine::Impl::HandleCommand(const PacketRecord& record) {
+    const SessionKind owner = SessionOfEndCode(record.command);
+    if (active && owner != SESSION_NONE && owner != session.kind) {
+        FailOnStrayEnd(record.command);
+        return;
+    }
     switch (record.command) {
         case RS232_CMD_NLEC_SEND:
         case RS232_CMD_NLEC_SEND_LINE:
@@ -144,13 +176,20 @@ TransferEngine::~TransferEngine() = default;
 PacketReceiver& TransferEngine::Receiver() { return impl_->receiver; }
 
 namespace {
+struct Assembled {
+    TransferEngine::Impl* engine;
+    size_t goodFrames;
+};
 void HandleAssembled(const PacketRecord& frame, void* context) {
-    static_cast<TransferEngine::Impl*>(context)->HandleFrame(frame);
+    Assembled& assembled = *static_cast<Assembled*>(context);
+    assembled.goodFrames += static_cast<size_t>(assembled.engine->HandleFrame(frame));
 }
 }  // namespace
 
-void TransferEngine::ReceiveBytes(const uint8_t* bytes, size_t count) {
-    impl_->receiver.Receive(bytes, count, impl_->Now(), HandleAssembled, impl_.get());
+size_t TransferEngine::ReceiveBytes(const uint8_t* bytes, size_t count) {
+    Assembled assembled{impl_.get(), 0};
+    impl_->receiver.Receive(bytes, count, impl_->Now(), HandleAssembled, &assembled);
+    return assembled.goodFrames;
 }
 
 int TransferEngine::HandleFrame(const PacketRecord& frame) { return impl_->HandleFrame(frame); }

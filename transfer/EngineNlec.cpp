@@ -1,6 +1,8 @@
-// NLEC text tables sent to and fetched from the unit, one text-mode line per packet. The
-// send is checked by the unit's echo of the character sum; a fetch is written as it comes,
-// and any failure to read or write the file ends the session with a message, never silently.
+// NLEC text tables sent to and fetched from the unit, one text line per packet. The files are
+// opened in binary mode on every system and their line ends translated by the line reader and
+// writer alone (CR LF on disk, one newline on the wire). The send is checked by the unit's
+// echo of the character sum; a fetch is written as it comes, and any failure to read or write
+// the file ends the session with a message, never silently.
 #include <cerrno>
 #include <cstring>
 
@@ -21,7 +23,7 @@ constexpr char kCompletedFormat[] = "NLEC Transfer completed in %d seconds.";
 bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path) {
     nlecFile.Close(files, transferKind);
     nlecFile.name = path;
-    nlecFile.file = std::fopen(path.c_str(), "r");
+    nlecFile.file = std::fopen(path.c_str(), "rb");
     if (nlecFile.file == nullptr) {
         ui.Log(Format("Could not open NLEC file %s: %s", path.c_str(), std::strerror(errno)), 0);
         return false;
@@ -47,7 +49,7 @@ bool TransferEngine::Impl::StartNlecGet(int commandId, const std::string& path) 
     nlecFile.Close(files, transferKind);
     nlecFile.name = path;
     uint32_t error = 0;
-    if (!nlecFile.OpenForReceive(files, "w", &error)) {
+    if (!nlecFile.OpenForReceive(files, "wb", &error)) {
         ui.Log(Format("Could not create a file beside the NLEC file %s.", path.c_str()), error);
         return false;
     }
@@ -71,8 +73,12 @@ void TransferEngine::Impl::FinishNlecSession(const std::string& text, SessionRes
 // in the box, so the operator never takes a partial table or send for a finished one.
 void TransferEngine::Impl::AbandonNlecOnFileError(const char* what) {
     const int error = errno;
-    nlecFile.Close(files, transferKind);
-    ui.Log(Format("%s NLEC file %s: %s", what, nlecFile.name.c_str(), std::strerror(error)), 0);
+    AbandonNlec(Format("%s NLEC file %s: %s", what, nlecFile.name.c_str(), std::strerror(error)));
+}
+
+void TransferEngine::Impl::AbandonNlec(const std::string& reason) {
+    nlecFile.Close(files, transferKind);  // a fetch's temporary file goes; the chosen file stays
+    ui.Log(reason, 0);
     FinishNlecSession(kNlecTransferError, SessionResult::Failed);
 }
 
@@ -126,9 +132,7 @@ void TransferEngine::Impl::StartFetching(const PacketRecord& record) {
 
 // Writes one fetched line and its newline; false on a write error.
 bool TransferEngine::Impl::WriteFetchedLine(const PacketRecord& record) {
-    const std::string text = PayloadText(record);
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), nlecFile.file) != text.size()) return false;
-    return std::fputc('\n', nlecFile.file) != EOF;
+    return WriteNlecLine(nlecFile.file, PayloadText(record));
 }
 
 // Code 17: one line of the unit's table.

@@ -114,9 +114,12 @@ private:
     void WriteLastPacket();
     void GiveUp();
     void HandleCommand(const PacketRecord& record);
+    // An end code of another session kind than the running one: that session fails.
+    void FailOnStrayEnd(uint16_t command);
     // NLEC steps
     void FinishNlecSession(const std::string& text, SessionResult result);
     void AbandonNlecOnFileError(const char* what);
+    void AbandonNlec(const std::string& reason);
     void SendNextLine();
     void CompareNlecSum(const PacketRecord& record);
     void HandleNlecError();

@@ -122,8 +122,9 @@ public:
     // --- what comes from the unit
     // The frame assembler. Its Receive() may run on a reading thread, with ticks of the clock.
     PacketReceiver& Receiver();
-    // Assembles bytes received now and handles each complete frame at once.
-    void ReceiveBytes(const uint8_t* bytes, size_t count);
+    // Assembles bytes received now and handles each complete frame at once. Returns how many
+    // of those frames had a good checksum: the unit is still talking, noise proves nothing.
+    size_t ReceiveBytes(const uint8_t* bytes, size_t count);
     // One assembled frame, by its command code. 0 after a bad checksum, else 1.
     int HandleFrame(const PacketRecord& frame);
     // The transfer tick: resends an overdue reply or drops a frame gone silent.

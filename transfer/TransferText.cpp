@@ -13,6 +13,8 @@ constexpr int kKindBinary = 9;
 constexpr int kKindBitmap = 24;
 constexpr int kKindSettings = 25;
 constexpr int kKindProgram = 26;
+constexpr char kCarriageReturn = '\r';
+constexpr char kLineFeed = '\n';
 }  // namespace
 
 const char* FileStartLogText(int commandId) {
@@ -93,8 +95,33 @@ std::string FormatReceiveRequest(int kind, const char* programName) {
 }
 
 int ReadNlecLine(FILE* file, char (&line)[kNlecLineBuffer]) {
-    if (std::fgets(line, static_cast<int>(kNlecLineBuffer), file) == nullptr) return -1;
-    return static_cast<int>(std::strlen(line));
+    constexpr size_t kMaxCharacters = kNlecLineBuffer - 1;
+    size_t stored = 0;
+    while (stored < kMaxCharacters) {
+        int c = std::getc(file);
+        if (c == EOF) break;
+        if (c == kCarriageReturn) {
+            const int next = std::getc(file);
+            if (next == kLineFeed) {
+                c = kLineFeed;
+            } else if (next != EOF) {
+                std::ungetc(next, file);
+            }
+        }
+        line[stored++] = static_cast<char>(c);
+        if (c == kLineFeed) break;
+    }
+    line[stored] = 0;
+    if (stored == 0 || std::ferror(file)) return -1;
+    return static_cast<int>(std::strlen(line));  // a zero byte ends the line as it is sent
+}
+
+bool WriteNlecLine(FILE* file, const std::string& text) {
+    for (const char c : text) {
+        if (c == kLineFeed && std::fputc(kCarriageReturn, file) == EOF) return false;
+        if (std::fputc(static_cast<unsigned char>(c), file) == EOF) return false;
+    }
+    return std::fputc(kCarriageReturn, file) != EOF && std::fputc(kLineFeed, file) != EOF;
 }
 
 StreamSum SumNlecLines(FILE* file) {

@@ -45,9 +45,16 @@ std::string FormatOpeningText(int kind, uint16_t sum, int32_t count);
 // which a program receive appends; at most kMaxProgramNameLength characters of it.
 std::string FormatReceiveRequest(int kind, const char* programName);
 
-// Reads the next NLEC line (text mode, 512-byte buffer) into line; returns its length up to
-// its terminating zero, or -1 at end of file or on a read error (see ferror).
+// NLEC files are text with CR LF line ends, the same on every system, so that one file
+// serves the dialog and varnex alike. Files are opened in binary mode and the line ends are
+// translated here, once: CR LF and a lone LF both read as one newline, and every newline is
+// written as CR LF. A CR not followed by LF is an ordinary character.
+//
+// Reads the next NLEC line (at most 511 characters, newline included) into line; returns its
+// length up to its first zero byte, or -1 at end of file or on a read error (see ferror).
 int ReadNlecLine(FILE* file, char (&line)[kNlecLineBuffer]);
+// Writes one fetched line and its newline; false on a write error.
+bool WriteNlecLine(FILE* file, const std::string& text);
 
 struct StreamSum {
     bool ok;        // false when a read error stopped the count

@@ -1,6 +1,7 @@
-// The timer step's decision with a fake clock: strictly more than 500 ms for a reply,
-// more than 100 ms for the rest of a frame, right across the tick count's wrap; and a reply
-// that starts arriving while the step reads the link never looks overdue.
+// The timer step's decision with a fake clock: strictly more than 500 ms for a reply, whatever
+// bytes arrive meanwhile, more than 100 ms for the rest of a frame, right across the tick
+// count's wrap; a frame under way gets a bounded grace; and a reply that starts arriving while
+// the step reads the link never looks overdue.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@ struct Case {
     uint32_t lastSend;
     uint32_t lastByte;
     TimeoutAction expected;
+    bool frameUnderway = false;
 };
 
 TEST(LinkTimeouts, Decisions) {
@@ -25,20 +27,26 @@ TEST(LinkTimeouts, Decisions) {
     const Case cases[] = {
         {LINK_AWAITING_REPLY, 10500, 10000, 0, TimeoutAction::None},
         {LINK_AWAITING_REPLY, 10501, 10000, 0, TimeoutAction::ReplyOverdue},
-        {LINK_RECEIVING, 10100, 0, 10000, TimeoutAction::None},
-        {LINK_RECEIVING, 10101, 0, 10000, TimeoutAction::FrameOverdue},
-        // Each timeout belongs to its own state.
-        {LINK_RECEIVING, 10600, 10000, 10550, TimeoutAction::None},
+        {LINK_RECEIVING, 10100, 9990, 10000, TimeoutAction::None},
+        {LINK_RECEIVING, 10101, 9990, 10000, TimeoutAction::FrameOverdue},
+        // Bytes that arrive keep coming but form no frame: the reply is overdue all the same.
+        {LINK_RECEIVING, 10501, 10000, 10480, TimeoutAction::ReplyOverdue},
+        {LINK_RECEIVING, 10500, 10000, 10480, TimeoutAction::None},
+        // A frame under way may finish within the grace, not past it.
+        {LINK_RECEIVING, 10700, 10000, 10650, TimeoutAction::None, true},
+        {LINK_RECEIVING, 10701, 10000, 10650, TimeoutAction::ReplyOverdue, true},
+        {LINK_RECEIVING, 10751, 10000, 10650, TimeoutAction::FrameOverdue, true},
+        {LINK_AWAITING_REPLY, 10600, 10000, 10550, TimeoutAction::ReplyOverdue, true},
         {LINK_AWAITING_REPLY, 10200, 10000, 0, TimeoutAction::None},
         {LINK_IDLE, 99999, 0, 0, TimeoutAction::None},
         // Across the wrap of the 32-bit tick count.
         {LINK_AWAITING_REPLY, kNearWrap + 500, kNearWrap, 0, TimeoutAction::None},
         {LINK_AWAITING_REPLY, kNearWrap + 501, kNearWrap, 0, TimeoutAction::ReplyOverdue},
-        {LINK_RECEIVING, kNearWrap + 100, 0, kNearWrap, TimeoutAction::None},
-        {LINK_RECEIVING, kNearWrap + 101, 0, kNearWrap, TimeoutAction::FrameOverdue},
+        {LINK_RECEIVING, kNearWrap + 100, kNearWrap - 10, kNearWrap, TimeoutAction::None},
+        {LINK_RECEIVING, kNearWrap + 101, kNearWrap - 10, kNearWrap, TimeoutAction::FrameOverdue},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(DecideLinkTimeout(c.linkState, c.now, c.lastSend, c.lastByte), c.expected)
+        EXPECT_EQ(DecideLinkTimeout(c.linkState, c.now, c.lastSend, c.lastByte, c.frameUnderway), c.expected)
             << "state " << c.linkState << " now " << c.now;
     }
 }
@@ -56,6 +64,7 @@ public:
     }
     int LinkStateNow() override { return ArriveIfDue(), linkState_.load(); }
     uint32_t LastByteTick() override { return ArriveIfDue(), receiver_.LastByteTick(); }
+    bool FrameUnderway() override { return ArriveIfDue(), receiver_.FrameUnderway(); }
     uint32_t LastSendTick() override { return ArriveIfDue(), kSendTick; }
     uint32_t NowTick() override { return ArriveIfDue(), clock_; }
 
@@ -75,7 +84,7 @@ private:
 };
 
 TEST(LinkTimeouts, AReplyStartingDuringTheCheckIsNeverOverdue) {
-    for (int arrivalAt = 0; arrivalAt <= 4; ++arrivalAt) {
+    for (int arrivalAt = 0; arrivalAt <= 5; ++arrivalAt) {
         InterleavedInputs inputs(arrivalAt);
         EXPECT_EQ(ReadLinkTimeout(inputs), TimeoutAction::None) << "reply arriving before read " << arrivalAt;
     }

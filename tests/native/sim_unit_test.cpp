@@ -92,6 +92,34 @@ TEST_F(SimUnitTest, OutputReachesThePcGarbledWhenItListensElsewhere) {
     EXPECT_EQ(counter(u, "garbled_out"), garbled.size());
 }
 
+TEST_F(SimUnitTest, BabbleKeepsComingWithoutMarksAndSwallowsTheUnitsFrames) {
+    Unit& u = make(Mode::Running);
+    u.notePcSettings(at(38400), 0);
+    Json req = Json::object();
+    req["cmd"] = "babble";
+    req["on"] = true;
+    req["every_ms"] = 10;
+    req["bytes"] = 4;
+    ControlOutcome outcome;
+    const Json started = handleControl(u, req, 0, outcome);
+    ASSERT_TRUE(started.find("ok")->get<bool>()) << jsonLine(started);
+    feed(u, encodeFrame(16, 1, {'1'}), at(38400), 0);  // asks for an answer that never comes
+    std::vector<uint8_t> line;
+    for (uint64_t now = 0; now < 100; now = u.nextDeadlineMs(now + 1)) {
+        u.tick(now);
+        const std::vector<uint8_t> out = take(u);
+        line.insert(line.end(), out.begin(), out.end());
+    }
+    EXPECT_EQ(line.size(), 10u * 4u) << "four bytes every 10 ms";
+    for (uint8_t b : line) EXPECT_NE(b, kFrameMark);
+
+    req["on"] = false;
+    ASSERT_TRUE(handleControl(u, req, 100, outcome).find("ok")->get<bool>());
+    feed(u, encodeFrame(16, 2, {'1'}), at(38400), 200);
+    u.tick(300);
+    EXPECT_EQ(take(u)[6], 16) << "answers again once the babble stops";
+}
+
 TEST_F(SimUnitTest, BootloaderCountsImageAndDropsCtsAfterQuietGap) {
     Unit& u = make(Mode::Bootloader, kBootloaderSlowBaud);
     EXPECT_TRUE(u.modemBits() & kModemCts);

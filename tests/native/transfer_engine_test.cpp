@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,6 +24,8 @@ using namespace transfer;
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr uint64_t kTenSecondsMs = 10000;
 
 struct Sent {
     uint16_t command;
@@ -182,6 +186,63 @@ TEST_F(EngineTest, ChecksumsAndTheUnitsResendRequestsResendTheLastPacket) {
     EXPECT_TRUE(ui_.Has("log:Receive Packet has bad checksum."));
 }
 
+// Bytes that never make a frame, as a unit at another speed or a noisy cable sends them.
+constexpr uint8_t kNoise[] = {0x41, 0x00, 0xFF, 0x13, 0x7F, 0x55};
+constexpr uint64_t kNoiseEveryMs = 20;
+
+TEST_F(EngineTest, ContinuousNoiseHoldsOffNeitherTheResendsNorTheGiveUp) {
+    const std::string chosen = Write("keep.bin", "keep");
+    const std::string source = Write("s.bin", "abc");
+    const std::function<bool()> starts[] = {
+        [&] { return engine_.StartFileSend(IDC_SEND_SETTINGS, source, "Sending Settings..."); },
+        [&] { return engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P", "Receiving Program File..."); },
+    };
+    for (const auto& start : starts) {
+        ui_.sent.clear();
+        ui_.ends.clear();
+        const size_t files = FilesInFolder();
+        ASSERT_TRUE(start());
+        uint64_t waited = 0;
+        size_t goodFrames = 0;
+        while (ui_.ends.empty() && waited < kTenSecondsMs) {
+            goodFrames += engine_.ReceiveBytes(kNoise, sizeof kNoise);
+            Wait(kNoiseEveryMs);
+            waited += kNoiseEveryMs;
+        }
+        ASSERT_EQ(ui_.ends.size(), 1u) << "no end within 10 s of noise";
+        EXPECT_EQ(ui_.ends[0].result, SessionResult::RetryExhausted);
+        EXPECT_EQ(ui_.sent.size(), 7u) << "the packet and its six resends";
+        EXPECT_EQ(goodFrames, 0u) << "noise is not the unit talking";
+        EXPECT_TRUE(ui_.Has("log:WM_TIMER1 calling RS232_ResendPacket"));
+        EXPECT_EQ(Read(chosen), "keep");
+        EXPECT_EQ(FilesInFolder(), files) << "nothing left behind";
+    }
+}
+
+TEST_F(EngineTest, AReplyArrivingAsItFallsDueIsLetFinishAndNotResent) {
+    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    const std::string ask(100, '1');
+    const auto frame = EncodeFrame(10, 1, reinterpret_cast<const uint8_t*>(ask.data()), static_cast<uint16_t>(ask.size()));
+    const size_t half = frame.size() / 2;
+    Wait(490);
+    engine_.ReceiveBytes(frame.data(), half);
+    Wait(60);  // past the reply timeout, within the byte limit
+    EXPECT_EQ(engine_.ReceiveBytes(frame.data() + half, frame.size() - half), 1u);
+    Wait(kTransferTickMs);
+    ASSERT_EQ(ui_.sent.size(), 2u) << "no resend before the reply's own answer";
+    EXPECT_EQ(Last().command, 11);
+    EXPECT_FALSE(ui_.HasEnding("log:WM_TIMER", "RS232_ResendPacket"));
+}
+
+TEST_F(EngineTest, WithNoSessionTicksSendNothing) {
+    engine_.SendFixedRequest();
+    for (int i = 0; i < 50; ++i) Wait(kTransferTickMs);
+    Unit(11, "1");  // a stray request finds no file and draws nothing
+    engine_.ReceiveBytes(kNoise, sizeof kNoise);
+    for (int i = 0; i < 50; ++i) Wait(kTransferTickMs);
+    EXPECT_EQ(ui_.sent.size(), 1u);
+}
+
 // --- NLEC transfers
 
 TEST_F(EngineTest, NlecSendGoesLineByLineAndIsCheckedByTheUnitsSum) {
@@ -206,6 +267,27 @@ TEST_F(EngineTest, NlecSendGoesLineByLineAndIsCheckedByTheUnitsSum) {
     EXPECT_EQ(ui_.ends.back().result, SessionResult::Failed);
 }
 
+TEST_F(EngineTest, NlecSendReadsCrLfAndLfAlikeAndALineFromAZeroByteGoesOutEmpty) {
+    const auto sendOf = [&](const std::string& name, const std::string& text) {
+        ui_.sent.clear();
+        EXPECT_TRUE(engine_.StartNlecSend(IDC_SEND_NLEC, Write(name, text)));
+        for (int i = 0; i < 4 && Last().command != 7; ++i) Unit(6, "1");
+        Unit(7, ui_.sent.front().payload);
+        EXPECT_EQ(ui_.ends.back().result, SessionResult::Completed) << name;
+        return ui_.sent;
+    };
+    const std::vector<Sent> lf = sendOf("lf.txt", "A=1\nB=2\n");
+    const std::vector<Sent> crlf = sendOf("crlf.txt", "A=1\r\nB=2\r\n");
+    ASSERT_EQ(lf.size(), crlf.size());
+    for (size_t i = 0; i < lf.size(); ++i) EXPECT_EQ(crlf[i].payload, lf[i].payload) << "packet " << i;
+    EXPECT_EQ(crlf.front().payload, "372");
+
+    const std::vector<Sent> zero = sendOf("zero.txt", std::string("\0X\nB=2\n", 7));
+    ASSERT_EQ(zero.size(), 4u);
+    EXPECT_EQ(zero[1].payload, "");
+    EXPECT_EQ(zero[2].payload, "B=2\n");
+}
+
 TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     const std::string chosen = Write("table.txt", "old");
     ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, chosen));
@@ -217,7 +299,7 @@ TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     EXPECT_EQ(Last().command, 17);
     EXPECT_EQ(Read(chosen), "old");
     Unit(18, "L2");
-    EXPECT_EQ(Read(chosen), "L1\nL2\n");
+    EXPECT_EQ(Read(chosen), "L1\r\nL2\r\n") << "written with CR LF on every system";
     EXPECT_EQ(FilesInFolder(), 1u);
     EXPECT_EQ(ui_.captions[IDC_GET_NLEC], "Get NLEC");
 
@@ -228,8 +310,55 @@ TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     EXPECT_FALSE(engine_.SessionActive());
     EXPECT_TRUE(ui_.Has("log:Nlec transfer halted."));
     EXPECT_EQ(ui_.ends.back().result, SessionResult::UnitError);
-    EXPECT_EQ(Read(chosen), "L1\nL2\n");
+    EXPECT_EQ(Read(chosen), "L1\r\nL2\r\n");
     EXPECT_EQ(FilesInFolder(), 1u) << "the temporary file is gone";
+}
+
+// --- ends that belong to another session
+
+TEST_F(EngineTest, AnEndOfAnotherKindOfTransferFailsTheRunningOne) {
+    const std::string chosen = (folder_ / "chosen.txt").string();
+    const std::string table = Write("n.txt", "A=1\n");
+    const std::string settings = Write("s.bin", "abc");
+    struct Kind {
+        const char* what;
+        uint16_t ownEnd;
+        std::function<void()> start;
+    };
+    const Kind kinds[] = {
+        {"NLEC send", 7, [&] { engine_.StartNlecSend(IDC_SEND_NLEC, table); Unit(5, "1"); }},
+        {"NLEC get", 18, [&] { engine_.StartNlecGet(IDC_GET_NLEC, chosen); Unit(16, "2"); Unit(17, "L1"); }},
+        {"file send", 12, [&] { engine_.StartFileSend(IDC_SEND_SETTINGS, settings, "Sending Settings..."); Unit(10, "1"); }},
+        {"file receive", 22, [&] {
+             engine_.StartFileReceive(IDC_RECEIVE_SETTINGS, chosen, "", "Receiving Settings File...");
+             Unit(20, "5");
+             Unit(21, "ab");
+         }},
+    };
+    // The ends of success, then the unit's two error codes.
+    const uint16_t codes[] = {7, 18, 12, 22, 8, 13};
+    for (const Kind& kind : kinds) {
+        for (const uint16_t code : codes) {
+            if (code == kind.ownEnd) continue;
+            SCOPED_TRACE(std::string(kind.what) + ", code " + std::to_string(code));
+            Write("chosen.txt", "keep");
+            const size_t files = FilesInFolder();
+            kind.start();
+            ASSERT_TRUE(engine_.SessionActive());
+            const size_t ends = ui_.ends.size();
+            Unit(code, "0");  // a sum that one never computed would match
+            EXPECT_FALSE(engine_.SessionActive());
+            ASSERT_EQ(ui_.ends.size(), ends + 1);
+            EXPECT_NE(ui_.ends.back().result, SessionResult::Completed);
+            EXPECT_NE(ui_.ends.back().kind, SESSION_NONE);
+            EXPECT_EQ(Read(chosen), "keep");
+            if (code != 8 && code != 13) {
+                EXPECT_EQ(FilesInFolder(), files) << "nothing left beside it";
+            }
+        }
+    }
+    EXPECT_TRUE(ui_.Has("box:NLEC Transfer error."));
+    EXPECT_TRUE(ui_.Has("box:Settings transfer failure."));
 }
 
 // --- file transfers

@@ -126,3 +126,26 @@ TEST(TransferText, ReceiveTallyHoldsToTheAnnouncedSize) {
     tally.Announce(-5);  // a nonsense size is treated as unknown, not as a limit of 0
     EXPECT_TRUE(tally.Fits(10));
 }
+
+TEST(TransferText, NlecLineEndsAreTranslatedOnceEachWay) {
+    char line[kNlecLineBuffer];
+    // A lone CR is an ordinary character; CR LF is one newline, also across the 511 cut.
+    FILE* file = FileWith("A=1\r\r\nB\r" + std::string(508, 'C') + "\r\nD");
+    EXPECT_EQ(ReadNlecLine(file, line), 5);
+    EXPECT_EQ(std::string(line), "A=1\r\n");
+    EXPECT_EQ(ReadNlecLine(file, line), 511);
+    EXPECT_EQ(std::string(line), "B\r" + std::string(508, 'C') + "\n");
+    EXPECT_EQ(ReadNlecLine(file, line), 1);
+    EXPECT_EQ(ReadNlecLine(file, line), -1);
+    std::fclose(file);
+
+    FILE* out = std::tmpfile();
+    EXPECT_TRUE(WriteNlecLine(out, "X=1"));
+    EXPECT_TRUE(WriteNlecLine(out, "a\nb"));
+    EXPECT_TRUE(WriteNlecLine(out, ""));
+    std::rewind(out);
+    char written[32] = {};
+    const size_t got = std::fread(written, 1, sizeof written, out);
+    EXPECT_EQ(std::string(written, got), "X=1\r\na\r\nb\r\n\r\n");
+    std::fclose(out);
+}
