@@ -119,7 +119,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     if (!port) return false;
     FrameWriter writer(*port);
     ServiceListener listener(context.unit, *context.sink, writer, plan.command == Command::Monitor);
-    transfer::TransferEngine engine(listener, transfer::StandardFiles(), *context.clock);
+    transfer::TransferEngine engine(listener, transfer::SystemFiles(), *context.clock);
 
     if (plan.command == Command::Request) {
         engine.SendFixedRequest();

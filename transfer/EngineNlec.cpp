@@ -20,7 +20,7 @@ constexpr char kCompletedFormat[] = "NLEC Transfer completed in %d seconds.";
 }  // namespace
 
 bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path) {
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     nlecFile.name = path;
     nlecFile.file = std::fopen(path.c_str(), "r");
     if (nlecFile.file == nullptr) {
@@ -30,7 +30,7 @@ bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path)
     const StreamSum total = SumNlecLines(nlecFile.file);
     if (!total.ok) {
         ui.Log(Format("Could not read NLEC file %s.", path.c_str()), 0);
-        nlecFile.Close(files, transferKind);
+        nlecFile.Close(files);
         return false;
     }
     nlecFile.sum = total.sum;
@@ -45,7 +45,7 @@ bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path)
 }
 
 bool TransferEngine::Impl::StartNlecGet(int commandId, const std::string& path) {
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     nlecFile.name = path;
     uint32_t error = 0;
     if (!nlecFile.OpenForReceive(files, "w", &error)) {
@@ -72,7 +72,7 @@ void TransferEngine::Impl::FinishNlecSession(const std::string& text, SessionRes
 // in the box, so the operator never takes a partial table or send for a finished one.
 void TransferEngine::Impl::AbandonNlecOnFileError(const char* what) {
     const int error = errno;
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     ui.Log(Format("%s NLEC file %s: %s", what, nlecFile.name.c_str(), std::strerror(error)), 0);
     FinishNlecSession(kNlecTransferError, SessionResult::Failed);
 }
@@ -92,7 +92,7 @@ void TransferEngine::Impl::SendNextLine() {
         return;
     }
     Send(RS232_CMD_NLEC_SEND_END, kAcknowledge, kAcknowledgeLength);
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
 }
 
 // Code 7: the unit's sum of what it received.
@@ -110,7 +110,7 @@ void TransferEngine::Impl::CompareNlecSum(const PacketRecord& record) {
 // operator sees what the unit reported; only a running session is halted, since a packet
 // from the unit must never start anything.
 void TransferEngine::Impl::HandleNlecError() {
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     ui.Log(kNlecTransferError, 0);
     if (!active) return;
     ui.ProgressEnd();
