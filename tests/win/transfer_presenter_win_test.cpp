@@ -15,6 +15,7 @@
 #include "link/Frame.h"
 #include "link/win/PacketLink.h"
 #include "serial/win/CommEventThread.h"
+#include "transfer/TransferEngine.h"
 #include "transfer/win/TransferPresenter.h"
 
 namespace {
