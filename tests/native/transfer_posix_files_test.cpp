@@ -1,16 +1,15 @@
-// The POSIX file layer in a scratch folder: a temporary file is only ever a new file of this
-// process's own name, never an existing one or a planted link.
+// The POSIX file layer in a scratch folder: a temporary file is only ever a new file, never an
+// existing one or a planted link. (Its names, one run's against another's, are tried with two
+// varnex processes in tests/cli.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "transfer/TransferEngine.h"
 #include "transfer/posix/PosixFiles.h"
 
 namespace fs = std::filesystem;
@@ -53,31 +52,6 @@ TEST_F(PosixFilesTest, ANewFileRefusesAnExistingNameAndAPlantedLink) {
     const int fd = transfer::posix_files::CreateNewFile(Path("fresh"));
     ASSERT_GE(fd, 0);
     ::close(fd);
-}
-
-// Two receives into one folder from one process (two workers) get two files; the name shows
-// the process, so another process never picks it.
-TEST_F(PosixFilesTest, PendingFilesBesideTheChosenOneAreEachTheirOwn) {
-    std::string first;
-    std::string second;
-    uint32_t error = 0;
-    FILE* a = transfer::SystemFiles().CreatePending(Path("chosen.bin"), "wb", &first, &error);
-    FILE* b = transfer::SystemFiles().CreatePending(Path("chosen.bin"), "wb", &second, &error);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_NE(first, second);
-    const std::string own = "vrx" + std::to_string(::getpid()) + "-";
-    EXPECT_EQ(fs::path(first).parent_path(), folder_);
-    EXPECT_EQ(fs::path(first).filename().string().rfind(own, 0), 0u) << first;
-    EXPECT_EQ(fs::path(first).extension(), ".tmp");
-    std::fputs("a", a);
-    std::fputs("b", b);
-    EXPECT_EQ(transfer::SystemFiles().Commit(a, first, Path("chosen.bin")), 0u);
-    EXPECT_EQ(transfer::SystemFiles().Commit(b, second, Path("other.bin")), 0u);
-    EXPECT_EQ(Read(Path("chosen.bin")), "a");
-    EXPECT_EQ(Read(Path("other.bin")), "b");
-    EXPECT_FALSE(fs::exists(first));
-    EXPECT_FALSE(fs::exists(second));
 }
 
 }  // namespace
