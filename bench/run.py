@@ -81,7 +81,7 @@ def parse_args():
 
 def setup(build_dir):
     """Points the harness at the build and gives the run its own folder (the program's
-    current directory, where a bitmap send leaves its bitmap.bin)."""
+    current directory)."""
     os.environ["VARNEX_BUILD_DIR"] = build_dir
     out_dir = os.path.join(build_dir, "bench")
     work_dir = os.path.join(out_dir, "work")

@@ -6,6 +6,17 @@
 
 namespace cli {
 
+namespace {
+// The file layer reports the platform's codes: Win32 codes on Windows, errno elsewhere.
+std::string SystemErrorText(uint32_t osError) {
+#ifdef _WIN32
+    return std::system_category().message(static_cast<int>(osError));
+#else
+    return std::generic_category().message(static_cast<int>(osError));
+#endif
+}
+}  // namespace
+
 void ServiceListener::SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) {
     // Header and payload in one write: the unit sees the frame without a gap inside it.
     frame_.resize(kHeaderSize + length);
@@ -23,8 +34,7 @@ void ServiceListener::Keep(const std::string& line) {
 void ServiceListener::Log(const std::string& line, uint32_t osError) {
     Keep(line);
     if (osError == 0) return;
-    // The portable file layer reports the C library's error numbers.
-    const std::string system = std::generic_category().message(static_cast<int>(osError));
+    const std::string system = SystemErrorText(osError);
     Keep(system);
     lastReason_ = line + " (" + system + ")";
 }

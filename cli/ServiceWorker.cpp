@@ -141,7 +141,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     if (!port) return false;
     FrameWriter writer(*port);
     ServiceListener listener(context.unit, *context.sink, writer);
-    transfer::TransferEngine engine(listener, transfer::StandardFiles(), *context.clock);
+    transfer::TransferEngine engine(listener, transfer::SystemFiles(), *context.clock);
 
     if (plan.command == Command::Request) return SendRequest(engine, writer, *port, *context.clock, reporter);
     const bool monitor = plan.command == Command::Monitor;

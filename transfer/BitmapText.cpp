@@ -51,20 +51,12 @@ std::vector<uint8_t> DecodeBitmapLine(const char* text, size_t length) {
     return bytes;
 }
 
-BitmapConversion ConvertBitmapText(FILE* text, FILE* binary) {
-    BitmapConversion result{true, 0};
+BitmapConversion ConvertBitmapText(FILE* text, std::vector<uint8_t>& image, size_t limit) {
     BitmapPairScanner scanner;  // one per file: a read that ends inside a line carries on
     char line[kBitmapLineBuffer];
-    std::vector<uint8_t> bytes;
     while (std::fgets(line, sizeof line, text) != nullptr) {
-        bytes.clear();
-        scanner.Scan(line, std::strlen(line), bytes);
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), binary) != bytes.size()) {
-            result.ok = false;
-            return result;
-        }
-        result.bytesWritten += static_cast<long>(bytes.size());
+        scanner.Scan(line, std::strlen(line), image);
+        if (image.size() > limit) return BitmapConversion::TooLarge;
     }
-    if (std::ferror(text) || std::fflush(binary) != 0) result.ok = false;
-    return result;
+    return std::ferror(text) ? BitmapConversion::ReadFailed : BitmapConversion::Done;
 }

@@ -1,5 +1,5 @@
 // Bitmaps come as text files that list bytes as lowercase-x hexadecimal pairs (0x1F, 0xA0);
-// this turns such text into the binary image that is sent to the unit.
+// this turns such text into the binary image, in memory, that is sent to the unit.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -30,11 +30,16 @@ private:
 // Decodes one whole line's characters, starting afresh.
 std::vector<uint8_t> DecodeBitmapLine(const char* text, size_t length);
 
-struct BitmapConversion {
-    bool ok;            // false when reading the text or writing the image failed
-    long bytesWritten;  // bytes of image written
+// The largest image a bitmap text may give; a display's bitmap is a small fraction of it, and
+// a text file that would give more is refused rather than held in memory.
+inline constexpr size_t kMaxBitmapImageBytes = size_t{64} << 20;
+
+enum class BitmapConversion {
+    Done,
+    ReadFailed,  // a read error, never taken for the end of the bitmap
+    TooLarge,    // the image would pass its limit
 };
 
-// Reads text (opened for reading in text mode) line by line and writes the decoded bytes to
-// binary. A read or write error is reported, never taken for the end of the bitmap.
-BitmapConversion ConvertBitmapText(FILE* text, FILE* binary);
+// Reads text (opened for reading in text mode) line by line and appends the decoded bytes to
+// image, up to limit bytes.
+BitmapConversion ConvertBitmapText(FILE* text, std::vector<uint8_t>& image, size_t limit = kMaxBitmapImageBytes);

@@ -4,6 +4,8 @@
 // unit announced, and a local read or write failure ends the transfer with its failure text.
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "common/DialogIds.h"
 #include "transfer/BitmapText.h"
@@ -14,7 +16,6 @@
 namespace transfer {
 
 namespace {
-constexpr char kBitmapFileName[] = "bitmap.bin";
 constexpr char kAcknowledge[] = "1";  // the payload of 12 (end of send) and of the first 21
 constexpr uint16_t kAcknowledgeLength = 1;
 
@@ -25,18 +26,18 @@ bool IsReceiveCommand(int commandId) {
 
 void TransferEngine::Impl::BeforeFileChoice(int commandId) {
     if (commandId == IDC_SEND_NLEC || commandId == IDC_GET_NLEC) {
-        nlecFile.Close(files, transferKind);
+        nlecFile.Close(files);
         return;
     }
     transferKind = IsReceiveCommand(commandId) ? ReceiveKindForCommand(commandId) : SendKindForCommand(commandId);
-    transferFile.Close(files, transferKind);
+    transferFile.Close(files);
     direction = Direction::None;
 }
 
 // Ends a session on a local problem: the reason in the log, then the kind's failure text.
 void TransferEngine::Impl::AbandonTransfer(const std::string& reason) {
     const bool wasActive = active;
-    transferFile.Close(files, transferKind);
+    transferFile.Close(files);
     direction = Direction::None;
     ui.Log(reason, 0);
     EndSession();
@@ -45,43 +46,30 @@ void TransferEngine::Impl::AbandonTransfer(const std::string& reason) {
     Ended(wasActive, SessionResult::Failed, text);
 }
 
-// Builds the bitmap image in the temporary folder and opens it as the file to send; false
-// when a file could not be read or written.
+// Builds the bitmap image in memory and holds it as the file to send; false when the text
+// could not be read or gives no image that can be sent.
 bool TransferEngine::Impl::PrepareBitmap(const std::string& textPath) {
     FILE* text = std::fopen(textPath.c_str(), "r");
     if (text == nullptr) {
         ui.Log(Format("Could not open bitmap file %s: %s", textPath.c_str(), std::strerror(errno)), 0);
         return false;
     }
-    uint32_t error = 0;
-    const std::string folder = files.TempFolder(&error);
-    if (folder.empty()) {
-        ui.Log(Format("No temporary folder for %s.", kBitmapFileName), error);
-        std::fclose(text);
-        return false;
-    }
-    transferFile.bitmapPath = folder + kBitmapFileName;
-    transferFile.name = kBitmapFileName;
-    const char* imagePath = transferFile.bitmapPath.c_str();
-    FILE* image = std::fopen(imagePath, "wb");
-    if (image == nullptr) {
-        ui.Log(Format("Could not create %s: %s", imagePath, std::strerror(errno)), 0);
-        std::fclose(text);
-        return false;
-    }
+    std::vector<uint8_t> image;
     const BitmapConversion conversion = ConvertBitmapText(text, image);
-    const bool closed = std::fclose(image) == 0;
+    const int readError = errno;
     std::fclose(text);
-    if (!conversion.ok || !closed) {
-        ui.Log(Format("Could not convert bitmap file %s into %s.", textPath.c_str(), imagePath), 0);
-        files.Remove(transferFile.bitmapPath);
+    if (conversion == BitmapConversion::TooLarge) {
+        ui.Log(Format("Could not convert bitmap file %s: its image would pass %lu bytes.", textPath.c_str(),
+                      static_cast<unsigned long>(kMaxBitmapImageBytes)),
+               0);
         return false;
     }
-    transferFile.file = std::fopen(imagePath, "rb");
-    if (transferFile.file == nullptr) {
-        ui.Log(Format("Could not open %s: %s", imagePath, std::strerror(errno)), 0);
+    if (conversion != BitmapConversion::Done) {
+        ui.Log(Format("Could not read bitmap file %s: %s", textPath.c_str(), std::strerror(readError)), 0);
         return false;
     }
+    transferFile.name = textPath;
+    transferFile.OpenImage(std::move(image));
     return true;
 }
 
@@ -100,10 +88,10 @@ bool TransferEngine::Impl::StartFileSend(int commandId, const std::string& path,
         }
     }
     direction = Direction::Send;
-    const StreamSum total = SumFileBytes(transferFile.file);
+    const StreamSum total = transferFile.SumSource();
     if (!total.ok) {
         ui.Log(Format("Could not read %s.", transferFile.name.c_str()), 0);
-        transferFile.Close(files, transferKind);
+        transferFile.Close(files);
         direction = Direction::None;
         return false;
     }
@@ -139,7 +127,7 @@ bool TransferEngine::Impl::StartFileReceive(int commandId, const std::string& pa
 
 void TransferEngine::Impl::StopFile() {
     const bool wasActive = active;
-    transferFile.Close(files, transferKind);
+    transferFile.Close(files);
     direction = Direction::None;
     active = false;
     linkState.store(LINK_IDLE);  // nothing is resent; the unit's late packets find no file
@@ -152,12 +140,12 @@ void TransferEngine::Impl::StopFile() {
 
 // Codes 10 and 11: the next chunk, or the end of the send.
 void TransferEngine::Impl::SendNextChunk() {
-    if (transferFile.file == nullptr || direction != Direction::Send) return;
+    if (!transferFile.IsOpen() || direction != Direction::Send) return;
     const int32_t remaining = transferFile.count - bytesSent;
     size_t wanted = kFileChunkBytes;
     if (remaining < static_cast<int32_t>(wanted)) wanted = remaining > 0 ? static_cast<size_t>(remaining) : 0;
     uint8_t chunk[kFileChunkBytes];
-    const size_t got = wanted > 0 ? std::fread(chunk, 1, wanted, transferFile.file) : 0;
+    const size_t got = wanted > 0 ? transferFile.Read(chunk, wanted) : 0;
     if (got > 0) {
         Send(RS232_CMD_FILE_SEND_DATA, chunk, static_cast<uint16_t>(got));
         bytesSent += static_cast<int32_t>(got);
@@ -190,7 +178,7 @@ void TransferEngine::Impl::CompareFileSum(const PacketRecord& record) {
 void TransferEngine::Impl::HandleFileError(const PacketRecord& record) {
     const bool wasActive = active;
     const std::string unitText = PayloadText(record);
-    transferFile.Close(files, transferKind);
+    transferFile.Close(files);
     direction = Direction::None;
     ui.Log(FileErrorText(transferKind), 0);
     ui.ProgressEnd();
@@ -250,7 +238,7 @@ void TransferEngine::Impl::FinishReceiving() {
         saveError = transferFile.Commit(files);
         if (saveError != 0) reason = Format("Could not save %s.", transferFile.name.c_str());
     }
-    transferFile.Close(files, transferKind);
+    transferFile.Close(files);
     direction = Direction::None;
     active = false;
     ui.ProgressEnd();

@@ -21,7 +21,7 @@ constexpr char kCompletedFormat[] = "NLEC Transfer completed in %d seconds.";
 }  // namespace
 
 bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path) {
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     nlecFile.name = path;
     nlecFile.file = std::fopen(path.c_str(), "rb");
     if (nlecFile.file == nullptr) {
@@ -31,7 +31,7 @@ bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path)
     const StreamSum total = SumNlecLines(nlecFile.file);
     if (!total.ok) {
         ui.Log(Format("Could not read NLEC file %s.", path.c_str()), 0);
-        nlecFile.Close(files, transferKind);
+        nlecFile.Close(files);
         return false;
     }
     nlecFile.sum = total.sum;
@@ -46,7 +46,7 @@ bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path)
 }
 
 bool TransferEngine::Impl::StartNlecGet(int commandId, const std::string& path) {
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     nlecFile.name = path;
     uint32_t error = 0;
     if (!nlecFile.OpenForReceive(files, "wb", &error)) {
@@ -77,7 +77,7 @@ void TransferEngine::Impl::AbandonNlecOnFileError(const char* what) {
 }
 
 void TransferEngine::Impl::AbandonNlec(const std::string& reason) {
-    nlecFile.Close(files, transferKind);  // a fetch's temporary file goes; the chosen file stays
+    nlecFile.Close(files);  // a fetch's temporary file goes; the chosen file stays
     ui.Log(reason, 0);
     FinishNlecSession(kNlecTransferError, SessionResult::Failed);
 }
@@ -97,7 +97,7 @@ void TransferEngine::Impl::SendNextLine() {
         return;
     }
     Send(RS232_CMD_NLEC_SEND_END, kAcknowledge, kAcknowledgeLength);
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
 }
 
 // Code 7: the unit's sum of what it received.
@@ -115,7 +115,7 @@ void TransferEngine::Impl::CompareNlecSum(const PacketRecord& record) {
 // operator sees what the unit reported; only a running session is halted, since a packet
 // from the unit must never start anything.
 void TransferEngine::Impl::HandleNlecError() {
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     ui.Log(kNlecTransferError, 0);
     if (!active) return;
     ui.ProgressEnd();

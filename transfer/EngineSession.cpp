@@ -1,8 +1,10 @@
 // The one transfer session: its start and end steps, the button's caption, the reports of the
 // two reporters (the NLEC reporter keeps the caller's text, the file reporter picks its own by
 // the kind), the NLEC halt, and the file holders that NLEC and file transfers share.
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <utility>
 
 #include "common/DialogIds.h"
 #include "common/Texts.h"
@@ -54,20 +56,42 @@ uint32_t FileHolder::Commit(TransferFiles& files) {
     return error;
 }
 
-void FileHolder::Close(TransferFiles& files, int transferKind) {
-    if (file == nullptr) return;
-    std::fclose(file);
+void FileHolder::OpenImage(std::vector<uint8_t> bytes) {
+    image = std::move(bytes);
+    imageRead = 0;
+    imageOpen = true;
+}
+
+StreamSum FileHolder::SumSource() {
+    if (file != nullptr) return SumFileBytes(file);
+    imageRead = 0;
+    return StreamSum{true, AddToSum(0, image.data(), image.size()), static_cast<int32_t>(image.size())};
+}
+
+size_t FileHolder::Read(uint8_t* into, size_t wanted) {
+    if (file != nullptr) return std::fread(into, 1, wanted, file);
+    const size_t got = imageOpen ? std::min(wanted, image.size() - imageRead) : 0;
+    if (got > 0) std::memcpy(into, image.data() + imageRead, got);
+    imageRead += got;
+    return got;
+}
+
+void FileHolder::Close(TransferFiles& files) {
+    if (!IsOpen()) return;
+    if (file != nullptr) std::fclose(file);
     file = nullptr;
     if (!pendingPath.empty()) {
         files.Remove(pendingPath);  // the chosen file stays as it was
         pendingPath.clear();
     }
-    if (transferKind == KIND_BITMAP && !bitmapPath.empty()) files.Remove(bitmapPath);
+    std::vector<uint8_t>().swap(image);
+    imageRead = 0;
+    imageOpen = false;
 }
 
 TransferEngine::Impl::~Impl() {
-    nlecFile.Close(files, transferKind);
-    transferFile.Close(files, transferKind);
+    nlecFile.Close(files);
+    transferFile.Close(files);
 }
 
 // --- the session
@@ -102,9 +126,9 @@ void TransferEngine::Impl::RestoreButtonCaption() {
 }
 
 void TransferEngine::Impl::CloseSessionFile(SessionKind kind) {
-    if (FamilyOfSession(kind) == SessionFamily::Nlec) nlecFile.Close(files, transferKind);
+    if (FamilyOfSession(kind) == SessionFamily::Nlec) nlecFile.Close(files);
     if (FamilyOfSession(kind) == SessionFamily::File) {
-        transferFile.Close(files, transferKind);
+        transferFile.Close(files);
         direction = Direction::None;
     }
 }
@@ -135,7 +159,7 @@ void TransferEngine::Impl::Ended(bool wasActive, SessionResult result, const std
 
 void TransferEngine::Impl::HaltNlec(SessionResult result) {
     const bool wasActive = active;
-    nlecFile.Close(files, transferKind);
+    nlecFile.Close(files);
     active = false;
     linkState.store(LINK_IDLE);  // no resend follows
     ui.SetButtonCaption(IDC_SEND_NLEC, kSendNlecCaption);

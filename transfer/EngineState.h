@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "link/LinkState.h"
 #include "link/PacketReceiver.h"
@@ -18,24 +19,32 @@ namespace transfer {
 // An open-file holder. A receive never writes the chosen file itself: it writes a temporary
 // file in the same folder, which replaces the chosen file only when the whole transfer has
 // been written (Commit); every other close deletes it, so a failed, stopped or abandoned
-// receive leaves the operator's file as it was.
+// receive leaves the operator's file as it was. A bitmap send reads its image from memory,
+// so no file of it exists that another run could overwrite.
 struct FileHolder {
     FILE* file = nullptr;
     std::string name;
     uint16_t sum = 0;
     int32_t count = 0;
-    // Where the bitmap send keeps its intermediate image; Close deletes it when it closes an
-    // open file while the kind is the bitmap's. Empty: nothing to delete.
-    std::string bitmapPath;
     std::string pendingPath;  // the temporary file of a receive; empty for any other file
+    std::vector<uint8_t> image;  // a send built in memory (the bitmap's image)
+    size_t imageRead = 0;
+    bool imageOpen = false;
 
+    bool IsOpen() const { return file != nullptr || imageOpen; }
     // Opens a receive for name: a new temporary file beside it. False when it cannot be
     // created (*osError tells why).
     bool OpenForReceive(TransferFiles& files, const char* mode, uint32_t* osError);
+    // Holds bytes as the send's source, read from the start.
+    void OpenImage(std::vector<uint8_t> bytes);
+    // Sums and counts a send's source, which is then read from its start.
+    StreamSum SumSource();
+    // Up to wanted bytes of a send's source, from the file or the image; 0 at its end.
+    size_t Read(uint8_t* into, size_t wanted);
     // Flushes and closes the receive and puts it in name's place: 0, or the error of the step
     // that failed; on failure the temporary file is deleted and name is untouched.
     uint32_t Commit(TransferFiles& files);
-    void Close(TransferFiles& files, int transferKind);
+    void Close(TransferFiles& files);
 };
 
 // Which reporter the session reports through; None before any session has started.

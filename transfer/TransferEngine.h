@@ -85,25 +85,28 @@ public:
 };
 
 // The platform part of a receive: a temporary file beside the chosen one, which replaces it
-// only when complete; and where the bitmap send keeps its intermediate image.
+// only when complete.
 class TransferFiles {
 public:
     virtual ~TransferFiles() = default;
-    // Creates a new temporary file in path's folder and opens it with the fopen mode given;
-    // null when it cannot (*osError tells why). *pendingPath receives its name.
+    // Creates a new temporary file in path's folder and opens it with the fopen mode given
+    // ("w" or "wb"). The file is made new, never an existing name or a link, under a name no
+    // other process picks. Null when it cannot (*osError tells why). *pendingPath receives its
+    // name.
     virtual FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
                                 uint32_t* osError) = 0;
-    // Flushes and closes file (a receive's pending file), then puts it in path's place: 0, or
-    // the system's error of the step that failed, in which case the pending file is deleted.
+    // Flushes file (a receive's pending file) to the disk, closes it, then puts it in path's
+    // place durably: 0, or the system's error of the step that failed. A failure before the
+    // replace deletes the pending file and leaves path untouched; a failure to make the
+    // finished replace durable is reported too, with the file in place.
     virtual uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) = 0;
     // Deletes a file; a failure is ignored.
     virtual void Remove(const std::string& path) = 0;
-    // The folder for temporary files, ending in its separator; empty with *osError on failure.
-    virtual std::string TempFolder(uint32_t* osError) = 0;
 };
 
-// The portable TransferFiles on the C and C++ standard library (varnex and the tests).
-TransferFiles& StandardFiles();
+// The platform's TransferFiles: POSIX in the native build, Win32 in the Windows build (the
+// dialog and varnex.exe). Its error codes are the platform's: errno, or Win32 codes.
+TransferFiles& SystemFiles();
 
 // What the status line shows while a session runs.
 struct TransferStatus {

@@ -13,18 +13,14 @@ namespace {
 
 std::vector<uint8_t> Decode(const std::string& text) { return DecodeBitmapLine(text.data(), text.size()); }
 
-std::vector<uint8_t> ConvertText(const std::string& text, BitmapConversion* conversion) {
+std::vector<uint8_t> ConvertText(const std::string& text, BitmapConversion* conversion,
+                                 size_t limit = kMaxBitmapImageBytes) {
     FILE* in = std::tmpfile();
-    FILE* out = std::tmpfile();
     std::fwrite(text.data(), 1, text.size(), in);
     std::rewind(in);
-    *conversion = ConvertBitmapText(in, out);
-    std::rewind(out);
     std::vector<uint8_t> bytes;
-    int c;
-    while ((c = std::fgetc(out)) != EOF) bytes.push_back(static_cast<uint8_t>(c));
+    *conversion = ConvertBitmapText(in, bytes, limit);
     std::fclose(in);
-    std::fclose(out);
     return bytes;
 }
 
@@ -56,9 +52,8 @@ TEST(TransferBitmap, PairsAreDecodedFromLowercaseX) {
 TEST(TransferBitmap, ConversionWritesEveryLineAndDropsSplitPairs) {
     BitmapConversion conversion{};
     const std::vector<uint8_t> bytes = ConvertText("0x01, 0x02,\n0x0\n3, 0x04\n", &conversion);
-    EXPECT_TRUE(conversion.ok);
+    EXPECT_EQ(conversion, BitmapConversion::Done);
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 0x02, 0x04}));
-    EXPECT_EQ(conversion.bytesWritten, 3);
 }
 
 // Lines of over 2 100 characters span three reads; a pair split at a read boundary inside a
@@ -91,19 +86,23 @@ TEST(TransferBitmap, LongLinesDecodeWholeAcrossReads) {
     }
     BitmapConversion conversion{};
     const std::vector<uint8_t> bytes = ConvertText(text, &conversion);
-    EXPECT_TRUE(conversion.ok);
+    EXPECT_EQ(conversion, BitmapConversion::Done);
     EXPECT_GT(expected.size(), 12u * 300u);
     EXPECT_EQ(bytes, expected);
 }
 
-TEST(TransferBitmap, AWriteFailureIsReported) {
-    FILE* in = std::tmpfile();
-    std::fputs("0x01 0x02\n", in);
-    std::rewind(in);
-    FILE* readOnly = std::fopen("/dev/null", "r");
-    ASSERT_NE(readOnly, nullptr);
-    const BitmapConversion conversion = ConvertBitmapText(in, readOnly);
-    EXPECT_FALSE(conversion.ok);
-    std::fclose(in);
-    std::fclose(readOnly);
+// A text that cannot be read, or that would give more than the limit, is refused: never a
+// short image sent as whole, never an image grown without bound.
+TEST(TransferBitmap, AReadFailureOrAnOversizeImageIsReported) {
+    FILE* writeOnly = std::fopen("/dev/null", "w");
+    ASSERT_NE(writeOnly, nullptr);
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(ConvertBitmapText(writeOnly, bytes), BitmapConversion::ReadFailed);
+    std::fclose(writeOnly);
+
+    BitmapConversion conversion{};
+    ConvertText("0x01 0x02\n0x03\n", &conversion, 3);
+    EXPECT_EQ(conversion, BitmapConversion::Done);
+    ConvertText("0x01 0x02\n0x03 0x04\n", &conversion, 3);
+    EXPECT_EQ(conversion, BitmapConversion::TooLarge);
 }

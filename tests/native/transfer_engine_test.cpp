@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -43,7 +45,10 @@ public:
     void SendPacket(const PacketHeader& h, const uint8_t* p, uint16_t n) override {
         sent.push_back({h.command, std::string(reinterpret_cast<const char*>(p), n)});
     }
-    void Log(const std::string& line, uint32_t) override { events.push_back("log:" + line); }
+    void Log(const std::string& line, uint32_t osError) override {
+        events.push_back("log:" + line);
+        if (osError != 0) events.push_back("os:" + std::to_string(osError));
+    }
     void AppendLine(const std::string& line) override { events.push_back("line:" + line); }
     void Beep() override { events.push_back("beep"); }
     void ShowMessage(const std::string&, const std::string& text) override { events.push_back("box:" + text); }
@@ -91,10 +96,11 @@ protected:
         return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
     }
     // The unit's packet, through the engine's receiver.
-    void Unit(uint16_t command, const std::string& payload) {
+    void Unit(uint16_t command, const std::string& payload) { UnitTo(engine_, command, payload); }
+    void UnitTo(TransferEngine& engine, uint16_t command, const std::string& payload) {
         const auto frame = EncodeFrame(command, ++unitId_, reinterpret_cast<const uint8_t*>(payload.data()),
                                        static_cast<uint16_t>(payload.size()));
-        engine_.ReceiveBytes(frame.data(), frame.size());
+        engine.ReceiveBytes(frame.data(), frame.size());
     }
     void Wait(uint64_t ms) {
         clock_.Advance(ms);
@@ -105,7 +111,7 @@ protected:
     fs::path folder_;
     fake::FakeClock clock_;
     Recorder ui_;
-    TransferEngine engine_{ui_, StandardFiles(), clock_};
+    TransferEngine engine_{ui_, SystemFiles(), clock_};
     uint16_t unitId_ = 0;
 };
 
@@ -435,6 +441,100 @@ TEST_F(EngineTest, StopTransferEndsTheReceiveAndSendsTheUnitNothing) {
     EXPECT_EQ(ui_.sent.size(), sent);
     EXPECT_EQ(Read(chosen), "keep");
     EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+// --- what a receive leaves on disk
+
+// Real temporary files beside the chosen one, whose writes land on a full disk.
+class FullDiskFiles final : public TransferFiles {
+public:
+    FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
+                        uint32_t* osError) override {
+        FILE* real = SystemFiles().CreatePending(path, mode, pendingPath, osError);
+        if (real == nullptr) return nullptr;
+        std::fclose(real);
+        return std::fopen("/dev/full", mode);
+    }
+    uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
+        return SystemFiles().Commit(file, pendingPath, path);
+    }
+    void Remove(const std::string& path) override { SystemFiles().Remove(path); }
+};
+
+// Small receives fail when the last bytes are flushed, large ones on a write on the way;
+// either way with the system's reason, the chosen file as it was and no temporary file.
+TEST_F(EngineTest, AReceiveOntoAFullDiskFailsWithTheSystemsReasonAndLeavesNothing) {
+    FullDiskFiles fullDisk;
+    TransferEngine engine(ui_, fullDisk, clock_);
+    const std::string chosen = Write("settings.bin", "keep");
+    const std::string chunk(kMaxPayload, 's');
+    struct Case {
+        const char* what;
+        int chunks;
+        std::string line;  // the log line that names the file
+    } cases[] = {
+        {"fails at the save", 1, "log:Could not save " + chosen + "."},
+        {"fails on a write", 40, "log:Could not write " + chosen + ": " + std::strerror(ENOSPC)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ui_.events.clear();
+        ASSERT_TRUE(engine.StartFileReceive(IDC_RECEIVE_SETTINGS, chosen, "", "Receiving Settings File..."));
+        UnitTo(engine, 20, std::to_string(c.chunks * chunk.size()));
+        for (int i = 0; i < c.chunks && engine.SessionActive(); ++i) UnitTo(engine, 21, chunk);
+        if (engine.SessionActive()) UnitTo(engine, 22, "");
+        EXPECT_FALSE(engine.SessionActive());
+        EXPECT_TRUE(ui_.Has(c.line));
+        if (c.chunks == 1) {
+            EXPECT_TRUE(ui_.Has("os:" + std::to_string(ENOSPC)));
+        }
+        EXPECT_TRUE(ui_.Has("box:Settings transfer failure."));
+        EXPECT_EQ(ui_.ends.back().result, SessionResult::Failed);
+        EXPECT_EQ(Read(chosen), "keep");
+        EXPECT_EQ(FilesInFolder(), 1u);
+    }
+}
+
+// The replace itself fails (a folder holds the chosen name): the failure names the file and
+// the system's reason, the folder keeps what it held and no temporary file is left.
+TEST_F(EngineTest, AFailedFinalReplaceLeavesNothingBehind) {
+    const fs::path chosen = folder_ / "saved";
+    fs::create_directory(chosen);
+    Write("saved/inside", "keep");
+    ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_SETTINGS, chosen.string(), "", "Receiving Settings File..."));
+    Unit(20, "3");
+    Unit(21, "abc");
+    Unit(22, "");
+    EXPECT_TRUE(ui_.Has("log:Could not save " + chosen.string() + "."));
+    EXPECT_TRUE(ui_.Has("os:" + std::to_string(EISDIR)));
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Failed);
+    EXPECT_EQ(Read((chosen / "inside").string()), "keep");
+    EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+// --- the bitmap send
+
+// Two bitmap sends at once, as two units on two ports: each sends its own image with its own
+// sum, built in memory; nothing is written anywhere.
+TEST_F(EngineTest, BitmapSendsGoFromTheirOwnImageInMemory) {
+    Recorder otherUi;
+    TransferEngine other(otherUi, SystemFiles(), clock_);
+    const std::string first = Write("a.txt", "0x01, 0x02,\n0x0\n3, 0xfe\n");
+    const std::string second = Write("b.txt", "0x10 0x20 0x30\r\n");
+    ASSERT_TRUE(engine_.StartBitmapSend(IDC_SEND_BITMAP, first, "Sending Bitmap File..."));
+    ASSERT_TRUE(other.StartBitmapSend(IDC_SEND_BITMAP, second, "Sending Bitmap File..."));
+    EXPECT_EQ(Last().payload, "24," + std::to_string(0x01 + 0x02 + 0xfe) + ",3,");
+    EXPECT_EQ(otherUi.sent.back().payload, "24," + std::to_string(0x10 + 0x20 + 0x30) + ",3,");
+    UnitTo(other, 10, "1");
+    Unit(10, "1");
+    EXPECT_EQ(Last().payload, "\x01\x02\xfe");
+    EXPECT_EQ(otherUi.sent.back().payload, "\x10\x20\x30");
+    Unit(11, "1");
+    EXPECT_EQ(Last().command, 12);
+    Unit(12, std::to_string(0x01 + 0x02 + 0xfe));
+    EXPECT_TRUE(ui_.Has("box:Bitmap Transfer sucessfully completed."));
+    EXPECT_EQ(FilesInFolder(), 2u);
+    EXPECT_FALSE(fs::exists("bitmap.bin"));
 }
 
 }  // namespace

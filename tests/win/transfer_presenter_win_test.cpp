@@ -15,8 +15,8 @@
 #include "link/Frame.h"
 #include "link/win/PacketLink.h"
 #include "serial/win/CommEventThread.h"
+#include "transfer/TransferEngine.h"
 #include "transfer/win/TransferPresenter.h"
-#include "transfer/win/WinTransferFiles.h"
 
 namespace {
 
@@ -177,13 +177,39 @@ TEST_F(PresenterTest, AReceiveThatCannotBeSavedLeavesNothingBehind) {
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string pending;
     uint32_t error = 0;
-    FILE* file = WinTransferFiles().CreatePending(folder, "wb", &pending, &error);
+    FILE* file = transfer::SystemFiles().CreatePending(folder, "wb", &pending, &error);
     ASSERT_NE(file, nullptr) << error;
     std::fputs("data", file);
-    EXPECT_NE(WinTransferFiles().Commit(file, pending, folder), static_cast<uint32_t>(ERROR_SUCCESS));
+    EXPECT_NE(transfer::SystemFiles().Commit(file, pending, folder), static_cast<uint32_t>(ERROR_SUCCESS));
     EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(LeftoverReceiveFiles(), 0);
     RemoveDirectoryA(folder.c_str());
+}
+
+// Names another process (or an earlier run of this id) holds are passed over and never
+// written; the text mode's line ends reach the saved file, which holds its own bytes.
+TEST(WinTransferFiles, PendingFilesAreNewFilesOfTheirOwn) {
+    constexpr int kPlanted = 50;  // more than this test program's receives before this test
+    std::vector<std::string> planted;
+    for (int n = 0; n < kPlanted; ++n) {
+        const std::string name = "vrx" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(n) + ".tmp";
+        planted.push_back(FileWith(name.c_str(), "theirs"));
+    }
+    const std::string chosen = TempPath("varnex-pending-chosen.txt");
+    std::string pending;
+    uint32_t error = 0;
+    FILE* file = transfer::SystemFiles().CreatePending(chosen, "w", &pending, &error);
+    ASSERT_NE(file, nullptr) << error;
+    std::fputs("A=1\n", file);
+    EXPECT_EQ(transfer::SystemFiles().Commit(file, pending, chosen), static_cast<uint32_t>(ERROR_SUCCESS));
+    EXPECT_EQ(Contents(chosen), "A=1\r\n");
+    EXPECT_EQ(GetFileAttributesA(pending.c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const std::string& path : planted) {
+        EXPECT_EQ(Contents(path), "theirs") << path;
+        DeleteFileA(path.c_str());
+    }
+    EXPECT_EQ(LeftoverReceiveFiles(), 0);
+    DeleteFileA(chosen.c_str());
 }
 
 }  // namespace

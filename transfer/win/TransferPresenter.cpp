@@ -17,7 +17,6 @@
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 #include "transfer/TransferEngine.h"
-#include "transfer/win/WinTransferFiles.h"
 
 namespace {
 
@@ -83,7 +82,7 @@ DialogTransferListener Listener;
 
 // The one engine, its assembler handed to the comm-event thread before any port opens.
 transfer::TransferEngine& Engine(HWND dialog) {
-    static transfer::TransferEngine engine(Listener, WinTransferFiles(), common::SteadyClock());
+    static transfer::TransferEngine engine(Listener, transfer::SystemFiles(), common::SteadyClock());
     Listener.dialog = dialog;
     return engine;
 }

@@ -1,15 +1,63 @@
-// The transfer engine's file operations on Win32: a receive's temporary file (vrxNNNN.tmp)
-// is made beside the chosen file, so the final move stays on one volume, and replaces it
-// with a write-through move; errors are the system's codes, which the log spells out.
-#include "transfer/win/WinTransferFiles.h"
+// The transfer engine's file operations on Win32, for the dialog and for varnex.exe. A
+// receive's temporary file is created new (CREATE_NEW: never an existing name, never through
+// a link) beside the chosen file, so the final move stays on one volume, under a name that
+// carries this process's id; its bytes are flushed to the disk before a write-through move
+// puts it in the chosen file's place. Errors are the system's codes, which the log spells out.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/win/Handles.h"
+#include "transfer/TransferEngine.h"
 
 namespace {
 
-constexpr char kReceivePrefix[] = "vrx";
+constexpr char kPendingPrefix[] = "vrx";  // vrx<process id>-<number>.tmp
+constexpr char kPendingSuffix[] = ".tmp";
+// Names left by an earlier run of the same process id are passed over; past this many the
+// folder is taken to be unusable.
+constexpr unsigned kMaxNameTries = 100;
 
-class WinTransferFilesImpl final : public transfer::TransferFiles {
+// The system's code for a failed C runtime write or flush: what the runtime kept of it,
+// a full disk, or a general write fault.
+DWORD RuntimeWriteError() {
+    if (_doserrno != 0) return static_cast<DWORD>(_doserrno);
+    return errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+}
+
+// A new file at name, open for writing with the fopen mode given; null with *error set.
+FILE* OpenNew(const std::string& name, const char* mode, DWORD* error) {
+    UniqueFileHandle handle(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+        *error = GetLastError();
+        return nullptr;
+    }
+    const int flags = _O_WRONLY | (std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), flags);
+    if (fd == -1) {
+        *error = ERROR_INVALID_HANDLE;
+        handle.Reset();
+        DeleteFileA(name.c_str());
+        return nullptr;
+    }
+    handle.Release();  // the descriptor owns it now
+    FILE* file = _fdopen(fd, mode);
+    if (file == nullptr) {
+        *error = ERROR_INVALID_PARAMETER;
+        _close(fd);
+        DeleteFileA(name.c_str());
+    }
+    return file;
+}
+
+class WinTransferFiles final : public transfer::TransferFiles {
 public:
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
                         uint32_t* osError) override {
@@ -17,29 +65,35 @@ public:
         char* filePart = nullptr;
         const DWORD length = GetFullPathNameA(path.c_str(), sizeof folder, folder, &filePart);
         if (length == 0 || length >= sizeof folder || filePart == nullptr) {
-            *osError = GetLastError();
+            *osError = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
             return nullptr;
         }
-        *filePart = 0;  // the chosen file's folder
-        char pending[MAX_PATH] = {};
-        if (!GetTempFileNameA(folder, kReceivePrefix, 0, pending)) {
-            *osError = GetLastError();
-            return nullptr;
+        *filePart = 0;  // the chosen file's folder, ending in its separator
+        const std::string stem = folder + std::string(kPendingPrefix) + std::to_string(GetCurrentProcessId()) + "-";
+        DWORD error = ERROR_FILE_EXISTS;
+        for (unsigned tries = 0; tries < kMaxNameTries; ++tries) {
+            const std::string candidate = stem + std::to_string(next_++) + kPendingSuffix;
+            FILE* file = OpenNew(candidate, mode, &error);
+            if (file != nullptr) {
+                *pendingPath = candidate;
+                return file;
+            }
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
         }
-        FILE* file = std::fopen(pending, mode);
-        if (file == nullptr) {
-            *osError = GetLastError();
-            DeleteFileA(pending);
-            return nullptr;
-        }
-        *pendingPath = pending;
-        return file;
+        *osError = error;
+        return nullptr;
     }
 
     uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
         DWORD error = ERROR_SUCCESS;
-        if (std::fflush(file) != 0 || std::ferror(file)) error = ERROR_WRITE_FAULT;
-        if (std::fclose(file) != 0 && error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
+        _doserrno = 0;
+        errno = 0;
+        if (std::fflush(file) != 0 || std::ferror(file)) {
+            error = RuntimeWriteError();
+        } else if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))))) {
+            error = GetLastError();
+        }
+        if (std::fclose(file) != 0 && error == ERROR_SUCCESS) error = RuntimeWriteError();
         if (error == ERROR_SUCCESS &&
             !MoveFileExA(pendingPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             error = GetLastError();
@@ -50,20 +104,13 @@ public:
 
     void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
 
-    std::string TempFolder(uint32_t* osError) override {
-        char folder[MAX_PATH] = {};
-        const DWORD length = GetTempPathA(sizeof folder, folder);
-        if (length == 0 || length >= sizeof folder) {
-            *osError = GetLastError();
-            return std::string();
-        }
-        return folder;
-    }
+private:
+    std::atomic<unsigned> next_{0};  // several workers of one process may receive at once
 };
 
 }  // namespace
 
-transfer::TransferFiles& WinTransferFiles() {
-    static WinTransferFilesImpl files;
+transfer::TransferFiles& transfer::SystemFiles() {
+    static WinTransferFiles files;
     return files;
 }

@@ -1,0 +1,123 @@
+// The transfer engine's file operations on POSIX. A receive's temporary file is created new
+// beside the chosen file (so the final rename stays on one file system) under a name that
+// carries this process's id, so two runs receiving into one folder never share one; it
+// replaces the chosen file only once its bytes are on the disk, and the folder is synced
+// after the rename so that the replace itself survives a power cut.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "transfer/TransferEngine.h"
+#include "transfer/posix/PosixFiles.h"
+
+namespace transfer {
+
+namespace posix_files {
+
+namespace {
+constexpr mode_t kNewFileMode = 0666;  // as fopen creates a file; the umask narrows it
+}  // namespace
+
+int CreateNewFile(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+}
+
+int SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (error == EINVAL) error = 0;
+    ::close(fd);
+    return error;
+}
+
+}  // namespace posix_files
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kPendingPrefix[] = "vrx";  // vrx<process id>-<number>.tmp
+constexpr char kPendingSuffix[] = ".tmp";
+// Names left by an earlier run of the same process id are passed over; past this many the
+// folder is taken to be unusable.
+constexpr unsigned kMaxNameTries = 100;
+
+// errno when a failed call set one, else the general input/output error.
+int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
+
+std::string FolderOf(const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+class PosixTransferFiles final : public TransferFiles {
+public:
+    FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
+                        uint32_t* osError) override {
+        const std::string stem = (fs::path(FolderOf(path)) / kPendingPrefix).string() +
+                                 std::to_string(static_cast<long>(::getpid())) + "-";
+        for (unsigned tries = 0; tries < kMaxNameTries; ++tries) {
+            const std::string candidate = stem + std::to_string(next_++) + kPendingSuffix;
+            const int fd = posix_files::CreateNewFile(candidate);
+            if (fd < 0 && errno == EEXIST) continue;
+            if (fd < 0) {
+                *osError = static_cast<uint32_t>(errno);
+                return nullptr;
+            }
+            FILE* file = ::fdopen(fd, mode);
+            if (file == nullptr) {
+                *osError = static_cast<uint32_t>(ErrnoOr(EINVAL));
+                ::close(fd);
+                ::unlink(candidate.c_str());
+                return nullptr;
+            }
+            *pendingPath = candidate;
+            return file;
+        }
+        *osError = EEXIST;
+        return nullptr;
+    }
+
+    uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
+        int error = 0;
+        errno = 0;
+        if (std::fflush(file) != 0) {
+            error = ErrnoOr(EIO);
+        } else if (std::ferror(file)) {
+            error = EIO;  // an earlier write failed; its errno is long gone
+        } else if (::fsync(::fileno(file)) != 0) {
+            error = errno;
+        }
+        errno = 0;
+        if (std::fclose(file) != 0 && error == 0) error = ErrnoOr(EIO);
+        if (error == 0 && std::rename(pendingPath.c_str(), path.c_str()) != 0) error = errno;
+        if (error != 0) {
+            Remove(pendingPath);
+            return static_cast<uint32_t>(error);
+        }
+        // The file is in place; a folder that cannot be synced is still reported, since the
+        // replace might not outlast a power cut.
+        return static_cast<uint32_t>(posix_files::SyncFolder(FolderOf(path)));
+    }
+
+    void Remove(const std::string& path) override { ::unlink(path.c_str()); }
+
+private:
+    std::atomic<unsigned> next_{0};  // several workers of one process may receive at once
+};
+
+}  // namespace
+
+TransferFiles& SystemFiles() {
+    static PosixTransferFiles files;
+    return files;
+}
+
+}  // namespace transfer
