@@ -50,6 +50,8 @@ void UnitBoard::Apply(const UnitEvent& event, uint64_t nowMs) {
             unit.total = event.total;
         }
         break;
+    case EventKind::Log:
+        break;  // returned above
     }
 }
 
