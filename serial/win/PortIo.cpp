@@ -18,6 +18,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 constexpr DWORD kWriteWaitSliceMs = 250;  // how often a pending write is looked at
 constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled write to come back
 constexpr DWORD kDrainPollMs = 5;         // how often a draining queue is looked at
+constexpr DWORD kInputPollMs = 10;        // how often input is looked for without comm events
 constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 DWORD ControlValue(LineControl control, DWORD enable, DWORD handshake) {
     return control == LineControl::Handshake ? handshake : enable;
@@ -163,35 +164,77 @@ PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, u
     }
 }
 
-PortStatus ReadWithDeadline(HANDLE port, uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) {
-    *count = 0;
-    // Return at once with whatever has arrived; with nothing there, wait up to the timeout
-    // for the first byte.
+namespace {
+
+// Takes what has arrived and returns at once: the driver's "no wait" read timeouts, which
+// every driver honours. The waiting is done apart, with a bound on this side's clock.
+PortStatus ReadArrived(HANDLE port, uint8_t* buffer, size_t size, size_t* count) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = timeoutMs == 0 ? 0 : MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = timeoutMs;
     if (!SetCommTimeouts(port, &timeouts)) return StatusFromError(GetLastError(), false);
     UniqueNullHandle event = MakeAutoResetEvent();
     if (!event) return StatusFromError(GetLastError(), false);
     OVERLAPPED record{};
     record.hEvent = event.Get();
     DWORD got = 0;
-    PortStatus status;
     if (!ReadFile(port, buffer, static_cast<DWORD>(size), &got, &record)) {
         DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            // The driver ends the read at the deadline itself.
-            if (!GetOverlappedResult(port, &record, &got, TRUE)) error = GetLastError();
-            else error = ERROR_SUCCESS;
-        }
+        // A read that takes no more than has arrived ends at once even when queued.
+        if (error == ERROR_IO_PENDING) error = GetOverlappedResult(port, &record, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS) {
             ClearErrors(port);
-            status = StatusFromError(error, false);
+            return StatusFromError(error, false);
         }
     }
     *count = got;
-    return status;
+    return {};
+}
+
+}  // namespace
+
+PortStatus InputWaiter::Wait(HANDLE port, uint32_t timeoutMs) {
+    if (!record_) record_ = std::make_unique<Record>();
+    if (!record_->event) return StatusFromError(GetLastError(), false);
+    OVERLAPPED* record = &record_->overlapped;
+    *record = OVERLAPPED{};
+    record->hEvent = record_->event.Get();
+    // The mask (EV_RXCHAR, set at open) stays: setting it again would forget bytes that came
+    // since the last look. A wait that ends at once on bytes already read just looks again.
+    if (WaitCommEvent(port, &record_->mask, record)) return {};
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        // A driver that cannot wait for comm events is looked at again after a short pause.
+        Sleep(std::min<DWORD>(timeoutMs, kInputPollMs));
+        return {};
+    }
+    if (WaitForSingleObject(record->hEvent, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD ignored = 0;
+        GetOverlappedResult(port, record, &ignored, FALSE);
+        return {};
+    }
+    // Nothing came in time: a new mask ends the pending wait, and it must be over before its
+    // record may be used again.
+    SetCommMask(port, EV_RXCHAR);
+    CancelIo(port);
+    if (WaitForSingleObject(record->hEvent, kCancelWaitMs) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(record)) {
+        static_cast<void>(record_->event.Release());  // kept alive on purpose: see the class comment
+        static_cast<void>(record_.release());
+    }
+    return {};
+}
+
+PortStatus ReadWithDeadline(HANDLE port, InputWaiter& waiter, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                            size_t* count) {
+    *count = 0;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        PortStatus status = ReadArrived(port, buffer, size, count);
+        if (!status.Ok() || *count > 0) return status;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return {};  // nothing came: Ok with no bytes
+        status = waiter.Wait(port, static_cast<uint32_t>(deadline - now));
+        if (!status.Ok()) return status;
+    }
 }
 
 PortStatus ReadCtsLine(HANDLE port, bool* on) {

@@ -54,8 +54,30 @@ private:
     std::unique_ptr<Record> record_;
 };
 
-// Reads what has arrived, or waits up to timeoutMs for the first byte.
-PortStatus ReadWithDeadline(HANDLE port, uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count);
+// Waits, at most timeoutMs, for input to arrive (a comm event), bounded by this side's clock
+// rather than the driver's read timeouts, which not every driver keeps. Like the writer, it
+// keeps alive a record whose cancelled wait never comes back.
+class InputWaiter {
+public:
+    InputWaiter() = default;
+    InputWaiter(const InputWaiter&) = delete;
+    InputWaiter& operator=(const InputWaiter&) = delete;
+
+    PortStatus Wait(HANDLE port, uint32_t timeoutMs);
+
+private:
+    struct Record {
+        OVERLAPPED overlapped{};
+        DWORD mask = 0;
+        UniqueNullHandle event = MakeAutoResetEvent();
+    };
+    std::unique_ptr<Record> record_;
+};
+
+// Reads what has arrived, or waits up to timeoutMs for the first byte (Ok with *count 0 when
+// none came).
+PortStatus ReadWithDeadline(HANDLE port, InputWaiter& waiter, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                            size_t* count);
 PortStatus ReadCtsLine(HANDLE port, bool* on);
 PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate);
 // Waits, at most timeoutMs, until the output queue is empty and the last bytes have left.

@@ -34,7 +34,7 @@ public:
     PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
         *count = 0;
         if (!handle_) return ClosedStatus();
-        return win::ReadWithDeadline(handle_.Get(), buffer, size, timeoutMs, count);
+        return win::ReadWithDeadline(handle_.Get(), waiter_, buffer, size, timeoutMs, count);
     }
     PortStatus ReadCts(bool* on) override {
         *on = false;
@@ -47,6 +47,7 @@ private:
     std::string name_;
     UniqueFileHandle handle_;
     win::BoundedWriter writer_;
+    win::InputWaiter waiter_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@ by the tests here and by the benchmarks.
 Each simulated unit (build/native/sim/varnex-sim) gets its own folder, link and modem file;
 varnex runs with the modem-line library preloaded, told by VARNEX_MODEM_MAP which modem file
 belongs to which pty, so each unit's CTS is its own."""
+import hashlib
 import json
 import os
 import select
@@ -23,6 +24,10 @@ MODEM_LIBRARY = os.path.join(NATIVE, "tests", "harness", "modemlines", "x86_64",
 FIRMWARE = os.path.join(NATIVE, "resources", "firmware")
 SIM_START_TIMEOUT_S = 15
 QUIET_GAP_MS = 300
+# What a file transfer moves, as the unit numbers it.
+BITMAP = 24
+SETTINGS = 25
+PROGRAM = 26
 IMAGE_REPORT_TIMEOUT_S = 30
 
 
@@ -166,7 +171,10 @@ def json_lines(text):
     return [json.loads(line) for line in text.splitlines() if line.strip()]
 
 
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
 def image_sha256(name):
-    import hashlib
     with open(os.path.join(FIRMWARE, name + ".bin"), "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+        return sha(f.read())

@@ -1,19 +1,12 @@
 """Several varnex processes side by side on one machine, as a production line runs them: two
 receives into one folder, two bitmap sends, each with its own unit; every run ends with its
 own unit's bytes and leaves nothing of its own behind."""
-import hashlib
 import os
 
-from simunits import Varnex
+from simunits import BITMAP, SETTINGS, Varnex, sha
 
 FINISH_S = 60
 ROUNDS = 10
-SETTINGS = 25
-BITMAP = 24
-
-
-def sha(data):
-    return hashlib.sha256(data).hexdigest()
 
 
 def start(unit, args, env=None):

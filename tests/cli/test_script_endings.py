@@ -8,9 +8,8 @@ import time
 
 import pytest
 
-from simunits import Unit, Varnex
+from simunits import SETTINGS, Unit, Varnex
 
-SETTINGS = 25
 FINISH_S = 60
 OLD_CONTENT = b"the settings saved last week\n"
 # Deeper than a socket's address can hold, as on a build server's checkout.

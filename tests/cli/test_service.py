@@ -1,7 +1,6 @@
 """varnex's service commands against a simulated running unit: files identical in both
 directions, the unit's faults ending either identical or in a failure with its message (never
 a silent difference, never a hang), receives that never leave a partial file, and Ctrl-C."""
-import hashlib
 import os
 import select
 import signal
@@ -9,17 +8,11 @@ import time
 
 import pytest
 
-from simunits import json_lines
+from simunits import PROGRAM, SETTINGS, json_lines, sha
 
 FINISH_S = 60
-SETTINGS = 25
-PROGRAM = 26
 # A table line or file chunk the unit sends; the faults are aimed a few frames in.
 FAULT_AT = 3
-
-
-def sha(data):
-    return hashlib.sha256(data).hexdigest()
 
 
 def run(varnex, unit, *args, timeout=FINISH_S):

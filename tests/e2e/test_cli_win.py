@@ -1,9 +1,13 @@
 """varnex.exe, the command-line loader's Windows build, under Wine against the simulated
-unit: one download arrives whole and unchanged, and `ports` names the mapped COM ports."""
+unit: one download arrives whole and unchanged, a settings backup comes back identical and
+a restore arrives identical, a receive into a missing folder fails with its reason, and
+`ports` names the mapped COM ports."""
 import os
+import hashlib
 import re
 import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -15,6 +19,7 @@ UNIT_PORT = 3
 IDLE_PORT = 6
 RUN_TIMEOUT_S = 180
 QUIET_GAP_MS = 1500
+SETTINGS_KIND = 25
 
 
 class VarnexExe(unittest.TestCase):
@@ -49,6 +54,36 @@ class VarnexExe(unittest.TestCase):
         self.assertEqual(image["garbled"], 0)
         # The port went back to the link's speed at the end.
         self.assertEqual(sim.request({"cmd": "status"})["line"]["baud"], 38400)
+
+    def test_settings_backup_and_restore_move_the_bytes_unchanged(self):
+        sim = h.Sim(["--mode", "running"], port=UNIT_PORT)
+        self.endings.append(sim.stop)
+        folder = tempfile.mkdtemp(dir=h.Session.get().run_dir)
+        data = bytes(range(256)) * 3 + os.urandom(213)
+        source = os.path.join(folder, "unit.bin")
+        with open(source, "wb") as f:
+            f.write(data)
+        sim.request({"cmd": "content_set", "what": "file", "kind": SETTINGS_KIND, "path": source})
+        saved = os.path.join(folder, "backup.settings")
+        run = self.varnex("settings", "get", h.windows_path(saved), "--port", "COM%d" % UNIT_PORT)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn("Transfer of settings sucessfully completed.", run.stdout)
+        with open(saved, "rb") as f:
+            self.assertEqual(f.read(), data)
+        self.assertEqual(sorted(os.listdir(folder)), ["backup.settings", "unit.bin"])
+
+        run = self.varnex("settings", "send", h.windows_path(saved), "--port", "COM%d" % UNIT_PORT)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        got = sim.request({"cmd": "received", "what": "file"}).get("last") or {}
+        self.assertEqual(got.get("sha256"), hashlib.sha256(data).hexdigest(), got)
+
+    def test_a_receive_into_a_missing_folder_fails_naming_it(self):
+        self.endings.append(h.Sim(["--mode", "running"], port=UNIT_PORT).stop)
+        missing = os.path.join(h.Session.get().run_dir, "no-such-folder", "backup.settings")
+        run = self.varnex("settings", "get", h.windows_path(missing), "--port", "COM%d" % UNIT_PORT)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn("FAILED: Could not create a file beside", run.stdout)
+        self.assertIn("backup.settings", run.stdout)
 
     def test_ports_lists_the_mapped_com_ports(self):
         self.endings.append(h.Sim(["--mode", "off"], port=UNIT_PORT).stop)
