@@ -57,6 +57,18 @@ gtest_layer() {  # name log seconds command...
   [ "$f" -gt 0 ] && { show_failures "$log"; echo "  (full output: $log)"; }
 }
 
+# A pytest layer under its time limit: name log layer-seconds test-seconds folder.
+pytest_layer() {
+  local name=$1 log=$2 seconds=$3 per_test=$4 folder=$5
+  bounded "$seconds" "$log" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout="$per_test" "$folder" >>"$log" 2>&1
+  local rc=$?
+  read -r p f < <(python3 scripts/pytest_count.py "$log")
+  [ "$rc" -eq 124 ] && { f=$((f + 1)); grep '^TIME LIMIT' "$log"; }
+  add "$name" "$p" "$f"
+  [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$log" | head -20; echo "  (full output: $log)"; }
+}
+
 echo "== native unit tests"
 native_bin="$BUILD_DIR/native/tests/varnex_native_tests"
 if [ -x "$native_bin" ]; then
@@ -67,13 +79,7 @@ fi
 
 echo "== varnex against simulated units (native, no Wine)"
 if ls tests/cli/test_*.py >/dev/null 2>&1; then
-  bounded "$CLI_LIMIT_S" "$LOGS/cli.log" \
-    /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=180 tests/cli >>"$LOGS/cli.log" 2>&1
-  cli_rc=$?
-  read -r p f < <(python3 scripts/pytest_count.py "$LOGS/cli.log")
-  [ "$cli_rc" -eq 124 ] && { f=$((f + 1)); grep '^TIME LIMIT' "$LOGS/cli.log"; }
-  add cli "$p" "$f"
-  [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$LOGS/cli.log" | head -20; echo "  (full output: $LOGS/cli.log)"; }
+  pytest_layer cli "$LOGS/cli.log" "$CLI_LIMIT_S" 180 tests/cli
 else
   echo "cli        no tests yet: skipped"
 fi
@@ -158,13 +164,7 @@ if { cmake -S . -B "$arm64" -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
      mkdir -p "$arm64/modemlines" &&
      clang --target=aarch64-linux-gnu -O2 -Wall -Wextra -shared -fPIC -o "$arm64/modemlines/libvarnexmodem.so" \
        tests/harness/modemlines/modemlines.c -ldl; } >"$LOGS/release-build.log" 2>&1; then
-  bounded "$RELEASE_LIMIT_S" "$LOGS/release.log" \
-    /usr/bin/python3 -m pytest -q -p no:cacheprovider --timeout=300 tests/release >"$LOGS/release.log" 2>&1
-  release_rc=$?
-  read -r p f < <(python3 scripts/pytest_count.py "$LOGS/release.log")
-  [ "$release_rc" -eq 124 ] && { f=$((f + 1)); grep '^TIME LIMIT' "$LOGS/release.log"; }
-  add release "$p" "$f"
-  [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$LOGS/release.log" | head -20; echo "  (full output: $LOGS/release.log)"; }
+  pytest_layer release "$LOGS/release.log" "$RELEASE_LIMIT_S" 300 tests/release
 else
   echo "  the arm64 build failed:"; tail -n 30 "$LOGS/release-build.log" | sed 's/^/    /'
   add release 0 1
