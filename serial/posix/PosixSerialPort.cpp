@@ -129,19 +129,8 @@ public:
 
     PortStatus Drain(uint32_t timeoutMs) override {
         if (fd_ < 0) return Fail(PortError::Io, "the port is closed");
-        // The queue is watched with a bound first: tcdrain alone has none.
-        const uint64_t deadline = SteadyMs() + timeoutMs;
-        for (;;) {
-            int queued = 0;
-            if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return ErrnoStatus(errno, "reading the output queue");
-            if (queued <= 0) break;
-            if (RemainingMs(deadline) == 0) {
-                return Fail(PortError::TimedOut, std::to_string(queued) + " bytes still waiting for the line");
-            }
-            PortStatus hungUp = CheckHangUp();
-            if (!hungUp.Ok()) return hungUp;
-            ::poll(nullptr, 0, kDrainPollMs);
-        }
+        PortStatus emptied = WaitForEmptyQueue(SteadyMs() + timeoutMs);
+        if (!emptied.Ok()) return emptied;
         // The driver's queue is empty; this waits only for the bytes in the transmitter.
         if (tcdrain(fd_) != 0) return ErrnoStatus(errno, "waiting for the line");
         return {};
@@ -226,13 +215,24 @@ private:
         return {};
     }
 
-    void WaitForQueueToDrain() {
-        uint64_t deadline = SteadyMs() + kDrainBoundMs;
-        int queued = 0;
-        while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && RemainingMs(deadline) > 0) {
+    // Watches the driver's output queue until it is empty or the deadline passes (tcdrain
+    // alone has no bound): Ok, TimedOut with what is left, or the device's failure.
+    PortStatus WaitForEmptyQueue(uint64_t deadline) {
+        for (;;) {
+            int queued = 0;
+            if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return ErrnoStatus(errno, "reading the output queue");
+            if (queued <= 0) return {};
+            if (RemainingMs(deadline) == 0) {
+                return Fail(PortError::TimedOut, std::to_string(queued) + " bytes still waiting for the line");
+            }
+            PortStatus hungUp = CheckHangUp();
+            if (!hungUp.Ok()) return hungUp;
             ::poll(nullptr, 0, kDrainPollMs);
         }
     }
+
+    // Before a speed change or the close: queued bytes leave at the present settings.
+    void WaitForQueueToDrain() { static_cast<void>(WaitForEmptyQueue(SteadyMs() + kDrainBoundMs)); }
 
     std::string name_;
     int fd_;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "transfer/PendingName.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/posix/PosixFiles.h"
 
@@ -43,12 +44,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kPendingPrefix[] = "vrx";  // vrx<process id>-<number>.tmp
-constexpr char kPendingSuffix[] = ".tmp";
-// Names left by an earlier run of the same process id are passed over; past this many the
-// folder is taken to be unusable.
-constexpr unsigned kMaxNameTries = 100;
-
 // errno when a failed call set one, else the general input/output error.
 int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
 
@@ -61,10 +56,10 @@ class PosixTransferFiles final : public TransferFiles {
 public:
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
                         uint32_t* osError) override {
-        const std::string stem = (fs::path(FolderOf(path)) / kPendingPrefix).string() +
-                                 std::to_string(static_cast<long>(::getpid())) + "-";
-        for (unsigned tries = 0; tries < kMaxNameTries; ++tries) {
-            const std::string candidate = stem + std::to_string(next_++) + kPendingSuffix;
+        const std::string stem = (fs::path(FolderOf(path)) / "").string();
+        for (unsigned tries = 0; tries < kMaxPendingNameTries; ++tries) {
+            const std::string candidate =
+                PendingName(stem, static_cast<unsigned long>(::getpid()), next_++);
             const int fd = posix_files::CreateNewFile(candidate);
             if (fd < 0 && errno == EEXIST) continue;
             if (fd < 0) {

@@ -14,15 +14,10 @@
 #include <string>
 
 #include "common/win/Handles.h"
+#include "transfer/PendingName.h"
 #include "transfer/TransferEngine.h"
 
 namespace {
-
-constexpr char kPendingPrefix[] = "vrx";  // vrx<process id>-<number>.tmp
-constexpr char kPendingSuffix[] = ".tmp";
-// Names left by an earlier run of the same process id are passed over; past this many the
-// folder is taken to be unusable.
-constexpr unsigned kMaxNameTries = 100;
 
 // The system's code for a failed C runtime write or flush: what the runtime kept of it,
 // a full disk, or a general write fault.
@@ -69,10 +64,9 @@ public:
             return nullptr;
         }
         *filePart = 0;  // the chosen file's folder, ending in its separator
-        const std::string stem = folder + std::string(kPendingPrefix) + std::to_string(GetCurrentProcessId()) + "-";
         DWORD error = ERROR_FILE_EXISTS;
-        for (unsigned tries = 0; tries < kMaxNameTries; ++tries) {
-            const std::string candidate = stem + std::to_string(next_++) + kPendingSuffix;
+        for (unsigned tries = 0; tries < transfer::kMaxPendingNameTries; ++tries) {
+            const std::string candidate = transfer::PendingName(folder, GetCurrentProcessId(), next_++);
             FILE* file = OpenNew(candidate, mode, &error);
             if (file != nullptr) {
                 *pendingPath = candidate;
