@@ -6,6 +6,7 @@ set -euo pipefail
 
 need=(
   cmake make g++ gcc-multilib clang libclang-rt-14-dev python3
+  clang-format-14
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   googletest libgtest-dev
   wine wine64 wine32:i386 libwine:i386

@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Checks that the C and C++ sources keep the format of .clang-format, one check per folder.
+
+  check_format.py [--fix] [ROOT]   (ROOT: the checkout, by default the one holding this script)
+
+Names each file that differs with its first differing line; the last line is "passed failed".
+--fix rewrites the files in place instead. The formatter is pinned by its versioned name,
+since another clang-format release formats the same options differently."""
+import os
+import re
+import subprocess
+import sys
+
+CLANG_FORMAT = "clang-format-14"  # Debian 12's; scripts/setup.sh installs it
+FOLDERS = ["app", "cli", "common", "download", "link", "serial", "transfer", "sim", "bench", "tests"]
+ENDINGS = (".cpp", ".h", ".c")
+BATCH = 100  # files per formatter run, well inside any command-line limit
+
+# "path:line:col: error: code should be clang-formatted [-Wclang-format-violations]"
+VIOLATION = re.compile(r"^(.+?):(\d+):\d+: (?:error|warning): code should be clang-formatted")
+
+
+def sources(root, folder):
+    for directory, subfolders, names in os.walk(os.path.join(root, folder)):
+        subfolders.sort()
+        for name in sorted(names):
+            if name.endswith(ENDINGS):
+                yield os.path.relpath(os.path.join(directory, name), root).replace(os.sep, "/")
+
+
+def run_formatter(root, arguments, files):
+    """The formatter's complaints as {file: [line, ...]}; raises OSError when it cannot run."""
+    complaints = {}
+    for start in range(0, len(files), BATCH):
+        batch = files[start:start + BATCH]
+        result = subprocess.run([CLANG_FORMAT, "--style=file"] + arguments + batch, cwd=root,
+                                capture_output=True, text=True)
+        for line in result.stderr.splitlines():
+            match = VIOLATION.match(line)
+            if match:
+                complaints.setdefault(match.group(1), []).append(int(match.group(2)))
+        if result.returncode != 0 and not complaints:
+            raise OSError("%s failed: %s" % (CLANG_FORMAT, result.stderr.strip()[:500]))
+    return complaints
+
+
+def main():
+    arguments = sys.argv[1:]
+    fix = "--fix" in arguments
+    arguments = [a for a in arguments if a != "--fix"]
+    root = os.path.abspath(arguments[0] if arguments else
+                           os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    if not os.path.isfile(os.path.join(root, ".clang-format")):
+        print("FAIL  no .clang-format in %s" % root)
+        print(0, 1)
+        return 1
+    passed = failed = 0
+    for folder in FOLDERS:
+        files = list(sources(root, folder))
+        if not files:
+            continue
+        try:
+            if fix:
+                run_formatter(root, ["-i"], files)
+                print("formatted %s/ (%d files)" % (folder, len(files)))
+                continue
+            complaints = run_formatter(root, ["--dry-run", "--Werror"], files)
+        except OSError as error:
+            print("FAIL  %s/: %s (run make setup)" % (folder, error))
+            failed += 1
+            continue
+        if complaints:
+            failed += 1
+            print("FAIL  %s/: %d of %d files differ from .clang-format" % (folder, len(complaints), len(files)))
+            for path, lines in sorted(complaints.items()):
+                print("  %s:%d: %d places to reformat" % (path, lines[0], len(lines)))
+        else:
+            passed += 1
+            print("ok    %s/: %d files" % (folder, len(files)))
+    if fix:
+        return 0
+    if failed:
+        print("  to reformat: /usr/bin/python3 scripts/check_format.py --fix")
+    print(passed, failed)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

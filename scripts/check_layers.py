@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Checks the arrows between the source folders, read from the #include lines.
+
+  check_layers.py [ROOT]     (ROOT: the checkout, by default the one holding this script)
+
+Three rules, each counted as one check; the last line is "passed failed":
+  layers        a file includes only its own folder and the folders ALLOWED below;
+  platforms     a file outside win/ includes no win/ header and no <windows.h>, and one
+                outside posix/ no posix/ header, unless the include sits in a platform
+                #if block (which keeps the native build of portable code honest);
+  header names  no two headers of the product share a file name (an include by bare name,
+                or a search in an editor, would find the wrong one).
+Each breach is printed as FILE:LINE with the include. tests/ may include anything."""
+import os
+import re
+import sys
+
+# Which other folders a folder's files may include, top to bottom. The front-ends (app is
+# the Windows dialog, cli is varnex) never include each other; an engine never includes a
+# front-end; serial knows nothing of packets; common includes nothing of the others.
+ALLOWED = {
+    "app":       {"transfer", "download", "link", "serial", "common"},
+    "cli":       {"transfer", "download", "link", "serial", "common"},
+    "transfer":  {"link", "serial", "common"},
+    "download":  {"serial", "common"},
+    "link":      {"serial", "common"},
+    "serial":    {"common"},
+    "common":    set(),
+    "resources": {"app", "common"},  # the dialog's templates and ids
+    "sim":       {"common"},         # the simulated unit speaks the protocol on its own
+    "bench":     {"link", "common"},
+}
+# The folders whose headers must have names of their own.
+PRODUCT = ["app", "cli", "common", "download", "link", "serial", "transfer"]
+# Conditions that make a block platform-specific.
+PLATFORM_MACROS = ("_WIN32", "_WIN64", "__MINGW32__", "__linux__", "__unix__", "__APPLE__")
+WINDOWS_SYSTEM_HEADERS = {"windows.h"}
+SOURCE_ENDINGS = (".cpp", ".h", ".c", ".rc", ".h.in")
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+CONDITION = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)")
+
+
+def source_files(root, folder):
+    for directory, subfolders, names in os.walk(os.path.join(root, folder)):
+        subfolders.sort()
+        for name in sorted(names):
+            if name.endswith(SOURCE_ENDINGS):
+                yield os.path.relpath(os.path.join(directory, name), root).replace(os.sep, "/")
+
+
+def platform_of(path):
+    parts = path.split("/")[:-1]
+    return "win" if "win" in parts else "posix" if "posix" in parts else None
+
+
+def included_path(path, quote, name):
+    """The included file as a path from the checkout's root, or None when it lies outside
+    the source folders (system and library headers, generated files)."""
+    if quote == '"' and (name.startswith(".") or "/" not in name):
+        # Relative, or bare: the compiler looks beside the including file first.
+        name = os.path.normpath(os.path.join(os.path.dirname(path), name)).replace(os.sep, "/")
+    return name if name.split("/")[0] in ALLOWED else None
+
+
+def includes(root, path):
+    """(line number, written include, included path or None, in a platform block)."""
+    blocks = []  # one flag per open #if: does its condition name a platform?
+    with open(os.path.join(root, path), errors="replace") as source:
+        for number, line in enumerate(source, 1):
+            condition = CONDITION.match(line)
+            if condition:
+                kind, text = condition.groups()
+                platform = any(macro in text for macro in PLATFORM_MACROS)
+                if kind in ("if", "ifdef", "ifndef"):
+                    blocks.append(platform)
+                elif kind == "elif" and blocks:
+                    blocks[-1] = blocks[-1] or platform
+                elif kind == "endif" and blocks:
+                    blocks.pop()
+                continue
+            match = INCLUDE.match(line)
+            if match:
+                quote, name = match.groups()
+                written = quote + name + ('"' if quote == '"' else ">")
+                yield number, written, name, included_path(path, quote, name), any(blocks)
+
+
+def check_layers(root, path, found):
+    folder = path.split("/")[0]
+    for number, written, _, target, _ in found:
+        if target is None:
+            continue
+        to = target.split("/")[0]
+        if to != folder and to not in ALLOWED[folder]:
+            yield "%s:%d: includes %s: %s may not use %s/" % (path, number, written, folder, to)
+
+
+def check_platforms(path, found):
+    if path.endswith(".rc"):
+        return  # resource scripts are compiled for Windows only
+    own = platform_of(path)
+    for number, written, name, target, in_platform_block in found:
+        if in_platform_block:
+            continue
+        theirs = platform_of(target) if target else None
+        kind = "a %s/ header" % theirs
+        if target is None and name.lower() in WINDOWS_SYSTEM_HEADERS:
+            theirs, kind = "win", "the Windows API"
+        if theirs is not None and theirs != own:
+            where = "a %s/ file" % own if own else "a portable file (not under win/ or posix/)"
+            yield "%s:%d: includes %s (%s) in %s outside a platform #if block" % (
+                path, number, written, kind, where)
+
+
+def check_header_names(root):
+    owners = {}
+    for folder in PRODUCT:
+        for path in source_files(root, folder):
+            if path.endswith((".h", ".h.in")):
+                owners.setdefault(os.path.basename(path).replace(".h.in", ".h"), []).append(path)
+    for name, paths in sorted(owners.items()):
+        if len(paths) > 1:
+            yield "%s is the name of %d headers: %s" % (name, len(paths), ", ".join(paths))
+
+
+def main():
+    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
+                           os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    layer_faults, platform_faults = [], []
+    for folder in ALLOWED:
+        for path in source_files(root, folder):
+            found = list(includes(root, path))
+            layer_faults += check_layers(root, path, found)
+            platform_faults += check_platforms(path, found)
+    results = [("layers", "each folder includes only the folders below it", layer_faults),
+               ("platforms", "win/ and posix/ headers only in their own folders or platform blocks",
+                platform_faults),
+               ("header names", "no two product headers share a file name", list(check_header_names(root)))]
+    passed = failed = 0
+    for name, rule, faults in results:
+        if faults:
+            failed += 1
+            print("FAIL  %s (%s): %d found" % (name, rule, len(faults)))
+            for fault in faults:
+                print("  " + fault)
+        else:
+            passed += 1
+            print("ok    %s: %s" % (name, rule))
+    print(passed, failed)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
