@@ -8,6 +8,7 @@ Names each file that differs with its first differing line; the last line is "pa
 since another clang-format release formats the same options differently."""
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -50,40 +51,41 @@ def main():
     arguments = [a for a in arguments if a != "--fix"]
     root = os.path.abspath(arguments[0] if arguments else
                            os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-    if not os.path.isfile(os.path.join(root, ".clang-format")):
-        print("FAIL  no .clang-format in %s" % root)
+    missing = ("no .clang-format in %s" % root if not os.path.isfile(os.path.join(root, ".clang-format")) else
+               "%s is not installed (run make setup)" % CLANG_FORMAT if shutil.which(CLANG_FORMAT) is None else None)
+    if missing:
+        print("FAIL  " + missing)
         print(0, 1)
         return 1
     passed = failed = 0
+    report = []
     for folder in FOLDERS:
         files = list(sources(root, folder))
         if not files:
             continue
         try:
-            if fix:
-                run_formatter(root, ["-i"], files)
-                print("formatted %s/ (%d files)" % (folder, len(files)))
-                continue
-            complaints = run_formatter(root, ["--dry-run", "--Werror"], files)
+            complaints = run_formatter(root, ["-i"] if fix else ["--dry-run", "--Werror"], files)
         except OSError as error:
-            print("FAIL  %s/: %s (run make setup)" % (folder, error))
+            report.append("FAIL  %s/: %s" % (folder, error))
             failed += 1
             continue
-        if complaints:
+        if fix:
+            report.append("formatted %s/ (%d files)" % (folder, len(files)))
+        elif complaints:
             failed += 1
-            print("FAIL  %s/: %d of %d files differ from .clang-format" % (folder, len(complaints), len(files)))
+            report.append("FAIL  %s/: %d of %d files differ from .clang-format" % (folder, len(complaints), len(files)))
             for path, lines in sorted(complaints.items()):
-                print("  %s:%d: %d places to reformat" % (path, lines[0], len(lines)))
+                report.append("  %s:%d: %d %s to reformat" % (path, lines[0], len(lines),
+                                                            "place" if len(lines) == 1 else "places"))
         else:
             passed += 1
-            print("ok    %s/: %d files" % (folder, len(files)))
-    if fix:
-        return 0
-    if failed:
-        print("  to reformat: /usr/bin/python3 scripts/check_format.py --fix")
-    print(passed, failed)
+            report.append("ok    %s/: %d files" % (folder, len(files)))
+    if failed and not fix:
+        print("to reformat: /usr/bin/python3 scripts/check_format.py --fix")
+    print("\n".join(report))
+    if not fix:
+        print(passed, failed)
     return 1 if failed else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test layer against a build folder and ends with one line "N passed, N failed":
-# native unit tests (ASan/UBSan), varnex against simulated units (native), Windows-side
+# the source checks (include arrows between folders, header names, format), native unit tests (ASan/UBSan), varnex against simulated units (native), Windows-side
 # tests under Wine, fuzz targets for a bounded time each, and the end-to-end scenarios. A layer with no tests yet is reported and skipped;
 # a layer that cannot run counts as a failure. Logs go to BUILD_DIR/test-logs.
 set -uo pipefail
@@ -14,6 +14,7 @@ NATIVE_LIMIT_S=${NATIVE_LIMIT_S:-1200}
 CLI_LIMIT_S=${CLI_LIMIT_S:-1500}
 E2E_LIMIT_S=${E2E_LIMIT_S:-3000}
 RELEASE_LIMIT_S=${RELEASE_LIMIT_S:-900}
+CHECKS_LIMIT_S=${CHECKS_LIMIT_S:-300}
 KILL_GRACE_S=30
 LOGS="$BUILD_DIR/test-logs"
 RUN_DIR="$BUILD_DIR/test-run"
@@ -68,6 +69,25 @@ pytest_layer() {
   add "$name" "$p" "$f"
   [ "$f" -gt 0 ] && { grep -E '^(FAILED|ERROR) ' "$log" | head -20; echo "  (full output: $log)"; }
 }
+
+# A check script whose last line is "passed failed"; its findings are shown when it fails.
+check_layer() {  # name log seconds command...
+  local name=$1 log=$2 seconds=$3
+  shift 3
+  bounded "$seconds" "$log" "$@" >"$log" 2>&1
+  local rc=$?
+  local p f
+  read -r p f < <(tail -n 1 "$log" | grep -E '^[0-9]+ [0-9]+$')
+  p=${p:-0} f=${f:-0}
+  [ "$rc" -ne 0 ] && [ "$f" -eq 0 ] && f=1  # it stopped without its count
+  add "$name" "$p" "$f"
+  [ "$f" -gt 0 ] && { grep -vE '^(ok  |[0-9]+ [0-9]+$)' "$log" | head -60; echo "  (full output: $log)"; }
+}
+
+echo "== source checks: include arrows between folders, header names, format"
+check_layer layers "$LOGS/layers.log" "$CHECKS_LIMIT_S" /usr/bin/python3 scripts/check_layers.py
+check_layer format "$LOGS/format.log" "$CHECKS_LIMIT_S" /usr/bin/python3 scripts/check_format.py
+pytest_layer checks "$LOGS/checks.log" "$CHECKS_LIMIT_S" 60 tests/checks
 
 echo "== native unit tests"
 native_bin="$BUILD_DIR/native/tests/varnex_native_tests"
@@ -174,7 +194,8 @@ if [ "$total_failed" -gt 0 ]; then
   echo "== what failed (logs in $LOGS)"
   grep -hE '^\[  FAILED  \] \S+ \([0-9]+ ms\)' "$LOGS"/native.log "$LOGS"/wine.log 2>/dev/null
   grep -hE '^(FAILED|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
-  grep -hE '^(FAILED|ERROR) ' "$LOGS"/cli.log "$LOGS"/release.log 2>/dev/null
+  grep -hE '^(FAILED|ERROR) ' "$LOGS"/cli.log "$LOGS"/release.log "$LOGS"/checks.log 2>/dev/null
+  grep -hE '^FAIL ' "$LOGS"/layers.log "$LOGS"/format.log 2>/dev/null
 fi
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

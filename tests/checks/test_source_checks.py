@@ -1,0 +1,67 @@
+"""The source checks of make test, run on small trees of their own: each finds the breach it
+exists for, names FILE:LINE, and passes a sound tree."""
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+LAYERS = os.path.join(REPO, "scripts", "check_layers.py")
+FORMAT = os.path.join(REPO, "scripts", "check_format.py")
+
+
+def tree(root, files):
+    for path, text in files.items():
+        os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+        with open(os.path.join(root, path), "w") as out:
+            out.write(text)
+
+
+def run(script, *arguments):
+    result = subprocess.run([sys.executable, script, *arguments], capture_output=True, text=True, timeout=60)
+    return result.returncode, result.stdout
+
+
+SOUND = {
+    "common/Clock.h": "#pragma once\n",
+    "serial/SerialPort.h": '#pragma once\n#include "common/Clock.h"\n',
+    "link/win/Glue.cpp": '#include <windows.h>\n#include "serial/SerialPort.h"\n',
+    "cli/Main.cpp": '#ifdef _WIN32\n#include "link/win/Glue.h"\n#else\n#include "serial/posix/Port.h"\n#endif\n',
+}
+
+
+def test_a_sound_tree_passes(tmp_path):
+    tree(tmp_path, SOUND)
+    code, out = run(LAYERS, str(tmp_path))
+    assert code == 0, out
+    assert out.splitlines()[-1] == "3 0"
+
+
+def test_each_breach_is_named_with_its_file_and_line(tmp_path):
+    tree(tmp_path, dict(SOUND, **{
+        "serial/win/Thread.cpp": '#include "common/Clock.h"\n\n#include "link/win/Glue.h"\n',
+        "transfer/Engine.cpp": '#include "../app/Dialog.h"\n',
+        "download/Engine.cpp": '#include "serial/win/Port.h"\n',
+        "app/win/Clock.h": "#pragma once\n",
+    }))
+    code, out = run(LAYERS, str(tmp_path))
+    assert code == 1
+    assert 'serial/win/Thread.cpp:3: includes "link/win/Glue.h": serial may not use link/' in out
+    assert "transfer/Engine.cpp:1: " in out and "transfer may not use app/" in out
+    assert 'download/Engine.cpp:1: includes "serial/win/Port.h" (a win/ header) in a portable file' in out
+    assert "Clock.h is the name of 2 headers: app/win/Clock.h, common/Clock.h" in out
+    assert out.splitlines()[-1] == "0 3"
+
+
+@pytest.mark.skipif(shutil.which("clang-format-14") is None, reason="clang-format-14 is not installed")
+def test_the_format_check_names_a_badly_formatted_file(tmp_path):
+    shutil.copy(os.path.join(REPO, ".clang-format"), tmp_path)
+    tree(tmp_path, {"common/Good.h": "int Sum(int a, int b);\n",
+                    "link/Bad.cpp": "int Sum(int a, int b) { return a + b; }\nint  Twice(int a)\n{ return 2*a; }\n"})
+    code, out = run(FORMAT, str(tmp_path))
+    assert code == 1
+    assert "ok    common/: 1 files" in out
+    assert "link/Bad.cpp:2: " in out
+    assert out.splitlines()[-1] == "1 1"
