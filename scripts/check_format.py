@@ -12,6 +12,8 @@ import shutil
 import subprocess
 import sys
 
+from check_layers import source_files
+
 CLANG_FORMAT = "clang-format-14"  # Debian 12's; scripts/setup.sh installs it
 FOLDERS = ["app", "cli", "common", "download", "link", "serial", "transfer", "sim", "bench", "tests"]
 ENDINGS = (".cpp", ".h", ".c")
@@ -19,14 +21,6 @@ BATCH = 100  # files per formatter run, well inside any command-line limit
 
 # "path:line:col: error: code should be clang-formatted [-Wclang-format-violations]"
 VIOLATION = re.compile(r"^(.+?):(\d+):\d+: (?:error|warning): code should be clang-formatted")
-
-
-def sources(root, folder):
-    for directory, subfolders, names in os.walk(os.path.join(root, folder)):
-        subfolders.sort()
-        for name in sorted(names):
-            if name.endswith(ENDINGS):
-                yield os.path.relpath(os.path.join(directory, name), root).replace(os.sep, "/")
 
 
 def run_formatter(root, arguments, files):
@@ -60,7 +54,7 @@ def main():
     passed = failed = 0
     report = []
     for folder in FOLDERS:
-        files = list(sources(root, folder))
+        files = list(source_files(root, folder, ENDINGS))
         if not files:
             continue
         try:

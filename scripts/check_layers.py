@@ -41,11 +41,12 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 CONDITION = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)")
 
 
-def source_files(root, folder):
+def source_files(root, folder, endings=SOURCE_ENDINGS):
+    """The files below ROOT/folder with one of the endings, as paths from ROOT, in a steady order."""
     for directory, subfolders, names in os.walk(os.path.join(root, folder)):
         subfolders.sort()
         for name in sorted(names):
-            if name.endswith(SOURCE_ENDINGS):
+            if name.endswith(endings):
                 yield os.path.relpath(os.path.join(directory, name), root).replace(os.sep, "/")
 
 
