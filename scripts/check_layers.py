@@ -65,7 +65,8 @@ def included_path(path, quote, name):
 
 
 def includes(root, path):
-    """(line number, written include, included path or None, in a platform block)."""
+    """Per #include: (line number, as written, the name, the included path or None, whether it
+    sits in a platform #if block)."""
     blocks = []  # one flag per open #if: does its condition name a platform?
     with open(os.path.join(root, path), errors="replace") as source:
         for number, line in enumerate(source, 1):
@@ -87,7 +88,7 @@ def includes(root, path):
                 yield number, written, name, included_path(path, quote, name), any(blocks)
 
 
-def check_layers(root, path, found):
+def check_layers(path, found):
     folder = path.split("/")[0]
     for number, written, _, target, _ in found:
         if target is None:
@@ -132,7 +133,7 @@ def main():
     for folder in ALLOWED:
         for path in source_files(root, folder):
             found = list(includes(root, path))
-            layer_faults += check_layers(root, path, found)
+            layer_faults += check_layers(path, found)
             platform_faults += check_platforms(path, found)
     results = [("layers", "each folder includes only the folders below it", layer_faults),
                ("platforms", "win/ and posix/ headers only in their own folders or platform blocks",
