@@ -1,29 +1,7 @@
 // The transfer engine's output as varnex shows it (see ServiceListener.h).
 #include "cli/ServiceListener.h"
 
-#include <cstring>
-#include <system_error>
-
 namespace cli {
-
-namespace {
-// The file layer reports the platform's codes: Win32 codes on Windows, errno elsewhere.
-std::string SystemErrorText(uint32_t osError) {
-#ifdef _WIN32
-    return std::system_category().message(static_cast<int>(osError));
-#else
-    return std::generic_category().message(static_cast<int>(osError));
-#endif
-}
-}  // namespace
-
-void ServiceListener::SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) {
-    // Header and payload in one write: the unit sees the frame without a gap inside it.
-    frame_.resize(kHeaderSize + length);
-    std::memcpy(frame_.data(), &header, kHeaderSize);
-    if (length > 0) std::memcpy(frame_.data() + kHeaderSize, payload, length);
-    writer_.Write(frame_.data(), frame_.size());
-}
 
 void ServiceListener::Keep(const std::string& line) {
     lastLine_ = line;
@@ -31,10 +9,10 @@ void ServiceListener::Keep(const std::string& line) {
     sink_.Report({EventKind::Log, unit_, 0, 0, line});
 }
 
-void ServiceListener::Log(const std::string& line, uint32_t osError) {
+void ServiceListener::Log(const std::string& line, std::error_code error) {
     Keep(line);
-    if (osError == 0) return;
-    const std::string system = SystemErrorText(osError);
+    if (!error) return;
+    const std::string system = error.message();
     Keep(system);
     lastReason_ = line + " (" + system + ")";
 }
@@ -43,7 +21,7 @@ void ServiceListener::AppendLine(const std::string& line) { Keep(line); }
 
 // A report is logged, then shown in a box: the box adds nothing then. A box with no log line
 // before it (the unit's flash-erase result, which may come in any session) is kept.
-void ServiceListener::ShowMessage(const std::string&, const std::string& text) {
+void ServiceListener::Report(const std::string& text) {
     if (text != lastLine_) Keep(text);
 }
 
@@ -65,11 +43,6 @@ void ServiceListener::SessionEnded(const transfer::SessionEnd& end) {
         return;
     }
     end_ = end;
-}
-
-std::string ServiceListener::ButtonCaption(int commandId) {
-    auto found = captions_.find(commandId);
-    return found == captions_.end() ? std::string() : found->second;
 }
 
 }  // namespace cli

@@ -1,9 +1,8 @@
-// What varnex makes of the transfer engine's output for one unit: packets go to the port as
+// What varnex makes of the transfer engine's output for one unit: frames go to the port as
 // one write each, log lines and the unit's own lines become kept lines, the progress bar
 // becomes progress events, and the session's end is kept for the worker to report.
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 
@@ -18,16 +17,17 @@ public:
     ServiceListener(size_t unit, UnitEventSink& sink, FrameWriter& writer)
         : unit_(unit), sink_(sink), writer_(writer) {}
 
-    void SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) override;
-    void Log(const std::string& line, uint32_t osError) override;
+    void SendFrame(const uint8_t* bytes, size_t count) override { writer_.Write(bytes, count); }
+    void Log(const std::string& line, std::error_code error) override;
     void AppendLine(const std::string& line) override;
     void Beep() override {}  // a console tool stays quiet; the outcome is its last line
-    void ShowMessage(const std::string& caption, const std::string& text) override;
+    void Report(const std::string& text) override;
     void ProgressStart(uint32_t maximum, transfer::ProgressScale scale) override;
     void ProgressAdvance(uint32_t steps) override;
     void ProgressEnd() override {}
-    std::string ButtonCaption(int commandId) override;
-    void SetButtonCaption(int commandId, const std::string& caption) override { captions_[commandId] = caption; }
+    // A command line has no control that stops a session: Ctrl-C does.
+    void StopArmed(transfer::Operation) override {}
+    void StopReleased(transfer::Operation) override {}
     void SessionEnded(const transfer::SessionEnd& end) override;
 
     const std::optional<transfer::SessionEnd>& End() const { return end_; }
@@ -43,13 +43,11 @@ private:
     size_t unit_;
     UnitEventSink& sink_;
     FrameWriter& writer_;
-    std::map<int, std::string> captions_;
     std::optional<transfer::SessionEnd> end_;
     std::string lastLine_;    // the last line kept, so that a box repeating it is not shown twice
     std::string lastReason_;
     uint64_t steps_ = 0;
     uint64_t total_ = 0;
-    std::vector<uint8_t> frame_;
 };
 
 }  // namespace cli

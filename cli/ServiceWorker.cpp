@@ -1,60 +1,34 @@
 // One service command from the port's opening to its end event (see ServiceWorker.h).
 #include "cli/ServiceWorker.h"
 
+#include <optional>
+
 #include "cli/LinkLoop.h"
 #include "cli/ServiceListener.h"
 #include "cli/UnitReporter.h"
-#include "common/DialogIds.h"
 #include "transfer/TransferText.h"
 
 namespace cli {
 
 namespace {
 
-// Each transfer command as the dialog knows it: the command whose button the session takes.
-struct TransferCommand {
-    Command command;
-    int commandId;
-};
 // The fixed request draws no answer: the port stays open this long after it so that its
 // bytes leave at the line's own settings before the port is closed and its old ones return.
 constexpr uint32_t kRequestSettleMs = 100;
 // A few bytes leave in milliseconds; a port that holds them this long does not send them.
 constexpr uint32_t kRequestDrainBoundMs = 2000;
 
-constexpr TransferCommand kTransferCommands[] = {
-    {Command::NlecGet, IDC_GET_NLEC},
-    {Command::NlecSend, IDC_SEND_NLEC},
-    {Command::SettingsGet, IDC_RECEIVE_SETTINGS},
-    {Command::SettingsSend, IDC_SEND_SETTINGS},
-    {Command::ProgramGet, IDC_RECEIVE_PROGRAM},
-    {Command::ProgramSend, IDC_SEND_PROGRAM},
-    {Command::BitmapSend, IDC_SEND_BITMAP},
-};
-
-const TransferCommand* FindTransfer(Command command) {
-    for (const TransferCommand& entry : kTransferCommands) {
-        if (entry.command == command) return &entry;
-    }
-    return nullptr;
-}
-
-bool Start(transfer::TransferEngine& engine, const ServicePlan& plan) {
-    const TransferCommand* entry = FindTransfer(plan.command);
-    if (entry == nullptr) return false;
-    const int id = entry->commandId;
-    switch (plan.command) {
-    case Command::NlecGet:
-        return engine.StartNlecGet(id, plan.file);
-    case Command::NlecSend:
-        return engine.StartNlecSend(id, plan.file);
-    case Command::SettingsGet:
-    case Command::ProgramGet:
-        return engine.StartFileReceive(id, plan.file, plan.programName, FileStartLogText(id));
-    case Command::BitmapSend:
-        return engine.StartBitmapSend(id, plan.file, FileStartLogText(id));
-    default:
-        return engine.StartFileSend(id, plan.file, FileStartLogText(id));
+// The engine's operation for each transfer command; none for the monitor and the request.
+std::optional<transfer::Operation> OperationOf(Command command) {
+    switch (command) {
+    case Command::NlecGet: return transfer::Operation::GetNlec;
+    case Command::NlecSend: return transfer::Operation::SendNlec;
+    case Command::SettingsGet: return transfer::Operation::ReceiveSettings;
+    case Command::SettingsSend: return transfer::Operation::SendSettings;
+    case Command::ProgramGet: return transfer::Operation::ReceiveProgram;
+    case Command::ProgramSend: return transfer::Operation::SendProgram;
+    case Command::BitmapSend: return transfer::Operation::SendBitmap;
+    default: return std::nullopt;
     }
 }
 
@@ -73,7 +47,6 @@ public:
         if (!forever_ && clock_.NowMs() - lastHeardMs_ >= kQuietUnitLimitMs) quiet_ = true;
     }
     bool Finished() const override { return !forever_ && (listener_.End().has_value() || quiet_); }
-    bool WentQuiet() const { return quiet_ && !listener_.End().has_value(); }
 
 private:
     transfer::TransferEngine& engine_;
@@ -83,20 +56,6 @@ private:
     uint64_t lastHeardMs_;
     bool quiet_ = false;
 };
-
-// Ends whatever the engine still runs and closes its files: a receive's temporary file goes,
-// the chosen file stays as it was.
-void Abandon(transfer::TransferEngine& engine, Command command) {
-    if (engine.SessionActive()) {
-        if (FamilyOfSession(engine.CurrentSessionKind()) == SessionFamily::Nlec) {
-            engine.HaltNlec();
-        } else {
-            engine.StopFile();
-        }
-    }
-    const TransferCommand* entry = FindTransfer(command);
-    if (entry != nullptr) engine.BeforeFileChoice(entry->commandId);  // closes the command's file
-}
 
 // The end's own report; without one, the dialog's log line for that ending.
 std::string EndText(const transfer::SessionEnd& end, const ServiceListener& listener) {
@@ -147,7 +106,8 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     const bool monitor = plan.command == Command::Monitor;
     if (monitor) {
         reporter.Send(EventKind::Start, "listening to the unit; Ctrl-C ends");
-    } else if (!Start(engine, plan)) {
+    } else if (const auto operation = OperationOf(plan.command);
+               !operation || !engine.Start({*operation, plan.file, plan.programName})) {
         std::string why = listener.LastReason().empty() ? "the transfer could not start" : listener.LastReason();
         return reporter.Fail(why);
     }
@@ -162,7 +122,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
 
     const uint64_t steps = listener.Steps();
     const uint64_t total = listener.Total();
-    Abandon(engine, plan.command);
+    engine.Stop();  // a receive's temporary file goes; the chosen file stays as it was
     switch (loop.end) {
     case LinkLoopEnd::Cancelled:
         if (monitor) {

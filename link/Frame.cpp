@@ -37,11 +37,14 @@ PacketHeader MakeHeader(uint16_t command, uint16_t id, const uint8_t* payload, u
     return header;
 }
 
+std::vector<uint8_t> FrameBytes(const PacketHeader& header, const uint8_t* payload) {
+    std::vector<uint8_t> frame(kHeaderSize + header.length);
+    std::memcpy(frame.data(), &header, kHeaderSize);
+    if (header.length > 0) std::memcpy(frame.data() + kHeaderSize, payload, header.length);
+    return frame;
+}
+
 std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload,
                                  uint16_t length) {
-    const PacketHeader header = MakeHeader(command, id, payload, length);
-    std::vector<uint8_t> frame(kHeaderSize + length);
-    std::memcpy(frame.data(), &header, kHeaderSize);
-    if (length > 0) std::memcpy(frame.data() + kHeaderSize, payload, length);
-    return frame;
+    return FrameBytes(MakeHeader(command, id, payload, length), payload);
 }

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/DialogIds.h"
 #include "transfer/BitmapText.h"
 #include "transfer/CommandCodes.h"
 #include "transfer/DecimalText.h"
@@ -18,18 +17,14 @@ namespace transfer {
 namespace {
 constexpr char kAcknowledge[] = "1";  // the payload of 12 (end of send) and of the first 21
 constexpr uint16_t kAcknowledgeLength = 1;
-
-bool IsReceiveCommand(int commandId) {
-    return commandId == IDC_RECEIVE_SETTINGS || commandId == IDC_RECEIVE_PROGRAM;
-}
 }  // namespace
 
-void TransferEngine::Impl::BeforeFileChoice(int commandId) {
-    if (commandId == IDC_SEND_NLEC || commandId == IDC_GET_NLEC) {
+void TransferEngine::Impl::Prepare(Operation operation) {
+    if (FamilyOf(operation) == SessionFamily::Nlec) {
         nlecFile.Close(files);
         return;
     }
-    transferKind = IsReceiveCommand(commandId) ? ReceiveKindForCommand(commandId) : SendKindForCommand(commandId);
+    transferKind = KindOf(operation);
     transferFile.Close(files);
     direction = Direction::None;
 }
@@ -39,7 +34,7 @@ void TransferEngine::Impl::AbandonTransfer(const std::string& reason) {
     const bool wasActive = active;
     transferFile.Close(files);
     direction = Direction::None;
-    ui.Log(reason, 0);
+    ui.Log(reason, {});
     EndSession();
     ui.Beep();
     const std::string text = Report(ReportOperation::Failure, kTransferErrorText);
@@ -51,7 +46,7 @@ void TransferEngine::Impl::AbandonTransfer(const std::string& reason) {
 bool TransferEngine::Impl::PrepareBitmap(const std::string& textPath) {
     FILE* text = std::fopen(textPath.c_str(), "r");
     if (text == nullptr) {
-        ui.Log(Format("Could not open bitmap file %s: %s", textPath.c_str(), std::strerror(errno)), 0);
+        ui.Log(Format("Could not open bitmap file %s: %s", textPath.c_str(), std::strerror(errno)), {});
         return false;
     }
     std::vector<uint8_t> image;
@@ -61,11 +56,11 @@ bool TransferEngine::Impl::PrepareBitmap(const std::string& textPath) {
     if (conversion == BitmapConversion::TooLarge) {
         ui.Log(Format("Could not convert bitmap file %s: its image would pass %lu bytes.", textPath.c_str(),
                       static_cast<unsigned long>(kMaxBitmapImageBytes)),
-               0);
+               {});
         return false;
     }
     if (conversion != BitmapConversion::Done) {
-        ui.Log(Format("Could not read bitmap file %s: %s", textPath.c_str(), std::strerror(readError)), 0);
+        ui.Log(Format("Could not read bitmap file %s: %s", textPath.c_str(), std::strerror(readError)), {});
         return false;
     }
     transferFile.name = textPath;
@@ -73,24 +68,23 @@ bool TransferEngine::Impl::PrepareBitmap(const std::string& textPath) {
     return true;
 }
 
-bool TransferEngine::Impl::StartFileSend(int commandId, const std::string& path, const std::string& logText,
-                                         bool bitmap) {
-    BeforeFileChoice(commandId);
-    if (bitmap) transferKind = KIND_BITMAP;
+bool TransferEngine::Impl::StartFileSend(const TransferRequest& request) {
+    const std::string& path = request.file;
+    Prepare(request.operation);
     if (transferKind == KIND_BITMAP) {
         if (!PrepareBitmap(path)) return false;
     } else {
         transferFile.name = path;
         transferFile.file = std::fopen(path.c_str(), "rb");
         if (transferFile.file == nullptr) {
-            ui.Log(Format("Could not open %s: %s", path.c_str(), std::strerror(errno)), 0);
+            ui.Log(Format("Could not open %s: %s", path.c_str(), std::strerror(errno)), {});
             return false;
         }
     }
     direction = Direction::Send;
     const StreamSum total = transferFile.SumSource();
     if (!total.ok) {
-        ui.Log(Format("Could not read %s.", transferFile.name.c_str()), 0);
+        ui.Log(Format("Could not read %s.", transferFile.name.c_str()), {});
         transferFile.Close(files);
         direction = Direction::None;
         return false;
@@ -99,29 +93,29 @@ bool TransferEngine::Impl::StartFileSend(int commandId, const std::string& path,
     transferFile.count = total.count;
     bytesSent = 0;
     ui.ProgressStart(static_cast<uint32_t>(transferFile.count), ProgressScale::Range32);
-    ui.Log(logText, 0);
-    BeginSession(commandId, SESSION_SEND_FILE, Reporter::File);
+    ui.Log(StartLogText(request.operation), {});
+    BeginSession(request.operation, Reporter::File);
     const std::string opening = FormatOpeningText(transferKind, transferFile.sum, transferFile.count);
     Send(RS232_CMD_FILE_SEND, opening.data(), static_cast<uint16_t>(opening.size()));
     return true;
 }
 
-bool TransferEngine::Impl::StartFileReceive(int commandId, const std::string& path, const std::string& programName,
-                                            const std::string& logText) {
-    BeforeFileChoice(commandId);
+bool TransferEngine::Impl::StartFileReceive(const TransferRequest& request) {
+    const std::string& path = request.file;
+    Prepare(request.operation);
     transferFile.name = path;
-    uint32_t error = 0;
+    std::error_code error;
     if (!transferFile.OpenForReceive(files, "wb", &error)) {
         ui.Log(Format("Could not create a file beside %s.", path.c_str()), error);
         return false;
     }
     direction = Direction::Receive;
     received.Start();
-    BeginSession(commandId, SESSION_RECEIVE_FILE, Reporter::File);
-    ui.Log(logText, 0);
-    const std::string request =
-        FormatReceiveRequest(transferKind, KindCarriesProgramName(transferKind) ? programName.c_str() : nullptr);
-    Send(RS232_CMD_FILE_GET, request.data(), static_cast<uint16_t>(request.size()));
+    BeginSession(request.operation, Reporter::File);
+    ui.Log(StartLogText(request.operation), {});
+    const std::string opening = FormatReceiveRequest(
+        transferKind, KindCarriesProgramName(transferKind) ? request.programName.c_str() : nullptr);
+    Send(RS232_CMD_FILE_GET, opening.data(), static_cast<uint16_t>(opening.size()));
     return true;
 }
 
@@ -132,8 +126,8 @@ void TransferEngine::Impl::StopFile() {
     active = false;
     linkState.store(LINK_IDLE);  // nothing is resent; the unit's late packets find no file
     ui.ProgressEnd();
-    RestoreButtonCaption();
-    ui.Log(FileHaltText(transferKind), 0);
+    ReleaseStop();
+    ui.Log(FileHaltText(transferKind), {});
     ui.Beep();
     Ended(wasActive, SessionResult::Stopped, std::string());
 }
@@ -166,7 +160,7 @@ void TransferEngine::Impl::CompareFileSum(const PacketRecord& record) {
     active = false;
     uint16_t echoed = 0;
     const bool verified = ParseEchoedSum(record.payload, record.length, &echoed) && echoed == transferFile.sum;
-    RestoreButtonCaption();
+    ReleaseStop();
     ui.Beep();
     const std::string text = verified ? Report(ReportOperation::SendVerified, kTransferCompleteText)
                                       : Report(ReportOperation::Failure, kTransferErrorText);
@@ -180,16 +174,16 @@ void TransferEngine::Impl::HandleFileError(const PacketRecord& record) {
     const std::string unitText = PayloadText(record);
     transferFile.Close(files);
     direction = Direction::None;
-    ui.Log(FileErrorText(transferKind), 0);
+    ui.Log(FileErrorText(transferKind), {});
     ui.ProgressEnd();
     if (active) {
         active = false;
         linkState.store(LINK_IDLE);
-        ui.Log(FileHaltText(transferKind), 0);
+        ui.Log(FileHaltText(transferKind), {});
         if (KindLogsUnitText(transferKind)) ui.AppendLine(unitText);
         ui.Beep();
     }
-    RestoreButtonCaption();
+    ReleaseStop();
     ui.Beep();
     const std::string text = Report(ReportOperation::Failure, kTransferErrorText);
     Ended(wasActive, SessionResult::UnitError, text, unitText);
@@ -228,7 +222,7 @@ void TransferEngine::Impl::StoreChunk(const PacketRecord& record) {
 void TransferEngine::Impl::FinishReceiving() {
     const bool wasActive = active;
     std::string reason;
-    uint32_t saveError = 0;
+    std::error_code saveError;
     const bool receiving = transferFile.file != nullptr && direction == Direction::Receive;
     if (receiving && !received.Complete()) {
         reason = Format("Received %lld of the %lld bytes the unit announced; %s is incomplete.",
@@ -236,13 +230,13 @@ void TransferEngine::Impl::FinishReceiving() {
                         transferFile.name.c_str());
     } else if (receiving) {
         saveError = transferFile.Commit(files);
-        if (saveError != 0) reason = Format("Could not save %s.", transferFile.name.c_str());
+        if (saveError) reason = Format("Could not save %s.", transferFile.name.c_str());
     }
     transferFile.Close(files);
     direction = Direction::None;
     active = false;
     ui.ProgressEnd();
-    RestoreButtonCaption();
+    ReleaseStop();
     ui.Beep();
     if (!reason.empty()) ui.Log(reason, saveError);
     const bool saved = receiving && reason.empty();

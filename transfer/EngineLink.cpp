@@ -3,7 +3,6 @@
 // public face, which forwards to its state.
 #include <cstring>
 
-#include "common/Texts.h"
 #include "link/LinkTimeouts.h"
 #include "link/PacketLogLine.h"
 #include "transfer/CommandCodes.h"
@@ -29,10 +28,11 @@ SessionKind SessionOfEndCode(uint16_t command) {
     }
 }
 
-// The link as it stands, read by the tick in the order ReadLinkTimeout needs.
-class EngineTimeoutInputs final : public LinkTimeoutInputs {
+}  // namespace
+
+class TransferEngine::Impl::TimeoutInputs final : public LinkTimeoutInputs {
 public:
-    explicit EngineTimeoutInputs(TransferEngine::Impl& engine) : engine_(engine) {}
+    explicit TimeoutInputs(Impl& engine) : engine_(engine) {}
     int LinkStateNow() override { return engine_.linkState.load(); }
     uint32_t LastByteTick() override { return engine_.receiver.LastByteTick(); }
     bool FrameUnderway() override { return engine_.receiver.FrameUnderway(); }
@@ -40,14 +40,13 @@ public:
     uint32_t NowTick() override { return engine_.Now(); }
 
 private:
-    TransferEngine::Impl& engine_;
+    Impl& engine_;
 };
-
-}  // namespace
 
 void TransferEngine::Impl::WriteLastPacket() {
     const PacketHeader& header = sender.Header();
-    ui.SendPacket(header, header.length > 0 ? sender.PayloadCopy() : nullptr, header.length);
+    frame_ = FrameBytes(header, header.length > 0 ? sender.PayloadCopy() : nullptr);
+    ui.SendFrame(frame_.data(), frame_.size());
     sender.MarkSent(Now());
 }
 
@@ -119,14 +118,14 @@ void TransferEngine::Impl::HandleCommand(const PacketRecord& record) {
             const size_t length = record.length <= kMaxPayload ? record.length : kMaxPayload;
             const std::string text(reinterpret_cast<const char*>(record.payload),
                                    strnlen(reinterpret_cast<const char*>(record.payload), length));
-            ui.ShowMessage(kWindowTitle, text == kEraseSucceededText ? std::string("Flash erase successful.")
-                                                                     : "Flash erase failure: " + text);
+            ui.Report(text == kEraseSucceededText ? std::string("Flash erase successful.")
+                                                  : "Flash erase failure: " + text);
             break;
         }
         case RS232_CMD_FILE_GET_TEXT: break;  // read as text and dropped: nothing else happens
         default:
-            ui.Log(FormatPacketLine(record, kUnknownCommandPrefix), 0);
-            ui.Log(sender.LastCommandLine(), 0);
+            ui.Log(FormatPacketLine(record, kUnknownCommandPrefix), {});
+            ui.Log(sender.LastCommandLine(), {});
             break;
     }
 }
@@ -135,21 +134,21 @@ int TransferEngine::Impl::HandleFrame(const PacketRecord& frame) {
     PacketRecord record = frame;
     record.payload[PayloadCount(record)] = 0;  // every payload reads as text up to its count
     if (record.receivedChecksum != record.computedChecksum) {
-        ui.Log("Receive Packet has bad checksum.", 0);
+        ui.Log("Receive Packet has bad checksum.", {});
         Resend(LOCAL_CHECKSUM);
         return 0;
     }
     const uint32_t sendsBefore = sender.SendCount();
     switch (record.command) {
         case RS232_CMD_BAD_CHECKSUM:
-            ui.Log("ERROR RS232_CMD_BAD_CHECKSUM: ", 0);
+            ui.Log("ERROR RS232_CMD_BAD_CHECKSUM: ", {});
             Resend(REMOTE_CHECKSUM);
             break;
         case RS232_RESEND_REMOTE_TIMEOUT:
-            ui.Log("ERROR RS232_RESEND_REMOTE_TIMEOUT: ", 0);
+            ui.Log("ERROR RS232_RESEND_REMOTE_TIMEOUT: ", {});
             Resend(REMOTE_TIMEOUT);
             break;
-        case RS232_CMD_LOG: ui.Log(FormatPacketLine(record, kLogPrefix), 0); break;
+        case RS232_CMD_LOG: ui.Log(FormatPacketLine(record, kLogPrefix), {}); break;
         default: HandleCommand(record); break;
     }
     ResumeReplyWait(linkState, sender.SendCount() != sendsBefore, active);
@@ -157,12 +156,12 @@ int TransferEngine::Impl::HandleFrame(const PacketRecord& frame) {
 }
 
 void TransferEngine::Impl::CheckTimeouts() {
-    EngineTimeoutInputs inputs(*this);
+    TimeoutInputs inputs(*this);
     const TimeoutAction action = ReadLinkTimeout(inputs);
     if (action == TimeoutAction::None) return;
     receiver.ResetAssembly();
     linkState.store(LINK_IDLE);
-    ui.Log(TimeoutLine(action), 0);
+    ui.Log(TimeoutLine(action), {});
     Resend(LOCAL_TIMEOUT);
 }
 
@@ -175,22 +174,21 @@ TransferEngine::~TransferEngine() = default;
 
 PacketReceiver& TransferEngine::Receiver() { return impl_->receiver; }
 
-namespace {
-struct Assembled {
-    TransferEngine::Impl* engine;
-    size_t goodFrames;
-};
-void HandleAssembled(const PacketRecord& frame, void* context) {
-    Assembled& assembled = *static_cast<Assembled*>(context);
-    assembled.goodFrames += static_cast<size_t>(assembled.engine->HandleFrame(frame));
-}
-}  // namespace
-
-size_t TransferEngine::ReceiveBytes(const uint8_t* bytes, size_t count) {
-    Assembled assembled{impl_.get(), 0};
-    impl_->receiver.Receive(bytes, count, impl_->Now(), HandleAssembled, &assembled);
+size_t TransferEngine::Impl::ReceiveBytes(const uint8_t* bytes, size_t count) {
+    struct Assembled {
+        Impl* engine;
+        size_t goodFrames;
+    } assembled{this, 0};
+    receiver.Receive(bytes, count, Now(),
+                     [](const PacketRecord& frame, void* context) {
+                         Assembled& into = *static_cast<Assembled*>(context);
+                         into.goodFrames += static_cast<size_t>(into.engine->HandleFrame(frame));
+                     },
+                     &assembled);
     return assembled.goodFrames;
 }
+
+size_t TransferEngine::ReceiveBytes(const uint8_t* bytes, size_t count) { return impl_->ReceiveBytes(bytes, count); }
 
 int TransferEngine::HandleFrame(const PacketRecord& frame) { return impl_->HandleFrame(frame); }
 
@@ -198,45 +196,27 @@ void TransferEngine::Tick() {
     if (impl_->active) impl_->CheckTimeouts();  // the timeouts run only while a session does
 }
 
-bool TransferEngine::EndSessionBeforeStart(SessionFamily family, int commandId) {
-    Impl& e = *impl_;
-    const bool pressedSessionButton = e.session.button != 0 && e.session.button == commandId;
-    const bool pressedStop = pressedSessionButton && e.ui.ButtonCaption(commandId) == kStopTransferCaption;
-    const StartAction action = DecideStartCommand(family, e.active, e.session.kind, pressedStop);
-    if (action == StartAction::Start) return true;
-    if (family == SessionFamily::Nlec) {
-        e.HaltNlec(SessionResult::Stopped);
-    } else {
-        e.StopFile();
+bool TransferEngine::Ask(Operation operation) { return impl_->Ask(operation); }
+
+void TransferEngine::Prepare(Operation operation) { impl_->Prepare(operation); }
+
+bool TransferEngine::Start(const TransferRequest& request) {
+    switch (request.operation) {
+        case Operation::SendNlec: return impl_->StartNlecSend(request.file);
+        case Operation::GetNlec: return impl_->StartNlecGet(request.file);
+        case Operation::ReceiveSettings:
+        case Operation::ReceiveProgram: return impl_->StartFileReceive(request);
+        default: return impl_->StartFileSend(request);
     }
-    return action == StartAction::StopThenStart;
 }
 
-void TransferEngine::BeforeFileChoice(int commandId) { impl_->BeforeFileChoice(commandId); }
-bool TransferEngine::StartNlecSend(int commandId, const std::string& path) {
-    return impl_->StartNlecSend(commandId, path);
-}
-bool TransferEngine::StartNlecGet(int commandId, const std::string& path) {
-    return impl_->StartNlecGet(commandId, path);
-}
-bool TransferEngine::StartFileSend(int commandId, const std::string& path, const std::string& logText) {
-    return impl_->StartFileSend(commandId, path, logText, false);
-}
-bool TransferEngine::StartBitmapSend(int commandId, const std::string& textPath, const std::string& logText) {
-    return impl_->StartFileSend(commandId, textPath, logText, true);
-}
-bool TransferEngine::StartFileReceive(int commandId, const std::string& path, const std::string& programName,
-                                      const std::string& logText) {
-    return impl_->StartFileReceive(commandId, path, programName, logText);
-}
-void TransferEngine::HaltNlec() { impl_->HaltNlec(SessionResult::Stopped); }
-void TransferEngine::StopFile() { impl_->StopFile(); }
+void TransferEngine::Stop() { impl_->Stop(); }
 
 void TransferEngine::SendFixedRequest() {
     impl_->Send(RS232_CMD_FIXED_REQUEST, kFixedRequestCode, static_cast<uint16_t>(sizeof kFixedRequestCode - 1));
 }
 
-TransferStatus TransferEngine::Status() {
+TransferStatus TransferEngine::Status() const {
     TransferStatus status;
     status.active = impl_->active;
     if (status.active) status.elapsedSeconds = impl_->SecondsSinceStart();
@@ -245,7 +225,7 @@ TransferStatus TransferEngine::Status() {
 }
 
 bool TransferEngine::SessionActive() const { return impl_->active; }
-SessionKind TransferEngine::CurrentSessionKind() const { return impl_->session.kind; }
-int TransferEngine::CurrentTransferKind() const { return impl_->transferKind; }
+std::optional<Operation> TransferEngine::CurrentOperation() const { return impl_->session.operation; }
+bool TransferEngine::StopArmed() const { return impl_->session.stopArmed; }
 
 }  // namespace transfer

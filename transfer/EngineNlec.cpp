@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/Texts.h"
 #include "transfer/CommandCodes.h"
 #include "transfer/DecimalText.h"
 #include "transfer/EngineState.h"
@@ -20,17 +19,17 @@ constexpr char kNlecChecksumFailure[] = "Nlec Checksum Failure.";
 constexpr char kCompletedFormat[] = "NLEC Transfer completed in %d seconds.";
 }  // namespace
 
-bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path) {
+bool TransferEngine::Impl::StartNlecSend(const std::string& path) {
     nlecFile.Close(files);
     nlecFile.name = path;
     nlecFile.file = std::fopen(path.c_str(), "rb");
     if (nlecFile.file == nullptr) {
-        ui.Log(Format("Could not open NLEC file %s: %s", path.c_str(), std::strerror(errno)), 0);
+        ui.Log(Format("Could not open NLEC file %s: %s", path.c_str(), std::strerror(errno)), {});
         return false;
     }
     const StreamSum total = SumNlecLines(nlecFile.file);
     if (!total.ok) {
-        ui.Log(Format("Could not read NLEC file %s.", path.c_str()), 0);
+        ui.Log(Format("Could not read NLEC file %s.", path.c_str()), {});
         nlecFile.Close(files);
         return false;
     }
@@ -38,34 +37,34 @@ bool TransferEngine::Impl::StartNlecSend(int commandId, const std::string& path)
     nlecFile.count = total.count;
     // The 32-bit range, so that a file of more than 65 535 characters shows correctly.
     ui.ProgressStart(static_cast<uint32_t>(nlecFile.count), ProgressScale::Range32);
-    BeginSession(commandId, SESSION_SEND_NLEC, Reporter::Nlec);
-    ui.Log("Sending NLEC...", 0);
+    BeginSession(Operation::SendNlec, Reporter::Nlec);
+    ui.Log("Sending NLEC...", {});
     const std::string sumText = std::to_string(static_cast<unsigned>(nlecFile.sum));
     Send(RS232_CMD_NLEC_SEND, sumText.data(), static_cast<uint16_t>(sumText.size()));
     return true;
 }
 
-bool TransferEngine::Impl::StartNlecGet(int commandId, const std::string& path) {
+bool TransferEngine::Impl::StartNlecGet(const std::string& path) {
     nlecFile.Close(files);
     nlecFile.name = path;
-    uint32_t error = 0;
+    std::error_code error;
     if (!nlecFile.OpenForReceive(files, "wb", &error)) {
         ui.Log(Format("Could not create a file beside the NLEC file %s.", path.c_str()), error);
         return false;
     }
-    BeginSession(commandId, SESSION_GET_NLEC, Reporter::Nlec);
-    ui.Log("Getting NLEC...", 0);
+    BeginSession(Operation::GetNlec, Reporter::Nlec);
+    ui.Log("Getting NLEC...", {});
     Send(RS232_CMD_NLEC_GET, kAcknowledge, kAcknowledgeLength);
     return true;
 }
 
-// The end of a session that shows its own text: flag, bar, caption, then log, beep and box.
+// The end of a session that shows its own text: flag, bar, stop released, then log, beep and report.
 void TransferEngine::Impl::FinishNlecSession(const std::string& text, SessionResult result) {
     const bool wasActive = active;
     EndSession();
-    ui.Log(text, 0);
+    ui.Log(text, {});
     ui.Beep();
-    ui.ShowMessage(kWindowTitle, text);
+    ui.Report(text);
     Ended(wasActive, result, text);
 }
 
@@ -78,7 +77,7 @@ void TransferEngine::Impl::AbandonNlecOnFileError(const char* what) {
 
 void TransferEngine::Impl::AbandonNlec(const std::string& reason) {
     nlecFile.Close(files);  // a fetch's temporary file goes; the chosen file stays
-    ui.Log(reason, 0);
+    ui.Log(reason, {});
     FinishNlecSession(kNlecTransferError, SessionResult::Failed);
 }
 
@@ -116,7 +115,7 @@ void TransferEngine::Impl::CompareNlecSum(const PacketRecord& record) {
 // from the unit must never start anything.
 void TransferEngine::Impl::HandleNlecError() {
     nlecFile.Close(files);
-    ui.Log(kNlecTransferError, 0);
+    ui.Log(kNlecTransferError, {});
     if (!active) return;
     ui.ProgressEnd();
     HaltNlec(SessionResult::UnitError);
@@ -154,8 +153,8 @@ void TransferEngine::Impl::StoreLastLine(const PacketRecord& record) {
         AbandonNlecOnFileError("Could not write the");
         return;
     }
-    const uint32_t saveError = nlecFile.Commit(files);
-    if (saveError != 0) {
+    const std::error_code saveError = nlecFile.Commit(files);
+    if (saveError) {
         ui.Log(Format("Could not save the NLEC file %s.", nlecFile.name.c_str()), saveError);
         FinishNlecSession(kNlecTransferError, SessionResult::Failed);
         return;

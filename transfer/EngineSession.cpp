@@ -1,22 +1,17 @@
-// The one transfer session: its start and end steps, the button's caption, the reports of the
-// two reporters (the NLEC reporter keeps the caller's text, the file reporter picks its own by
+// The one transfer session: its start and end steps, its armed stop, the reports of the two
+// reporters (the NLEC reporter keeps the caller's text, the file reporter picks its own by
 // the kind), the NLEC halt, and the file holders that NLEC and file transfers share.
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <utility>
 
-#include "common/DialogIds.h"
-#include "common/Texts.h"
 #include "transfer/EngineState.h"
 
 namespace transfer {
 
 namespace {
 constexpr uint32_t kMsPerSecond = 1000;
-constexpr size_t kFormatBufferSize = 1024;
-constexpr char kSendNlecCaption[] = "Send NLEC";
-constexpr char kGetNlecCaption[] = "Get NLEC";
 }  // namespace
 
 size_t PayloadCount(const PacketRecord& record) {
@@ -31,26 +26,30 @@ std::string PayloadText(const PacketRecord& record) {
 }
 
 std::string Format(const char* format, ...) {
-    char text[kFormatBufferSize];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    va_list measure;
+    va_copy(measure, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, arguments);
     va_end(arguments);
     return text;
 }
 
 // --- file holders
 
-bool FileHolder::OpenForReceive(TransferFiles& files, const char* mode, uint32_t* osError) {
-    file = files.CreatePending(name, mode, &pendingPath, osError);
+bool FileHolder::OpenForReceive(TransferFiles& files, const char* mode, std::error_code* error) {
+    file = files.CreatePending(name, mode, &pendingPath, error);
     if (file == nullptr) pendingPath.clear();
     return file != nullptr;
 }
 
-uint32_t FileHolder::Commit(TransferFiles& files) {
-    constexpr uint32_t kNothingToCommit = 1;  // callers commit only an open receive
-    if (file == nullptr || pendingPath.empty()) return kNothingToCommit;
-    const uint32_t error = files.Commit(file, pendingPath, name);
+std::error_code FileHolder::Commit(TransferFiles& files) {
+    // Callers commit only an open receive.
+    if (file == nullptr || pendingPath.empty()) return std::make_error_code(std::errc::bad_file_descriptor);
+    const std::error_code error = files.Commit(file, pendingPath, name);
     file = nullptr;
     pendingPath.clear();
     return error;
@@ -96,33 +95,49 @@ TransferEngine::Impl::~Impl() {
 
 // --- the session
 
-void TransferEngine::Impl::BeginSession(int commandId, SessionKind kind, Reporter reporter) {
-    // A button left reading "Stop Transfer" (a session replaced or halted) gets its own
-    // caption back before a new caption is saved; otherwise it would keep it for good.
-    if (session.button != 0 && ui.ButtonCaption(session.button) == kStopTransferCaption) {
-        ui.SetButtonCaption(session.button, session.savedCaption);
+bool TransferEngine::Impl::Ask(Operation operation) {
+    if (operation == Operation::SendNlec) {
+        // The NLEC send's control halts whatever runs; while nothing does, it starts a send.
+        if (!active) return true;
+        HaltNlec(SessionResult::Stopped);
+        return false;
     }
+    const SessionFamily family = FamilyOf(operation);
+    const bool pressedStop = session.stopArmed && session.operation == operation;
+    const StartAction action = DecideStartCommand(family, active, session.kind, pressedStop);
+    if (action == StartAction::Start) return true;
+    if (family == SessionFamily::Nlec) {
+        HaltNlec(SessionResult::Stopped);
+    } else {
+        StopFile();
+    }
+    return action == StartAction::StopThenStart;
+}
+
+void TransferEngine::Impl::BeginSession(Operation operation, Reporter reporter) {
+    // A stop left armed (a session replaced or halted) is released before another is armed;
+    // otherwise its control would keep stopping for good.
+    ReleaseStop();
     retryCount = 0;
     active = true;
-    session.button = commandId;
-    session.kind = kind;
+    session.operation = operation;
+    session.kind = SessionOf(operation);
     session.startTick = Now();
     session.reporter = reporter;
-    session.savedCaption.clear();
-    if (session.button != 0) {
-        session.savedCaption = ui.ButtonCaption(session.button);
-        ui.SetButtonCaption(session.button, kStopTransferCaption);
-    }
+    session.stopArmed = true;
+    ui.StopArmed(operation);
 }
 
 void TransferEngine::Impl::EndSession() {
     active = false;
     ui.ProgressEnd();
-    RestoreButtonCaption();
+    ReleaseStop();
 }
 
-void TransferEngine::Impl::RestoreButtonCaption() {
-    if (session.button != 0) ui.SetButtonCaption(session.button, session.savedCaption);
+void TransferEngine::Impl::ReleaseStop() {
+    if (!session.stopArmed) return;
+    session.stopArmed = false;
+    ui.StopReleased(*session.operation);
 }
 
 void TransferEngine::Impl::CloseSessionFile(SessionKind kind) {
@@ -135,15 +150,15 @@ void TransferEngine::Impl::CloseSessionFile(SessionKind kind) {
 
 std::string TransferEngine::Impl::Report(ReportOperation operation, const char* text) {
     if (session.reporter == Reporter::None) {
-        ui.Log(text, 0);
-        ui.ShowMessage(kWindowTitle, text);
+        ui.Log(text, {});
+        ui.Report(text);
         return text;
     }
     const std::string shown = session.reporter == Reporter::Nlec ? NlecReportText(operation, text)
                                                                  : FileReportText(operation, transferKind);
     ui.Beep();
-    ui.Log(shown, 0);
-    ui.ShowMessage(kWindowTitle, shown);
+    ui.Log(shown, {});
+    ui.Report(shown);
     return shown;
 }
 
@@ -162,12 +177,27 @@ void TransferEngine::Impl::HaltNlec(SessionResult result) {
     nlecFile.Close(files);
     active = false;
     linkState.store(LINK_IDLE);  // no resend follows
-    ui.SetButtonCaption(IDC_SEND_NLEC, kSendNlecCaption);
-    ui.SetButtonCaption(IDC_GET_NLEC, kGetNlecCaption);
-    ui.Log("Nlec transfer halted.", 0);
+    // The NLEC controls get their own captions back; a file session's stays armed, and its
+    // file open, until that control is pressed or another session begins.
+    if (session.operation && FamilyOf(*session.operation) == SessionFamily::Nlec) ReleaseStop();
+    ui.Log("Nlec transfer halted.", {});
     ui.Beep();
     ui.ProgressEnd();
     Ended(wasActive, result, std::string());
+}
+
+void TransferEngine::Impl::Stop() {
+    if (active) {
+        if (FamilyOfSession(session.kind) == SessionFamily::Nlec) {
+            HaltNlec(SessionResult::Stopped);
+        } else {
+            StopFile();
+        }
+    }
+    ReleaseStop();
+    nlecFile.Close(files);
+    transferFile.Close(files);
+    direction = Direction::None;
 }
 
 uint32_t TransferEngine::Impl::SecondsSinceStart() const { return (Now() - session.startTick) / kMsPerSecond; }

@@ -5,10 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "link/LinkState.h"
+#include "link/LinkTimeouts.h"
 #include "link/PacketReceiver.h"
 #include "link/PacketSender.h"
 #include "transfer/TransferEngine.h"
@@ -33,17 +36,17 @@ struct FileHolder {
 
     bool IsOpen() const { return file != nullptr || imageOpen; }
     // Opens a receive for name: a new temporary file beside it. False when it cannot be
-    // created (*osError tells why).
-    bool OpenForReceive(TransferFiles& files, const char* mode, uint32_t* osError);
+    // created (*error tells why).
+    bool OpenForReceive(TransferFiles& files, const char* mode, std::error_code* error);
     // Holds bytes as the send's source, read from the start.
     void OpenImage(std::vector<uint8_t> bytes);
     // Sums and counts a send's source, which is then read from its start.
     StreamSum SumSource();
     // Up to wanted bytes of a send's source, from the file or the image; 0 at its end.
     size_t Read(uint8_t* into, size_t wanted);
-    // Flushes and closes the receive and puts it in name's place: 0, or the error of the step
-    // that failed; on failure the temporary file is deleted and name is untouched.
-    uint32_t Commit(TransferFiles& files);
+    // Flushes and closes the receive and puts it in name's place: no error, or the error of
+    // the step that failed; on failure the temporary file is deleted and name is untouched.
+    std::error_code Commit(TransferFiles& files);
     void Close(TransferFiles& files);
 };
 
@@ -54,6 +57,7 @@ enum class Reporter { None, Nlec, File };
 // direction is never answered from (or written into) the wrong file.
 enum class Direction { None, Send, Receive };
 
+// The engine's state. Reachable only through TransferEngine, whose files share it.
 class TransferEngine::Impl {
 public:
     Impl(TransferListener& listener, TransferFiles& files, common::Clock& clock)
@@ -67,11 +71,13 @@ public:
     void Resend(int cause);
     int HandleFrame(const PacketRecord& frame);
     void CheckTimeouts();
+    size_t ReceiveBytes(const uint8_t* bytes, size_t count);
 
     // --- the session and its reports (EngineSession.cpp)
-    void BeginSession(int commandId, SessionKind kind, Reporter reporter);
-    void EndSession();  // flag off, bar removed, the button's caption back
-    void RestoreButtonCaption();
+    bool Ask(Operation operation);
+    void BeginSession(Operation operation, Reporter reporter);
+    void EndSession();  // flag off, bar removed, the operation's stop released
+    void ReleaseStop();
     void CloseSessionFile(SessionKind kind);
     // Reports through the session's reporter; returns the text shown.
     std::string Report(ReportOperation operation, const char* text);
@@ -79,18 +85,18 @@ public:
     void Ended(bool wasActive, SessionResult result, const std::string& text,
                const std::string& unitText = std::string());
     void HaltNlec(SessionResult result);
+    void Stop();
     uint32_t SecondsSinceStart() const;
 
     // --- NLEC transfers (EngineNlec.cpp)
-    bool StartNlecSend(int commandId, const std::string& path);
-    bool StartNlecGet(int commandId, const std::string& path);
+    bool StartNlecSend(const std::string& path);
+    bool StartNlecGet(const std::string& path);
     void HandleNlecPacket(const PacketRecord& record);
 
     // --- file transfers (EngineFiles.cpp)
-    void BeforeFileChoice(int commandId);
-    bool StartFileSend(int commandId, const std::string& path, const std::string& logText, bool bitmap);
-    bool StartFileReceive(int commandId, const std::string& path, const std::string& programName,
-                          const std::string& logText);
+    void Prepare(Operation operation);
+    bool StartFileSend(const TransferRequest& request);
+    bool StartFileReceive(const TransferRequest& request);
     void StopFile();
     void HandleFilePacket(const PacketRecord& record);
 
@@ -106,12 +112,12 @@ public:
         SessionKind kind = SESSION_NONE;
         uint32_t startTick = 0;
         Reporter reporter = Reporter::None;
-        int button = 0;  // the command identifier of its button; 0 for none
-        std::string savedCaption;
+        std::optional<Operation> operation;  // none before the first start
+        bool stopArmed = false;              // its control stops it
     } session;
     bool active = false;  // TransferActive
     int retryCount = 0;
-    int transferKind = KIND_BINARY;
+    TransferKind transferKind = KIND_BINARY;
 
     FileHolder nlecFile;
     FileHolder transferFile;
@@ -120,6 +126,8 @@ public:
     ReceiveTally received;  // of the receive's announced size
 
 private:
+    // The link as it stands, read by the tick in the order ReadLinkTimeout needs.
+    class TimeoutInputs;
     void WriteLastPacket();
     void GiveUp();
     void HandleCommand(const PacketRecord& record);
@@ -145,13 +153,15 @@ private:
     void StartReceiving(const PacketRecord& record);
     void StoreChunk(const PacketRecord& record);
     void FinishReceiving();
+
+    std::vector<uint8_t> frame_;  // the last packet as it went out
 };
 
 // The payload's count, kept within the record.
 size_t PayloadCount(const PacketRecord& record);
 // The bytes of a payload up to its count or its first zero byte.
 std::string PayloadText(const PacketRecord& record);
-// printf-style text.
+// printf-style text, of any length.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace transfer

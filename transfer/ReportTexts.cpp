@@ -1,12 +1,9 @@
 // Result texts of the reporters, as the operator reads them (spellings included).
 #include "transfer/ReportTexts.h"
 
-namespace {
-// Transfer kinds (the values of TransferKind) that have their own texts.
-constexpr int kKindBitmap = 24;
-constexpr int kKindSettings = 25;
-constexpr int kKindProgram = 26;
-}  // namespace
+#include "transfer/Operation.h"
+
+using namespace transfer;
 
 const char* NlecReportText(ReportOperation operation, const char* passedText) {
     if (operation == ReportOperation::RetryExhausted) return "Nlec transfer failure. Retry count exceeded.";
@@ -20,16 +17,16 @@ const char* FileReportText(ReportOperation operation, int transferKind) {
         case ReportOperation::ReceiveComplete:
         case ReportOperation::SendVerified:
             switch (transferKind) {
-                case kKindBitmap: return "Bitmap Transfer sucessfully completed.";
-                case kKindSettings: return "Transfer of settings sucessfully completed.";
-                case kKindProgram: return "Transfer of program sucessfully completed.";
+                case KIND_BITMAP: return "Bitmap Transfer sucessfully completed.";
+                case KIND_SETTINGS: return "Transfer of settings sucessfully completed.";
+                case KIND_PROGRAM: return "Transfer of program sucessfully completed.";
                 default: return "Binary Transfer sucessfully completed.";
             }
         case ReportOperation::Failure:
             switch (transferKind) {
-                case kKindBitmap: return "Bitmap transfer failure.";
-                case kKindSettings: return "Settings transfer failure.";
-                case kKindProgram: return "Program transfer failure.";
+                case KIND_BITMAP: return "Bitmap transfer failure.";
+                case KIND_SETTINGS: return "Settings transfer failure.";
+                case KIND_PROGRAM: return "Program transfer failure.";
                 default: return "Binary Test transfer failure.";
             }
     }

@@ -1,6 +1,7 @@
 // The packet link and the NLEC and file transfers, one implementation for every front-end:
-// received frames, "now" from a clock and the operator's commands go in; packets to send, log
-// lines, progress, reports, caption changes and the session's end come out to a listener.
+// received frames, "now" from a clock and the operator's requests go in; frames to send, log
+// lines, progress, reports, the state of a session's stop and the session's end come out to a
+// listener, in the order the operator is to see them.
 //
 // How a front-end drives it. Every call below is made on one thread, the engine's (the
 // dialog's UI thread; a varnex worker's own thread), except Receiver(), whose Receive() may run
@@ -11,27 +12,30 @@
 // and the receiver is fed ticks of that same clock. Files are chosen by the front-end (the
 // dialog's choosers, varnex's arguments) and handed in by path; the engine reads and writes
 // them itself, through TransferFiles for what differs by platform (temporary file, replace).
+//
+// A varnex run:  engine.Start({Operation::ReceiveSettings, "unit7.set"}); then bytes and ticks
+// until SessionEnded; Stop() on Ctrl-C.  The dialog:  Ask(op) when its button is pressed;
+// when that says go on, Prepare(op), the file chooser, then Start(request).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <system_error>
 
 #include "common/Clock.h"
 #include "link/Frame.h"
 #include "link/PacketReceiver.h"
 #include "link/PacketRecord.h"
+#include "transfer/Operation.h"
 #include "transfer/ReportTexts.h"
 #include "transfer/SessionCommands.h"
 
 namespace transfer {
 
-// What a file command moves (TransferKind in the dialog).
-enum TransferKindValue : int { KIND_BINARY = 9, KIND_BITMAP = 24, KIND_SETTINGS = 25, KIND_PROGRAM = 26 };
-
-inline constexpr char kStopTransferCaption[] = "Stop Transfer";
 // The fixed code of six decimal digits that the fixed request sends (no terminator on the wire).
 inline constexpr char kFixedRequestCode[] = "731942";
 // How often a front-end should call Tick(); the timeouts are judged against the clock, not this.
@@ -57,27 +61,28 @@ struct SessionEnd {
 };
 
 // What the engine asks of its front-end. Called on the engine's thread, in the order the
-// operator is to see them (a beep, a log line, then the box, ...).
+// operator is to see them (a beep, a log line, then the report, ...).
 class TransferListener {
 public:
     virtual ~TransferListener() = default;
-    // One packet to write now, header first, then length payload bytes (none when 0). The
-    // engine times the reply from when this returns.
-    virtual void SendPacket(const PacketHeader& header, const uint8_t* payload, uint16_t length) = 0;
-    // A log line; a non-zero osError adds the system's text for that code as a second line.
-    virtual void Log(const std::string& line, uint32_t osError) = 0;
+    // One whole frame to write now, header and payload. The engine times the reply from when
+    // this returns.
+    virtual void SendFrame(const uint8_t* bytes, size_t count) = 0;
+    // A log line; an error adds the system's text for it as a second line.
+    virtual void Log(const std::string& line, std::error_code error) = 0;
     // A line appended as it stands (no formatting, no error text): the unit's own words.
     virtual void AppendLine(const std::string& line) = 0;
     virtual void Beep() = 0;
-    // A modal OK box (the dialog) or the outcome's text (a command line).
-    virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
+    // The outcome the operator must acknowledge (the dialog's OK box).
+    virtual void Report(const std::string& text) = 0;
     // The one progress bar: created (replacing any), advanced, removed.
     virtual void ProgressStart(uint32_t maximum, ProgressScale scale) = 0;
     virtual void ProgressAdvance(uint32_t steps) = 0;
     virtual void ProgressEnd() = 0;
-    // The caption of the control with this command identifier ("" where there is none).
-    virtual std::string ButtonCaption(int commandId) = 0;
-    virtual void SetButtonCaption(int commandId, const std::string& caption) = 0;
+    // The operation's own control now stops its session (the dialog's button reads "Stop
+    // Transfer"), and later no longer does (the button's own caption is back).
+    virtual void StopArmed(Operation operation) = 0;
+    virtual void StopReleased(Operation operation) = 0;
     // The session is over; its last report has been made. A report that no running session
     // made (a stray packet's, the give-up of a packet sent outside a session) comes with
     // kind SESSION_NONE.
@@ -91,21 +96,21 @@ public:
     virtual ~TransferFiles() = default;
     // Creates a new temporary file in path's folder and opens it with the fopen mode given
     // ("w" or "wb"). The file is made new, never an existing name or a link, under a name no
-    // other process picks. Null when it cannot (*osError tells why). *pendingPath receives its
+    // other process picks. Null when it cannot (*error tells why). *pendingPath receives its
     // name.
     virtual FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
-                                uint32_t* osError) = 0;
+                                std::error_code* error) = 0;
     // Flushes file (a receive's pending file) to the disk, closes it, then puts it in path's
-    // place durably: 0, or the system's error of the step that failed. A failure before the
-    // replace deletes the pending file and leaves path untouched; a failure to make the
+    // place durably: no error, or the system's error of the step that failed. A failure before
+    // the replace deletes the pending file and leaves path untouched; a failure to make the
     // finished replace durable is reported too, with the file in place.
-    virtual uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) = 0;
+    virtual std::error_code Commit(FILE* file, const std::string& pendingPath, const std::string& path) = 0;
     // Deletes a file; a failure is ignored.
     virtual void Remove(const std::string& path) = 0;
 };
 
 // The platform's TransferFiles: POSIX in the native build, Win32 in the Windows build (the
-// dialog and varnex.exe). Its error codes are the platform's: errno, or Win32 codes.
+// dialog and varnex.exe). Its errors are errno values (generic) or Win32 codes (system).
 TransferFiles& SystemFiles();
 
 // What the status line shows while a session runs.
@@ -133,39 +138,34 @@ public:
     // The transfer tick: resends an overdue reply or drops a frame gone silent.
     void Tick();
 
-    // --- the operator's commands. commandId is the dialog's control identifier (common/
-    // DialogIds.h): it names the button whose caption turns to "Stop Transfer" and, for the
-    // file commands, what moves (settings, program, bitmap); a command line passes the same ids.
-    // A start of family whose session runs: ends it first (its halt line and a beep). True when
-    // the start goes on; false when the pressed button was the session's "Stop Transfer".
-    bool EndSessionBeforeStart(SessionFamily family, int commandId);
-    // Before the front-end asks for a start command's file: closes that family's file, and a
-    // file command's kind (settings, program, bitmap, binary) becomes the current one. The
-    // Start calls do the same, so a front-end that chooses no file may skip it.
-    void BeforeFileChoice(int commandId);
-    // Each returns true when the transfer has started (its first packet sent); false after
-    // logging why it could not (file missing, unreadable, not creatable).
-    bool StartNlecSend(int commandId, const std::string& path);
-    bool StartNlecGet(int commandId, const std::string& path);
-    bool StartFileSend(int commandId, const std::string& path, const std::string& logText);
-    // The bitmap send: textPath is the text listing, turned into the image that is sent.
-    bool StartBitmapSend(int commandId, const std::string& textPath, const std::string& logText);
-    // programName goes with a program receive's request (ignored for other kinds).
-    bool StartFileReceive(int commandId, const std::string& path, const std::string& programName,
-                          const std::string& logText);
-    void HaltNlec();  // the NLEC halt (send button while a session runs)
-    void StopFile();  // a file session's "Stop Transfer": the unit is sent nothing
+    // --- the operator's requests
+    // The operator asks for an operation, before its file is chosen. Asking again for the
+    // operation whose stop is armed only stops its session (false). Otherwise a running
+    // session of the same family is ended first, with its halt line and a beep, and the answer
+    // is true: go on to choose the file. Asking for an NLEC send while any session runs is
+    // the NLEC halt (false), which leaves a file session's file open and its stop armed.
+    bool Ask(Operation operation);
+    // The operator is about to choose the operation's file: that family's last file is closed
+    // and a file operation's kind becomes the current one. Start does the same.
+    void Prepare(Operation operation);
+    // Starts the operation with its file: true when its first packet has been sent; false
+    // after logging why it could not (file missing, unreadable, not creatable).
+    bool Start(const TransferRequest& request);
+    // Ends whatever session runs (the NLEC halt or the file stop, each with its line and a
+    // beep) and closes every file: a receive's temporary file goes, the chosen file stays.
+    void Stop();
     void SendFixedRequest();
 
     // --- state for the front-end
-    TransferStatus Status();
+    TransferStatus Status() const;
     bool SessionActive() const;
-    SessionKind CurrentSessionKind() const;
-    int CurrentTransferKind() const;
-
-    class Impl;
+    // The operation of the running (or last) session; none before the first start.
+    std::optional<Operation> CurrentOperation() const;
+    // True while that operation's control stops its session.
+    bool StopArmed() const;
 
 private:
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 

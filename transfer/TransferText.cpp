@@ -4,69 +4,38 @@
 
 #include <cstring>
 
-#include "common/DialogIds.h"
 #include "transfer/DecimalText.h"
+#include "transfer/Operation.h"
+
+using namespace transfer;
 
 namespace {
-// Transfer kinds (the values of TransferKind) that have their own texts.
-constexpr int kKindBinary = 9;
-constexpr int kKindBitmap = 24;
-constexpr int kKindSettings = 25;
-constexpr int kKindProgram = 26;
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
 }  // namespace
 
-const char* FileStartLogText(int commandId) {
-    switch (commandId) {
-        case IDC_RECEIVE_SETTINGS: return "Receiving Settings File...";
-        case IDC_SEND_SETTINGS: return "Sending Settings...";
-        case IDC_RECEIVE_PROGRAM: return "Receiving Program File...";
-        case IDC_SEND_PROGRAM: return "Sending Program File...";
-        case IDC_SEND_BITMAP: return "Sending Bitmap File...";
-        default: return "";
-    }
-}
-
-int SendKindForCommand(int commandId) {
-    switch (commandId) {
-        case IDC_SEND_BITMAP: return kKindBitmap;
-        case IDC_SEND_SETTINGS: return kKindSettings;
-        case IDC_SEND_PROGRAM: return kKindProgram;
-        default: return kKindBinary;
-    }
-}
-
-int ReceiveKindForCommand(int commandId) {
-    switch (commandId) {
-        case IDC_RECEIVE_SETTINGS: return kKindSettings;
-        case IDC_RECEIVE_PROGRAM: return kKindProgram;
-        default: return kKindBinary;
-    }
-}
-
-bool KindCarriesProgramName(int kind) { return kind == kKindProgram; }
+bool KindCarriesProgramName(int kind) { return kind == KIND_PROGRAM; }
 
 const char* FileErrorText(int kind) {
     switch (kind) {
-        case kKindBitmap: return "Bitmap Transfer error.";
-        case kKindSettings: return "Settings Transfer error.";
-        case kKindProgram: return "Program Transfer error.";
+        case KIND_BITMAP: return "Bitmap Transfer error.";
+        case KIND_SETTINGS: return "Settings Transfer error.";
+        case KIND_PROGRAM: return "Program Transfer error.";
         default: return "Binary Transfer error.";
     }
 }
 
 const char* FileHaltText(int kind) {
     switch (kind) {
-        case kKindBitmap: return "Bitmap transfer halted.";
-        case kKindSettings: return "Settings transfer halted.";
-        case kKindProgram: return "Program transfer halted.";
+        case KIND_BITMAP: return "Bitmap transfer halted.";
+        case KIND_SETTINGS: return "Settings transfer halted.";
+        case KIND_PROGRAM: return "Program transfer halted.";
         default: return "Binary transfer halted.";
     }
 }
 
 bool KindLogsUnitText(int kind) {
-    return kind == kKindBitmap || kind == kKindSettings || kind == kKindProgram;
+    return kind == KIND_BITMAP || kind == KIND_SETTINGS || kind == KIND_PROGRAM;
 }
 
 uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count) {

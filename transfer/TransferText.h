@@ -17,13 +17,7 @@ inline constexpr char kNlecTransferError[] = "NLEC Transfer error.";
 // ProgramName keeps at most this many characters.
 inline constexpr size_t kMaxProgramNameLength = 254;
 
-// What the file commands move (the values of TransferKind): the dialog command that starts
-// a send or a receive names it; any other identifier moves a binary file.
-int SendKindForCommand(int commandId);
-int ReceiveKindForCommand(int commandId);
-// The line a file command's session starts with in the log ("Sending Settings..."); empty
-// for any other command. The dialog and varnex log the same line.
-const char* FileStartLogText(int commandId);
+// Kinds are the values of TransferKind (transfer/Operation.h).
 // The program kind's receive request carries the program name.
 bool KindCarriesProgramName(int kind);
 // The unit's error (code 13) as logged for a kind, the halt line of an active session, and

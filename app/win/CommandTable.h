@@ -2,5 +2,7 @@
 #pragma once
 #include <windows.h>
 
+class TransferPresenter;
+
 // Runs the action of one command identifier; identifiers without an action are ignored.
-void RouteCommand(HWND dialog, int commandId);
+void RouteCommand(HWND dialog, int commandId, TransferPresenter& transfers);

@@ -2,17 +2,19 @@
 // shutdown. Commands go to the command table; everything else is the default handling.
 #include "app/win/MainDialog.h"
 
-#include "common/DialogIds.h"
 #include "app/win/CommandTable.h"
 #include "app/win/ConnectionMonitor.h"
 #include "app/win/ProgressBar.h"
+#include "app/win/TransferPresenter.h"
 #include "app/win/Wizard.h"
+#include "common/Clock.h"
+#include "common/DialogIds.h"
 #include "common/Texts.h"
 #include "common/win/Handles.h"
+#include "link/win/PacketLink.h"
 #include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
-#include "transfer/win/TransferPresenter.h"
 
 HINSTANCE g_Instance = nullptr;
 HWND g_Dialog = nullptr;
@@ -27,12 +29,20 @@ constexpr UINT kMonitorPeriodMs = 100;
 constexpr int kFirstWizardPage = 1;
 constexpr int kDownloadDonePage = 7;
 
+// The transfers live as long as the program: the comm-event thread, which is never waited
+// for, feeds their frame assembler to the end. Each main dialog attaches itself at start-up.
+TransferPresenter Transfers;
+
+uint32_t EngineTick() { return static_cast<uint32_t>(common::SteadyClock().NowMs()); }
+
 // The log list's own size at start-up: a resize adds the client area's growth to it, so the
 // list keeps its margins when the dialog is maximised.
 SIZE LogListBaseSize{0, 0};
 
 void StartUp(HWND dialog) {
     g_Dialog = dialog;
+    Transfers.Attach(dialog);
+    SetFrameAssembler(&Transfers.Receiver(), EngineTick);  // before any port opens
     SetWindowTextA(dialog, kWindowTitle);
     SetDlgItemTextA(dialog, IDC_STATUS_TEXT, "");
     CreateIndicatorPalette();
@@ -103,10 +113,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_TIMER:
             MonitorConnection(dialog);
-            UpdateTransferStatus(dialog);
+            Transfers.Tick();
             break;
         case WM_COMMAND:
-            RouteCommand(dialog, LOWORD(wParam));
+            RouteCommand(dialog, LOWORD(wParam), Transfers);
             break;
         case WM_SIZE:
             Resize(dialog, wParam, lParam);
@@ -118,7 +128,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             ShutDown();
             break;
         case WM_PACKET_RECEIVED:
-            DispatchPacket(dialog, reinterpret_cast<PacketRecord*>(lParam));
+            Transfers.DispatchPacket(reinterpret_cast<PacketRecord*>(lParam));
             break;
         case WM_DOWNLOAD_DONE:
             DownloadDone(dialog);

@@ -18,7 +18,6 @@
 
 #include <unistd.h>
 
-#include "common/DialogIds.h"
 #include "link/Frame.h"
 #include "tests/native/FakePort.h"
 
@@ -40,23 +39,26 @@ public:
     std::vector<Sent> sent;
     std::vector<std::string> events;
     std::vector<SessionEnd> ends;
-    std::map<int, std::string> captions;
+    std::map<Operation, bool> armed;  // whose control stops its session
 
-    void SendPacket(const PacketHeader& h, const uint8_t* p, uint16_t n) override {
-        sent.push_back({h.command, std::string(reinterpret_cast<const char*>(p), n)});
+    void SendFrame(const uint8_t* bytes, size_t count) override {
+        PacketHeader h{};
+        std::memcpy(&h, bytes, kHeaderSize);
+        EXPECT_EQ(count, kHeaderSize + h.length) << "one whole frame per write";
+        sent.push_back({h.command, std::string(reinterpret_cast<const char*>(bytes) + kHeaderSize, count - kHeaderSize)});
     }
-    void Log(const std::string& line, uint32_t osError) override {
+    void Log(const std::string& line, std::error_code error) override {
         events.push_back("log:" + line);
-        if (osError != 0) events.push_back("os:" + std::to_string(osError));
+        if (error) events.push_back("os:" + std::to_string(error.value()));
     }
     void AppendLine(const std::string& line) override { events.push_back("line:" + line); }
     void Beep() override { events.push_back("beep"); }
-    void ShowMessage(const std::string&, const std::string& text) override { events.push_back("box:" + text); }
+    void Report(const std::string& text) override { events.push_back("box:" + text); }
     void ProgressStart(uint32_t maximum, ProgressScale) override { events.push_back("bar:" + std::to_string(maximum)); }
     void ProgressAdvance(uint32_t) override {}
     void ProgressEnd() override {}
-    std::string ButtonCaption(int id) override { return captions[id]; }
-    void SetButtonCaption(int id, const std::string& text) override { captions[id] = text; }
+    void StopArmed(Operation operation) override { armed[operation] = true; }
+    void StopReleased(Operation operation) override { armed[operation] = false; }
     void SessionEnded(const SessionEnd& end) override { ends.push_back(end); }
 
     bool Has(const std::string& event) const {
@@ -77,9 +79,6 @@ protected:
         folder_ = fs::temp_directory_path() / ("engine_test_" + std::to_string(::getpid()));
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        ui_.captions[IDC_SEND_SETTINGS] = "Send Settings";
-        ui_.captions[IDC_RECEIVE_PROGRAM] = "Receive Program";
-        ui_.captions[IDC_GET_NLEC] = "Get NLEC";
     }
     void TearDown() override { fs::remove_all(folder_); }
 
@@ -118,7 +117,7 @@ protected:
 // --- the link
 
 TEST_F(EngineTest, ReplyOverdueAfterMoreThan500MsIsResentSixTimesThenGivenUp) {
-    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
     ASSERT_EQ(ui_.sent.size(), 1u);
     EXPECT_EQ(Last().payload, "25,294,3,");
     Wait(500);
@@ -133,7 +132,7 @@ TEST_F(EngineTest, ReplyOverdueAfterMoreThan500MsIsResentSixTimesThenGivenUp) {
     EXPECT_EQ(ui_.sent.size(), 7u) << "the give-up sends nothing";
     EXPECT_FALSE(engine_.SessionActive());
     EXPECT_TRUE(ui_.Has("box:Binary Test transfer failure. Retry count exceeded."));
-    EXPECT_EQ(ui_.captions[IDC_SEND_SETTINGS], "Send Settings");
+    EXPECT_FALSE(ui_.armed[Operation::SendSettings]);
     ASSERT_EQ(ui_.ends.size(), 1u);
     EXPECT_EQ(ui_.ends[0].result, SessionResult::RetryExhausted);
     Unit(10, "");  // a late request finds no file to send from
@@ -141,7 +140,7 @@ TEST_F(EngineTest, ReplyOverdueAfterMoreThan500MsIsResentSixTimesThenGivenUp) {
 }
 
 TEST_F(EngineTest, AFrameSilentForMoreThan100MsIsDroppedAndThePacketResent) {
-    ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, (folder_ / "t.txt").string()));
+    ASSERT_TRUE(engine_.Start({Operation::GetNlec, (folder_ / "t.txt").string()}));
     const auto frame = EncodeFrame(16, 1, reinterpret_cast<const uint8_t*>("3"), 1);
     engine_.ReceiveBytes(frame.data(), 5);
     Wait(100);
@@ -155,7 +154,7 @@ TEST_F(EngineTest, AFrameSilentForMoreThan100MsIsDroppedAndThePacketResent) {
 }
 
 TEST_F(EngineTest, FramesThatDrawNoReplyKeepTheReplyTimedFromTheLastSend) {
-    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
     clock_.Advance(300);
     Unit(3, "unit says hello");
     Unit(99, "unknown");
@@ -168,7 +167,7 @@ TEST_F(EngineTest, FramesThatDrawNoReplyKeepTheReplyTimedFromTheLastSend) {
 }
 
 TEST_F(EngineTest, NoiseFalseMarksAndOversizeHeadersNeverStopTheTransfer) {
-    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
     // A lone mark, then a header that claims more than a frame can hold.
     const uint8_t junk[] = {0x00, 0x7E, 0x41, 0x7E, 0x7E, 0, 0, 0xFF, 0x7F, 10, 0, 1, 0};
     engine_.ReceiveBytes(junk, sizeof junk);
@@ -200,8 +199,8 @@ TEST_F(EngineTest, ContinuousNoiseHoldsOffNeitherTheResendsNorTheGiveUp) {
     const std::string chosen = Write("keep.bin", "keep");
     const std::string source = Write("s.bin", "abc");
     const std::function<bool()> starts[] = {
-        [&] { return engine_.StartFileSend(IDC_SEND_SETTINGS, source, "Sending Settings..."); },
-        [&] { return engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P", "Receiving Program File..."); },
+        [&] { return engine_.Start({Operation::SendSettings, source}); },
+        [&] { return engine_.Start({Operation::ReceiveProgram, chosen, "P"}); },
     };
     for (const auto& start : starts) {
         ui_.sent.clear();
@@ -226,7 +225,7 @@ TEST_F(EngineTest, ContinuousNoiseHoldsOffNeitherTheResendsNorTheGiveUp) {
 }
 
 TEST_F(EngineTest, AReplyArrivingAsItFallsDueIsLetFinishAndNotResent) {
-    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", "abc"), "Sending Settings..."));
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
     const std::string ask(100, '1');
     const auto frame = EncodeFrame(10, 1, reinterpret_cast<const uint8_t*>(ask.data()), static_cast<uint16_t>(ask.size()));
     const size_t half = frame.size() / 2;
@@ -252,7 +251,7 @@ TEST_F(EngineTest, WithNoSessionTicksSendNothing) {
 // --- NLEC transfers
 
 TEST_F(EngineTest, NlecSendGoesLineByLineAndIsCheckedByTheUnitsSum) {
-    ASSERT_TRUE(engine_.StartNlecSend(IDC_SEND_NLEC, Write("n.txt", "AB\nC\n")));
+    ASSERT_TRUE(engine_.Start({Operation::SendNlec, Write("n.txt", "AB\nC\n")}));
     EXPECT_EQ(Last().payload, std::to_string('A' + 'B' + '\n' + 'C' + '\n'));
     Unit(5, "1");
     EXPECT_EQ(Last().payload, "AB\n");
@@ -265,7 +264,7 @@ TEST_F(EngineTest, NlecSendGoesLineByLineAndIsCheckedByTheUnitsSum) {
     EXPECT_TRUE(ui_.Has("box:NLEC Transfer completed in 2 seconds."));
     EXPECT_EQ(ui_.ends.back().result, SessionResult::Completed);
 
-    ASSERT_TRUE(engine_.StartNlecSend(IDC_SEND_NLEC, Write("n.txt", "AB\n")));
+    ASSERT_TRUE(engine_.Start({Operation::SendNlec, Write("n.txt", "AB\n")}));
     Unit(5, "1");
     Unit(6, "1");
     Unit(7, "1");
@@ -276,7 +275,7 @@ TEST_F(EngineTest, NlecSendGoesLineByLineAndIsCheckedByTheUnitsSum) {
 TEST_F(EngineTest, NlecSendReadsCrLfAndLfAlikeAndALineFromAZeroByteGoesOutEmpty) {
     const auto sendOf = [&](const std::string& name, const std::string& text) {
         ui_.sent.clear();
-        EXPECT_TRUE(engine_.StartNlecSend(IDC_SEND_NLEC, Write(name, text)));
+        EXPECT_TRUE(engine_.Start({Operation::SendNlec, Write(name, text)}));
         for (int i = 0; i < 4 && Last().command != 7; ++i) Unit(6, "1");
         Unit(7, ui_.sent.front().payload);
         EXPECT_EQ(ui_.ends.back().result, SessionResult::Completed) << name;
@@ -296,8 +295,8 @@ TEST_F(EngineTest, NlecSendReadsCrLfAndLfAlikeAndALineFromAZeroByteGoesOutEmpty)
 
 TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     const std::string chosen = Write("table.txt", "old");
-    ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, chosen));
-    EXPECT_EQ(ui_.captions[IDC_GET_NLEC], kStopTransferCaption);
+    ASSERT_TRUE(engine_.Start({Operation::GetNlec, chosen}));
+    EXPECT_TRUE(ui_.armed[Operation::GetNlec]);
     EXPECT_EQ(Last().command, 16);
     Unit(16, "2");
     EXPECT_TRUE(ui_.Has("bar:2"));
@@ -307,9 +306,9 @@ TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     Unit(18, "L2");
     EXPECT_EQ(Read(chosen), "L1\r\nL2\r\n") << "written with CR LF on every system";
     EXPECT_EQ(FilesInFolder(), 1u);
-    EXPECT_EQ(ui_.captions[IDC_GET_NLEC], "Get NLEC");
+    EXPECT_FALSE(ui_.armed[Operation::GetNlec]);
 
-    ASSERT_TRUE(engine_.StartNlecGet(IDC_GET_NLEC, chosen));
+    ASSERT_TRUE(engine_.Start({Operation::GetNlec, chosen}));
     Unit(16, "2");
     Unit(17, "X");
     Unit(8, "");  // the unit gives up
@@ -332,11 +331,11 @@ TEST_F(EngineTest, AnEndOfAnotherKindOfTransferFailsTheRunningOne) {
         std::function<void()> start;
     };
     const Kind kinds[] = {
-        {"NLEC send", 7, [&] { engine_.StartNlecSend(IDC_SEND_NLEC, table); Unit(5, "1"); }},
-        {"NLEC get", 18, [&] { engine_.StartNlecGet(IDC_GET_NLEC, chosen); Unit(16, "2"); Unit(17, "L1"); }},
-        {"file send", 12, [&] { engine_.StartFileSend(IDC_SEND_SETTINGS, settings, "Sending Settings..."); Unit(10, "1"); }},
+        {"NLEC send", 7, [&] { engine_.Start({Operation::SendNlec, table}); Unit(5, "1"); }},
+        {"NLEC get", 18, [&] { engine_.Start({Operation::GetNlec, chosen}); Unit(16, "2"); Unit(17, "L1"); }},
+        {"file send", 12, [&] { engine_.Start({Operation::SendSettings, settings}); Unit(10, "1"); }},
         {"file receive", 22, [&] {
-             engine_.StartFileReceive(IDC_RECEIVE_SETTINGS, chosen, "", "Receiving Settings File...");
+             engine_.Start({Operation::ReceiveSettings, chosen, ""});
              Unit(20, "5");
              Unit(21, "ab");
          }},
@@ -371,7 +370,7 @@ TEST_F(EngineTest, AnEndOfAnotherKindOfTransferFailsTheRunningOne) {
 
 TEST_F(EngineTest, FileSendGoesIn128ByteChunksAndIsCheckedByTheUnitsSum) {
     const std::string data(300, 'z');
-    ASSERT_TRUE(engine_.StartFileSend(IDC_SEND_SETTINGS, Write("s.bin", data), "Sending Settings..."));
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", data)}));
     const std::string sum = std::to_string((300 * 'z') % 65536);
     EXPECT_EQ(Last().payload, "25," + sum + ",300,");
     std::vector<size_t> chunks;
@@ -389,7 +388,7 @@ TEST_F(EngineTest, FileSendGoesIn128ByteChunksAndIsCheckedByTheUnitsSum) {
 
 TEST_F(EngineTest, ProgramReceiveSavesExactlyTheAnnouncedBytes) {
     const std::string chosen = (folder_ / "prog.bin").string();
-    ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P7", "Receiving Program File..."));
+    ASSERT_TRUE(engine_.Start({Operation::ReceiveProgram, chosen, "P7"}));
     EXPECT_EQ(Last().command, 20);
     EXPECT_EQ(Last().payload, "26P7");
     Unit(20, "5");
@@ -416,7 +415,7 @@ TEST_F(EngineTest, FailedReceivesLeaveTheChosenFileAsItWas) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P", "Receiving Program File..."));
+        ASSERT_TRUE(engine_.Start({Operation::ReceiveProgram, chosen, "P"}));
         for (const auto& packet : c.unit) Unit(packet.first, packet.second);
         EXPECT_FALSE(engine_.SessionActive());
         EXPECT_TRUE(ui_.Has("box:Program transfer failure."));
@@ -429,13 +428,13 @@ TEST_F(EngineTest, FailedReceivesLeaveTheChosenFileAsItWas) {
 
 TEST_F(EngineTest, StopTransferEndsTheReceiveAndSendsTheUnitNothing) {
     const std::string chosen = Write("prog.bin", "keep");
-    ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_PROGRAM, chosen, "P", "Receiving Program File..."));
+    ASSERT_TRUE(engine_.Start({Operation::ReceiveProgram, chosen, "P"}));
     Unit(20, "5");
     Unit(21, "ab");
     const size_t sent = ui_.sent.size();
-    EXPECT_FALSE(engine_.EndSessionBeforeStart(SessionFamily::File, IDC_RECEIVE_PROGRAM));
+    EXPECT_FALSE(engine_.Ask(Operation::ReceiveProgram));
     EXPECT_EQ(ui_.ends.back().result, SessionResult::Stopped);
-    EXPECT_EQ(ui_.captions[IDC_RECEIVE_PROGRAM], "Receive Program");
+    EXPECT_FALSE(ui_.armed[Operation::ReceiveProgram]);
     Wait(2000);
     Unit(21, "cde");  // late packets find no file
     EXPECT_EQ(ui_.sent.size(), sent);
@@ -449,13 +448,13 @@ TEST_F(EngineTest, StopTransferEndsTheReceiveAndSendsTheUnitNothing) {
 class FullDiskFiles final : public TransferFiles {
 public:
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
-                        uint32_t* osError) override {
-        FILE* real = SystemFiles().CreatePending(path, mode, pendingPath, osError);
+                        std::error_code* error) override {
+        FILE* real = SystemFiles().CreatePending(path, mode, pendingPath, error);
         if (real == nullptr) return nullptr;
         std::fclose(real);
         return std::fopen("/dev/full", mode);
     }
-    uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
+    std::error_code Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
         return SystemFiles().Commit(file, pendingPath, path);
     }
     void Remove(const std::string& path) override { SystemFiles().Remove(path); }
@@ -479,7 +478,7 @@ TEST_F(EngineTest, AReceiveOntoAFullDiskFailsWithTheSystemsReasonAndLeavesNothin
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ui_.events.clear();
-        ASSERT_TRUE(engine.StartFileReceive(IDC_RECEIVE_SETTINGS, chosen, "", "Receiving Settings File..."));
+        ASSERT_TRUE(engine.Start({Operation::ReceiveSettings, chosen, ""}));
         UnitTo(engine, 20, std::to_string(c.chunks * chunk.size()));
         for (int i = 0; i < c.chunks && engine.SessionActive(); ++i) UnitTo(engine, 21, chunk);
         if (engine.SessionActive()) UnitTo(engine, 22, "");
@@ -501,7 +500,7 @@ TEST_F(EngineTest, AFailedFinalReplaceLeavesNothingBehind) {
     const fs::path chosen = folder_ / "saved";
     fs::create_directory(chosen);
     Write("saved/inside", "keep");
-    ASSERT_TRUE(engine_.StartFileReceive(IDC_RECEIVE_SETTINGS, chosen.string(), "", "Receiving Settings File..."));
+    ASSERT_TRUE(engine_.Start({Operation::ReceiveSettings, chosen.string(), ""}));
     Unit(20, "3");
     Unit(21, "abc");
     Unit(22, "");
@@ -521,8 +520,8 @@ TEST_F(EngineTest, BitmapSendsGoFromTheirOwnImageInMemory) {
     TransferEngine other(otherUi, SystemFiles(), clock_);
     const std::string first = Write("a.txt", "0x01, 0x02,\n0x0\n3, 0xfe\n");
     const std::string second = Write("b.txt", "0x10 0x20 0x30\r\n");
-    ASSERT_TRUE(engine_.StartBitmapSend(IDC_SEND_BITMAP, first, "Sending Bitmap File..."));
-    ASSERT_TRUE(other.StartBitmapSend(IDC_SEND_BITMAP, second, "Sending Bitmap File..."));
+    ASSERT_TRUE(engine_.Start({Operation::SendBitmap, first}));
+    ASSERT_TRUE(other.Start({Operation::SendBitmap, second}));
     EXPECT_EQ(Last().payload, "24," + std::to_string(0x01 + 0x02 + 0xfe) + ",3,");
     EXPECT_EQ(otherUi.sent.back().payload, "24," + std::to_string(0x10 + 0x20 + 0x30) + ",3,");
     UnitTo(other, 10, "1");

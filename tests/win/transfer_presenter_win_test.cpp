@@ -2,6 +2,8 @@
 // on real buttons, frames posted by the comm-event side and dispatched, the status line, and
 // the Win32 receive files. No port is open: writes fail quietly. (What the engine decides is
 // tested natively; here only what the dialog shows of it.)
+#include "app/win/TransferPresenter.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -16,7 +18,6 @@
 #include "link/win/PacketLink.h"
 #include "serial/win/CommEventThread.h"
 #include "transfer/TransferEngine.h"
-#include "transfer/win/TransferPresenter.h"
 
 namespace {
 
@@ -32,9 +33,12 @@ protected:
         Child("BUTTON", "Get NLEC", IDC_GET_NLEC);
         Child("BUTTON", "Send Settings", IDC_SEND_SETTINGS);
         Child("BUTTON", "Receive Settings", IDC_RECEIVE_SETTINGS);
+        presenter_.Attach(dialog_);
+        SetFrameAssembler(&presenter_.Receiver(), Tick);
     }
     void TearDown() override {
-        ASSERT_FALSE(TransferSessionActive()) << "each test ends its session";
+        SetFrameAssembler(nullptr, nullptr);
+        ASSERT_FALSE(presenter_.SessionActive()) << "each test ends its session";
         DestroyProgressBar();
         DestroyWindow(dialog_);
     }
@@ -64,7 +68,7 @@ protected:
         MSG message;
         while (PeekMessageA(&message, dialog_, WM_PACKET_RECEIVED, WM_PACKET_RECEIVED, PM_REMOVE)) {
             ++posted;
-            DispatchPacket(dialog_, reinterpret_cast<PacketRecord*>(message.lParam));
+            presenter_.DispatchPacket(reinterpret_cast<PacketRecord*>(message.lParam));
         }
         return posted;
     }
@@ -72,7 +76,10 @@ protected:
         return Arrive(EncodeFrame(command, ++unitId_, reinterpret_cast<const uint8_t*>(payload),
                                   static_cast<uint16_t>(std::strlen(payload))));
     }
+    static uint32_t Tick() { return GetTickCount(); }
+
     HWND dialog_ = nullptr;
+    TransferPresenter presenter_;
     uint16_t unitId_ = 0;
 };
 
@@ -114,10 +121,10 @@ TEST_F(PresenterTest, TheSessionButtonsCaptionIsSavedCutAndGivenBack) {
     const std::string longCaption(200, 'c');
     SetDlgItemTextA(dialog_, IDC_SEND_SETTINGS, longCaption.c_str());
     const std::string file = FileWith("varnex-presenter-send.bin", "abc");
-    ASSERT_EQ(StartChosenFile(dialog_, IDC_SEND_SETTINGS, file.c_str(), "Sending Settings..."), 1);
+    ASSERT_TRUE(presenter_.StartChosenFile(IDC_SEND_SETTINGS, file));
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), "Stop Transfer");
     EXPECT_NE(ProgressBarWindow(), nullptr);
-    EXPECT_FALSE(EndSessionBeforeStart(dialog_, SessionFamily::File, IDC_SEND_SETTINGS)) << "only stops";
+    EXPECT_TRUE(presenter_.RunCommand(IDC_SEND_SETTINGS)) << "only stops: no file dialog opens";
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), longCaption.substr(0, 127));
     EXPECT_EQ(LastLog(), "Settings transfer halted.");
     EXPECT_EQ(ProgressBarWindow(), nullptr);
@@ -137,33 +144,34 @@ TEST_F(PresenterTest, ReceivedFramesArePostedAsRecordsAndDispatched) {
 
 TEST_F(PresenterTest, StatusLineDuringASessionAndTheNlecHalt) {
     const std::string file = FileWith("varnex-presenter-status.bin", "abc");
-    ASSERT_EQ(StartChosenFile(dialog_, IDC_SEND_SETTINGS, file.c_str(), "Sending Settings..."), 1);
-    UpdateTransferStatus(dialog_);
+    ASSERT_TRUE(presenter_.StartChosenFile(IDC_SEND_SETTINGS, file));
+    presenter_.Tick();
     EXPECT_EQ(Text(IDC_STATUS_TEXT), "Elapsed Time: 0   Retry Count: 0  ");
 
-    // The halt ends any session as an NLEC one: the file button still says "Stop Transfer".
-    SetDlgItemTextA(dialog_, IDC_SEND_NLEC, "Stop Transfer");
-    HaltNlecTransfer(dialog_);
-    EXPECT_FALSE(TransferSessionActive());
+    // The NLEC send's button halts any session as an NLEC one: the file button still says
+    // "Stop Transfer", and pressing it then stops the file session.
+    EXPECT_TRUE(presenter_.RunCommand(IDC_SEND_NLEC));
+    EXPECT_FALSE(presenter_.SessionActive());
     EXPECT_EQ(Text(IDC_SEND_NLEC), "Send NLEC");
     EXPECT_EQ(Text(IDC_GET_NLEC), "Get NLEC");
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), "Stop Transfer");
     EXPECT_EQ(LastLog(), "Nlec transfer halted.");
-    UpdateTransferStatus(dialog_);
+    presenter_.Tick();
     EXPECT_EQ(Text(IDC_STATUS_TEXT), "");
-    EXPECT_FALSE(EndSessionBeforeStart(dialog_, SessionFamily::File, IDC_SEND_SETTINGS));
+    EXPECT_TRUE(presenter_.RunCommand(IDC_SEND_SETTINGS));
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), "Send Settings");
+    EXPECT_EQ(LastLog(), "Settings transfer halted.");
     DeleteFileA(file.c_str());
 }
 
 TEST_F(PresenterTest, AStoppedReceiveLeavesTheChosenFileAndNoTemporaryFile) {
     const std::string path = FileWith("varnex-receive-keep.bin", "KEEP");
-    ASSERT_EQ(StartChosenFile(dialog_, IDC_RECEIVE_SETTINGS, path.c_str(), "Receiving Settings File..."), 1);
+    ASSERT_TRUE(presenter_.StartChosenFile(IDC_RECEIVE_SETTINGS, path));
     EXPECT_EQ(LastLog(), "Receiving Settings File...");
     Arrive(20, "6");
     Arrive(21, "abc");
     EXPECT_EQ(LeftoverReceiveFiles(), 1) << "the receive writes beside the chosen file";
-    EXPECT_FALSE(EndSessionBeforeStart(dialog_, SessionFamily::File, IDC_RECEIVE_SETTINGS));
+    EXPECT_TRUE(presenter_.RunCommand(IDC_RECEIVE_SETTINGS)) << "only stops: no file dialog opens";
     Arrive(21, "late");
     EXPECT_EQ(Contents(path), "KEEP");
     EXPECT_EQ(LeftoverReceiveFiles(), 0);
@@ -176,11 +184,11 @@ TEST_F(PresenterTest, AReceiveThatCannotBeSavedLeavesNothingBehind) {
     const std::string folder = TempPath("varnex-receive-folder");
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string pending;
-    uint32_t error = 0;
+    std::error_code error;
     FILE* file = transfer::SystemFiles().CreatePending(folder, "wb", &pending, &error);
-    ASSERT_NE(file, nullptr) << error;
+    ASSERT_NE(file, nullptr) << error.message();
     std::fputs("data", file);
-    EXPECT_NE(transfer::SystemFiles().Commit(file, pending, folder), static_cast<uint32_t>(ERROR_SUCCESS));
+    EXPECT_TRUE(transfer::SystemFiles().Commit(file, pending, folder));
     EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(LeftoverReceiveFiles(), 0);
     RemoveDirectoryA(folder.c_str());
@@ -197,11 +205,11 @@ TEST(WinTransferFiles, PendingFilesAreNewFilesOfTheirOwn) {
     }
     const std::string chosen = TempPath("varnex-pending-chosen.txt");
     std::string pending;
-    uint32_t error = 0;
+    std::error_code error;
     FILE* file = transfer::SystemFiles().CreatePending(chosen, "w", &pending, &error);
-    ASSERT_NE(file, nullptr) << error;
+    ASSERT_NE(file, nullptr) << error.message();
     std::fputs("A=1\n", file);
-    EXPECT_EQ(transfer::SystemFiles().Commit(file, pending, chosen), static_cast<uint32_t>(ERROR_SUCCESS));
+    EXPECT_FALSE(transfer::SystemFiles().Commit(file, pending, chosen));
     EXPECT_EQ(Contents(chosen), "A=1\r\n");
     EXPECT_EQ(GetFileAttributesA(pending.c_str()), INVALID_FILE_ATTRIBUTES);
     for (const std::string& path : planted) {

@@ -47,6 +47,8 @@ namespace fs = std::filesystem;
 // errno when a failed call set one, else the general input/output error.
 int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
 
+std::error_code Errno(int value) { return std::error_code(value, std::generic_category()); }
+
 std::string FolderOf(const std::string& path) {
     const fs::path folder = fs::path(path).parent_path();
     return folder.empty() ? std::string(".") : folder.string();
@@ -55,7 +57,7 @@ std::string FolderOf(const std::string& path) {
 class PosixTransferFiles final : public TransferFiles {
 public:
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
-                        uint32_t* osError) override {
+                        std::error_code* error) override {
         const std::string stem = (fs::path(FolderOf(path)) / "").string();
         for (unsigned tries = 0; tries < kMaxPendingNameTries; ++tries) {
             const std::string candidate =
@@ -63,12 +65,12 @@ public:
             const int fd = posix_files::CreateNewFile(candidate);
             if (fd < 0 && errno == EEXIST) continue;
             if (fd < 0) {
-                *osError = static_cast<uint32_t>(errno);
+                *error = Errno(errno);
                 return nullptr;
             }
             FILE* file = ::fdopen(fd, mode);
             if (file == nullptr) {
-                *osError = static_cast<uint32_t>(ErrnoOr(EINVAL));
+                *error = Errno(ErrnoOr(EINVAL));
                 ::close(fd);
                 ::unlink(candidate.c_str());
                 return nullptr;
@@ -76,11 +78,11 @@ public:
             *pendingPath = candidate;
             return file;
         }
-        *osError = EEXIST;
+        *error = Errno(EEXIST);
         return nullptr;
     }
 
-    uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
+    std::error_code Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
         int error = 0;
         errno = 0;
         if (std::fflush(file) != 0) {
@@ -95,11 +97,12 @@ public:
         if (error == 0 && std::rename(pendingPath.c_str(), path.c_str()) != 0) error = errno;
         if (error != 0) {
             Remove(pendingPath);
-            return static_cast<uint32_t>(error);
+            return Errno(error);
         }
         // The file is in place; a folder that cannot be synced is still reported, since the
         // replace might not outlast a power cut.
-        return static_cast<uint32_t>(posix_files::SyncFolder(FolderOf(path)));
+        const int synced = posix_files::SyncFolder(FolderOf(path));
+        return synced == 0 ? std::error_code() : Errno(synced);
     }
 
     void Remove(const std::string& path) override { ::unlink(path.c_str()); }

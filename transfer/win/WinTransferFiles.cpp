@@ -12,12 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 #include "common/win/Handles.h"
 #include "transfer/PendingName.h"
 #include "transfer/TransferEngine.h"
 
 namespace {
+
+std::error_code SystemError(DWORD code) { return std::error_code(static_cast<int>(code), std::system_category()); }
 
 // The system's code for a failed C runtime write or flush: what the runtime kept of it,
 // a full disk, or a general write fault.
@@ -55,12 +58,12 @@ FILE* OpenNew(const std::string& name, const char* mode, DWORD* error) {
 class WinTransferFiles final : public transfer::TransferFiles {
 public:
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
-                        uint32_t* osError) override {
+                        std::error_code* failure) override {
         char folder[MAX_PATH] = {};
         char* filePart = nullptr;
         const DWORD length = GetFullPathNameA(path.c_str(), sizeof folder, folder, &filePart);
         if (length == 0 || length >= sizeof folder || filePart == nullptr) {
-            *osError = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+            *failure = SystemError(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
             return nullptr;
         }
         *filePart = 0;  // the chosen file's folder, ending in its separator
@@ -74,11 +77,11 @@ public:
             }
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
         }
-        *osError = error;
+        *failure = SystemError(error);
         return nullptr;
     }
 
-    uint32_t Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
+    std::error_code Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
         DWORD error = ERROR_SUCCESS;
         _doserrno = 0;
         errno = 0;
@@ -92,8 +95,9 @@ public:
             !MoveFileExA(pendingPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             error = GetLastError();
         }
-        if (error != ERROR_SUCCESS) DeleteFileA(pendingPath.c_str());
-        return error;
+        if (error == ERROR_SUCCESS) return {};
+        DeleteFileA(pendingPath.c_str());
+        return SystemError(error);
     }
 
     void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }

@@ -5,7 +5,7 @@
 
 #include "common/DialogIds.h"
 #include "transfer/TransferText.h"
-#include "transfer/win/TransferPresenter.h"
+#include "app/win/TransferPresenter.h"
 
 char ProgramName[kMaxProgramNameLength + 1] = {};
 

@@ -1,0 +1,226 @@
+// The dialog's side of the transfer engine: the engine decides, this file shows. Its events
+// become the port's writes, log lines, the bar, beeps, boxes and the captions of the service
+// buttons; the buttons ask for their files with the common dialogs first. Every record posted
+// by the comm-event thread is released here, exactly once.
+#include "app/win/TransferPresenter.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/win/MainDialog.h"
+#include "common/Clock.h"
+#include "common/DialogIds.h"
+#include "common/Texts.h"
+#include "common/win/ActivityLog.h"
+#include "common/win/ProgressBar.h"
+#include "serial/win/CommEventThread.h"
+#include "serial/win/CommPort.h"
+
+using transfer::Operation;
+
+namespace {
+
+constexpr UINT kDefaultBeep = 0;
+constexpr size_t kStatusLineSize = 96;
+constexpr int kCaptionSize = 128;  // 127 characters and the terminator
+constexpr DWORD kFileNameSize = 256;
+constexpr char kStopTransferCaption[] = "Stop Transfer";
+constexpr char kNlecFilter[] = "NLEC Files (*.TXT)\0*.TXT\0ALL Files (*.*)\0*.*\0";
+constexpr char kFileFilter[] = "ALL Files (*.*)\0*.*\0";
+constexpr char kOpenDialogFolder[] = ".\\";
+constexpr DWORD kOpenDialogFlags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+constexpr DWORD kSaveDialogFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+
+struct ServiceButton {
+    Operation operation;
+    int commandId;
+};
+constexpr ServiceButton kServiceButtons[] = {
+    {Operation::SendNlec, IDC_SEND_NLEC},
+    {Operation::GetNlec, IDC_GET_NLEC},
+    {Operation::SendSettings, IDC_SEND_SETTINGS},
+    {Operation::ReceiveSettings, IDC_RECEIVE_SETTINGS},
+    {Operation::SendProgram, IDC_SEND_PROGRAM},
+    {Operation::ReceiveProgram, IDC_RECEIVE_PROGRAM},
+    {Operation::SendBitmap, IDC_SEND_BITMAP},
+};
+
+// The names last chosen, offered again by the next file dialog of the same family.
+char NlecFileName[kFileNameSize] = {};
+char TransferFileName[kFileNameSize] = {};
+
+// One write, waited for; its failures are not passed on (the reply timeout recovers).
+void WriteAndWait(const void* bytes, DWORD count) {
+    SetLastError(ERROR_SUCCESS);
+    DWORD written = 0;
+    WriteFile(CommPortHandle.load(), bytes, count, &written, &WriteOverlapped);
+    WaitCommWrite(&WriteOverlapped);
+}
+
+OPENFILENAMEA MakeFileDialog(HWND owner, char* name, DWORD nameSize, const char* filter) {
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = nameSize;
+    return dialog;
+}
+
+bool ChooseOpenFile(HWND owner, char* name, DWORD nameSize, const char* filter) {
+    OPENFILENAMEA dialog = MakeFileDialog(owner, name, nameSize, filter);
+    dialog.lpstrInitialDir = kOpenDialogFolder;
+    dialog.Flags = kOpenDialogFlags;
+    return GetOpenFileNameA(&dialog) != FALSE;
+}
+
+bool ChooseSaveFile(HWND owner, char* name, DWORD nameSize, const char* filter) {
+    OPENFILENAMEA dialog = MakeFileDialog(owner, name, nameSize, filter);
+    dialog.Flags = kSaveDialogFlags;
+    return GetSaveFileNameA(&dialog) != FALSE;
+}
+
+// The prompt has no owner window. -1 means the prompt could not be shown at all, which is
+// not a confirmed name.
+bool AskProgramName() {
+    return DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRAM_NAME), nullptr, PromptProgramName,
+                           reinterpret_cast<LPARAM>(g_Dialog)) > 0;
+}
+
+}  // namespace
+
+int ButtonOf(Operation operation) {
+    for (const ServiceButton& button : kServiceButtons) {
+        if (button.operation == operation) return button.commandId;
+    }
+    return 0;
+}
+
+std::optional<Operation> OperationOfButton(int commandId) {
+    for (const ServiceButton& button : kServiceButtons) {
+        if (button.commandId == commandId) return button.operation;
+    }
+    return std::nullopt;
+}
+
+TransferPresenter::TransferPresenter() : engine_(*this, transfer::SystemFiles(), common::SteadyClock()) {}
+
+bool TransferPresenter::RunCommand(int commandId) {
+    if (commandId == IDC_FIXED_REQUEST) {
+        engine_.SendFixedRequest();
+        return true;
+    }
+    const std::optional<Operation> operation = OperationOfButton(commandId);
+    if (!operation) return false;
+    // A running session of the same family ends before another starts, so it is never left
+    // active without its file; a button whose stop is armed only stops.
+    if (!engine_.Ask(*operation)) return true;
+    if (*operation == Operation::ReceiveProgram && !AskProgramName()) return true;
+    engine_.Prepare(*operation);
+    std::string path;
+    if (ChooseFile(*operation, &path)) StartChosenFile(commandId, path);
+    return true;
+}
+
+bool TransferPresenter::ChooseFile(Operation operation, std::string* path) {
+    bool chosen = false;
+    switch (operation) {
+        case Operation::SendNlec:
+            chosen = ChooseOpenFile(dialog_, NlecFileName, sizeof NlecFileName, kNlecFilter);
+            *path = NlecFileName;
+            break;
+        case Operation::GetNlec:
+            chosen = ChooseSaveFile(dialog_, NlecFileName, sizeof NlecFileName, kNlecFilter);
+            *path = NlecFileName;
+            break;
+        case Operation::SendBitmap: {
+            char listing[kFileNameSize] = {};  // the bitmap's text listing, asked for afresh each time
+            chosen = ChooseOpenFile(dialog_, listing, sizeof listing, kFileFilter);
+            *path = listing;
+            break;
+        }
+        case Operation::ReceiveSettings:
+        case Operation::ReceiveProgram:
+            chosen = ChooseSaveFile(dialog_, TransferFileName, sizeof TransferFileName, kFileFilter);
+            *path = TransferFileName;
+            break;
+        default:
+            chosen = ChooseOpenFile(dialog_, TransferFileName, sizeof TransferFileName, kFileFilter);
+            *path = TransferFileName;
+            break;
+    }
+    return chosen;
+}
+
+bool TransferPresenter::StartChosenFile(int commandId, const std::string& path) {
+    const std::optional<Operation> operation = OperationOfButton(commandId);
+    return operation && engine_.Start({*operation, path, ProgramName});
+}
+
+int TransferPresenter::DispatchPacket(PacketRecord* raw) {
+    if (raw == nullptr) return 0;
+    std::unique_ptr<PacketRecord> record(raw);
+    return engine_.HandleFrame(*record);
+}
+
+void TransferPresenter::Tick() {
+    const transfer::TransferStatus status = engine_.Status();
+    if (!status.active) {
+        SetDlgItemTextA(dialog_, IDC_STATUS_TEXT, "");
+        return;
+    }
+    char line[kStatusLineSize];
+    std::snprintf(line, sizeof line, "Elapsed Time: %d   Retry Count: %d  ", static_cast<int>(status.elapsedSeconds),
+                  status.retryCount);
+    SetDlgItemTextA(dialog_, IDC_STATUS_TEXT, line);
+    engine_.Tick();
+}
+
+// --- the engine's events
+
+// The frame in one waited write, so WriteOverlapped is never in use twice.
+void TransferPresenter::SendFrame(const uint8_t* bytes, size_t count) {
+    WriteAndWait(bytes, static_cast<DWORD>(count));
+}
+
+void TransferPresenter::Log(const std::string& line, std::error_code error) {
+    if (!error || error.category() == std::system_category()) {
+        LogMessage(dialog_, static_cast<DWORD>(error.value()), "%s", line.c_str());
+        return;
+    }
+    LogMessage(dialog_, 0, "%s", line.c_str());
+    AppendLogLine(dialog_, error.message().c_str());
+}
+
+void TransferPresenter::AppendLine(const std::string& line) { AppendLogLine(dialog_, line.c_str()); }
+
+void TransferPresenter::Beep() { MessageBeep(kDefaultBeep); }
+
+void TransferPresenter::Report(const std::string& text) { MessageBoxA(dialog_, text.c_str(), kWindowTitle, MB_OK); }
+
+void TransferPresenter::ProgressStart(uint32_t maximum, transfer::ProgressScale scale) {
+    CreateProgressBar(dialog_, maximum,
+                      scale == transfer::ProgressScale::Range32 ? ProgressRange::Range32 : ProgressRange::Range16);
+}
+
+void TransferPresenter::ProgressAdvance(uint32_t steps) { AdvanceProgress(steps); }
+
+void TransferPresenter::ProgressEnd() { DestroyProgressBar(); }
+
+// The button's own caption is kept (up to 127 characters) and comes back on release.
+void TransferPresenter::StopArmed(Operation operation) {
+    HWND button = GetDlgItem(dialog_, ButtonOf(operation));
+    if (button == nullptr) return;
+    char caption[kCaptionSize] = {};
+    GetWindowTextA(button, caption, kCaptionSize);
+    savedCaptions_[ButtonOf(operation)] = caption;
+    SetWindowTextA(button, kStopTransferCaption);
+}
+
+void TransferPresenter::StopReleased(Operation operation) {
+    HWND button = GetDlgItem(dialog_, ButtonOf(operation));
+    if (button != nullptr) SetWindowTextA(button, savedCaptions_[ButtonOf(operation)].c_str());
+}
