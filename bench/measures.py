@@ -279,7 +279,7 @@ def turnaround_unpaced(work_dir):
 
 
 def probe_send(chunks, paced, armed_early=False):
-    """The turnaround probe (bench/TurnaroundProbe.cpp) sends chunks x 128 bytes to the unit,
+    """The turnaround probe (bench/win/TurnaroundProbe.cpp) sends chunks x 128 bytes to the unit,
     answering each request at once: the floor that Wine's serial path leaves. armed_early
     has it wait for the next bytes before it answers, in the order of the program's two
     threads."""
