@@ -442,6 +442,36 @@ TEST_F(EngineTest, StopTransferEndsTheReceiveAndSendsTheUnitNothing) {
     EXPECT_EQ(FilesInFolder(), 1u);
 }
 
+// The operator's asks against the engine's own record of the armed stop: the NLEC send's
+// halt leaves a file session's stop armed and its file open, and that button then stops it;
+// a start of the other family leaves the running session alone; Stop() ends and closes all.
+TEST_F(EngineTest, AsksFollowTheArmedStopAndStopClosesEverything) {
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
+    EXPECT_FALSE(engine_.Ask(Operation::SendNlec)) << "the NLEC halt";
+    EXPECT_FALSE(engine_.SessionActive());
+    EXPECT_TRUE(engine_.StopArmed());
+    EXPECT_TRUE(ui_.Has("log:Nlec transfer halted."));
+    EXPECT_FALSE(engine_.Ask(Operation::SendSettings)) << "its button still stops it";
+    EXPECT_TRUE(ui_.Has("log:Settings transfer halted."));
+    EXPECT_FALSE(ui_.armed[Operation::SendSettings]);
+    EXPECT_TRUE(engine_.Ask(Operation::SendSettings)) << "now it starts again";
+
+    const std::string chosen = Write("t.txt", "keep");
+    ASSERT_TRUE(engine_.Start({Operation::GetNlec, chosen}));
+    EXPECT_TRUE(engine_.Ask(Operation::ReceiveSettings));
+    EXPECT_TRUE(engine_.SessionActive()) << "a file start leaves the NLEC get running";
+    EXPECT_EQ(engine_.CurrentOperation(), Operation::GetNlec);
+    Unit(16, "2");
+    Unit(17, "L1");
+    EXPECT_EQ(FilesInFolder(), 3u) << "the get writes its temporary file";
+    engine_.Stop();
+    EXPECT_FALSE(engine_.SessionActive());
+    EXPECT_FALSE(ui_.armed[Operation::GetNlec]);
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Stopped);
+    EXPECT_EQ(Read(chosen), "keep");
+    EXPECT_EQ(FilesInFolder(), 2u);
+}
+
 // --- what a receive leaves on disk
 
 // Real temporary files beside the chosen one, whose writes land on a full disk.
