@@ -12,16 +12,16 @@ Repaint Stronger(Repaint a, Repaint b) { return a > b ? a : b; }
 }  // namespace
 
 MonitorOutcome DecideConnection(const LineReading& line, int deviceState, int wizardState) {
-    MonitorOutcome out{BarColour::Black, kNoPort, wizardState, Repaint::None};
+    MonitorOutcome out{BarColour::Black, wizard::kDeviceNoPort, wizardState, Repaint::None};
     if (!line.portOpen) {
-        if (deviceState != kNoPort) out.repaint = Repaint::KeepBackground;
+        if (deviceState != wizard::kDeviceNoPort) out.repaint = Repaint::KeepBackground;
         return out;
     }
     if (!line.statusRead || !line.ctsOn) {
         // A modem status that cannot be read counts as CTS off: the unit is done or gone.
         out.colour = BarColour::Red;
-        out.deviceState = kUnitNotReady;
-        if (deviceState != kUnitNotReady) out.repaint = Repaint::KeepBackground;
+        out.deviceState = wizard::kDeviceNotReady;
+        if (deviceState != wizard::kDeviceNotReady) out.repaint = Repaint::KeepBackground;
         if (wizardState == kPageAwaitingUnit) {
             out.wizardState = kPageComplete;
             out.repaint = Stronger(out.repaint, Repaint::EraseBackground);
@@ -30,13 +30,13 @@ MonitorOutcome DecideConnection(const LineReading& line, int deviceState, int wi
     }
     if (wizardState < kFirstPageReadingCts) {
         out.colour = BarColour::Red;
-        out.deviceState = kUnitNotReady;
-        if (deviceState != kUnitNotReady) out.repaint = Repaint::KeepBackground;
+        out.deviceState = wizard::kDeviceNotReady;
+        if (deviceState != wizard::kDeviceNotReady) out.repaint = Repaint::KeepBackground;
         return out;
     }
     out.colour = BarColour::Green;
-    out.deviceState = kUnitReady;
-    if (deviceState != kUnitReady) out.repaint = Repaint::EraseBackground;
+    out.deviceState = wizard::kDeviceReady;
+    if (deviceState != wizard::kDeviceReady) out.repaint = Repaint::EraseBackground;
     return out;
 }
 

@@ -7,10 +7,6 @@
 
 namespace monitor {
 
-inline constexpr int kNoPort = 0;
-inline constexpr int kUnitNotReady = 1;
-inline constexpr int kUnitReady = 2;
-
 inline constexpr int kPageAwaitingUnit = 7;  // the unit is still taking in the image
 inline constexpr int kPageComplete = 8;
 inline constexpr int kFirstPageReadingCts = 3;  // before it, CTS on does not mean "ready"

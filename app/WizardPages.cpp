@@ -4,14 +4,11 @@
 
 #include "common/DialogIds.h"
 #include "common/Texts.h"
+#include "serial/LineSpeeds.h"
 
 namespace wizard {
 
 namespace {
-
-constexpr int kDeviceNoPort = 0;
-constexpr int kDeviceNotReady = 1;
-constexpr int kDeviceReady = 2;
 
 // Fills every "%s" with the device name and "%ld" with the byte count.
 std::string Fill(const char* text, long count = 0) {
@@ -200,7 +197,7 @@ WizardMove NextMove(int state) {
         }
         case 4: {
             WizardMove move = GoTo(6, Repaint::EraseBackground);
-            move.downloadBaud = kFastBaud;
+            move.downloadBaud = serial::kFastDownloadBaud;
             return move;
         }
         default: return Stay(state);  // 5, 6, 7 wait for the download and the unit; 8 has no Next
@@ -217,7 +214,7 @@ WizardMove BackMove(int state) {
         }
         case 4: {
             WizardMove move = GoTo(5, Repaint::EraseBackground);
-            move.downloadBaud = kSlowBaud;
+            move.downloadBaud = serial::kSlowDownloadBaud;
             return move;
         }
         case 8: {

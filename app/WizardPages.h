@@ -8,10 +8,15 @@
 
 namespace wizard {
 
+// What the connection monitor knows of the unit, kept as the dialog's DeviceState.
+inline constexpr int kDeviceNoPort = 0;
+inline constexpr int kDeviceNotReady = 1;  // a port is open, the unit's CTS is down
+inline constexpr int kDeviceReady = 2;     // the unit is in its bootloader menu
+
 // What the page painter reads.
 struct WizardInputs {
     int wizardState = 1;         // page 1..8
-    int deviceState = 0;         // 0 no port, 1 unit not ready, 2 unit ready
+    int deviceState = kDeviceNoPort;
     int bootloaderSelected = 0;  // 1 bootloader, 0 the 2-axis software
     int downloadRetry = 0;       // 1 after going back from page 8
     long imageByteCount = 0;     // shown on page 8
@@ -26,13 +31,13 @@ struct ControlState {
 
 // Bitmap resource identifiers of the two picture slots; 0 leaves a slot undrawn.
 struct WizardPage {
-    std::string title;   // 1027
-    std::string first;   // 1029
-    std::string second;  // 1028
-    std::string footer;  // 1026
-    ControlState back;   // 1017
-    ControlState next;   // 1016
-    ControlState radios; // 1010..1013
+    std::string title;   // the heading at the top
+    std::string first;   // the first paragraph under it
+    std::string second;  // the second paragraph
+    std::string footer;  // the line under the pictures
+    ControlState back;   // the Back button
+    ControlState next;   // the Next button
+    ControlState radios; // the radio group (port or image choice)
     int slot1Bitmap = 0;
     int slot2Bitmap = 0;
     bool clearsDownloadRetry = false;  // painting the page sets DownloadRetry to 0
@@ -55,8 +60,5 @@ struct WizardMove {
 
 WizardMove NextMove(int wizardState);
 WizardMove BackMove(int wizardState);
-
-inline constexpr unsigned kFastBaud = 115200;
-inline constexpr unsigned kSlowBaud = 57600;
 
 }  // namespace wizard

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/Clock.h"
+
 namespace cli {
 
 namespace {
-constexpr uint64_t kMsPerSecond = 1000;
+using common::kMsPerSecond;
 constexpr uint64_t kSecondsPerMinute = 60;
 constexpr uint64_t kSecondsPerHour = 3600;
 constexpr double kBytesPerKilobyte = 1000.0;

@@ -3,6 +3,7 @@
 
 #include "cli/CtsWait.h"
 #include "cli/UnitReporter.h"
+#include "common/Clock.h"
 #include "download/DownloadEngine.h"
 #include "download/EraseEngine.h"
 
@@ -10,7 +11,7 @@ namespace cli {
 
 namespace {
 
-constexpr uint32_t kMsPerSecond = 1000;
+using common::kMsPerSecond;
 
 std::string Seconds(uint32_t ms) { return std::to_string((ms + kMsPerSecond - 1) / kMsPerSecond) + " s"; }
 

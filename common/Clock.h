@@ -6,6 +6,8 @@
 
 namespace common {
 
+inline constexpr uint32_t kMsPerSecond = 1000;
+
 class Clock {
 public:
     virtual ~Clock() = default;

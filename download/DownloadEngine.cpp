@@ -2,6 +2,7 @@
 // the stall guard's verdict after every write, then the pause and the link's speed again.
 #include "download/DownloadEngine.h"
 
+#include "common/Clock.h"
 #include "download/ImageCursor.h"
 
 namespace download {
@@ -10,7 +11,7 @@ namespace {
 
 constexpr uint32_t kRefusedWritePauseMs = 50;  // between writes that moved nothing
 constexpr uint32_t kSettleMs = 100;            // lets the last bytes leave before the speed changes
-constexpr uint32_t kMsPerSecond = 1000;
+using common::kMsPerSecond;
 
 uint32_t Tick(common::Clock& clock) { return static_cast<uint32_t>(clock.NowMs()); }
 

@@ -12,7 +12,7 @@
 
 namespace download {
 
-inline constexpr uint32_t kEraseBaudRate = 115200;
+inline constexpr uint32_t kEraseBaudRate = serial::kFastDownloadBaud;  // the bootloader erases at its fast speed
 // The unit needs about 50 s; more than twice that means it is not going to answer.
 inline constexpr uint32_t kEraseReplyTimeoutMs = 120000;
 // How long a port that will not take the request is tried.

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 
+#include "common/Clock.h"
+
 namespace download {
 
 namespace {
 constexpr uint32_t kBitsPerLineByte = 11;   // start, 8 data, parity, stop
-constexpr uint32_t kMsPerSecond = 1000;
+using common::kMsPerSecond;
 constexpr uint32_t kStallAllowanceMs = 5000;  // beyond one block's line time
 }  // namespace
 

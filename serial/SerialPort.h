@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-namespace serial {
+#include "serial/LineSpeeds.h"
 
-inline constexpr uint32_t kLinkBaudRate = 38400;  // every port opens at the packet link's speed
+namespace serial {
 
 // Kept apart on purpose: a technician must never read "timed out" for an adapter that was
 // pulled out, nor "busy" for a name that does not exist.

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr DWORD kMsPerSecond = 1000;
+using common::kMsPerSecond;
 constexpr DWORD kThreadExitCode = 1;
 constexpr WPARAM kDoneWParam = 0;
 constexpr LPARAM kDoneLParam = 1;  // the same message and values as a finished download
