@@ -1,8 +1,6 @@
 // The link's wait state and the names of the resend causes, shared by sender and receiver.
 #include "link/LinkState.h"
 
-std::atomic<int> LinkState{LINK_IDLE};
-
 const char* ResendCauseName(int cause) {
     switch (cause) {
         case REMOTE_CHECKSUM: return "REMOTE_CHECKSUM";

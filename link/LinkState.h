@@ -1,5 +1,5 @@
-// The packet link's wait state, shared by the UI thread (sender, timeouts) and the
-// comm-event thread (receiver).
+// The packet link's wait state, which its owner keeps in a std::atomic<int> shared by the
+// UI thread (sender, timeouts) and the comm-event thread (receiver), and the resend causes.
 #pragma once
 #include <atomic>
 
@@ -8,8 +8,6 @@ enum LinkStateValue : int {
     LINK_AWAITING_REPLY = 4,
     LINK_RECEIVING = 5,
 };
-
-extern std::atomic<int> LinkState;
 
 enum ResendCause : int {
     REMOTE_CHECKSUM = 1,

@@ -22,7 +22,7 @@ using FrameSink = void (*)(const PacketRecord& frame, void* context);
 
 class PacketReceiver {
 public:
-    // linkState is the link's shared wait state (LinkState in the program).
+    // linkState is the link's shared wait state, kept by the link's owner.
     explicit PacketReceiver(std::atomic<int>& linkState) : linkState_(linkState) {}
 
     // Comm-event thread: consumes count bytes received at tick now.

@@ -30,9 +30,6 @@ public:
     // The payload bytes that go out with Header(): empty when its length is 0.
     const uint8_t* PayloadCopy() const { return payloadCopy_.data(); }
     uint32_t LastSendTick() const { return lastSendTick_; }
-    int ResendFlag() const { return resendFlag_; }
-    int ResendCause() const { return resendCause_; }
-    int ResendCount() const { return resendCount_; }
     // Sends and resends so far; tells whether handling a frame put a packet on the line.
     uint32_t SendCount() const { return sendCount_; }
 
