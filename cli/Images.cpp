@@ -8,21 +8,15 @@
 
 namespace cli {
 
-namespace {
+using download::IsImageSize;
+using download::kBootloaderImage;
+using download::kSoftwareImage;
+using download::kThreeAxisImage;
 
-bool IsImageSize(uint64_t size) {
-    for (const ImageSpec& spec : {kBootloaderImage, kSoftwareImage, kThreeAxisImage}) {
-        if (spec.size == size) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-bool ImageSource::Load(const Options& options, std::string* error) {
+bool ImageSource::Load(const DownloadOptions& options, std::string* error) {
     if (options.image == ImageChoice::File) return LoadFile(options.imageFile, options.anySize, error);
-    const ImageSpec& spec = options.image == ImageChoice::Bootloader ? kBootloaderImage : kSoftwareImage;
-    if (!EmbeddedImage(spec.name, &bytes_) || bytes_.size == 0) {
+    const download::ImageSpec& spec = options.image == ImageChoice::Bootloader ? kBootloaderImage : kSoftwareImage;
+    if (download::FindEmbeddedImage(spec.name, &bytes_) != download::ImageLookup::Found) {
         *error = std::string("this program carries no ") + spec.name + " image";
         return false;
     }

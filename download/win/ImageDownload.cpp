@@ -10,6 +10,7 @@
 #include "common/Clock.h"
 #include "common/win/Handles.h"
 #include "download/DownloadEngine.h"
+#include "download/EmbeddedImages.h"
 #include "download/ImageCursor.h"
 #include "serial/win/CommHandlePort.h"
 #include "serial/win/CommPort.h"
@@ -23,11 +24,6 @@ int ImageByteCount = 0;
 
 namespace {
 
-constexpr char kResourceType[] = "EMBEDDED_FILE";
-constexpr char kBootloaderImage[] = "BOOTLOADER";
-constexpr char kSoftwareImage[] = "V410_2_AXIS_SOFTWARE";
-
-constexpr uint32_t kBootloaderBaud = 115200;  // command 1019 always loads at this speed
 constexpr size_t kStoppedTextSize = 160;
 constexpr char kNoWorkerText[] = "Unable to start the download.";
 constexpr int kLogSoftware = 0;
@@ -60,39 +56,25 @@ void ShowExtractionError(const char* text) {
     MessageBoxA(nullptr, text, kWindowTitle, MB_OK | MB_ICONERROR);
 }
 
-struct LockedImage {
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-};
+using LockedImage = download::ImageBytes;
 
-// Finds, sizes, loads and locks one embedded image. recordSize receives the size as soon
-// as it is known to be non-zero (the wizard's count), or is null.
+const char* ExtractionErrorText(download::ImageLookup lookup, const ImageErrors& errors) {
+    switch (lookup) {
+    case download::ImageLookup::NotFound: return errors.notFound;
+    case download::ImageLookup::Empty: return errors.emptySize;
+    case download::ImageLookup::NotLoaded: return errors.notLoaded;
+    default: return errors.notLocked;
+    }
+}
+
+// Finds one embedded image. recordSize receives the size as soon as it is known to be
+// non-zero (the wizard's count), or is null.
 bool LockImage(const char* name, const ImageErrors& errors, int* recordSize, LockedImage* image) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC resource = FindResourceA(module, name, kResourceType);
-    if (resource == nullptr) {
-        ShowExtractionError(errors.notFound);
-        return false;
-    }
-    DWORD size = SizeofResource(module, resource);
-    if (size == 0) {
-        ShowExtractionError(errors.emptySize);
-        return false;
-    }
-    if (recordSize != nullptr) *recordSize = static_cast<int>(size);
-    HGLOBAL loaded = LoadResource(module, resource);
-    if (loaded == nullptr) {
-        ShowExtractionError(errors.notLoaded);
-        return false;
-    }
-    const void* locked = LockResource(loaded);
-    if (locked == nullptr) {
-        ShowExtractionError(errors.notLocked);
-        return false;
-    }
-    image->data = static_cast<const uint8_t*>(locked);
-    image->size = size;
-    return true;
+    const download::ImageLookup lookup = download::FindEmbeddedImage(name, image);
+    if (recordSize != nullptr && image->size != 0) *recordSize = static_cast<int>(image->size);
+    if (lookup == download::ImageLookup::Found) return true;
+    ShowExtractionError(ExtractionErrorText(lookup, errors));
+    return false;
 }
 
 // Shows the bar, switches the port and hands the image to a new worker. A worker that
@@ -158,7 +140,7 @@ private:
 
 int StartImageDownload(HWND dialog, uint32_t baudRate) {
     if (DownloadBusy) return 0;
-    const char* name = BootloaderSelected != 0 ? kBootloaderImage : kSoftwareImage;
+    const char* name = BootloaderSelected != 0 ? download::kBootloaderImage.name : download::kSoftwareImage.name;
     LockedImage image;
     if (!LockImage(name, kSoftwareErrors, &ImageByteCount, &image)) return 0;
     return LaunchDownload(dialog, image, baudRate, kLogSoftware);
@@ -167,8 +149,8 @@ int StartImageDownload(HWND dialog, uint32_t baudRate) {
 int StartBootloaderDownload(HWND dialog) {
     if (DownloadBusy) return 0;
     LockedImage image;
-    if (!LockImage(kBootloaderImage, kBootloaderErrors, nullptr, &image)) return 0;
-    return LaunchDownload(dialog, image, kBootloaderBaud, kLogBootloader);
+    if (!LockImage(download::kBootloaderImage.name, kBootloaderErrors, nullptr, &image)) return 0;
+    return LaunchDownload(dialog, image, serial::kFastDownloadBaud, kLogBootloader);  // always the fast speed
 }
 
 DWORD WINAPI ImageDownloadThread(LPVOID parameter) {

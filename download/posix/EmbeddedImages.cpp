@@ -1,8 +1,9 @@
-// The embedded images on POSIX: the build assembles each image into the program with
-// .incbin (see cli/CMakeLists.txt), bracketed by a start and an end symbol.
+// The embedded images on POSIX: the command-line program's build assembles each image into
+// the program with .incbin (see cli/CMakeLists.txt), bracketed by a start and an end symbol.
+// Only a program that links those symbols may look an image up.
 #include <cstring>
 
-#include "cli/Images.h"
+#include "download/EmbeddedImages.h"
 
 extern "C" {
 extern const uint8_t varnex_image_BOOTLOADER_start[], varnex_image_BOOTLOADER_end[];
@@ -10,7 +11,7 @@ extern const uint8_t varnex_image_V410_2_AXIS_SOFTWARE_start[], varnex_image_V41
 extern const uint8_t varnex_image_V410_3_AXIS_SOFTWARE_start[], varnex_image_V410_3_AXIS_SOFTWARE_end[];
 }
 
-namespace cli {
+namespace download {
 
 namespace {
 
@@ -28,14 +29,16 @@ const Embedded kEmbedded[] = {
 
 }  // namespace
 
-bool EmbeddedImage(const char* name, ImageBytes* image) {
+ImageLookup FindEmbeddedImage(const char* name, ImageBytes* image) {
     for (const Embedded& entry : kEmbedded) {
         if (std::strcmp(entry.name, name) == 0) {
-            *image = {entry.start, static_cast<uint32_t>(entry.end - entry.start)};
-            return true;
+            image->size = static_cast<uint32_t>(entry.end - entry.start);
+            if (image->size == 0) return ImageLookup::Empty;
+            image->data = entry.start;
+            return ImageLookup::Found;
         }
     }
-    return false;
+    return ImageLookup::NotFound;
 }
 
-}  // namespace cli
+}  // namespace download
