@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <iomanip>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "cli/Summary.h"
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
+#include "common/Clock.h"
 #include "serial/PortList.h"
 
 namespace cli {
@@ -29,7 +31,7 @@ namespace cli {
 namespace {
 
 constexpr uint32_t kTickMs = 20;  // the main thread's wake-ups; the renderer throttles itself
-constexpr uint32_t kMsPerSecond = 1000;
+using common::kMsPerSecond;
 
 std::string Probe(const std::string& name) {
     serial::PortStatus status;
@@ -49,15 +51,55 @@ bool ForcedTerminal() {
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-std::unique_ptr<Presenter> MakePresenter(const Options& options, std::ostream& out, uint64_t startMs) {
+std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostream& out, uint64_t startMs) {
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
     if (ForcedTerminal() || StdoutIsTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
     return std::make_unique<PlainLines>(out, options.ports);
 }
 
+// One unit's whole job, on its worker's thread.
+using UnitJob = std::function<void(const UnitContext&)>;
+// How a run's end is told: a download's and an erase's with the summary table; a service
+// command's one unit has said how it ended, and the monitor's Ctrl-C is its end.
+enum class RunEnd { Summary, UnitsOnly };
+
+int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& cancel, const UnitJob& job,
+             RunEnd end) {
+    common::Clock& clock = common::SteadyClock();
+    UnitBoard board(options.ports);
+    std::unique_ptr<Presenter> presenter = MakePresenter(options, out, clock.NowMs());
+    EventHub hub(clock, *presenter, board);
+
+    std::atomic<size_t> finished{0};
+    std::vector<std::thread> workers;
+    for (size_t unit = 0; unit < options.ports.size(); ++unit) {
+        UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel};
+        try {
+            workers.emplace_back([context, &job, &finished] {
+                job(context);
+                ++finished;
+            });
+        } catch (const std::system_error& error) {
+            hub.Report({EventKind::Failed, unit, 0, 0, std::string("cannot start a worker: ") + error.what()});
+            ++finished;
+        }
+    }
+    while (finished.load() < options.ports.size()) {
+        clock.SleepMs(kTickMs);
+        hub.Tick();
+        // Nobody is left to read how the run went: it ends as Ctrl-C ends it.
+        if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
+    }
+    for (std::thread& worker : workers) worker.join();
+    hub.Finish();
+    if (end == RunEnd::UnitsOnly) return board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
+    WriteSummary(out, board, clock.NowMs(), options.json);
+    return cancel.load() || board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
+}
+
 }  // namespace
 
-int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err) {
+int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.remember.empty()) {
         std::string error;
         if (!serial::RememberPort(options.remember, &error)) {
@@ -82,54 +124,27 @@ int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err
     return kExitAllDone;
 }
 
-int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
-    common::Clock& clock = common::SteadyClock();
+int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
     ImageSource image;
-    if (options.command == Command::Download) {
-        std::string error;
-        if (!image.Load(options, &error)) {
-            err << "varnex: " << error << std::endl;
-            return kExitUsage;
-        }
+    std::string error;
+    if (!image.Load(options, &error)) {
+        err << "varnex: " << error << std::endl;
+        return kExitUsage;
     }
-    UnitBoard board(options.ports);
-    std::unique_ptr<Presenter> presenter = MakePresenter(options, out, clock.NowMs());
-    EventHub hub(clock, *presenter, board);
     DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
-    ServicePlan service{options.command, options.file, options.programName};
+    return RunUnits(options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
+                    RunEnd::Summary);
+}
 
-    std::atomic<size_t> finished{0};
-    std::vector<std::thread> workers;
-    for (size_t unit = 0; unit < options.ports.size(); ++unit) {
-        UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel};
-        try {
-            workers.emplace_back([context, &options, &plan, &service, &finished] {
-                if (IsServiceCommand(options.command)) {
-                    RunServiceUnit(context, service);
-                } else if (options.command == Command::Download) {
-                    RunDownloadUnit(context, plan);
-                } else {
-                    RunEraseUnit(context);
-                }
-                ++finished;
-            });
-        } catch (const std::system_error& error) {
-            hub.Report({EventKind::Failed, unit, 0, 0, std::string("cannot start a worker: ") + error.what()});
-            ++finished;
-        }
-    }
-    while (finished.load() < options.ports.size()) {
-        clock.SleepMs(kTickMs);
-        hub.Tick();
-        // Nobody is left to read how the run went: it ends as Ctrl-C ends it.
-        if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
-    }
-    for (std::thread& worker : workers) worker.join();
-    hub.Finish();
-    // A service command's one unit has said how it ended; the monitor's Ctrl-C is its end.
-    if (IsServiceCommand(options.command)) return board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
-    WriteSummary(out, board, clock.NowMs(), options.json);
-    return cancel.load() || board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
+int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+    return RunUnits(options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); },
+                    RunEnd::Summary);
+}
+
+int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+    ServicePlan service{options.command, options.file, options.programName};
+    return RunUnits(options.units, out, cancel,
+                    [&service](const UnitContext& context) { RunServiceUnit(context, service); }, RunEnd::UnitsOnly);
 }
 
 }  // namespace cli

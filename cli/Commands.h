@@ -1,4 +1,4 @@
-// The commands of varnex on parsed options; each returns the process's exit code.
+// The commands of varnex on their parsed options; each returns the process's exit code.
 #pragma once
 
 #include <atomic>
@@ -8,9 +8,11 @@
 
 namespace cli {
 
-int RunPortsCommand(const Options& options, std::ostream& out, std::ostream& err);
+int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream& err);
 // download, erase and the service commands: one worker thread per port; cancel is raised by
 // Ctrl-C and the other stop signals, and here when standard output has closed.
-int RunUnitsCommand(const Options& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
+int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
+int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::atomic<bool>& cancel);
+int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel);
 
 }  // namespace cli

@@ -12,14 +12,30 @@ namespace {
 
 std::atomic<bool> g_cancel{false};
 
+// Runs one command with the stop signals turned into g_cancel for its whole run.
+template <typename Run>
+int WithStopHandlers(Run run) {
+    cli::InstallStopHandlers(&g_cancel);
+    int code = run();
+    cli::StopHandlersCleanedUp();
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    cli::Options options;
-    if (auto code = cli::ParseCommandLine(argc, argv, &options, std::cout, std::cerr)) return *code;
-    cli::InstallStopHandlers(&g_cancel);
-    int code = options.command == cli::Command::Ports ? cli::RunPortsCommand(options, std::cout, std::cerr)
-                                                       : cli::RunUnitsCommand(options, std::cout, std::cerr, g_cancel);
-    cli::StopHandlersCleanedUp();
-    return code;
+    cli::CommandRunners runners;
+    runners.ports = [](const cli::PortsOptions& options) {
+        return WithStopHandlers([&] { return cli::RunPortsCommand(options, std::cout, std::cerr); });
+    };
+    runners.download = [](const cli::DownloadOptions& options) {
+        return WithStopHandlers([&] { return cli::RunDownloadCommand(options, std::cout, std::cerr, g_cancel); });
+    };
+    runners.erase = [](const cli::EraseOptions& options) {
+        return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, g_cancel); });
+    };
+    runners.service = [](const cli::ServiceOptions& options) {
+        return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, g_cancel); });
+    };
+    return cli::RunCommandLine(argc, argv, runners, std::cout, std::cerr);
 }

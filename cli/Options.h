@@ -1,9 +1,10 @@
-// The command line of varnex: its commands and options, parsed with CLI11 into plain values.
-// Parsing never exits the process; the caller prints what it returns and picks the exit code.
+// The command line of varnex: its commands and options, parsed with CLI11 into one plain
+// options value per command, each handed to that command's runner. Parsing never exits the
+// process; the caller prints nothing itself and returns the exit code it is given.
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,14 +20,9 @@ inline constexpr int kExitUsage = 2;
 inline constexpr uint32_t kDefaultWaitSeconds = 120;
 // A technician needs minutes at most; a day is surely a typing mistake.
 inline constexpr uint32_t kMaxWaitSeconds = 24 * 3600;
-// The unit keeps a program's name of at most this many characters.
-inline constexpr size_t kMaxProgramNameChars = 254;
 
+// The service functions over the packet link, one unit each.
 enum class Command {
-    Ports,
-    Download,
-    Erase,
-    // The service functions over the packet link, one unit each.
     NlecGet,
     NlecSend,
     SettingsGet,
@@ -38,32 +34,54 @@ enum class Command {
     Request,
 };
 
-// True for the commands that talk to a running unit over the packet link.
-bool IsServiceCommand(Command command);
 enum class ImageChoice { Bootloader, Software, File };
 
-struct Options {
-    Command command = Command::Ports;
-    // ports
+// ports
+struct PortsOptions {
     bool probe = false;
     std::string remember;
-    // download and erase
+};
+
+// What every command on units shares: the units' ports, each given once, and the records.
+struct UnitsOptions {
     std::vector<std::string> ports;
     bool json = false;
-    // download
+};
+
+// download
+struct DownloadOptions {
+    UnitsOptions units;
     ImageChoice image = ImageChoice::Software;
     std::string imageFile;
     bool anySize = false;
     uint32_t baud = 0;
     uint32_t waitSeconds = kDefaultWaitSeconds;
-    // service commands
+};
+
+// erase
+struct EraseOptions {
+    UnitsOptions units;
+};
+
+// nlec, settings, program, bitmap, monitor and request: one unit's port.
+struct ServiceOptions {
+    UnitsOptions units;
+    Command command = Command::Request;
     std::string file;         // the file to send, or the name a receive is saved under
     std::string programName;  // program get: the unit's name for the program
 };
 
-// Parses argv. Returns nothing when the command should run; otherwise the exit code, after
-// writing help or the version to out, or the usage error to err.
-std::optional<int> ParseCommandLine(int argc, const char* const argv[], Options* options, std::ostream& out,
-                                    std::ostream& err);
+// What each command runs; each returns the process's exit code.
+struct CommandRunners {
+    std::function<int(const PortsOptions&)> ports;
+    std::function<int(const DownloadOptions&)> download;
+    std::function<int(const EraseOptions&)> erase;
+    std::function<int(const ServiceOptions&)> service;
+};
+
+// Parses argv and runs the chosen command's runner, returning its exit code. Help and the
+// version go to out (exit 0), a usage error to err (exit 2), and no runner is called.
+int RunCommandLine(int argc, const char* const argv[], const CommandRunners& runners, std::ostream& out,
+                   std::ostream& err);
 
 }  // namespace cli

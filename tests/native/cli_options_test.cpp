@@ -1,5 +1,6 @@
-// The varnex command line: bad arguments are usage errors (exit 2) with a message, help and
-// the version exit 0, and good lines come out as the options the commands run on.
+// The varnex command line: bad arguments are usage errors (exit 2) with a message and run no
+// command, help and the version exit 0, and a good line runs its one command on its options
+// and returns that command's exit code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -7,12 +8,20 @@
 #include <vector>
 
 #include "cli/Options.h"
+#include "transfer/TransferText.h"
 
 namespace {
 
+// What a runner returns, apart from every exit code the command line itself gives.
+constexpr int kRan = 42;
+
 struct Parsed {
-    std::optional<int> exit;
-    cli::Options options;
+    std::optional<int> exit;  // set when the line ran no command
+    int runs = 0;             // how many commands ran
+    std::optional<cli::PortsOptions> ports;
+    std::optional<cli::DownloadOptions> download;
+    std::optional<cli::EraseOptions> erase;
+    std::optional<cli::ServiceOptions> service;
     std::string out;
     std::string err;
 };
@@ -22,8 +31,23 @@ Parsed Parse(std::vector<std::string> words) {
     std::vector<const char*> argv;
     for (const std::string& word : words) argv.push_back(word.c_str());
     Parsed parsed;
+    auto keep = [&parsed](auto* slot) {
+        return [&parsed, slot](const auto& options) {
+            ++parsed.runs;
+            *slot = options;
+            return kRan;
+        };
+    };
+    cli::CommandRunners runners{keep(&parsed.ports), keep(&parsed.download), keep(&parsed.erase),
+                                keep(&parsed.service)};
     std::ostringstream out, err;
-    parsed.exit = cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &parsed.options, out, err);
+    int code = cli::RunCommandLine(static_cast<int>(argv.size()), argv.data(), runners, out, err);
+    if (parsed.runs == 0) {
+        parsed.exit = code;
+    } else {
+        EXPECT_EQ(code, kRan) << "a command's own exit code is the program's";
+        EXPECT_EQ(parsed.runs, 1) << "one command runs";
+    }
     parsed.out = out.str();
     parsed.err = err.str();
     return parsed;
@@ -85,46 +109,50 @@ TEST(CliOptions, GoodLinesGiveTheirOptions) {
     Parsed download = Parse({"download", "-p", "/dev/a", "--port", "/dev/b", "--image", "x.bin", "--any-size", "--baud",
                              "57600", "--wait", "5", "--json"});
     ASSERT_FALSE(download.exit.has_value()) << download.err;
-    EXPECT_EQ(download.options.command, cli::Command::Download);
-    EXPECT_EQ(download.options.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
-    EXPECT_EQ(download.options.image, cli::ImageChoice::File);
-    EXPECT_EQ(download.options.imageFile, "x.bin");
-    EXPECT_TRUE(download.options.anySize);
-    EXPECT_EQ(download.options.baud, 57600u);
-    EXPECT_EQ(download.options.waitSeconds, 5u);
-    EXPECT_TRUE(download.options.json);
+    ASSERT_TRUE(download.download.has_value());
+    EXPECT_EQ(download.download->units.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
+    EXPECT_EQ(download.download->image, cli::ImageChoice::File);
+    EXPECT_EQ(download.download->imageFile, "x.bin");
+    EXPECT_TRUE(download.download->anySize);
+    EXPECT_EQ(download.download->baud, 57600u);
+    EXPECT_EQ(download.download->waitSeconds, 5u);
+    EXPECT_TRUE(download.download->units.json);
 
     Parsed bootloader = Parse({"download", "--port", "/dev/a", "--bootloader", "--baud", "115200"});
     ASSERT_FALSE(bootloader.exit.has_value()) << bootloader.err;
-    EXPECT_EQ(bootloader.options.image, cli::ImageChoice::Bootloader);
-    EXPECT_EQ(bootloader.options.waitSeconds, cli::kDefaultWaitSeconds);
+    ASSERT_TRUE(bootloader.download.has_value());
+    EXPECT_EQ(bootloader.download->image, cli::ImageChoice::Bootloader);
+    EXPECT_EQ(bootloader.download->waitSeconds, cli::kDefaultWaitSeconds);
 
     Parsed erase = Parse({"erase", "--port", "/dev/a"});
     ASSERT_FALSE(erase.exit.has_value()) << erase.err;
-    EXPECT_EQ(erase.options.command, cli::Command::Erase);
+    ASSERT_TRUE(erase.erase.has_value());
+    EXPECT_EQ(erase.erase->units.ports, std::vector<std::string>{"/dev/a"});
 
     Parsed remember = Parse({"ports", "--remember", "COM7"});
     ASSERT_FALSE(remember.exit.has_value()) << remember.err;
-    EXPECT_EQ(remember.options.command, cli::Command::Ports);
-    EXPECT_EQ(remember.options.remember, "COM7");
+    ASSERT_TRUE(remember.ports.has_value());
+    EXPECT_EQ(remember.ports->remember, "COM7");
 }
 
 TEST(CliOptions, ServiceCommandsTakeOnePortAndTheirFiles) {
     Parsed program = Parse({"program", "get", "ABC", "out.bin", "--port", "/dev/a", "--json"});
     ASSERT_FALSE(program.exit.has_value()) << program.err;
-    EXPECT_EQ(program.options.command, cli::Command::ProgramGet);
-    EXPECT_EQ(program.options.programName, "ABC");
-    EXPECT_EQ(program.options.file, "out.bin");
-    EXPECT_TRUE(cli::IsServiceCommand(program.options.command));
+    ASSERT_TRUE(program.service.has_value());
+    EXPECT_EQ(program.service->command, cli::Command::ProgramGet);
+    EXPECT_EQ(program.service->programName, "ABC");
+    EXPECT_EQ(program.service->file, "out.bin");
+    EXPECT_TRUE(program.service->units.json);
 
     Parsed monitor = Parse({"monitor", "-p", "/dev/a"});
     ASSERT_FALSE(monitor.exit.has_value()) << monitor.err;
-    EXPECT_EQ(monitor.options.command, cli::Command::Monitor);
+    ASSERT_TRUE(monitor.service.has_value());
+    EXPECT_EQ(monitor.service->command, cli::Command::Monitor);
 
     const BadLine lines[] = {
         {{"request", "--port", "/dev/a", "--port", "/dev/b"}, "one unit"},
         {{"program", "get", "", "out.bin", "--port", "/dev/a"}, "empty"},
-        {{"program", "get", std::string(cli::kMaxProgramNameChars + 1, 'N'), "out.bin", "--port", "/dev/a"}, "254"},
+        {{"program", "get", std::string(kMaxProgramNameLength + 1, 'N'), "out.bin", "--port", "/dev/a"}, "254"},
         {{"settings", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
         {{"nlec", "--port", "/dev/a"}, "subcommand"},
     };
