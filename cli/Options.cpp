@@ -33,7 +33,9 @@ void CheckPortsOnce(const std::vector<std::string>& ports) {
 void AddPortsCommand(CLI::App& app, const CommandRunners& runners, PortsOptions* options, Chosen* chosen) {
     CLI::App* ports = app.add_subcommand("ports", "list the serial ports present");
     ports->add_flag("--probe", options->probe, "open each free port briefly and report whether CTS is up");
-    ports->add_option("--remember", options->remember, "store PORT as the port the wizard opens at its next start (Windows)")
+    ports
+        ->add_option("--remember", options->remember,
+                     "store PORT as the port the wizard opens at its next start (Windows)")
         ->type_name("PORT")
         ->excludes("--probe");
     ports->callback([&runners, options, chosen] { *chosen = [&runners, options] { return runners.ports(*options); }; });
@@ -48,8 +50,11 @@ struct ImageFlags {
 void CheckImage(DownloadOptions* options, const ImageFlags& flags) {
     int chosen = (flags.bootloader ? 1 : 0) + (flags.software ? 1 : 0) + (options->imageFile.empty() ? 0 : 1);
     if (chosen != 1) throw CLI::ValidationError("choose exactly one image: --bootloader, --software or --image FILE");
-    if (options->anySize && options->imageFile.empty()) throw CLI::ValidationError("--any-size applies only to --image FILE");
-    options->image = flags.bootloader ? ImageChoice::Bootloader : flags.software ? ImageChoice::Software : ImageChoice::File;
+    if (options->anySize && options->imageFile.empty())
+        throw CLI::ValidationError("--any-size applies only to --image FILE");
+    options->image = flags.bootloader ? ImageChoice::Bootloader
+                     : flags.software ? ImageChoice::Software
+                                      : ImageChoice::File;
 }
 
 void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOptions* options, ImageFlags* flags,
@@ -58,11 +63,13 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
     AddPorts(download, &options->units, "load");
     download->add_flag("--bootloader", flags->bootloader, "the embedded bootloader image");
     download->add_flag("--software", flags->software, "the embedded 2-axis software image");
-    download->add_option("--image", options->imageFile, "an image file instead of an embedded image")->type_name("FILE");
+    download->add_option("--image", options->imageFile, "an image file instead of an embedded image")
+        ->type_name("FILE");
     download->add_flag("--any-size", options->anySize, "accept an image file of any size");
     download->add_option("--baud", options->baud, "the speed chosen on the unit")
         ->required()
-        ->check(CLI::IsMember(std::vector<uint32_t>(std::begin(serial::kDownloadBauds), std::end(serial::kDownloadBauds))));
+        ->check(
+            CLI::IsMember(std::vector<uint32_t>(std::begin(serial::kDownloadBauds), std::end(serial::kDownloadBauds))));
     download->add_option("--wait", options->waitSeconds, "seconds to wait for each unit's CTS (default 120)")
         ->check(CLI::Range(uint32_t{1}, kMaxWaitSeconds))
         ->type_name("SECONDS");
@@ -85,8 +92,8 @@ void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions*
 void CheckProgramName(const std::string& name) {
     if (name.empty()) throw CLI::ValidationError("NAME: the program's name is empty");
     if (name.size() > kMaxProgramNameLength) {
-        throw CLI::ValidationError("NAME: a program's name has at most " +
-                                   std::to_string(kMaxProgramNameLength) + " characters");
+        throw CLI::ValidationError("NAME: a program's name has at most " + std::to_string(kMaxProgramNameLength) +
+                                   " characters");
     }
 }
 
@@ -99,20 +106,25 @@ public:
 
     void Add(CLI::App& app) {
         CLI::App* nlec = app.add_subcommand("nlec", "the unit's NLEC table as a text file")->require_subcommand(1);
-        AddFile(AddCommand(nlec, "get", "fetch the unit's NLEC table into FILE", Command::NlecGet), "the text file to write");
-        AddFile(AddCommand(nlec, "send", "send the NLEC table in FILE to the unit", Command::NlecSend), "the text file to send")
+        AddFile(AddCommand(nlec, "get", "fetch the unit's NLEC table into FILE", Command::NlecGet),
+                "the text file to write");
+        AddFile(AddCommand(nlec, "send", "send the NLEC table in FILE to the unit", Command::NlecSend),
+                "the text file to send")
             ->check(CLI::ExistingFile);
 
         CLI::App* settings = app.add_subcommand("settings", "the unit's settings file")->require_subcommand(1);
-        AddFile(AddCommand(settings, "get", "fetch the unit's settings into FILE", Command::SettingsGet), "the file to write");
-        AddFile(AddCommand(settings, "send", "send the settings in FILE to the unit", Command::SettingsSend), "the file to send")
+        AddFile(AddCommand(settings, "get", "fetch the unit's settings into FILE", Command::SettingsGet),
+                "the file to write");
+        AddFile(AddCommand(settings, "send", "send the settings in FILE to the unit", Command::SettingsSend),
+                "the file to send")
             ->check(CLI::ExistingFile);
 
         CLI::App* program = app.add_subcommand("program", "a program stored in the unit")->require_subcommand(1);
         CLI::App* get = AddCommand(program, "get", "fetch the unit's program NAME into FILE", Command::ProgramGet);
         get->add_option("NAME", options_->programName, "the program's name in the unit")->required();
         AddFile(get, "the file to write");
-        AddFile(AddCommand(program, "send", "send the program in FILE to the unit", Command::ProgramSend), "the file to send")
+        AddFile(AddCommand(program, "send", "send the program in FILE to the unit", Command::ProgramSend),
+                "the file to send")
             ->check(CLI::ExistingFile);
 
         CLI::App* bitmap = app.add_subcommand("bitmap", "a bitmap for the unit's display")->require_subcommand(1);
@@ -128,7 +140,9 @@ public:
 private:
     CLI::App* AddCommand(CLI::App* parent, const char* name, const char* help, Command command) {
         CLI::App* app = parent->add_subcommand(name, help);
-        app->add_option("--port,-p", options_->units.ports, "serial port of the running unit")->required()->type_name("PORT");
+        app->add_option("--port,-p", options_->units.ports, "serial port of the running unit")
+            ->required()
+            ->type_name("PORT");
         app->add_flag("--json", options_->units.json, "one JSON object per line per event, for records");
         app->callback([this, command] { Choose(command); });
         return app;
@@ -138,7 +152,8 @@ private:
     }
     void Choose(Command command) {
         options_->command = command;
-        if (options_->units.ports.size() != 1) throw CLI::ValidationError("--port: a service command talks to one unit");
+        if (options_->units.ports.size() != 1)
+            throw CLI::ValidationError("--port: a service command talks to one unit");
         if (command == Command::ProgramGet) CheckProgramName(options_->programName);
         CheckPortsOnce(options_->units.ports);
         *chosen_ = [this] { return runners_.service(*options_); };
@@ -181,8 +196,9 @@ int RunCommandLine(int argc, const char* const argv[], const CommandRunners& run
         // CLI11 alone would only say that a command is required.
         bool known = argc > 1 && IsCommandName(app, argv[1]);
         if (argc > 1 && argv[1][0] != '-' && !known) {
-            throw CLI::ValidationError(std::string("unknown command ") + argv[1] +
-                                       ": use ports, download, erase, nlec, settings, program, bitmap, monitor or request");
+            throw CLI::ValidationError(
+                std::string("unknown command ") + argv[1] +
+                ": use ports, download, erase, nlec, settings, program, bitmap, monitor or request");
         }
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
