@@ -2,6 +2,7 @@
 // The service actions act whenever a control with their identifier sends the command.
 #include "app/win/CommandTable.h"
 
+#include "app/PortButtons.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/MainDialog.h"
 #include "app/win/TransferPresenter.h"
@@ -10,7 +11,6 @@
 #include "common/Texts.h"
 #include "download/win/FlashErase.h"
 #include "download/win/ImageDownload.h"
-#include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 

@@ -2,6 +2,7 @@
 // shutdown. Commands go to the command table; everything else is the default handling.
 #include "app/win/MainDialog.h"
 
+#include "app/PortButtons.h"
 #include "app/win/CommandTable.h"
 #include "app/win/ConnectionMonitor.h"
 #include "app/win/ProgressBar.h"
