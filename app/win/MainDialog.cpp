@@ -30,16 +30,15 @@ constexpr UINT kMonitorPeriodMs = 100;
 constexpr int kFirstWizardPage = 1;
 constexpr int kDownloadDonePage = 7;
 
-// What the glue below the dialog shows in it, and the transfers. Both live as long as the
-// program: the comm-event thread and the workers, which are never waited for, may report
-// and feed the frame assembler to the end. Each main dialog is shown in them at start-up.
-DialogActivityView ActivityOfDialog(nullptr);
-TransferPresenter Transfers(ActivityOfDialog);
-
 uint32_t EngineTick() { return static_cast<uint32_t>(common::SteadyClock().NowMs()); }
 
-// Received bytes become frames for the transfers, posted to the dialog.
-FramePoster ReceivedFrames(Transfers.Receiver(), EngineTick);
+// What the glue below the dialog shows in it, the transfers, and the sink that turns received
+// bytes into their frames. The comm-event thread and the workers are never waited for and may
+// still report, or feed the assembler, while the program ends, so these are made once and
+// never destroyed. Each main dialog is shown in them at start-up.
+DialogActivityView& ActivityOfDialog = *new DialogActivityView(nullptr);
+TransferPresenter& Transfers = *new TransferPresenter(ActivityOfDialog);
+FramePoster& ReceivedFrames = *new FramePoster(Transfers.Receiver(), EngineTick);
 
 // The log list's own size at start-up: a resize adds the client area's growth to it, so the
 // list keeps its margins when the dialog is maximised.

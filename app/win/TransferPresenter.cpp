@@ -202,8 +202,8 @@ void TransferPresenter::Beep() { MessageBeep(kDefaultBeep); }
 void TransferPresenter::Report(const std::string& text) { MessageBoxA(dialog_, text.c_str(), kWindowTitle, MB_OK); }
 
 void TransferPresenter::ProgressStart(uint32_t maximum, transfer::ProgressScale scale) {
-    view_.CreateProgressBar(maximum,
-                            scale == transfer::ProgressScale::Range32 ? ProgressRange::Range32 : ProgressRange::Range16);
+    view_.CreateProgressBar(maximum, scale == transfer::ProgressScale::Range32 ? ProgressRange::Range32
+                                                                               : ProgressRange::Range16);
 }
 
 void TransferPresenter::ProgressAdvance(uint32_t steps) { view_.AdvanceProgress(steps); }

@@ -39,7 +39,7 @@ public:
                 break;
             case download::EraseResult::NoReply:
                 LogLine(view_, 0, "Flash erase failed: the unit did not answer within %lu seconds.",
-                      static_cast<unsigned long>(outcome.replyTimeoutMs / kMsPerSecond));
+                        static_cast<unsigned long>(outcome.replyTimeoutMs / kMsPerSecond));
                 break;
             default:
                 LogLine(view_, 0, "Flash erase failed: the erase request could not be written to the port.");

@@ -97,8 +97,9 @@ public:
     DialogDownloadListener(HWND dialog, ActivityView& view) : dialog_(dialog), view_(view) {}
 
     void OnStreamStart(uint64_t) override {
-        LogLine(view_, 0, DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
-                                                            : "Loading new software version ... (~4 min.)");
+        LogLine(view_, 0,
+                DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
+                                                  : "Loading new software version ... (~4 min.)");
     }
     void OnProgress(uint64_t bytesSent, uint64_t) override {
         view_.SetProgressPosition(download::ProgressPosition(bytesSent));

@@ -47,8 +47,7 @@ int ReadCommBytes(uint8_t* buffer, int maximum) {
     if (port == nullptr || maximum <= 0) return 0;
     COMSTAT status{};
     serial::win::ClearPortErrors(port, &status);
-    const DWORD wanted = status.cbInQue < static_cast<DWORD>(maximum) ? status.cbInQue
-                                                                      : static_cast<DWORD>(maximum);
+    const DWORD wanted = status.cbInQue < static_cast<DWORD>(maximum) ? status.cbInQue : static_cast<DWORD>(maximum);
     if (wanted == 0) return 0;
     DWORD read = 0;
     if (ReadFile(port, buffer, wanted, &read, &ReadOverlapped)) return static_cast<int>(read);
