@@ -80,7 +80,6 @@ public:
         uint32_t elapsed = nowMs - lastProgressMs_;
         return elapsed >= limitMs_ ? 0 : limitMs_ - elapsed;
     }
-    uint32_t LimitMs() const { return limitMs_; }
 
 private:
     uint32_t limitMs_;

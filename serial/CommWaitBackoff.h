@@ -17,7 +17,6 @@ class CommWaitBackoff {
 public:
     WaitFailureAction OnFailure();
     void OnSuccess() { consecutiveFailures_ = 0; }
-    int ConsecutiveFailures() const { return consecutiveFailures_; }
 
 private:
     int consecutiveFailures_ = 0;

@@ -8,17 +8,6 @@ int StartPortNumber(int remembered) {
     return remembered < kFirstPortNumber ? kFirstPortNumber : remembered;
 }
 
-int RadioButtonForPort(int portNumber) {
-    if (portNumber < kFirstPortNumber || portNumber >= kFirstPortNumber + kPortButtonCount) return 0;
-    return kFirstPortButton + portNumber - kFirstPortNumber;
-}
-
-int PortForRadioButton(int controlId) {
-    const int offset = controlId - kFirstPortButton;
-    if (offset < 0 || offset >= kPortButtonCount) return 0;
-    return kFirstPortNumber + offset;
-}
-
 std::string CommDeviceName(int portNumber) {
     return "\\\\.\\COM" + std::to_string(portNumber);
 }

@@ -1,21 +1,13 @@
-// Port-number rules of the port selection: the remembered number, its radio button, the
-// device name (the "\\.\" form, which also opens COM10 and above) and the flow-flag bits.
+// Port-number rules of the port selection: the remembered number, the device name (the "\\.\" form, which also opens COM10 and above) and the flow-flag bits.
 #pragma once
 #include <cstdint>
 #include <string>
 
 inline constexpr int kFirstPortNumber = 1;
-inline constexpr int kFirstPortButton = 1010;  // Com1; Com2..Com4 follow
-inline constexpr int kPortButtonCount = 4;
 
 // A remembered number below 1 (0 is also what a failed registry read gives) means COM1.
 // There is no upper bound: COM7 is opened as COM7.
 int StartPortNumber(int remembered);
-// The radio button shown checked: Com1..Com4 for 1..4; 0 (no button) for a number without
-// one, so that no button claims a port that is not the one in use.
-int RadioButtonForPort(int portNumber);
-// The port that a radio button selects, or 0 when the identifier is not a port button.
-int PortForRadioButton(int controlId);
 // "\\.\COMn".
 std::string CommDeviceName(int portNumber);
 // The number in a COM port's name as a person types it: "COM7", "com7", "7" or

@@ -3,12 +3,10 @@
 #include <commctrl.h>
 
 #include "common/DialogIds.h"
-#include "app/win/DialogUiSink.h"
 #include "app/win/MainDialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_Instance = instance;
-    InstallDialogUiSink();  // before any layer below can report
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);  // result ignored: the dialog still runs without a bar
     return static_cast<int>(

@@ -2,10 +2,8 @@
 #pragma once
 #include <windows.h>
 
-#include "common/win/ActivityLog.h"
-
 // Adds a finished line to the list and scrolls so that it is the top visible line; what the
-// dialog's sink does with every log line. Any thread.
+// dialog's activity view does with every log line. Any thread.
 void AddLogListLine(HWND window, const char* line);
 // Empties the list (posted, so it happens after the current message).
 void ClearLog(HWND window);

@@ -2,6 +2,7 @@
 // The service actions act whenever a control with their identifier sends the command.
 #include "app/win/CommandTable.h"
 
+#include "app/PortButtons.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/MainDialog.h"
 #include "app/win/TransferPresenter.h"
@@ -10,7 +11,6 @@
 #include "common/Texts.h"
 #include "download/win/FlashErase.h"
 #include "download/win/ImageDownload.h"
-#include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 
@@ -22,8 +22,8 @@ constexpr const char kEraseQuestion[] = "Are you sure you want to erase the flas
 constexpr const char kBootloaderQuestion[] = "Are you sure you want to download the bootloader code?";
 
 void ChoosePort(HWND dialog, int portNumber) {
-    SelectCommPort(dialog, portNumber);
-    SavePortId(dialog, portNumber);  // remembered whether or not the port opened
+    SelectCommPort(dialog, DialogActivity(), portNumber);
+    SavePortId(&DialogActivity(), portNumber);  // remembered whether or not the port opened
 }
 
 }  // namespace
@@ -52,10 +52,11 @@ void RouteCommand(HWND dialog, int commandId, TransferPresenter& transfers) {
             ExportLog(GetDlgItem(dialog, IDC_LOG_LIST), 1);
             break;
         case IDC_ERASE_FLASH:
-            if (MessageBoxA(dialog, kEraseQuestion, kWindowTitle, MB_OKCANCEL) == IDOK) StartFlashErase(dialog);
+            if (MessageBoxA(dialog, kEraseQuestion, kWindowTitle, MB_OKCANCEL) == IDOK)
+                StartFlashErase(dialog, DialogActivity());
             break;
         case IDC_DOWNLOAD_38400:
-            StartImageDownload(dialog, kDirectDownloadBaud);
+            StartImageDownload(dialog, DialogActivity(), kDirectDownloadBaud);
             break;
         case IDC_NEXT:
             WizardNext(dialog);
@@ -65,7 +66,7 @@ void RouteCommand(HWND dialog, int commandId, TransferPresenter& transfers) {
             break;
         case IDC_DOWNLOAD_BOOTLOADER:
             if (MessageBoxA(dialog, kBootloaderQuestion, kWindowTitle, MB_YESNO | MB_ICONQUESTION) == IDYES)
-                StartBootloaderDownload(dialog);
+                StartBootloaderDownload(dialog, DialogActivity());
             break;
         default:
             break;  // statics, the list and unknown identifiers have no action

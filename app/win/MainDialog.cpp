@@ -2,15 +2,16 @@
 // shutdown. Commands go to the command table; everything else is the default handling.
 #include "app/win/MainDialog.h"
 
+#include "app/PortButtons.h"
 #include "app/win/CommandTable.h"
 #include "app/win/ConnectionMonitor.h"
+#include "app/win/DialogActivityView.h"
 #include "app/win/ProgressBar.h"
 #include "app/win/TransferPresenter.h"
 #include "app/win/Wizard.h"
 #include "common/Clock.h"
 #include "common/DialogIds.h"
 #include "common/Texts.h"
-#include "common/win/Handles.h"
 #include "link/win/PacketLink.h"
 #include "serial/PortNumber.h"
 #include "serial/win/CommEventThread.h"
@@ -29,11 +30,15 @@ constexpr UINT kMonitorPeriodMs = 100;
 constexpr int kFirstWizardPage = 1;
 constexpr int kDownloadDonePage = 7;
 
-// The transfers live as long as the program: the comm-event thread, which is never waited
-// for, feeds their frame assembler to the end. Each main dialog attaches itself at start-up.
-TransferPresenter Transfers;
-
 uint32_t EngineTick() { return static_cast<uint32_t>(common::SteadyClock().NowMs()); }
+
+// What the glue below the dialog shows in it, the transfers, and the sink that turns received
+// bytes into their frames. The comm-event thread and the workers are never waited for and may
+// still report, or feed the assembler, while the program ends, so these are made once and
+// never destroyed. Each main dialog is shown in them at start-up.
+DialogActivityView& ActivityOfDialog = *new DialogActivityView(nullptr);
+TransferPresenter& Transfers = *new TransferPresenter(ActivityOfDialog);
+FramePoster& ReceivedFrames = *new FramePoster(Transfers.Receiver(), EngineTick);
 
 // The log list's own size at start-up: a resize adds the client area's growth to it, so the
 // list keeps its margins when the dialog is maximised.
@@ -41,8 +46,9 @@ SIZE LogListBaseSize{0, 0};
 
 void StartUp(HWND dialog) {
     g_Dialog = dialog;
+    ActivityOfDialog.ShowIn(dialog);
     Transfers.Attach(dialog);
-    SetFrameAssembler(&Transfers.Receiver(), EngineTick);  // before any port opens
+    ReceivedFrames.PostTo(dialog);  // before any port opens
     SetWindowTextA(dialog, kWindowTitle);
     SetDlgItemTextA(dialog, IDC_STATUS_TEXT, "");
     CreateIndicatorPalette();
@@ -53,18 +59,16 @@ void StartUp(HWND dialog) {
     InitialClientSize = {client.right - client.left, client.bottom - client.top};
     RememberLogListSize(dialog);
 
-    const int port = StartPortNumber(LoadPortId(dialog));
+    const int port = StartPortNumber(LoadPortId(&ActivityOfDialog));
     // A remembered port above the buttons is opened, but no button is shown checked.
     if (const int button = RadioButtonForPort(port); button != 0) {
         CheckRadioButton(dialog, IDC_COM1, IDC_COM4, button);
     }
-    SelectCommPort(dialog, port);  // a failure leaves the dialog running without a port
+    SelectCommPort(dialog, ActivityOfDialog, port);  // a failure leaves the dialog running without a port
 
     CreateLinkOverlappedEvents();
-    // The thread runs for the life of the dialog and is never waited for, so its handle is
-    // not kept; results of the thread and timer creation are not examined.
-    DWORD threadId = 0;
-    UniqueNullHandle thread(CreateThread(nullptr, 0, CommEventThread, dialog, 0, &threadId));
+    // Results of the thread and timer creation are not examined.
+    StartCommEventThread(ReceivedFrames, ActivityOfDialog);
     SetTimer(dialog, kMonitorTimerId, kMonitorPeriodMs, nullptr);
 
     WizardState = kFirstWizardPage;
@@ -81,7 +85,7 @@ void Resize(HWND dialog, WPARAM sizeType, LPARAM newSize) {
 }
 
 void DownloadDone(HWND dialog) {
-    DestroyProgressBar();
+    progress_bar::Destroy();
     MessageBeep(0);
     WizardState = kDownloadDonePage;  // whatever page was showing
     InvalidateRect(dialog, nullptr, FALSE);
@@ -93,6 +97,8 @@ void ShutDown() {
 }
 
 }  // namespace
+
+ActivityView& DialogActivity() { return ActivityOfDialog; }
 
 void RememberLogListSize(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_LOG_LIST);

@@ -1,10 +1,10 @@
-// The dialog's one progress bar along the bottom of the main dialog: what the dialog's sink
-// does with the lower layers' progress calls (common/win/ProgressBar.h). Creating a bar
+// The dialog's one progress bar along the bottom of the main dialog: what the dialog's
+// activity view does with the glue's progress calls. Creating a bar
 // destroys any previous one, so at most one ever exists. Workers only set its position.
 #pragma once
 #include <windows.h>
 
-#include "common/win/ProgressBar.h"
+#include "common/win/ActivityView.h"
 
 namespace progress_bar {
 

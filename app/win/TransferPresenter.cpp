@@ -13,8 +13,7 @@
 #include "common/Clock.h"
 #include "common/DialogIds.h"
 #include "common/Texts.h"
-#include "common/win/ActivityLog.h"
-#include "common/win/ProgressBar.h"
+#include "common/win/ActivityView.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 
@@ -106,7 +105,8 @@ std::optional<Operation> OperationOfButton(int commandId) {
     return std::nullopt;
 }
 
-TransferPresenter::TransferPresenter() : engine_(*this, transfer::SystemFiles(), common::SteadyClock()) {}
+TransferPresenter::TransferPresenter(ActivityView& view)
+    : view_(view), engine_(*this, transfer::SystemFiles(), common::SteadyClock()) {}
 
 bool TransferPresenter::RunCommand(int commandId) {
     if (commandId == IDC_FIXED_REQUEST) {
@@ -188,27 +188,27 @@ void TransferPresenter::SendFrame(const uint8_t* bytes, size_t count) {
 
 void TransferPresenter::Log(const std::string& line, std::error_code error) {
     if (!error || error.category() == std::system_category()) {
-        LogMessage(dialog_, static_cast<DWORD>(error.value()), "%s", line.c_str());
+        LogLine(view_, static_cast<DWORD>(error.value()), "%s", line.c_str());
         return;
     }
-    LogMessage(dialog_, 0, "%s", line.c_str());
-    AppendLogLine(dialog_, error.message().c_str());
+    LogLine(view_, 0, "%s", line.c_str());
+    view_.AddLine(error.message());
 }
 
-void TransferPresenter::AppendLine(const std::string& line) { AppendLogLine(dialog_, line.c_str()); }
+void TransferPresenter::AppendLine(const std::string& line) { view_.AddLine(line); }
 
 void TransferPresenter::Beep() { MessageBeep(kDefaultBeep); }
 
 void TransferPresenter::Report(const std::string& text) { MessageBoxA(dialog_, text.c_str(), kWindowTitle, MB_OK); }
 
 void TransferPresenter::ProgressStart(uint32_t maximum, transfer::ProgressScale scale) {
-    CreateProgressBar(dialog_, maximum,
-                      scale == transfer::ProgressScale::Range32 ? ProgressRange::Range32 : ProgressRange::Range16);
+    view_.CreateProgressBar(maximum, scale == transfer::ProgressScale::Range32 ? ProgressRange::Range32
+                                                                               : ProgressRange::Range16);
 }
 
-void TransferPresenter::ProgressAdvance(uint32_t steps) { AdvanceProgress(steps); }
+void TransferPresenter::ProgressAdvance(uint32_t steps) { view_.AdvanceProgress(steps); }
 
-void TransferPresenter::ProgressEnd() { DestroyProgressBar(); }
+void TransferPresenter::ProgressEnd() { view_.DestroyProgressBar(); }
 
 // The button's own caption is kept (up to 127 characters) and comes back on release.
 void TransferPresenter::StopArmed(Operation operation) {

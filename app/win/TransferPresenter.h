@@ -9,13 +9,15 @@
 #include <optional>
 #include <string>
 
+#include "common/win/ActivityView.h"
 #include "link/PacketRecord.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferText.h"
 
 class TransferPresenter final : private transfer::TransferListener {
 public:
-    TransferPresenter();
+    // Log lines and the bar go to view, which must outlive the presenter.
+    explicit TransferPresenter(ActivityView& view);
     // The main dialog it shows in; set at the dialog's start-up, before any command.
     void Attach(HWND dialog) { dialog_ = dialog; }
 
@@ -50,6 +52,7 @@ private:
     bool ChooseFile(transfer::Operation operation, std::string* path);
 
     HWND dialog_ = nullptr;
+    ActivityView& view_;
     transfer::TransferEngine engine_;
     std::map<int, std::string> savedCaptions_;  // of the buttons whose stop is armed
 };

@@ -73,7 +73,7 @@ void Move(HWND dialog, int buttonId, const wizard::WizardMove& move) {
     WizardState = move.newState;
     Invalidate(dialog, move.repaint);
     if (move.downloadRetry) DownloadRetry = *move.downloadRetry;
-    if (move.downloadBaud != 0) StartImageDownload(dialog, move.downloadBaud);
+    if (move.downloadBaud != 0) StartImageDownload(dialog, DialogActivity(), move.downloadBaud);
 }
 
 }  // namespace

@@ -46,3 +46,28 @@ using UniqueFileHandle = UniqueHandleT<InvalidHandleValue>;
 inline UniqueNullHandle MakeAutoResetEvent() {
     return UniqueNullHandle(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
 }
+
+// An open registry key; empty is null. Keys that a call could not open are never closed.
+class UniqueRegKey {
+public:
+    UniqueRegKey() = default;
+    explicit UniqueRegKey(HKEY key) : key_(key == INVALID_HANDLE_VALUE ? nullptr : key) {}
+    ~UniqueRegKey() { Reset(); }
+    UniqueRegKey(const UniqueRegKey&) = delete;
+    UniqueRegKey& operator=(const UniqueRegKey&) = delete;
+
+    HKEY Get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    // Closes any held key and gives the place for a call to open a new one into.
+    HKEY* Out() {
+        Reset();
+        return &key_;
+    }
+    void Reset() {
+        if (key_ != nullptr) ::RegCloseKey(key_);
+        key_ = nullptr;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};

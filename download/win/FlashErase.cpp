@@ -6,9 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "common/DialogIds.h"
-#include "common/win/ActivityLog.h"
+#include "common/win/ActivityView.h"
 #include "common/Clock.h"
 #include "common/win/Handles.h"
 #include "download/EraseEngine.h"
@@ -28,55 +29,64 @@ constexpr char kCannotStartText[] = "Flash erase could not start.";
 // port has stopped taking received bytes.
 class DialogEraseListener final : public download::EraseListener {
 public:
-    explicit DialogEraseListener(HWND dialog) : dialog_(dialog) {}
+    explicit DialogEraseListener(ActivityView& view) : view_(view) {}
 
-    void OnRequestSent() override { LogMessage(dialog_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
+    void OnRequestSent() override { LogLine(view_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
     void OnEraseEnd(const download::EraseOutcome& outcome) override {
         switch (outcome.result) {
             case download::EraseResult::Done:
-                LogMessage(dialog_, 0, "Done erasing user storage.");
+                LogLine(view_, 0, "Done erasing user storage.");
                 break;
             case download::EraseResult::NoReply:
-                LogMessage(dialog_, 0, "Flash erase failed: the unit did not answer within %lu seconds.",
-                           static_cast<unsigned long>(outcome.replyTimeoutMs / kMsPerSecond));
+                LogLine(view_, 0, "Flash erase failed: the unit did not answer within %lu seconds.",
+                        static_cast<unsigned long>(outcome.replyTimeoutMs / kMsPerSecond));
                 break;
             default:
-                LogMessage(dialog_, 0, "Flash erase failed: the erase request could not be written to the port.");
+                LogLine(view_, 0, "Flash erase failed: the erase request could not be written to the port.");
                 break;
         }
     }
     void OnFinished(const download::EraseOutcome&) override {}
 
 private:
-    HWND dialog_;
+    ActivityView& view_;
 };
+
+// What the worker reports to; the worker owns it once it runs.
+struct EraseTarget {
+    HWND dialog;
+    ActivityView& view;
+};
+
+DWORD WINAPI FlashEraseThread(LPVOID parameter) {
+    const std::unique_ptr<EraseTarget> target(static_cast<EraseTarget*>(parameter));
+    {
+        serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::FromCommEvents);
+        DialogEraseListener listener(target->view);
+        download::RunFlashErase(port, common::SteadyClock(), listener);
+    }
+    PostMessageA(target->dialog, WM_DOWNLOAD_DONE, kDoneWParam, kDoneLParam);
+    DownloadBusy.store(0);
+    return kThreadExitCode;
+}
 
 }  // namespace
 
-void StartFlashErase(HWND dialog) {
+void StartFlashErase(HWND dialog, ActivityView& view) {
     if (DownloadBusy.load()) return;
     SetCommBaudRate(download::kEraseBaudRate);
     if (!serial::win::CommHandlePort::PrepareCommInput()) {
-        LogMessage(dialog, GetLastError(), kCannotStartText);
+        LogLine(view, GetLastError(), kCannotStartText);
         return;
     }
     DownloadBusy.store(1);
-    UniqueNullHandle worker(CreateThread(nullptr, 0, FlashEraseThread, dialog, 0, nullptr));
-    if (!worker) {
+    auto target = std::make_unique<EraseTarget>(EraseTarget{dialog, view});
+    UniqueNullHandle worker(CreateThread(nullptr, 0, FlashEraseThread, target.get(), 0, nullptr));
+    if (worker) {
+        static_cast<void>(target.release());  // the worker owns it now
+    } else {
         // Nothing will lower the flag if the worker never runs.
         DownloadBusy.store(0);
-        LogMessage(dialog, GetLastError(), kCannotStartText);
+        LogLine(view, GetLastError(), kCannotStartText);
     }
-}
-
-DWORD WINAPI FlashEraseThread(LPVOID parameter) {
-    HWND dialog = static_cast<HWND>(parameter);
-    {
-        serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::FromCommEvents);
-        DialogEraseListener listener(dialog);
-        download::RunFlashErase(port, common::SteadyClock(), listener);
-    }
-    PostMessageA(dialog, WM_DOWNLOAD_DONE, kDoneWParam, kDoneLParam);
-    DownloadBusy.store(0);
-    return kThreadExitCode;
 }

@@ -2,5 +2,8 @@
 #pragma once
 #include <windows.h>
 
-void StartFlashErase(HWND dialog);
-DWORD WINAPI FlashEraseThread(LPVOID dialog);
+#include "common/win/ActivityView.h"
+
+// Starts the erase unless a download or erase runs: its lines go to view, its end is posted
+// to dialog as WM_DOWNLOAD_DONE. view must outlive the worker.
+void StartFlashErase(HWND dialog, ActivityView& view);

@@ -4,8 +4,7 @@
 #include "download/win/ImageDownload.h"
 
 #include "common/DialogIds.h"
-#include "common/win/ActivityLog.h"
-#include "common/win/ProgressBar.h"
+#include "common/win/ActivityView.h"
 #include "common/Texts.h"
 #include "common/Clock.h"
 #include "common/win/Handles.h"
@@ -15,7 +14,8 @@
 #include "serial/win/CommHandlePort.h"
 #include "serial/win/CommPort.h"
 
-#include <cstdio>
+#include <memory>
+#include <string>
 
 std::atomic<int> DownloadBusy{0};
 int BootloaderSelected = 0;
@@ -24,14 +24,9 @@ int ImageByteCount = 0;
 
 namespace {
 
-constexpr size_t kStoppedTextSize = 160;
 constexpr char kNoWorkerText[] = "Unable to start the download.";
 constexpr int kLogSoftware = 0;
 constexpr int kLogBootloader = 1;
-
-// The stream to run: written by the starter before the worker exists, then read by the
-// worker only.
-download::DownloadRequest g_Request;
 
 struct ImageErrors {
     const char* notFound;
@@ -77,50 +72,28 @@ bool LockImage(const char* name, const ImageErrors& errors, int* recordSize, Loc
     return false;
 }
 
-// Shows the bar, switches the port and hands the image to a new worker. A worker that
-// cannot be created undoes all three, so nothing is left busy, shown or at the wrong speed.
-int LaunchDownload(HWND dialog, const LockedImage& image, uint32_t baudRate, int logKind) {
-    g_Request = download::DownloadRequest{image.data, image.size, baudRate, nullptr};
-    CreateProgressBar(dialog, download::ProgressMaximum(image.size), ProgressRange::Range16);
-    SetCommBaudRate(baudRate);
-    DownloadLogKind = logKind;
-    DownloadBusy = 1;
-    UniqueNullHandle worker(CreateThread(nullptr, 0, ImageDownloadThread, dialog, 0, nullptr));
-    if (!worker) {
-        DWORD error = GetLastError();
-        DestroyProgressBar();
-        SetCommBaudRate(serial::kLinkBaudRate);
-        DownloadBusy = 0;
-        MessageBeep(0);
-        LogMessage(dialog, error, kNoWorkerText);
-        MessageBoxA(dialog, kNoWorkerText, kWindowTitle, MB_OK);
-        return 0;
-    }
-    return 1;  // the worker runs on; its handle is not kept
-}
-
 // What the operator sees of a download: the start line, the bar, the end line, and a box
 // for a download that was cut short.
 class DialogDownloadListener final : public download::DownloadListener {
 public:
-    explicit DialogDownloadListener(HWND dialog) : dialog_(dialog) {}
+    DialogDownloadListener(HWND dialog, ActivityView& view) : dialog_(dialog), view_(view) {}
 
     void OnStreamStart(uint64_t) override {
-        LogMessage(dialog_, 0, DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
-                                                                 : "Loading new software version ... (~4 min.)");
+        LogLine(view_, 0,
+                DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
+                                                  : "Loading new software version ... (~4 min.)");
     }
     void OnProgress(uint64_t bytesSent, uint64_t) override {
-        SetProgressPosition(download::ProgressPosition(bytesSent));
+        view_.SetProgressPosition(download::ProgressPosition(bytesSent));
     }
     void OnStreamEnd(const download::DownloadOutcome& outcome) override {
         if (outcome.result == download::DownloadResult::Done) {
-            LogMessage(dialog_, 0, "Done loading.");
+            LogLine(view_, 0, "Done loading.");
             return;
         }
-        snprintf(stopped_, sizeof stopped_, "Download stopped: %s.  %lu of %lu bytes were sent.",
-                 download::StallText(outcome.stallLimitMs).c_str(), static_cast<unsigned long>(outcome.bytesSent),
-                 static_cast<unsigned long>(outcome.total));
-        AppendLogLine(dialog_, stopped_);
+        stopped_ = "Download stopped: " + download::StallText(outcome.stallLimitMs) + ".  " +
+                   std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes were sent.";
+        view_.AddLine(stopped_);
     }
     void OnFinished(const download::DownloadOutcome& outcome) override {
         PostMessageA(dialog_, WM_DOWNLOAD_DONE, 0, 1);
@@ -128,27 +101,69 @@ public:
         // A cut-short download must not pass for a finished one, also where no log is shown.
         // The box belongs to this thread, so the dialog stays usable while it is up.
         if (outcome.result != download::DownloadResult::Done)
-            MessageBoxA(nullptr, stopped_, kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+            MessageBoxA(nullptr, stopped_.c_str(), kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     }
 
 private:
     HWND dialog_;
-    char stopped_[kStoppedTextSize] = "";
+    ActivityView& view_;
+    std::string stopped_;
 };
+
+// The stream to run and where it reports; the worker owns it once it runs.
+struct DownloadJob {
+    download::DownloadRequest request;
+    HWND dialog;
+    ActivityView& view;
+};
+
+DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
+    const std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(parameter));
+    // The port is read afresh for every block: the operator may have switched it.
+    serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::None);
+    DialogDownloadListener listener(job->dialog, job->view);
+    download::RunImageDownload(port, common::SteadyClock(), job->request, listener);
+    return 1;
+}
+
+// Shows the bar, switches the port and hands the image to a new worker. A worker that
+// cannot be created undoes all three, so nothing is left busy, shown or at the wrong speed.
+int LaunchDownload(HWND dialog, ActivityView& view, const LockedImage& image, uint32_t baudRate, int logKind) {
+    auto job = std::make_unique<DownloadJob>(
+        DownloadJob{download::DownloadRequest{image.data, image.size, baudRate, nullptr}, dialog, view});
+    view.CreateProgressBar(download::ProgressMaximum(image.size), ProgressRange::Range16);
+    SetCommBaudRate(baudRate);
+    DownloadLogKind = logKind;
+    DownloadBusy = 1;
+    UniqueNullHandle worker(CreateThread(nullptr, 0, ImageDownloadThread, job.get(), 0, nullptr));
+    if (!worker) {
+        DWORD error = GetLastError();
+        view.DestroyProgressBar();
+        SetCommBaudRate(serial::kLinkBaudRate);
+        DownloadBusy = 0;
+        MessageBeep(0);
+        LogLine(view, error, kNoWorkerText);
+        MessageBoxA(dialog, kNoWorkerText, kWindowTitle, MB_OK);
+        return 0;
+    }
+    static_cast<void>(job.release());  // the worker owns it now
+    return 1;  // the worker runs on; its handle is not kept
+}
 
 }  // namespace
 
-int StartImageDownload(HWND dialog, uint32_t baudRate) {
+int StartImageDownload(HWND dialog, ActivityView& view, uint32_t baudRate) {
     if (DownloadBusy) return 0;
     const char* name = BootloaderSelected != 0 ? download::kBootloaderImage.name : download::kSoftwareImage.name;
     LockedImage image;
     if (!LockImage(name, kSoftwareErrors, &ImageByteCount, &image)) return 0;
-    return LaunchDownload(dialog, image, baudRate, kLogSoftware);
+    return LaunchDownload(dialog, view, image, baudRate, kLogSoftware);
 }
 
-int StartBootloaderDownload(HWND dialog) {
+int StartBootloaderDownload(HWND dialog, ActivityView& view) {
     if (DownloadBusy) return 0;
     LockedImage image;
+<<<<<<< HEAD
     if (!LockImage(download::kBootloaderImage.name, kBootloaderErrors, nullptr, &image)) return 0;
     return LaunchDownload(dialog, image, serial::kFastDownloadBaud, kLogBootloader);  // always the fast speed
 }
@@ -159,4 +174,8 @@ DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
     DialogDownloadListener listener(static_cast<HWND>(parameter));
     download::RunImageDownload(port, common::SteadyClock(), g_Request, listener);
     return 1;
+=======
+    if (!LockImage(kBootloaderImage, kBootloaderErrors, nullptr, &image)) return 0;
+    return LaunchDownload(dialog, view, image, kBootloaderBaud, kLogBootloader);
+>>>>>>> h-report
 }

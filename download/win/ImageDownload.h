@@ -5,11 +5,15 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/win/ActivityView.h"
+
 extern std::atomic<int> DownloadBusy;  // a download or erase worker runs (shared with the erase)
 extern int BootloaderSelected;         // 1 bootloader, 0 the 2-axis software (UI thread)
 extern int DownloadLogKind;            // 0 software start line, 1 bootloader start line
 extern int ImageByteCount;             // size recorded by StartImageDownload, shown on page 8
 
-int StartImageDownload(HWND dialog, uint32_t baudRate);
-int StartBootloaderDownload(HWND dialog);
-DWORD WINAPI ImageDownloadThread(LPVOID dialog);
+// Start the download of the selected image (or of the bootloader) on a worker unless one
+// runs; 1 when it started. Lines and the bar go to view, which must outlive the worker; the
+// end is posted to dialog as WM_DOWNLOAD_DONE.
+int StartImageDownload(HWND dialog, ActivityView& view, uint32_t baudRate);
+int StartBootloaderDownload(HWND dialog, ActivityView& view);

@@ -1,20 +1,19 @@
 // The comm-event thread: waits for received characters, drains them in chunks of up to 511
-// bytes into the packet receiver (and, when asked, the raw-data log), and the overlapped
-// read and write helpers. Failed waits back off instead of spinning while a device is gone.
+// bytes into the installed sink (and, when asked, the raw-data log), and the overlapped
+// write wait. Failed waits back off instead of spinning while a device is gone.
 #include "serial/win/CommEventThread.h"
 
-#include <cstdio>
+#include <memory>
+#include <string>
 
-#include "common/win/ActivityLog.h"
 #include "common/win/Handles.h"
-#include "link/win/PacketLink.h"
 #include "serial/CommWaitBackoff.h"
 #include "serial/RawDataLine.h"
 #include "serial/win/CommPort.h"
+#include "serial/win/PortIo.h"
 
 std::atomic<int> RawDataLogging{0};
 std::atomic<int> CommThreadStop{0};
-unsigned char ReceiveChunk[512];
 std::atomic<ReceivedBytesTap> ReceivedBytesHook{nullptr};
 
 namespace {
@@ -22,17 +21,12 @@ namespace {
 constexpr DWORD kNoPortPollMs = 500;
 constexpr UINT kDefaultBeep = 0;
 constexpr DWORD kThreadExitCode = 1;
-constexpr size_t kEventLineSize = 64;
-static_assert(sizeof ReceiveChunk > kMaxChunkBytes, "room for the zero after a full chunk");
 
-// The comm-event thread's line buffer, wide enough for the longest raw-data line.
-char LineBuffer[kRawDataLineCapacity];
-
-void ClearPortErrors(HANDLE port) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    ClearCommError(port, &errors, &status);
-}
+// What the thread reports to; owned by the thread once it runs.
+struct CommEventTargets {
+    ReceivedBytesSink& bytes;
+    ActivityView& view;
+};
 
 // Waits for one comm event on port; false when the wait failed.
 bool WaitForCommEvent(HANDLE port, OVERLAPPED* overlapped, DWORD* mask) {
@@ -46,10 +40,49 @@ bool WaitForCommEvent(HANDLE port, OVERLAPPED* overlapped, DWORD* mask) {
     }
 }
 
-void WatchPort(HWND dialog, HANDLE port, OVERLAPPED* overlapped, CommWaitBackoff& backoff) {
+// Reads up to maximum of the bytes already queued on the open port; 0 when there are none
+// or the read failed.
+int ReadCommBytes(uint8_t* buffer, int maximum) {
+    HANDLE port = CommPortHandle.load();
+    if (port == nullptr || maximum <= 0) return 0;
+    COMSTAT status{};
+    serial::win::ClearPortErrors(port, &status);
+    const DWORD wanted = status.cbInQue < static_cast<DWORD>(maximum) ? status.cbInQue : static_cast<DWORD>(maximum);
+    if (wanted == 0) return 0;
+    DWORD read = 0;
+    if (ReadFile(port, buffer, wanted, &read, &ReadOverlapped)) return static_cast<int>(read);
+    if (GetLastError() != ERROR_IO_PENDING) {
+        serial::win::ClearPortErrors(port);
+        return 0;
+    }
+    for (;;) {
+        if (GetOverlappedResult(port, &ReadOverlapped, &read, TRUE)) return static_cast<int>(read);
+        if (GetLastError() != ERROR_IO_INCOMPLETE) break;
+    }
+    serial::win::ClearPortErrors(port);
+    return static_cast<int>(read);
+}
+
+void DrainCommInput(const CommEventTargets& targets) {
+    uint8_t chunk[kMaxChunkBytes];
+    for (;;) {
+        const int count = ReadCommBytes(chunk, static_cast<int>(sizeof chunk));
+        if (count <= 0) return;
+        if (ReceivedBytesTap tap = ReceivedBytesHook.load()) tap(chunk, count);
+        targets.bytes.Receive(chunk, static_cast<size_t>(count));
+        if (RawDataLogging.load()) {
+            // Made after the sink has taken the chunk: the bytes exactly as received.
+            char line[kRawDataLineCapacity];
+            FormatRawDataLine(chunk, static_cast<size_t>(count), line, sizeof line);
+            targets.view.AddLine(line);
+        }
+    }
+}
+
+void WatchPort(const CommEventTargets& targets, HANDLE port, OVERLAPPED* overlapped, CommWaitBackoff& backoff) {
     DWORD mask = 0;
     if (!WaitForCommEvent(port, overlapped, &mask)) {
-        ClearPortErrors(port);
+        serial::win::ClearPortErrors(port);
         const WaitFailureAction action = backoff.OnFailure();
         if (action.beep) MessageBeep(kDefaultBeep);
         if (action.pauseMs > 0) Sleep(action.pauseMs);
@@ -58,18 +91,14 @@ void WatchPort(HWND dialog, HANDLE port, OVERLAPPED* overlapped, CommWaitBackoff
     backoff.OnSuccess();
     if (mask == 0) return;  // the mask was reset (a port switch) while the wait ran
     if (mask & EV_RXCHAR) {
-        DrainCommInput(dialog);
+        DrainCommInput(targets);
         return;
     }
-    char line[kEventLineSize];
-    std::snprintf(line, sizeof line, "WaitCommEvent dwEvtMask: %d", static_cast<int>(mask));
-    AppendLogLine(dialog, line);
+    targets.view.AddLine("WaitCommEvent dwEvtMask: " + std::to_string(static_cast<int>(mask)));
 }
 
-}  // namespace
-
 DWORD WINAPI CommEventThread(LPVOID parameter) {
-    HWND dialog = static_cast<HWND>(parameter);
+    const std::unique_ptr<CommEventTargets> targets(static_cast<CommEventTargets*>(parameter));
     UniqueNullHandle event = MakeAutoResetEvent();
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.Get();
@@ -85,47 +114,21 @@ DWORD WINAPI CommEventThread(LPVOID parameter) {
             watched = port;
             backoff.OnSuccess();
         }
-        WatchPort(dialog, port, &overlapped, backoff);
+        WatchPort(*targets, port, &overlapped, backoff);
     }
     return kThreadExitCode;
 }
 
-void DrainCommInput(HWND dialog) {
-    for (;;) {
-        const int count = ReadCommBytes(ReceiveChunk, static_cast<int>(kMaxChunkBytes));
-        if (count <= 0) return;
-        if (ReceivedBytesTap tap = ReceivedBytesHook.load()) tap(ReceiveChunk, count);
-        RS232_ReceiveBytes(dialog, count);
-        if (RawDataLogging.load()) {
-            // Made after the receiver has consumed the chunk: the bytes exactly as received.
-            FormatRawDataLine(ReceiveChunk, static_cast<size_t>(count), LineBuffer, sizeof LineBuffer);
-            ReceiveChunk[count] = 0;
-            AppendLogLine(dialog, LineBuffer);
-        }
-    }
-}
+}  // namespace
 
-int ReadCommBytes(unsigned char* buffer, int maximum) {
-    HANDLE port = CommPortHandle.load();
-    if (port == nullptr || maximum <= 0) return 0;
-    DWORD errors = 0;
-    COMSTAT status{};
-    ClearCommError(port, &errors, &status);
-    const DWORD wanted = status.cbInQue < static_cast<DWORD>(maximum) ? status.cbInQue
-                                                                      : static_cast<DWORD>(maximum);
-    if (wanted == 0) return 0;
-    DWORD read = 0;
-    if (ReadFile(port, buffer, wanted, &read, &ReadOverlapped)) return static_cast<int>(read);
-    if (GetLastError() != ERROR_IO_PENDING) {
-        ClearPortErrors(port);
-        return 0;
-    }
-    for (;;) {
-        if (GetOverlappedResult(port, &ReadOverlapped, &read, TRUE)) return static_cast<int>(read);
-        if (GetLastError() != ERROR_IO_INCOMPLETE) break;
-    }
-    ClearPortErrors(port);
-    return static_cast<int>(read);
+bool StartCommEventThread(ReceivedBytesSink& bytes, ActivityView& view) {
+    auto targets = std::make_unique<CommEventTargets>(CommEventTargets{bytes, view});
+    // The thread runs for the life of the process and is never waited for, so its handle
+    // is not kept.
+    UniqueNullHandle thread(CreateThread(nullptr, 0, CommEventThread, targets.get(), 0, nullptr));
+    if (!thread) return false;
+    static_cast<void>(targets.release());  // the thread owns it now
+    return true;
 }
 
 void WaitCommWrite(OVERLAPPED* record) {
@@ -137,5 +140,5 @@ void WaitCommWrite(OVERLAPPED* record) {
             if (GetLastError() != ERROR_IO_INCOMPLETE) break;
         }
     }
-    ClearPortErrors(port);
+    serial::win::ClearPortErrors(port);
 }

@@ -2,7 +2,6 @@
 // atomic that other threads read afresh; switching publishes null before the old close.
 #include "serial/win/CommPort.h"
 
-#include "common/win/ActivityLog.h"
 #include "common/Texts.h"
 #include "common/win/Handles.h"
 #include "serial/PortNumber.h"
@@ -40,8 +39,8 @@ HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t
     return port;
 }
 
-void SelectCommPort(HWND dialog, int portNumber) {
-    LogMessage(dialog, 0, "Opening Device Com%d ...", portNumber);
+void SelectCommPort(HWND dialog, ActivityView& view, int portNumber) {
+    LogLine(view, 0, "Opening Device Com%d ...", portNumber);
 
     HANDLE old = CommPortHandle.exchange(nullptr);
     if (old != nullptr) {
@@ -50,7 +49,7 @@ void SelectCommPort(HWND dialog, int portNumber) {
         SetLastError(0);  // so a close that succeeds logs no stale error text
         UniqueFileHandle closing(old);
         closing.Reset();
-        LogMessage(dialog, GetLastError(), "Closing current device ...");
+        LogLine(view, GetLastError(), "Closing current device ...");
         Sleep(kSwitchPauseMs);
     }
 
@@ -59,10 +58,10 @@ void SelectCommPort(HWND dialog, int portNumber) {
     DWORD openError = GetLastError();
     CommPortHandle.store(port);
     if (port != nullptr) {
-        LogMessage(dialog, 0, "Device Com%d opened successfully.", portNumber);
+        LogLine(view, 0, "Device Com%d opened successfully.", portNumber);
         return;
     }
-    LogMessage(dialog, openError, "Unable to open com port.");
+    LogLine(view, openError, "Unable to open com port.");
     MessageBeep(0);
     MessageBoxA(dialog, kOpenFailedText, kWindowTitle, MB_OK);
 }

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/win/ActivityView.h"
+
 // The open port, or null. Written only on the UI thread; read afresh by every user.
 extern std::atomic<HANDLE> CommPortHandle;
 // Reads (comm-event thread only) and writes (UI thread only) of the packet link.
@@ -18,8 +20,8 @@ void CreateLinkOverlappedEvents();
 HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                     uint8_t stopBits, uint32_t flowFlags);
 // Closes the open port (if any), opens the given one at 38 400 baud, logs the outcome and
-// tells the operator when it cannot be opened.
-void SelectCommPort(HWND dialog, int portNumber);
+// tells the operator (a box over dialog) when it cannot be opened.
+void SelectCommPort(HWND dialog, ActivityView& view, int portNumber);
 // Closes the open port at shutdown (WM_DESTROY).
 void CloseCommPort();
 // Changes only the baud rate of the open port; results are not examined.
@@ -27,8 +29,9 @@ void SetCommBaudRate(uint32_t baudRate);
 
 // The remembered port: HKCU "SOFTWARE\Quorvanta\TZ615CommPort", value PortId.
 // LoadPortId gives the stored number, 1 when the key had to be created, 0 when the
-// registry refused; SavePortId gives the number, or 0 when it could not be stored.
-int LoadPortId(HWND dialog);
-int SavePortId(HWND dialog, int portNumber);
+// registry refused; SavePortId gives the number, or 0 when it could not be stored. A refusal
+// is logged in view (when one is given) and left as the thread's last error.
+int LoadPortId(ActivityView* view);
+int SavePortId(ActivityView* view, int portNumber);
 // Where the setting lives; tests point it elsewhere. Defaults to the real key.
 void SetPortIdLocation(HKEY root, const char* subKey);

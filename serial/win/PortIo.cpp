@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/win/SystemText.h"
 #include "serial/PortNumber.h"
 
 namespace serial::win {
@@ -19,28 +20,23 @@ constexpr DWORD kWriteWaitSliceMs = 250;  // how often a pending write is looked
 constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled write to come back
 constexpr DWORD kDrainPollMs = 5;         // how often a draining queue is looked at
 constexpr DWORD kInputPollMs = 10;        // how often input is looked for without comm events
-constexpr DWORD kSystemLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 DWORD ControlValue(LineControl control, DWORD enable, DWORD handshake) {
     return control == LineControl::Handshake ? handshake : enable;
 }
 
 std::string SystemText(DWORD errorCode) {
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, errorCode, kSystemLanguage, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length != 0 && text != nullptr ? std::string(text, length) : std::string();
-    if (text != nullptr) LocalFree(text);
+    std::string result = SystemMessage(errorCode);
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
     if (result.empty()) result = "system error " + std::to_string(errorCode);
     return result;
 }
 
-void ClearErrors(HANDLE port) {
-    DWORD errors = 0;
-    ClearCommError(port, &errors, nullptr);
-}
-
 }  // namespace
+
+bool ClearPortErrors(HANDLE port, COMSTAT* status) {
+    DWORD errors = 0;
+    return ClearCommError(port, &errors, status) != FALSE;
+}
 
 std::string DevicePath(const std::string& name) {
     const int number = ComPortNumber(name);
@@ -127,7 +123,7 @@ PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, u
     }
     DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
-        ClearErrors(port);
+        ClearPortErrors(port);
         return StatusFromError(error, false);
     }
     const DWORD start = GetTickCount();
@@ -143,7 +139,7 @@ PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, u
         error = GetLastError();
         if (error != ERROR_IO_INCOMPLETE) {
             *written = count;
-            ClearErrors(port);
+            ClearPortErrors(port);
             return StatusFromError(error, false);
         }
         if (GetTickCount() - start < timeoutMs) continue;
@@ -156,7 +152,7 @@ PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, u
             return {PortError::TimedOut, "the write was still pending at its time limit"};
         }
         count = 0;
-        if (!GetOverlappedResult(port, record, &count, FALSE)) ClearErrors(port);
+        if (!GetOverlappedResult(port, record, &count, FALSE)) ClearPortErrors(port);
         *written = count;
         // A write that completed just before the cancel shows the line is taking data.
         if (count >= size) return {};
@@ -182,7 +178,7 @@ PortStatus ReadArrived(HANDLE port, uint8_t* buffer, size_t size, size_t* count)
         // A read that takes no more than has arrived ends at once even when queued.
         if (error == ERROR_IO_PENDING) error = GetOverlappedResult(port, &record, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS) {
-            ClearErrors(port);
+            ClearPortErrors(port);
             return StatusFromError(error, false);
         }
     }
@@ -249,9 +245,8 @@ PortStatus DrainOutput(HANDLE port, uint32_t timeoutMs) {
     // The queue is watched with a bound first: FlushFileBuffers alone has none.
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        DWORD errors = 0;
         COMSTAT state{};
-        if (!ClearCommError(port, &errors, &state)) return StatusFromError(GetLastError(), false);
+        if (!ClearPortErrors(port, &state)) return StatusFromError(GetLastError(), false);
         if (state.cbOutQue == 0) break;
         if (GetTickCount64() >= deadline) {
             return {PortError::TimedOut, std::to_string(state.cbOutQue) + " bytes still waiting for the line"};

@@ -32,6 +32,10 @@ HANDLE OpenDevice(const std::string& path);
 bool ConfigureDevice(HANDLE port, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                      uint32_t flowFlags);
 
+// Clears the port's error state (so that its I/O goes on) and, when status is given, fills it
+// with the queues' counts; false when the port would not answer.
+bool ClearPortErrors(HANDLE port, COMSTAT* status = nullptr);
+
 // A failure as the engines see it: the kind and the system's words for the code.
 PortStatus StatusFromError(DWORD errorCode, bool opening);
 

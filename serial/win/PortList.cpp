@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/win/Handles.h"
 #include "serial/PortList.h"
 #include "serial/PortNumber.h"
 #include "serial/win/CommPort.h"
@@ -22,14 +23,6 @@ namespace {
 constexpr char kPortNameValue[] = "PortName";
 constexpr char kSerialMapKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr DWORD kNameBytes = 256;
-
-// Closes a registry key on leaving scope.
-struct KeyCloser {
-    HKEY key = nullptr;
-    ~KeyCloser() {
-        if (key != nullptr && key != INVALID_HANDLE_VALUE) RegCloseKey(key);
-    }
-};
 
 std::string RegistryString(HKEY key, const char* value) {
     char text[kNameBytes] = {};
@@ -48,9 +41,9 @@ void AddDeviceClassPorts(std::vector<PortInfo>* ports) {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
-        KeyCloser key{SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ)};
-        if (key.key == INVALID_HANDLE_VALUE) continue;
-        const std::string name = RegistryString(key.key, kPortNameValue);
+        UniqueRegKey key(SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
+        if (!key) continue;
+        const std::string name = RegistryString(key.Get(), kPortNameValue);
         if (ComPortNumber(name) == 0) continue;  // printer ports share the class
         char friendly[kNameBytes] = {};
         if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
@@ -63,15 +56,15 @@ void AddDeviceClassPorts(std::vector<PortInfo>* ports) {
 }
 
 void AddMappedPorts(std::vector<PortInfo>* ports) {
-    KeyCloser map;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialMapKey, 0, KEY_READ, &map.key) != ERROR_SUCCESS) return;
+    UniqueRegKey map;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialMapKey, 0, KEY_READ, map.Out()) != ERROR_SUCCESS) return;
     for (DWORD i = 0;; ++i) {
         char device[kNameBytes] = {};
         BYTE data[kNameBytes] = {};
         DWORD deviceSize = sizeof device;
         DWORD dataSize = sizeof data - 1;
         DWORD type = 0;
-        LONG status = RegEnumValueA(map.key, i, device, &deviceSize, nullptr, &type, data, &dataSize);
+        LONG status = RegEnumValueA(map.Get(), i, device, &deviceSize, nullptr, &type, data, &dataSize);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS || type != REG_SZ) continue;
         const std::string name(reinterpret_cast<const char*>(data));

@@ -1,7 +1,6 @@
-// Port-number rules: the start port, its radio button, the device name and the flow flags.
+// Port-number rules: the start port, the device name and the flow flags.
 #include <gtest/gtest.h>
 
-#include "common/DialogIds.h"
 #include "serial/PortNumber.h"
 
 namespace {
@@ -12,23 +11,6 @@ TEST(PortNumber, RememberedNumberBelowOneMeansCom1AndNoUpperBound) {
     EXPECT_EQ(StartPortNumber(1), 1);
     EXPECT_EQ(StartPortNumber(3), 3);
     EXPECT_EQ(StartPortNumber(7), 7);
-}
-
-TEST(PortNumber, RadioButtonForEachPort) {
-    EXPECT_EQ(RadioButtonForPort(1), IDC_COM1);
-    EXPECT_EQ(RadioButtonForPort(2), IDC_COM2);
-    EXPECT_EQ(RadioButtonForPort(3), IDC_COM3);
-    EXPECT_EQ(RadioButtonForPort(4), IDC_COM4);
-    EXPECT_EQ(RadioButtonForPort(5), 0);  // opened as COM5, no button claims it
-    EXPECT_EQ(RadioButtonForPort(7), 0);
-    EXPECT_EQ(RadioButtonForPort(0), 0);
-}
-
-TEST(PortNumber, RadioButtonsSelectPortsOneToFourOnly) {
-    EXPECT_EQ(PortForRadioButton(IDC_COM1), 1);
-    EXPECT_EQ(PortForRadioButton(IDC_COM4), 4);
-    EXPECT_EQ(PortForRadioButton(IDC_COM1 - 1), 0);
-    EXPECT_EQ(PortForRadioButton(IDC_COM4 + 1), 0);  // erase flash, not a port
 }
 
 TEST(PortNumber, DeviceNameReachesTwoDigitPorts) {

@@ -11,6 +11,7 @@
 #include "common/DialogIds.h"
 #include "tests/win/ListLines.h"
 #include "app/win/ActivityLog.h"
+#include "app/win/DialogActivityView.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ protected:
         list_ = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | LBS_EXTENDEDSEL | WS_VSCROLL, 0, 0, 300,
                                 100, host_, reinterpret_cast<HMENU>(IDC_LOG_LIST), GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(list_, nullptr);
+        view_.ShowIn(host_);
         Launched.clear();
         SetExportLauncher(RecordLaunch);
     }
@@ -43,6 +45,7 @@ protected:
 
     HWND host_ = nullptr;
     HWND list_ = nullptr;
+    DialogActivityView view_{nullptr};
 };
 
 std::string SystemText(DWORD code) {
@@ -75,8 +78,8 @@ std::string ExportedFile(size_t launch) {
 }
 
 TEST_F(LogWindow, LinesAreFormattedAndTheErrorAddsTheSystemText) {
-    LogMessage(host_, 0, "Opening Device Com%d ...", 3);
-    LogMessage(host_, ERROR_FILE_NOT_FOUND, "Unable to open com port.");
+    LogLine(view_, 0, "Opening Device Com%d ...", 3);
+    LogLine(view_, ERROR_FILE_NOT_FOUND, "Unable to open com port.");
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Opening Device Com3 ...");
@@ -87,27 +90,27 @@ TEST_F(LogWindow, LinesAreFormattedAndTheErrorAddsTheSystemText) {
 
 TEST_F(LogWindow, CodeWithoutSystemTextStillGetsASecondLine) {
     const DWORD unknown = 0x2000ABCD;  // customer bit set: the system has no text for it
-    LogMessage(host_, unknown, "Closing current device ...");
+    LogLine(view_, unknown, "Closing current device ...");
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "Error " + std::to_string(unknown) + " (no system text)");
 }
 
-TEST_F(LogWindow, EachNewLineBecomesTheTopLineAndLongTextIsCut) {
-    for (int i = 0; i < 30; ++i) LogMessage(host_, 0, "line %d", i);
+TEST_F(LogWindow, EachNewLineBecomesTheTopLineAndLongTextIsKeptWhole) {
+    for (int i = 0; i < 30; ++i) LogLine(view_, 0, "line %d", i);
     EXPECT_EQ(SendMessageA(list_, LB_GETTOPINDEX, 0, 0) > 0, true);
     const std::string longText(3000, 'x');
-    LogMessage(host_, 0, "%s", longText.c_str());
-    AppendLogLine(host_, "RAW_DATA: 100% done %s");  // a finished line is not a format
+    LogLine(view_, 0, "%s%d", longText.c_str(), 7);
+    view_.AddLine("RAW_DATA: 100% done %s");  // a finished line is not a format
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 32u);
-    EXPECT_EQ(lines[30], std::string(1023, 'x'));
+    EXPECT_EQ(lines[30], longText + "7");
     EXPECT_EQ(lines[31], "RAW_DATA: 100% done %s");
 }
 
 TEST_F(LogWindow, ClearHappensAfterTheCurrentMessage) {
-    LogMessage(host_, 0, "one");
-    LogMessage(host_, 0, "two");
+    LogLine(view_, 0, "one");
+    LogLine(view_, 0, "two");
     ClearLog(host_);
     EXPECT_EQ(Lines().size(), 2u);  // posted, not yet handled
     Pump();
@@ -117,8 +120,9 @@ TEST_F(LogWindow, ClearHappensAfterTheCurrentMessage) {
 TEST_F(LogWindow, WindowWithoutListIgnoresEveryOperation) {
     HWND bare = CreateWindowExA(0, "STATIC", "bare", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
-    LogMessage(bare, ERROR_ACCESS_DENIED, "nowhere %d", 1);
-    AppendLogLine(bare, "nowhere");
+    DialogActivityView view(bare);
+    LogLine(view, ERROR_ACCESS_DENIED, "nowhere %d", 1);
+    view.AddLine("nowhere");
     ClearLog(bare);
     Pump();
     DestroyWindow(bare);
@@ -148,9 +152,9 @@ protected:
 };
 
 TEST_F(LogExportTest, AllLinesWithCrLfAndPercentSignsKept) {
-    AppendLogLine(host_, "Opening Device Com1 ...");
-    AppendLogLine(host_, "100% of %d %s sent");
-    AppendLogLine(host_, "");
+    view_.AddLine("Opening Device Com1 ...");
+    view_.AddLine("100% of %d %s sent");
+    view_.AddLine("");
     ExportLog(list_, 0);
     const std::string name = ExportedFile(0);
     EXPECT_EQ(name.rfind(folder_ + "\\jvk", 0), 0u) << name;
@@ -158,7 +162,7 @@ TEST_F(LogExportTest, AllLinesWithCrLfAndPercentSignsKept) {
 }
 
 TEST_F(LogExportTest, SelectedLinesOnlyAndNoneSelectedGivesAnEmptyFile) {
-    for (const char* line : {"a", "b", "c", "d"}) AppendLogLine(host_, line);
+    for (const char* line : {"a", "b", "c", "d"}) view_.AddLine(line);
     ExportLog(list_, 1);
     EXPECT_EQ(ReadFileBytes(ExportedFile(0)), "");
     SendMessageA(list_, LB_SETSEL, TRUE, 1);
@@ -173,9 +177,9 @@ TEST_F(LogExportTest, LinesLongerThanTheStartBufferAreWrittenWhole) {
     const std::string first(252, 'a');   // makes the buffer grow to 512
     const std::string second(900, 'b');  // and again
     const std::string third = "short";   // after growth the buffer holds a short line cleanly
-    AppendLogLine(host_, first.c_str());
-    AppendLogLine(host_, second.c_str());
-    AppendLogLine(host_, third.c_str());
+    view_.AddLine(first.c_str());
+    view_.AddLine(second.c_str());
+    view_.AddLine(third.c_str());
     ExportLog(list_, 0);
     EXPECT_EQ(ReadFileBytes(ExportedFile(0)), first + "\r\n" + second + "\r\n" + third + "\r\n");
 }

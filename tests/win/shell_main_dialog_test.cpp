@@ -5,7 +5,7 @@
 
 #include "common/DialogIds.h"
 #include "app/win/MainDialog.h"
-#include "common/win/ProgressBar.h"
+#include "app/win/ProgressBar.h"
 
 namespace {
 
@@ -19,13 +19,13 @@ TEST(MainDialogDownloadDone, DestroysTheBarAndShowsPageSevenFromAnyPage) {
     const int savedPage = WizardState;
     for (int page : {2, 6, 8}) {
         WizardState = page;
-        CreateProgressBar(dialog, 4402, ProgressRange::Range16);
-        HWND bar = ProgressBarWindow();
+        progress_bar::Create(dialog, 4402, ProgressRange::Range16);
+        HWND bar = progress_bar::Window();
         ASSERT_NE(bar, nullptr);
         EXPECT_EQ(MainDialogProc(dialog, WM_DOWNLOAD_DONE, 0, 1), 0);
         EXPECT_EQ(WizardState, 7) << "from page " << page;
         EXPECT_FALSE(IsWindow(bar));
-        EXPECT_EQ(ProgressBarWindow(), nullptr);
+        EXPECT_EQ(progress_bar::Window(), nullptr);
     }
     // A second notice with no bar left changes nothing else.
     EXPECT_EQ(MainDialogProc(dialog, WM_DOWNLOAD_DONE, 0, 1), 0);

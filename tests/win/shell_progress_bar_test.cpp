@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "app/win/MainDialog.h"
-#include "common/win/ProgressBar.h"
+#include "app/win/ProgressBar.h"
 
 namespace {
 
@@ -29,15 +29,15 @@ protected:
         ASSERT_NE(dialog_, nullptr);
     }
     void TearDown() override {
-        DestroyProgressBar();
+        progress_bar::Destroy();
         DestroyWindow(dialog_);
     }
     HWND dialog_ = nullptr;
 };
 
 TEST_F(ProgressBarTest, RunsAlongTheBottomEdgeWithTenPixelMargins) {
-    CreateProgressBar(dialog_, 4402, ProgressRange::Range16);
-    HWND bar = ProgressBarWindow();
+    progress_bar::Create(dialog_, 4402, ProgressRange::Range16);
+    HWND bar = progress_bar::Window();
     ASSERT_NE(bar, nullptr);
     RECT client{}, rect{};
     GetClientRect(dialog_, &client);
@@ -51,29 +51,29 @@ TEST_F(ProgressBarTest, RunsAlongTheBottomEdgeWithTenPixelMargins) {
 }
 
 TEST_F(ProgressBarTest, CreatingASecondBarReplacesTheFirst) {
-    CreateProgressBar(dialog_, 100, ProgressRange::Range16);
-    HWND first = ProgressBarWindow();
-    CreateProgressBar(dialog_, 200, ProgressRange::Range32);
+    progress_bar::Create(dialog_, 100, ProgressRange::Range16);
+    HWND first = progress_bar::Window();
+    progress_bar::Create(dialog_, 200, ProgressRange::Range32);
     EXPECT_FALSE(IsWindow(first));
     EXPECT_EQ(CountBars(dialog_), 1);
-    DestroyProgressBar();
-    EXPECT_EQ(ProgressBarWindow(), nullptr);
+    progress_bar::Destroy();
+    EXPECT_EQ(progress_bar::Window(), nullptr);
     EXPECT_EQ(CountBars(dialog_), 0);
-    DestroyProgressBar();  // nothing left to destroy: harmless
-    SetProgressPosition(5);
-    AdvanceProgress(1);
+    progress_bar::Destroy();  // nothing left to destroy: harmless
+    progress_bar::SetPosition(5);
+    progress_bar::Advance(1);
 }
 
 TEST_F(ProgressBarTest, RangesAndPositions) {
-    CreateProgressBar(dialog_, 100000, ProgressRange::Range32);
-    HWND bar = ProgressBarWindow();
+    progress_bar::Create(dialog_, 100000, ProgressRange::Range32);
+    HWND bar = progress_bar::Window();
     EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 100000);
-    SetProgressPosition(70000);
-    AdvanceProgress(128);
+    progress_bar::SetPosition(70000);
+    progress_bar::Advance(128);
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 70128);
 
-    CreateProgressBar(dialog_, 0x10000 + 50, ProgressRange::Range16);  // only the low 16 bits
-    EXPECT_EQ(SendMessageA(ProgressBarWindow(), PBM_GETRANGE, FALSE, 0), 50);
+    progress_bar::Create(dialog_, 0x10000 + 50, ProgressRange::Range16);  // only the low 16 bits
+    EXPECT_EQ(SendMessageA(progress_bar::Window(), PBM_GETRANGE, FALSE, 0), 50);
 }
 
 }  // namespace

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "app/win/DialogActivityView.h"
+#include "app/win/ProgressBar.h"
 #include "common/DialogIds.h"
-#include "common/win/ProgressBar.h"
 #include "link/Frame.h"
 #include "link/win/PacketLink.h"
-#include "serial/win/CommEventThread.h"
 #include "transfer/TransferEngine.h"
 
 namespace {
@@ -33,13 +33,14 @@ protected:
         Child("BUTTON", "Get NLEC", IDC_GET_NLEC);
         Child("BUTTON", "Send Settings", IDC_SEND_SETTINGS);
         Child("BUTTON", "Receive Settings", IDC_RECEIVE_SETTINGS);
+        view_.ShowIn(dialog_);
         presenter_.Attach(dialog_);
-        SetFrameAssembler(&presenter_.Receiver(), Tick);
+        frames_.PostTo(dialog_);
     }
     void TearDown() override {
-        SetFrameAssembler(nullptr, nullptr);
+        frames_.PostTo(nullptr);
         ASSERT_FALSE(presenter_.SessionActive()) << "each test ends its session";
-        DestroyProgressBar();
+        progress_bar::Destroy();
         DestroyWindow(dialog_);
     }
     void Child(const char* cls, const char* text, int id) {
@@ -62,8 +63,7 @@ protected:
     // Bytes as the comm-event thread takes them in; returns how many records were posted,
     // each dispatched as the dialog does.
     int Arrive(const std::vector<uint8_t>& bytes) {
-        std::memcpy(ReceiveChunk, bytes.data(), bytes.size());
-        RS232_ReceiveBytes(dialog_, static_cast<int>(bytes.size()));
+        frames_.Receive(bytes.data(), bytes.size());
         int posted = 0;
         MSG message;
         while (PeekMessageA(&message, dialog_, WM_PACKET_RECEIVED, WM_PACKET_RECEIVED, PM_REMOVE)) {
@@ -79,7 +79,9 @@ protected:
     static uint32_t Tick() { return GetTickCount(); }
 
     HWND dialog_ = nullptr;
-    TransferPresenter presenter_;
+    DialogActivityView view_{nullptr};
+    TransferPresenter presenter_{view_};
+    FramePoster frames_{presenter_.Receiver(), Tick};
     uint16_t unitId_ = 0;
 };
 
@@ -123,11 +125,11 @@ TEST_F(PresenterTest, TheSessionButtonsCaptionIsSavedCutAndGivenBack) {
     const std::string file = FileWith("varnex-presenter-send.bin", "abc");
     ASSERT_TRUE(presenter_.StartChosenFile(IDC_SEND_SETTINGS, file));
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), "Stop Transfer");
-    EXPECT_NE(ProgressBarWindow(), nullptr);
+    EXPECT_NE(progress_bar::Window(), nullptr);
     EXPECT_TRUE(presenter_.RunCommand(IDC_SEND_SETTINGS)) << "only stops: no file dialog opens";
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), longCaption.substr(0, 127));
     EXPECT_EQ(LastLog(), "Settings transfer halted.");
-    EXPECT_EQ(ProgressBarWindow(), nullptr);
+    EXPECT_EQ(progress_bar::Window(), nullptr);
     DeleteFileA(file.c_str());
 }
 
