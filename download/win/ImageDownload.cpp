@@ -163,19 +163,6 @@ int StartImageDownload(HWND dialog, ActivityView& view, uint32_t baudRate) {
 int StartBootloaderDownload(HWND dialog, ActivityView& view) {
     if (DownloadBusy) return 0;
     LockedImage image;
-<<<<<<< HEAD
     if (!LockImage(download::kBootloaderImage.name, kBootloaderErrors, nullptr, &image)) return 0;
-    return LaunchDownload(dialog, image, serial::kFastDownloadBaud, kLogBootloader);  // always the fast speed
-}
-
-DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
-    // The port is read afresh for every block: the operator may have switched it.
-    serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::None);
-    DialogDownloadListener listener(static_cast<HWND>(parameter));
-    download::RunImageDownload(port, common::SteadyClock(), g_Request, listener);
-    return 1;
-=======
-    if (!LockImage(kBootloaderImage, kBootloaderErrors, nullptr, &image)) return 0;
-    return LaunchDownload(dialog, view, image, kBootloaderBaud, kLogBootloader);
->>>>>>> h-report
+    return LaunchDownload(dialog, view, image, serial::kFastDownloadBaud, kLogBootloader);  // always the fast speed
 }
