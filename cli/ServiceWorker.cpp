@@ -6,6 +6,7 @@
 #include "cli/LinkLoop.h"
 #include "cli/ServiceListener.h"
 #include "cli/UnitReporter.h"
+#include "common/Clock.h"
 #include "transfer/TransferText.h"
 
 namespace cli {
@@ -135,7 +136,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     case LinkLoopEnd::Finished:
         break;
     }
-    return reporter.Fail("the unit went quiet: nothing for " + std::to_string(kQuietUnitLimitMs / 1000) +
+    return reporter.Fail("the unit went quiet: nothing for " + std::to_string(kQuietUnitLimitMs / common::kMsPerSecond) +
                              " s while the transfer waited",
                          steps, total);
 }

@@ -21,7 +21,7 @@ import sys
 ALLOWED = {
     "app":       {"transfer", "download", "link", "serial", "common"},
     "cli":       {"transfer", "download", "link", "serial", "common"},
-    "transfer":  {"link", "serial", "common"},
+    "transfer":  {"link", "common"},
     "download":  {"serial", "common"},
     "link":      {"serial", "common"},
     "serial":    {"common"},

@@ -6,13 +6,10 @@
 #include <cstring>
 #include <utility>
 
+#include "common/Clock.h"
 #include "transfer/EngineState.h"
 
 namespace transfer {
-
-namespace {
-constexpr uint32_t kMsPerSecond = 1000;
-}  // namespace
 
 size_t PayloadCount(const PacketRecord& record) {
     if (record.payloadCount < 0) return 0;
@@ -200,6 +197,6 @@ void TransferEngine::Impl::Stop() {
     direction = Direction::None;
 }
 
-uint32_t TransferEngine::Impl::SecondsSinceStart() const { return (Now() - session.startTick) / kMsPerSecond; }
+uint32_t TransferEngine::Impl::SecondsSinceStart() const { return (Now() - session.startTick) / common::kMsPerSecond; }
 
 }  // namespace transfer

@@ -11,12 +11,11 @@
 #include "common/Texts.h"
 #include "download/win/FlashErase.h"
 #include "download/win/ImageDownload.h"
+#include "serial/LineSpeeds.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 
 namespace {
-
-constexpr uint32_t kDirectDownloadBaud = 38400;
 
 constexpr const char kEraseQuestion[] = "Are you sure you want to erase the flash?";
 constexpr const char kBootloaderQuestion[] = "Are you sure you want to download the bootloader code?";
@@ -56,7 +55,7 @@ void RouteCommand(HWND dialog, int commandId, TransferPresenter& transfers) {
                 StartFlashErase(dialog, DialogActivity());
             break;
         case IDC_DOWNLOAD_38400:
-            StartImageDownload(dialog, DialogActivity(), kDirectDownloadBaud);
+            StartImageDownload(dialog, DialogActivity(), serial::kLinkBaudRate);
             break;
         case IDC_NEXT:
             WizardNext(dialog);
