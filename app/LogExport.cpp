@@ -9,16 +9,14 @@ std::size_t GrowExportCapacity(std::size_t capacity, std::size_t needed) {
 
 std::string ChooseTempDirectory(const char* tmpVariable, const std::string& currentDirectory,
                                 const TempNameFileSystem& fs) {
-    if (tmpVariable != nullptr && *tmpVariable != '\0' && fs.directoryExists(tmpVariable))
-        return tmpVariable;
+    if (tmpVariable != nullptr && *tmpVariable != '\0' && fs.directoryExists(tmpVariable)) return tmpVariable;
     for (const char* fallback : {"\\tmp", "\\"}) {
         if (fs.directoryExists(fallback)) return fallback;
     }
     return currentDirectory;
 }
 
-std::optional<std::string> TempNameSequence::Next(const std::string& directory,
-                                                  const TempNameFileSystem& fs) {
+std::optional<std::string> TempNameSequence::Next(const std::string& directory, const TempNameFileSystem& fs) {
     std::string stem = directory;
     const bool hasSeparator = !stem.empty() && (stem.back() == '\\' || stem.back() == '/');
     if (!hasSeparator) stem += '\\';

@@ -36,8 +36,7 @@ ControlState Button(const char* caption, bool enabled, std::optional<bool> shown
 }
 
 const char* DownloadFooter(bool bootloader) {
-    return bootloader ? "Downloading bootloader, please wait . . . "
-                      : "Downloading software, please wait . . . ";
+    return bootloader ? "Downloading bootloader, please wait . . . " : "Downloading software, please wait . . . ";
 }
 
 WizardPage Page1(const WizardInputs& in) {
@@ -46,9 +45,8 @@ WizardPage Page1(const WizardInputs& in) {
     page.first = Fill("Turn the %s power switch to the OFF position.");
     page.second = Fill("Connect a serial cable between the %s and a serial port on your PC.  "
                        "Refer to the %s user's manual for more information on the cable requirements.");
-    page.footer = in.deviceState == kDeviceNoPort
-                      ? "The COM port is not open.  Select the correct port below."
-                      : "When the cable is connected, press NEXT";
+    page.footer = in.deviceState == kDeviceNoPort ? "The COM port is not open.  Select the correct port below."
+                                                  : "When the cable is connected, press NEXT";
     page.back = Button("Back", false);
     page.next = Button("Next", in.deviceState == kDeviceNotReady);
     page.radios = Button(nullptr, true, true);
@@ -92,8 +90,8 @@ WizardPage Page3(const WizardInputs& in) {
 
 WizardPage Page4(const WizardInputs& in) {
     WizardPage page;
-    page.title = in.bootloaderSelected == 1 ? "STEP 4 - Downloading the Bootloader"
-                                            : "STEP 4 - Downloading the Software";
+    page.title =
+        in.bootloaderSelected == 1 ? "STEP 4 - Downloading the Bootloader" : "STEP 4 - Downloading the Software";
     bool ready = in.deviceState == kDeviceReady;
     if (ready) {
         page.first = Fill("The %s is ready to receive the download.");

@@ -15,7 +15,7 @@ inline constexpr int kDeviceReady = 2;     // the unit is in its bootloader menu
 
 // What the page painter reads.
 struct WizardInputs {
-    int wizardState = 1;         // page 1..8
+    int wizardState = 1;  // page 1..8
     int deviceState = kDeviceNoPort;
     int bootloaderSelected = 0;  // 1 bootloader, 0 the 2-axis software
     int downloadRetry = 0;       // 1 after going back from page 8
@@ -31,13 +31,13 @@ struct ControlState {
 
 // Bitmap resource identifiers of the two picture slots; 0 leaves a slot undrawn.
 struct WizardPage {
-    std::string title;   // the heading at the top
-    std::string first;   // the first paragraph under it
-    std::string second;  // the second paragraph
-    std::string footer;  // the line under the pictures
-    ControlState back;   // the Back button
-    ControlState next;   // the Next button
-    ControlState radios; // the radio group (port or image choice)
+    std::string title;    // the heading at the top
+    std::string first;    // the first paragraph under it
+    std::string second;   // the second paragraph
+    std::string footer;   // the line under the pictures
+    ControlState back;    // the Back button
+    ControlState next;    // the Next button
+    ControlState radios;  // the radio group (port or image choice)
     int slot1Bitmap = 0;
     int slot2Bitmap = 0;
     bool clearsDownloadRetry = false;  // painting the page sets DownloadRetry to 0
@@ -51,7 +51,7 @@ enum class Repaint { None, KeepBackground, EraseBackground };
 
 // The effect of pressing Next or Back on a page.
 struct WizardMove {
-    int newState = 0;                    // unchanged when the button does nothing
+    int newState = 0;  // unchanged when the button does nothing
     Repaint repaint = Repaint::None;
     std::optional<int> bootloaderSelected;  // page 3 records the choice
     std::optional<int> downloadRetry;       // set after the repaint (page 8's Back)

@@ -124,7 +124,8 @@ int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream
     return kExitAllDone;
 }
 
-int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::ostream& err,
+                       std::atomic<bool>& cancel) {
     ImageSource image;
     std::string error;
     if (!image.Load(options, &error)) {
@@ -132,19 +133,21 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
         return kExitUsage;
     }
     DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
-    return RunUnits(options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
-                    RunEnd::Summary);
+    return RunUnits(
+        options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
+        RunEnd::Summary);
 }
 
 int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
-    return RunUnits(options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); },
-                    RunEnd::Summary);
+    return RunUnits(
+        options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary);
 }
 
 int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
     ServicePlan service{options.command, options.file, options.programName};
-    return RunUnits(options.units, out, cancel,
-                    [&service](const UnitContext& context) { RunServiceUnit(context, service); }, RunEnd::UnitsOnly);
+    return RunUnits(
+        options.units, out, cancel, [&service](const UnitContext& context) { RunServiceUnit(context, service); },
+        RunEnd::UnitsOnly);
 }
 
 }  // namespace cli

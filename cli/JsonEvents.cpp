@@ -6,7 +6,11 @@
 namespace cli {
 
 JsonEvents::JsonEvents(std::ostream& out, const std::vector<std::string>& ports, uint64_t startMs)
-    : out_(out), ports_(ports), lastProgressMs_(ports.size(), 0), progressSent_(ports.size(), false), startMs_(startMs) {}
+    : out_(out),
+      ports_(ports),
+      lastProgressMs_(ports.size(), 0),
+      progressSent_(ports.size(), false),
+      startMs_(startMs) {}
 
 void JsonEvents::OnEvent(const UnitEvent& event, uint64_t nowMs) {
     if (event.unit >= ports_.size()) return;

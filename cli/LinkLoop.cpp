@@ -54,7 +54,8 @@ LinkLoopResult RunLinkLoop(serial::SerialPort& port, common::Clock& clock, LinkP
             return result;
         }
         uint64_t now = clock.NowMs();
-        uint32_t wait = now >= nextTickMs ? 0 : static_cast<uint32_t>(std::min<uint64_t>(nextTickMs - now, kLongestReadWaitMs));
+        uint32_t wait =
+            now >= nextTickMs ? 0 : static_cast<uint32_t>(std::min<uint64_t>(nextTickMs - now, kLongestReadWaitMs));
         size_t count = 0;
         serial::PortStatus status = port.Read(chunk, sizeof chunk, wait, &count);
         if (!status.Ok() && status.error != serial::PortError::TimedOut) {

@@ -29,16 +29,11 @@ void LiveRenderer::Finish(uint64_t nowMs) { Draw(nowMs); }
 std::string LiveRenderer::Line(const UnitState& unit, uint64_t nowMs) const {
     std::string line = unit.port + std::string(board_.WidestPort() - unit.port.size() + 2, ' ');
     switch (unit.phase) {
-    case UnitPhase::Pending:
-        return line + "opening";
-    case UnitPhase::Waiting:
-        return line + unit.text;
-    case UnitPhase::Done:
-        return line + "done: " + unit.text;
-    case UnitPhase::Failed:
-        return line + "FAILED: " + unit.text;
-    case UnitPhase::Running:
-        break;
+        case UnitPhase::Pending: return line + "opening";
+        case UnitPhase::Waiting: return line + unit.text;
+        case UnitPhase::Done: return line + "done: " + unit.text;
+        case UnitPhase::Failed: return line + "FAILED: " + unit.text;
+        case UnitPhase::Running: break;
     }
     uint64_t elapsed = nowMs > unit.startMs ? nowMs - unit.startMs : 0;
     if (unit.total == 0) return line + unit.text + "  " + FormatDuration(elapsed);  // an erase: no byte count

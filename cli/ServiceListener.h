@@ -44,7 +44,7 @@ private:
     UnitEventSink& sink_;
     FrameWriter& writer_;
     std::optional<transfer::SessionEnd> end_;
-    std::string lastLine_;    // the last line kept, so that a box repeating it is not shown twice
+    std::string lastLine_;  // the last line kept, so that a box repeating it is not shown twice
     std::string lastReason_;
     uint64_t steps_ = 0;
     uint64_t total_ = 0;

@@ -22,14 +22,14 @@ constexpr uint32_t kRequestDrainBoundMs = 2000;
 // The engine's operation for each transfer command; none for the monitor and the request.
 std::optional<transfer::Operation> OperationOf(Command command) {
     switch (command) {
-    case Command::NlecGet: return transfer::Operation::GetNlec;
-    case Command::NlecSend: return transfer::Operation::SendNlec;
-    case Command::SettingsGet: return transfer::Operation::ReceiveSettings;
-    case Command::SettingsSend: return transfer::Operation::SendSettings;
-    case Command::ProgramGet: return transfer::Operation::ReceiveProgram;
-    case Command::ProgramSend: return transfer::Operation::SendProgram;
-    case Command::BitmapSend: return transfer::Operation::SendBitmap;
-    default: return std::nullopt;
+        case Command::NlecGet: return transfer::Operation::GetNlec;
+        case Command::NlecSend: return transfer::Operation::SendNlec;
+        case Command::SettingsGet: return transfer::Operation::ReceiveSettings;
+        case Command::SettingsSend: return transfer::Operation::SendSettings;
+        case Command::ProgramGet: return transfer::Operation::ReceiveProgram;
+        case Command::ProgramSend: return transfer::Operation::SendProgram;
+        case Command::BitmapSend: return transfer::Operation::SendBitmap;
+        default: return std::nullopt;
     }
 }
 
@@ -125,19 +125,18 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
     const uint64_t total = listener.Total();
     engine.Stop();  // a receive's temporary file goes; the chosen file stays as it was
     switch (loop.end) {
-    case LinkLoopEnd::Cancelled:
-        if (monitor) {
-            reporter.Send(EventKind::Done, "stopped by Ctrl-C");
-            return true;
-        }
-        return reporter.Fail("stopped by Ctrl-C", steps, total);
-    case LinkLoopEnd::PortFailed:
-        return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(loop.failure), steps, total);
-    case LinkLoopEnd::Finished:
-        break;
+        case LinkLoopEnd::Cancelled:
+            if (monitor) {
+                reporter.Send(EventKind::Done, "stopped by Ctrl-C");
+                return true;
+            }
+            return reporter.Fail("stopped by Ctrl-C", steps, total);
+        case LinkLoopEnd::PortFailed:
+            return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(loop.failure), steps, total);
+        case LinkLoopEnd::Finished: break;
     }
-    return reporter.Fail("the unit went quiet: nothing for " + std::to_string(kQuietUnitLimitMs / common::kMsPerSecond) +
-                             " s while the transfer waited",
+    return reporter.Fail("the unit went quiet: nothing for " +
+                             std::to_string(kQuietUnitLimitMs / common::kMsPerSecond) + " s while the transfer waited",
                          steps, total);
 }
 

@@ -14,12 +14,9 @@ namespace {
 
 const char* ResultName(UnitPhase phase) {
     switch (phase) {
-    case UnitPhase::Done:
-        return "done";
-    case UnitPhase::Failed:
-        return "FAILED";
-    default:
-        return "unfinished";
+        case UnitPhase::Done: return "done";
+        case UnitPhase::Failed: return "FAILED";
+        default: return "unfinished";
     }
 }
 

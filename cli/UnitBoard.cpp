@@ -30,30 +30,27 @@ void UnitBoard::Apply(const UnitEvent& event, uint64_t nowMs) {
     if (event.kind == EventKind::Log) return;  // printed as it comes; the unit's state stays
     if (!event.text.empty()) unit.text = event.text;
     switch (event.kind) {
-    case EventKind::Waiting:
-        unit.phase = UnitPhase::Waiting;
-        break;
-    case EventKind::Start:
-        unit.phase = UnitPhase::Running;
-        unit.startMs = nowMs;
-        unit.total = event.total;
-        unit.bytes = 0;
-        break;
-    case EventKind::Progress:
-        unit.bytes = event.bytes;
-        unit.total = event.total;
-        break;
-    case EventKind::Done:
-    case EventKind::Failed:
-        unit.phase = event.kind == EventKind::Done ? UnitPhase::Done : UnitPhase::Failed;
-        unit.endMs = nowMs;
-        if (event.total != 0) {
+        case EventKind::Waiting: unit.phase = UnitPhase::Waiting; break;
+        case EventKind::Start:
+            unit.phase = UnitPhase::Running;
+            unit.startMs = nowMs;
+            unit.total = event.total;
+            unit.bytes = 0;
+            break;
+        case EventKind::Progress:
             unit.bytes = event.bytes;
             unit.total = event.total;
-        }
-        break;
-    case EventKind::Log:
-        break;  // returned above
+            break;
+        case EventKind::Done:
+        case EventKind::Failed:
+            unit.phase = event.kind == EventKind::Done ? UnitPhase::Done : UnitPhase::Failed;
+            unit.endMs = nowMs;
+            if (event.total != 0) {
+                unit.bytes = event.bytes;
+                unit.total = event.total;
+            }
+            break;
+        case EventKind::Log: break;  // returned above
     }
 }
 
@@ -83,7 +80,8 @@ std::string FormatDuration(uint64_t milliseconds) {
     uint64_t seconds = milliseconds / kMsPerSecond;
     char text[32];
     if (seconds >= kSecondsPerHour) {
-        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / kSecondsPerHour),
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                      static_cast<unsigned long long>(seconds / kSecondsPerHour),
                       static_cast<unsigned long long>(seconds / kSecondsPerMinute % kSecondsPerMinute),
                       static_cast<unsigned long long>(seconds % kSecondsPerMinute));
     } else {

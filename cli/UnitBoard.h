@@ -38,8 +38,8 @@ private:
 
 // Bytes per second over the running time, 0 before any time has passed.
 double BytesPerSecond(const UnitState& unit, uint64_t nowMs);
-std::string FormatRate(double bytesPerSecond);         // "10.4 kB/s"
-std::string FormatDuration(uint64_t milliseconds);     // "0:07", "1:02:03"
+std::string FormatRate(double bytesPerSecond);              // "10.4 kB/s"
+std::string FormatDuration(uint64_t milliseconds);          // "0:07", "1:02:03"
 std::string FormatPercent(uint64_t bytes, uint64_t total);  // "49.6 %"
 
 }  // namespace cli

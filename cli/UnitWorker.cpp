@@ -19,8 +19,8 @@ class DownloadReporter final : public download::DownloadListener {
 public:
     DownloadReporter(const Reporter& reporter, uint32_t baud) : reporter_(reporter), baud_(baud) {}
     void OnStreamStart(uint64_t total) override {
-        reporter_.Send(EventKind::Start, "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud",
-                       0, total);
+        reporter_.Send(EventKind::Start,
+                       "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud", 0, total);
     }
     void OnProgress(uint64_t bytesSent, uint64_t total) override {
         reporter_.Send(EventKind::Progress, "", bytesSent, total);
@@ -40,19 +40,22 @@ std::string After(const download::DownloadOutcome& outcome) {
 bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& outcome) {
     const uint64_t sent = outcome.bytesSent;
     switch (outcome.result) {
-    case download::DownloadResult::Done:
-        reporter.Send(EventKind::Done,
-                      std::to_string(sent) + " bytes sent; check that the unit's display shows " + std::to_string(sent),
-                      sent, outcome.total);
-        return true;
-    case download::DownloadResult::Stalled:
-        return reporter.Fail("the unit stopped reading: " + download::StallText(outcome.stallLimitMs) + After(outcome),
-                             sent, outcome.total);
-    case download::DownloadResult::PortGone:
-        return reporter.Fail("the port is gone (adapter unplugged?)" + After(outcome) + ": " + Reason(outcome.lastError),
-                             sent, outcome.total);
-    case download::DownloadResult::Cancelled:
-        return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
+        case download::DownloadResult::Done:
+            reporter.Send(EventKind::Done,
+                          std::to_string(sent) + " bytes sent; check that the unit's display shows " +
+                              std::to_string(sent),
+                          sent, outcome.total);
+            return true;
+        case download::DownloadResult::Stalled:
+            return reporter.Fail("the unit stopped reading: " + download::StallText(outcome.stallLimitMs) +
+                                     After(outcome),
+                                 sent, outcome.total);
+        case download::DownloadResult::PortGone:
+            return reporter.Fail("the port is gone (adapter unplugged?)" + After(outcome) + ": " +
+                                     Reason(outcome.lastError),
+                                 sent, outcome.total);
+        case download::DownloadResult::Cancelled:
+            return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
     }
     return reporter.Fail("unknown download result", sent, outcome.total);
 }
@@ -68,15 +71,12 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
                                           std::to_string(plan.baud) + " on the unit");
     serial::PortStatus failure;
     switch (WaitForCts(*port, *context.clock, plan.waitMs, context.cancel, &failure)) {
-    case CtsWaitResult::Ready:
-        break;
-    case CtsWaitResult::TimedOut:
-        return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
-                             ": the unit is not in its bootloader menu (hold C while switching it on)");
-    case CtsWaitResult::PortFailed:
-        return reporter.Fail("cannot read CTS: " + Reason(failure));
-    case CtsWaitResult::Cancelled:
-        return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
+        case CtsWaitResult::Ready: break;
+        case CtsWaitResult::TimedOut:
+            return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
+                                 ": the unit is not in its bootloader menu (hold C while switching it on)");
+        case CtsWaitResult::PortFailed: return reporter.Fail("cannot read CTS: " + Reason(failure));
+        case CtsWaitResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
     }
     serial::PortStatus speed = port->SetBaudRate(plan.baud);
     if (!speed.Ok()) return reporter.Fail("cannot switch to " + std::to_string(plan.baud) + " baud: " + Reason(speed));
@@ -107,18 +107,17 @@ private:
 
 bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
     switch (outcome.result) {
-    case download::EraseResult::Done:
-        reporter.Send(EventKind::Done, "the unit erased its user storage");
-        return true;
-    case download::EraseResult::WriteFailed:
-        return reporter.Fail("the port did not take the erase request within " + Seconds(writeGiveUpMs) + ": " +
-                             Reason(outcome.lastError));
-    case download::EraseResult::NoReply:
-        return reporter.Fail("no answer from the unit within " + Seconds(outcome.replyTimeoutMs));
-    case download::EraseResult::PortGone:
-        return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(outcome.lastError));
-    case download::EraseResult::Cancelled:
-        return reporter.Fail("stopped by Ctrl-C while erasing");
+        case download::EraseResult::Done:
+            reporter.Send(EventKind::Done, "the unit erased its user storage");
+            return true;
+        case download::EraseResult::WriteFailed:
+            return reporter.Fail("the port did not take the erase request within " + Seconds(writeGiveUpMs) + ": " +
+                                 Reason(outcome.lastError));
+        case download::EraseResult::NoReply:
+            return reporter.Fail("no answer from the unit within " + Seconds(outcome.replyTimeoutMs));
+        case download::EraseResult::PortGone:
+            return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(outcome.lastError));
+        case download::EraseResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while erasing");
     }
     return reporter.Fail("unknown erase result");
 }
@@ -131,12 +130,14 @@ bool RunEraseUnit(const UnitContext& context) {
     if (!port) return false;
     serial::PortStatus speed = port->SetBaudRate(download::kEraseBaudRate);
     if (!speed.Ok()) {
-        return reporter.Fail("cannot switch to " + std::to_string(download::kEraseBaudRate) + " baud: " + Reason(speed));
+        return reporter.Fail("cannot switch to " + std::to_string(download::kEraseBaudRate) +
+                             " baud: " + Reason(speed));
     }
     EraseReporter listener(reporter);
     download::EraseLimits limits;
     limits.cancel = context.cancel;
-    return ReportErase(reporter, download::RunFlashErase(*port, *context.clock, listener, limits), limits.writeGiveUpMs);
+    return ReportErase(reporter, download::RunFlashErase(*port, *context.clock, listener, limits),
+                       limits.writeGiveUpMs);
 }
 
 }  // namespace cli

@@ -15,9 +15,7 @@ using common::kMsPerSecond;
 
 uint32_t Tick(common::Clock& clock) { return static_cast<uint32_t>(clock.NowMs()); }
 
-bool CancelRaised(const DownloadRequest& request) {
-    return request.cancel != nullptr && request.cancel->load();
-}
+bool CancelRaised(const DownloadRequest& request) { return request.cancel != nullptr && request.cancel->load(); }
 
 // The whole image went to the port: it counts as done once the queue has left for the line,
 // so its time and rate are those of the line. A queue that does not drain within the stall
@@ -51,8 +49,7 @@ DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock,
         }
         size_t written = 0;
         // The write may wait only as long as the stall bound still allows.
-        serial::PortStatus status =
-            port.Write(cursor.Next(), cursor.BlockSize(), guard.MsLeft(Tick(clock)), &written);
+        serial::PortStatus status = port.Write(cursor.Next(), cursor.BlockSize(), guard.MsLeft(Tick(clock)), &written);
         const uint32_t now = Tick(clock);
         cursor.Advance(static_cast<uint32_t>(written));
         if (written > 0) listener.OnProgress(cursor.BytesSent(), cursor.Total());

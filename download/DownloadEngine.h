@@ -25,7 +25,7 @@ struct DownloadOutcome {
     DownloadResult result = DownloadResult::Done;
     uint64_t bytesSent = 0;
     uint64_t total = 0;
-    uint32_t stallLimitMs = 0;   // the bound that applied, for the stall message
+    uint32_t stallLimitMs = 0;     // the bound that applied, for the stall message
     serial::PortStatus lastError;  // the last port failure seen, if any
 };
 

@@ -12,8 +12,8 @@ namespace download {
 namespace {
 
 constexpr uint32_t kWriteRetryPauseMs = 50;  // between writes of a refusing port
-constexpr uint32_t kReadSliceMs = 250;        // how often a quiet wait looks at the cancel flag
-constexpr uint32_t kReadFailPauseMs = 50;     // after a read that failed outright
+constexpr uint32_t kReadSliceMs = 250;       // how often a quiet wait looks at the cancel flag
+constexpr uint32_t kReadFailPauseMs = 50;    // after a read that failed outright
 constexpr uint32_t kSettleMs = 100;
 constexpr size_t kReadChunkBytes = 64;
 constexpr size_t kRequestBytes = sizeof kEraseRequest;

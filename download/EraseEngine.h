@@ -19,11 +19,11 @@ inline constexpr uint32_t kEraseReplyTimeoutMs = 120000;
 inline constexpr uint32_t kEraseWriteGiveUpMs = 5000;
 
 enum class EraseResult {
-    Done,          // the unit answered 0x07 0x06
-    WriteFailed,   // the request could not be written within its bound
-    NoReply,       // no aligned reply within the reply bound
-    PortGone,      // the device vanished
-    Cancelled,     // the caller asked it to stop
+    Done,         // the unit answered 0x07 0x06
+    WriteFailed,  // the request could not be written within its bound
+    NoReply,      // no aligned reply within the reply bound
+    PortGone,     // the device vanished
+    Cancelled,    // the caller asked it to stop
 };
 
 struct EraseOutcome {

@@ -8,7 +8,7 @@
 namespace download {
 
 namespace {
-constexpr uint32_t kBitsPerLineByte = 11;   // start, 8 data, parity, stop
+constexpr uint32_t kBitsPerLineByte = 11;  // start, 8 data, parity, stop
 using common::kMsPerSecond;
 constexpr uint32_t kStallAllowanceMs = 5000;  // beyond one block's line time
 }  // namespace
@@ -28,9 +28,7 @@ uint32_t ProgressMaximum(uint64_t totalBytes) {
     return static_cast<uint32_t>(totalBytes / kProgressUnitBytes) & kProgress16BitMask;
 }
 
-uint32_t ProgressPosition(uint64_t bytesSent) {
-    return static_cast<uint32_t>(bytesSent / kProgressUnitBytes);
-}
+uint32_t ProgressPosition(uint64_t bytesSent) { return static_cast<uint32_t>(bytesSent / kProgressUnitBytes); }
 
 uint32_t BlockLineTimeMs(uint32_t baudRate) {
     if (baudRate == 0) return 0;
@@ -38,8 +36,6 @@ uint32_t BlockLineTimeMs(uint32_t baudRate) {
     return static_cast<uint32_t>((bits * kMsPerSecond + baudRate - 1) / baudRate);
 }
 
-uint32_t WriteStallLimitMs(uint32_t baudRate) {
-    return kStallAllowanceMs + BlockLineTimeMs(baudRate);
-}
+uint32_t WriteStallLimitMs(uint32_t baudRate) { return kStallAllowanceMs + BlockLineTimeMs(baudRate); }
 
 }  // namespace download

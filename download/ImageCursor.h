@@ -7,8 +7,8 @@
 
 namespace download {
 
-inline constexpr uint32_t kBlockSize = 16384;       // bytes offered to one write
-inline constexpr uint32_t kProgressUnitBytes = 1000;  // the bar counts thousands of bytes
+inline constexpr uint32_t kBlockSize = 16384;           // bytes offered to one write
+inline constexpr uint32_t kProgressUnitBytes = 1000;    // the bar counts thousands of bytes
 inline constexpr uint32_t kProgress16BitMask = 0xFFFF;  // PBM_SETRANGE keeps a 16-bit maximum
 
 // Walks an image from its first byte to its last in blocks of kBlockSize. A short write

@@ -16,8 +16,7 @@ uint16_t AddLittleEndian(uint16_t sum, uint16_t value) {
 
 }  // namespace
 
-uint16_t FrameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
-                       size_t payloadLength) {
+uint16_t FrameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload, size_t payloadLength) {
     uint16_t sum = 0;
     sum = AddLittleEndian(sum, length);
     sum = AddLittleEndian(sum, command);
@@ -44,7 +43,6 @@ std::vector<uint8_t> FrameBytes(const PacketHeader& header, const uint8_t* paylo
     return frame;
 }
 
-std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload,
-                                 uint16_t length) {
+std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload, uint16_t length) {
     return FrameBytes(MakeHeader(command, id, payload, length), payload);
 }

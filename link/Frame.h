@@ -23,10 +23,8 @@ struct PacketHeader {
 static_assert(sizeof(PacketHeader) == kHeaderSize, "header is 10 bytes on the wire");
 
 // Sum modulo 65 536 of the six bytes of length, command and id and of every payload byte.
-uint16_t FrameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
-                       size_t payloadLength);
+uint16_t FrameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload, size_t payloadLength);
 PacketHeader MakeHeader(uint16_t command, uint16_t id, const uint8_t* payload, uint16_t length);
 // The frame's bytes as they go out: the header, then its length of payload bytes.
 std::vector<uint8_t> FrameBytes(const PacketHeader& header, const uint8_t* payload);
-std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload,
-                                 uint16_t length);
+std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload, uint16_t length);

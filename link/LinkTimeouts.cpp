@@ -3,8 +3,8 @@
 
 #include "link/LinkState.h"
 
-TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick,
-                                uint32_t lastByteTick, bool frameUnderway) {
+TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick, uint32_t lastByteTick,
+                                bool frameUnderway) {
     const uint32_t sinceSend = now - lastSendTick;
     const uint32_t sinceByte = now - lastByteTick;
     const bool receiving = linkState == LINK_RECEIVING;

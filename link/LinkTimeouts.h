@@ -16,8 +16,8 @@ enum class TimeoutAction { None, ReplyOverdue, FrameOverdue };
 // frame (noise, a unit at another speed) must not hold off the resend and the give-up. Only a
 // frame whose marks have been seen and whose bytes keep coming is let finish, for a bounded
 // time. frameUnderway: the receiver is inside a frame (after its two marks).
-TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick,
-                                uint32_t lastByteTick, bool frameUnderway);
+TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick, uint32_t lastByteTick,
+                                bool frameUnderway);
 
 // What the timer step reads while the comm-event thread may be storing bytes' arrival.
 class LinkTimeoutInputs {

@@ -11,9 +11,9 @@ constexpr size_t kNumbersPartSize = 160;  // the line up to the payload text, wi
 
 std::string FormatPacketLine(const PacketRecord& record, const char* prefix) {
     char numbers[kNumbersPartSize];
-    std::snprintf(numbers, sizeof numbers, " Id=%u, Cmd=%u, cs=%u,%u, len=%u,  buf(%u)=",
-                  static_cast<unsigned>(record.id), static_cast<unsigned>(record.command),
-                  static_cast<unsigned>(record.receivedChecksum),
+    std::snprintf(numbers, sizeof numbers,
+                  " Id=%u, Cmd=%u, cs=%u,%u, len=%u,  buf(%u)=", static_cast<unsigned>(record.id),
+                  static_cast<unsigned>(record.command), static_cast<unsigned>(record.receivedChecksum),
                   static_cast<unsigned>(record.computedChecksum), static_cast<unsigned>(record.length),
                   static_cast<unsigned>(record.payloadCount));
     int shown = record.payloadCount;

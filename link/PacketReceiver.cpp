@@ -19,8 +19,7 @@ constexpr int kIdOffset = 6;
 
 }  // namespace
 
-void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, FrameSink sink,
-                             void* context) {
+void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, FrameSink sink, void* context) {
     // The tick first: the timer step reads the state first, so whenever it sees "receiving"
     // it also sees the tick of these bytes, never the tick of an old frame.
     lastByteTick_.store(now);
@@ -77,14 +76,11 @@ void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, F
                 }
                 work_.payload[work_.payloadCount++] = byte;
                 work_.computedChecksum = static_cast<uint16_t>(work_.computedChecksum + byte);
-                if (work_.payloadCount == work_.length &&
-                    Advance(RECEIVE_PAYLOAD, RECEIVE_HUNTING)) {
+                if (work_.payloadCount == work_.length && Advance(RECEIVE_PAYLOAD, RECEIVE_HUNTING)) {
                     CompleteFrame(sink, context);
                 }
                 break;
-            default:
-                receiveState_.store(RECEIVE_HUNTING);
-                break;
+            default: receiveState_.store(RECEIVE_HUNTING); break;
         }
     }
 }

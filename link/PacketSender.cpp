@@ -12,8 +12,7 @@ constexpr int kGiveUpCount = kMaxResends;
 constexpr size_t kNumbersPartSize = 160;  // the line up to the payload text, with room to spare
 }  // namespace
 
-const PacketHeader& PacketSender::BeginNewPacket(uint16_t command, const uint8_t* payload,
-                                                 uint16_t length) {
+const PacketHeader& PacketSender::BeginNewPacket(uint16_t command, const uint8_t* payload, uint16_t length) {
     ++idCounter_;  // unsigned 16-bit: wraps from 65 535 to 0
     header_ = MakeHeader(command, idCounter_, payload, length);
     resendFlag_ = 0;
@@ -45,11 +44,10 @@ std::string TextUpTo(const uint8_t* text, int count) {
 
 std::string PacketSender::LastCommandLine() const {
     char numbers[kNumbersPartSize];
-    std::snprintf(numbers, sizeof numbers, "LAST COMMAND: Resend=%u, Id=%u, Cmd=%u, cs=%u, buf(%u)=",
-                  static_cast<unsigned>(resendFlag_), static_cast<unsigned>(header_.id),
-                  static_cast<unsigned>(header_.command), static_cast<unsigned>(header_.checksum),
-                  static_cast<unsigned>(header_.length));
+    std::snprintf(numbers, sizeof numbers,
+                  "LAST COMMAND: Resend=%u, Id=%u, Cmd=%u, cs=%u, buf(%u)=", static_cast<unsigned>(resendFlag_),
+                  static_cast<unsigned>(header_.id), static_cast<unsigned>(header_.command),
+                  static_cast<unsigned>(header_.checksum), static_cast<unsigned>(header_.length));
     const int shown = payloadCopy_.empty() ? 0 : static_cast<int>(header_.length);
-    return std::string(numbers) + TextUpTo(payloadCopy_.data(), shown) + ", cause=" +
-           ResendCauseName(resendCause_);
+    return std::string(numbers) + TextUpTo(payloadCopy_.data(), shown) + ", cause=" + ResendCauseName(resendCause_);
 }

@@ -4,13 +4,9 @@
 #include <algorithm>
 #include <cctype>
 
-int StartPortNumber(int remembered) {
-    return remembered < kFirstPortNumber ? kFirstPortNumber : remembered;
-}
+int StartPortNumber(int remembered) { return remembered < kFirstPortNumber ? kFirstPortNumber : remembered; }
 
-std::string CommDeviceName(int portNumber) {
-    return "\\\\.\\COM" + std::to_string(portNumber);
-}
+std::string CommDeviceName(int portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
 int ComPortNumber(const std::string& name) {
     static const std::string kDevicePrefix = "\\\\.\\";
@@ -21,7 +17,8 @@ int ComPortNumber(const std::string& name) {
     const bool device = rest.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0;
     if (device) rest.erase(0, kDevicePrefix.size());
     std::string head = rest.substr(0, kComPrefix.size());
-    std::transform(head.begin(), head.end(), head.begin(), [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
     if (head == kComPrefix) {
         rest.erase(0, kComPrefix.size());
     } else if (device) {

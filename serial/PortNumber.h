@@ -1,4 +1,5 @@
-// Port-number rules of the port selection: the remembered number, the device name (the "\\.\" form, which also opens COM10 and above) and the flow-flag bits.
+// Port-number rules of the port selection: the remembered number, the device name (the "\\.\" form, which also opens
+// COM10 and above) and the flow-flag bits.
 #pragma once
 #include <cstdint>
 #include <string>

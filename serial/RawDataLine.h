@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr size_t kMaxChunkBytes = 511;           // one drain read at most
-inline constexpr size_t kRawDataPrefixLength = 10;      // "RAW_DATA: "
-inline constexpr size_t kRawDataBytesPerByte = 6;       // the widest form, "[-128]"
+inline constexpr size_t kMaxChunkBytes = 511;       // one drain read at most
+inline constexpr size_t kRawDataPrefixLength = 10;  // "RAW_DATA: "
+inline constexpr size_t kRawDataBytesPerByte = 6;   // the widest form, "[-128]"
 inline constexpr size_t kRawDataLineCapacity =
     kRawDataPrefixLength + kRawDataBytesPerByte * kMaxChunkBytes + 1;  // 3 077 with the zero
 

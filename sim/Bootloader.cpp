@@ -17,7 +17,10 @@ Json ImageReport::toJson() const {
     Json byBaud = Json::object();
     for (const auto& [baud, count] : bytesByBaud) {
         byBaud[std::to_string(baud)] = count;
-        if (count > most) { most = count; mostBaud = baud; }
+        if (count > most) {
+            most = count;
+            mostBaud = baud;
+        }
     }
     j["baud_seen"] = mostBaud;
     j["bytes_by_baud"] = byBaud;

@@ -19,13 +19,13 @@ constexpr uint8_t kEraseRequest1 = 0x06;
 // One image as the unit saw it.
 struct ImageReport {
     bool present = false;
-    uint64_t bytes = 0;          // bytes that arrived at the unit's speed
-    uint64_t garbledBytes = 0;   // bytes sent at another speed or framing (noise to the unit)
-    std::string sha256;          // of the good bytes, in order
+    uint64_t bytes = 0;         // bytes that arrived at the unit's speed
+    uint64_t garbledBytes = 0;  // bytes sent at another speed or framing (noise to the unit)
+    std::string sha256;         // of the good bytes, in order
     uint32_t unitBaud = 0;
     std::map<uint32_t, uint64_t> bytesByBaud;  // what the PC's port was set to
     uint64_t startMs = 0;
-    uint64_t endMs = 0;          // time of the last byte
+    uint64_t endMs = 0;  // time of the last byte
     bool finished = false;
 
     Json toJson() const;
@@ -42,7 +42,10 @@ public:
     bool active() const { return active_; }
     uint64_t lastByteMs() const { return report_.endMs; }
     const ImageReport& report() const { return report_; }
-    void clear() { active_ = false; report_ = ImageReport(); }
+    void clear() {
+        active_ = false;
+        report_ = ImageReport();
+    }
 
 private:
     bool active_ = false;

@@ -49,7 +49,7 @@ Json ReceivedItem::toJson() const {
 
 std::vector<std::string> builtinNlecLines() {
     return {"NLEC 2 AXIS TABLE", "AXIS=1", "POINTS=4", "0=0.0000", "1000=1000.0021", "2000=1999.9987",
-            "3000=3000.0034", "AXIS=2", "POINTS=2", "0=0.0000", "1000=999.9992"};
+            "3000=3000.0034",    "AXIS=2", "POINTS=2", "0=0.0000", "1000=999.9992"};
 }
 
 std::vector<uint8_t> builtinFile(int kind) {
@@ -155,8 +155,8 @@ const ReceivedItem& Content::store(ReceivedItem item, const std::vector<uint8_t>
     ++stored_;
     char number[16];
     std::snprintf(number, sizeof number, "%04llu", static_cast<unsigned long long>(stored_));
-    std::string name = item.what == "nlec" ? "nlec-" + std::string(number) + ".txt"
-                                           : kindStem(item.kind) + "-" + number + ".bin";
+    std::string name =
+        item.what == "nlec" ? "nlec-" + std::string(number) + ".txt" : kindStem(item.kind) + "-" + number + ".bin";
     if (storeDir_.empty()) {
         item.storeError = "no store folder";
     } else {

@@ -44,7 +44,10 @@ public:
     void loadBuiltins();
     void clear();
 
-    void setNlecTable(const std::string& path) { nlecPath_ = path; nlecBuiltin_ = false; }
+    void setNlecTable(const std::string& path) {
+        nlecPath_ = path;
+        nlecBuiltin_ = false;
+    }
     // name is the program name for kind 26 ("*" for any name); ignored for other kinds.
     void setFile(int kind, const std::string& name, const std::string& path);
     void setStoreDir(const std::string& dir) { storeDir_ = dir; }

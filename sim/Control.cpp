@@ -68,7 +68,10 @@ bool payload(const Json& req, std::vector<uint8_t>& out, std::string& error) {
     std::string t;
     if (req.contains("hex")) {
         if (!text(req, "hex", t, error)) return false;
-        if (!fromHex(t, out)) { error = "\"hex\" must be pairs of hex digits"; return false; }
+        if (!fromHex(t, out)) {
+            error = "\"hex\" must be pairs of hex digits";
+            return false;
+        }
     } else if (req.contains("text")) {
         if (!text(req, "text", t, error)) return false;
         // JSON strings arrive as UTF-8; characters up to U+00FF stand for single bytes.
@@ -81,7 +84,10 @@ bool payload(const Json& req, std::vector<uint8_t>& out, std::string& error) {
             }
         }
     }
-    if (out.size() > 0xFFFF) { error = "payload too long"; return false; }
+    if (out.size() > 0xFFFF) {
+        error = "payload too long";
+        return false;
+    }
     return true;
 }
 
@@ -101,7 +107,10 @@ bool applyConfig(Unit& unit, const Json& req, std::string& error) {
     }
     v = c.fileGetChunk;
     if (!number(req, "file_chunk", kMaxPayloadBytes, v, error)) return false;
-    if (v == 0) { error = "\"file_chunk\" must be from 1 to 512"; return false; }
+    if (v == 0) {
+        error = "\"file_chunk\" must be from 1 to 512";
+        return false;
+    }
     c.fileGetChunk = size_t(v);
     unit.peer().setFileGetChunk(c.fileGetChunk);
     if (!flag(req, "garble_output", c.garbleOutput, error)) return false;
@@ -143,18 +152,21 @@ using Handler = std::function<Json(Unit&, const Json&, uint64_t, ControlOutcome&
 
 const std::map<std::string, Handler>& handlers() {
     static const std::map<std::string, Handler> table = {
-        {"help", [](Unit&, const Json&, uint64_t, ControlOutcome&) {
+        {"help",
+         [](Unit&, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
              j["help"] = controlHelp();
              return j;
          }},
-        {"status", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+        {"status",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = u.status();
              Json out = success();
              out.update(j);
              return out;
          }},
-        {"mode", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"mode",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              std::string name, error;
              if (!text(r, "mode", name, error)) return failure(error);
              Mode mode;
@@ -170,22 +182,29 @@ const std::map<std::string, Handler>& handlers() {
              j["unit_baud"] = u.unitBaud();
              return j;
          }},
-        {"enter", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
-             if (u.mode() != Mode::Bootloader) return failure("ENTER restarts the unit from its bootloader; the unit is not in it");
+        {"enter",
+         [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
+             if (u.mode() != Mode::Bootloader)
+                 return failure("ENTER restarts the unit from its bootloader; the unit is not in it");
              u.pressEnter(now);
              return success();
          }},
-        {"cts", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"cts",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              bool on = true;
              std::string error;
-             if (!r.contains("on") || !flag(r, "on", on, error)) return failure(error.empty() ? "give \"on\": true or false" : error);
+             if (!r.contains("on") || !flag(r, "on", on, error))
+                 return failure(error.empty() ? "give \"on\": true or false" : error);
              u.setModemBit(kModemCts, on, now);
              return success();
          }},
-        {"modem", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"modem",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              std::string error;
-             const std::pair<const char*, uint32_t> lines[] = {
-                 {"cts", kModemCts}, {"dsr", kModemDsr}, {"car", kModemCar}, {"ri", kModemRi}};
+             const std::pair<const char*, uint32_t> lines[] = {{"cts", kModemCts},
+                                                               {"dsr", kModemDsr},
+                                                               {"car", kModemCar},
+                                                               {"ri", kModemRi}};
              for (const auto& [key, bit] : lines) {
                  bool on = (u.modemBits() & bit) != 0;
                  if (!flag(r, key, on, error)) return failure(error);
@@ -195,18 +214,21 @@ const std::map<std::string, Handler>& handlers() {
              j["bits"] = u.modemBits();
              return j;
          }},
-        {"image", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+        {"image",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
              j["last"] = u.lastImage().toJson();
              j["current"] = u.image().active() ? u.image().report().toJson() : Json{{"present", false}};
              return j;
          }},
-        {"config", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"config",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              std::string error;
              if (!applyConfig(u, r, error)) return failure(error);
              return configJson(u);
          }},
-        {"erase", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"erase",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              Json c = Json::object();
              if (const Json* v = member(r, "ms")) c["erase_ms"] = *v;
              if (const Json* v = member(r, "fault")) c["erase_fault"] = *v;
@@ -214,18 +236,21 @@ const std::map<std::string, Handler>& handlers() {
              if (!applyConfig(u, c, error)) return failure(error);
              return configJson(u);
          }},
-        {"pace", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"pace",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              std::string error;
              if (!r.contains("on") || !flag(r, "on", u.settings().pacing, error))
                  return failure(error.empty() ? "give \"on\": true or false" : error);
              return configJson(u);
          }},
-        {"content", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+        {"content",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
              j["content"] = u.content().describe();
              return j;
          }},
-        {"content_set", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"content_set",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              std::string path, name, error;
              if (!text(r, "path", path, error) || !text(r, "name", name, error)) return failure(error);
              if (path.empty()) return failure("give \"path\", the file the unit serves");
@@ -248,19 +273,22 @@ const std::map<std::string, Handler>& handlers() {
              j["content"] = u.content().describe();
              return j;
          }},
-        {"content_builtin", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+        {"content_builtin",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              u.content().loadBuiltins();
              Json j = success();
              j["content"] = u.content().describe();
              return j;
          }},
-        {"content_clear", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+        {"content_clear",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              u.content().clear();
              Json j = success();
              j["content"] = u.content().describe();
              return j;
          }},
-        {"received", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"received",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              std::string what, error;
              if (!text(r, "what", what, error)) return failure(error);
              Json items = Json::array();
@@ -275,14 +303,16 @@ const std::map<std::string, Handler>& handlers() {
              j["items"] = items;
              return j;
          }},
-        {"send", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"send",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              uint64_t command = 0;
              std::string error;
              if (!r.contains("command") || !number(r, "command", 0xFFFF, command, error))
                  return failure(error.empty() ? "give \"command\", the packet's command code" : error);
              return sendFrame(u, r, uint16_t(command), now);
          }},
-        {"send_raw", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"send_raw",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              std::string hex, error;
              std::vector<uint8_t> bytes;
              if (!text(r, "hex", hex, error) || !fromHex(hex, bytes) || bytes.empty())
@@ -290,7 +320,8 @@ const std::map<std::string, Handler>& handlers() {
              u.sendRaw(bytes, now);
              return success();
          }},
-        {"babble", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"babble",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              bool on = false;
              uint64_t every = kDefaultBabbleEveryMs, bytes = kDefaultBabbleBytes;
              std::string error;
@@ -304,20 +335,25 @@ const std::map<std::string, Handler>& handlers() {
              return success();
          }},
         {"log", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdLog, now); }},
-        {"erase_result", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"erase_result",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              Json req = r;
              if (!req.contains("text") && !req.contains("hex")) req["text"] = "0";
              return sendFrame(u, req, kCmdFlashEraseResult, now);
          }},
-        {"text", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdFileGetText, now); }},
-        {"error", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"text",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) { return sendFrame(u, r, kCmdFileGetText, now); }},
+        {"error",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              uint64_t code = 0;
              std::string error;
              if (!number(r, "code", 0xFFFF, code, error)) return failure(error);
-             if (code != kCmdNlecError && code != kCmdFileError) return failure("\"code\" must be 8 (NLEC) or 13 (file)");
+             if (code != kCmdNlecError && code != kCmdFileError)
+                 return failure("\"code\" must be 8 (NLEC) or 13 (file)");
              return sendFrame(u, r, uint16_t(code), now);
          }},
-        {"fault", [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
+        {"fault",
+         [](Unit& u, const Json& r, uint64_t now, ControlOutcome&) {
              std::string error;
              int id = u.faults().add(r, error);
              if (!id) return failure(error);
@@ -328,12 +364,14 @@ const std::map<std::string, Handler>& handlers() {
              j["id"] = id;
              return j;
          }},
-        {"faults", [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+        {"faults",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
              Json j = success();
              j["faults"] = u.faults().describe();
              return j;
          }},
-        {"faults_clear", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"faults_clear",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              uint64_t id = 0;
              std::string error;
              if (!number(r, "id", 1000000, id, error)) return failure(error);
@@ -344,20 +382,24 @@ const std::map<std::string, Handler>& handlers() {
              }
              return success();
          }},
-        {"events", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"events",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              uint64_t since = 0, limit = kDefaultEventLimit;
              std::string error;
-             if (!number(r, "since", UINT32_MAX * 1024ull, since, error) || !number(r, "limit", kMaxEventLimit, limit, error))
+             if (!number(r, "since", UINT32_MAX * 1024ull, since, error) ||
+                 !number(r, "limit", kMaxEventLimit, limit, error))
                  return failure(error);
              Json j = success();
              j["last_seq"] = u.log().lastSeq();
              j["events"] = u.log().since(since, size_t(limit));
              return j;
          }},
-        {"trace", [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
+        {"trace",
+         [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              uint64_t since = 0, limit = kDefaultEventLimit;
              std::string error;
-             if (!number(r, "since", UINT32_MAX * 1024ull, since, error) || !number(r, "limit", kMaxEventLimit, limit, error))
+             if (!number(r, "since", UINT32_MAX * 1024ull, since, error) ||
+                 !number(r, "limit", kMaxEventLimit, limit, error))
                  return failure(error);
              Json frames = Json::array();
              const Json recent = u.log().since(since, EventLog::kKeptEvents);
@@ -372,11 +414,13 @@ const std::map<std::string, Handler>& handlers() {
              j["frames"] = frames;
              return j;
          }},
-        {"reset", [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
+        {"reset",
+         [](Unit& u, const Json&, uint64_t now, ControlOutcome&) {
              u.reset(now);
              return success();
          }},
-        {"quit", [](Unit&, const Json&, uint64_t, ControlOutcome& outcome) {
+        {"quit",
+         [](Unit&, const Json&, uint64_t, ControlOutcome& outcome) {
              outcome.quit = true;
              return success();
          }},
@@ -411,7 +455,8 @@ Json handleControl(Unit& unit, const Json& request, uint64_t nowMs, ControlOutco
     const Json* cmd = member(request, "cmd");
     if (!cmd || !cmd->is_string()) return failure("a request needs \"cmd\"; try {\"cmd\": \"help\"}");
     auto it = handlers().find(cmd->get<std::string>());
-    if (it == handlers().end()) return failure("unknown cmd \"" + cmd->get<std::string>() + "\"; try {\"cmd\": \"help\"}");
+    if (it == handlers().end())
+        return failure("unknown cmd \"" + cmd->get<std::string>() + "\"; try {\"cmd\": \"help\"}");
     // A value of an unexpected type that a handler did not check is a bad request, not a
     // reason to stop the unit.
     try {

@@ -15,18 +15,24 @@ struct KindName {
     const char* name;
 };
 constexpr KindName kKindNames[] = {
-    {FaultKind::CorruptByte, "corrupt_byte"}, {FaultKind::DropByte, "drop_byte"},
-    {FaultKind::DropReply, "drop_reply"},     {FaultKind::DelayReply, "delay_reply"},
-    {FaultKind::Noise, "noise"},              {FaultKind::LongLength, "long_length"},
-    {FaultKind::Reply1, "reply_1"},           {FaultKind::Reply2, "reply_2"},
-    {FaultKind::Error8, "error_8"},           {FaultKind::Error13, "error_13"},
+    {FaultKind::CorruptByte, "corrupt_byte"},
+    {FaultKind::DropByte, "drop_byte"},
+    {FaultKind::DropReply, "drop_reply"},
+    {FaultKind::DelayReply, "delay_reply"},
+    {FaultKind::Noise, "noise"},
+    {FaultKind::LongLength, "long_length"},
+    {FaultKind::Reply1, "reply_1"},
+    {FaultKind::Reply2, "reply_2"},
+    {FaultKind::Error8, "error_8"},
+    {FaultKind::Error13, "error_13"},
     {FaultKind::WrongSum, "wrong_sum"},
 };
 
 bool readCount(const Json& rule, const char* key, uint64_t& out, std::string& error) {
     const Json* v = member(rule, key);
     if (!v) return true;
-    if (!v->is_number() || v->get<double>() < 0 || v->get<double>() != std::floor(v->get<double>()) || v->get<double>() > 1e12) {
+    if (!v->is_number() || v->get<double>() < 0 || v->get<double>() != std::floor(v->get<double>()) ||
+        v->get<double>() > 1e12) {
         error = std::string("\"") + key + "\" must be a whole number of 0 or more";
         return false;
     }
@@ -38,7 +44,10 @@ bool readCount(const Json& rule, const char* key, uint64_t& out, std::string& er
 
 bool parseFaultKind(const std::string& name, FaultKind& out) {
     for (const auto& k : kKindNames)
-        if (name == k.name) { out = k.kind; return true; }
+        if (name == k.name) {
+            out = k.kind;
+            return true;
+        }
     return false;
 }
 
@@ -57,7 +66,10 @@ Json FaultRule::toJson() const {
     else j["rate"] = rate;
     j["count"] = count;
     if (kind == FaultKind::DelayReply) j["delay_ms"] = delayMs;
-    if (kind == FaultKind::Noise) { j["bytes"] = noiseBytes; j["marks"] = noiseMarks; }
+    if (kind == FaultKind::Noise) {
+        j["bytes"] = noiseBytes;
+        j["marks"] = noiseMarks;
+    }
     if (kind == FaultKind::LongLength) j["length"] = length;
     if (kind == FaultKind::Error8 || kind == FaultKind::Error13) j["text"] = text;
     j["seen"] = seen;
@@ -77,9 +89,7 @@ uint64_t FaultInjector::nextRaw() {
     return z ^ (z >> 31);
 }
 
-uint32_t FaultInjector::next(uint32_t bound) {
-    return bound ? uint32_t(nextRaw() % bound) : 0;
-}
+uint32_t FaultInjector::next(uint32_t bound) { return bound ? uint32_t(nextRaw() % bound) : 0; }
 
 int FaultInjector::add(const Json& rule, std::string& error) {
     FaultRule armed;
@@ -92,7 +102,10 @@ int FaultInjector::add(const Json& rule, std::string& error) {
     uint64_t command = 0;
     if (rule.contains("command")) {
         if (!readCount(rule, "command", command, error)) return 0;
-        if (command > 0xFFFF) { error = "\"command\" must fit in 16 bits"; return 0; }
+        if (command > 0xFFFF) {
+            error = "\"command\" must fit in 16 bits";
+            return 0;
+        }
         armed.command = int(command);
     }
     if (!readCount(rule, "at", armed.at, error)) return 0;
@@ -121,7 +134,10 @@ int FaultInjector::add(const Json& rule, std::string& error) {
     if (const Json* marks = member(rule, "marks")) armed.noiseMarks = marks->is_boolean() && marks->get<bool>();
     if (rule.contains("length")) {
         if (!readCount(rule, "length", v, error)) return 0;
-        if (v > 0xFFFF) { error = "\"length\" must fit in 16 bits"; return 0; }
+        if (v > 0xFFFF) {
+            error = "\"length\" must fit in 16 bits";
+            return 0;
+        }
         armed.length = uint32_t(v);
     }
     if (const Json* text = member(rule, "text"); text && text->is_string()) armed.text = text->get<std::string>();
@@ -137,7 +153,10 @@ int FaultInjector::add(const Json& rule, std::string& error) {
 
 bool FaultInjector::remove(int id) {
     for (auto it = rules_.begin(); it != rules_.end(); ++it)
-        if (it->id == id) { rules_.erase(it); return true; }
+        if (it->id == id) {
+            rules_.erase(it);
+            return true;
+        }
     return false;
 }
 

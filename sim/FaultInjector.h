@@ -27,23 +27,23 @@ enum class FaultKind {
 bool parseFaultKind(const std::string& name, FaultKind& out);
 const char* faultKindName(FaultKind kind);
 
-constexpr uint32_t kDefaultFaultDelayMs = 800;    // past the PC's 500 ms reply timeout
+constexpr uint32_t kDefaultFaultDelayMs = 800;  // past the PC's 500 ms reply timeout
 constexpr uint32_t kDefaultNoiseBytes = 8;
-constexpr uint32_t kDefaultLongLength = 600;      // above the 512-byte payload limit
+constexpr uint32_t kDefaultLongLength = 600;  // above the 512-byte payload limit
 
 struct FaultRule {
     int id = 0;
     FaultKind kind = FaultKind::CorruptByte;
-    int command = -1;        // only frames of this command; -1 for any
-    uint64_t at = 0;         // fire at the at-th eligible frame (1 = the next); 0 = by rate
-    double rate = 0;         // probability per eligible frame when at is 0
-    uint64_t count = 0;      // how many times it may fire; 0 = without limit
+    int command = -1;    // only frames of this command; -1 for any
+    uint64_t at = 0;     // fire at the at-th eligible frame (1 = the next); 0 = by rate
+    double rate = 0;     // probability per eligible frame when at is 0
+    uint64_t count = 0;  // how many times it may fire; 0 = without limit
     uint32_t delayMs = kDefaultFaultDelayMs;
     uint32_t noiseBytes = kDefaultNoiseBytes;
-    bool noiseMarks = false; // noise may contain frame marks
+    bool noiseMarks = false;  // noise may contain frame marks
     uint32_t length = kDefaultLongLength;
-    std::string text;        // for the error replies
-    uint64_t seen = 0;       // eligible frames since armed
+    std::string text;   // for the error replies
+    uint64_t seen = 0;  // eligible frames since armed
     uint64_t fired = 0;
 
     Json toJson() const;

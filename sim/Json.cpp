@@ -62,7 +62,10 @@ bool fromHex(std::string_view text, std::vector<uint8_t>& out) {
     out.clear();
     size_t i = 0;
     while (i < text.size()) {
-        if (text[i] == ' ' || text[i] == ':' || text[i] == '-') { ++i; continue; }
+        if (text[i] == ' ' || text[i] == ':' || text[i] == '-') {
+            ++i;
+            continue;
+        }
         if (i + 1 >= text.size()) return false;
         int hi = digit(text[i]), lo = digit(text[i + 1]);
         if (hi < 0 || lo < 0) return false;

@@ -22,8 +22,8 @@ struct LineSettings {
     int dataBits = 8;
 
     bool operator==(const LineSettings& o) const {
-        return baud == o.baud && parityOdd == o.parityOdd && parityEven == o.parityEven &&
-               stopBits == o.stopBits && dataBits == o.dataBits;
+        return baud == o.baud && parityOdd == o.parityOdd && parityEven == o.parityEven && stopBits == o.stopBits &&
+               dataBits == o.dataBits;
     }
     bool operator!=(const LineSettings& o) const { return !(*this == o); }
 

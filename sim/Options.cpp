@@ -14,7 +14,8 @@ namespace {
 constexpr uint32_t kMaxOptionMs = 3600000;  // one hour: longer waits are typing mistakes
 
 const char* const kDescription = "varnex-sim: a simulated Varnex 410 readout unit on a pseudo-terminal.";
-const char* const kFooter = R"(On start it prints one JSON line {"ready": true, ...} on stdout. SIGTERM or SIGINT ends it and
+const char* const kFooter =
+    R"(On start it prints one JSON line {"ready": true, ...} on stdout. SIGTERM or SIGINT ends it and
 removes the link and the socket. Control requests on the socket:
 )";
 
@@ -39,40 +40,58 @@ void describe(CLI::App& app, SimOptions& out) {
     app.get_formatter()->label("REQUIRED", "");
 
     const char* where = "Where it connects";
-    app.add_option("--link", out.link, "symlink to the unit's serial port (the PC's COM1); default /tmp/varnex-sim/com1")
-        ->option_text("PATH")->group(where);
-    app.add_option("--modem", out.modem,
-                   "file the unit's modem lines are written to (decimal TIOCM bits); the PC's DTR/RTS are read from PATH.pc")
-        ->option_text("PATH")->group(where);
+    app.add_option("--link", out.link,
+                   "symlink to the unit's serial port (the PC's COM1); default /tmp/varnex-sim/com1")
+        ->option_text("PATH")
+        ->group(where);
+    app.add_option(
+           "--modem", out.modem,
+           "file the unit's modem lines are written to (decimal TIOCM bits); the PC's DTR/RTS are read from PATH.pc")
+        ->option_text("PATH")
+        ->group(where);
     app.add_option("--control", out.control, "Unix socket for control requests (one JSON object per line)")
-        ->option_text("PATH")->group(where);
+        ->option_text("PATH")
+        ->group(where);
     app.add_option("--log", out.logFile, "human-readable log (default: stderr)")->option_text("FILE")->group(where);
     app.add_option("--events", out.eventsFile, "machine-readable event log, one JSON object per line")
-        ->option_text("FILE")->group(where);
+        ->option_text("FILE")
+        ->group(where);
     app.add_option("--store", out.storeDir, "folder for tables and files the PC sends (default: a new folder in /tmp)")
-        ->option_text("DIR")->group(where);
+        ->option_text("DIR")
+        ->group(where);
 
     const char* scenario = "Scenario";
-    app.add_option_function<std::string>("--mode", [&out](const std::string& v) { parseMode(v, out.unit.mode); },
-                                          "off | bootloader | running (default running)")
-        ->check(named(parseMode, "off, bootloader or running"))->option_text("MODE")->group(scenario);
+    app.add_option_function<std::string>(
+           "--mode", [&out](const std::string& v) { parseMode(v, out.unit.mode); },
+           "off | bootloader | running (default running)")
+        ->check(named(parseMode, "off, bootloader or running"))
+        ->option_text("MODE")
+        ->group(scenario);
     app.add_option("--baud", out.unit.bootBaud, "bootloader speed, 115200 (default) or 57600")
         ->check(CLI::IsMember({kBootloaderFastBaud, kBootloaderSlowBaud}).description(""))
-        ->option_text("N")->group(scenario);
+        ->option_text("N")
+        ->group(scenario);
     app.add_option("--quiet-gap-ms", out.unit.quietGapMs,
                    "quiet time after an image's last byte before CTS drops (default 1500)")
-        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))->option_text("N")->group(scenario);
+        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))
+        ->option_text("N")
+        ->group(scenario);
     app.add_option("--erase-ms", out.unit.eraseMs, "how long an erase takes (default 50000)")
-        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))->option_text("N")->group(scenario);
+        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))
+        ->option_text("N")
+        ->group(scenario);
     app.add_option_function<std::string>(
            "--erase-fault", [&out](const std::string& v) { parseEraseFault(v, out.unit.eraseFault); },
            "none | wrong_pair_first | stray_byte | never")
         ->check(named(parseEraseFault, "none, wrong_pair_first, stray_byte or never"))
-        ->option_text("F")->group(scenario);
+        ->option_text("F")
+        ->group(scenario);
     app.add_option("--nlec-table", out.nlecTable, "the table the PC fetches (default: a small built-in table)")
-        ->option_text("FILE")->group(scenario);
+        ->option_text("FILE")
+        ->group(scenario);
     app.add_option("--settings-file", out.settingsFile, "the settings file the PC receives (default: built-in bytes)")
-        ->option_text("FILE")->group(scenario);
+        ->option_text("FILE")
+        ->group(scenario);
     app.add_option_function<std::vector<std::string>>(
            "--program-file",
            [&out](const std::vector<std::string>& values) {
@@ -83,13 +102,17 @@ void describe(CLI::App& app, SimOptions& out) {
                }
            },
            "a program file the PC receives by name (no NAME: any name)")
-        ->option_text("[NAME=]FILE")->group(scenario);
+        ->option_text("[NAME=]FILE")
+        ->group(scenario);
     app.add_option("--binary-file", out.binaryFile, "the file served for kind 9")->option_text("FILE")->group(scenario);
-    app.add_flag_callback("--no-builtin-content", [&out] { out.builtinContent = false; },
-                          "serve nothing that was not named")->group(scenario);
+    app.add_flag_callback(
+           "--no-builtin-content", [&out] { out.builtinContent = false; }, "serve nothing that was not named")
+        ->group(scenario);
     app.add_option("--file-chunk", out.unit.fileGetChunk,
                    "bytes per data packet of a file the PC receives (1..512, default 512)")
-        ->check(CLI::Range(size_t(1), kMaxPayloadBytes).description(""))->option_text("N")->group(scenario);
+        ->check(CLI::Range(size_t(1), kMaxPayloadBytes).description(""))
+        ->option_text("N")
+        ->group(scenario);
     app.add_option_function<std::vector<std::string>>(
            "--fault",
            [&out](const std::vector<std::string>& values) {
@@ -101,17 +124,22 @@ void describe(CLI::App& app, SimOptions& out) {
                }
            },
            "arm a fault, e.g. corrupt_byte,at=3 or drop_reply,rate=0.1,seed=7")
-        ->option_text("RULE")->group(scenario);
+        ->option_text("RULE")
+        ->group(scenario);
     app.add_option("--seed", out.unit.seed, "seed for rate faults and fault details (default 1)")
-        ->option_text("N")->group(scenario);
+        ->option_text("N")
+        ->group(scenario);
     app.add_option("--scenario", out.scenarioFile,
                    "control requests (one JSON object a line) run at start; one with \"after_ms\": N runs N ms after "
                    "the start")
-        ->option_text("FILE")->group(scenario);
+        ->option_text("FILE")
+        ->group(scenario);
     app.add_flag("--pace", out.unit.pacing, "hold both directions to the real line rate (11 bits per byte)")
         ->group(scenario);
-    app.add_flag_callback("--no-garble-output", [&out] { out.unit.garbleOutput = false; },
-                          "deliver the unit's bytes even when the PC's port is at another speed")->group(scenario);
+    app.add_flag_callback(
+           "--no-garble-output", [&out] { out.unit.garbleOutput = false; },
+           "deliver the unit's bytes even when the PC's port is at another speed")
+        ->group(scenario);
 
     app.add_flag("-h,--help", out.help, "print this help and the control requests")->group("Other");
     app.add_flag("--version", out.version, "print the version")->group("Other");

@@ -16,11 +16,18 @@ public:
     void consume(size_t bytes) { credit_ -= double(bytes); }
     // Microseconds until at least one byte may go (0 when one may go now).
     uint64_t waitUs(uint64_t nowUs, uint32_t baud);
-    void reset() { started_ = false; credit_ = 0; }
+    void reset() {
+        started_ = false;
+        credit_ = 0;
+    }
     // The line was quiet until now: nothing is saved up while no byte waits, so the next
     // byte takes its full byte-time from now, as the first byte after a pause does on a
     // real line. Without this the burst would carry a whole short frame at once.
-    void startFromIdle(uint64_t nowUs) { started_ = true; lastUs_ = nowUs; credit_ = 0; }
+    void startFromIdle(uint64_t nowUs) {
+        started_ = true;
+        lastUs_ = nowUs;
+        credit_ = 0;
+    }
 
     static double bytesPerSecond(uint32_t baud) { return double(baud) / kBitsPerByte; }
 

@@ -79,9 +79,7 @@ void PacketPeer::tick(uint64_t nowMs) {
     }
 }
 
-uint64_t PacketPeer::nextDeadlineMs() const {
-    return decoder_.inFrame() ? lastByteMs_ + kFrameStallMs : UINT64_MAX;
-}
+uint64_t PacketPeer::nextDeadlineMs() const { return decoder_.inFrame() ? lastByteMs_ + kFrameStallMs : UINT64_MAX; }
 
 void PacketPeer::reply(uint16_t command, const std::vector<uint8_t>& payload, uint64_t nowMs) {
     lastReply_ = encodeFrame(command, nextId(), payload);
@@ -91,7 +89,7 @@ void PacketPeer::reply(uint16_t command, const std::vector<uint8_t>& payload, ui
 void PacketPeer::onFrame(const WireFrame& frame, uint64_t nowMs) {
     ++counters_.framesIn;
     Json e = frameEventFields(frame.checksum, frame.length, frame.command, frame.id, frame.payload.data(),
-                         frame.payload.size());
+                              frame.payload.size());
     e["computed"] = frame.computed;
     e["checksum_ok"] = frame.checksumOk();
     log_.add(nowMs, "frame_in", e);
@@ -312,7 +310,8 @@ void PacketPeer::handle(const WireFrame& f, uint64_t nowMs) {
                 return;
             }
             size_t take = std::min(fileGetChunk_, outBytes_.size() - outOffset_);
-            std::vector<uint8_t> chunk(outBytes_.begin() + long(outOffset_), outBytes_.begin() + long(outOffset_ + take));
+            std::vector<uint8_t> chunk(outBytes_.begin() + long(outOffset_),
+                                       outBytes_.begin() + long(outOffset_ + take));
             outOffset_ += take;
             reply(kCmdFileGetData, chunk, nowMs);
             return;

@@ -40,9 +40,9 @@ enum Command : uint16_t {
     kCmdFileGetText = 23,
 };
 
-constexpr uint32_t kFrameStallMs = 300;      // a frame silent this long is given up (answered with 2)
+constexpr uint32_t kFrameStallMs = 300;        // a frame silent this long is given up (answered with 2)
 constexpr uint32_t kDuplicateWindowMs = 2000;  // a repeat of the last frame within this is a resend
-constexpr size_t kFileSendChunkBytes = 128;  // what the PC sends per data packet
+constexpr size_t kFileSendChunkBytes = 128;    // what the PC sends per data packet
 constexpr size_t kDefaultFileGetChunk = 512;
 
 // Where the peer's bytes go: now, or at a later time (delayed replies).
@@ -79,8 +79,8 @@ public:
     void sendUnsolicited(uint16_t command, const std::vector<uint8_t>& payload, int id, uint64_t nowMs);
     // A frame with chosen header fields (a wrong checksum or length on purpose); checksum < 0
     // takes the sum the other fields call for.
-    void sendCustom(int checksum, uint16_t length, uint16_t command, int id,
-                    const std::vector<uint8_t>& payload, uint64_t nowMs);
+    void sendCustom(int checksum, uint16_t length, uint16_t command, int id, const std::vector<uint8_t>& payload,
+                    uint64_t nowMs);
 
     void setFileGetChunk(size_t bytes) { fileGetChunk_ = bytes; }
     size_t fileGetChunk() const { return fileGetChunk_; }

@@ -18,7 +18,8 @@ Json frameEventFields(uint16_t checksum, uint16_t length, uint16_t command, uint
     // events small.
     bool printable = true;
     for (size_t i = 0; i < payloadSize && printable; ++i)
-        printable = (payload[i] >= 0x20 && payload[i] < 0x7F) || payload[i] == '\n' || payload[i] == '\r' || payload[i] == '\t';
+        printable =
+            (payload[i] >= 0x20 && payload[i] < 0x7F) || payload[i] == '\n' || payload[i] == '\r' || payload[i] == '\t';
     if (printable) j["text"] = std::string_view(reinterpret_cast<const char*>(payload), payloadSize);
     return j;
 }
@@ -29,7 +30,7 @@ void PacketPeer::traceOut(const std::vector<uint8_t>& bytes, uint64_t nowMs, con
     if (bytes.size() >= kFrameHeaderBytes && bytes[0] == kFrameMark && bytes[1] == kFrameMark) {
         auto le16 = [&](size_t at) { return uint16_t(bytes[at] | (bytes[at + 1] << 8)); };
         e = frameEventFields(le16(2), le16(4), le16(6), le16(8), bytes.data() + kFrameHeaderBytes,
-                        bytes.size() - kFrameHeaderBytes);
+                             bytes.size() - kFrameHeaderBytes);
     } else {
         e["bytes_hex"] = toHex(bytes);
     }
@@ -66,9 +67,7 @@ void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, u
             e["position"] = at;
             break;
         }
-        case FaultKind::DropReply:
-            log_.add(nowMs, "fault", e);
-            return;
+        case FaultKind::DropReply: log_.add(nowMs, "fault", e); return;
         case FaultKind::DelayReply:
             delayedUntilMs_ = nowMs + fault->delayMs;
             log_.add(nowMs, "fault", e);
@@ -92,15 +91,12 @@ void PacketPeer::transmit(const std::vector<uint8_t>& bytes, uint16_t command, u
             uint16_t cmd = uint16_t(bytes[6] | (bytes[7] << 8));
             uint16_t id = uint16_t(bytes[8] | (bytes[9] << 8));
             uint16_t len = uint16_t(fault->length);
-            sent = encodeFrameFields(frameChecksum(len, cmd, id, payload.data(), payload.size()), len, cmd, id, payload);
+            sent =
+                encodeFrameFields(frameChecksum(len, cmd, id, payload.data(), payload.size()), len, cmd, id, payload);
             break;
         }
-        case FaultKind::Reply1:
-            sent = encodeFrame(kCmdBadChecksum, nextId(), {});
-            break;
-        case FaultKind::Reply2:
-            sent = encodeFrame(kCmdRemoteTimeout, nextId(), {});
-            break;
+        case FaultKind::Reply1: sent = encodeFrame(kCmdBadChecksum, nextId(), {}); break;
+        case FaultKind::Reply2: sent = encodeFrame(kCmdRemoteTimeout, nextId(), {}); break;
         case FaultKind::Error8:
         case FaultKind::Error13: {
             uint16_t cmd = fault->kind == FaultKind::Error8 ? kCmdNlecError : kCmdFileError;
@@ -133,8 +129,8 @@ void PacketPeer::sendUnsolicited(uint16_t command, const std::vector<uint8_t>& p
 void PacketPeer::sendCustom(int checksum, uint16_t length, uint16_t command, int id,
                             const std::vector<uint8_t>& payload, uint64_t nowMs) {
     uint16_t frameId = id < 0 ? nextId() : uint16_t(id);
-    uint16_t sum = checksum >= 0 ? uint16_t(checksum)
-                                 : frameChecksum(length, command, frameId, payload.data(), payload.size());
+    uint16_t sum =
+        checksum >= 0 ? uint16_t(checksum) : frameChecksum(length, command, frameId, payload.data(), payload.size());
     transmit(encodeFrameFields(sum, length, command, frameId, payload), command, nowMs, false);
 }
 

@@ -26,8 +26,8 @@ bool Scenario::parse(const std::string& text, std::string& error) {
         Json request;
         std::string why;
         if (!parseJson(line, request, why) || !request.is_object() || !request.contains("cmd")) {
-            error = "line " + std::to_string(lineNumber) + ": not a request (" +
-                    (why.empty() ? "needs \"cmd\"" : why) + ")";
+            error = "line " + std::to_string(lineNumber) + ": not a request (" + (why.empty() ? "needs \"cmd\"" : why) +
+                    ")";
             return false;
         }
         uint64_t at = 0;

@@ -30,7 +30,11 @@ const char* modeName(Mode mode) {
 }
 
 Unit::Unit(const UnitConfig& config, Content& content, EventLog& log)
-    : config_(config), startup_(config), content_(content), log_(log), faults_(config.seed),
+    : config_(config),
+      startup_(config),
+      content_(content),
+      log_(log),
+      faults_(config.seed),
       peer_(content, faults_, log, *this) {
     peer_.setFileGetChunk(config.fileGetChunk);
     setMode(config.mode, config.bootBaud, 0);
@@ -104,7 +108,11 @@ uint32_t Unit::modemBits() const {
 }
 
 void Unit::setModemBit(uint32_t bit, bool on, uint64_t nowMs) {
-    bool* line = bit == kModemCts ? &cts_ : bit == kModemDsr ? &dsr_ : bit == kModemCar ? &car_ : bit == kModemRi ? &ri_ : nullptr;
+    bool* line = bit == kModemCts   ? &cts_
+                 : bit == kModemDsr ? &dsr_
+                 : bit == kModemCar ? &car_
+                 : bit == kModemRi  ? &ri_
+                                    : nullptr;
     if (!line || *line == on) return;
     *line = on;
     Json e = Json::object();

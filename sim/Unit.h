@@ -154,8 +154,7 @@ private:
     uint64_t garbledRunLastMs_ = 0;
     std::string lastGarbledSettings_;
 
-    uint64_t bytesIn_ = 0, bytesOut_ = 0, garbledIn_ = 0, garbledOut_ = 0, ignoredIn_ = 0,
-             outputDropped_ = 0;
+    uint64_t bytesIn_ = 0, bytesOut_ = 0, garbledIn_ = 0, garbledOut_ = 0, ignoredIn_ = 0, outputDropped_ = 0;
 };
 
 }  // namespace sim

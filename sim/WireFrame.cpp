@@ -16,15 +16,14 @@ uint16_t headerSum(uint16_t length, uint16_t command, uint16_t id) {
 
 }  // namespace
 
-uint16_t frameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
-                       size_t payloadSize) {
+uint16_t frameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload, size_t payloadSize) {
     uint16_t sum = headerSum(length, command, id);
     for (size_t i = 0; i < payloadSize; ++i) sum = uint16_t(sum + payload[i]);
     return sum;
 }
 
-std::vector<uint8_t> encodeFrameFields(uint16_t checksum, uint16_t length, uint16_t command,
-                                       uint16_t id, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> encodeFrameFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t id,
+                                       const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> out;
     out.reserve(kFrameHeaderBytes + payload.size());
     out.push_back(kFrameMark);
@@ -39,8 +38,8 @@ std::vector<uint8_t> encodeFrameFields(uint16_t checksum, uint16_t length, uint1
 
 std::vector<uint8_t> encodeFrame(uint16_t command, uint16_t id, const std::vector<uint8_t>& payload) {
     uint16_t length = uint16_t(payload.size());
-    return encodeFrameFields(frameChecksum(length, command, id, payload.data(), payload.size()), length,
-                             command, id, payload);
+    return encodeFrameFields(frameChecksum(length, command, id, payload.data(), payload.size()), length, command, id,
+                             payload);
 }
 
 void FrameDecoder::finishHeader() {

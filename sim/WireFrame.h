@@ -26,16 +26,15 @@ struct WireFrame {
 
 // Sum modulo 65 536 of the six length/command/id bytes as they go on the wire and of every
 // payload byte.
-uint16_t frameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload,
-                       size_t payloadSize);
+uint16_t frameChecksum(uint16_t length, uint16_t command, uint16_t id, const uint8_t* payload, size_t payloadSize);
 
 // A well-formed frame.
 std::vector<uint8_t> encodeFrame(uint16_t command, uint16_t id, const std::vector<uint8_t>& payload);
 
 // A frame with every header field chosen by the caller (for injected faults): the payload
 // goes out as given whatever the length says.
-std::vector<uint8_t> encodeFrameFields(uint16_t checksum, uint16_t length, uint16_t command,
-                                       uint16_t id, const std::vector<uint8_t>& payload);
+std::vector<uint8_t> encodeFrameFields(uint16_t checksum, uint16_t length, uint16_t command, uint16_t id,
+                                       const std::vector<uint8_t>& payload);
 
 // Byte-driven frame reader. Once both marks are seen, the next 8 bytes are the header and the
 // next length bytes the payload, whatever their values. A frame announcing more than the

@@ -14,9 +14,7 @@ int HexValue(int c) {
 
 }  // namespace
 
-bool IsHexDigit(int c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool IsHexDigit(int c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 void BitmapPairScanner::Scan(const char* text, size_t length, std::vector<uint8_t>& bytes) {
     for (size_t i = 0; i < length; ++i) {

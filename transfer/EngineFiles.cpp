@@ -113,8 +113,9 @@ bool TransferEngine::Impl::StartFileReceive(const TransferRequest& request) {
     received.Start();
     BeginSession(request.operation, Reporter::File);
     ui.Log(StartLogText(request.operation), {});
-    const std::string opening = FormatReceiveRequest(
-        transferKind, KindCarriesProgramName(transferKind) ? request.programName.c_str() : nullptr);
+    const std::string opening =
+        FormatReceiveRequest(transferKind,
+                             KindCarriesProgramName(transferKind) ? request.programName.c_str() : nullptr);
     Send(RS232_CMD_FILE_GET, opening.data(), static_cast<uint16_t>(opening.size()));
     return true;
 }

@@ -179,12 +179,13 @@ size_t TransferEngine::Impl::ReceiveBytes(const uint8_t* bytes, size_t count) {
         Impl* engine;
         size_t goodFrames;
     } assembled{this, 0};
-    receiver.Receive(bytes, count, Now(),
-                     [](const PacketRecord& frame, void* context) {
-                         Assembled& into = *static_cast<Assembled*>(context);
-                         into.goodFrames += static_cast<size_t>(into.engine->HandleFrame(frame));
-                     },
-                     &assembled);
+    receiver.Receive(
+        bytes, count, Now(),
+        [](const PacketRecord& frame, void* context) {
+            Assembled& into = *static_cast<Assembled*>(context);
+            into.goodFrames += static_cast<size_t>(into.engine->HandleFrame(frame));
+        },
+        &assembled);
     return assembled.goodFrames;
 }
 

@@ -13,8 +13,7 @@ namespace transfer {
 
 size_t PayloadCount(const PacketRecord& record) {
     if (record.payloadCount < 0) return 0;
-    return record.payloadCount > static_cast<int>(kMaxPayload) ? kMaxPayload
-                                                               : static_cast<size_t>(record.payloadCount);
+    return record.payloadCount > static_cast<int>(kMaxPayload) ? kMaxPayload : static_cast<size_t>(record.payloadCount);
 }
 
 std::string PayloadText(const PacketRecord& record) {
@@ -151,8 +150,8 @@ std::string TransferEngine::Impl::Report(ReportOperation operation, const char* 
         ui.Report(text);
         return text;
     }
-    const std::string shown = session.reporter == Reporter::Nlec ? NlecReportText(operation, text)
-                                                                 : FileReportText(operation, transferKind);
+    const std::string shown =
+        session.reporter == Reporter::Nlec ? NlecReportText(operation, text) : FileReportText(operation, transferKind);
     ui.Beep();
     ui.Log(shown, {});
     ui.Report(shown);

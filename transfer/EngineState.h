@@ -29,7 +29,7 @@ struct FileHolder {
     std::string name;
     uint16_t sum = 0;
     int32_t count = 0;
-    std::string pendingPath;  // the temporary file of a receive; empty for any other file
+    std::string pendingPath;     // the temporary file of a receive; empty for any other file
     std::vector<uint8_t> image;  // a send built in memory (the bitmap's image)
     size_t imageRead = 0;
     bool imageOpen = false;

@@ -12,8 +12,7 @@ const char* NlecReportText(ReportOperation operation, const char* passedText) {
 
 const char* FileReportText(ReportOperation operation, int transferKind) {
     switch (operation) {
-        case ReportOperation::RetryExhausted:
-            return "Binary Test transfer failure. Retry count exceeded.";
+        case ReportOperation::RetryExhausted: return "Binary Test transfer failure. Retry count exceeded.";
         case ReportOperation::ReceiveComplete:
         case ReportOperation::SendVerified:
             switch (transferKind) {

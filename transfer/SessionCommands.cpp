@@ -11,8 +11,7 @@ SessionFamily FamilyOfSession(int sessionKind) {
     }
 }
 
-StartAction DecideStartCommand(SessionFamily commandFamily, bool sessionActive, int sessionKind,
-                               bool pressedStop) {
+StartAction DecideStartCommand(SessionFamily commandFamily, bool sessionActive, int sessionKind, bool pressedStop) {
     if (commandFamily == SessionFamily::None) return StartAction::Start;
     if (FamilyOfSession(sessionKind) != commandFamily) return StartAction::Start;  // left running
     if (pressedStop) return StartAction::StopOnly;

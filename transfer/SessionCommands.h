@@ -24,5 +24,4 @@ enum class StartAction {
 // commandFamily: the family that the pressed start command begins. pressedStop: the pressed
 // button is the last session's and still reads "Stop Transfer"; that also stops a file session
 // that an NLEC halt left answering the unit with its file open.
-StartAction DecideStartCommand(SessionFamily commandFamily, bool sessionActive, int sessionKind,
-                               bool pressedStop);
+StartAction DecideStartCommand(SessionFamily commandFamily, bool sessionActive, int sessionKind, bool pressedStop);

@@ -34,9 +34,7 @@ const char* FileHaltText(int kind) {
     }
 }
 
-bool KindLogsUnitText(int kind) {
-    return kind == KIND_BITMAP || kind == KIND_SETTINGS || kind == KIND_PROGRAM;
-}
+bool KindLogsUnitText(int kind) { return kind == KIND_BITMAP || kind == KIND_SETTINGS || kind == KIND_PROGRAM; }
 
 uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count) {
     uint32_t total = sum;
@@ -51,8 +49,7 @@ bool ParseEchoedSum(const uint8_t* bytes, size_t length, uint16_t* sum) {
 }
 
 std::string FormatOpeningText(int kind, uint16_t sum, int32_t count) {
-    return std::to_string(kind) + "," + std::to_string(static_cast<unsigned>(sum)) + "," +
-           std::to_string(count) + ",";
+    return std::to_string(kind) + "," + std::to_string(static_cast<unsigned>(sum)) + "," + std::to_string(count) + ",";
 }
 
 std::string FormatReceiveRequest(int kind, const char* programName) {
@@ -98,8 +95,7 @@ StreamSum SumNlecLines(FILE* file) {
     char line[kNlecLineBuffer];
     int length;
     while ((length = ReadNlecLine(file, line)) >= 0) {
-        result.sum = AddToSum(result.sum, reinterpret_cast<const uint8_t*>(line),
-                              static_cast<size_t>(length));
+        result.sum = AddToSum(result.sum, reinterpret_cast<const uint8_t*>(line), static_cast<size_t>(length));
         result.count += length;
     }
     if (std::ferror(file)) result.ok = false;

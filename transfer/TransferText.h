@@ -64,7 +64,10 @@ StreamSum SumFileBytes(FILE* file);
 class ReceiveTally {
 public:
     static constexpr int64_t kUnknown = -1;
-    void Start() { announced_ = kUnknown; written_ = 0; }
+    void Start() {
+        announced_ = kUnknown;
+        written_ = 0;
+    }
     void Announce(int32_t size) { announced_ = size < 0 ? kUnknown : size; }
     // True when count more bytes stay within the announced size (or no size is known).
     bool Fits(size_t count) const {

@@ -14,7 +14,7 @@
 namespace {
 
 constexpr std::size_t kNotepadCommandBytes = 512;  // "notepad " and a full path always fit
-constexpr int kExtentPaddingPixels = 8;  // keeps the last glyph clear of the border
+constexpr int kExtentPaddingPixels = 8;            // keeps the last glyph clear of the border
 
 void StartNotepad(const char* commandLine) {
     WinExec(commandLine, SW_SHOWNORMAL);  // result ignored: the file stays for the operator
@@ -110,7 +110,8 @@ void ExportLog(HWND list, int selectedOnly) {
             capacity = grown;
             buffer = std::make_unique<char[]>(capacity);  // old contents are not needed
         }
-        LRESULT fetched = SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.get()));
+        LRESULT fetched =
+            SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.get()));
         if (fetched == LB_ERR) continue;
         // Written as it stands: a "%" in the line is never taken as a format.
         std::fputs(buffer.get(), file.get());

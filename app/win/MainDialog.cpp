@@ -110,9 +110,7 @@ void RememberLogListSize(HWND dialog) {
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
-            StartUp(dialog);
-            break;
+        case WM_INITDIALOG: StartUp(dialog); break;
         case WM_PAINT:
             PaintWizardPage(dialog);
             IndicatorPaintedOver();
@@ -121,26 +119,13 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             MonitorConnection(dialog);
             Transfers.Tick();
             break;
-        case WM_COMMAND:
-            RouteCommand(dialog, LOWORD(wParam), Transfers);
-            break;
-        case WM_SIZE:
-            Resize(dialog, wParam, lParam);
-            break;
-        case WM_CLOSE:
-            EndDialog(dialog, 0);
-            break;
-        case WM_DESTROY:
-            ShutDown();
-            break;
-        case WM_PACKET_RECEIVED:
-            Transfers.DispatchPacket(reinterpret_cast<PacketRecord*>(lParam));
-            break;
-        case WM_DOWNLOAD_DONE:
-            DownloadDone(dialog);
-            break;
-        default:
-            break;
+        case WM_COMMAND: RouteCommand(dialog, LOWORD(wParam), Transfers); break;
+        case WM_SIZE: Resize(dialog, wParam, lParam); break;
+        case WM_CLOSE: EndDialog(dialog, 0); break;
+        case WM_DESTROY: ShutDown(); break;
+        case WM_PACKET_RECEIVED: Transfers.DispatchPacket(reinterpret_cast<PacketRecord*>(lParam)); break;
+        case WM_DOWNLOAD_DONE: DownloadDone(dialog); break;
+        default: break;
     }
     // 0 for every message, WM_INITDIALOG included, so the system sets no initial focus.
     return 0;

@@ -39,10 +39,7 @@ INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPA
                 EndDialog(dialog, 0);
             }
             return 0;
-        case WM_CLOSE:
-            EndDialog(dialog, 0);
-            return 0;
-        default:
-            return 0;
+        case WM_CLOSE: EndDialog(dialog, 0); return 0;
+        default: return 0;
     }
 }

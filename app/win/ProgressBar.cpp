@@ -25,8 +25,8 @@ void Create(HWND dialog, unsigned maximum, ProgressRange range) {
     RECT client{};
     GetClientRect(dialog, &client);
     HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE, client.left + kBarMarginPixels,
-                               client.bottom - kBarMarginPixels, client.right - 2 * kBarMarginPixels,
-                               kBarHeightPixels, dialog, nullptr, g_Instance, nullptr);
+                               client.bottom - kBarMarginPixels, client.right - 2 * kBarMarginPixels, kBarHeightPixels,
+                               dialog, nullptr, g_Instance, nullptr);
     if (bar == nullptr) return;
     if (range == ProgressRange::Range16) {
         SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum & kRange16Max));

@@ -37,12 +37,9 @@ struct ServiceButton {
     int commandId;
 };
 constexpr ServiceButton kServiceButtons[] = {
-    {Operation::SendNlec, IDC_SEND_NLEC},
-    {Operation::GetNlec, IDC_GET_NLEC},
-    {Operation::SendSettings, IDC_SEND_SETTINGS},
-    {Operation::ReceiveSettings, IDC_RECEIVE_SETTINGS},
-    {Operation::SendProgram, IDC_SEND_PROGRAM},
-    {Operation::ReceiveProgram, IDC_RECEIVE_PROGRAM},
+    {Operation::SendNlec, IDC_SEND_NLEC},         {Operation::GetNlec, IDC_GET_NLEC},
+    {Operation::SendSettings, IDC_SEND_SETTINGS}, {Operation::ReceiveSettings, IDC_RECEIVE_SETTINGS},
+    {Operation::SendProgram, IDC_SEND_PROGRAM},   {Operation::ReceiveProgram, IDC_RECEIVE_PROGRAM},
     {Operation::SendBitmap, IDC_SEND_BITMAP},
 };
 

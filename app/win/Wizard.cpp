@@ -26,8 +26,8 @@ constexpr int kPictureGap = 6;  // between the instruction texts and the picture
 // the pictures, so the slots move right to clear them.
 int g_PictureLeft = kPictureLeft;
 
-constexpr int kPictureIds[] = {IDB_ENTER_KEY, IDB_SWITCH_OFF, IDB_SWITCH_ON, IDB_CABLE, IDB_C_KEY,
-                               IDB_MENU_DISPLAY, IDB_KEY_ONE, IDB_CABLE_ACTIVE, IDB_DISPLAY_COUNT};
+constexpr int kPictureIds[] = {IDB_ENTER_KEY,    IDB_SWITCH_OFF, IDB_SWITCH_ON,    IDB_CABLE,        IDB_C_KEY,
+                               IDB_MENU_DISPLAY, IDB_KEY_ONE,    IDB_CABLE_ACTIVE, IDB_DISPLAY_COUNT};
 constexpr int kRadioIds[] = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4};
 
 // Loaded once; live as long as the process. A picture that failed to load stays null.

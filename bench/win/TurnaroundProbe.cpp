@@ -60,8 +60,8 @@ public:
         unsigned sum = 0;
         for (uint8_t b : chunk_) sum += b;
         char opening[64];
-        std::snprintf(opening, sizeof opening, "%d,%u,%d,", kKindSettings,
-                      (sum * unsigned(chunks_)) & 0xFFFFu, chunks_ * int(kChunkBytes));
+        std::snprintf(opening, sizeof opening, "%d,%u,%d,", kKindSettings, (sum * unsigned(chunks_)) & 0xFFFFu,
+                      chunks_ * int(kChunkBytes));
         Send(kCmdFileSend, reinterpret_cast<const uint8_t*>(opening), uint16_t(std::strlen(opening)));
         for (;;) {
             if (!WaitForBytes()) return kExitTimedOut;
@@ -159,8 +159,8 @@ private:
 int main(int argc, char** argv) {
     int chunks = argc > 1 ? std::atoi(argv[1]) : kDefaultChunks;
     std::string name = std::string("\\\\.\\") + (argc > 2 ? argv[2] : "COM1");
-    UniqueFileHandle port(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueFileHandle port(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr));
     if (!port) return kExitNoPort;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

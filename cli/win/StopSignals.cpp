@@ -19,13 +19,12 @@ constexpr DWORD kCleanupWaitMs = 20000;
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (g_stop != nullptr) g_stop->store(true);
     switch (event) {
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        if (g_cleanedUp) WaitForSingleObject(g_cleanedUp.Get(), kCleanupWaitMs);
-        return TRUE;
-    default:
-        return TRUE;  // Ctrl-C and Ctrl-Break: the run ends itself
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            if (g_cleanedUp) WaitForSingleObject(g_cleanedUp.Get(), kCleanupWaitMs);
+            return TRUE;
+        default: return TRUE;  // Ctrl-C and Ctrl-Break: the run ends itself
     }
 }
 

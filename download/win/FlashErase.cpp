@@ -34,9 +34,7 @@ public:
     void OnRequestSent() override { LogLine(view_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
     void OnEraseEnd(const download::EraseOutcome& outcome) override {
         switch (outcome.result) {
-            case download::EraseResult::Done:
-                LogLine(view_, 0, "Done erasing user storage.");
-                break;
+            case download::EraseResult::Done: LogLine(view_, 0, "Done erasing user storage."); break;
             case download::EraseResult::NoReply:
                 LogLine(view_, 0, "Flash erase failed: the unit did not answer within %lu seconds.",
                         static_cast<unsigned long>(outcome.replyTimeoutMs / kMsPerSecond));

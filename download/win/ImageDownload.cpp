@@ -35,11 +35,10 @@ struct ImageErrors {
     const char* notLocked;
 };
 
-constexpr ImageErrors kSoftwareErrors{
-    "Internal Error 001.  Unable to extract software for upload to unit.",
-    "Internal Error 002.  Unable to extract software for upload to unit.",
-    "Internal Error 003.  Unable to extract software for upload to unit.",
-    "Internal Error 004.  Unable to extract software for upload to unit."};
+constexpr ImageErrors kSoftwareErrors{"Internal Error 001.  Unable to extract software for upload to unit.",
+                                      "Internal Error 002.  Unable to extract software for upload to unit.",
+                                      "Internal Error 003.  Unable to extract software for upload to unit.",
+                                      "Internal Error 004.  Unable to extract software for upload to unit."};
 constexpr ImageErrors kBootloaderErrors{
     "Internal Error 101.  Unable to extract bootloader software for upload to unit.",
     "Internal Error 102.  Unable to extract bootloader software for upload to unit.",
@@ -47,18 +46,16 @@ constexpr ImageErrors kBootloaderErrors{
     "Internal Error 104.  Unable to extract bootloader software for upload to unit."};
 
 // Extraction errors are shown without an owner window, beep or log line.
-void ShowExtractionError(const char* text) {
-    MessageBoxA(nullptr, text, kWindowTitle, MB_OK | MB_ICONERROR);
-}
+void ShowExtractionError(const char* text) { MessageBoxA(nullptr, text, kWindowTitle, MB_OK | MB_ICONERROR); }
 
 using LockedImage = download::ImageBytes;
 
 const char* ExtractionErrorText(download::ImageLookup lookup, const ImageErrors& errors) {
     switch (lookup) {
-    case download::ImageLookup::NotFound: return errors.notFound;
-    case download::ImageLookup::Empty: return errors.emptySize;
-    case download::ImageLookup::NotLoaded: return errors.notLoaded;
-    default: return errors.notLocked;
+        case download::ImageLookup::NotFound: return errors.notFound;
+        case download::ImageLookup::Empty: return errors.emptySize;
+        case download::ImageLookup::NotLoaded: return errors.notLoaded;
+        default: return errors.notLocked;
     }
 }
 
@@ -147,7 +144,7 @@ int LaunchDownload(HWND dialog, ActivityView& view, const LockedImage& image, ui
         return 0;
     }
     static_cast<void>(job.release());  // the worker owns it now
-    return 1;  // the worker runs on; its handle is not kept
+    return 1;                          // the worker runs on; its handle is not kept
 }
 
 }  // namespace

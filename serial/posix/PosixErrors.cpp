@@ -9,17 +9,12 @@ namespace serial {
 PortStatus ErrnoStatus(int error, const std::string& what) {
     PortError kind = PortError::Io;
     switch (error) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-    case EPIPE:
-        kind = PortError::Gone;
-        break;
-    case ETIMEDOUT:
-        kind = PortError::TimedOut;
-        break;
-    default:
-        break;
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+        case EPIPE: kind = PortError::Gone; break;
+        case ETIMEDOUT: kind = PortError::TimedOut; break;
+        default: break;
     }
     return PortStatus{kind, what + ": " + std::strerror(error)};
 }
@@ -27,24 +22,17 @@ PortStatus ErrnoStatus(int error, const std::string& what) {
 PortStatus OpenErrnoStatus(int error) {
     PortError kind = PortError::Io;
     switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENXIO:
-    case ENODEV:
-        kind = PortError::NoSuchPort;
-        break;
-    case ENOTTY:  // a file or device that is no terminal
-        kind = PortError::NotSerial;
-        break;
-    case EISDIR:
-        kind = PortError::Folder;
-        break;
-    case EBUSY:
-    case EWOULDBLOCK:
-        kind = PortError::Busy;
-        break;
-    default:
-        break;
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV: kind = PortError::NoSuchPort; break;
+        case ENOTTY:  // a file or device that is no terminal
+            kind = PortError::NotSerial;
+            break;
+        case EISDIR: kind = PortError::Folder; break;
+        case EBUSY:
+        case EWOULDBLOCK: kind = PortError::Busy; break;
+        default: break;
     }
     return PortStatus{kind, std::strerror(error)};
 }

@@ -79,8 +79,7 @@ void AddSystemPorts(std::vector<PortInfo>* ports, const std::map<std::string, st
         std::string device = (fs::path(kDevDir) / entry.path().filename()).string();
         if (!fs::exists(device, linkError)) continue;
         auto names = byId.find(device);
-        ports->push_back({device, Describe(driver,
-                                           names == byId.end() ? std::vector<std::string>{} : names->second)});
+        ports->push_back({device, Describe(driver, names == byId.end() ? std::vector<std::string>{} : names->second)});
     }
 }
 

@@ -46,9 +46,9 @@ bool SpeedCode(uint32_t baud, speed_t* code) {
 }
 
 uint64_t SteadyMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 int RemainingMs(uint64_t deadline) {
@@ -245,7 +245,7 @@ private:
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status) {
     // A folder or a plain file is named for what it is, before an open could say something
     // less telling (no permission to write it, or no terminal controls on it).
-    struct stat info{};
+    struct stat info {};
     if (::stat(name.c_str(), &info) == 0 && !S_ISCHR(info.st_mode)) {
         *status = S_ISDIR(info.st_mode) ? OpenErrnoStatus(EISDIR) : PortStatus{PortError::NotSerial, kNotADeviceText};
         return nullptr;

@@ -17,8 +17,8 @@ extern OVERLAPPED WriteOverlapped;
 void CreateLinkOverlappedEvents();
 
 // Opens and configures a port; returns null when it cannot be opened.
-HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
-                    uint8_t stopBits, uint32_t flowFlags);
+HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
+                    uint32_t flowFlags);
 // Closes the open port (if any), opens the given one at 38 400 baud, logs the outcome and
 // tells the operator (a box over dialog) when it cannot be opened.
 void SelectCommPort(HWND dialog, ActivityView& view, int portNumber);

@@ -26,7 +26,8 @@ DWORD ControlValue(LineControl control, DWORD enable, DWORD handshake) {
 
 std::string SystemText(DWORD errorCode) {
     std::string result = SystemMessage(errorCode);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
     if (result.empty()) result = "system error " + std::to_string(errorCode);
     return result;
 }
@@ -82,9 +83,7 @@ PortStatus StatusFromError(DWORD errorCode, bool opening) {
     switch (errorCode) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-            kind = opening ? PortError::NoSuchPort : PortError::Gone;
-            break;
+        case ERROR_INVALID_NAME: kind = opening ? PortError::NoSuchPort : PortError::Gone; break;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
             // An open that is refused means another program holds the port; an open
@@ -96,14 +95,9 @@ PortStatus StatusFromError(DWORD errorCode, bool opening) {
         case ERROR_DEV_NOT_EXIST:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_GEN_FAILURE:
-        case ERROR_NOT_READY:
-            kind = PortError::Gone;
-            break;
-        case ERROR_SEM_TIMEOUT:
-            kind = PortError::TimedOut;
-            break;
-        default:
-            break;
+        case ERROR_NOT_READY: kind = PortError::Gone; break;
+        case ERROR_SEM_TIMEOUT: kind = PortError::TimedOut; break;
+        default: break;
     }
     return {kind, SystemText(errorCode)};
 }
@@ -176,7 +170,8 @@ PortStatus ReadArrived(HANDLE port, uint8_t* buffer, size_t size, size_t* count)
     if (!ReadFile(port, buffer, static_cast<DWORD>(size), &got, &record)) {
         DWORD error = GetLastError();
         // A read that takes no more than has arrived ends at once even when queued.
-        if (error == ERROR_IO_PENDING) error = GetOverlappedResult(port, &record, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_IO_PENDING)
+            error = GetOverlappedResult(port, &record, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS) {
             ClearPortErrors(port);
             return StatusFromError(error, false);

@@ -81,9 +81,8 @@ std::vector<PortInfo> ListSerialPorts() {
     AddDeviceClassPorts(&ports);
     AddMappedPorts(&ports);
     // COM2 before COM10.
-    std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
-        return ComPortNumber(a.name) < ComPortNumber(b.name);
-    });
+    std::sort(ports.begin(), ports.end(),
+              [](const PortInfo& a, const PortInfo& b) { return ComPortNumber(a.name) < ComPortNumber(b.name); });
     return ports;
 }
 

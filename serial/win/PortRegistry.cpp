@@ -45,7 +45,8 @@ int LoadPortId(ActivityView* view) {
         // The stored type is not examined; a shorter value leaves the rest of the default.
         DWORD value = kDefaultPortId;
         DWORD size = sizeof value;
-        LONG status = RegQueryValueExA(key.Get(), kPortIdValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        LONG status =
+            RegQueryValueExA(key.Get(), kPortIdValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
         if (status != ERROR_SUCCESS) return Fail(view, status, "RegQueryValueEx failed.");
         return static_cast<int>(value);
     }

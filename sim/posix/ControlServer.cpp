@@ -12,7 +12,7 @@
 namespace sim {
 namespace {
 
-constexpr size_t kMaxRequestBytes = 1u << 20;  // a longer line is not a request
+constexpr size_t kMaxRequestBytes = 1u << 20;        // a longer line is not a request
 constexpr size_t kMaxUnreadReplyBytes = 256u << 20;  // a client that never reads is let go
 constexpr size_t kMaxClients = 32;
 constexpr int kListenBacklog = 8;
@@ -35,7 +35,8 @@ bool ControlServer::open(const std::string& path, std::string& error) {
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
     ::unlink(path.c_str());
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, kListenBacklog) != 0) {
+    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listen_, kListenBacklog) != 0) {
         error = "cannot listen on " + path + ": " + std::strerror(errno);
         ::close(listen_);
         listen_ = -1;

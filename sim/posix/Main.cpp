@@ -37,7 +37,7 @@ using namespace sim;
 constexpr size_t kReadChunkBytes = 64 * 1024;  // unpaced: large reads, no per-byte calls
 constexpr int kIdlePollMs = 1000;
 constexpr uint64_t kPcModemPollUs = 100000;  // the PC's DTR/RTS file is looked at this often at most
-constexpr int kPacedSettingsPollMs = 10;  // how often queued input is checked for a speed change
+constexpr int kPacedSettingsPollMs = 10;     // how often queued input is checked for a speed change
 // After a hang-up of the PC's side the master reports it until the port is opened again;
 // it is looked at again this often instead of on every turn of the loop.
 constexpr uint64_t kHangupRetryUs = 50000;
@@ -402,7 +402,7 @@ int main(int argc, char** argv) {
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

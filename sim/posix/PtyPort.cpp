@@ -45,25 +45,46 @@ PtyPort::~PtyPort() { close(); }
 
 bool PtyPort::open(const std::string& linkPath, std::string& error) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master_ < 0) { error = errnoText("posix_openpt"); return false; }
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0) { error = errnoText("grantpt/unlockpt"); return false; }
+    if (master_ < 0) {
+        error = errnoText("posix_openpt");
+        return false;
+    }
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
+        error = errnoText("grantpt/unlockpt");
+        return false;
+    }
     char name[128];
-    if (ptsname_r(master_, name, sizeof name) != 0) { error = errnoText("ptsname"); return false; }
+    if (ptsname_r(master_, name, sizeof name) != 0) {
+        error = errnoText("ptsname");
+        return false;
+    }
     slavePath_ = name;
     slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slave_ < 0) { error = errnoText("open " + slavePath_); return false; }
+    if (slave_ < 0) {
+        error = errnoText("open " + slavePath_);
+        return false;
+    }
     termios tio{};
-    if (tcgetattr(slave_, &tio) != 0) { error = errnoText("tcgetattr"); return false; }
+    if (tcgetattr(slave_, &tio) != 0) {
+        error = errnoText("tcgetattr");
+        return false;
+    }
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(PARODD | CSTOPB);
     cfsetispeed(&tio, kUnconfiguredSpeed);
     cfsetospeed(&tio, kUnconfiguredSpeed);
-    if (tcsetattr(slave_, TCSANOW, &tio) != 0) { error = errnoText("tcsetattr"); return false; }
+    if (tcsetattr(slave_, TCSANOW, &tio) != 0) {
+        error = errnoText("tcsetattr");
+        return false;
+    }
 
     std::string tmp = linkPath + ".new." + std::to_string(getpid());
     ::unlink(tmp.c_str());
-    if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0) { error = errnoText("symlink " + tmp); return false; }
+    if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0) {
+        error = errnoText("symlink " + tmp);
+        return false;
+    }
     if (::rename(tmp.c_str(), linkPath.c_str()) != 0) {
         error = errnoText("rename to " + linkPath);
         ::unlink(tmp.c_str());

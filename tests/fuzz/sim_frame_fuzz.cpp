@@ -20,8 +20,8 @@ constexpr uint8_t kAbandonByte = 0xA5;
 void CheckFrame(const sim::WireFrame& frame) {
     Check(frame.payload.size() == frame.length);
     Check(frame.length <= sim::kMaxPayloadBytes);
-    Check(frame.computed == sim::frameChecksum(frame.length, frame.command, frame.id, frame.payload.data(),
-                                                frame.payload.size()));
+    Check(frame.computed ==
+          sim::frameChecksum(frame.length, frame.command, frame.id, frame.payload.data(), frame.payload.size()));
     sim::FrameDecoder again;
     const auto bytes = sim::encodeFrameFields(frame.checksum, frame.length, frame.command, frame.id, frame.payload);
     size_t completed = 0;

@@ -58,11 +58,11 @@ public:
     serial::PortError drainError = serial::PortError::None;
 
     // What happened, for the test to check.
-    std::vector<uint8_t> received;        // every byte that left
-    std::vector<size_t> offeredSizes;     // the size of every write asked for
-    std::vector<uint32_t> writeTimeouts;  // the timeout of every write
+    std::vector<uint8_t> received;                           // every byte that left
+    std::vector<size_t> offeredSizes;                        // the size of every write asked for
+    std::vector<uint32_t> writeTimeouts;                     // the timeout of every write
     std::vector<std::pair<uint32_t, uint64_t>> baudChanges;  // speed and the time it was set
-    std::vector<uint64_t> drains;  // when each drain returned
+    std::vector<uint64_t> drains;                            // when each drain returned
     bool closed = false;
 
     const std::string& Name() const override { return name_; }

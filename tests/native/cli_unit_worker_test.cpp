@@ -119,8 +119,8 @@ TEST(CliUnitWorker, DownloadWaitsForCtsSwitchesSpeedStreamsAndEndsWithTheCountTo
     EXPECT_EQ(port.baudChanges[0].first, kBaud);
     EXPECT_GE(port.baudChanges[0].second, ctsFromMs) << "no speed change before the unit is ready";
     EXPECT_EQ(port.baudChanges[1].first, serial::kLinkBaudRate);
-    EXPECT_EQ(recorder.Kinds(), (std::vector<EventKind>{EventKind::Waiting, EventKind::Start, EventKind::Progress,
-                                                        EventKind::Done}));
+    EXPECT_EQ(recorder.Kinds(),
+              (std::vector<EventKind>{EventKind::Waiting, EventKind::Start, EventKind::Progress, EventKind::Done}));
     EXPECT_NE(recorder.events[0].text.find("hold C while switching the unit on"), std::string::npos);
     EXPECT_NE(recorder.events[0].text.find("115200"), std::string::npos);
     EXPECT_EQ(recorder.Last().bytes, image.size());
@@ -136,12 +136,21 @@ struct FailureCase {
 
 TEST(CliUnitWorker, EachFailureIsOneEndEventWithItsReason) {
     const FailureCase cases[] = {
-        {"busy", [](Rig& t) { t.openStatus = {PortError::Busy, "Device or resource busy"}; },
+        {"busy",
+         [](Rig& t) {
+             t.openStatus = {PortError::Busy, "Device or resource busy"};
+         },
          "cannot open the port: port is busy (Device or resource busy)"},
         {"no CTS", [](Rig& t) { t.ctsFromMs = UINT64_MAX; }, "no CTS within 3 s"},
-        {"gone", [](Rig& t) { t.port.writeScript = {{}, {0, PortError::Gone, 0}}; },
+        {"gone",
+         [](Rig& t) {
+             t.port.writeScript = {{}, {0, PortError::Gone, 0}};
+         },
          "the port is gone (adapter unplugged?) after 16384 of 40000 bytes: device is gone"},
-        {"stalled", [](Rig& t) { t.port.afterScript = {0, PortError::TimedOut, 0}; },
+        {"stalled",
+         [](Rig& t) {
+             t.port.afterScript = {0, PortError::TimedOut, 0};
+         },
          "the unit stopped reading: the port took no data for 6 seconds after 0 of 40000 bytes"},
     };
     for (const FailureCase& c : cases) {

@@ -21,8 +21,8 @@ TEST(LinkFrame, HeaderBytesAreInWireOrder) {
     uint8_t bytes[kHeaderSize];
     std::memcpy(bytes, &header, kHeaderSize);
     const uint16_t sum = 6 + 19 + 0x34 + 0x12 + '7' + '3' + '1' + '9' + '4' + '2';
-    const uint8_t expected[kHeaderSize] = {0x7E, 0x7E, static_cast<uint8_t>(sum & 0xFF),
-                                           static_cast<uint8_t>(sum >> 8), 6, 0, 19, 0, 0x34, 0x12};
+    const uint8_t expected[kHeaderSize] = {
+        0x7E, 0x7E, static_cast<uint8_t>(sum & 0xFF), static_cast<uint8_t>(sum >> 8), 6, 0, 19, 0, 0x34, 0x12};
     EXPECT_EQ(0, std::memcmp(bytes, expected, kHeaderSize));
 }
 

@@ -173,7 +173,8 @@ TEST(ReceiverConcurrency, ResetsFromAnotherThreadNeverOverrunTheRecord) {
     std::vector<uint8_t> stream;
     std::vector<uint8_t> big(kMaxPayload, 0x7E);
     for (int i = 0; i < 200; ++i) {
-        const auto frame = EncodeFrame(17, static_cast<uint16_t>(i), big.data(), static_cast<uint16_t>(i % 2 ? kMaxPayload : 1));
+        const auto frame =
+            EncodeFrame(17, static_cast<uint16_t>(i), big.data(), static_cast<uint16_t>(i % 2 ? kMaxPayload : 1));
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     std::atomic<bool> done{false};

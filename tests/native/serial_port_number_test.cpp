@@ -44,9 +44,9 @@ TEST(PortNumber, FlowFlagsSwitchEachHandshakeAndIgnoreOtherBits) {
 
 TEST(PortNumber, ComNamesAsPeopleTypeThemAndNothingElse) {
     const std::pair<const char*, int> cases[] = {
-        {"COM7", 7},        {"com7", 7},    {"7", 7},          {"\\\\.\\COM12", 12}, {"COM255", 255},
-        {"COM0", 0},        {"COM256", 0},  {"COM", 0},        {"COM7x", 0},       {"/dev/ttyUSB0", 0},
-        {"\\\\.\\pipe7", 0}, {"", 0},  {"-3", 0},         {"0007", 0},
+        {"COM7", 7},         {"com7", 7},   {"7", 7},   {"\\\\.\\COM12", 12}, {"COM255", 255},
+        {"COM0", 0},         {"COM256", 0}, {"COM", 0}, {"COM7x", 0},         {"/dev/ttyUSB0", 0},
+        {"\\\\.\\pipe7", 0}, {"", 0},       {"-3", 0},  {"0007", 0},
     };
     for (const auto& [name, number] : cases) EXPECT_EQ(ComPortNumber(name), number) << name;
 }

@@ -44,9 +44,14 @@ TEST(SimOptions, ScenarioFromTheCommandLine) {
     EXPECT_EQ(o.faults[0].find("kind")->get<std::string>(), "delay_reply");
     EXPECT_EQ(o.faults[0].find("delay_ms")->get<double>(), 900);
 
-    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
-             {"--baud", "9600"}, {"--mode", "sleeping"}, {"--erase-ms", "-5"}, {"--erase-ms"},
-             {"--file-chunk", "513"}, {"--frobnicate"}, {"--erase-fault", "sometimes"}, {"--fault", "noise,rate"}}) {
+    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{{"--baud", "9600"},
+                                                                              {"--mode", "sleeping"},
+                                                                              {"--erase-ms", "-5"},
+                                                                              {"--erase-ms"},
+                                                                              {"--file-chunk", "513"},
+                                                                              {"--frobnicate"},
+                                                                              {"--erase-fault", "sometimes"},
+                                                                              {"--fault", "noise,rate"}}) {
         SimOptions ignored;
         error.clear();
         EXPECT_FALSE(parse(bad, ignored, error)) << bad[0];
@@ -76,7 +81,8 @@ TEST(SimScenario, RequestsRunAtStartOrOnCueEachOnce) {
     EXPECT_TRUE(s.due(9000).empty());
     EXPECT_EQ(s.nextDueMs(), UINT64_MAX);
 
-    for (const char* bad : {"{\"cmd\": \"status\"}\nnot json", "{\"mode\": \"off\"}", "{\"cmd\": \"cts\", \"after_ms\": -1}"}) {
+    for (const char* bad :
+         {"{\"cmd\": \"status\"}\nnot json", "{\"mode\": \"off\"}", "{\"cmd\": \"cts\", \"after_ms\": -1}"}) {
         error.clear();
         EXPECT_FALSE(s.parse(bad, error)) << bad;
         EXPECT_NE(error.find("line "), std::string::npos) << error;
@@ -117,15 +123,36 @@ TEST(SimRobustness, RandomLineTrafficAndRequestsNeverBreakTheUnit) {
     std::mt19937 rng(12345);
     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
     const uint32_t speeds[] = {38400, 115200, 57600, 9600};
-    const char* requests[] = {"status", "mode", "enter", "cts", "modem", "image", "config", "erase", "pace",
-                              "content", "content_set", "content_builtin", "received", "send", "send_raw", "log",
-                              "erase_result", "text", "error", "fault", "faults", "faults_clear", "events", "trace",
-                              "reset", "help"};
-    const char* values[] = {"1", "-1", "0", "1e9", "\"running\"", "\"bootloader\"", "\"off\"", "true", "null",
-                            "\"7e7e\"", "\"zz\"", "[]", "{}", "115200", "57600", "\"corrupt_byte\"", "\"drop_byte\"",
-                            "\"noise\"", "\"long_length\"", "\"error_13\"", "0.5", "\"/nonexistent\""};
-    const char* keys[] = {"mode", "baud", "on", "cts", "kind", "at", "rate", "count", "command", "text", "hex",
-                          "id", "length", "checksum", "ms", "fault", "file_chunk", "since", "limit", "what", "path"};
+    const char* requests[] = {"status",   "mode",  "enter",    "cts",          "modem",        "image",
+                              "config",   "erase", "pace",     "content",      "content_set",  "content_builtin",
+                              "received", "send",  "send_raw", "log",          "erase_result", "text",
+                              "error",    "fault", "faults",   "faults_clear", "events",       "trace",
+                              "reset",    "help"};
+    const char* values[] = {"1",
+                            "-1",
+                            "0",
+                            "1e9",
+                            "\"running\"",
+                            "\"bootloader\"",
+                            "\"off\"",
+                            "true",
+                            "null",
+                            "\"7e7e\"",
+                            "\"zz\"",
+                            "[]",
+                            "{}",
+                            "115200",
+                            "57600",
+                            "\"corrupt_byte\"",
+                            "\"drop_byte\"",
+                            "\"noise\"",
+                            "\"long_length\"",
+                            "\"error_13\"",
+                            "0.5",
+                            "\"/nonexistent\""};
+    const char* keys[] = {"mode",  "baud",    "on",         "cts",   "kind",  "at",     "rate",
+                          "count", "command", "text",       "hex",   "id",    "length", "checksum",
+                          "ms",    "fault",   "file_chunk", "since", "limit", "what",   "path"};
     uint64_t now = 0;
     for (int round = 0; round < 3000; ++round) {
         now += uint64_t(pick(400));

@@ -312,7 +312,8 @@ TEST(SimFaults, SeededRatesRepeatExactlyAndAtFiresOnItsFrame) {
     ASSERT_TRUE(f.add(wrong, error));
     EXPECT_EQ(f.decide(11), nullptr);  // only the end-of-send echoes
     EXPECT_NE(f.decide(12), nullptr);
-    for (const char* bad : {R"({"kind": "melt", "at": 1})", R"({"kind": "noise"})", R"({"kind": "noise", "rate": 2})"}) {
+    for (const char* bad :
+         {R"({"kind": "melt", "at": 1})", R"({"kind": "noise"})", R"({"kind": "noise", "rate": 2})"}) {
         Json j;
         ASSERT_TRUE(parseJson(bad, j, error));
         error.clear();

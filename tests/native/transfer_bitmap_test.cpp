@@ -44,7 +44,10 @@ TEST(TransferBitmap, PairsAreDecodedFromLowercaseX) {
     EXPECT_TRUE(Decode("0X1F").empty());
     EXPECT_EQ(Decode("0xff 0x00"), (std::vector<uint8_t>{0xFF, 0x00}));
     // A high-bit character between the digits is skipped, not read as a digit.
-    EXPECT_EQ(Decode("x\xb1" "2" "3"), (std::vector<uint8_t>{0x23}));
+    EXPECT_EQ(Decode("x\xb1"
+                     "2"
+                     "3"),
+              (std::vector<uint8_t>{0x23}));
     // A pair left open at the end of the read gives nothing.
     EXPECT_EQ(Decode("0x12, 0x3"), (std::vector<uint8_t>{0x12}));
 }

@@ -45,7 +45,8 @@ public:
         PacketHeader h{};
         std::memcpy(&h, bytes, kHeaderSize);
         EXPECT_EQ(count, kHeaderSize + h.length) << "one whole frame per write";
-        sent.push_back({h.command, std::string(reinterpret_cast<const char*>(bytes) + kHeaderSize, count - kHeaderSize)});
+        sent.push_back(
+            {h.command, std::string(reinterpret_cast<const char*>(bytes) + kHeaderSize, count - kHeaderSize)});
     }
     void Log(const std::string& line, std::error_code error) override {
         events.push_back("log:" + line);
@@ -62,12 +63,14 @@ public:
     void SessionEnded(const SessionEnd& end) override { ends.push_back(end); }
 
     bool Has(const std::string& event) const {
-        for (const auto& e : events) if (e == event) return true;
+        for (const auto& e : events)
+            if (e == event) return true;
         return false;
     }
     bool HasEnding(const std::string& start, const std::string& end) const {
         for (const auto& e : events)
-            if (e.rfind(start, 0) == 0 && e.size() >= end.size() && e.compare(e.size() - end.size(), end.size(), end) == 0)
+            if (e.rfind(start, 0) == 0 && e.size() >= end.size() &&
+                e.compare(e.size() - end.size(), end.size(), end) == 0)
                 return true;
         return false;
     }
@@ -199,8 +202,12 @@ TEST_F(EngineTest, ContinuousNoiseHoldsOffNeitherTheResendsNorTheGiveUp) {
     const std::string chosen = Write("keep.bin", "keep");
     const std::string source = Write("s.bin", "abc");
     const std::function<bool()> starts[] = {
-        [&] { return engine_.Start({Operation::SendSettings, source}); },
-        [&] { return engine_.Start({Operation::ReceiveProgram, chosen, "P"}); },
+        [&] {
+            return engine_.Start({Operation::SendSettings, source});
+        },
+        [&] {
+            return engine_.Start({Operation::ReceiveProgram, chosen, "P"});
+        },
     };
     for (const auto& start : starts) {
         ui_.sent.clear();
@@ -227,7 +234,8 @@ TEST_F(EngineTest, ContinuousNoiseHoldsOffNeitherTheResendsNorTheGiveUp) {
 TEST_F(EngineTest, AReplyArrivingAsItFallsDueIsLetFinishAndNotResent) {
     ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
     const std::string ask(100, '1');
-    const auto frame = EncodeFrame(10, 1, reinterpret_cast<const uint8_t*>(ask.data()), static_cast<uint16_t>(ask.size()));
+    const auto frame =
+        EncodeFrame(10, 1, reinterpret_cast<const uint8_t*>(ask.data()), static_cast<uint16_t>(ask.size()));
     const size_t half = frame.size() / 2;
     Wait(490);
     engine_.ReceiveBytes(frame.data(), half);
@@ -331,10 +339,24 @@ TEST_F(EngineTest, AnEndOfAnotherKindOfTransferFailsTheRunningOne) {
         std::function<void()> start;
     };
     const Kind kinds[] = {
-        {"NLEC send", 7, [&] { engine_.Start({Operation::SendNlec, table}); Unit(5, "1"); }},
-        {"NLEC get", 18, [&] { engine_.Start({Operation::GetNlec, chosen}); Unit(16, "2"); Unit(17, "L1"); }},
-        {"file send", 12, [&] { engine_.Start({Operation::SendSettings, settings}); Unit(10, "1"); }},
-        {"file receive", 22, [&] {
+        {"NLEC send", 7,
+         [&] {
+             engine_.Start({Operation::SendNlec, table});
+             Unit(5, "1");
+         }},
+        {"NLEC get", 18,
+         [&] {
+             engine_.Start({Operation::GetNlec, chosen});
+             Unit(16, "2");
+             Unit(17, "L1");
+         }},
+        {"file send", 12,
+         [&] {
+             engine_.Start({Operation::SendSettings, settings});
+             Unit(10, "1");
+         }},
+        {"file receive", 22,
+         [&] {
              engine_.Start({Operation::ReceiveSettings, chosen, ""});
              Unit(20, "5");
              Unit(21, "ab");

@@ -16,7 +16,7 @@ struct Case {
 
 TEST(SessionCommands, StartCommandsAgainstTheRunningSession) {
     const Case cases[] = {
-        {SessionFamily::File, false, SESSION_SEND_FILE, false, StartAction::Start},  // ended before
+        {SessionFamily::File, false, SESSION_SEND_FILE, false, StartAction::Start},    // ended before
         {SessionFamily::File, false, SESSION_SEND_FILE, true, StartAction::StopOnly},  // halted, file open
         {SessionFamily::File, true, SESSION_SEND_FILE, true, StartAction::StopOnly},
         {SessionFamily::File, true, SESSION_RECEIVE_FILE, false, StartAction::StopThenStart},

@@ -30,8 +30,8 @@ constexpr size_t kBitmapFileHeaderBytes = 14;
 constexpr short kWizardWidth = 227;
 constexpr short kWizardHeight = 188;
 constexpr uint16_t kFontPoints = 10;
-constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX |
-                               DS_MODALFRAME | WS_VISIBLE | DS_SETFONT;
+constexpr DWORD kDialogStyle =
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | DS_MODALFRAME | WS_VISIBLE | DS_SETFONT;
 
 struct Item {
     DWORD style = 0;
@@ -203,7 +203,7 @@ struct ExpectedItem {
     DWORD id;
     const wchar_t* className;
     short x, y, cx, cy;
-    DWORD style;  // beyond WS_CHILD | WS_VISIBLE
+    DWORD style;          // beyond WS_CHILD | WS_VISIBLE
     const wchar_t* text;  // nullptr: a placeholder the page painter replaces
 };
 
@@ -273,10 +273,10 @@ TEST(ShippedTemplate, ServiceBuildKeepsTheWizardAndAddsItsPanelBesideIt) {
     // The wizard comes first in the tab order, exactly as the operator build has it.
     for (size_t i = 0; i < std::size(kWizardItems); ++i) ExpectWizardItem(dialog.items[i], kWizardItems[i]);
 
-    const std::set<DWORD> panel = {IDC_CLEAR_LOG,    IDC_LOG_LIST,         IDC_FIXED_REQUEST,     IDC_SEND_NLEC,
-                                   IDC_RAW_DATA,     IDC_EXPORT_LOG,       IDC_EXPORT_SELECTION,  IDC_STATUS_TEXT,
-                                   IDC_ERASE_FLASH,  IDC_DOWNLOAD_38400,   IDC_GET_NLEC,          IDC_DOWNLOAD_BOOTLOADER,
-                                   IDC_SEND_BITMAP,  IDC_RECEIVE_SETTINGS, IDC_SEND_SETTINGS,     IDC_RECEIVE_PROGRAM,
+    const std::set<DWORD> panel = {IDC_CLEAR_LOG,   IDC_LOG_LIST,         IDC_FIXED_REQUEST,    IDC_SEND_NLEC,
+                                   IDC_RAW_DATA,    IDC_EXPORT_LOG,       IDC_EXPORT_SELECTION, IDC_STATUS_TEXT,
+                                   IDC_ERASE_FLASH, IDC_DOWNLOAD_38400,   IDC_GET_NLEC,         IDC_DOWNLOAD_BOOTLOADER,
+                                   IDC_SEND_BITMAP, IDC_RECEIVE_SETTINGS, IDC_SEND_SETTINGS,    IDC_RECEIVE_PROGRAM,
                                    IDC_SEND_PROGRAM};
     short wizardRight = 0, wizardBottom = 0;
     for (const ExpectedItem& item : kWizardItems) {
@@ -312,10 +312,14 @@ constexpr WORD kSixteenColours = 4;
 constexpr WORD kTrueColour = 24;
 
 const Picture kPictures[] = {
-    {IDB_ENTER_KEY, "enter_key.bmp", kTrueColour},       {IDB_SWITCH_OFF, "switch_off.bmp", kSixteenColours},
-    {IDB_SWITCH_ON, "switch_on.bmp", kSixteenColours},   {IDB_CABLE, "cable.bmp", kSixteenColours},
-    {IDB_C_KEY, "c_key.bmp", kSixteenColours},           {IDB_MENU_DISPLAY, "menu_display.bmp", kSixteenColours},
-    {IDB_KEY_ONE, "key_one.bmp", kTrueColour},           {IDB_CABLE_ACTIVE, "cable_active.bmp", kSixteenColours},
+    {IDB_ENTER_KEY, "enter_key.bmp", kTrueColour},
+    {IDB_SWITCH_OFF, "switch_off.bmp", kSixteenColours},
+    {IDB_SWITCH_ON, "switch_on.bmp", kSixteenColours},
+    {IDB_CABLE, "cable.bmp", kSixteenColours},
+    {IDB_C_KEY, "c_key.bmp", kSixteenColours},
+    {IDB_MENU_DISPLAY, "menu_display.bmp", kSixteenColours},
+    {IDB_KEY_ONE, "key_one.bmp", kTrueColour},
+    {IDB_CABLE_ACTIVE, "cable_active.bmp", kSixteenColours},
     {IDB_DISPLAY_COUNT, "display_count.bmp", kTrueColour},
 };
 
@@ -344,8 +348,7 @@ TEST(ShippedPictures, EachBitmapIsItsFileAt87By68AndItsDepth) {
             // The resource is the file without its file header: palette and pixels alike.
             std::vector<uint8_t> file = PictureFile(picture.file);
             ASSERT_GT(file.size(), kBitmapFileHeaderBytes);
-            EXPECT_TRUE(std::equal(resource.begin(), resource.end(), file.begin() + kBitmapFileHeaderBytes,
-                                   file.end()))
+            EXPECT_TRUE(std::equal(resource.begin(), resource.end(), file.begin() + kBitmapFileHeaderBytes, file.end()))
                 << "the built picture differs from its file";
         }
     }

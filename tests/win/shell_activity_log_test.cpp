@@ -24,8 +24,8 @@ protected:
         host_ = CreateWindowExA(0, "STATIC", "log host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(host_, nullptr);
-        list_ = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | LBS_EXTENDEDSEL | WS_VSCROLL, 0, 0, 300,
-                                100, host_, reinterpret_cast<HMENU>(IDC_LOG_LIST), GetModuleHandleA(nullptr), nullptr);
+        list_ = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | LBS_EXTENDEDSEL | WS_VSCROLL, 0, 0, 300, 100,
+                                host_, reinterpret_cast<HMENU>(IDC_LOG_LIST), GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(list_, nullptr);
         view_.ShowIn(host_);
         Launched.clear();

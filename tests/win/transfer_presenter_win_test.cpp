@@ -24,8 +24,8 @@ namespace {
 class PresenterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dialog_ = CreateWindowExA(0, "STATIC", "session host", WS_OVERLAPPEDWINDOW, 0, 0, 500, 300, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+        dialog_ = CreateWindowExA(0, "STATIC", "session host", WS_OVERLAPPEDWINDOW, 0, 0, 500, 300, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(dialog_, nullptr);
         Child("LISTBOX", "", IDC_LOG_LIST);
         Child("STATIC", "", IDC_STATUS_TEXT);

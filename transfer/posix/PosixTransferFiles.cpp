@@ -60,8 +60,7 @@ public:
                         std::error_code* error) override {
         const std::string stem = (fs::path(FolderOf(path)) / "").string();
         for (unsigned tries = 0; tries < kMaxPendingNameTries; ++tries) {
-            const std::string candidate =
-                PendingName(stem, static_cast<unsigned long>(::getpid()), next_++);
+            const std::string candidate = PendingName(stem, static_cast<unsigned long>(::getpid()), next_++);
             const int fd = posix_files::CreateNewFile(candidate);
             if (fd < 0 && errno == EEXIST) continue;
             if (fd < 0) {

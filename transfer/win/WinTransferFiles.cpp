@@ -31,8 +31,8 @@ DWORD RuntimeWriteError() {
 
 // A new file at name, open for writing with the fopen mode given; null with *error set.
 FILE* OpenNew(const std::string& name, const char* mode, DWORD* error) {
-    UniqueFileHandle handle(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle handle(
+        CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) {
         *error = GetLastError();
         return nullptr;

@@ -23,9 +23,7 @@ JsonObject Error(const char* text) {
     return reply.Add("ok", false).Add("error", text);
 }
 
-HWND Control(const Program& program, int id) {
-    return program.dialog ? GetDlgItem(program.dialog, id) : nullptr;
-}
+HWND Control(const Program& program, int id) { return program.dialog ? GetDlgItem(program.dialog, id) : nullptr; }
 
 // Polls for a top-level dialog of the program (not the main one) that has child childId.
 HWND WaitForDialog(const Program& program, int childId, unsigned long timeoutMs) {
@@ -48,8 +46,8 @@ HWND FileNameField(HWND dialog) {
 
 bool SetText(HWND window, const std::string& text) {
     DWORD_PTR ignored = 0;
-    return SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                               SMTO_ABORTIFHUNG, kMessageTimeoutMs, &ignored) != 0;
+    return SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                               kMessageTimeoutMs, &ignored) != 0;
 }
 
 }  // namespace
@@ -93,8 +91,8 @@ JsonObject SetListSelection(const Program& program, int id, bool selected, int i
     HWND list = Control(program, id);
     if (!list) return Error("no such list");
     DWORD_PTR result = 0;
-    SendMessageTimeoutA(list, LB_SETSEL, selected ? TRUE : FALSE, static_cast<LPARAM>(index),
-                        SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+    SendMessageTimeoutA(list, LB_SETSEL, selected ? TRUE : FALSE, static_cast<LPARAM>(index), SMTO_ABORTIFHUNG,
+                        kMessageTimeoutMs, &result);
     JsonObject reply;
     return reply.Add("ok", static_cast<LRESULT>(result) != LB_ERR);
 }
@@ -118,8 +116,7 @@ JsonObject PressDialogButton(const Program& program, int buttonId, unsigned long
     return reply.Add("ok", true);
 }
 
-JsonObject FillFileDialog(const Program& program, const std::string& path,
-                          unsigned long timeoutMs) {
+JsonObject FillFileDialog(const Program& program, const std::string& path, unsigned long timeoutMs) {
     DWORD start = GetTickCount();
     HWND dialog = nullptr;
     HWND field = nullptr;
@@ -136,8 +133,8 @@ JsonObject FillFileDialog(const Program& program, const std::string& path,
     return reply.Add("ok", true);
 }
 
-JsonObject FillEditDialog(const Program& program, int editId, int buttonId, bool keepText,
-                          const std::string& text, unsigned long timeoutMs) {
+JsonObject FillEditDialog(const Program& program, int editId, int buttonId, bool keepText, const std::string& text,
+                          unsigned long timeoutMs) {
     HWND dialog = WaitForDialog(program, editId, timeoutMs);
     if (!dialog) return Error("no dialog with that field");
     HWND edit = GetDlgItem(dialog, editId);
@@ -242,8 +239,7 @@ JsonObject PressKey(const Program& program, int virtualKey) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     DWORD thread = GetWindowThreadProcessId(program.dialog, nullptr);
-    HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus
-                                                                     : program.dialog;
+    HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus : program.dialog;
     // The dialog's own message loop sees posted keys as typed ones (Esc becomes IDCANCEL).
     PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), kKeyDownFlags);
     PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(virtualKey), kKeyUpFlags);

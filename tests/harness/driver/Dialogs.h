@@ -17,8 +17,8 @@ JsonObject PressDialogButton(const Program& program, int buttonId, unsigned long
 // Waits for a common file dialog, types the path into its name field and presses OK.
 JsonObject FillFileDialog(const Program& program, const std::string& path, unsigned long timeoutMs);
 // Waits for the dialog holding edit editId, types text (unless keepText) and presses buttonId.
-JsonObject FillEditDialog(const Program& program, int editId, int buttonId, bool keepText,
-                          const std::string& text, unsigned long timeoutMs);
+JsonObject FillEditDialog(const Program& program, int editId, int buttonId, bool keepText, const std::string& text,
+                          unsigned long timeoutMs);
 JsonObject ProgressState(const Program& program);
 // Watches the progress bar until it has come and gone or the timeout passes; gives every
 // position it showed, in order, and its upper limit.

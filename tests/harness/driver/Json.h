@@ -24,9 +24,7 @@ public:
         return *this;
     }
     JsonObject& Add(const char* key, int value) { return Add(key, static_cast<long long>(value)); }
-    JsonObject& Add(const char* key, unsigned long value) {
-        return Add(key, static_cast<long long>(value));
-    }
+    JsonObject& Add(const char* key, unsigned long value) { return Add(key, static_cast<long long>(value)); }
     JsonObject& Add(const char* key, const std::vector<std::string>& values) {
         Key(key);
         body_ += '[';

@@ -16,8 +16,7 @@ JsonObject LaunchProgram(Program& program, const std::string& commandLine) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::string mutableLine = commandLine;
-    if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         return reply.Add("ok", false).Add("win32_error", static_cast<long long>(GetLastError()));
     }
     UniqueNullHandle thread(info.hThread);

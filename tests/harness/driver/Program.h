@@ -9,7 +9,7 @@
 #include "tests/harness/driver/Json.h"
 
 struct Program {
-    DWORD pid = 0;         // 0 until launched or found
+    DWORD pid = 0;  // 0 until launched or found
     UniqueNullHandle process;
     HWND dialog = nullptr;  // the main dialog once found
 };

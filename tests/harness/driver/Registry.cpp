@@ -31,8 +31,8 @@ void UnblockKey() {
 
 LONG CreateKey(HKEY& key) {
     UnblockKey();
-    return RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    return RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                           &key, nullptr);
 }
 
 }  // namespace
@@ -66,8 +66,7 @@ JsonObject RegistrySetPort(unsigned long value) {
     LONG status = CreateKey(key);
     if (status != ERROR_SUCCESS) return Result(status);
     DWORD data = value;
-    status = RegSetValueExA(key, kValueName, 0, REG_DWORD, reinterpret_cast<BYTE*>(&data),
-                            sizeof data);
+    status = RegSetValueExA(key, kValueName, 0, REG_DWORD, reinterpret_cast<BYTE*>(&data), sizeof data);
     RegCloseKey(key);
     return Result(status);
 }
@@ -76,8 +75,7 @@ JsonObject RegistrySetPortText(const std::string& value) {
     HKEY key = nullptr;
     LONG status = CreateKey(key);
     if (status != ERROR_SUCCESS) return Result(status);
-    status = RegSetValueExA(key, kValueName, 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(value.c_str()),
+    status = RegSetValueExA(key, kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                             static_cast<DWORD>(value.size() + 1));
     RegCloseKey(key);
     return Result(status);
@@ -121,7 +119,6 @@ JsonObject RegistryBlockPortKey() {
     LONG probeStatus = RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &probe);
     if (probeStatus == ERROR_SUCCESS) RegCloseKey(probe);
     JsonObject reply;
-    reply.Add("ok", probeStatus != ERROR_SUCCESS)
-        .Add("status", static_cast<long long>(probeStatus));
+    reply.Add("ok", probeStatus != ERROR_SUCCESS).Add("status", static_cast<long long>(probeStatus));
     return reply;
 }

@@ -30,17 +30,14 @@ JsonObject Failure(const char* what) {
 // Runs one overlapped operation to its end or until the deadline. On timeout the operation
 // is ended: a comm-event wait by clearing the event mask (Wine's CancelIo does not reach it),
 // a read or write by CancelIo; the wait for that end is bounded too.
-bool Finish(BOOL started, OVERLAPPED& overlapped, DWORD waitMs, DWORD& transferred,
-            bool commEventWait = false) {
+bool Finish(BOOL started, OVERLAPPED& overlapped, DWORD waitMs, DWORD& transferred, bool commEventWait = false) {
     transferred = 0;
     if (started) return GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE) != 0;
     if (GetLastError() != ERROR_IO_PENDING) return false;
     if (WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0)
         return GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE) != 0;
-    if (commEventWait)
-        SetCommMask(g_Port.Get(), 0);
-    else
-        CancelIo(g_Port.Get());
+    if (commEventWait) SetCommMask(g_Port.Get(), 0);
+    else CancelIo(g_Port.Get());
     if (WaitForSingleObject(overlapped.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
         GetOverlappedResult(g_Port.Get(), &overlapped, &transferred, FALSE);
     return false;
@@ -88,8 +85,8 @@ JsonObject SerialOpen(int portNumber, unsigned long baudRate) {
     g_Port.Reset();
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
-    g_Port.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED, nullptr));
+    g_Port.Reset(
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!g_Port) return Failure("open");
     SetCommMask(g_Port.Get(), EV_RXCHAR);
     PurgeComm(g_Port.Get(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
@@ -146,8 +143,7 @@ JsonObject SerialWrite(const std::string& hexBytes) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.Get();
     DWORD written = 0;
-    BOOL started = WriteFile(g_Port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                             nullptr, &overlapped);
+    BOOL started = WriteFile(g_Port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &overlapped);
     if (!Finish(started, overlapped, kWriteTimeoutMs, written)) return Failure("WriteFile");
     JsonObject reply;
     return reply.Add("ok", written == bytes.size()).Add("written", static_cast<long long>(written));
@@ -176,8 +172,7 @@ JsonObject SerialRead(unsigned long minBytes, unsigned long timeoutMs) {
         OVERLAPPED overlapped{};
         overlapped.hEvent = event.Get();
         DWORD got = 0;
-        BOOL started = ReadFile(g_Port.Get(), chunk.data(), static_cast<DWORD>(chunk.size()),
-                                nullptr, &overlapped);
+        BOOL started = ReadFile(g_Port.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &overlapped);
         if (!Finish(started, overlapped, kPollSliceMs, got)) return Failure("ReadFile");
         received.insert(received.end(), chunk.begin(), chunk.begin() + got);
     }

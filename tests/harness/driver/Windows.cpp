@@ -25,11 +25,9 @@ bool IsStaticClass(const std::string& name) { return _stricmp(name.c_str(), "Sta
 
 std::string Narrow(const std::wstring& wide) {
     if (wide.empty()) return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                   0, nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr, nullptr);
     return text;
 }
 
@@ -43,8 +41,7 @@ std::vector<HWND> TopLevelWindows(DWORD pid) {
 
 HWND FindWindowByTitle(DWORD pid, const std::string& title, int childId) {
     for (HWND window : TopLevelWindows(pid)) {
-        if (IsWindowVisible(window) && WindowText(window) == title &&
-            (childId == 0 || GetDlgItem(window, childId)))
+        if (IsWindowVisible(window) && WindowText(window) == title && (childId == 0 || GetDlgItem(window, childId)))
             return window;
     }
     return nullptr;
@@ -52,14 +49,12 @@ HWND FindWindowByTitle(DWORD pid, const std::string& title, int childId) {
 
 std::string WindowText(HWND window) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                             &length))
-        return {};
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length)) return {};
     if (length > static_cast<DWORD_PTR>(kMaxTextChars)) length = kMaxTextChars;
     std::string text(static_cast<size_t>(length) + 1, '\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied))
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                             kMessageTimeoutMs, &copied))
         return {};
     text.resize(static_cast<size_t>(copied));
     return text;
@@ -89,8 +84,7 @@ JsonObject DescribeControl(HWND control) {
         .Add("visible", IsWindowVisible(control) != FALSE);
     if (IsButtonClass(cls)) {
         DWORD_PTR checked = 0;
-        SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                            &checked);
+        SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &checked);
         reply.Add("checked", static_cast<int>(checked));
     }
     return reply;
@@ -126,28 +120,25 @@ JsonObject DescribeTopLevel(HWND window) {
 
 bool ListBoxItems(HWND list, std::vector<std::string>& items, std::vector<std::string>& selected) {
     DWORD_PTR count = 0;
-    if (!SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &count))
-        return false;
+    if (!SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &count)) return false;
     if (static_cast<LRESULT>(count) == LB_ERR) return false;
     for (DWORD_PTR i = 0; i < count; ++i) {
         // Wide messages: Wine's ANSI conversion of a cross-process LB_GETTEXT writes wide
         // characters into the caller's buffer, so the text is fetched wide and converted here.
         DWORD_PTR length = 0;
-        SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                            &length);
+        SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length);
         if (static_cast<LRESULT>(length) == LB_ERR) length = 0;
         std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
         DWORD_PTR copied = 0;
-        SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&wide[0]),
-                            SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied);
+        SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&wide[0]), SMTO_ABORTIFHUNG,
+                            kMessageTimeoutMs, &copied);
         if (static_cast<LRESULT>(copied) == LB_ERR) copied = 0;
         if (copied > length) copied = length;
         wide.resize(static_cast<size_t>(copied));
         std::string text = Narrow(wide);
         items.push_back(text);
         DWORD_PTR isSelected = 0;
-        SendMessageTimeoutA(list, LB_GETSEL, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                            &isSelected);
+        SendMessageTimeoutA(list, LB_GETSEL, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &isSelected);
         if (static_cast<LRESULT>(isSelected) > 0) selected.push_back(std::to_string(i));
     }
     return true;
@@ -163,12 +154,10 @@ HWND FindDialogWithChild(DWORD pid, HWND mainDialog, int childId) {
 
 void PressButton(HWND dialog, int buttonId) {
     HWND button = GetDlgItem(dialog, buttonId);
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 bool Sync(HWND window) {
     DWORD_PTR ignored = 0;
-    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                               &ignored) != 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &ignored) != 0;
 }

@@ -70,8 +70,7 @@ JsonObject Run(Program& program, const Words& w, bool& quit) {
     if (command == "command" && need(2)) return PostCommand(program, w.Number(1));
     if (command == "control" && need(2)) return ControlState(program, w.Number(1));
     if (command == "list" && need(2)) return ListItems(program, w.Number(1));
-    if (command == "setsel" && need(4))
-        return SetListSelection(program, w.Number(1), w.Number(2) != 0, w.Number(3));
+    if (command == "setsel" && need(4)) return SetListSelection(program, w.Number(1), w.Number(2) != 0, w.Number(3));
     if (command == "windows") return ListWindows(program);
     if (command == "press" && need(3)) return PressDialogButton(program, w.Number(1), w.Number(2));
     if (command == "file_dialog" && need(3)) return FillFileDialog(program, w.Rest(2), w.Number(1));

@@ -45,12 +45,12 @@
 static const int kUnitBits = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RI;
 static const int kPcBits = TIOCM_DTR | TIOCM_RTS;
 
-typedef int (*ioctl_fn)(int, unsigned long, void *);
-typedef int (*open_fn)(const char *, int, mode_t);
-typedef int (*openat_fn)(int, const char *, int, mode_t);
+typedef int (*ioctl_fn)(int, unsigned long, void*);
+typedef int (*open_fn)(const char*, int, mode_t);
+typedef int (*openat_fn)(int, const char*, int, mode_t);
 
 /* The pty slave's path ("/dev/pts/3") into target; 0 when fd is no pty slave. */
-static int pty_slave_path(int fd, char *target, size_t size) {
+static int pty_slave_path(int fd, char* target, size_t size) {
     char link[MAX_PATH_CHARS / 16];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t n = readlink(link, target, size - 1);
@@ -60,11 +60,11 @@ static int pty_slave_path(int fd, char *target, size_t size) {
 }
 
 /* The modem file of this pty: its entry in VARNEX_MODEM_MAP, else VARNEX_MODEM_FILE. */
-static int modem_file_for(const char *pty, char *out, size_t size) {
-    const char *map = getenv(MODEM_MAP_ENV);
+static int modem_file_for(const char* pty, char* out, size_t size) {
+    const char* map = getenv(MODEM_MAP_ENV);
     size_t pty_len = strlen(pty);
     while (map != NULL && *map != '\0') {
-        const char *end = strchr(map, ';');
+        const char* end = strchr(map, ';');
         size_t len = end ? (size_t)(end - map) : strlen(map);
         if (len > pty_len + 1 && strncmp(map, pty, pty_len) == 0 && map[pty_len] == '=') {
             size_t file_len = len - pty_len - 1;
@@ -75,14 +75,14 @@ static int modem_file_for(const char *pty, char *out, size_t size) {
         }
         map = end ? end + 1 : NULL;
     }
-    const char *single = getenv(MODEM_FILE_ENV);
+    const char* single = getenv(MODEM_FILE_ENV);
     if (single == NULL || *single == '\0' || strlen(single) >= size) return 0;
     strcpy(out, single);
     return 1;
 }
 
 /* Reads a decimal number from a file; a missing, empty or unreadable file counts as 0. */
-static int read_bits(const char *path) {
+static int read_bits(const char* path) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     char text[MAX_NUMBER_CHARS];
@@ -94,7 +94,7 @@ static int read_bits(const char *path) {
 }
 
 /* Writes through a temporary file and rename, so a reader never sees half a number. */
-static void write_bits(const char *path, int bits) {
+static void write_bits(const char* path, int bits) {
     char temp[MAX_PATH_CHARS];
     if (snprintf(temp, sizeof temp, "%s.%d.tmp", path, (int)getpid()) >= (int)sizeof temp) return;
     int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -106,14 +106,13 @@ static void write_bits(const char *path, int bits) {
     if (!ok || rename(temp, path) != 0) unlink(temp);
 }
 
-static int pc_path(const char *unit_path, char *out, size_t size) {
+static int pc_path(const char* unit_path, char* out, size_t size) {
     return snprintf(out, size, "%s%s", unit_path, PC_FILE_SUFFIX) < (int)size;
 }
 
 /* Answers the four modem-line requests; returns 1 when it handled the call. */
-static int handle_modem_request(int fd, unsigned long request, void *arg, int *result) {
-    if (request != TIOCMGET && request != TIOCMBIS && request != TIOCMBIC && request != TIOCMSET)
-        return 0;
+static int handle_modem_request(int fd, unsigned long request, void* arg, int* result) {
+    if (request != TIOCMGET && request != TIOCMBIS && request != TIOCMBIC && request != TIOCMSET) return 0;
     char pty[MAX_PATH_CHARS];
     char unit_path[MAX_PATH_CHARS];
     if (!pty_slave_path(fd, pty, sizeof pty) || !modem_file_for(pty, unit_path, sizeof unit_path)) return 0;
@@ -124,27 +123,19 @@ static int handle_modem_request(int fd, unsigned long request, void *arg, int *r
         *result = -1;
         return 1;
     }
-    int *bits = (int *)arg;
+    int* bits = (int*)arg;
     int pc = read_bits(pc_file) & kPcBits;
     switch (request) {
-    case TIOCMGET:
-        *bits = (read_bits(unit_path) & kUnitBits) | pc;
-        break;
-    case TIOCMBIS:
-        write_bits(pc_file, pc | (*bits & kPcBits));
-        break;
-    case TIOCMBIC:
-        write_bits(pc_file, pc & ~(*bits & kPcBits));
-        break;
-    default: /* TIOCMSET */
-        write_bits(pc_file, *bits & kPcBits);
-        break;
+        case TIOCMGET: *bits = (read_bits(unit_path) & kUnitBits) | pc; break;
+        case TIOCMBIS: write_bits(pc_file, pc | (*bits & kPcBits)); break;
+        case TIOCMBIC: write_bits(pc_file, pc & ~(*bits & kPcBits)); break;
+        default: /* TIOCMSET */ write_bits(pc_file, *bits & kPcBits); break;
     }
     *result = 0;
     return 1;
 }
 
-static void *next_symbol(const char *name) { return dlsym(RTLD_NEXT, name); }
+static void* next_symbol(const char* name) { return dlsym(RTLD_NEXT, name); }
 
 struct line_counters {
     uint64_t written; /* by the PC, counted here */
@@ -160,26 +151,25 @@ static int is_pty_slave(int fd) {
 }
 
 /* Maps the unit's line counters for this pty; null when the unit keeps none. */
-static struct line_counters *map_line_counters(int fd) {
+static struct line_counters* map_line_counters(int fd) {
     char pty[MAX_PATH_CHARS];
     char unit_path[MAX_PATH_CHARS];
     char line_path[MAX_PATH_CHARS];
-    if (!is_pty_slave(fd) || !pty_slave_path(fd, pty, sizeof pty) ||
-        !modem_file_for(pty, unit_path, sizeof unit_path))
+    if (!is_pty_slave(fd) || !pty_slave_path(fd, pty, sizeof pty) || !modem_file_for(pty, unit_path, sizeof unit_path))
         return NULL;
     if (snprintf(line_path, sizeof line_path, "%s%s%s", unit_path, LINE_FILE_SUFFIX, pty + strlen(PTS_PREFIX)) >=
         (int)sizeof line_path)
         return NULL;
     int line = open(line_path, O_RDWR | O_CLOEXEC);
     if (line < 0) return NULL;
-    void *mapped = mmap(NULL, sizeof(struct line_counters), PROT_READ | PROT_WRITE, MAP_SHARED, line, 0);
+    void* mapped = mmap(NULL, sizeof(struct line_counters), PROT_READ | PROT_WRITE, MAP_SHARED, line, 0);
     close(line);
-    return mapped == MAP_FAILED ? NULL : (struct line_counters *)mapped;
+    return mapped == MAP_FAILED ? NULL : (struct line_counters*)mapped;
 }
 
 static void count_written(int fd, ssize_t written) {
     if (written <= 0) return;
-    struct line_counters *counters = map_line_counters(fd);
+    struct line_counters* counters = map_line_counters(fd);
     if (counters == NULL) return;
     __atomic_fetch_add(&counters->written, (uint64_t)written, __ATOMIC_RELEASE);
     munmap(counters, sizeof *counters);
@@ -187,7 +177,7 @@ static void count_written(int fd, ssize_t written) {
 
 /* The bytes written that the unit has not read yet; -1 when the unit keeps no counters. */
 static int unread_by_unit(int fd) {
-    struct line_counters *counters = map_line_counters(fd);
+    struct line_counters* counters = map_line_counters(fd);
     if (counters == NULL) return -1;
     uint64_t read = __atomic_load_n(&counters->read, __ATOMIC_ACQUIRE);
     uint64_t written = __atomic_load_n(&counters->written, __ATOMIC_ACQUIRE);
@@ -195,9 +185,9 @@ static int unread_by_unit(int fd) {
     return written > read ? (int)(written - read) : 0;
 }
 
-typedef ssize_t (*write_fn)(int, const void *, size_t);
+typedef ssize_t (*write_fn)(int, const void*, size_t);
 
-ssize_t write(int fd, const void *data, size_t size) {
+ssize_t write(int fd, const void* data, size_t size) {
     static write_fn real;
     if (!real) real = (write_fn)next_symbol("write");
     ssize_t written = real(fd, data, size);
@@ -227,10 +217,10 @@ static int pty_number(int fd) {
     return number >= 0 && number < MAX_PTYS ? (int)number : -1;
 }
 
-typedef int (*tcsetattr_fn)(int, int, const struct termios *);
-typedef int (*tcgetattr_fn)(int, struct termios *);
+typedef int (*tcsetattr_fn)(int, int, const struct termios*);
+typedef int (*tcgetattr_fn)(int, struct termios*);
 
-int tcsetattr(int fd, int actions, const struct termios *settings) {
+int tcsetattr(int fd, int actions, const struct termios* settings) {
     static tcsetattr_fn real;
     if (!real) real = (tcsetattr_fn)next_symbol("tcsetattr");
     int result = real(fd, actions, settings);
@@ -239,7 +229,7 @@ int tcsetattr(int fd, int actions, const struct termios *settings) {
     return result;
 }
 
-int tcgetattr(int fd, struct termios *settings) {
+int tcgetattr(int fd, struct termios* settings) {
     static tcgetattr_fn real;
     if (!real) real = (tcgetattr_fn)next_symbol("tcgetattr");
     int result = real(fd, settings);
@@ -252,7 +242,7 @@ int tcgetattr(int fd, struct termios *settings) {
 
 /* Both entry points: answer the modem-line requests, pass everything else on to the C
  * library's own function (the time64 one falls back to ioctl where it does not exist). */
-static int forward(ioctl_fn *real, const char *name, int fd, unsigned long request, void *arg) {
+static int forward(ioctl_fn* real, const char* name, int fd, unsigned long request, void* arg) {
     int result;
     if (handle_modem_request(fd, request, arg, &result)) return result;
     if (!*real) *real = (ioctl_fn)next_symbol(name);
@@ -260,7 +250,7 @@ static int forward(ioctl_fn *real, const char *name, int fd, unsigned long reque
     result = (*real)(fd, request, arg);
     if (result == 0 && request == TIOCOUTQ && arg != NULL) {
         int unread = unread_by_unit(fd);
-        if (unread > *(int *)arg) *(int *)arg = unread;
+        if (unread > *(int*)arg) *(int*)arg = unread;
     }
     return result;
 }
@@ -268,7 +258,7 @@ static int forward(ioctl_fn *real, const char *name, int fd, unsigned long reque
 int ioctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
-    void *arg = va_arg(args, void *);
+    void* arg = va_arg(args, void*);
     va_end(args);
     static ioctl_fn real;
     return forward(&real, "ioctl", fd, request, arg);
@@ -277,7 +267,7 @@ int ioctl(int fd, unsigned long request, ...) {
 int __ioctl_time64(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
-    void *arg = va_arg(args, void *);
+    void* arg = va_arg(args, void*);
     va_end(args);
     static ioctl_fn real;
     return forward(&real, "__ioctl_time64", fd, request, arg);
@@ -285,32 +275,32 @@ int __ioctl_time64(int fd, unsigned long request, ...) {
 
 /* The mode argument is only present with O_CREAT or O_TMPFILE; reading it otherwise is
  * harmless on these ABIs but is skipped to stay within the rules of varargs. */
-#define TAKE_MODE(flags, mode)                                          \
-    do {                                                                \
-        if ((flags) & (O_CREAT | O_TMPFILE)) {                          \
-            va_list args;                                               \
-            va_start(args, flags);                                      \
-            mode = (mode_t)va_arg(args, int);                           \
-            va_end(args);                                               \
-        }                                                               \
+#define TAKE_MODE(flags, mode)                 \
+    do {                                       \
+        if ((flags) & (O_CREAT | O_TMPFILE)) { \
+            va_list args;                      \
+            va_start(args, flags);             \
+            mode = (mode_t)va_arg(args, int);  \
+            va_end(args);                      \
+        }                                      \
     } while (0)
 
-#define OPEN_WRAPPER(name)                                              \
-    int name(const char *path, int flags, ...) {                        \
-        mode_t mode = 0;                                                \
-        TAKE_MODE(flags, mode);                                         \
-        static open_fn real;                                            \
-        if (!real) real = (open_fn)next_symbol(#name);                  \
-        return real(path, flags | O_NOCTTY, mode);                      \
+#define OPEN_WRAPPER(name)                             \
+    int name(const char* path, int flags, ...) {       \
+        mode_t mode = 0;                               \
+        TAKE_MODE(flags, mode);                        \
+        static open_fn real;                           \
+        if (!real) real = (open_fn)next_symbol(#name); \
+        return real(path, flags | O_NOCTTY, mode);     \
     }
 
-#define OPENAT_WRAPPER(name)                                            \
-    int name(int dir, const char *path, int flags, ...) {               \
-        mode_t mode = 0;                                                \
-        TAKE_MODE(flags, mode);                                         \
-        static openat_fn real;                                          \
-        if (!real) real = (openat_fn)next_symbol(#name);                \
-        return real(dir, path, flags | O_NOCTTY, mode);                 \
+#define OPENAT_WRAPPER(name)                              \
+    int name(int dir, const char* path, int flags, ...) { \
+        mode_t mode = 0;                                  \
+        TAKE_MODE(flags, mode);                           \
+        static openat_fn real;                            \
+        if (!real) real = (openat_fn)next_symbol(#name);  \
+        return real(dir, path, flags | O_NOCTTY, mode);   \
     }
 
 OPEN_WRAPPER(open)
