@@ -7,15 +7,9 @@
 namespace serial {
 
 PortStatus ErrnoStatus(int error, const std::string& what) {
-    PortError kind = PortError::Io;
-    switch (error) {
-        case EIO:
-        case ENXIO:
-        case ENODEV:
-        case EPIPE: kind = PortError::Gone; break;
-        case ETIMEDOUT: kind = PortError::TimedOut; break;
-        default: break;
-    }
+    // A device that vanished (an unplugged adapter) answers any of these.
+    const bool gone = error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+    const PortError kind = gone ? PortError::Gone : error == ETIMEDOUT ? PortError::TimedOut : PortError::Io;
     return PortStatus{kind, what + ": " + std::strerror(error)};
 }
 
