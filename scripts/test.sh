@@ -15,6 +15,8 @@ CLI_LIMIT_S=${CLI_LIMIT_S:-1500}
 E2E_LIMIT_S=${E2E_LIMIT_S:-3000}
 RELEASE_LIMIT_S=${RELEASE_LIMIT_S:-900}
 CHECKS_LIMIT_S=${CHECKS_LIMIT_S:-300}
+# One fuzz target's run: its own time, its last input's -timeout, start-up and the report.
+FUZZ_TARGET_LIMIT_S=${FUZZ_TARGET_LIMIT_S:-$((FUZZ_SECONDS * 3 + 60))}
 KILL_GRACE_S=30
 LOGS="$BUILD_DIR/test-logs"
 RUN_DIR="$BUILD_DIR/test-run"
@@ -106,10 +108,7 @@ fi
 
 echo "== shipped programs import only system DLLs"
 programs=("$BUILD_DIR"/win/bin/Varnex410Download.exe "$BUILD_DIR"/win/bin/Varnex410Service.exe "$BUILD_DIR"/win/bin/varnex.exe)
-python3 scripts/check_imports.py "${programs[@]}" >"$LOGS/imports.log" 2>&1
-grep -v '^[0-9]' "$LOGS/imports.log" | grep '^FAIL' || true
-read -r p f < <(tail -n 1 "$LOGS/imports.log")
-add imports "${p:-0}" "${f:-1}"
+check_layer imports "$LOGS/imports.log" "$CHECKS_LIMIT_S" python3 scripts/check_imports.py "${programs[@]}"
 
 echo "== Windows-side tests under Wine"
 win_bin="$BUILD_DIR/win/bin/varnex_win_tests.exe"
@@ -132,8 +131,10 @@ if [ -f tests/fuzz/CMakeLists.txt ]; then
       corpus="$BUILD_DIR/fuzz/corpus/$name"
       mkdir -p "$corpus"
       [ -d "tests/fuzz/corpus/$name" ] && cp -n tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null
-      if (cd "$BUILD_DIR/fuzz" && "$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 \
-            -rss_limit_mb=2048 -print_final_stats=1 "$corpus") >"$LOGS/$name.log" 2>&1; then
+      : >"$LOGS/$name.log"
+      if (cd "$BUILD_DIR/fuzz" && bounded "$FUZZ_TARGET_LIMIT_S" "$LOGS/$name.log" "$target" \
+            -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus") \
+           >>"$LOGS/$name.log" 2>&1; then
         fp=$((fp + 1))
       else
         ff=$((ff + 1))

@@ -29,8 +29,9 @@ def close_output(run):
 
 @pytest.mark.parametrize("end", [
     lambda run: run.process.send_signal(signal.SIGHUP),
+    lambda run: run.process.send_signal(signal.SIGTERM),
     close_output,
-], ids=["sighup", "closed-output"])
+], ids=["sighup", "sigterm", "closed-output"])
 def test_a_receive_ended_from_outside_leaves_no_file_and_the_old_one_as_it_was(unit, varnex, folder, end):
     source = folder / "unit.bin"
     source.write_bytes(os.urandom(64 * 1024))  # about 20 s at the line's rate

@@ -3,6 +3,8 @@
 // and returns that command's exit code.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -154,6 +156,9 @@ TEST(CliOptions, ServiceCommandsTakeOnePortAndTheirFiles) {
         {{"program", "get", "", "out.bin", "--port", "/dev/a"}, "empty"},
         {{"program", "get", std::string(kMaxProgramNameLength + 1, 'N'), "out.bin", "--port", "/dev/a"}, "254"},
         {{"settings", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
+        {{"nlec", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
+        {{"program", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
+        {{"bitmap", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
         {{"nlec", "--port", "/dev/a"}, "subcommand"},
     };
     for (const BadLine& line : lines) {
@@ -161,6 +166,29 @@ TEST(CliOptions, ServiceCommandsTakeOnePortAndTheirFiles) {
         EXPECT_EQ(parsed.exit, cli::kExitUsage) << line.complaint;
         EXPECT_NE(parsed.err.find(line.complaint), std::string::npos) << parsed.err;
     }
+}
+
+TEST(CliOptions, AnEmptyPortIsAUsageErrorForEveryServiceCommand) {
+    const std::string file = ::testing::TempDir() + "cli_options_test_file.txt";
+    std::ofstream(file) << "A=1\n";  // the sends' files exist: only the port is wrong
+    const std::vector<std::string> commands[] = {
+        {"nlec", "get", "out.txt"},
+        {"nlec", "send", file},
+        {"settings", "get", "out.bin"},
+        {"settings", "send", file},
+        {"program", "get", "P", "out.bin"},
+        {"program", "send", file},
+        {"bitmap", "send", file},
+        {"monitor"},
+        {"request"},
+    };
+    for (std::vector<std::string> words : commands) {
+        words.insert(words.end(), {"--port", ""});
+        Parsed parsed = Parse(words);
+        EXPECT_EQ(parsed.exit, cli::kExitUsage) << testing::PrintToString(words);
+        EXPECT_NE(parsed.err.find("port name"), std::string::npos) << parsed.err;
+    }
+    std::remove(file.c_str());
 }
 
 }  // namespace

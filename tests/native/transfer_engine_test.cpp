@@ -494,6 +494,45 @@ TEST_F(EngineTest, AsksFollowTheArmedStopAndStopClosesEverything) {
     EXPECT_EQ(FilesInFolder(), 2u);
 }
 
+// Choosing an NLEC file while a settings send runs leaves that send going; a session that
+// starts after the NLEC halt left a file session's stop armed releases that stop first.
+TEST_F(EngineTest, AnNlecChoiceLeavesAFileSendGoingAndANewSessionReleasesTheLastStop) {
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", "abc")}));
+    engine_.Prepare(Operation::GetNlec);
+    EXPECT_TRUE(engine_.SessionActive());
+    Unit(10, "1");
+    EXPECT_EQ(Last().command, 11);
+    EXPECT_EQ(Last().payload, "abc");
+
+    EXPECT_FALSE(engine_.Ask(Operation::SendNlec));
+    EXPECT_TRUE(ui_.armed[Operation::SendSettings]);
+    ASSERT_TRUE(engine_.Start({Operation::GetNlec, (folder_ / "t.txt").string()}));
+    EXPECT_FALSE(ui_.armed[Operation::SendSettings]) << "its button has its own caption back";
+    EXPECT_TRUE(ui_.armed[Operation::GetNlec]);
+}
+
+// Stop() removes a receive's temporary file at once: a running receive's, and one that the
+// NLEC halt ended but left open with its stop armed.
+TEST_F(EngineTest, StopRemovesAReceivesTemporaryFileAtOnce) {
+    const std::string chosen = Write("saved.bin", "keep");
+    for (const bool halted : {false, true}) {
+        SCOPED_TRACE(halted ? "halted" : "running");
+        ASSERT_TRUE(engine_.Start({Operation::ReceiveSettings, chosen, ""}));
+        Unit(20, "5");
+        Unit(21, "ab");
+        if (halted) {
+            EXPECT_FALSE(engine_.Ask(Operation::SendNlec));
+            EXPECT_FALSE(engine_.SessionActive());
+        }
+        EXPECT_EQ(FilesInFolder(), 2u);
+        engine_.Stop();
+        EXPECT_EQ(FilesInFolder(), 1u);
+        EXPECT_EQ(Read(chosen), "keep");
+        EXPECT_FALSE(engine_.StopArmed());
+        EXPECT_FALSE(ui_.armed[Operation::ReceiveSettings]);
+    }
+}
+
 // --- what a receive leaves on disk
 
 // Real temporary files beside the chosen one, whose writes land on a full disk.

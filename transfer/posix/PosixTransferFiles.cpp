@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "transfer/PendingName.h"
@@ -22,27 +23,10 @@ namespace transfer {
 namespace posix_files {
 
 namespace {
-constexpr mode_t kNewFileMode = 0666;  // as fopen creates a file; the umask narrows it
-}  // namespace
-
-int CreateNewFile(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-}
-
-int SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int error = ::fsync(fd) == 0 ? 0 : errno;
-    if (error == EINVAL) error = 0;
-    ::close(fd);
-    return error;
-}
-
-}  // namespace posix_files
-
-namespace {
 
 namespace fs = std::filesystem;
+
+constexpr mode_t kNewFileMode = 0666;  // as fopen creates a file; the umask narrows it
 
 // errno when a failed call set one, else the general input/output error.
 int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
@@ -54,14 +38,40 @@ std::string FolderOf(const std::string& path) {
     return folder.empty() ? std::string(".") : folder.string();
 }
 
+}  // namespace
+
+int CreateNewFile(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+}
+
+int CommitCalls::Flush(FILE* file) { return std::fflush(file); }
+int CommitCalls::Sync(int fd) { return ::fsync(fd); }
+int CommitCalls::Close(FILE* file) { return std::fclose(file); }
+int CommitCalls::Rename(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str());
+}
+
+int SyncFolder(const std::string& folder, CommitCalls& calls) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = calls.Sync(fd) == 0 ? 0 : errno;
+    if (error == EINVAL) error = 0;
+    ::close(fd);
+    return error;
+}
+
+namespace {
+
 class PosixTransferFiles final : public TransferFiles {
 public:
+    explicit PosixTransferFiles(CommitCalls& calls) : calls_(calls) {}
+
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
                         std::error_code* error) override {
         const std::string stem = (fs::path(FolderOf(path)) / "").string();
         for (unsigned tries = 0; tries < kMaxPendingNameTries; ++tries) {
             const std::string candidate = PendingName(stem, static_cast<unsigned long>(::getpid()), next_++);
-            const int fd = posix_files::CreateNewFile(candidate);
+            const int fd = CreateNewFile(candidate);
             if (fd < 0 && errno == EEXIST) continue;
             if (fd < 0) {
                 *error = Errno(errno);
@@ -84,36 +94,44 @@ public:
     std::error_code Commit(FILE* file, const std::string& pendingPath, const std::string& path) override {
         int error = 0;
         errno = 0;
-        if (std::fflush(file) != 0) {
+        if (calls_.Flush(file) != 0) {
             error = ErrnoOr(EIO);
         } else if (std::ferror(file)) {
             error = EIO;  // an earlier write failed; its errno is long gone
-        } else if (::fsync(::fileno(file)) != 0) {
+        } else if (calls_.Sync(::fileno(file)) != 0) {
             error = errno;
         }
         errno = 0;
-        if (std::fclose(file) != 0 && error == 0) error = ErrnoOr(EIO);
-        if (error == 0 && std::rename(pendingPath.c_str(), path.c_str()) != 0) error = errno;
+        if (calls_.Close(file) != 0 && error == 0) error = ErrnoOr(EIO);
+        if (error == 0 && calls_.Rename(pendingPath, path) != 0) error = errno;
         if (error != 0) {
             Remove(pendingPath);
             return Errno(error);
         }
         // The file is in place; a folder that cannot be synced is still reported, since the
         // replace might not outlast a power cut.
-        const int synced = posix_files::SyncFolder(FolderOf(path));
+        const int synced = SyncFolder(FolderOf(path), calls_);
         return synced == 0 ? std::error_code() : Errno(synced);
     }
 
     void Remove(const std::string& path) override { ::unlink(path.c_str()); }
 
 private:
+    CommitCalls& calls_;
     std::atomic<unsigned> next_{0};  // several workers of one process may receive at once
 };
 
 }  // namespace
 
+std::unique_ptr<TransferFiles> MakeTransferFiles(CommitCalls& calls) {
+    return std::make_unique<PosixTransferFiles>(calls);
+}
+
+}  // namespace posix_files
+
 TransferFiles& SystemFiles() {
-    static PosixTransferFiles files;
+    static posix_files::CommitCalls systemCalls;
+    static posix_files::PosixTransferFiles files(systemCalls);
     return files;
 }
 

@@ -11,14 +11,28 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 
 #include "common/win/Handles.h"
 #include "transfer/PendingName.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/win/WinFiles.h"
+
+namespace transfer::win_files {
+
+int CommitCalls::Flush(FILE* file) { return std::fflush(file); }
+BOOL CommitCalls::FlushToDisk(HANDLE file) { return FlushFileBuffers(file); }
+int CommitCalls::Close(FILE* file) { return std::fclose(file); }
+BOOL CommitCalls::Move(const std::string& from, const std::string& to, DWORD flags) {
+    return MoveFileExA(from.c_str(), to.c_str(), flags);
+}
 
 namespace {
+
+// The move that replaces the chosen file, returning only once it is on the disk.
+constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 
 std::error_code SystemError(DWORD code) { return std::error_code(static_cast<int>(code), std::system_category()); }
 
@@ -55,8 +69,10 @@ FILE* OpenNew(const std::string& name, const char* mode, DWORD* error) {
     return file;
 }
 
-class WinTransferFiles final : public transfer::TransferFiles {
+class WinTransferFiles final : public TransferFiles {
 public:
+    explicit WinTransferFiles(CommitCalls& calls) : calls_(calls) {}
+
     FILE* CreatePending(const std::string& path, const char* mode, std::string* pendingPath,
                         std::error_code* failure) override {
         char folder[MAX_PATH] = {};
@@ -68,8 +84,8 @@ public:
         }
         *filePart = 0;  // the chosen file's folder, ending in its separator
         DWORD error = ERROR_FILE_EXISTS;
-        for (unsigned tries = 0; tries < transfer::kMaxPendingNameTries; ++tries) {
-            const std::string candidate = transfer::PendingName(folder, GetCurrentProcessId(), next_++);
+        for (unsigned tries = 0; tries < kMaxPendingNameTries; ++tries) {
+            const std::string candidate = PendingName(folder, GetCurrentProcessId(), next_++);
             FILE* file = OpenNew(candidate, mode, &error);
             if (file != nullptr) {
                 *pendingPath = candidate;
@@ -85,16 +101,13 @@ public:
         DWORD error = ERROR_SUCCESS;
         _doserrno = 0;
         errno = 0;
-        if (std::fflush(file) != 0 || std::ferror(file)) {
+        if (calls_.Flush(file) != 0 || std::ferror(file)) {
             error = RuntimeWriteError();
-        } else if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))))) {
+        } else if (!calls_.FlushToDisk(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))))) {
             error = GetLastError();
         }
-        if (std::fclose(file) != 0 && error == ERROR_SUCCESS) error = RuntimeWriteError();
-        if (error == ERROR_SUCCESS &&
-            !MoveFileExA(pendingPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            error = GetLastError();
-        }
+        if (calls_.Close(file) != 0 && error == ERROR_SUCCESS) error = RuntimeWriteError();
+        if (error == ERROR_SUCCESS && !calls_.Move(pendingPath, path, kReplaceFlags)) error = GetLastError();
         if (error == ERROR_SUCCESS) return {};
         DeleteFileA(pendingPath.c_str());
         return SystemError(error);
@@ -103,12 +116,20 @@ public:
     void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
 
 private:
+    CommitCalls& calls_;
     std::atomic<unsigned> next_{0};  // several workers of one process may receive at once
 };
 
 }  // namespace
 
+std::unique_ptr<TransferFiles> MakeTransferFiles(CommitCalls& calls) {
+    return std::make_unique<WinTransferFiles>(calls);
+}
+
+}  // namespace transfer::win_files
+
 transfer::TransferFiles& transfer::SystemFiles() {
-    static WinTransferFiles files;
+    static win_files::CommitCalls systemCalls;
+    static win_files::WinTransferFiles files(systemCalls);
     return files;
 }
