@@ -1,6 +1,6 @@
 #include "app/PortButtons.h"
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // exactly (double spaces after full stops, trailing spaces, the literal "?" on page 5).
 #include "app/WizardPages.h"
 
-#include "common/DialogIds.h"
-#include "common/Texts.h"
+#include "app/DialogIds.h"
+#include "app/Texts.h"
 #include "serial/LineSpeeds.h"
 
 namespace wizard {

@@ -3,14 +3,16 @@
 
   check_layers.py [ROOT]     (ROOT: the checkout, by default the one holding this script)
 
-Three rules, each counted as one check; the last line is "passed failed":
+Four rules, each counted as one check; the last line is "passed failed":
   layers        a file includes only its own folder and the folders ALLOWED below;
   platforms     a file outside win/ includes no win/ header and no <windows.h>, and one
                 outside posix/ no posix/ header, unless the include sits in a platform
                 #if block (which keeps the native build of portable code honest);
   header names  no two headers of the product share a file name (an include by bare name,
-                or a search in an editor, would find the wrong one).
-Each breach is printed as FILE:LINE with the include. tests/ may include anything."""
+                or a search in an editor, would find the wrong one);
+  dialog        below app/ no code names a dialog id (a name app/DialogIds.h defines), shows
+                a message box or posts a window message: the engines report to listeners.
+Each breach is printed as FILE:LINE with what breaks the rule. tests/ may include anything."""
 import os
 import re
 import sys
@@ -36,6 +38,11 @@ PRODUCT = ["app", "cli", "common", "download", "link", "serial", "transfer"]
 PLATFORM_MACROS = ("_WIN32", "_WIN64", "__MINGW32__", "__linux__", "__unix__", "__APPLE__")
 WINDOWS_SYSTEM_HEADERS = {"windows.h"}
 SOURCE_ENDINGS = (".cpp", ".h", ".c", ".rc", ".h.in")
+
+# The dialog's own: its ids, and the Win32 calls that show a box or post to a window.
+DIALOG_IDS = "app/DialogIds.h"
+DIALOG_CALLS = re.compile(r"\b((?:MessageBox|PostMessage)\w*)\s*\(")
+DEFINE = re.compile(r"^\s*#\s*define\s+(\w+)")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 CONDITION = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)")
@@ -126,19 +133,44 @@ def check_header_names(root):
             yield "%s is the name of %d headers: %s" % (name, len(paths), ", ".join(paths))
 
 
+def dialog_names(root):
+    """The names app/DialogIds.h defines (none when the tree has no dialog)."""
+    try:
+        with open(os.path.join(root, DIALOG_IDS), errors="replace") as ids:
+            return {match.group(1) for match in map(DEFINE.match, ids) if match}
+    except OSError:
+        return set()
+
+
+def check_dialog(root, path, names):
+    word = re.compile(r"\b(%s)\b" % "|".join(sorted(names))) if names else None
+    with open(os.path.join(root, path), errors="replace") as source:
+        for number, line in enumerate(source, 1):
+            code = line.split("//", 1)[0]  # a comment may speak of the dialog
+            for match in DIALOG_CALLS.finditer(code):
+                yield "%s:%d: calls %s: only a front-end shows boxes or posts to its windows" % (
+                    path, number, match.group(1))
+            for match in (word.finditer(code) if word else ()):
+                yield "%s:%d: names %s, a dialog id, below app/" % (path, number, match.group(1))
+
+
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                            os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-    layer_faults, platform_faults = [], []
+    layer_faults, platform_faults, dialog_faults = [], [], []
+    names = dialog_names(root)
     for folder in ALLOWED:
         for path in source_files(root, folder):
             found = list(includes(root, path))
             layer_faults += check_layers(path, found)
             platform_faults += check_platforms(path, found)
+            if folder in ALLOWED["app"]:  # the folders below the dialog
+                dialog_faults += check_dialog(root, path, names)
     results = [("layers", "each folder includes only the folders below it", layer_faults),
                ("platforms", "win/ and posix/ headers only in their own folders or platform blocks",
                 platform_faults),
-               ("header names", "no two product headers share a file name", list(check_header_names(root)))]
+               ("header names", "no two product headers share a file name", list(check_header_names(root))),
+               ("dialog", "no dialog id, message box or posted message below app/", dialog_faults)]
     passed = failed = 0
     for name, rule, faults in results:
         if faults:

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 #include "app/LogExport.h"
 
 namespace {

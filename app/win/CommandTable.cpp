@@ -2,34 +2,29 @@
 // The service actions act whenever a control with their identifier sends the command.
 #include "app/win/CommandTable.h"
 
+#include "app/DialogIds.h"
 #include "app/PortButtons.h"
+#include "app/Texts.h"
 #include "app/win/ActivityLog.h"
+#include "app/win/DownloadPresenter.h"
+#include "app/win/ErasePresenter.h"
 #include "app/win/MainDialog.h"
+#include "app/win/PortChoice.h"
 #include "app/win/TransferPresenter.h"
 #include "app/win/Wizard.h"
-#include "common/DialogIds.h"
-#include "common/Texts.h"
-#include "download/win/FlashErase.h"
-#include "download/win/ImageDownload.h"
 #include "serial/LineSpeeds.h"
 #include "serial/win/CommEventThread.h"
-#include "serial/win/CommPort.h"
 
 namespace {
 
 constexpr const char kEraseQuestion[] = "Are you sure you want to erase the flash?";
 constexpr const char kBootloaderQuestion[] = "Are you sure you want to download the bootloader code?";
 
-void ChoosePort(HWND dialog, int portNumber) {
-    SelectCommPort(dialog, DialogActivity(), portNumber);
-    SavePortId(&DialogActivity(), portNumber);  // remembered whether or not the port opened
-}
-
 }  // namespace
 
 void RouteCommand(HWND dialog, int commandId, TransferPresenter& transfers) {
     if (int port = PortForRadioButton(commandId); port != 0) {
-        ChoosePort(dialog, port);
+        ChoosePort(dialog, DialogActivity(), port);
         return;
     }
     if (transfers.RunCommand(commandId)) return;  // the service buttons and the fixed request

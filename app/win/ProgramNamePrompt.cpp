@@ -3,7 +3,7 @@
 // main dialog comes as the prompt's creation parameter.
 #include <cstring>
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 #include "transfer/TransferText.h"
 #include "app/win/TransferPresenter.h"
 

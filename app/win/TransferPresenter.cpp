@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/DialogIds.h"
+#include "app/Texts.h"
 #include "app/win/MainDialog.h"
 #include "common/Clock.h"
-#include "common/DialogIds.h"
-#include "common/Texts.h"
 #include "common/win/ActivityView.h"
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"

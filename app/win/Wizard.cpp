@@ -3,12 +3,12 @@
 // copies the pictures into their two slots.
 #include "app/win/Wizard.h"
 
-#include "common/DialogIds.h"
-#include "app/WizardPages.h"
-#include "app/win/MainDialog.h"
-#include "download/win/ImageDownload.h"
-
 #include <iterator>
+
+#include "app/DialogIds.h"
+#include "app/WizardPages.h"
+#include "app/win/DownloadPresenter.h"
+#include "app/win/MainDialog.h"
 
 int DownloadRetry = 0;
 

@@ -2,7 +2,6 @@
 // atomic that other threads read afresh; switching publishes null before the old close.
 #include "serial/win/CommPort.h"
 
-#include "common/Texts.h"
 #include "common/win/Handles.h"
 #include "serial/PortNumber.h"
 #include "serial/SerialPort.h"
@@ -17,9 +16,6 @@ namespace {
 // Lets the comm-event thread, woken by the mask reset, see the null handle before the
 // close, and the driver settle before the next open.
 constexpr DWORD kSwitchPauseMs = 250;
-
-constexpr const char kOpenFailedText[] =
-    "Unable to open the selected com port.  Another device may be using the port.  Select another port.";
 
 }  // namespace
 
@@ -39,31 +35,27 @@ HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t
     return port;
 }
 
-void SelectCommPort(HWND dialog, ActivityView& view, int portNumber) {
-    LogLine(view, 0, "Opening Device Com%d ...", portNumber);
-
+CommPortSwitch SwitchCommPort(int portNumber) {
+    CommPortSwitch done;
     HANDLE old = CommPortHandle.exchange(nullptr);
     if (old != nullptr) {
         SetCommMask(old, EV_RXCHAR);  // ends a comm-event wait in progress on it
         Sleep(kSwitchPauseMs);
-        SetLastError(0);  // so a close that succeeds logs no stale error text
+        SetLastError(ERROR_SUCCESS);  // so a close that succeeds reports no stale error
         UniqueFileHandle closing(old);
         closing.Reset();
-        LogLine(view, GetLastError(), "Closing current device ...");
+        done.closedOld = true;
+        done.closeError = GetLastError();
         Sleep(kSwitchPauseMs);
     }
 
     HANDLE port = OpenCommPort(portNumber, serial::kLinkBaudRate, serial::win::kLinkByteSize, serial::win::kLinkParity,
                                serial::win::kLinkStopBits, serial::win::kLinkFlowFlags);
-    DWORD openError = GetLastError();
+    done.openError = GetLastError();
     CommPortHandle.store(port);
-    if (port != nullptr) {
-        LogLine(view, 0, "Device Com%d opened successfully.", portNumber);
-        return;
-    }
-    LogLine(view, openError, "Unable to open com port.");
-    MessageBeep(0);
-    MessageBoxA(dialog, kOpenFailedText, kWindowTitle, MB_OK);
+    done.opened = port != nullptr;
+    if (done.opened) done.openError = ERROR_SUCCESS;
+    return done;
 }
 
 void CloseCommPort() {

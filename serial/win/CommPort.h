@@ -19,9 +19,17 @@ void CreateLinkOverlappedEvents();
 // Opens and configures a port; returns null when it cannot be opened.
 HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                     uint32_t flowFlags);
-// Closes the open port (if any), opens the given one at 38 400 baud, logs the outcome and
-// tells the operator (a box over dialog) when it cannot be opened.
-void SelectCommPort(HWND dialog, ActivityView& view, int portNumber);
+// What switching the one port did: whether an open port was closed first and the close's
+// error, and whether the new one opened, or the error that refused it.
+struct CommPortSwitch {
+    bool closedOld = false;
+    DWORD closeError = ERROR_SUCCESS;
+    bool opened = false;
+    DWORD openError = ERROR_SUCCESS;
+};
+// Closes the open port (if any), letting the comm-event thread and the driver let go of it
+// first, then opens the given one at 38 400 baud and publishes it.
+CommPortSwitch SwitchCommPort(int portNumber);
 // Closes the open port at shutdown (WM_DESTROY).
 void CloseCommPort();
 // Changes only the baud rate of the open port; results are not examined.

@@ -25,6 +25,8 @@ def run(script, *arguments):
 
 
 SOUND = {
+    "app/DialogIds.h": "#pragma once\n#define IDC_LOG_LIST 1002\n#define WM_DOWNLOAD_DONE 1026\n",
+    "app/win/Presenter.cpp": '#include "app/DialogIds.h"\nvoid Done() { PostMessageA(0, WM_DOWNLOAD_DONE, 0, 1); }\n',
     "common/Clock.h": "#pragma once\n",
     "serial/SerialPort.h": '#pragma once\n#include "common/Clock.h"\n',
     "link/win/Glue.cpp": '#include <windows.h>\n#include "serial/SerialPort.h"\n',
@@ -36,7 +38,7 @@ def test_a_sound_tree_passes(tmp_path):
     tree(tmp_path, SOUND)
     code, out = run(LAYERS, str(tmp_path))
     assert code == 0, out
-    assert out.splitlines()[-1] == "3 0"
+    assert out.splitlines()[-1] == "4 0"
 
 
 def test_each_breach_is_named_with_its_file_and_line(tmp_path):
@@ -45,6 +47,9 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
         "transfer/Engine.cpp": '#include "../app/Dialog.h"\n',
         "download/Engine.cpp": '#include "serial/win/Port.h"\n',
         "app/win/Clock.h": "#pragma once\n",
+        "link/win/Post.cpp": "// posts WM_DOWNLOAD_DONE when done\nvoid Done(HWND w) {\n"
+                             "    PostMessageA(w, WM_DOWNLOAD_DONE, 0, 1);\n}\n",
+        "serial/win/Box.cpp": "int IDC_LOG_LISTING = 0;\nvoid Fail() { MessageBoxA(0, \"x\", \"y\", 0); }\n",
     }))
     code, out = run(LAYERS, str(tmp_path))
     assert code == 1
@@ -52,7 +57,11 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
     assert "transfer/Engine.cpp:1: " in out and "transfer may not use app/" in out
     assert 'download/Engine.cpp:1: includes "serial/win/Port.h" (a win/ header) in a portable file' in out
     assert "Clock.h is the name of 2 headers: app/win/Clock.h, common/Clock.h" in out
-    assert out.splitlines()[-1] == "0 3"
+    assert "link/win/Post.cpp:3: calls PostMessageA: " in out
+    assert "link/win/Post.cpp:3: names WM_DOWNLOAD_DONE, a dialog id, below app/" in out
+    assert "serial/win/Box.cpp:2: calls MessageBoxA: " in out
+    assert "link/win/Post.cpp:1:" not in out and "IDC_LOG_LISTING" not in out, "comments and longer names pass"
+    assert out.splitlines()[-1] == "0 4"
 
 
 @pytest.mark.skipif(shutil.which("clang-format-14") is None, reason="clang-format-14 is not installed")

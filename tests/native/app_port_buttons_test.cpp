@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/PortButtons.h"
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and DownloadRetry that each page reads.
 #include "app/WizardPages.h"
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/DialogIds.h"
 #include "app/win/DialogActivityView.h"
 #include "app/win/MainDialog.h"
 #include "app/win/ProgressBar.h"
-#include "common/DialogIds.h"
 #include "tests/win/ListLines.h"
 
 namespace {

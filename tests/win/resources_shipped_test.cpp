@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 
 namespace {
 

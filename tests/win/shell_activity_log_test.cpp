@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 #include "tests/win/ListLines.h"
 #include "app/win/ActivityLog.h"
 #include "app/win/DialogActivityView.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 #include "app/win/MainDialog.h"
 #include "app/win/ProgressBar.h"
 

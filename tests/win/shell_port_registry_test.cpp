@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogIds.h"
 #include "app/win/DialogActivityView.h"
-#include "common/DialogIds.h"
 #include "tests/win/ListLines.h"
 #include "serial/win/CommPort.h"
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogIds.h"
 #include "app/win/DialogActivityView.h"
+#include "app/win/FramePoster.h"
 #include "app/win/ProgressBar.h"
-#include "common/DialogIds.h"
 #include "link/Frame.h"
-#include "link/win/PacketLink.h"
 #include "transfer/TransferEngine.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // second Wine process has to start while the program is still booting.
 #include "tests/harness/driver/Program.h"
 
-#include "common/DialogIds.h"
+#include "app/DialogIds.h"
 #include "tests/harness/driver/Windows.h"
 
 namespace {

@@ -1,11 +1,10 @@
 // Frames assembled on the comm-event thread and posted to the dialog as heap records; the
 // dialog's thread hands them to the transfer engine, which checks and handles them.
-#include <windows.h>
+#include "app/win/FramePoster.h"
 
 #include <new>
 
-#include "common/DialogIds.h"
-#include "link/win/PacketLink.h"
+#include "app/DialogIds.h"
 
 namespace {
 

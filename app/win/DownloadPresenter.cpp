@@ -1,21 +1,21 @@
 // Streams an embedded firmware image to the unit's bootloader on a worker thread, straight
 // from the locked resource, through the download engine; this file finds the image and
 // turns the engine's reports into the dialog's log lines, bar, boxes and posted message.
-#include "download/win/ImageDownload.h"
+#include "app/win/DownloadPresenter.h"
 
-#include "common/DialogIds.h"
-#include "common/win/ActivityView.h"
-#include "common/Texts.h"
+#include <memory>
+#include <string>
+
+#include "app/DialogIds.h"
+#include "app/Texts.h"
 #include "common/Clock.h"
+#include "common/win/ActivityView.h"
 #include "common/win/Handles.h"
 #include "download/DownloadEngine.h"
 #include "download/EmbeddedImages.h"
 #include "download/ImageCursor.h"
 #include "serial/win/CommHandlePort.h"
 #include "serial/win/CommPort.h"
-
-#include <memory>
-#include <string>
 
 std::atomic<int> DownloadBusy{0};
 int BootloaderSelected = 0;

@@ -2,18 +2,18 @@
 // 115 200 baud, then a bounded wait for the same two bytes back. The comm-event thread owns
 // the port's reads, so the engine's port takes the reply from what that thread hands over
 // instead of racing it with reads of its own.
-#include "download/win/FlashErase.h"
+#include "app/win/ErasePresenter.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
-#include "common/DialogIds.h"
-#include "common/win/ActivityView.h"
+#include "app/DialogIds.h"
+#include "app/win/DownloadPresenter.h"
 #include "common/Clock.h"
+#include "common/win/ActivityView.h"
 #include "common/win/Handles.h"
 #include "download/EraseEngine.h"
-#include "download/win/ImageDownload.h"
 #include "serial/win/CommHandlePort.h"
 #include "serial/win/CommPort.h"
 

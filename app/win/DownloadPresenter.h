@@ -1,4 +1,5 @@
-// Streaming an embedded firmware image to the unit's bootloader on a worker thread.
+// The dialog's presenter of the image download: the wizard's download state, and the start
+// of a download on a worker whose reports become the dialog's lines, bar, boxes and message.
 #pragma once
 #include <windows.h>
 

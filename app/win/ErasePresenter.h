@@ -1,4 +1,5 @@
-// Erasing the unit's user storage with the two-byte handshake, on a worker thread.
+// The dialog's presenter of the flash erase: the erase on a worker, its lines in the log and
+// its end posted to the dialog.
 #pragma once
 #include <windows.h>
 
