@@ -65,10 +65,5 @@ void CloseCommPort() {
 
 void SetCommBaudRate(uint32_t baudRate) {
     HANDLE port = CommPortHandle.load();
-    if (port == nullptr) return;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.BaudRate = baudRate;
-    SetCommState(port, &dcb);
+    if (port != nullptr) static_cast<void>(serial::win::SetDeviceBaudRate(port, baudRate));
 }

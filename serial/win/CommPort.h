@@ -32,7 +32,8 @@ struct CommPortSwitch {
 CommPortSwitch SwitchCommPort(int portNumber);
 // Closes the open port at shutdown (WM_DESTROY).
 void CloseCommPort();
-// Changes only the baud rate of the open port; results are not examined.
+// Changes the speed of the open port (the port layer's one speed change); results are not
+// examined.
 void SetCommBaudRate(uint32_t baudRate);
 
 // The remembered port: HKCU "SOFTWARE\Quorvanta\TZ615CommPort", value PortId.

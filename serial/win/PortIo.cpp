@@ -258,6 +258,12 @@ PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate) {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port, &dcb)) return StatusFromError(GetLastError(), false);
     dcb.BaudRate = baudRate;
+    // The framing is written with the speed rather than read back: a pseudo-terminal under
+    // Wine reports odd parity in a form Wine does not decode, which leaves the parity it
+    // hands back undefined, and writing that back could drop the parity or refuse the change.
+    dcb.ByteSize = kLinkByteSize;
+    dcb.Parity = kLinkParity;
+    dcb.StopBits = kLinkStopBits;
     if (SetCommState(port, &dcb)) return {};
     // Some drivers refuse one of the other settings they re-apply and still change the
     // speed: what counts is the speed the port reports afterwards.

@@ -83,6 +83,7 @@ private:
 PortStatus ReadWithDeadline(HANDLE port, InputWaiter& waiter, uint8_t* buffer, size_t size, uint32_t timeoutMs,
                             size_t* count);
 PortStatus ReadCtsLine(HANDLE port, bool* on);
+// Changes the speed of a port on the link's framing, which it writes again with the speed.
 PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate);
 // Waits, at most timeoutMs, until the output queue is empty and the last bytes have left.
 PortStatus DrainOutput(HANDLE port, uint32_t timeoutMs);
