@@ -244,7 +244,10 @@ size_t Simulator::pacedReadable(uint64_t nowUs, size_t queued) {
         return 0;
     }
     if (inIdle_) {
+        // The PC's first byte after a quiet line: its clock starts now, and so does the
+        // line's. It is read once the line has carried it (or its chunk).
         inPacer_.startFromIdle(nowUs);
+        turnaround_.inputArrived(nowUs);
         inIdle_ = false;
     }
     const size_t allowed = inPacer_.allowance(nowUs, inBaud());
