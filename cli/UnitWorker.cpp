@@ -60,24 +60,32 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
     return reporter.Fail("unknown download result", sent, outcome.total);
 }
 
-}  // namespace
-
-bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
-    Reporter reporter(context);
-    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
-    if (!port) return false;
+// The unit shows with CTS that it is in its bootloader menu; false (and the unit failed) when
+// it never does.
+bool WaitForReadyUnit(const UnitContext& context, const Reporter& reporter, const DownloadPlan& plan,
+                      serial::SerialPort& port) {
     reporter.Send(EventKind::Waiting, "waiting up to " + Seconds(plan.waitMs) +
                                           " for CTS: hold C while switching the unit on, then choose " +
                                           std::to_string(plan.baud) + " on the unit");
     serial::PortStatus failure;
-    switch (WaitForCts(*port, *context.clock, plan.waitMs, context.cancel, &failure)) {
-        case CtsWaitResult::Ready: break;
+    switch (WaitForCts(port, *context.clock, plan.waitMs, context.cancel, &failure)) {
+        case CtsWaitResult::Ready: return true;
         case CtsWaitResult::TimedOut:
             return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
                                  ": the unit is not in its bootloader menu (hold C while switching it on)");
         case CtsWaitResult::PortFailed: return reporter.Fail("cannot read CTS: " + Reason(failure));
         case CtsWaitResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
     }
+    return reporter.Fail("unknown CTS wait result");
+}
+
+}  // namespace
+
+bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
+    Reporter reporter(context);
+    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
+    if (!port) return false;
+    if (plan.waitForCts && !WaitForReadyUnit(context, reporter, plan, *port)) return false;
     serial::PortStatus speed = port->SetBaudRate(plan.baud);
     if (!speed.Ok()) return reporter.Fail("cannot switch to " + std::to_string(plan.baud) + " baud: " + Reason(speed));
 
