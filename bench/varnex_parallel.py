@@ -1,7 +1,8 @@
 """varnex loading 32 simulated units at once at 115 200 baud, each unit holding the line to
 its real rate: each unit's time against the line limit, varnex's CPU per unit, and the rate
 varnex's own summary states against the line's rate. Native, no Wine: the units and the
-runner are those of the command-line tests (tests/cli)."""
+runner are those of the command-line tests (tests/cli). The same through one ser2net on the
+loopback address, each unit on its own rfc2217:// port."""
 import os
 import resource
 import sys
@@ -11,6 +12,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
 
 import simunits as s  # noqa: E402
+from ser2net import Ser2net  # noqa: E402
 
 UNITS = 32
 BAUD = 115200
@@ -19,16 +21,20 @@ BOOTLOADER_BYTES = 249008
 RUN_TIMEOUT_S = 300
 
 
-def run(work_dir):
-    folder = os.path.join(work_dir, "varnex-units")
+def run(work_dir, rfc2217=False, count=UNITS):
+    folder = os.path.join(work_dir, "varnex-units-rfc2217" if rfc2217 else "varnex-units")
     os.makedirs(folder, exist_ok=True)
     units = []
+    server = None
     try:
-        for _ in range(UNITS):
+        for _ in range(count):
             units.append(s.Unit(folder, ["--mode", "bootloader", "--baud", str(BAUD), "--pace"]))
+        if rfc2217:
+            server = Ser2net(units)
+        ports = server.urls if server else [unit.link for unit in units]
         args = ["download", "--bootloader", "--baud", str(BAUD), "--json"]
-        for unit in units:
-            args += ["--port", unit.link]
+        for port in ports:
+            args += ["--port", port]
         before = resource.getrusage(resource.RUSAGE_CHILDREN)
         started = time.monotonic()
         code, out, err = s.Varnex(args, units).wait(RUN_TIMEOUT_S)
@@ -38,14 +44,16 @@ def run(work_dir):
             raise AssertionError("varnex failed (%d): %s %s" % (code, out[-2000:], err[-2000:]))
         reports = [unit.finished_image() for unit in units]
     finally:
+        if server:
+            server.stop()
         for unit in units:
             unit.stop()
     limit = BOOTLOADER_BYTES / (BAUD / BITS_PER_BYTE)
     expected = s.image_sha256("BOOTLOADER")
     per_unit = []
-    for unit, report in zip(units, reports):
+    for port, report in zip(ports, reports):
         seconds = (report["last_byte_ms"] - report["start_ms"]) / 1000.0
-        per_unit.append({"port": unit.link, "seconds": seconds, "ratio": seconds / limit,
+        per_unit.append({"port": port, "seconds": seconds, "ratio": seconds / limit,
                          "bytes": report["bytes"],
                          "identical": report["bytes"] == BOOTLOADER_BYTES and
                          report["sha256"] == expected and not report.get("garbled")})
@@ -57,4 +65,5 @@ def run(work_dir):
             "worst_ratio": max(u["ratio"] for u in per_unit),
             "all_identical": all(u["identical"] for u in per_unit),
             "summary_rate_ratio": max(stated) / line_rate if stated else float("inf"),
-            "cpu_seconds": cpu, "cpu_percent_per_unit": cpu / wall * 100.0 / UNITS}
+            "identical_units": sum(1 for u in per_unit if u["identical"]), "unit_count": count,
+            "cpu_seconds": cpu, "cpu_percent_per_unit": cpu / wall * 100.0 / count}

@@ -218,6 +218,7 @@ TEST(SerialNetworkPort, WritesPacedAtTheLineRateAndDrainWaitsForTheLastByte) {
     // The server's line as the test models it: bytes leave at 11 bits each.
     const double bytesPerMs = kFast / 11.0 / 1000.0;
     const size_t bound = serial::LinePacer(kFast).BoundBytes();
+    EXPECT_LE(bound, bytesPerMs * 200) << "a fraction of a second of line time";
     double queued = 0;
     uint64_t last = kT0;
     for (const auto& [at, size] : sends) {
