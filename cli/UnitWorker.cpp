@@ -37,7 +37,7 @@ std::string After(const download::DownloadOutcome& outcome) {
     return " after " + std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes";
 }
 
-bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& outcome) {
+bool ReportDownload(const Reporter& reporter, const std::string& port, const download::DownloadOutcome& outcome) {
     const uint64_t sent = outcome.bytesSent;
     switch (outcome.result) {
         case download::DownloadResult::Done:
@@ -51,8 +51,8 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
                                      After(outcome),
                                  sent, outcome.total);
         case download::DownloadResult::PortGone:
-            return reporter.Fail("the port is gone (adapter unplugged?)" + After(outcome) + ": " +
-                                     Reason(outcome.lastError),
+            return reporter.Fail(GoneText(port) + After(outcome) + ": " + Reason(outcome.lastError) +
+                                     (sent > 0 ? "; the unit holds part of the image: load it again" : ""),
                                  sent, outcome.total);
         case download::DownloadResult::Cancelled:
             return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
@@ -95,7 +95,7 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     request.size = plan.image.size;
     request.baudRate = plan.baud;
     request.cancel = context.cancel;
-    return ReportDownload(reporter, download::RunImageDownload(*port, *context.clock, request, listener));
+    return ReportDownload(reporter, context.port, download::RunImageDownload(*port, *context.clock, request, listener));
 }
 
 namespace {
@@ -113,7 +113,8 @@ private:
     const Reporter& reporter_;
 };
 
-bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
+bool ReportErase(const Reporter& reporter, const std::string& port, const download::EraseOutcome& outcome,
+                 uint32_t writeGiveUpMs) {
     switch (outcome.result) {
         case download::EraseResult::Done:
             reporter.Send(EventKind::Done, "the unit erased its user storage");
@@ -123,8 +124,7 @@ bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome
                                  Reason(outcome.lastError));
         case download::EraseResult::NoReply:
             return reporter.Fail("no answer from the unit within " + Seconds(outcome.replyTimeoutMs));
-        case download::EraseResult::PortGone:
-            return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(outcome.lastError));
+        case download::EraseResult::PortGone: return reporter.Fail(GoneText(port) + ": " + Reason(outcome.lastError));
         case download::EraseResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while erasing");
     }
     return reporter.Fail("unknown erase result");
@@ -144,7 +144,7 @@ bool RunEraseUnit(const UnitContext& context) {
     EraseReporter listener(reporter);
     download::EraseLimits limits;
     limits.cancel = context.cancel;
-    return ReportErase(reporter, download::RunFlashErase(*port, *context.clock, listener, limits),
+    return ReportErase(reporter, context.port, download::RunFlashErase(*port, *context.clock, listener, limits),
                        limits.writeGiveUpMs);
 }
 

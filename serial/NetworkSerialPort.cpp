@@ -23,6 +23,10 @@ constexpr uint32_t kDrainBeforeChangeMs = 2000;
 // Bytes from the unit kept for Read; beyond this the socket is left to hold them.
 constexpr size_t kMaxInboundBytes = 64 * 1024;
 constexpr size_t kReceiveChunkBytes = 4096;
+// How long the opening waits for the server to speak first, as a telnet server does with its
+// own offers and a busy one with its reason before it closes: read before anything is sent,
+// that reason is not lost in the reset our unread bytes would cause.
+constexpr uint32_t kGreetingWaitMs = 200;
 
 PortStatus ClosedStatus() { return {PortError::Io, "the port is closed"}; }
 
@@ -38,6 +42,8 @@ public:
     // Sets the line through an RFC 2217 server; a raw port has nothing to set.
     PortStatus Open() {
         if (!client_) return {};
+        PortStatus greeted = socket_->Wait(kGreetingWaitMs, false);
+        if (!greeted.Ok()) return greeted;
         client_->Start(kLinkBaudRate, clock_.NowMs());
         return WaitUntilSettled();
     }
@@ -169,18 +175,10 @@ private:
         return failure_;
     }
 
+    // Takes in what has arrived first, then sends what is queued: a server's last words
+    // before a close are read before anything sent could make it reset the connection.
     void Exchange() {
         if (!failure_.Ok()) return;
-        std::vector<uint8_t>& out = Outgoing();
-        if (!out.empty()) {
-            size_t sent = 0;
-            PortStatus status = socket_->Send(out.data(), out.size(), &sent);
-            if (!status.Ok()) {
-                failure_ = status;
-                return;
-            }
-            out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(sent));
-        }
         uint8_t chunk[kReceiveChunkBytes];
         while (inbound_.size() < kMaxInboundBytes) {
             size_t count = 0;
@@ -192,6 +190,7 @@ private:
             }
             if (count > 0) {
                 Take(chunk, count);
+                if (!failure_.Ok()) return;
                 continue;
             }
             if (closed) {
@@ -201,9 +200,19 @@ private:
                 } else {
                     failure_ = {PortError::Gone, "the server closed the connection"};
                 }
+                return;
             }
+            break;
+        }
+        std::vector<uint8_t>& out = Outgoing();
+        if (out.empty()) return;
+        size_t sent = 0;
+        PortStatus status = socket_->Send(out.data(), out.size(), &sent);
+        if (!status.Ok()) {
+            failure_ = status;
             return;
         }
+        out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(sent));
     }
 
     void Take(const uint8_t* bytes, size_t count) {
@@ -246,14 +255,14 @@ std::unique_ptr<SerialPort> OpenNetworkPortOver(const std::string& name, std::un
     return port;
 }
 
-std::unique_ptr<SerialPort> OpenNetworkPort(const std::string& name, PortStatus* status) {
+std::unique_ptr<SerialPort> OpenNetworkPort(const std::string& name, TcpConnector connect, PortStatus* status) {
     NetworkPortAddress address;
     std::string error;
     if (!ParseNetworkPortName(name, &address, &error)) {
         *status = {PortError::NoSuchPort, error};
         return nullptr;
     }
-    std::unique_ptr<TcpSocket> socket = ConnectTcp(address.host, address.port, status);
+    std::unique_ptr<TcpSocket> socket = connect(address.host, address.port, status);
     if (!socket) return nullptr;
     return OpenNetworkPortOver(name, std::move(socket), common::SteadyClock(), status);
 }

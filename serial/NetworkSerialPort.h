@@ -13,10 +13,15 @@
 
 namespace serial {
 
+// How a platform connects (ConnectTcp): handed in by its OpenSerialPort, so that this
+// portable code depends on no platform's glue.
+using TcpConnector = std::unique_ptr<TcpSocket> (*)(const std::string& host, const std::string& port,
+                                                    PortStatus* status);
+
 // Opens a network port by its name (see NetworkPortName.h) at kLinkBaudRate; null with
 // *status set when the name is malformed, the server cannot be reached or it refuses the
 // line settings.
-std::unique_ptr<SerialPort> OpenNetworkPort(const std::string& name, PortStatus* status);
+std::unique_ptr<SerialPort> OpenNetworkPort(const std::string& name, TcpConnector connect, PortStatus* status);
 
 // The same over a connection already made, on the clock given (tests use a fake pair).
 std::unique_ptr<SerialPort> OpenNetworkPortOver(const std::string& name, std::unique_ptr<TcpSocket> socket,

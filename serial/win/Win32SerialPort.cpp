@@ -55,7 +55,7 @@ private:
 }  // namespace
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status) {
-    if (IsNetworkPortName(name)) return OpenNetworkPort(name, status);
+    if (IsNetworkPortName(name)) return OpenNetworkPort(name, ConnectTcp, status);
     *status = {};
     UniqueFileHandle handle(win::OpenDevice(win::DevicePath(name)));
     if (!handle) {

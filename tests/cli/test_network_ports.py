@@ -95,8 +95,9 @@ def test_a_killed_server_mid_download_fails_at_once_with_the_byte_count(units, s
     code, out, err = run.wait(FINISH_S)
     assert code == 1, out + err
     assert time.monotonic() - killed < 10
-    failed = [line for line in out.splitlines() if "FAILED" in line]
-    assert len(failed) == 1 and "the port is gone" in failed[0] and " of 249008 bytes" in failed[0], out
+    failed = [line for line in out.splitlines() if line.startswith(server.urls[0] + ": FAILED: ")]
+    assert len(failed) == 1, out
+    assert "the port is gone" in failed[0] and " of 249008 bytes" in failed[0] and "load it again" in failed[0]
     assert "closed the connection" in failed[0]
 
 
