@@ -6,6 +6,8 @@
 #include "common/Clock.h"
 #include "download/DownloadEngine.h"
 #include "download/EraseEngine.h"
+#include "serial/NetworkPortName.h"
+#include "serial/Rfc2217Client.h"
 
 namespace cli {
 
@@ -68,7 +70,10 @@ bool WaitForReadyUnit(const UnitContext& context, const Reporter& reporter, cons
                                           " for CTS: hold C while switching the unit on, then choose " +
                                           std::to_string(plan.baud) + " on the unit");
     serial::PortStatus failure;
-    switch (WaitForCts(port, *context.clock, plan.waitMs, context.cancel, &failure)) {
+    // A network server tells a rise of CTS up to a second after the unit made it.
+    const uint32_t limitMs =
+        plan.waitMs + (serial::IsNetworkPortName(context.port) ? serial::kModemNoticeLatencyMs : 0);
+    switch (WaitForCts(port, *context.clock, limitMs, context.cancel, &failure)) {
         case CtsWaitResult::Ready: return true;
         case CtsWaitResult::TimedOut:
             return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +

@@ -17,6 +17,8 @@ namespace serial {
 // Every answer the client waits for has this bound; a server that fails a setting sends
 // no answer at all.
 inline constexpr uint32_t kServerAnswerBoundMs = 5000;
+// A server may read its modem lines only once a second: a change of CTS is told up to this late.
+inline constexpr uint32_t kModemNoticeLatencyMs = 1000;
 
 class Rfc2217Client {
 public:
