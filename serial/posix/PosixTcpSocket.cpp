@@ -132,7 +132,7 @@ PortStatus ConnectOne(const addrinfo& address, uint64_t deadline, int* fd) {
 }  // namespace
 
 std::unique_ptr<TcpSocket> ConnectTcp(const std::string& host, const std::string& port, PortStatus* status) {
-    const std::string where = host + ":" + port;
+    const std::string where = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
     const uint64_t deadline = SteadyMs() + kConnectBoundMs;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

@@ -156,7 +156,7 @@ PortStatus ConnectOne(const addrinfo& address, DWORD deadline, SOCKET* connected
 }  // namespace
 
 std::unique_ptr<TcpSocket> ConnectTcp(const std::string& host, const std::string& port, PortStatus* status) {
-    const std::string where = host + ":" + port;
+    const std::string where = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
     if (!StartWinsock()) {
         *status = {PortError::Io, "Windows sockets did not start"};
         return nullptr;

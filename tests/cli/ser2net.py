@@ -42,13 +42,13 @@ def listening(port):
 
 
 class Ser2net:
-    """One ser2net serving each unit on its own TCP port: kind "rfc2217" or "raw" (whose
-    line keeps baud). kick=False keeps a busy port's first client and turns a second away."""
+    """One ser2net serving each unit on its own TCP port: kind "rfc2217", "telnet" (without
+    serial settings) or "raw" (whose line keeps baud). kick=False keeps a busy port's first client and turns a second away."""
 
     def __init__(self, units, kind="rfc2217", kick=True, baud=38400):
         self.folder = tempfile.mkdtemp(prefix="ser2net-")
         self.ports = free_ports(len(units))
-        accepter = "telnet(rfc2217),tcp(nodelay)" if kind == "rfc2217" else "tcp(nodelay)"
+        accepter = {"rfc2217": "telnet(rfc2217),tcp(nodelay)", "telnet": "telnet,tcp(nodelay)"}.get(kind, "tcp(nodelay)")
         scheme = "rfc2217" if kind == "rfc2217" else "socket"
         self.urls = ["%s://%s:%d" % (scheme, LOOPBACK, port) for port in self.ports]
         config = []
