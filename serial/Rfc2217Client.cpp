@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "common/Clock.h"
+
 namespace serial {
 
 namespace {
@@ -112,7 +114,7 @@ void Rfc2217Client::Tick(uint64_t nowMs) {
         if (nowMs < agreeDeadlineMs_) return;
         std::string why = serverText_.empty() ? "" : " (" + ServerSaid() + ")";
         Fail(PortError::TimedOut, "no answer to COM-PORT-OPTION from " + server_ + " within " +
-                                      std::to_string(kServerAnswerBoundMs / 1000) + " s" + why +
+                                      std::to_string(kServerAnswerBoundMs / common::kMsPerSecond) + " s" + why +
                                       ": for a raw TCP port use socket://" + server_ +
                                       " with the line settings made on the server");
         return;
@@ -126,7 +128,7 @@ void Rfc2217Client::Tick(uint64_t nowMs) {
     }
     if (!late.empty()) {
         Fail(PortError::TimedOut, "the server " + server_ + " did not answer the setting of " + late + " within " +
-                                      std::to_string(kServerAnswerBoundMs / 1000) + " s");
+                                      std::to_string(kServerAnswerBoundMs / common::kMsPerSecond) + " s");
     }
 }
 

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/Clock.h"
 #include "serial/TcpSocket.h"
 
 namespace serial {
@@ -154,7 +155,8 @@ std::unique_ptr<TcpSocket> ConnectTcp(const std::string& host, const std::string
         return std::make_unique<PosixTcpSocket>(fd);
     }
     if (last.error == PortError::TimedOut) {
-        last.text = "no answer from " + where + " within " + std::to_string(kConnectBoundMs / 1000) + " s";
+        last.text =
+            "no answer from " + where + " within " + std::to_string(kConnectBoundMs / common::kMsPerSecond) + " s";
     } else {
         last.text = where + ": " + last.text;
     }
