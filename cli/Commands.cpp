@@ -24,6 +24,9 @@
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
 #include "common/Clock.h"
+#include "download/EraseEngine.h"
+#include "serial/LineSpeeds.h"
+#include "serial/NetworkPortName.h"
 #include "serial/PortList.h"
 
 namespace cli {
@@ -55,6 +58,18 @@ std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostre
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
     if (ForcedTerminal() || StdoutIsTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
     return std::make_unique<PlainLines>(out, options.ports);
+}
+
+// A raw network port takes its line settings from the server: said once, as nothing here
+// can check them.
+void NoteRawPorts(const UnitsOptions& options, uint32_t baud, std::ostream& err) {
+    for (const std::string& port : options.ports) {
+        if (serial::IsRawNetworkPortName(port)) {
+            err << "varnex: note: socket:// ports carry no line settings; varnex takes the server's to be " << baud
+                << " baud, 8 data bits, odd parity, 1 stop bit and cannot check them" << std::endl;
+            return;
+        }
+    }
 }
 
 // One unit's whole job, on its worker's thread.
@@ -132,18 +147,21 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
         err << "varnex: " << error << std::endl;
         return kExitUsage;
     }
-    DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
+    DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond, !options.noCtsWait};
+    NoteRawPorts(options.units, options.baud, err);
     return RunUnits(
         options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
         RunEnd::Summary);
 }
 
-int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    NoteRawPorts(options.units, download::kEraseBaudRate, err);
     return RunUnits(
         options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary);
 }
 
-int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    NoteRawPorts(options.units, serial::kLinkBaudRate, err);
     ServicePlan service{options.command, options.file, options.programName};
     return RunUnits(
         options.units, out, cancel, [&service](const UnitContext& context) { RunServiceUnit(context, service); },

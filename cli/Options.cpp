@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "serial/LineSpeeds.h"
+#include "serial/NetworkPortName.h"
 #include "transfer/TransferText.h"
 
 namespace cli {
@@ -27,7 +28,29 @@ void CheckPortsOnce(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
         if (port.empty()) throw CLI::ValidationError("--port needs a port name");
         if (!seen.insert(port).second) throw CLI::ValidationError("--port " + port + " is given twice");
+        serial::NetworkPortAddress address;
+        std::string error;
+        if (serial::IsNetworkPortName(port) && !serial::ParseNetworkPortName(port, &address, &error)) {
+            throw CLI::ValidationError("--port " + error);
+        }
     }
+}
+
+// download and erase start on the unit's CTS, which a raw network port does not carry.
+void CheckCtsOnEveryPort(const std::vector<std::string>& ports, bool noCtsWait) {
+    if (noCtsWait) return;
+    for (const std::string& port : ports) {
+        if (serial::IsRawNetworkPortName(port)) {
+            throw CLI::ValidationError("--port " + port +
+                                       ": a raw network port carries no CTS, so the unit's readiness cannot be seen; "
+                                       "add --no-cts-wait to start at once");
+        }
+    }
+}
+
+void AddNoCtsWait(CLI::App* command, bool* noCtsWait) {
+    command->add_flag("--no-cts-wait", *noCtsWait,
+                      "start at once, without waiting for CTS (needed on socket:// ports, which carry none)");
 }
 
 void AddPortsCommand(CLI::App& app, const CommandRunners& runners, PortsOptions* options, Chosen* chosen) {
@@ -73,9 +96,11 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
     download->add_option("--wait", options->waitSeconds, "seconds to wait for each unit's CTS (default 120)")
         ->check(CLI::Range(uint32_t{1}, kMaxWaitSeconds))
         ->type_name("SECONDS");
+    AddNoCtsWait(download, &options->noCtsWait);
     download->callback([&runners, options, flags, chosen] {
         CheckImage(options, *flags);
         CheckPortsOnce(options->units.ports);
+        CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.download(*options); };
     });
 }
@@ -83,8 +108,10 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
 void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions* options, Chosen* chosen) {
     CLI::App* erase = app.add_subcommand("erase", "erase the user storage in each unit's flash");
     AddPorts(erase, &options->units, "erase");
+    AddNoCtsWait(erase, &options->noCtsWait);
     erase->callback([&runners, options, chosen] {
         CheckPortsOnce(options->units.ports);
+        CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.erase(*options); };
     });
 }

@@ -6,6 +6,8 @@
 #include "common/Clock.h"
 #include "download/DownloadEngine.h"
 #include "download/EraseEngine.h"
+#include "serial/NetworkPortName.h"
+#include "serial/Rfc2217Client.h"
 
 namespace cli {
 
@@ -37,7 +39,7 @@ std::string After(const download::DownloadOutcome& outcome) {
     return " after " + std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes";
 }
 
-bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& outcome) {
+bool ReportDownload(const Reporter& reporter, const std::string& port, const download::DownloadOutcome& outcome) {
     const uint64_t sent = outcome.bytesSent;
     switch (outcome.result) {
         case download::DownloadResult::Done:
@@ -51,8 +53,8 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
                                      After(outcome),
                                  sent, outcome.total);
         case download::DownloadResult::PortGone:
-            return reporter.Fail("the port is gone (adapter unplugged?)" + After(outcome) + ": " +
-                                     Reason(outcome.lastError),
+            return reporter.Fail(GoneText(port) + After(outcome) + ": " + Reason(outcome.lastError) +
+                                     (sent > 0 ? "; the unit holds part of the image: load it again" : ""),
                                  sent, outcome.total);
         case download::DownloadResult::Cancelled:
             return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
@@ -63,24 +65,35 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
     return reporter.Fail("unknown download result", sent, outcome.total);
 }
 
-}  // namespace
-
-bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
-    Reporter reporter(context);
-    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
-    if (!port) return false;
+// The unit shows with CTS that it is in its bootloader menu; false (and the unit failed) when
+// it never does.
+bool WaitForReadyUnit(const UnitContext& context, const Reporter& reporter, const DownloadPlan& plan,
+                      serial::SerialPort& port) {
     reporter.Send(EventKind::Waiting, "waiting up to " + Seconds(plan.waitMs) +
                                           " for CTS: hold C while switching the unit on, then choose " +
                                           std::to_string(plan.baud) + " on the unit");
     serial::PortStatus failure;
-    switch (WaitForCts(*port, *context.clock, plan.waitMs, context.cancel, &failure)) {
-        case CtsWaitResult::Ready: break;
+    // A network server tells a rise of CTS up to a second after the unit made it.
+    const uint32_t limitMs =
+        plan.waitMs + (serial::IsNetworkPortName(context.port) ? serial::kModemNoticeLatencyMs : 0);
+    switch (WaitForCts(port, *context.clock, limitMs, context.cancel, &failure)) {
+        case CtsWaitResult::Ready: return true;
         case CtsWaitResult::TimedOut:
             return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
                                  ": the unit is not in its bootloader menu (hold C while switching it on)");
         case CtsWaitResult::PortFailed: return reporter.Fail("cannot read CTS: " + Reason(failure));
         case CtsWaitResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
     }
+    return reporter.Fail("unknown CTS wait result");
+}
+
+}  // namespace
+
+bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
+    Reporter reporter(context);
+    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
+    if (!port) return false;
+    if (plan.waitForCts && !WaitForReadyUnit(context, reporter, plan, *port)) return false;
     serial::PortStatus speed = port->SetBaudRate(plan.baud);
     if (!speed.Ok()) return reporter.Fail("cannot switch to " + std::to_string(plan.baud) + " baud: " + Reason(speed));
 
@@ -90,8 +103,9 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     request.size = plan.image.size;
     request.baudRate = plan.baud;
     request.cancel = context.cancel;
-    request.endOnCtsDrop = true;
-    return ReportDownload(reporter, download::RunImageDownload(*port, *context.clock, request, listener));
+    // A raw network port has no CTS to watch; every other port ends a load the unit ended.
+    request.endOnCtsDrop = port->HasCts();
+    return ReportDownload(reporter, context.port, download::RunImageDownload(*port, *context.clock, request, listener));
 }
 
 namespace {
@@ -109,7 +123,8 @@ private:
     const Reporter& reporter_;
 };
 
-bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
+bool ReportErase(const Reporter& reporter, const std::string& port, const download::EraseOutcome& outcome,
+                 uint32_t writeGiveUpMs) {
     switch (outcome.result) {
         case download::EraseResult::Done:
             reporter.Send(EventKind::Done, "the unit erased its user storage");
@@ -119,8 +134,7 @@ bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome
                                  Reason(outcome.lastError));
         case download::EraseResult::NoReply:
             return reporter.Fail("no answer from the unit within " + Seconds(outcome.replyTimeoutMs));
-        case download::EraseResult::PortGone:
-            return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(outcome.lastError));
+        case download::EraseResult::PortGone: return reporter.Fail(GoneText(port) + ": " + Reason(outcome.lastError));
         case download::EraseResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while erasing");
     }
     return reporter.Fail("unknown erase result");
@@ -140,7 +154,7 @@ bool RunEraseUnit(const UnitContext& context) {
     EraseReporter listener(reporter);
     download::EraseLimits limits;
     limits.cancel = context.cancel;
-    return ReportErase(reporter, download::RunFlashErase(*port, *context.clock, listener, limits),
+    return ReportErase(reporter, context.port, download::RunFlashErase(*port, *context.clock, listener, limits),
                        limits.writeGiveUpMs);
 }
 

@@ -11,7 +11,7 @@ need=(
   googletest libgtest-dev
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
-  procps psmisc socat
+  procps psmisc socat ser2net
   libcli11-dev nlohmann-json3-dev libssl-dev
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
   # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be

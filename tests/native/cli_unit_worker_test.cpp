@@ -70,8 +70,8 @@ struct Rig {
         context.sink = &recorder;
         return context;
     }
-    bool Download() {
-        cli::DownloadPlan plan{{image.data(), static_cast<uint32_t>(image.size())}, kBaud, kWaitMs};
+    bool Download(bool waitForCts = true) {
+        cli::DownloadPlan plan{{image.data(), static_cast<uint32_t>(image.size())}, kBaud, kWaitMs, waitForCts};
         return cli::RunDownloadUnit(Context(), plan);
     }
 };
@@ -126,6 +126,16 @@ TEST(CliUnitWorker, DownloadWaitsForCtsSwitchesSpeedStreamsAndEndsWithTheCountTo
     EXPECT_EQ(recorder.Last().bytes, image.size());
     EXPECT_NE(recorder.Last().text.find("display shows 40000"), std::string::npos) << recorder.Last().text;
     EXPECT_TRUE(port.closed) << "the worker lets go of its port";
+}
+
+TEST(CliUnitWorker, WithoutTheCtsWaitTheDownloadStartsAtOnce) {
+    Rig r;
+    r.ctsFromMs = UINT64_MAX;  // a port without CTS
+    const uint64_t start = r.clock.NowMs();
+    EXPECT_TRUE(r.Download(false));
+    ASSERT_FALSE(r.port.baudChanges.empty());
+    EXPECT_EQ(r.port.baudChanges[0].second, start) << "no wait before the speed change";
+    EXPECT_EQ(r.recorder.Kinds().front(), EventKind::Start);
 }
 
 struct FailureCase {
