@@ -103,8 +103,9 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     request.size = plan.image.size;
     request.baudRate = plan.baud;
     request.cancel = context.cancel;
-    // A raw network port has no CTS to watch; every other port ends a load the unit ended.
-    request.endOnCtsDrop = port->HasCts();
+    // The unit's CTS ends a load it ended early, where CTS is what started the load: not on a
+    // raw network port, nor when the operator said not to wait for it.
+    request.endOnCtsDrop = plan.waitForCts && port->HasCts();
     return ReportDownload(reporter, context.port, download::RunImageDownload(*port, *context.clock, request, listener));
 }
 

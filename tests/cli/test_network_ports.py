@@ -105,7 +105,7 @@ def test_a_busy_server_port_is_named_with_the_servers_words(unit, servers, varne
     server = servers([unit], kick=False)
     holder = socket.create_connection(("127.0.0.1", server.ports[0]), timeout=5)
     try:
-        time.sleep(0.3)  # the server has given the port to the first client
+        holder.recv(64)  # the server's first words: it has given the port to this client
         code, out, err = varnex(["request", "--port", server.urls[0]], [unit]).wait(FINISH_S)
     finally:
         holder.close()
