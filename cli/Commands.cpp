@@ -14,17 +14,27 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/EventHub.h"
+#include "cli/HostName.h"
 #include "cli/Images.h"
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
 #include "cli/PlainLines.h"
+#include "cli/RecordKeeping.h"
+#include "cli/RecordsOutput.h"
 #include "cli/ServiceWorker.h"
+#include "cli/StationBoard.h"
+#include "cli/StationEvents.h"
 #include "cli/Summary.h"
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
 #include "common/Clock.h"
+#include "common/Sha256.h"
+#include "records/RecordStore.h"
 #include "serial/PortList.h"
+#include "station/PortCycle.h"
 
 namespace cli {
 
@@ -51,10 +61,17 @@ bool ForcedTerminal() {
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
+bool OnTerminal() { return ForcedTerminal() || StdoutIsTerminal(); }
+
 std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostream& out, uint64_t startMs) {
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
-    if (ForcedTerminal() || StdoutIsTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
+    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
     return std::make_unique<PlainLines>(out, options.ports);
+}
+
+// Nobody is left to read how the run went: it ends as Ctrl-C ends it.
+void StopIfOutputGone(std::ostream& out, std::atomic<bool>& cancel) {
+    if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
 }
 
 // One unit's whole job, on its worker's thread.
@@ -87,8 +104,7 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
     while (finished.load() < options.ports.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
-        // Nobody is left to read how the run went: it ends as Ctrl-C ends it.
-        if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
+        StopIfOutputGone(out, cancel);
     }
     for (std::thread& worker : workers) worker.join();
     hub.Finish();
@@ -148,6 +164,147 @@ int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ato
     return RunUnits(
         options.units, out, cancel, [&service](const UnitContext& context) { RunServiceUnit(context, service); },
         RunEnd::UnitsOnly);
+}
+
+namespace {
+
+// What the records say the image was: the choice, and the image's own name.
+void DescribeImage(const DownloadOptions& options, records::Row* row) {
+    switch (options.image) {
+        case ImageChoice::Bootloader:
+            row->operation = "bootloader";
+            row->image = download::kBootloaderImage.name;
+            break;
+        case ImageChoice::Software:
+            row->operation = "software";
+            row->image = download::kSoftwareImage.name;
+            break;
+        case ImageChoice::File:
+            row->operation = "image";
+            row->image = options.imageFile;
+            break;
+    }
+}
+
+void WriteStationEnd(std::ostream& out, const station::StationGate& gate, const std::string& reason, bool json) {
+    if (json) {
+        nlohmann::json line = {
+            {"event", "summary"}, {"loaded", gate.Loaded()}, {"failed", gate.Failed()}, {"reason", reason}};
+        out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+        return;
+    }
+    out << "station ended (" << reason << "): " << gate.Loaded() << (gate.Loaded() == 1 ? " unit" : " units")
+        << " loaded, " << gate.Failed() << " failed" << std::endl;
+}
+
+}  // namespace
+
+int RunStationCommand(const StationOptions& options, std::ostream& out, std::ostream& err,
+                      std::atomic<bool>& cancel) {
+    ImageSource image;
+    std::string error;
+    if (!image.Load(options.load, &error)) {
+        err << "varnex: " << error << std::endl;
+        return kExitUsage;
+    }
+    // Before any port is touched: a records file that cannot be kept is a usage error.
+    std::unique_ptr<records::RecordStore> store;
+    if (!options.records.empty()) {
+        store = records::RecordStore::Open(options.records, records::Access::Write, &error);
+        if (!store) {
+            err << "varnex: the records file cannot be used: " << error << std::endl;
+            return kExitUsage;
+        }
+    }
+    const ImageBytes bytes = image.Bytes();
+    records::Row common;
+    common.station = options.station.empty() ? HostName() : options.station;
+    DescribeImage(options.load, &common);
+    common.imageSize = bytes.size;
+    common.imageSha256 = common::Sha256Hex(bytes.data, bytes.size);
+    common.baud = options.load.baud;
+    common.version = kVersion;
+    std::unique_ptr<RecordKeeping> keeping;
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, common);
+
+    common::Clock& clock = common::SteadyClock();
+    const std::vector<std::string>& ports = options.load.units.ports;
+    std::unique_ptr<Presenter> presenter;
+    if (options.load.units.json) {
+        presenter = std::make_unique<JsonEvents>(out, ports, clock.NowMs());
+    } else if (OnTerminal()) {
+        presenter = std::make_unique<StationBoard>(out, ports, options.records, clock.NowMs());
+    } else {
+        presenter = std::make_unique<PlainLines>(out, ports);
+    }
+    UnitBoard board(ports);
+    EventHub hub(clock, *presenter, board);
+    station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
+
+    std::vector<std::unique_ptr<StationEvents>> listeners;
+    std::vector<station::PortContext> contexts;
+    for (size_t index = 0; index < ports.size(); ++index) {
+        listeners.push_back(std::make_unique<StationEvents>(hub, index));
+        station::PortContext context;
+        context.port = ports[index];
+        context.open = serial::OpenSerialPort;
+        context.clock = &clock;
+        context.listener = listeners.back().get();
+        context.records = keeping.get();
+        context.gate = &gate;
+        context.plan = {bytes.data, bytes.size, options.load.baud};
+        contexts.push_back(context);
+    }
+    std::atomic<size_t> finished{0};
+    std::vector<std::thread> workers;
+    for (size_t index = 0; index < contexts.size(); ++index) {
+        try {
+            workers.emplace_back([&contexts, index, &finished] {
+                station::RunPortCycle(contexts[index]);
+                ++finished;
+            });
+        } catch (const std::system_error& failure) {
+            hub.Report({EventKind::Failed, index, 0, 0, std::string("cannot start a worker: ") + failure.what()});
+            gate.StopArming("a port's worker could not start");
+            ++finished;
+        }
+    }
+    while (finished.load() < contexts.size()) {
+        clock.SleepMs(kTickMs);
+        hub.Tick();
+        StopIfOutputGone(out, cancel);
+    }
+    for (std::thread& worker : workers) worker.join();
+    hub.Finish();
+    const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
+    if (gate.RecordsFailed()) err << "varnex: " << gate.StopReason() << std::endl;
+    WriteStationEnd(out, gate, reason, options.load.units.json);
+    return gate.Failed() > 0 || gate.RecordsFailed() || workers.size() < contexts.size() ? kExitSomeFailed
+                                                                                          : kExitAllDone;
+}
+
+int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ostream& err) {
+    std::string error;
+    std::unique_ptr<records::RecordStore> store =
+        records::RecordStore::Open(options.file, records::Access::Read, &error);
+    if (!store) {
+        err << "varnex: the records file cannot be read: " << error << std::endl;
+        return kExitUsage;
+    }
+    records::Filter filter{options.since, options.port, options.result};
+    bool read = false;
+    if (options.summary) {
+        std::vector<records::DaySummary> days;
+        read = store->Summarise(filter, &days, &error);
+        if (read) WriteDaySummaries(out, days, options.format);
+    } else {
+        std::vector<records::Row> rows;
+        read = store->List(filter, &rows, &error);
+        if (read) WriteRows(out, rows, options.format);
+    }
+    if (read) return kExitAllDone;
+    err << "varnex: " << error << std::endl;
+    return kExitSomeFailed;
 }
 
 }  // namespace cli

@@ -1,0 +1,33 @@
+// The download's failure texts (see DownloadText.h).
+#include "download/DownloadText.h"
+
+namespace download {
+
+namespace {
+
+std::string After(const DownloadOutcome& outcome) {
+    return " after " + std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes";
+}
+
+}  // namespace
+
+std::string PortFailureText(const serial::PortStatus& status) {
+    std::string text = serial::PortErrorName(status.error);
+    if (!status.text.empty() && status.text != text) text += " (" + status.text + ")";
+    return text;
+}
+
+std::string OutcomeText(const DownloadOutcome& outcome) {
+    switch (outcome.result) {
+        case DownloadResult::Done: return "";
+        case DownloadResult::Stalled:
+            return "the unit stopped reading: " + StallText(outcome.stallLimitMs) + After(outcome);
+        case DownloadResult::PortGone:
+            return "the port is gone (adapter unplugged?)" + After(outcome) + ": " +
+                   PortFailureText(outcome.lastError);
+        case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
+    }
+    return "unknown download result";
+}
+
+}  // namespace download
