@@ -56,6 +56,9 @@ bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& o
                                  sent, outcome.total);
         case download::DownloadResult::Cancelled:
             return reporter.Fail("stopped by Ctrl-C" + After(outcome), sent, outcome.total);
+        case download::DownloadResult::UnitEnded:
+            return reporter.Fail("the unit ended the image after " + std::to_string(sent) + " bytes: load it again",
+                                 sent, outcome.total);
     }
     return reporter.Fail("unknown download result", sent, outcome.total);
 }
@@ -87,6 +90,7 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     request.size = plan.image.size;
     request.baudRate = plan.baud;
     request.cancel = context.cancel;
+    request.endOnCtsDrop = true;
     return ReportDownload(reporter, download::RunImageDownload(*port, *context.clock, request, listener));
 }
 

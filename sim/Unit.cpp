@@ -260,7 +260,7 @@ void Unit::onLineBytes(const uint8_t* data, size_t size, const LineSettings& sen
     route(data + i, size - i, sentUnder, nowMs);
 }
 
-void Unit::tick(uint64_t nowMs) {
+void Unit::tick(uint64_t nowMs, size_t bytesWaiting) {
     for (size_t i = 0; i < scheduled_.size();) {
         if (scheduled_[i].atMs <= nowMs) {
             emit(scheduled_[i].bytes, scheduled_[i].baud);
@@ -285,7 +285,7 @@ void Unit::tick(uint64_t nowMs) {
             releaseHeld(heldSinceMs_);
         }
     }
-    if (image_.finishIfQuiet(nowMs, config_.quietGapMs)) {
+    if (image_.finishIfQuiet(nowMs, config_.quietGapMs, bytesWaiting)) {
         lastImage_ = image_.report();
         image_.clear();
         showingCount_ = true;

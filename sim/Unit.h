@@ -63,7 +63,8 @@ public:
     void notePcModemBits(int bits, uint64_t nowMs);
     // Bytes from the PC, sent under the given settings.
     void onLineBytes(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs);
-    void tick(uint64_t nowMs);
+    // Timers; bytesWaiting: bytes from the PC not yet read, which keep an image going.
+    void tick(uint64_t nowMs, size_t bytesWaiting = 0);
     // The next time tick() has something to do (UINT64_MAX for none).
     uint64_t nextDeadlineMs(uint64_t nowMs) const;
 
