@@ -32,6 +32,7 @@
 #include "cli/UnitWorker.h"
 #include "common/Clock.h"
 #include "common/Sha256.h"
+#include "download/EraseEngine.h"
 #include "records/RecordStore.h"
 #include "serial/PortList.h"
 #include "station/PortCycle.h"
@@ -81,7 +82,7 @@ using UnitJob = std::function<void(const UnitContext&)>;
 enum class RunEnd { Summary, UnitsOnly };
 
 int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& cancel, const UnitJob& job,
-             RunEnd end) {
+             RunEnd end, RecordKeeping* records = nullptr) {
     common::Clock& clock = common::SteadyClock();
     UnitBoard board(options.ports);
     std::unique_ptr<Presenter> presenter = MakePresenter(options, out, clock.NowMs());
@@ -90,7 +91,7 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
     std::atomic<size_t> finished{0};
     std::vector<std::thread> workers;
     for (size_t unit = 0; unit < options.ports.size(); ++unit) {
-        UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel};
+        UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel, records};
         try {
             workers.emplace_back([context, &job, &finished] {
                 job(context);
@@ -112,6 +113,27 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
     WriteSummary(out, board, clock.NowMs(), options.json);
     return cancel.load() || board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
 }
+
+// Opens the records file a command was given, before any port is touched; false after the
+// message when it cannot be used (a usage error).
+bool OpenRecords(const std::string& path, std::ostream& err, std::unique_ptr<records::RecordStore>* store) {
+    if (path.empty()) return true;
+    std::string error;
+    *store = records::RecordStore::Open(path, records::Access::Write, &error);
+    if (*store) return true;
+    err << "varnex: the records file cannot be used: " << error << std::endl;
+    return false;
+}
+
+// What every row of one run shares.
+records::Row RunRow(const std::string& station) {
+    records::Row row;
+    row.station = station.empty() ? HostName() : station;
+    row.version = kVersion;
+    return row;
+}
+
+void DescribeImage(const DownloadOptions& options, const ImageBytes& bytes, records::Row* row);
 
 }  // namespace
 
@@ -148,15 +170,30 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
         err << "varnex: " << error << std::endl;
         return kExitUsage;
     }
+    std::unique_ptr<records::RecordStore> store;
+    if (!OpenRecords(options.units.records, err, &store)) return kExitUsage;
+    records::Row row = RunRow("");
+    DescribeImage(options, image.Bytes(), &row);
+    row.baud = options.baud;
+    std::unique_ptr<RecordKeeping> keeping;
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
     DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
     return RunUnits(
         options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
-        RunEnd::Summary);
+        RunEnd::Summary, keeping.get());
 }
 
-int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    std::unique_ptr<records::RecordStore> store;
+    if (!OpenRecords(options.units.records, err, &store)) return kExitUsage;
+    records::Row row = RunRow("");
+    row.operation = "erase";
+    row.baud = download::kEraseBaudRate;
+    std::unique_ptr<RecordKeeping> keeping;
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
     return RunUnits(
-        options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary);
+        options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary,
+        keeping.get());
 }
 
 int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
@@ -168,8 +205,10 @@ int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ato
 
 namespace {
 
-// What the records say the image was: the choice, and the image's own name.
-void DescribeImage(const DownloadOptions& options, records::Row* row) {
+// What the records say the image was: the choice, the image's own name, size and digest.
+void DescribeImage(const DownloadOptions& options, const ImageBytes& bytes, records::Row* row) {
+    row->imageSize = bytes.size;
+    row->imageSha256 = common::Sha256Hex(bytes.data, bytes.size);
     switch (options.image) {
         case ImageChoice::Bootloader:
             row->operation = "bootloader";
@@ -209,21 +248,11 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     }
     // Before any port is touched: a records file that cannot be kept is a usage error.
     std::unique_ptr<records::RecordStore> store;
-    if (!options.records.empty()) {
-        store = records::RecordStore::Open(options.records, records::Access::Write, &error);
-        if (!store) {
-            err << "varnex: the records file cannot be used: " << error << std::endl;
-            return kExitUsage;
-        }
-    }
+    if (!OpenRecords(options.records, err, &store)) return kExitUsage;
     const ImageBytes bytes = image.Bytes();
-    records::Row common;
-    common.station = options.station.empty() ? HostName() : options.station;
-    DescribeImage(options.load, &common);
-    common.imageSize = bytes.size;
-    common.imageSha256 = common::Sha256Hex(bytes.data, bytes.size);
+    records::Row common = RunRow(options.station);
+    DescribeImage(options.load, bytes, &common);
     common.baud = options.load.baud;
-    common.version = kVersion;
     std::unique_ptr<RecordKeeping> keeping;
     if (store) keeping = std::make_unique<RecordKeeping>(*store, common);
 

@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
         return WithStopHandlers([&] { return cli::RunDownloadCommand(options, std::cout, std::cerr, g_cancel); });
     };
     runners.erase = [](const cli::EraseOptions& options) {
-        return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, g_cancel); });
+        return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, std::cerr, g_cancel); });
     };
     runners.service = [](const cli::ServiceOptions& options) {
         return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, g_cancel); });

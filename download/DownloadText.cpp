@@ -26,6 +26,8 @@ std::string OutcomeText(const DownloadOutcome& outcome) {
             return "the port is gone (adapter unplugged?)" + After(outcome) + ": " +
                    PortFailureText(outcome.lastError);
         case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
+        case DownloadResult::UnitEnded:
+            return "the unit ended the image after " + std::to_string(outcome.bytesSent) + " bytes: load it again";
     }
     return "unknown download result";
 }

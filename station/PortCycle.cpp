@@ -121,6 +121,7 @@ private:
 
     // A unit whose CTS is already up when the port opens is one waiting for its load.
     Wait WaitForUnit() {
+        if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
         listener_.OnStep(Step::WaitingForUnit, unit_, "waiting for a unit");
         for (;;) {
             if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
@@ -134,6 +135,7 @@ private:
     // A unit is loaded once per visit: CTS must stay down for kGoneAfterMs, so a flicker of
     // the line does not count as the next unit.
     Wait WaitForUnitToGo() {
+        if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
         listener_.OnStep(Step::WaitingForUnitToGo, unit_, "switch the unit off and take it away");
         bool down = false;
         uint64_t downSinceMs = 0;
@@ -192,6 +194,7 @@ private:
         request.size = c_.plan.size;
         request.baudRate = c_.plan.baud;
         request.cancel = gate_.CancelFlag();
+        request.endOnCtsDrop = true;  // a unit that goes off mid-image is never taken as loaded
         const download::DownloadOutcome outcome = download::RunImageDownload(*port_, clock_, request, progress);
         end->bytesSent = outcome.bytesSent;
         switch (outcome.result) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -164,8 +165,9 @@ struct Rig {
         events.clock = &clock;
     }
     void At(uint64_t& field, uint64_t relativeMs) { field = t0 + relativeMs; }
-    station::StationGate Run() {
-        station::StationGate gate(rules, &cancel);
+    std::unique_ptr<station::StationGate> gate;
+    station::StationGate& Run() {
+        gate = std::make_unique<station::StationGate>(rules, &cancel);
         station::PortContext context;
         context.port = port.Name();
         context.open = [this](const std::string&, serial::PortStatus* status) -> std::unique_ptr<serial::SerialPort> {
@@ -181,10 +183,10 @@ struct Rig {
         context.clock = &clock;
         context.listener = &events;
         context.records = &records;
-        context.gate = &gate;
+        context.gate = gate.get();
         context.plan = {image.data(), kImageBytes, 115200};
         station::RunPortCycle(context);
-        return gate;
+        return *gate;
     }
 };
 
@@ -193,7 +195,7 @@ struct Rig {
 TEST(StationPortCycle, AUnitAlreadyUpIsLoadedConfirmedRecordedAndTheStepsRunInOrder) {
     Rig r({LineUnit{}});
     r.rules.count = 1;
-    station::StationGate gate = r.Run();
+    station::StationGate& gate = r.Run();
     ASSERT_EQ(r.events.ends.size(), 1u);
     EXPECT_EQ(r.events.ends[0].result, LoadResult::Confirmed);
     EXPECT_EQ(r.events.ends[0].bytesSent, kImageBytes);
@@ -233,7 +235,7 @@ TEST(StationPortCycle, NoDropWithinThirtySecondsIsNoConfirmationAndStopOnFailure
     silent.confirmAfterMs = kNever;
     Rig r({silent, LineUnit{}});
     r.rules.stopOnFailure = true;
-    station::StationGate gate = r.Run();
+    station::StationGate& gate = r.Run();
     ASSERT_EQ(r.events.ends.size(), 1u);
     EXPECT_EQ(r.events.ends[0].result, LoadResult::NoConfirmation);
     EXPECT_NE(r.events.ends[0].reason.find("no confirmation from the unit within 30 s"), std::string::npos);
@@ -247,14 +249,14 @@ TEST(StationPortCycle, APortLostMidLoadIsRecordedFailedReopenedEveryTwoSecondsAn
     LineUnit cut;
     cut.leavesAfterMs = 3000;  // switched off while the adapter is out
     LineUnit next;
-    next.arriveAfterMs = 3000;
+    next.arriveAfterMs = 5000;  // a second after the port is back
     Rig r({cut, next});
     r.rules.count = 1;
     r.port.writeScript = {fake::WriteStep{16384, serial::PortError::None, kWriteMs},
                           fake::WriteStep{0, serial::PortError::Gone, 0}};
     r.line.goneFromMs = r.t0 + kWriteMs;  // from the second write on, for 5 s
     r.line.goneUntilMs = r.line.goneFromMs + 5000;
-    station::StationGate gate = r.Run();
+    station::StationGate& gate = r.Run();
     ASSERT_EQ(r.events.ends.size(), 2u);
     EXPECT_EQ(r.events.ends[0].result, LoadResult::Failed);
     EXPECT_EQ(r.events.ends[0].bytesSent, 16384u);
@@ -292,12 +294,14 @@ TEST(StationPortCycle, StopInEachStepEndsThePortAndRecordsARunningLoadAsStopped)
         }
         Rig r({unit, late});
         r.line.cancelAtMs = r.t0 + c.cancelAtMs;
-        station::StationGate gate = r.Run();
+        r.Run();
         SCOPED_TRACE(c.cancelAtMs);
         ASSERT_EQ(r.records.completed.size(), c.records);
         if (c.records == 0) continue;
         EXPECT_EQ(r.records.completed[0].result, c.result);
-        if (c.result == LoadResult::Stopped) EXPECT_NE(r.records.completed[0].reason.find("Ctrl-C"), std::string::npos);
+        if (c.result == LoadResult::Stopped) {
+            EXPECT_NE(r.records.completed[0].reason.find("Ctrl-C"), std::string::npos);
+        }
         EXPECT_LE(r.clock.NowMs() - r.line.cancelAtMs, 200u);  // promptly
     }
 }
@@ -308,7 +312,7 @@ TEST(StationPortCycle, ARecordsWriteThatFailsLoadsNoFurtherUnit) {
     {
         Rig r({LineUnit{}, next});
         r.records.failBeginAt = 1;  // the second unit's row cannot be written
-        station::StationGate gate = r.Run();
+        station::StationGate& gate = r.Run();
         EXPECT_EQ(r.port.received.size(), kImageBytes);  // never a load without its row
         EXPECT_TRUE(gate.RecordsFailed());
         EXPECT_NE(gate.StopReason().find("database or disk is full"), std::string::npos);
@@ -316,7 +320,7 @@ TEST(StationPortCycle, ARecordsWriteThatFailsLoadsNoFurtherUnit) {
     {
         Rig r({LineUnit{}, next});
         r.records.failComplete = true;
-        station::StationGate gate = r.Run();
+        station::StationGate& gate = r.Run();
         EXPECT_EQ(r.events.ends.size(), 1u);
         EXPECT_TRUE(gate.RecordsFailed());
     }
