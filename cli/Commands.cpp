@@ -81,8 +81,8 @@ using UnitJob = std::function<void(const UnitContext&)>;
 // command's one unit has said how it ended, and the monitor's Ctrl-C is its end.
 enum class RunEnd { Summary, UnitsOnly };
 
-int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& cancel, const UnitJob& job,
-             RunEnd end, RecordKeeping* records = nullptr) {
+int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& cancel, const UnitJob& job, RunEnd end,
+             RecordKeeping* records = nullptr) {
     common::Clock& clock = common::SteadyClock();
     UnitBoard board(options.ports);
     std::unique_ptr<Presenter> presenter = MakePresenter(options, out, clock.NowMs());
@@ -227,8 +227,10 @@ void DescribeImage(const DownloadOptions& options, const ImageBytes& bytes, reco
 
 void WriteStationEnd(std::ostream& out, const station::StationGate& gate, const std::string& reason, bool json) {
     if (json) {
-        nlohmann::json line = {
-            {"event", "summary"}, {"loaded", gate.Loaded()}, {"failed", gate.Failed()}, {"reason", reason}};
+        nlohmann::json line = {{"event", "summary"},
+                               {"loaded", gate.Loaded()},
+                               {"failed", gate.Failed()},
+                               {"reason", reason}};
         out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
         return;
     }
@@ -238,8 +240,7 @@ void WriteStationEnd(std::ostream& out, const station::StationGate& gate, const 
 
 }  // namespace
 
-int RunStationCommand(const StationOptions& options, std::ostream& out, std::ostream& err,
-                      std::atomic<bool>& cancel) {
+int RunStationCommand(const StationOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
     ImageSource image;
     std::string error;
     if (!image.Load(options.load, &error)) {
@@ -309,7 +310,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     if (gate.RecordsFailed()) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);
     return gate.Failed() > 0 || gate.RecordsFailed() || workers.size() < contexts.size() ? kExitSomeFailed
-                                                                                          : kExitAllDone;
+                                                                                         : kExitAllDone;
 }
 
 int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ostream& err) {

@@ -106,7 +106,8 @@ void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions*
 void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOptions* options, ImageFlags* flags,
                        Chosen* chosen) {
     CLI::App* station =
-        app.add_subcommand("station", "load unit after unit on every port, each port on its own, with a record of each");
+        app.add_subcommand("station",
+                           "load unit after unit on every port, each port on its own, with a record of each");
     AddPorts(station, &options->load.units, "load units on");
     AddImageOptions(station, &options->load, flags);
     options->records = records::kDefaultFile;
@@ -164,16 +165,16 @@ void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOpti
     command->add_option("--since", options->since, "only loads started on or after this date or time (UTC)")
         ->type_name("DATE");
     command->add_option("--port", options->port, "only loads on this port")->type_name("PORT");
-    const std::vector<std::string> results = {records::kConfirmed, records::kDone,    records::kFailed,
+    const std::vector<std::string> results = {records::kConfirmed,      records::kDone,    records::kFailed,
                                               records::kNoConfirmation, records::kStopped, records::kInterrupted};
     command->add_option("--result", options->result, "only loads with this result")
         ->check(CLI::IsMember(results))
         ->type_name("RESULT");
     command->add_option("--format", options->format, "table (default), csv or json (one object per row)")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, RecordsFormat>{
-                {"table", RecordsFormat::Table}, {"csv", RecordsFormat::Csv}, {"json", RecordsFormat::Json}},
-            CLI::ignore_case))
+        ->transform(CLI::CheckedTransformer(std::map<std::string, RecordsFormat>{{"table", RecordsFormat::Table},
+                                                                                 {"csv", RecordsFormat::Csv},
+                                                                                 {"json", RecordsFormat::Json}},
+                                            CLI::ignore_case))
         ->type_name("FORMAT");
     command->add_flag("--summary", options->summary, "per day and port: units loaded, failed, median duration");
     command->callback([&runners, options, chosen] {

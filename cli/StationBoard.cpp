@@ -93,9 +93,8 @@ std::vector<std::string> StationBoard::Frame(uint64_t nowMs) const {
     double hours = static_cast<double>(nowMs > startMs_ ? nowMs - startMs_ : 0) / kMsPerHour;
     std::snprintf(perHour, sizeof perHour, "%.1f", hours > 0.0 ? static_cast<double>(loaded_) / hours : 0.0);
     std::vector<std::string> frame;
-    frame.push_back("records: " + (recordsFile_.empty() ? std::string("none") : recordsFile_) +
-                    "   loaded: " + std::to_string(loaded_) + "   failed: " + std::to_string(failed_) +
-                    "   units/hour: " + perHour);
+    frame.push_back("records: " + (recordsFile_.empty() ? std::string("none") : recordsFile_) + "   loaded: " +
+                    std::to_string(loaded_) + "   failed: " + std::to_string(failed_) + "   units/hour: " + perHour);
     for (const Port& port : ports_) frame.push_back(Line(port, nowMs));
     return frame;
 }

@@ -143,8 +143,7 @@ std::string EraseFailureText(const download::EraseOutcome& outcome, uint32_t wri
         case download::EraseResult::WriteFailed:
             return "the port did not take the erase request within " + Seconds(writeGiveUpMs) + ": " +
                    Reason(outcome.lastError);
-        case download::EraseResult::NoReply:
-            return "no answer from the unit within " + Seconds(outcome.replyTimeoutMs);
+        case download::EraseResult::NoReply: return "no answer from the unit within " + Seconds(outcome.replyTimeoutMs);
         case download::EraseResult::PortGone:
             return "the port is gone (adapter unplugged?): " + Reason(outcome.lastError);
         case download::EraseResult::Cancelled: return "stopped by Ctrl-C while erasing";

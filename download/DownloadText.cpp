@@ -23,8 +23,7 @@ std::string OutcomeText(const DownloadOutcome& outcome) {
         case DownloadResult::Stalled:
             return "the unit stopped reading: " + StallText(outcome.stallLimitMs) + After(outcome);
         case DownloadResult::PortGone:
-            return "the port is gone (adapter unplugged?)" + After(outcome) + ": " +
-                   PortFailureText(outcome.lastError);
+            return "the port is gone (adapter unplugged?)" + After(outcome) + ": " + PortFailureText(outcome.lastError);
         case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
         case DownloadResult::UnitEnded:
             return "the unit ended the image after " + std::to_string(outcome.bytesSent) + " bytes: load it again";

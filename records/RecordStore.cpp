@@ -98,9 +98,9 @@ bool CheckSchema(sqlite3* db, Access access, std::string* error) {
             *error = "it holds no records";
             return false;
         }
-        std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema + "PRAGMA application_id = " +
-                          std::to_string(kApplicationId) + "; PRAGMA user_version = " +
-                          std::to_string(kSchemaVersion) + "; COMMIT;";
+        std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema +
+                          "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                          "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;";
         if (Exec(db, sql.c_str(), error)) return true;
         Exec(db, "ROLLBACK", error);
         return false;
@@ -124,9 +124,8 @@ void BindFilter(Statement& statement, const Filter& filter) {
     statement.Bind(3, filter.result);
 }
 
-constexpr const char* kWhere =
-    " WHERE (?1 = '' OR started_at >= ?1) AND (?2 = '' OR port = ?2)"
-    " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)";
+constexpr const char* kWhere = " WHERE (?1 = '' OR started_at >= ?1) AND (?2 = '' OR port = ?2)"
+                               " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)";
 
 }  // namespace
 
@@ -143,8 +142,8 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::string& path, Access a
         sqlite3_extended_result_codes(db, 1);
         // WAL lets readers and several writers' turns overlap; FULL syncs every commit, so
         // a row reported written survives a power cut.
-        bool ready = access == Access::Read || (Exec(db, "PRAGMA journal_mode = WAL", &reason) &&
-                                                 Exec(db, "PRAGMA synchronous = FULL", &reason));
+        bool ready = access == Access::Read ||
+                     (Exec(db, "PRAGMA journal_mode = WAL", &reason) && Exec(db, "PRAGMA synchronous = FULL", &reason));
         if (ready) ready = CheckSchema(db, access, &reason);
         // A write lock taken and given back proves the file, its folder and its journal writable.
         if (ready && access == Access::Write) ready = Exec(db, "BEGIN IMMEDIATE; COMMIT;", &reason);
@@ -186,9 +185,8 @@ bool RecordStore::Begin(Row* row, std::string* error) {
 
 bool RecordStore::Complete(const Row& row, std::string* error) {
     std::lock_guard<std::mutex> hold(mutex_);
-    Statement update(db_,
-                     "UPDATE loads SET ended_at = ?, bytes_sent = ?, result = ?, reason = ?, duration_ms = ? "
-                     "WHERE id = ?");
+    Statement update(db_, "UPDATE loads SET ended_at = ?, bytes_sent = ?, result = ?, reason = ?, duration_ms = ? "
+                          "WHERE id = ?");
     if (update.Ok()) {
         update.Bind(1, row.endedAt);
         update.Bind(2, static_cast<int64_t>(row.bytesSent));
@@ -289,9 +287,9 @@ std::string IsoUtc(int64_t unixMs) {
     const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
     char text[40];
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day),
-                  static_cast<long long>(msOfDay / 3600000), static_cast<long long>(msOfDay / 60000 % 60),
-                  static_cast<long long>(msOfDay / 1000 % 60), static_cast<long long>(msOfDay % 1000));
+                  static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(msOfDay / 3600000),
+                  static_cast<long long>(msOfDay / 60000 % 60), static_cast<long long>(msOfDay / 1000 % 60),
+                  static_cast<long long>(msOfDay % 1000));
     return text;
 }
 

@@ -21,12 +21,12 @@ inline constexpr int kSchemaVersion = 1;
 inline constexpr int kBusyTimeoutMs = 30000;
 
 // The results a row can read.
-inline constexpr const char* kConfirmed = "confirmed";              // loaded and confirmed by the unit
-inline constexpr const char* kDone = "done";                        // a single download or erase that ended well
-inline constexpr const char* kFailed = "failed";                    //
-inline constexpr const char* kNoConfirmation = "no_confirmation";   // the unit never dropped CTS
-inline constexpr const char* kStopped = "stopped";                  // Ctrl-C
-inline constexpr const char* kInterrupted = "interrupted";          // never completed (power cut, kill)
+inline constexpr const char* kConfirmed = "confirmed";             // loaded and confirmed by the unit
+inline constexpr const char* kDone = "done";                       // a single download or erase that ended well
+inline constexpr const char* kFailed = "failed";                   // the reason says why
+inline constexpr const char* kNoConfirmation = "no_confirmation";  // the unit never dropped CTS
+inline constexpr const char* kStopped = "stopped";                 // Ctrl-C
+inline constexpr const char* kInterrupted = "interrupted";         // never completed (power cut, kill)
 
 struct Row {
     int64_t id = 0;

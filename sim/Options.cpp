@@ -82,7 +82,8 @@ void describe(CLI::App& app, SimOptions& out) {
         ->check(CLI::Range(uint32_t(1), kMaxLineUnits).description(""))
         ->option_text("N")
         ->group(scenario);
-    app.add_option("--line-gap-ms", out.unit.line.gapMs, "a line's time between one unit going and the next (default 2000)")
+    app.add_option("--line-gap-ms", out.unit.line.gapMs,
+                   "a line's time between one unit going and the next (default 2000)")
         ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))
         ->option_text("N")
         ->group(scenario);

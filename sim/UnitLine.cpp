@@ -60,9 +60,7 @@ const LineUnitFault& UnitLine::faultOf(uint32_t unit) const {
     return it == config_.faults.end() ? kNone : it->second;
 }
 
-bool UnitLine::dropsCtsAfterImage() const {
-    return !active() || faultOf(current_).kind != LineFault::NeverConfirm;
-}
+bool UnitLine::dropsCtsAfterImage() const { return !active() || faultOf(current_).kind != LineFault::NeverConfirm; }
 
 void UnitLine::start(uint64_t nowMs) {
     history_.clear();

@@ -179,8 +179,8 @@ private:
     void Stream(LoadEnd* end) {
         serial::PortStatus speed = port_->SetBaudRate(c_.plan.baud);
         if (!speed.Ok()) {
-            end->reason = "cannot switch to " + std::to_string(c_.plan.baud) +
-                          " baud: " + download::PortFailureText(speed);
+            end->reason =
+                "cannot switch to " + std::to_string(c_.plan.baud) + " baud: " + download::PortFailureText(speed);
             if (speed.error == serial::PortError::Gone) {
                 lostBecause_ = download::PortFailureText(speed);
                 Lose();
@@ -229,8 +229,7 @@ private:
             }
             if (clock_.NowMs() - lastByteMs >= kConfirmLimitMs) {
                 end->result = LoadResult::NoConfirmation;
-                end->reason = "no confirmation from the unit within " +
-                              std::to_string(kConfirmLimitMs / kMsPerSecond) +
+                end->reason = "no confirmation from the unit within " + std::to_string(kConfirmLimitMs / kMsPerSecond) +
                               " s of the last byte (CTS stayed up): load it again";
                 return;
             }

@@ -185,11 +185,10 @@ TEST(DownloadEngine, UnitThatDropsCtsBeforeTheLastByteLeftFailsWithItsCount) {
         uint64_t bytesSent;
         size_t writes;
     } cases[] = {
-        {"mid-image: no block after the drop", kBlockMs * 3 + 200, DownloadResult::UnitEnded,
-         4 * download::kBlockSize, 4},
+        {"mid-image: no block after the drop", kBlockMs * 3 + 200, DownloadResult::UnitEnded, 4 * download::kBlockSize,
+         4},
         {"while the queue drains", kBlockMs * 16 + 300, DownloadResult::UnitEnded, kBootloaderSize, 16},
-        {"after the queue drained: the unit's own end", kBlockMs * 16 + 800, DownloadResult::Done,
-         kBootloaderSize, 16},
+        {"after the queue drained: the unit's own end", kBlockMs * 16 + 800, DownloadResult::Done, kBootloaderSize, 16},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -135,7 +135,8 @@ TEST(RecordStore, TheFileIsInWalWithItsSchemaVersionAndAKilledWriterLeavesAnInte
         sqlite3_stmt* statement = nullptr;
         sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
         std::string value;
-        if (sqlite3_step(statement) == SQLITE_ROW) value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        if (sqlite3_step(statement) == SQLITE_ROW)
+            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
         sqlite3_finalize(statement);
         return value;
     };
@@ -259,8 +260,8 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
         const char* result;
         uint64_t ms;
     };
-    const Load loads[] = {{"2026-12-07", "A", "confirmed", 100}, {"2026-12-07", "A", "confirmed", 300},
-                          {"2026-12-07", "A", "confirmed", 200}, {"2026-12-07", "A", "failed", 5},
+    const Load loads[] = {{"2026-12-07", "A", "confirmed", 100},     {"2026-12-07", "A", "confirmed", 300},
+                          {"2026-12-07", "A", "confirmed", 200},     {"2026-12-07", "A", "failed", 5},
                           {"2026-12-07", "B", "no_confirmation", 9}, {"2026-12-08", "A", "confirmed", 10},
                           {"2026-12-08", "A", "confirmed", 20}};
     for (const Load& load : loads) {

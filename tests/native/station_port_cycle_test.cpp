@@ -35,9 +35,9 @@ struct LineUnit {
 struct LineState {
     std::vector<LineUnit> units;
     size_t current = 0;
-    uint64_t arrivesAtMs = 0;  // of the current unit
-    uint64_t doneAtMs = kNever;  // when its last byte arrived
-    size_t bytesBefore = 0;      // the port's byte count when it arrived
+    uint64_t arrivesAtMs = 0;                            // of the current unit
+    uint64_t doneAtMs = kNever;                          // when its last byte arrived
+    size_t bytesBefore = 0;                              // the port's byte count when it arrived
     uint64_t goneFromMs = kNever, goneUntilMs = kNever;  // the adapter is out
     uint64_t cancelAtMs = kNever;
     std::atomic<bool>* cancel = nullptr;
@@ -46,7 +46,8 @@ struct LineState {
 // The far end of the port: the units in turn, modelled from the bytes the port took.
 class LinePort final : public fake::PortLoan {
 public:
-    LinePort(fake::FakePort& port, fake::FakeClock& clock, LineState& line) : PortLoan(port), clock_(clock), line_(line) {}
+    LinePort(fake::FakePort& port, fake::FakeClock& clock, LineState& line)
+        : PortLoan(port), clock_(clock), line_(line) {}
     serial::PortStatus ReadCts(bool* on) override;
     serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override;
 
@@ -54,7 +55,6 @@ private:
     fake::FakeClock& clock_;
     LineState& line_;
 };
-
 
 // Off for good: the next unit arrives after its gap (at least the station's second).
 void NextUnit(LineState& line, fake::FakePort& port, uint64_t offMs) {
@@ -282,9 +282,9 @@ TEST(StationPortCycle, StopInEachStepEndsThePortAndRecordsARunningLoadAsStopped)
     LineUnit slowToConfirm;
     slowToConfirm.confirmAfterMs = 10000;
     const Case cases[] = {
-        {1000, 0, LoadResult::Stopped},                 // waiting for a unit
-        {5000 + kWriteMs + 10, 1, LoadResult::Stopped}, // loading
-        {5000 + 3 * kWriteMs + 2000, 1, LoadResult::Stopped},  // waiting for its confirmation
+        {1000, 0, LoadResult::Stopped},                         // waiting for a unit
+        {5000 + kWriteMs + 10, 1, LoadResult::Stopped},         // loading
+        {5000 + 3 * kWriteMs + 2000, 1, LoadResult::Stopped},   // waiting for its confirmation
         {5000 + 3 * kWriteMs + 900, 1, LoadResult::Confirmed},  // waiting for it to go
     };
     for (const Case& c : cases) {
