@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
-           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak")
+           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak", "varnex_station")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -63,6 +63,13 @@ TARGETS = [
     ("varnex_soak", "transfers", "varnex soak: faulty transfers run (native)", ">= 500", lambda v: v >= 500, "%d"),
     ("varnex_soak", "silent", "varnex soak: silent differences", "0", lambda v: v == 0, "%d"),
     ("varnex_soak", "hangs", "varnex soak: hangs", "0", lambda v: v == 0, "%d"),
+    ("varnex_station", "all_rows_right",
+     "station, 32 ports x 3 units: every row present and right (confirmed, image identical)",
+     "1", lambda v: v == 1, "%d"),
+    ("varnex_station", "worst_ratio", "station: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station", "cpu_percent_per_port", "station: varnex CPU per port (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
 ]
 
 
@@ -100,6 +107,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count):
     import soak as s
     import varnex_parallel as vp
     import varnex_service as vs
+    import varnex_station as vst
 
     def soak_progress(done, total, counts):
         if done % SOAK_REPORT_EVERY == 0 or done == total:
@@ -116,6 +124,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count):
         "varnex_turnaround": lambda: vs.turnaround(work_dir),
         "varnex_file_send_paced": lambda: vs.file_send_paced(work_dir),
         "varnex_soak": lambda: vs.Soak(work_dir).run(varnex_soak_count, soak_progress),
+        "varnex_station": lambda: vst.run(work_dir),
     }
     results = {}
     try:
@@ -208,6 +217,11 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
+    station = results.get("varnex_station", {})
+    if "rows" in station:
+        rows.append(("station: rows right / rows / units, wall time for all",
+                     "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
+                                               station["wall_seconds"]), "(count)", "-"))
     for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
         soak = results.get(figure, {})
         if "counts" in soak:

@@ -78,6 +78,8 @@ void UnitLine::leave(Unit& unit, uint64_t nowMs, const ImageReport& image, bool 
     entry["garbled_bytes"] = image.present ? image.garbledBytes : 0;
     entry["sha256"] = image.present ? image.sha256 : std::string();
     entry["finished"] = image.present && image.finished;
+    entry["start_ms"] = image.present ? image.startMs : 0;
+    entry["last_byte_ms"] = image.present ? image.endMs : 0;
     entry["left_ms"] = nowMs;
     history_.push_back(entry);
     if (off) unit.setMode(Mode::Off, unit.settings().bootBaud, nowMs);
