@@ -285,7 +285,7 @@ std::string IsoUtc(int64_t unixMs) {
     const int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
     const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
     const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[40];
+    char text[96];  // room for any 64-bit value, so the compiler sees no truncation
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(year),
                   static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(msOfDay / 3600000),
                   static_cast<long long>(msOfDay / 60000 % 60), static_cast<long long>(msOfDay / 1000 % 60),
