@@ -3,9 +3,7 @@ its real rate: each unit's time against the line limit, varnex's CPU per unit, a
 varnex's own summary states against the line's rate. Native, no Wine: the units and the
 runner are those of the command-line tests (tests/cli)."""
 import os
-import resource
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
@@ -26,16 +24,8 @@ def run(work_dir):
     try:
         for _ in range(UNITS):
             units.append(s.Unit(folder, ["--mode", "bootloader", "--baud", str(BAUD), "--pace"]))
-        args = ["download", "--bootloader", "--baud", str(BAUD), "--json"]
-        for unit in units:
-            args += ["--port", unit.link]
-        before = resource.getrusage(resource.RUSAGE_CHILDREN)
-        started = time.monotonic()
-        code, out, err = s.Varnex(args, units).wait(RUN_TIMEOUT_S)
-        wall = time.monotonic() - started
-        after = resource.getrusage(resource.RUSAGE_CHILDREN)
-        if code != 0:
-            raise AssertionError("varnex failed (%d): %s %s" % (code, out[-2000:], err[-2000:]))
+        out, wall, cpu = s.measured_run(["download", "--bootloader", "--baud", str(BAUD), "--json"], units,
+                                        RUN_TIMEOUT_S)
         reports = [unit.finished_image() for unit in units]
     finally:
         for unit in units:
@@ -52,7 +42,6 @@ def run(work_dir):
     line_rate = BAUD / BITS_PER_BYTE
     summary = [line for line in s.json_lines(out) if line.get("event") == "summary"][-1]
     stated = [u["bytes"] * 1000.0 / u["ms"] for u in summary["units"] if u["ms"] > 0]
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     return {"units": per_unit, "line_limit_seconds": limit, "wall_seconds": wall,
             "worst_ratio": max(u["ratio"] for u in per_unit),
             "all_identical": all(u["identical"] for u in per_unit),

@@ -4,10 +4,8 @@ time against the line limit, and varnex's CPU per port. Native, no Wine: the uni
 runner are those of the command-line tests (tests/cli)."""
 import json
 import os
-import resource
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
@@ -37,15 +35,7 @@ def run(work_dir, ports=PORTS, units_per_port=UNITS_PER_PORT):
                                          "--line-gap-ms", str(LINE_GAP_MS)]))
         args = ["station", "--bootloader", "--baud", str(BAUD), "--records", records, "--station", "bench",
                 "--count", str(ports * units_per_port), "--json"]
-        for unit in units:
-            args += ["--port", unit.link]
-        before = resource.getrusage(resource.RUSAGE_CHILDREN)
-        started = time.monotonic()
-        code, out, err = s.Varnex(args, units).wait(RUN_TIMEOUT_S)
-        wall = time.monotonic() - started
-        after = resource.getrusage(resource.RUSAGE_CHILDREN)
-        if code != 0:
-            raise AssertionError("varnex station failed (%d): %s %s" % (code, out[-2000:], err[-2000:]))
+        _, wall, cpu = s.measured_run(args, units, RUN_TIMEOUT_S)
         histories = {unit.link: unit.request(cmd="line")["line"]["history"] for unit in units}
     finally:
         for unit in units:
@@ -63,7 +53,6 @@ def run(work_dir, ports=PORTS, units_per_port=UNITS_PER_PORT):
             ratios.append((seen["last_byte_ms"] - seen["start_ms"]) / 1000.0 / limit)
             right += (row["result"] == "confirmed" and row["bytes_sent"] == BOOTLOADER_BYTES and
                       seen["finished"] and seen["bytes"] == BOOTLOADER_BYTES and seen["sha256"] == expected)
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     total = ports * units_per_port
     return {"ports": ports, "units": total, "rows": len(rows), "rows_right": right,
             "all_rows_right": int(right == total and len(rows) == total),

@@ -2,7 +2,6 @@
 going off mid-image: nine rows, the right results, each loaded unit's bytes identical to the
 image; a station killed mid-load leaves an interrupted row in a sound file; a records file
 that cannot be written stops the station before any port is touched."""
-import json
 import os
 import signal
 import sqlite3
@@ -11,7 +10,7 @@ import time
 
 import pytest
 
-from simunits import VARNEX, image_sha256, json_lines, varnex_env
+from simunits import VARNEX, image_sha256, json_lines
 
 BOOTLOADER_BYTES = 249008
 LINE_GAP_MS = "1500"
