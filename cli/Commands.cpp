@@ -299,15 +299,21 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
             ++finished;
         }
     }
+    bool recordsFailureTold = false;
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
         StopIfOutputGone(out, cancel);
+        // Said at once: the operator must not plug in units that will not be loaded.
+        if (gate.RecordsFailed() && !recordsFailureTold) {
+            err << "varnex: " << gate.StopReason() << "; the loads under way finish" << std::endl;
+            recordsFailureTold = true;
+        }
     }
     for (std::thread& worker : workers) worker.join();
     hub.Finish();
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
-    if (gate.RecordsFailed()) err << "varnex: " << gate.StopReason() << std::endl;
+    if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);
     return gate.Failed() > 0 || gate.RecordsFailed() || workers.size() < contexts.size() ? kExitSomeFailed
                                                                                          : kExitAllDone;
