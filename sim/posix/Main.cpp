@@ -244,7 +244,10 @@ size_t Simulator::pacedReadable(uint64_t nowUs, size_t queued) {
         return 0;
     }
     if (inIdle_) {
+        // The PC's first byte after a quiet line: its clock starts now, and so does the
+        // line's. It is read once the line has carried it (or its chunk).
         inPacer_.startFromIdle(nowUs);
+        turnaround_.inputArrived(nowUs);
         inIdle_ = false;
     }
     const size_t allowed = inPacer_.allowance(nowUs, inBaud());
@@ -296,7 +299,14 @@ void Simulator::writeLine(uint64_t nowUs) {
     if (unit_->settings().pacing && outIdle_) outPacer_.startFromIdle(nowUs);
     outIdle_ = false;
     size_t want = pending.size();
-    if (unit_->settings().pacing) want = std::min(want, outPacer_.allowance(nowUs, judge_.current().baud));
+    if (unit_->settings().pacing) {
+        // As on input: a reply goes out whole once the line has carried it, a long one a
+        // chunk at a time; the PC acts on a frame's last byte, which arrives when it would.
+        const uint32_t baud = judge_.current().baud;
+        const size_t allowed = outPacer_.allowance(nowUs, baud);
+        if (allowed < std::min(want, Pacer::chunkBytes(baud))) return;
+        want = std::min(want, allowed);
+    }
     if (want == 0) return;
     ssize_t n = ::write(pty_.masterFd(), pending.data(), want);
     if (n < 0 && errno == EIO) hangup(nowUs);
@@ -339,7 +349,8 @@ int Simulator::run() {
         // a quiet one watches for the PC's next byte, to start its clock.
         bool inAllowed = !pacing || waiting == 0;
         bool outPending = !unit_->pendingOutput().empty();
-        bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) > 0;
+        const size_t outChunk = std::min(unit_->pendingOutput().size(), Pacer::chunkBytes(baud));
+        bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) >= outChunk;
         bool lineDown = nowUs < lineDownUntilUs_;
         if (!lineDown) lineDownUntilUs_ = 0;
         if (inAllowed && !lineDown) lineEvents |= POLLIN;
@@ -361,7 +372,7 @@ int Simulator::run() {
                 timeoutUs = std::min<int64_t>(timeoutUs, int64_t(inPacer_.waitUs(nowUs, inBaud(), chunk)));
             }
             if (outPending && !outAllowed)
-                timeoutUs = std::min<int64_t>(timeoutUs, int64_t(outPacer_.waitUs(nowUs, baud)));
+                timeoutUs = std::min<int64_t>(timeoutUs, int64_t(outPacer_.waitUs(nowUs, baud, outChunk)));
             // The waits count from the top of this turn; its own work has used part of them.
             timeoutUs = std::max<int64_t>(timeoutUs - int64_t(monotonicUs() - nowUs), 0);
         }
