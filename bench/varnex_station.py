@@ -55,6 +55,6 @@ def run(work_dir, ports=PORTS, units_per_port=UNITS_PER_PORT):
                       seen["finished"] and seen["bytes"] == BOOTLOADER_BYTES and seen["sha256"] == expected)
     total = ports * units_per_port
     return {"ports": ports, "units": total, "rows": len(rows), "rows_right": right,
-            "all_rows_right": int(right == total and len(rows) == total),
+            "rows_wrong": total - right + max(0, len(rows) - total),
             "worst_ratio": max(ratios) if ratios else float("inf"), "wall_seconds": wall,
             "cpu_seconds": cpu, "cpu_percent_per_port": cpu / wall * 100.0 / ports}
