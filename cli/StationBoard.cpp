@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/LiveRenderer.h"
 #include "cli/UnitBoard.h"
 #include "common/Clock.h"
+#include "station/PortCycle.h"
 
 namespace cli {
 
@@ -36,6 +38,8 @@ void StationBoard::OnEvent(const UnitEvent& event, uint64_t nowMs) {
         case EventKind::Waiting:
             port.loading = false;
             port.text = event.text;
+            port.lost =
+                event.step != nullptr && std::strcmp(event.step, station::StepName(station::Step::PortLost)) == 0;
             break;
         case EventKind::Start:
             port.loading = true;
@@ -74,7 +78,7 @@ void StationBoard::Finish(uint64_t nowMs) { Draw(nowMs); }
 
 std::string StationBoard::Line(const Port& port, uint64_t nowMs) const {
     std::string line = port.name + std::string(width_ - port.name.size() + 2, ' ');
-    if (port.failed) return line + "failed: " + port.failure;
+    if (port.failed) return line + "failed: " + port.failure + (port.lost ? "; " + port.text : "");
     if (!port.loading) return line + port.text;
     line += "unit " + std::to_string(port.unit) + "  loading " + FormatPercent(port.bytes, port.total);
     uint64_t elapsed = nowMs > port.startMs ? nowMs - port.startMs : 0;

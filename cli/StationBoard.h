@@ -29,6 +29,7 @@ private:
         bool loading = false;
         bool failed = false;  // until the port's next unit starts
         std::string failure;
+        bool lost = false;  // the port is lost: said beside a failure too
         uint32_t unit = 0;
         uint64_t bytes = 0;
         uint64_t total = 0;

@@ -118,3 +118,20 @@ def test_records_in_a_read_only_folder_is_a_usage_error_before_any_port_is_touch
     assert records in err and "cannot be used" in err
     assert not os.path.exists(unit.modem + ".pc")  # the port was never opened
     assert unit.request(cmd="status")["counters"]["bytes_in"] == 0
+
+
+def test_download_and_erase_add_their_rows_to_the_records(units, varnex, folder):
+    (unit,) = units(1, "--mode", "bootloader")
+    records = str(folder / "runs.db")
+    code, out, err = varnex(["download", "--port", unit.link, "--bootloader", "--baud", "115200", "--wait", "10",
+                             "--records", records], [unit]).wait(60)
+    assert code == 0, out + err
+    (row,) = read_records(records)
+    assert row["operation"] == "bootloader" and row["result"] == "done", row
+    assert row["bytes_sent"] == BOOTLOADER_BYTES and row["image_sha256"] == image_sha256("BOOTLOADER")
+    unit.request(cmd="enter")  # the unit restarts, running, and takes an erase
+    unit.request(cmd="erase", ms=200)
+    code, out, err = varnex(["erase", "--port", unit.link, "--records", records], [unit]).wait(60)
+    assert code == 0, out + err
+    rows = read_records(records)
+    assert [(r["operation"], r["result"]) for r in rows] == [("bootloader", "done"), ("erase", "done")]
