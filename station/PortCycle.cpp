@@ -170,7 +170,7 @@ private:
             Finish(end, startMs, nullptr);
             return;
         }
-        listener_.OnStep(Step::Loading, unit_, "loading");
+        listener_.OnStep(Step::Loading, unit_, "");  // the load's start event says it in words
         Stream(&end);
         Finish(end, startMs, c_.records != nullptr ? &id : nullptr);
     }

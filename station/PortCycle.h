@@ -72,7 +72,8 @@ public:
 class PortListener {
 public:
     virtual ~PortListener() = default;
-    // The cycle moved to a step; unit is the unit it concerns (0 before the first).
+    // The cycle moved to a step; unit is the unit it concerns (0 before the first); text is
+    // the step in the operator's words (empty for Loading, which OnLoadStart tells).
     virtual void OnStep(Step step, uint32_t unit, const std::string& text) = 0;
     virtual void OnLoadStart(uint32_t unit, uint64_t total, uint32_t baud) = 0;
     virtual void OnProgress(uint32_t unit, uint64_t bytesSent, uint64_t total) = 0;

@@ -22,7 +22,7 @@ void StationGate::Finished(bool confirmed) {
         }
     }
     if (confirmed && rules_.count != 0 && loaded_.load() >= rules_.count) {
-        StopArming(std::to_string(rules_.count) + (rules_.count == 1 ? " unit" : " units") + " loaded");
+        StopArming("--count " + std::to_string(rules_.count) + " reached");
     }
     if (!confirmed && rules_.stopOnFailure) StopArming("stopped at the first failure (--stop-on-failure)");
 }

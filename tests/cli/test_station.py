@@ -62,7 +62,7 @@ def test_three_ports_three_units_each_one_going_off_mid_image(units, varnex, fol
             assert row["bytes_sent"] == BOOTLOADER_BYTES
             assert seen["finished"] and seen["bytes"] == BOOTLOADER_BYTES and seen["sha256"] == sha
     events = json_lines(out)
-    assert events[-1] == {"event": "summary", "loaded": 8, "failed": 1, "reason": "8 units loaded"}
+    assert events[-1] == {"event": "summary", "loaded": 8, "failed": 1, "reason": "--count 8 reached"}
     failed = [e for e in events if e["event"] == "failed"]
     assert len(failed) == 1 and failed[0]["unit"] == 2 and failed[0]["result"] == "failed"
     assert any(e["event"] == "step" and e["step"] == "waiting_for_unit_to_go" for e in events)

@@ -208,7 +208,7 @@ TEST(StationPortCycle, AUnitAlreadyUpIsLoadedConfirmedRecordedAndTheStepsRunInOr
     ASSERT_EQ(r.records.completed.size(), 1u);
     EXPECT_EQ(r.records.completed[0].result, LoadResult::Confirmed);
     EXPECT_EQ(gate.Loaded(), 1u);
-    EXPECT_EQ(gate.StopReason(), "1 unit loaded");
+    EXPECT_EQ(gate.StopReason(), "--count 1 reached");
     EXPECT_TRUE(r.port.closed);
 }
 
@@ -337,7 +337,7 @@ TEST(StationGate, CountReservesLoadsSoNoMoreStartThanCanCountAndAFailureFreesIts
     gate.Finished(true);
     gate.Finished(true);
     EXPECT_FALSE(gate.Arming());
-    EXPECT_EQ(gate.StopReason(), "2 units loaded");
+    EXPECT_EQ(gate.StopReason(), "--count 2 reached");
     cancel = true;
     EXPECT_TRUE(gate.Cancelled());
 }
