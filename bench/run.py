@@ -25,7 +25,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
-           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak", "varnex_station")
+           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
+           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -73,6 +74,16 @@ TARGETS = [
     ("varnex_soak", "transfers", "varnex soak: faulty transfers run (native)", ">= 500", lambda v: v >= 500, "%d"),
     ("varnex_soak", "silent", "varnex soak: silent differences", "0", lambda v: v == 0, "%d"),
     ("varnex_soak", "hangs", "varnex soak: hangs", "0", lambda v: v == 0, "%d"),
+    ("varnex_rfc2217_parallel", "lost_images", "32 units via RFC 2217 (one ser2net): images not identical at the unit",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_rfc2217_parallel", "false_done", "32 units via RFC 2217: \"done\" for a unit without its whole image",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_rfc2217_parallel", "worst_ratio", "32 units via RFC 2217: each unit's time / line limit (worst unit)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_rfc2217_parallel", "cpu_percent_per_unit",
+     "32 units via RFC 2217: varnex CPU per unit (share of one core)", "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_rfc2217_file_send", "ratio", "service file send 38 400 paced, RFC 2217 / local: bytes/s",
+     ">= 0.95", lambda v: v >= 0.95, "%.4f"),
     ("varnex_station", "rows_wrong",
      "station, 32 ports x 3 units: rows missing or wrong (each unit confirmed, its image identical)",
      "0", lambda v: v == 0, "%d"),
@@ -82,7 +93,7 @@ TARGETS = [
      "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
-LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs"}
+LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong"}
 
 
 def worst(target, values):
@@ -144,6 +155,8 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_turnaround": lambda: vs.turnaround(work_dir),
         "varnex_file_send_paced": lambda: vs.file_send_paced(work_dir),
         "varnex_soak": lambda: vs.Soak(work_dir).run(varnex_soak_count, soak_progress),
+        "varnex_rfc2217_parallel": lambda: vp.run(work_dir, rfc2217=True),
+        "varnex_rfc2217_file_send": lambda: vs.file_send_network_share(work_dir),
         "varnex_station": lambda: vst.run(work_dir),
     }
     results = {}

@@ -1,7 +1,8 @@
 """varnex loading 32 simulated units at once at 115 200 baud, each unit holding the line to
 its real rate: each unit's time against the line limit, varnex's CPU per unit, and the rate
 varnex's own summary states against the line's rate. Native, no Wine: the units and the
-runner are those of the command-line tests (tests/cli)."""
+runner are those of the command-line tests (tests/cli). The same through one ser2net on the
+loopback address, each unit on its own rfc2217:// port."""
 import os
 import resource
 import sys
@@ -11,6 +12,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
 
 import simunits as s  # noqa: E402
+from ser2net import Ser2net  # noqa: E402
 
 UNITS = 32
 BAUD = 115200
@@ -26,16 +28,20 @@ def sim_cpu_seconds(unit):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def run(work_dir):
-    folder = os.path.join(work_dir, "varnex-units")
+def run(work_dir, rfc2217=False, count=UNITS):
+    folder = os.path.join(work_dir, "varnex-units-rfc2217" if rfc2217 else "varnex-units")
     os.makedirs(folder, exist_ok=True)
     units = []
+    server = None
     try:
-        for _ in range(UNITS):
+        for _ in range(count):
             units.append(s.Unit(folder, ["--mode", "bootloader", "--baud", str(BAUD), "--pace"]))
+        if rfc2217:
+            server = Ser2net(units)
+        ports = server.urls if server else [unit.link for unit in units]
         args = ["download", "--bootloader", "--baud", str(BAUD), "--json"]
-        for unit in units:
-            args += ["--port", unit.link]
+        for port in ports:
+            args += ["--port", port]
         before = resource.getrusage(resource.RUSAGE_CHILDREN)
         sims_before = sum(sim_cpu_seconds(unit) for unit in units)
         started = time.monotonic()
@@ -47,6 +53,8 @@ def run(work_dir):
             raise AssertionError("varnex failed (%d): %s %s" % (code, out[-2000:], err[-2000:]))
         reports = [unit.finished_image() for unit in units]
     finally:
+        if server:
+            server.stop()
         for unit in units:
             unit.stop()
     limit = BOOTLOADER_BYTES / (BAUD / BITS_PER_BYTE)
@@ -55,10 +63,10 @@ def run(work_dir):
     summary = [line for line in records if line.get("event") == "summary"][-1]
     said_done = {u["port"] for u in summary["units"] if u["result"] == "done"}
     per_unit = []
-    for unit, report in zip(units, reports):
+    for port, report in zip(ports, reports):
         seconds = (report["last_byte_ms"] - report["start_ms"]) / 1000.0
-        per_unit.append({"port": unit.link, "seconds": seconds, "ratio": seconds / limit,
-                         "bytes": report["bytes"], "varnex_done": unit.link in said_done,
+        per_unit.append({"port": port, "seconds": seconds, "ratio": seconds / limit,
+                         "bytes": report["bytes"], "varnex_done": port in said_done,
                          "identical": report["bytes"] == BOOTLOADER_BYTES and
                          report["sha256"] == expected and not report.get("garbled")})
     line_rate = BAUD / BITS_PER_BYTE
@@ -70,5 +78,6 @@ def run(work_dir):
             # A unit with half an image that varnex called done: the fault that must never be.
             "false_done": sum(1 for u in per_unit if u["varnex_done"] and not u["identical"]),
             "summary_rate_ratio": max(stated) / line_rate if stated else float("inf"),
-            "cpu_seconds": cpu, "cpu_percent_per_unit": cpu / wall * 100.0 / UNITS,
-            "sim_cpu_percent_per_unit": sims / wall * 100.0 / UNITS}
+            "identical_units": sum(1 for u in per_unit if u["identical"]), "unit_count": count,
+            "cpu_seconds": cpu, "cpu_percent_per_unit": cpu / wall * 100.0 / count,
+            "sim_cpu_percent_per_unit": sims / wall * 100.0 / count}

@@ -34,6 +34,8 @@
 #include "common/Sha256.h"
 #include "download/EraseEngine.h"
 #include "records/RecordStore.h"
+#include "serial/LineSpeeds.h"
+#include "serial/NetworkPortName.h"
 #include "serial/PortList.h"
 #include "station/PortCycle.h"
 
@@ -73,6 +75,18 @@ std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostre
 // Nobody is left to read how the run went: it ends as Ctrl-C ends it.
 void StopIfOutputGone(std::ostream& out, std::atomic<bool>& cancel) {
     if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
+}
+
+// A raw network port takes its line settings from the server: said once, as nothing here
+// can check them.
+void NoteRawPorts(const UnitsOptions& options, uint32_t baud, std::ostream& err) {
+    for (const std::string& port : options.ports) {
+        if (serial::IsRawNetworkPortName(port)) {
+            err << "varnex: note: socket:// ports carry no line settings; varnex takes the server's to be " << baud
+                << " baud, 8 data bits, odd parity, 1 stop bit and cannot check them" << std::endl;
+            return;
+        }
+    }
 }
 
 // One unit's whole job, on its worker's thread.
@@ -177,7 +191,8 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
     row.baud = options.baud;
     std::unique_ptr<RecordKeeping> keeping;
     if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
-    DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
+    DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond, !options.noCtsWait};
+    NoteRawPorts(options.units, options.baud, err);
     return RunUnits(
         options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
         RunEnd::Summary, keeping.get());
@@ -191,12 +206,14 @@ int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream
     row.baud = download::kEraseBaudRate;
     std::unique_ptr<RecordKeeping> keeping;
     if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
+    NoteRawPorts(options.units, download::kEraseBaudRate, err);
     return RunUnits(
         options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary,
         keeping.get());
 }
 
-int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    NoteRawPorts(options.units, serial::kLinkBaudRate, err);
     ServicePlan service{options.command, options.file, options.programName};
     return RunUnits(
         options.units, out, cancel, [&service](const UnitContext& context) { RunServiceUnit(context, service); },

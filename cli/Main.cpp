@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
         return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, std::cerr, g_cancel); });
     };
     runners.service = [](const cli::ServiceOptions& options) {
-        return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, g_cancel); });
+        return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, std::cerr, g_cancel); });
     };
     runners.station = [](const cli::StationOptions& options) {
         return WithStopHandlers([&] { return cli::RunStationCommand(options, std::cout, std::cerr, g_cancel); });

@@ -8,8 +8,8 @@
 #include <CLI/CLI.hpp>
 
 #include "records/RecordStore.h"
-
 #include "serial/LineSpeeds.h"
+#include "serial/NetworkPortName.h"
 #include "transfer/TransferText.h"
 
 namespace cli {
@@ -30,7 +30,29 @@ void CheckPortsOnce(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
         if (port.empty()) throw CLI::ValidationError("--port needs a port name");
         if (!seen.insert(port).second) throw CLI::ValidationError("--port " + port + " is given twice");
+        serial::NetworkPortAddress address;
+        std::string error;
+        if (serial::IsNetworkPortName(port) && !serial::ParseNetworkPortName(port, &address, &error)) {
+            throw CLI::ValidationError("--port " + error);
+        }
     }
+}
+
+// download and erase start on the unit's CTS, which a raw network port does not carry.
+void CheckCtsOnEveryPort(const std::vector<std::string>& ports, bool noCtsWait) {
+    if (noCtsWait) return;
+    for (const std::string& port : ports) {
+        if (serial::IsRawNetworkPortName(port)) {
+            throw CLI::ValidationError("--port " + port +
+                                       ": a raw network port carries no CTS, so the unit's readiness cannot be seen; "
+                                       "add --no-cts-wait to start at once");
+        }
+    }
+}
+
+void AddNoCtsWait(CLI::App* command, bool* noCtsWait) {
+    command->add_flag("--no-cts-wait", *noCtsWait,
+                      "start at once, without waiting for CTS (needed on socket:// ports, which carry none)");
 }
 
 void AddPortsCommand(CLI::App& app, const CommandRunners& runners, PortsOptions* options, Chosen* chosen) {
@@ -86,9 +108,11 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
     download->add_option("--wait", options->waitSeconds, "seconds to wait for each unit's CTS (default 120)")
         ->check(CLI::Range(uint32_t{1}, kMaxWaitSeconds))
         ->type_name("SECONDS");
+    AddNoCtsWait(download, &options->noCtsWait);
     download->callback([&runners, options, flags, chosen] {
         CheckImage(options, *flags);
         CheckPortsOnce(options->units.ports);
+        CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.download(*options); };
     });
 }
@@ -97,8 +121,10 @@ void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions*
     CLI::App* erase = app.add_subcommand("erase", "erase the user storage in each unit's flash");
     AddPorts(erase, &options->units, "erase");
     AddRecordsFile(erase, &options->units);
+    AddNoCtsWait(erase, &options->noCtsWait);
     erase->callback([&runners, options, chosen] {
         CheckPortsOnce(options->units.ports);
+        CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.erase(*options); };
     });
 }
@@ -126,6 +152,13 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
     station->callback([&runners, options, flags, chosen] {
         CheckImage(&options->load, *flags);
         CheckPortsOnce(options->load.units.ports);
+        for (const std::string& port : options->load.units.ports) {
+            if (serial::IsRawNetworkPortName(port)) {
+                throw CLI::ValidationError("--port " + port +
+                                           ": a raw network port carries no CTS, which a station's every step reads; "
+                                           "use an rfc2217:// port");
+            }
+        }
         if (options->noRecords) options->records.clear();
         if (options->records.empty() && !options->noRecords) throw CLI::ValidationError("--records needs a file name");
         *chosen = [&runners, options] { return runners.station(*options); };

@@ -57,11 +57,13 @@ struct DownloadOptions {
     bool anySize = false;
     uint32_t baud = 0;
     uint32_t waitSeconds = kDefaultWaitSeconds;
+    bool noCtsWait = false;  // start at once: the port has no CTS (socket://) or it is not wired
 };
 
 // erase
 struct EraseOptions {
     UnitsOptions units;
+    bool noCtsWait = false;  // needed on a port without CTS (socket://)
 };
 
 // nlec, settings, program, bitmap, monitor and request: one unit's port.

@@ -8,6 +8,8 @@
 #include "download/DownloadText.h"
 #include "download/EraseEngine.h"
 #include "records/RecordStore.h"
+#include "serial/NetworkPortName.h"
+#include "serial/Rfc2217Client.h"
 
 namespace cli {
 
@@ -35,10 +37,10 @@ private:
     uint32_t baud_;
 };
 
-bool ReportDownload(const Reporter& reporter, const download::DownloadOutcome& outcome) {
+bool ReportDownload(const Reporter& reporter, const std::string& port, const download::DownloadOutcome& outcome) {
     const uint64_t sent = outcome.bytesSent;
     if (outcome.result != download::DownloadResult::Done) {
-        return reporter.Fail(download::OutcomeText(outcome), sent, outcome.total);
+        return reporter.Fail(download::OutcomeText(outcome, port), sent, outcome.total);
     }
     reporter.Send(EventKind::Done,
                   std::to_string(sent) + " bytes sent; check that the unit's display shows " + std::to_string(sent),
@@ -85,24 +87,35 @@ const char* RecordResult(bool cancelled, bool done) {
     return done ? records::kDone : cancelled ? records::kStopped : records::kFailed;
 }
 
-}  // namespace
-
-bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
-    Reporter reporter(context);
-    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
-    if (!port) return false;
+// The unit shows with CTS that it is in its bootloader menu; false (and the unit failed) when
+// it never does.
+bool WaitForReadyUnit(const UnitContext& context, const Reporter& reporter, const DownloadPlan& plan,
+                      serial::SerialPort& port) {
     reporter.Send(EventKind::Waiting, "waiting up to " + Seconds(plan.waitMs) +
                                           " for CTS: hold C while switching the unit on, then choose " +
                                           std::to_string(plan.baud) + " on the unit");
     serial::PortStatus failure;
-    switch (WaitForCts(*port, *context.clock, plan.waitMs, context.cancel, &failure)) {
-        case CtsWaitResult::Ready: break;
+    // A network server tells a rise of CTS up to a second after the unit made it.
+    const uint32_t limitMs =
+        plan.waitMs + (serial::IsNetworkPortName(context.port) ? serial::kModemNoticeLatencyMs : 0);
+    switch (WaitForCts(port, *context.clock, limitMs, context.cancel, &failure)) {
+        case CtsWaitResult::Ready: return true;
         case CtsWaitResult::TimedOut:
             return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
                                  ": the unit is not in its bootloader menu (hold C while switching it on)");
         case CtsWaitResult::PortFailed: return reporter.Fail("cannot read CTS: " + Reason(failure));
         case CtsWaitResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
     }
+    return reporter.Fail("unknown CTS wait result");
+}
+
+}  // namespace
+
+bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
+    Reporter reporter(context);
+    std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
+    if (!port) return false;
+    if (plan.waitForCts && !WaitForReadyUnit(context, reporter, plan, *port)) return false;
     serial::PortStatus speed = port->SetBaudRate(plan.baud);
     if (!speed.Ok()) return reporter.Fail("cannot switch to " + std::to_string(plan.baud) + " baud: " + Reason(speed));
 
@@ -112,14 +125,15 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     request.size = plan.image.size;
     request.baudRate = plan.baud;
     request.cancel = context.cancel;
-    request.endOnCtsDrop = true;
+    // A raw network port has no CTS to watch; every other port ends a load the unit ended.
+    request.endOnCtsDrop = port->HasCts();
     RunRecord record(context, reporter);
     if (!record.Begin()) return false;
     const download::DownloadOutcome outcome = download::RunImageDownload(*port, *context.clock, request, listener);
     record.Complete(RecordResult(outcome.result == download::DownloadResult::Cancelled,
                                  outcome.result == download::DownloadResult::Done),
-                    outcome.bytesSent, outcome.total, download::OutcomeText(outcome));
-    return ReportDownload(reporter, outcome);
+                    outcome.bytesSent, outcome.total, download::OutcomeText(outcome, context.port));
+    return ReportDownload(reporter, context.port, outcome);
 }
 
 namespace {
@@ -137,28 +151,27 @@ private:
     const Reporter& reporter_;
 };
 
-std::string EraseFailureText(const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
+std::string EraseFailureText(const std::string& port, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
     switch (outcome.result) {
         case download::EraseResult::Done: return "";
         case download::EraseResult::WriteFailed:
             return "the port did not take the erase request within " + Seconds(writeGiveUpMs) + ": " +
                    Reason(outcome.lastError);
         case download::EraseResult::NoReply: return "no answer from the unit within " + Seconds(outcome.replyTimeoutMs);
-        case download::EraseResult::PortGone:
-            return "the port is gone (adapter unplugged?): " + Reason(outcome.lastError);
+        case download::EraseResult::PortGone: return GoneText(port) + ": " + Reason(outcome.lastError);
         case download::EraseResult::Cancelled: return "stopped by Ctrl-C while erasing";
     }
     return "unknown erase result";
 }
 
 // *reason gets the failure's words (empty when done).
-bool ReportErase(const Reporter& reporter, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs,
-                 std::string* reason) {
+bool ReportErase(const Reporter& reporter, const std::string& port, const download::EraseOutcome& outcome,
+                 uint32_t writeGiveUpMs, std::string* reason) {
     if (outcome.result == download::EraseResult::Done) {
         reporter.Send(EventKind::Done, "the unit erased its user storage");
         return true;
     }
-    *reason = EraseFailureText(outcome, writeGiveUpMs);
+    *reason = EraseFailureText(port, outcome, writeGiveUpMs);
     return reporter.Fail(*reason);
 }
 
@@ -180,7 +193,7 @@ bool RunEraseUnit(const UnitContext& context) {
     if (!record.Begin()) return false;
     const download::EraseOutcome outcome = download::RunFlashErase(*port, *context.clock, listener, limits);
     std::string reason;
-    const bool done = ReportErase(reporter, outcome, limits.writeGiveUpMs, &reason);
+    const bool done = ReportErase(reporter, context.port, outcome, limits.writeGiveUpMs, &reason);
     record.Complete(RecordResult(outcome.result == download::EraseResult::Cancelled, done), 0, 0, reason);
     return done;
 }

@@ -32,6 +32,7 @@ struct DownloadPlan {
     ImageBytes image;
     uint32_t baud = 0;
     uint32_t waitMs = 0;
+    bool waitForCts = true;  // false: start at once (--no-cts-wait)
 };
 
 // Each ends with exactly one Done or Failed event; true on Done.

@@ -1,6 +1,8 @@
 // The download's failure texts (see DownloadText.h).
 #include "download/DownloadText.h"
 
+#include "serial/NetworkPortName.h"
+
 namespace download {
 
 namespace {
@@ -17,7 +19,12 @@ std::string PortFailureText(const serial::PortStatus& status) {
     return text;
 }
 
-std::string OutcomeText(const DownloadOutcome& outcome) {
+std::string GoneText(const std::string& port) {
+    return serial::IsNetworkPortName(port) ? "the port is gone (server or network lost?)"
+                                           : "the port is gone (adapter unplugged?)";
+}
+
+std::string OutcomeText(const DownloadOutcome& outcome, const std::string& port) {
     switch (outcome.result) {
         case DownloadResult::Done: return "";
         case DownloadResult::Stalled:

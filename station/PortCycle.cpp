@@ -4,6 +4,8 @@
 
 #include "download/DownloadEngine.h"
 #include "download/DownloadText.h"
+#include "serial/NetworkPortName.h"
+#include "serial/Rfc2217Client.h"
 
 namespace station {
 
@@ -202,7 +204,7 @@ private:
             case download::DownloadResult::Cancelled: end->result = LoadResult::Stopped; break;
             default: break;
         }
-        end->reason = download::OutcomeText(outcome);
+        end->reason = download::OutcomeText(outcome, c_.port);
         if (outcome.result == download::DownloadResult::PortGone) {
             lostBecause_ = download::PortFailureText(outcome.lastError);
             Lose();
@@ -211,6 +213,9 @@ private:
 
     void Confirm(uint64_t lastByteMs, LoadEnd* end) {
         listener_.OnStep(Step::WaitingForConfirmation, unit_, "waiting for the unit's confirmation");
+        // A network server tells a fall of CTS up to a second after the unit made it.
+        const uint64_t limitMs =
+            kConfirmLimitMs + (serial::IsNetworkPortName(c_.port) ? serial::kModemNoticeLatencyMs : 0);
         for (;;) {
             if (gate_.Cancelled()) {
                 end->result = LoadResult::Stopped;
@@ -227,7 +232,7 @@ private:
                 end->result = LoadResult::Confirmed;
                 return;
             }
-            if (clock_.NowMs() - lastByteMs >= kConfirmLimitMs) {
+            if (clock_.NowMs() - lastByteMs >= limitMs) {
                 end->result = LoadResult::NoConfirmation;
                 end->reason = "no confirmation from the unit within " + std::to_string(kConfirmLimitMs / kMsPerSecond) +
                               " s of the last byte (CTS stayed up): load it again";

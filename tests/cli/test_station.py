@@ -135,3 +135,22 @@ def test_download_and_erase_add_their_rows_to_the_records(units, varnex, folder)
     assert code == 0, out + err
     rows = read_records(records)
     assert [(r["operation"], r["result"]) for r in rows] == [("bootloader", "done"), ("erase", "done")]
+
+
+def test_a_station_over_rfc2217_loads_its_line_of_units(units, varnex, folder):
+    from ser2net import Ser2net
+    (unit,) = units(1, "--line", "2", "--line-gap-ms", LINE_GAP_MS)
+    server = Ser2net([unit])
+    try:
+        records = str(folder / "net.db")
+        args = ["station", "--port", server.urls[0], "--bootloader", "--baud", "115200", "--records", records,
+                "--count", "2"]
+        code, out, err = varnex(args, [unit]).wait(FINISH_S)
+        assert code == 0, out + err
+    finally:
+        server.stop()
+    rows = read_records(records)
+    assert [(r["unit"], r["result"], r["bytes_sent"]) for r in rows] == [(1, "confirmed", BOOTLOADER_BYTES),
+                                                                         (2, "confirmed", BOOTLOADER_BYTES)]
+    history = unit.request(cmd="line")["line"]["history"]
+    assert [h["sha256"] for h in history] == [image_sha256("BOOTLOADER")] * 2

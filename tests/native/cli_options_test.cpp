@@ -78,6 +78,8 @@ TEST(CliOptions, BadArgumentsAreUsageErrorsWithAMessage) {
         {{"download", "--port", "", "--software", "--baud", "115200"}, "port name"},
         {{"erase"}, "--port"},
         {{"erase", "--port", "/dev/a", "--baud", "115200"}, "--baud"},
+        {{"erase", "--port", "socket://10.0.0.7:4001"}, "--no-cts-wait"},
+        {{"request", "--port", "rfc2217://10.0.0.7"}, "HOST:PORT"},
         {{"ports", "--probe", "--remember", "COM7"}, "excludes"},
         {{"ports", "--remember"}, "--remember"},
         {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--records", "r.db", "--no-records"},
@@ -133,10 +135,11 @@ TEST(CliOptions, GoodLinesGiveTheirOptions) {
     EXPECT_EQ(bootloader.download->image, cli::ImageChoice::Bootloader);
     EXPECT_EQ(bootloader.download->waitSeconds, cli::kDefaultWaitSeconds);
 
-    Parsed erase = Parse({"erase", "--port", "/dev/a"});
+    Parsed erase = Parse({"erase", "--port", "/dev/a", "--port", "socket://[::1]:4001", "--no-cts-wait"});
     ASSERT_FALSE(erase.exit.has_value()) << erase.err;
+    EXPECT_TRUE(erase.erase->noCtsWait);
     ASSERT_TRUE(erase.erase.has_value());
-    EXPECT_EQ(erase.erase->units.ports, std::vector<std::string>{"/dev/a"});
+    EXPECT_EQ(erase.erase->units.ports, (std::vector<std::string>{"/dev/a", "socket://[::1]:4001"}));
 
     Parsed remember = Parse({"ports", "--remember", "COM7"});
     ASSERT_FALSE(remember.exit.has_value()) << remember.err;
