@@ -30,7 +30,8 @@ std::string OutcomeText(const DownloadOutcome& outcome, const std::string& port)
         case DownloadResult::Stalled:
             return "the unit stopped reading: " + StallText(outcome.stallLimitMs) + After(outcome);
         case DownloadResult::PortGone:
-            return "the port is gone (adapter unplugged?)" + After(outcome) + ": " + PortFailureText(outcome.lastError);
+            return GoneText(port) + After(outcome) + ": " + PortFailureText(outcome.lastError) +
+                   (outcome.bytesSent > 0 ? "; the unit holds part of the image: load it again" : "");
         case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
         case DownloadResult::UnitEnded:
             return "the unit ended the image after " + std::to_string(outcome.bytesSent) + " bytes: load it again";
