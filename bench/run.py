@@ -26,7 +26,7 @@ REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
-           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send")
+           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -84,9 +84,16 @@ TARGETS = [
      "32 units via RFC 2217: varnex CPU per unit (share of one core)", "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
     ("varnex_rfc2217_file_send", "ratio", "service file send 38 400 paced, RFC 2217 / local: bytes/s",
      ">= 0.95", lambda v: v >= 0.95, "%.4f"),
+    ("varnex_station", "rows_wrong",
+     "station, 32 ports x 3 units: rows missing or wrong (each unit confirmed, its image identical)",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station", "worst_ratio", "station: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station", "cpu_percent_per_port", "station: varnex CPU per port (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
-LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs"}
+LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong"}
 
 
 def worst(target, values):
@@ -131,6 +138,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import soak as s
     import varnex_parallel as vp
     import varnex_service as vs
+    import varnex_station as vst
 
     def soak_progress(done, total, counts):
         if done % SOAK_REPORT_EVERY == 0 or done == total:
@@ -149,6 +157,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_soak": lambda: vs.Soak(work_dir).run(varnex_soak_count, soak_progress),
         "varnex_rfc2217_parallel": lambda: vp.run(work_dir, rfc2217=True),
         "varnex_rfc2217_file_send": lambda: vs.file_send_network_share(work_dir),
+        "varnex_station": lambda: vst.run(work_dir),
     }
     results = {}
     try:
@@ -268,6 +277,11 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
+    station = results.get("varnex_station", {})
+    if "rows" in station:
+        rows.append(("station: rows right / rows / units, wall time for all",
+                     "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
+                                               station["wall_seconds"]), "(count)", "-"))
     for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
         soak = results.get(figure, {})
         if "counts" in soak:

@@ -43,6 +43,8 @@ public:
     bool active() const { return active_; }
     uint64_t lastByteMs() const { return report_.endMs; }
     const ImageReport& report() const { return report_; }
+    // The digest of the good bytes so far (the report's is set when the image finishes).
+    std::string digest() const { return hash_.hexDigest(); }
     void clear() {
         active_ = false;
         report_ = ImageReport();

@@ -35,9 +35,12 @@ Unit::Unit(const UnitConfig& config, Content& content, EventLog& log)
       content_(content),
       log_(log),
       faults_(config.seed),
-      peer_(content, faults_, log, *this) {
+      peer_(content, faults_, log, *this),
+      line_(config.line) {
     peer_.setFileGetChunk(config.fileGetChunk);
-    setMode(config.mode, config.bootBaud, 0);
+    // A line's first unit is in its bootloader menu from the start.
+    setMode(line_.active() ? Mode::Bootloader : config.mode, config.bootBaud, 0);
+    line_.start(0);
 }
 
 void Unit::setMode(Mode mode, uint32_t bootBaud, uint64_t nowMs) {
@@ -78,7 +81,9 @@ void Unit::reset(uint64_t nowMs) {
     garbledRun_ = 0;
     babble_ = Babble();
     log_.add(nowMs, "reset");
-    setMode(config_.mode, config_.bootBaud, nowMs);
+    line_ = UnitLine(config_.line);
+    setMode(line_.active() ? Mode::Bootloader : config_.mode, config_.bootBaud, nowMs);
+    line_.start(nowMs);
 }
 
 void Unit::notePcSettings(const LineSettings& settings, uint64_t nowMs) {
@@ -285,8 +290,9 @@ void Unit::tick(uint64_t nowMs, size_t bytesWaiting) {
         image_.clear();
         showingCount_ = true;
         log_.add(nowMs, "image_done", lastImage_.toJson());
-        setModemBit(kModemCts, false, nowMs);
+        if (line_.dropsCtsAfterImage()) setModemBit(kModemCts, false, nowMs);
     }
+    line_.tick(*this, nowMs);
     if (garbledRun_ && nowMs - garbledRunLastMs_ >= kGarbledRunQuietMs) flushGarbled(nowMs);
     if (mode_ == Mode::Running && !erase_.erasing()) peer_.tick(nowMs);
     if (babble_.on && nowMs >= babble_.nextMs) {
@@ -311,6 +317,7 @@ uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
     // loop again and again.
     if (mode_ == Mode::Running && !erase_.erasing()) next = std::min(next, peer_.nextDeadlineMs());
     if (babble_.on) next = std::min(next, babble_.nextMs);
+    next = std::min(next, line_.nextDeadlineMs());
     return std::max(next, nowMs);
 }
 

@@ -86,6 +86,7 @@ public:
             writeScript.pop_front();
         }
         *written = std::min(size, step.maxBytes);
+        if (*written > 0) draining_ = false;  // new bytes queued: the next drain waits afresh
         received.insert(received.end(), data, data + *written);
         clock_.Advance(step.error == serial::PortError::TimedOut ? timeoutMs : step.takesMs);
         if (step.error == serial::PortError::None) return {};
