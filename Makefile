@@ -2,12 +2,14 @@
 #   make run    the program under Wine with the simulated unit on COM1
 #   make test   every test layer, ending with one "N passed, N failed" line
 #   make build  both builds only
-#   make bench  benchmarks and soak against the simulated unit (BUILD_DIR/bench/)
+#   make bench  benchmarks and soak against the simulated unit (BUILD_DIR/bench/);
+#               BENCH_ARGS="--only varnex_parallel --repeat 5" picks figures and repeats them
 #   make dist   the release packages in DIST_DIR (default dist/) with SHA256SUMS
 #   make check-dist  make dist in two fresh clones of HEAD; says which files differ
 BUILD_DIR ?= build
 DIST_DIR ?= dist
 JOBS ?= 2
+BENCH_ARGS ?=
 # A folder with the real firmware images; empty embeds placeholders.
 VARNEX_FIRMWARE_DIR ?=
 FIRMWARE_OPTION = $(if $(VARNEX_FIRMWARE_DIR),-DVARNEX_FIRMWARE_DIR=$(abspath $(VARNEX_FIRMWARE_DIR)),)
@@ -43,7 +45,7 @@ bench: setup
 	@cmake --build $(BUILD_DIR)/bench-native -j $(JOBS) --target $(BENCH_NATIVE_TARGETS) -- --no-print-directory
 	@cmake -S . -B $(BUILD_DIR)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(FIRMWARE_OPTION) >/dev/null
 	@cmake --build $(BUILD_DIR)/win -j $(JOBS) --target $(BENCH_WIN_TARGETS) -- --no-print-directory
-	@VARNEX_NATIVE_DIR=$(abspath $(BUILD_DIR))/bench-native /usr/bin/python3 bench/run.py --build-dir $(BUILD_DIR)
+	@VARNEX_NATIVE_DIR=$(abspath $(BUILD_DIR))/bench-native /usr/bin/python3 bench/run.py --build-dir $(BUILD_DIR) $(BENCH_ARGS)
 
 # Release builds (optimised, hardened, reproducible) in BUILD_DIR/dist-*, packed into DIST_DIR.
 dist:

@@ -8,7 +8,10 @@ into BUILD_DIR/bench/. Runs on the system interpreter (/usr/bin/python3, which s
 Debian matplotlib that draws the plot); the program is run and worked through the
 end-to-end harness (tests/e2e/harness.py).
 
-Usage: run.py [--build-dir DIR] [--soak N] [--only NAME ...]
+Usage: run.py [--build-dir DIR] [--soak N] [--only NAME ...] [--repeat N]
+
+A figure that loses data (an image not identical, a silent difference, a hang) fails the run,
+whatever else it met; --repeat N runs each chosen figure N times and reports its worst run.
 """
 import argparse
 import json
@@ -22,7 +25,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
-           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak")
+           "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
+           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -49,6 +53,13 @@ TARGETS = [
     ("varnex_parallel", "worst_ratio",
      "varnex, 32 units at 115 200 paced: each unit's time / line limit (worst unit)",
      "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_parallel", "lost_images", "varnex, 32 units: images not identical at the unit", "0",
+     lambda v: v == 0, "%d"),
+    ("varnex_parallel", "false_done", "varnex, 32 units: \"done\" for a unit without its whole image", "0",
+     lambda v: v == 0, "%d"),
+    ("varnex_parallel", "sim_cpu_percent_per_unit",
+     "simulated unit CPU per unit during those downloads (share of one core)", "<= 1 %",
+     lambda v: v <= 1.0, "%.3f %%"),
     ("varnex_parallel", "summary_rate_ratio",
      "varnex's summary: the highest rate it states / the line rate",
      "<= 1", lambda v: v <= 1.0, "%.4f"),
@@ -63,7 +74,32 @@ TARGETS = [
     ("varnex_soak", "transfers", "varnex soak: faulty transfers run (native)", ">= 500", lambda v: v >= 500, "%d"),
     ("varnex_soak", "silent", "varnex soak: silent differences", "0", lambda v: v == 0, "%d"),
     ("varnex_soak", "hangs", "varnex soak: hangs", "0", lambda v: v == 0, "%d"),
+    ("varnex_rfc2217_parallel", "lost_images", "32 units via RFC 2217 (one ser2net): images not identical at the unit",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_rfc2217_parallel", "false_done", "32 units via RFC 2217: \"done\" for a unit without its whole image",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_rfc2217_parallel", "worst_ratio", "32 units via RFC 2217: each unit's time / line limit (worst unit)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_rfc2217_parallel", "cpu_percent_per_unit",
+     "32 units via RFC 2217: varnex CPU per unit (share of one core)", "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_rfc2217_file_send", "ratio", "service file send 38 400 paced, RFC 2217 / local: bytes/s",
+     ">= 0.95", lambda v: v >= 0.95, "%.4f"),
+    ("varnex_station", "rows_wrong",
+     "station, 32 ports x 3 units: rows missing or wrong (each unit confirmed, its image identical)",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station", "worst_ratio", "station: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station", "cpu_percent_per_port", "station: varnex CPU per port (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
 ]
+# Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
+LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong"}
+
+
+def worst(target, values):
+    """The worst of several runs' values for a target: the highest for a bound from above
+    ("<= x", "0"), the lowest for one from below (">= x")."""
+    return min(values) if target.startswith(">=") else max(values)
 
 
 def parse_args():
@@ -76,6 +112,8 @@ def parse_args():
     parser.add_argument("--varnex-soak", type=int, default=DEFAULT_VARNEX_SOAK_TRANSFERS,
                         help="transfers in varnex's soak (default %d)" % DEFAULT_VARNEX_SOAK_TRANSFERS)
     parser.add_argument("--only", nargs="*", choices=FIGURES, help="run only these figures")
+    parser.add_argument("--repeat", type=int, default=1, metavar="N",
+                        help="run each figure N times and report its worst run (default 1)")
     return parser.parse_args()
 
 
@@ -93,13 +131,14 @@ def setup(build_dir):
     return out_dir, work_dir
 
 
-def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count):
+def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repeat=1):
     import harness as h
     import measures as m
     import rig as r
     import soak as s
     import varnex_parallel as vp
     import varnex_service as vs
+    import varnex_station as vst
 
     def soak_progress(done, total, counts):
         if done % SOAK_REPORT_EVERY == 0 or done == total:
@@ -116,6 +155,9 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count):
         "varnex_turnaround": lambda: vs.turnaround(work_dir),
         "varnex_file_send_paced": lambda: vs.file_send_paced(work_dir),
         "varnex_soak": lambda: vs.Soak(work_dir).run(varnex_soak_count, soak_progress),
+        "varnex_rfc2217_parallel": lambda: vp.run(work_dir, rfc2217=True),
+        "varnex_rfc2217_file_send": lambda: vs.file_send_network_share(work_dir),
+        "varnex_station": lambda: vst.run(work_dir),
     }
     results = {}
     try:
@@ -124,20 +166,41 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count):
             r.unmanaged_windows(h.Session.get())
         for name in names:
             started = time.monotonic()
-            print("running %s ..." % name, flush=True)
-            try:
-                results[name] = runners[name]()
-            except Exception as error:  # one broken figure must not cost the others
-                traceback.print_exc()
-                results[name] = {"error": "%s: %s" % (type(error).__name__, error)}
-            finally:
-                h.cleanup_live()
+            runs = []
+            for attempt in range(repeat):
+                print("running %s%s ..." % (name, " (%d of %d)" % (attempt + 1, repeat) if repeat > 1 else ""),
+                      flush=True)
+                try:
+                    runs.append(runners[name]())
+                except Exception as error:  # one broken figure must not cost the others
+                    traceback.print_exc()
+                    runs.append({"error": "%s: %s" % (type(error).__name__, error)})
+                finally:
+                    h.cleanup_live()
+            results[name] = combine(name, runs)
             results[name]["bench_seconds"] = round(time.monotonic() - started, 1)
     finally:
         h.cleanup_live()
         h.Session.shutdown_current()
     derive(results)
     return results
+
+
+def combine(name, runs):
+    """One result for a figure run several times: the last run's, with each target's worst
+    value over all runs and every run's values kept for the report."""
+    if len(runs) == 1:
+        return runs[0]
+    failed = [run for run in runs if "error" in run]
+    combined = dict(failed[0] if failed else runs[-1])
+    combined["repeats"] = []
+    for run in runs:
+        combined["repeats"].append({key: run.get(key) for figure, key, _, _, _, _ in TARGETS if figure == name})
+    for figure, key, _, target, _, _ in TARGETS:
+        values = [run[key] for run in runs if figure == name and key in run]
+        if values:
+            combined[key] = worst(target, values)
+    return combined
 
 
 def derive(results):
@@ -202,12 +265,23 @@ def table(results):
     if "share_percent" in idle:
         rows.append(("Idle CPU of the whole process, Wine's comm-event poller included",
                      "%.3f %%" % idle["share_percent"], "(info)", "-"))
+    for figure, result in results.items():
+        for key in sorted({k for run in result.get("repeats", []) for k, v in run.items() if v is not None}):
+            fmt = next(f for fig, k, _, _, _, f in TARGETS if fig == figure and k == key)
+            rows.append(("%s, %s in each of %d runs" % (figure, key, len(result["repeats"])),
+                         " / ".join(fmt % run[key] if run.get(key) is not None else "error"
+                                    for run in result["repeats"]), "(info)", "-"))
     parallel = results.get("varnex_parallel", {})
     if "units" in parallel:
         rows.append(("varnex, 32 units: images identical / wall time for all",
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
+    station = results.get("varnex_station", {})
+    if "rows" in station:
+        rows.append(("station: rows right / rows / units, wall time for all",
+                     "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
+                                               station["wall_seconds"]), "(count)", "-"))
     for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
         soak = results.get(figure, {})
         if "counts" in soak:
@@ -250,7 +324,7 @@ def main():
     out_dir, work_dir = setup(build_dir)
     names = args.only or list(FIGURES)
     started = time.monotonic()
-    results = run_figures(names, build_dir, work_dir, args.soak, args.varnex_soak)
+    results = run_figures(names, build_dir, work_dir, args.soak, args.varnex_soak, max(1, args.repeat))
     rows = table(results)
     png = plot(results, out_dir)
     report = {"when": time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime()),
@@ -269,7 +343,11 @@ def main():
     errors = [name for name, result in results.items() if "error" in result]
     if errors:
         print("could not measure: %s" % ", ".join(errors))
-    return 1 if errors else 0
+    lost = [label for figure, key, label, _, test, _ in TARGETS
+            if key in LOST_DATA_KEYS and key in results.get(figure, {}) and not test(results[figure][key])]
+    if lost:
+        print("data lost: %s" % "; ".join(lost))
+    return 1 if errors or lost else 0
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "cli"))
 
 import measures as m  # noqa: E402
 import simunits as s  # noqa: E402
+from ser2net import Ser2net  # noqa: E402
 import soak  # noqa: E402
 from soak import COMPLETED, FAILED, HUNG, SILENT, FAULT_KINDS, FAULT_SEED  # noqa: E402
 
@@ -38,9 +39,10 @@ def unit(folder, args=()):
     return s.Unit(folder, list(args))
 
 
-def varnex(target, args, timeout):
-    """(exit code, stdout, stderr); code None when it had to be killed."""
-    run = s.Varnex(list(args) + ["--port", target.link], [target])
+def varnex(target, args, timeout, port=None):
+    """(exit code, stdout, stderr); code None when it had to be killed. port: another name for
+    the unit's port (a network server in front of it)."""
+    run = s.Varnex(list(args) + ["--port", port or target.link], [target])
     try:
         return run.wait(timeout)
     except subprocess.TimeoutExpired:
@@ -49,8 +51,8 @@ def varnex(target, args, timeout):
         return None, out.decode(errors="replace"), err.decode(errors="replace")
 
 
-def settings_send(target, path):
-    code, out, err = varnex(target, ["settings", "send", path], TRANSFER_TIMEOUT_S)
+def settings_send(target, path, port=None):
+    code, out, err = varnex(target, ["settings", "send", path], TRANSFER_TIMEOUT_S, port)
     if code != 0:
         raise AssertionError("varnex settings send failed (%s): %s %s" % (code, out[-1000:], err[-1000:]))
 
@@ -75,24 +77,39 @@ def turnaround(work_dir):
             "identical": identical}
 
 
-def file_send_paced(work_dir):
-    """A 64 KiB settings file at 38 400 with the line held to its rate."""
-    target = unit(os.path.join(work_dir, "varnex-paced"), ["--pace"])
+def file_send_paced(work_dir, rfc2217=False, size=m.PACED_FILE_BYTES):
+    """A 64 KiB settings file at 38 400 with the line held to its rate (through ser2net's
+    rfc2217:// port in front of the unit, when asked)."""
+    target = unit(os.path.join(work_dir, "varnex-paced-rfc2217" if rfc2217 else "varnex-paced"), ["--pace"])
+    server = None
     try:
-        path, data = m.settings_file(work_dir, m.PACED_FILE_BYTES, 4)
+        server = Ser2net([target]) if rfc2217 else None
+        path, data = m.settings_file(work_dir, size, 4)
         since = target.request(cmd="events", limit=1).get("last_seq", 0)
-        settings_send(target, path)
+        settings_send(target, path, server.urls[0] if server else None)
         reply = target.request(cmd="trace", since=since, limit=20000)
         identical = stored_sha(target, "file") == hashlib.sha256(data).hexdigest()
     finally:
+        if server:
+            server.stop()
         target.stop()
     frames = [("in" if e.get("event") == "frame_in" else "out", e.get("command"),
                bytes.fromhex(e.get("payload_hex", "")), e.get("t_ms")) for e in reply.get("frames", [])]
     seconds, carried, count = m.stop_and_wait(frames)
     limit = carried / m.r.line_bytes_per_second(m.SERVICE_BAUD)
     return {"seconds": seconds, "frame_bytes": carried, "frames": count, "limit_seconds": limit,
-            "ratio": limit / seconds, "bytes_per_second": m.PACED_FILE_BYTES / seconds,
+            "ratio": limit / seconds, "bytes_per_second": size / seconds,
             "identical": identical}
+
+
+def file_send_network_share(work_dir, size=m.PACED_FILE_BYTES):
+    """The paced file send through ser2net's rfc2217:// port against the same on the local port."""
+    local = file_send_paced(work_dir, False, size)
+    network = file_send_paced(work_dir, True, size)
+    return {"local_bytes_per_second": local["bytes_per_second"],
+            "rfc2217_bytes_per_second": network["bytes_per_second"],
+            "ratio": network["bytes_per_second"] / local["bytes_per_second"],
+            "identical": local["identical"] and network["identical"]}
 
 
 class Soak:

@@ -14,17 +14,30 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/EventHub.h"
+#include "cli/HostName.h"
 #include "cli/Images.h"
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
 #include "cli/PlainLines.h"
+#include "cli/RecordKeeping.h"
+#include "cli/RecordsOutput.h"
 #include "cli/ServiceWorker.h"
+#include "cli/StationBoard.h"
+#include "cli/StationEvents.h"
 #include "cli/Summary.h"
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
 #include "common/Clock.h"
+#include "common/Sha256.h"
+#include "download/EraseEngine.h"
+#include "records/RecordStore.h"
+#include "serial/LineSpeeds.h"
+#include "serial/NetworkPortName.h"
 #include "serial/PortList.h"
+#include "station/PortCycle.h"
 
 namespace cli {
 
@@ -51,10 +64,29 @@ bool ForcedTerminal() {
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
+bool OnTerminal() { return ForcedTerminal() || StdoutIsTerminal(); }
+
 std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostream& out, uint64_t startMs) {
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
-    if (ForcedTerminal() || StdoutIsTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
+    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
     return std::make_unique<PlainLines>(out, options.ports);
+}
+
+// Nobody is left to read how the run went: it ends as Ctrl-C ends it.
+void StopIfOutputGone(std::ostream& out, std::atomic<bool>& cancel) {
+    if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
+}
+
+// A raw network port takes its line settings from the server: said once, as nothing here
+// can check them.
+void NoteRawPorts(const UnitsOptions& options, uint32_t baud, std::ostream& err) {
+    for (const std::string& port : options.ports) {
+        if (serial::IsRawNetworkPortName(port)) {
+            err << "varnex: note: socket:// ports carry no line settings; varnex takes the server's to be " << baud
+                << " baud, 8 data bits, odd parity, 1 stop bit and cannot check them" << std::endl;
+            return;
+        }
+    }
 }
 
 // One unit's whole job, on its worker's thread.
@@ -63,8 +95,8 @@ using UnitJob = std::function<void(const UnitContext&)>;
 // command's one unit has said how it ended, and the monitor's Ctrl-C is its end.
 enum class RunEnd { Summary, UnitsOnly };
 
-int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& cancel, const UnitJob& job,
-             RunEnd end) {
+int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& cancel, const UnitJob& job, RunEnd end,
+             RecordKeeping* records = nullptr) {
     common::Clock& clock = common::SteadyClock();
     UnitBoard board(options.ports);
     std::unique_ptr<Presenter> presenter = MakePresenter(options, out, clock.NowMs());
@@ -73,7 +105,7 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
     std::atomic<size_t> finished{0};
     std::vector<std::thread> workers;
     for (size_t unit = 0; unit < options.ports.size(); ++unit) {
-        UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel};
+        UnitContext context{unit, options.ports[unit], serial::OpenSerialPort, &clock, &hub, &cancel, records};
         try {
             workers.emplace_back([context, &job, &finished] {
                 job(context);
@@ -87,8 +119,7 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
     while (finished.load() < options.ports.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
-        // Nobody is left to read how the run went: it ends as Ctrl-C ends it.
-        if (!out.good() || (&out == &std::cout && StdoutClosed())) cancel.store(true);
+        StopIfOutputGone(out, cancel);
     }
     for (std::thread& worker : workers) worker.join();
     hub.Finish();
@@ -96,6 +127,27 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
     WriteSummary(out, board, clock.NowMs(), options.json);
     return cancel.load() || board.AnyFailed() ? kExitSomeFailed : kExitAllDone;
 }
+
+// Opens the records file a command was given, before any port is touched; false after the
+// message when it cannot be used (a usage error).
+bool OpenRecords(const std::string& path, std::ostream& err, std::unique_ptr<records::RecordStore>* store) {
+    if (path.empty()) return true;
+    std::string error;
+    *store = records::RecordStore::Open(path, records::Access::Write, &error);
+    if (*store) return true;
+    err << "varnex: the records file cannot be used: " << error << std::endl;
+    return false;
+}
+
+// What every row of one run shares.
+records::Row RunRow(const std::string& station) {
+    records::Row row;
+    row.station = station.empty() ? HostName() : station;
+    row.version = kVersion;
+    return row;
+}
+
+void DescribeImage(const DownloadOptions& options, const ImageBytes& bytes, records::Row* row);
 
 }  // namespace
 
@@ -132,22 +184,180 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
         err << "varnex: " << error << std::endl;
         return kExitUsage;
     }
-    DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond};
+    std::unique_ptr<records::RecordStore> store;
+    if (!OpenRecords(options.units.records, err, &store)) return kExitUsage;
+    records::Row row = RunRow("");
+    DescribeImage(options, image.Bytes(), &row);
+    row.baud = options.baud;
+    std::unique_ptr<RecordKeeping> keeping;
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
+    DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond, !options.noCtsWait};
+    NoteRawPorts(options.units, options.baud, err);
     return RunUnits(
         options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
-        RunEnd::Summary);
+        RunEnd::Summary, keeping.get());
 }
 
-int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    std::unique_ptr<records::RecordStore> store;
+    if (!OpenRecords(options.units.records, err, &store)) return kExitUsage;
+    records::Row row = RunRow("");
+    row.operation = "erase";
+    row.baud = download::kEraseBaudRate;
+    std::unique_ptr<RecordKeeping> keeping;
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
+    NoteRawPorts(options.units, download::kEraseBaudRate, err);
     return RunUnits(
-        options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary);
+        options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary,
+        keeping.get());
 }
 
-int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::atomic<bool>& cancel) {
+int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    NoteRawPorts(options.units, serial::kLinkBaudRate, err);
     ServicePlan service{options.command, options.file, options.programName};
     return RunUnits(
         options.units, out, cancel, [&service](const UnitContext& context) { RunServiceUnit(context, service); },
         RunEnd::UnitsOnly);
+}
+
+namespace {
+
+// What the records say the image was: the choice, the image's own name, size and digest.
+void DescribeImage(const DownloadOptions& options, const ImageBytes& bytes, records::Row* row) {
+    row->imageSize = bytes.size;
+    row->imageSha256 = common::Sha256Hex(bytes.data, bytes.size);
+    switch (options.image) {
+        case ImageChoice::Bootloader:
+            row->operation = "bootloader";
+            row->image = download::kBootloaderImage.name;
+            break;
+        case ImageChoice::Software:
+            row->operation = "software";
+            row->image = download::kSoftwareImage.name;
+            break;
+        case ImageChoice::File:
+            row->operation = "image";
+            row->image = options.imageFile;
+            break;
+    }
+}
+
+void WriteStationEnd(std::ostream& out, const station::StationGate& gate, const std::string& reason, bool json) {
+    if (json) {
+        nlohmann::json line = {{"event", "summary"},
+                               {"loaded", gate.Loaded()},
+                               {"failed", gate.Failed()},
+                               {"reason", reason}};
+        out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+        return;
+    }
+    out << "station ended (" << reason << "): " << gate.Loaded() << (gate.Loaded() == 1 ? " unit" : " units")
+        << " loaded, " << gate.Failed() << " failed" << std::endl;
+}
+
+}  // namespace
+
+int RunStationCommand(const StationOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
+    ImageSource image;
+    std::string error;
+    if (!image.Load(options.load, &error)) {
+        err << "varnex: " << error << std::endl;
+        return kExitUsage;
+    }
+    // Before any port is touched: a records file that cannot be kept is a usage error.
+    std::unique_ptr<records::RecordStore> store;
+    if (!OpenRecords(options.records, err, &store)) return kExitUsage;
+    const ImageBytes bytes = image.Bytes();
+    records::Row common = RunRow(options.station);
+    DescribeImage(options.load, bytes, &common);
+    common.baud = options.load.baud;
+    std::unique_ptr<RecordKeeping> keeping;
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, common);
+
+    common::Clock& clock = common::SteadyClock();
+    const std::vector<std::string>& ports = options.load.units.ports;
+    std::unique_ptr<Presenter> presenter;
+    if (options.load.units.json) {
+        presenter = std::make_unique<JsonEvents>(out, ports, clock.NowMs());
+    } else if (OnTerminal()) {
+        presenter = std::make_unique<StationBoard>(out, ports, options.records, clock.NowMs());
+    } else {
+        presenter = std::make_unique<PlainLines>(out, ports);
+    }
+    UnitBoard board(ports);
+    EventHub hub(clock, *presenter, board);
+    station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
+
+    std::vector<std::unique_ptr<StationEvents>> listeners;
+    std::vector<station::PortContext> contexts;
+    for (size_t index = 0; index < ports.size(); ++index) {
+        listeners.push_back(std::make_unique<StationEvents>(hub, index));
+        station::PortContext context;
+        context.port = ports[index];
+        context.open = serial::OpenSerialPort;
+        context.clock = &clock;
+        context.listener = listeners.back().get();
+        context.records = keeping.get();
+        context.gate = &gate;
+        context.plan = {bytes.data, bytes.size, options.load.baud};
+        contexts.push_back(context);
+    }
+    std::atomic<size_t> finished{0};
+    std::vector<std::thread> workers;
+    for (size_t index = 0; index < contexts.size(); ++index) {
+        try {
+            workers.emplace_back([&contexts, index, &finished] {
+                station::RunPortCycle(contexts[index]);
+                ++finished;
+            });
+        } catch (const std::system_error& failure) {
+            hub.Report({EventKind::Failed, index, 0, 0, std::string("cannot start a worker: ") + failure.what()});
+            gate.StopArming("a port's worker could not start");
+            ++finished;
+        }
+    }
+    bool recordsFailureTold = false;
+    while (finished.load() < contexts.size()) {
+        clock.SleepMs(kTickMs);
+        hub.Tick();
+        StopIfOutputGone(out, cancel);
+        // Said at once: the operator must not plug in units that will not be loaded.
+        if (gate.RecordsFailed() && !recordsFailureTold) {
+            err << "varnex: " << gate.StopReason() << "; the loads under way finish" << std::endl;
+            recordsFailureTold = true;
+        }
+    }
+    for (std::thread& worker : workers) worker.join();
+    hub.Finish();
+    const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
+    if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
+    WriteStationEnd(out, gate, reason, options.load.units.json);
+    return gate.Failed() > 0 || gate.RecordsFailed() || workers.size() < contexts.size() ? kExitSomeFailed
+                                                                                         : kExitAllDone;
+}
+
+int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ostream& err) {
+    std::string error;
+    std::unique_ptr<records::RecordStore> store =
+        records::RecordStore::Open(options.file, records::Access::Read, &error);
+    if (!store) {
+        err << "varnex: the records file cannot be read: " << error << std::endl;
+        return kExitUsage;
+    }
+    records::Filter filter{options.since, options.port, options.result};
+    bool read = false;
+    if (options.summary) {
+        std::vector<records::DaySummary> days;
+        read = store->Summarise(filter, &days, &error);
+        if (read) WriteDaySummaries(out, days, options.format);
+    } else {
+        std::vector<records::Row> rows;
+        read = store->List(filter, &rows, &error);
+        if (read) WriteRows(out, rows, options.format);
+    }
+    if (read) return kExitAllDone;
+    err << "varnex: " << error << std::endl;
+    return kExitSomeFailed;
 }
 
 }  // namespace cli

@@ -24,6 +24,9 @@ void JsonEvents::OnEvent(const UnitEvent& event, uint64_t nowMs) {
         {"port", ports_[event.unit]},
         {"t_ms", nowMs >= startMs_ ? nowMs - startMs_ : 0},
     };
+    if (event.cycleUnit != 0) line["unit"] = event.cycleUnit;
+    if (event.step != nullptr) line["step"] = event.step;
+    if (event.result != nullptr) line["result"] = event.result;
     if (event.kind == EventKind::Start || event.kind == EventKind::Progress || event.total != 0) {
         line["bytes"] = event.bytes;
         line["total"] = event.total;

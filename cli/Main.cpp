@@ -32,10 +32,16 @@ int main(int argc, char* argv[]) {
         return WithStopHandlers([&] { return cli::RunDownloadCommand(options, std::cout, std::cerr, g_cancel); });
     };
     runners.erase = [](const cli::EraseOptions& options) {
-        return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, g_cancel); });
+        return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, std::cerr, g_cancel); });
     };
     runners.service = [](const cli::ServiceOptions& options) {
-        return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, g_cancel); });
+        return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, std::cerr, g_cancel); });
+    };
+    runners.station = [](const cli::StationOptions& options) {
+        return WithStopHandlers([&] { return cli::RunStationCommand(options, std::cout, std::cerr, g_cancel); });
+    };
+    runners.records = [](const cli::RecordsOptions& options) {
+        return cli::RunRecordsCommand(options, std::cout, std::cerr);
     };
     return cli::RunCommandLine(argc, argv, runners, std::cout, std::cerr);
 }

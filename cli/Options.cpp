@@ -2,11 +2,14 @@
 // options value; its callback checks what CLI11 cannot say alone and picks its runner.
 #include "cli/Options.h"
 
+#include <cctype>
 #include <set>
 
 #include <CLI/CLI.hpp>
 
+#include "records/RecordStore.h"
 #include "serial/LineSpeeds.h"
+#include "serial/NetworkPortName.h"
 #include "transfer/TransferText.h"
 
 namespace cli {
@@ -27,7 +30,29 @@ void CheckPortsOnce(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
         if (port.empty()) throw CLI::ValidationError("--port needs a port name");
         if (!seen.insert(port).second) throw CLI::ValidationError("--port " + port + " is given twice");
+        serial::NetworkPortAddress address;
+        std::string error;
+        if (serial::IsNetworkPortName(port) && !serial::ParseNetworkPortName(port, &address, &error)) {
+            throw CLI::ValidationError("--port " + error);
+        }
     }
+}
+
+// download and erase start on the unit's CTS, which a raw network port does not carry.
+void CheckCtsOnEveryPort(const std::vector<std::string>& ports, bool noCtsWait) {
+    if (noCtsWait) return;
+    for (const std::string& port : ports) {
+        if (serial::IsRawNetworkPortName(port)) {
+            throw CLI::ValidationError("--port " + port +
+                                       ": a raw network port carries no CTS, so the unit's readiness cannot be seen; "
+                                       "add --no-cts-wait to start at once");
+        }
+    }
+}
+
+void AddNoCtsWait(CLI::App* command, bool* noCtsWait) {
+    command->add_flag("--no-cts-wait", *noCtsWait,
+                      "start at once, without waiting for CTS (needed on socket:// ports, which carry none)");
 }
 
 void AddPortsCommand(CLI::App& app, const CommandRunners& runners, PortsOptions* options, Chosen* chosen) {
@@ -57,10 +82,12 @@ void CheckImage(DownloadOptions* options, const ImageFlags& flags) {
                                       : ImageChoice::File;
 }
 
-void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOptions* options, ImageFlags* flags,
-                        Chosen* chosen) {
-    CLI::App* download = app.add_subcommand("download", "stream a firmware image to each unit in parallel");
-    AddPorts(download, &options->units, "load");
+void AddRecordsFile(CLI::App* command, UnitsOptions* units) {
+    command->add_option("--records", units->records, "add a row per unit to this records file (SQLite)")
+        ->type_name("FILE");
+}
+
+void AddImageOptions(CLI::App* download, DownloadOptions* options, ImageFlags* flags) {
     download->add_flag("--bootloader", flags->bootloader, "the embedded bootloader image");
     download->add_flag("--software", flags->software, "the embedded 2-axis software image");
     download->add_option("--image", options->imageFile, "an image file instead of an embedded image")
@@ -70,12 +97,22 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
         ->required()
         ->check(
             CLI::IsMember(std::vector<uint32_t>(std::begin(serial::kDownloadBauds), std::end(serial::kDownloadBauds))));
+}
+
+void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOptions* options, ImageFlags* flags,
+                        Chosen* chosen) {
+    CLI::App* download = app.add_subcommand("download", "stream a firmware image to each unit in parallel");
+    AddPorts(download, &options->units, "load");
+    AddImageOptions(download, options, flags);
+    AddRecordsFile(download, &options->units);
     download->add_option("--wait", options->waitSeconds, "seconds to wait for each unit's CTS (default 120)")
         ->check(CLI::Range(uint32_t{1}, kMaxWaitSeconds))
         ->type_name("SECONDS");
+    AddNoCtsWait(download, &options->noCtsWait);
     download->callback([&runners, options, flags, chosen] {
         CheckImage(options, *flags);
         CheckPortsOnce(options->units.ports);
+        CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.download(*options); };
     });
 }
@@ -83,9 +120,99 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
 void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions* options, Chosen* chosen) {
     CLI::App* erase = app.add_subcommand("erase", "erase the user storage in each unit's flash");
     AddPorts(erase, &options->units, "erase");
+    AddRecordsFile(erase, &options->units);
+    AddNoCtsWait(erase, &options->noCtsWait);
     erase->callback([&runners, options, chosen] {
         CheckPortsOnce(options->units.ports);
+        CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.erase(*options); };
+    });
+}
+
+void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOptions* options, ImageFlags* flags,
+                       Chosen* chosen) {
+    CLI::App* station =
+        app.add_subcommand("station",
+                           "load unit after unit on every port, each port on its own, with a record of each");
+    AddPorts(station, &options->load.units, "load units on");
+    AddImageOptions(station, &options->load, flags);
+    options->records = records::kDefaultFile;
+    CLI::Option* file = station
+                            ->add_option("--records", options->records,
+                                         std::string("the records file (SQLite; default ") + records::kDefaultFile +
+                                             " in the current folder)")
+                            ->type_name("FILE");
+    station->add_flag("--no-records", options->noRecords, "keep no records")->excludes(file);
+    station->add_option("--station", options->station, "the station's name in the records (default: the host's name)")
+        ->type_name("NAME");
+    station->add_option("--count", options->count, "end after N units loaded (over all ports)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
+    station->add_flag("--stop-on-failure", options->stopOnFailure, "end, cleanly, at the first unit that fails");
+    station->callback([&runners, options, flags, chosen] {
+        CheckImage(&options->load, *flags);
+        CheckPortsOnce(options->load.units.ports);
+        for (const std::string& port : options->load.units.ports) {
+            if (serial::IsRawNetworkPortName(port)) {
+                throw CLI::ValidationError("--port " + port +
+                                           ": a raw network port carries no CTS, which a station's every step reads; "
+                                           "use an rfc2217:// port");
+            }
+        }
+        if (options->noRecords) options->records.clear();
+        if (options->records.empty() && !options->noRecords) throw CLI::ValidationError("--records needs a file name");
+        *chosen = [&runners, options] { return runners.station(*options); };
+    });
+}
+
+// Whether text is a date ("2026-12-08"), optionally with a time to the hour, minute, second
+// or millisecond ("2026-12-08T06:30", "2026-12-08 06:30:05.250"), and a closing Z.
+bool IsIsoPrefix(const std::string& text) {
+    // Each character of the longest form: d a digit, T the date's end, any other itself.
+    static const std::string kForm = "dddd-dd-ddTdd:dd:dd.ddd";
+    static const std::set<size_t> kEnds = {10, 13, 16, 19, 21, 22, 23};
+    std::string body = !text.empty() && text.back() == 'Z' ? text.substr(0, text.size() - 1) : text;
+    if (kEnds.count(body.size()) == 0) return false;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const char want = kForm[i];
+        const char c = body[i];
+        if (want == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : want == 'T' ? c != 'T' && c != ' ' : c != want)
+            return false;
+    }
+    return true;
+}
+
+// --since as the records write their times: "T" between date and time, no closing Z.
+void CheckSince(std::string* since) {
+    if (since->empty()) return;
+    if (!IsIsoPrefix(*since))
+        throw CLI::ValidationError("--since " + *since + ": give a date as 2026-12-08, or a time as 2026-12-08T06:30");
+    if (since->size() > 10) (*since)[10] = 'T';
+    if (since->back() == 'Z') since->pop_back();
+}
+
+void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOptions* options, Chosen* chosen) {
+    CLI::App* command = app.add_subcommand("records", "list the records of loads, newest last");
+    options->file = records::kDefaultFile;
+    command->add_option("FILE", options->file, std::string("the records file (default ") + records::kDefaultFile + ")");
+    command->add_option("--since", options->since, "only loads started on or after this date or time (UTC)")
+        ->type_name("DATE");
+    command->add_option("--port", options->port, "only loads on this port")->type_name("PORT");
+    const std::vector<std::string> results = {records::kConfirmed,      records::kDone,    records::kFailed,
+                                              records::kNoConfirmation, records::kStopped, records::kInterrupted};
+    command->add_option("--result", options->result, "only loads with this result")
+        ->check(CLI::IsMember(results))
+        ->type_name("RESULT");
+    command->add_option("--format", options->format, "table (default), csv or json (one object per row)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, RecordsFormat>{{"table", RecordsFormat::Table},
+                                                                                 {"csv", RecordsFormat::Csv},
+                                                                                 {"json", RecordsFormat::Json}},
+                                            CLI::ignore_case))
+        ->type_name("FORMAT");
+    command->add_flag("--summary", options->summary, "per day and port: units loaded, failed, median duration");
+    command->callback([&runners, options, chosen] {
+        CheckSince(&options->since);
+        *chosen = [&runners, options] { return runners.records(*options); };
     });
 }
 
@@ -191,6 +318,11 @@ int RunCommandLine(int argc, const char* const argv[], const CommandRunners& run
     ServiceOptions service;
     ServiceCommands serviceCommands(runners, &service, &chosen);
     serviceCommands.Add(app);
+    StationOptions station;
+    ImageFlags stationFlags;
+    AddStationCommand(app, runners, &station, &stationFlags, &chosen);
+    RecordsOptions records;
+    AddRecordsCommand(app, runners, &records, &chosen);
 
     try {
         // CLI11 alone would only say that a command is required.
@@ -198,7 +330,7 @@ int RunCommandLine(int argc, const char* const argv[], const CommandRunners& run
         if (argc > 1 && argv[1][0] != '-' && !known) {
             throw CLI::ValidationError(
                 std::string("unknown command ") + argv[1] +
-                ": use ports, download, erase, nlec, settings, program, bitmap, monitor or request");
+                ": use ports, download, erase, station, records, nlec, settings, program, bitmap, monitor or request");
         }
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

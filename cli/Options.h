@@ -46,6 +46,7 @@ struct PortsOptions {
 struct UnitsOptions {
     std::vector<std::string> ports;
     bool json = false;
+    std::string records;  // download and erase: the records file, empty for none
 };
 
 // download
@@ -56,11 +57,13 @@ struct DownloadOptions {
     bool anySize = false;
     uint32_t baud = 0;
     uint32_t waitSeconds = kDefaultWaitSeconds;
+    bool noCtsWait = false;  // start at once: the port has no CTS (socket://) or it is not wired
 };
 
 // erase
 struct EraseOptions {
     UnitsOptions units;
+    bool noCtsWait = false;  // needed on a port without CTS (socket://)
 };
 
 // nlec, settings, program, bitmap, monitor and request: one unit's port.
@@ -71,12 +74,36 @@ struct ServiceOptions {
     std::string programName;  // program get: the unit's name for the program
 };
 
+// station: the ports, image and speed as download takes them (download.waitSeconds unused).
+struct StationOptions {
+    DownloadOptions load;
+    std::string records;  // empty with --no-records
+    bool noRecords = false;
+    std::string station;  // empty: the host's name
+    uint32_t count = 0;   // 0: no limit
+    bool stopOnFailure = false;
+};
+
+enum class RecordsFormat { Table, Csv, Json };
+
+// records
+struct RecordsOptions {
+    std::string file;
+    std::string since;  // an ISO 8601 date or time, "T" between date and time
+    std::string port;
+    std::string result;
+    RecordsFormat format = RecordsFormat::Table;
+    bool summary = false;
+};
+
 // What each command runs; each returns the process's exit code.
 struct CommandRunners {
     std::function<int(const PortsOptions&)> ports;
     std::function<int(const DownloadOptions&)> download;
     std::function<int(const EraseOptions&)> erase;
     std::function<int(const ServiceOptions&)> service;
+    std::function<int(const StationOptions&)> station;
+    std::function<int(const RecordsOptions&)> records;
 };
 
 // Parses argv and runs the chosen command's runner, returning its exit code. Help and the

@@ -75,7 +75,7 @@ std::string EndText(const transfer::SessionEnd& end, const ServiceListener& list
 bool SendRequest(transfer::TransferEngine& engine, const FrameWriter& writer, serial::SerialPort& port,
                  common::Clock& clock, const Reporter& reporter) {
     engine.SendFixedRequest();
-    if (writer.Gone()) return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(writer.GoneStatus()));
+    if (writer.Gone()) return reporter.Fail(GoneText(port.Name()) + ": " + Reason(writer.GoneStatus()));
     if (!writer.LastWhole()) return reporter.Fail("the fixed request did not leave: " + Reason(writer.LastStatus()));
     serial::PortStatus drained = port.Drain(kRequestDrainBoundMs);
     if (!drained.Ok()) return reporter.Fail("the fixed request did not leave: " + Reason(drained));
@@ -132,7 +132,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
             }
             return reporter.Fail("stopped by Ctrl-C", steps, total);
         case LinkLoopEnd::PortFailed:
-            return reporter.Fail("the port is gone (adapter unplugged?): " + Reason(loop.failure), steps, total);
+            return reporter.Fail(GoneText(context.port) + ": " + Reason(loop.failure), steps, total);
         case LinkLoopEnd::Finished: break;
     }
     return reporter.Fail("the unit went quiet: nothing for " +

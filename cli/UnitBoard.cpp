@@ -27,7 +27,7 @@ void UnitBoard::Apply(const UnitEvent& event, uint64_t nowMs) {
     if (event.unit >= units_.size()) return;
     UnitState& unit = units_[event.unit];
     if (unit.phase == UnitPhase::Done || unit.phase == UnitPhase::Failed) return;  // an end is final
-    if (event.kind == EventKind::Log) return;  // printed as it comes; the unit's state stays
+    if (event.kind == EventKind::Log || event.kind == EventKind::Step) return;     // the unit's state stays
     if (!event.text.empty()) unit.text = event.text;
     switch (event.kind) {
         case EventKind::Waiting: unit.phase = UnitPhase::Waiting; break;
@@ -50,7 +50,8 @@ void UnitBoard::Apply(const UnitEvent& event, uint64_t nowMs) {
                 unit.total = event.total;
             }
             break;
-        case EventKind::Log: break;  // returned above
+        case EventKind::Log:
+        case EventKind::Step: break;  // returned above
     }
 }
 

@@ -11,6 +11,7 @@ const char* EventKindName(EventKind kind) {
         case EventKind::Done: return "done";
         case EventKind::Failed: return "failed";
         case EventKind::Log: return "log";
+        case EventKind::Step: return "step";
     }
     return "unknown";
 }

@@ -16,6 +16,7 @@ enum class EventKind {
     Done,      // success (text: what to check)
     Failed,    // failure (text: the reason)
     Log,       // a line to keep: the unit's log line, an unknown packet, a transfer's own text
+    Step,      // a station's port moved to a step of its cycle (step: its name, text: its words)
 };
 
 struct UnitEvent {
@@ -24,6 +25,11 @@ struct UnitEvent {
     uint64_t bytes = 0;
     uint64_t total = 0;
     std::string text;
+    // A station's events: the unit's number on its port (0: none), the cycle's step for Step
+    // and the record's result for Done and Failed.
+    uint32_t cycleUnit = 0;
+    const char* step = nullptr;
+    const char* result = nullptr;
 };
 
 const char* EventKindName(EventKind kind);

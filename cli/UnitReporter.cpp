@@ -1,13 +1,13 @@
 // The workers' shared reporting and port opening (see UnitReporter.h).
 #include "cli/UnitReporter.h"
 
+#include "download/DownloadText.h"
+
 namespace cli {
 
-std::string Reason(const serial::PortStatus& status) {
-    std::string text = serial::PortErrorName(status.error);
-    if (!status.text.empty() && status.text != text) text += " (" + status.text + ")";
-    return text;
-}
+std::string Reason(const serial::PortStatus& status) { return download::PortFailureText(status); }
+
+std::string GoneText(const std::string& port) { return download::GoneText(port); }
 
 std::unique_ptr<serial::SerialPort> OpenPort(const UnitContext& context, const Reporter& reporter) {
     serial::PortStatus status;

@@ -11,6 +11,8 @@ namespace cli {
 
 // The error kind in words, and the system's own text where it adds something.
 std::string Reason(const serial::PortStatus& status);
+// "the port is gone" with the likely cause for the kind of port: an adapter or a server.
+std::string GoneText(const std::string& port);
 
 class Reporter {
 public:

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/Images.h"
+#include "cli/RecordKeeping.h"
 #include "cli/UnitEvents.h"
 #include "common/Clock.h"
 #include "serial/SerialPort.h"
@@ -24,12 +25,14 @@ struct UnitContext {
     common::Clock* clock = nullptr;
     UnitEventSink* sink = nullptr;
     const std::atomic<bool>* cancel = nullptr;  // raised by Ctrl-C; may be null
+    RecordKeeping* records = nullptr;           // download and erase with --records; may be null
 };
 
 struct DownloadPlan {
     ImageBytes image;
     uint32_t baud = 0;
     uint32_t waitMs = 0;
+    bool waitForCts = true;  // false: start at once (--no-cts-wait)
 };
 
 // Each ends with exactly one Done or Failed event; true on Done.

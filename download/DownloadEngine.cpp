@@ -2,6 +2,8 @@
 // the stall guard's verdict after every write, then the pause and the link's speed again.
 #include "download/DownloadEngine.h"
 
+#include <algorithm>
+
 #include "common/Clock.h"
 #include "download/ImageCursor.h"
 
@@ -11,20 +13,53 @@ namespace {
 
 constexpr uint32_t kRefusedWritePauseMs = 50;  // between writes that moved nothing
 constexpr uint32_t kSettleMs = 100;            // lets the last bytes leave before the speed changes
+// While the queue drains, CTS is looked at this often: a unit that ends the image early is
+// told apart from one that is still taking bytes.
+constexpr uint32_t kDrainSliceMs = 100;
 using common::kMsPerSecond;
 
 uint32_t Tick(common::Clock& clock) { return static_cast<uint32_t>(clock.NowMs()); }
 
 bool CancelRaised(const DownloadRequest& request) { return request.cancel != nullptr && request.cancel->load(); }
 
+// True when the request watches CTS and the unit has dropped it. A failed read of a vanished
+// port is kept for the caller; any other failure leaves the stream going (the write or the
+// drain that follows reports the port's state).
+bool UnitEndedImage(serial::SerialPort& port, const DownloadRequest& request, DownloadOutcome* outcome) {
+    if (!request.endOnCtsDrop) return false;
+    bool on = true;
+    serial::PortStatus read = port.ReadCts(&on);
+    if (!read.Ok()) {
+        outcome->lastError = read;
+        return false;
+    }
+    return !on;
+}
+
 // The whole image went to the port: it counts as done once the queue has left for the line,
 // so its time and rate are those of the line. A queue that does not drain within the stall
-// bound leaves the stream done (every byte was taken), a vanished port does not.
-void DrainQueue(serial::SerialPort& port, uint32_t boundMs, DownloadOutcome* outcome) {
-    serial::PortStatus drained = port.Drain(boundMs);
-    if (drained.Ok()) return;
-    outcome->lastError = drained;
-    if (drained.error == serial::PortError::Gone) outcome->result = DownloadResult::PortGone;
+// bound leaves the stream done (every byte was taken), a vanished port does not, and neither
+// does a unit that drops CTS while bytes still wait.
+void DrainQueue(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request, uint32_t boundMs,
+                DownloadOutcome* outcome) {
+    const uint32_t start = Tick(clock);
+    for (;;) {
+        const uint32_t elapsed = Tick(clock) - start;
+        const uint32_t left = elapsed >= boundMs ? 0 : boundMs - elapsed;
+        const uint32_t slice = request.endOnCtsDrop ? std::min(left, kDrainSliceMs) : left;
+        serial::PortStatus drained = port.Drain(slice);
+        if (drained.Ok()) return;
+        outcome->lastError = drained;
+        if (drained.error == serial::PortError::Gone) {
+            outcome->result = DownloadResult::PortGone;
+            return;
+        }
+        if (drained.error != serial::PortError::TimedOut || slice == left) return;
+        if (UnitEndedImage(port, request, outcome)) {
+            outcome->result = DownloadResult::UnitEnded;
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -45,6 +80,10 @@ DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock,
     while (!cursor.Done()) {
         if (CancelRaised(request)) {
             outcome.result = DownloadResult::Cancelled;
+            break;
+        }
+        if (UnitEndedImage(port, request, &outcome)) {
+            outcome.result = DownloadResult::UnitEnded;
             break;
         }
         size_t written = 0;
@@ -70,7 +109,7 @@ DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock,
         if (step == WriteStallGuard::Step::PauseAndRetry) clock.SleepMs(kRefusedWritePauseMs);
     }
     outcome.bytesSent = cursor.BytesSent();
-    if (outcome.result == DownloadResult::Done) DrainQueue(port, outcome.stallLimitMs, &outcome);
+    if (outcome.result == DownloadResult::Done) DrainQueue(port, clock, request, outcome.stallLimitMs, &outcome);
 
     listener.OnStreamEnd(outcome);
     clock.SleepMs(kSettleMs);

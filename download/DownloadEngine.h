@@ -19,6 +19,7 @@ enum class DownloadResult {
     Stalled,    // the port took nothing for the whole stall bound
     PortGone,   // the device vanished (unplugged adapter), also while the queue drained
     Cancelled,  // the caller asked it to stop
+    UnitEnded,  // the unit dropped CTS before the last byte had left (watched on request)
 };
 
 struct DownloadOutcome {
@@ -49,6 +50,11 @@ struct DownloadRequest {
     uint32_t baudRate = 0;  // the speed the port was switched to; sizes the stall bound
     // Raised by another thread to end the stream early (Ctrl-C); may be null.
     const std::atomic<bool>* cancel = nullptr;
+    // The unit drops CTS once it takes an image as finished. With this set, CTS is read
+    // between writes and while the queue drains, and a drop before the last byte has left
+    // ends the stream as UnitEnded: a half-loaded unit is never reported done. The wizard
+    // leaves it off and reads the drop itself.
+    bool endOnCtsDrop = false;
 };
 
 // The stall bound in the words every front-end uses: "the port took no data for 6 seconds"

@@ -9,6 +9,7 @@ SYSTEM_DLLS = {
     "advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll",
     "user32.dll", "msvcrt.dll", "shell32.dll", "shlwapi.dll", "ole32.dll", "oleaut32.dll",
     "version.dll", "winmm.dll", "uxtheme.dll", "ntdll.dll", "rpcrt4.dll", "setupapi.dll",
+    "ws2_32.dll",  # Winsock, for the network serial ports
 }
 OBJDUMP = "i686-w64-mingw32-objdump"
 

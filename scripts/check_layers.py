@@ -22,7 +22,9 @@ import sys
 # front-end; serial knows nothing of packets; common includes nothing of the others.
 ALLOWED = {
     "app":       {"transfer", "download", "link", "serial", "common"},
-    "cli":       {"transfer", "download", "link", "serial", "common"},
+    "cli":       {"station", "records", "transfer", "download", "link", "serial", "common"},
+    "station":   {"download", "serial", "common"},  # the loading station's port cycle
+    "records":   {"common"},                        # the records of loads (SQLite)
     "transfer":  {"link", "common"},
     "download":  {"serial", "common"},
     "link":      {"serial", "common"},
@@ -33,7 +35,7 @@ ALLOWED = {
     "bench":     {"link", "common"},
 }
 # The folders whose headers must have names of their own.
-PRODUCT = ["app", "cli", "common", "download", "link", "serial", "transfer"]
+PRODUCT = ["app", "cli", "common", "download", "link", "records", "serial", "station", "transfer"]
 # Conditions that make a block platform-specific.
 PLATFORM_MACROS = ("_WIN32", "_WIN64", "__MINGW32__", "__linux__", "__unix__", "__APPLE__")
 WINDOWS_SYSTEM_HEADERS = {"windows.h"}

@@ -11,8 +11,11 @@ need=(
   googletest libgtest-dev
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
-  procps psmisc socat
+  procps psmisc socat ser2net
   libcli11-dev nlohmann-json3-dev libssl-dev
+  # The records file: Debian's SQLite library for the native builds; its source package, made
+  # into one C file with tclsh, for the static Windows, arm64 and release builds (below).
+  libsqlite3-dev sqlite3 tcl8.6 dpkg-dev
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
   # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be
   # installed beside gcc-multilib), run by qemu-user.
@@ -21,21 +24,61 @@ need=(
 )
 # `setup.sh dist` adds what make dist checks the packages with.
 if [ "${1:-}" = "dist" ]; then
-  need+=(dpkg-dev lintian devscripts git)
+  need+=(lintian devscripts git)
 fi
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
 
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+if [ ${#missing[@]} -gt 0 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  echo "setup: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "setup: installing ${missing[*]}"
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# SQLite for the builds that link it statically, from Debian's own source package of the very
+# version the native library is (one SQLite for every target), made once into the single C
+# file that CMake compiles (VARNEX_SQLITE_SOURCE, default below).
+SQLITE_UPSTREAM=3.40.1
+SQLITE_ROOT=/usr/src/varnex-sqlite3
+sqlite_version=$(dpkg-query -W -f='${Version}' libsqlite3-dev)
+if [ "${sqlite_version%%-*}" != "$SQLITE_UPSTREAM" ]; then
+  echo "setup: libsqlite3-dev is $sqlite_version; the builds are pinned to SQLite $SQLITE_UPSTREAM" >&2
+  exit 1
+fi
+if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_version" ]; then
+  echo "setup: SQLite $sqlite_version from Debian's source package into $SQLITE_ROOT"
+  # A deb-src line for each archive the machine already uses.
+  sources=/etc/apt/sources.list.d/debian.sources
+  if ! apt-cache showsrc sqlite3 2>/dev/null | grep -qx "Version: $sqlite_version"; then
+    if [ -f "$sources" ]; then
+      sed -n '/^Types: deb$/,/^$/p' "$sources" | sed 's/^Types: deb$/Types: deb-src/' |
+        $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.sources >/dev/null
+    else
+      grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+        $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.list >/dev/null
+    fi
+    $SUDO apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  (
+    cd "$work"
+    apt-get source -qq "sqlite3=$sqlite_version" >/dev/null 2>&1
+    mkdir build && cd build
+    "../sqlite3-$SQLITE_UPSTREAM/configure" --disable-tcl >/dev/null
+    make -s sqlite3.c >/dev/null
+  )
+  $SUDO rm -rf "$SQLITE_ROOT/amalgamation"
+  $SUDO mkdir -p "$SQLITE_ROOT/amalgamation"
+  $SUDO cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$work/sqlite3-$SQLITE_UPSTREAM/LICENSE.md" "$SQLITE_ROOT/amalgamation/"
+  echo "$sqlite_version" | $SUDO tee "$SQLITE_ROOT/amalgamation/VERSION" >/dev/null
+  rm -rf "$work"
+fi

@@ -1,8 +1,8 @@
 // The one boundary between the engines and a serial device: open by name at 38 400 baud,
 // 8 data bits, odd parity, 1 stop bit, DTR on, no flow control; change speed; bounded
 // write; wait for written bytes to leave; read what has arrived or wait until a deadline;
-// read CTS; close. One Win32 and
-// one POSIX implementation; the engines and their tests see only this.
+// read CTS; close. One Win32 and one POSIX implementation, and one over a network serial
+// server; the engines and their tests see only this.
 #pragma once
 
 #include <cstddef>
@@ -60,13 +60,16 @@ public:
     virtual PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) = 0;
     // The unit's CTS line (on: the unit is in its bootloader menu and ready).
     virtual PortStatus ReadCts(bool* on) = 0;
+    // False for a port without a CTS line to read (a raw network port): nothing may wait on it.
+    virtual bool HasCts() const { return true; }
     // Closes the device; later calls fail with Io. The destructor closes too.
     virtual void Close() = 0;
 };
 
 // Opens a port by name at kLinkBaudRate, exclusively. Windows takes "COM7", "7" or
-// "\\.\COM12"; POSIX takes a device path. Null with *status set when it cannot be opened.
-// Defined once per platform (win/ or posix/).
+// "\\.\COM12"; POSIX takes a device path; both take "rfc2217://HOST:PORT" and
+// "socket://HOST:PORT" for a port on a network serial server. Null with *status set when it
+// cannot be opened. Defined once per platform (win/ or posix/).
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status);
 
 }  // namespace serial

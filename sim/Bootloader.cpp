@@ -53,8 +53,8 @@ void ImageReceiver::addGarbled(size_t size, uint32_t pcBaud, uint64_t nowMs) {
     report_.endMs = nowMs;
 }
 
-bool ImageReceiver::finishIfQuiet(uint64_t nowMs, uint32_t quietGapMs) {
-    if (!active_ || nowMs - report_.endMs < quietGapMs) return false;
+bool ImageReceiver::finishIfQuiet(uint64_t nowMs, uint32_t quietGapMs, size_t bytesWaiting) {
+    if (!active_ || bytesWaiting > 0 || nowMs - report_.endMs < quietGapMs) return false;
     active_ = false;
     report_.finished = true;
     report_.sha256 = hash_.hexDigest();

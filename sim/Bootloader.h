@@ -36,12 +36,15 @@ public:
     void start(uint64_t nowMs, uint32_t unitBaud);
     void addGood(const uint8_t* data, size_t size, uint32_t pcBaud, uint64_t nowMs);
     void addGarbled(size_t size, uint32_t pcBaud, uint64_t nowMs);
-    // True once, when the quiet gap has passed after the last byte.
-    bool finishIfQuiet(uint64_t nowMs, uint32_t quietGapMs);
+    // True once, when the quiet gap has passed after the last byte and no byte from the PC
+    // waits unread: a unit that wakes late reads late, it does not take the wait for a gap.
+    bool finishIfQuiet(uint64_t nowMs, uint32_t quietGapMs, size_t bytesWaiting);
 
     bool active() const { return active_; }
     uint64_t lastByteMs() const { return report_.endMs; }
     const ImageReport& report() const { return report_; }
+    // The digest of the good bytes so far (the report's is set when the image finishes).
+    std::string digest() const { return hash_.hexDigest(); }
     void clear() {
         active_ = false;
         report_ = ImageReport();

@@ -221,6 +221,12 @@ const std::map<std::string, Handler>& handlers() {
              j["current"] = u.image().active() ? u.image().report().toJson() : Json{{"present", false}};
              return j;
          }},
+        {"line",
+         [](Unit& u, const Json&, uint64_t, ControlOutcome&) {
+             Json j = success();
+             j["line"] = u.line().report();
+             return j;
+         }},
         {"config",
          [](Unit& u, const Json& r, uint64_t, ControlOutcome&) {
              std::string error;
@@ -436,6 +442,7 @@ const char* controlHelp() {
            "  enter                      (ENTER in the bootloader: the unit restarts, running)\n"
            "  cts {on} | modem {cts, dsr, car, ri}\n"
            "  image                      (the last image: bytes, sha256, garbled, baud_seen)\n"
+           "  line                       (a line of units: which one is up, what each received)\n"
            "  config {quiet_gap_ms, erase_ms, erase_fault, file_chunk, garble_output, pacing}\n"
            "  erase {ms, fault: none|wrong_pair_first|stray_byte|never} | pace {on}\n"
            "  content | content_set {what: nlec_table|file, kind, name, path} | content_builtin | content_clear\n"

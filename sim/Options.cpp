@@ -12,6 +12,7 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kMaxOptionMs = 3600000;  // one hour: longer waits are typing mistakes
+constexpr uint32_t kMaxLineUnits = 100000;
 
 const char* const kDescription = "varnex-sim: a simulated Varnex 410 readout unit on a pseudo-terminal.";
 const char* const kFooter =
@@ -75,6 +76,32 @@ void describe(CLI::App& app, SimOptions& out) {
                    "quiet time after an image's last byte before CTS drops (default 1500)")
         ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))
         ->option_text("N")
+        ->group(scenario);
+    app.add_option("--line", out.unit.line.units,
+                   "be a line of N units: after each image and a gap, the next one comes up in its bootloader")
+        ->check(CLI::Range(uint32_t(1), kMaxLineUnits).description(""))
+        ->option_text("N")
+        ->group(scenario);
+    app.add_option("--line-gap-ms", out.unit.line.gapMs,
+                   "a line's time between one unit going and the next (default 2000)")
+        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))
+        ->option_text("N")
+        ->group(scenario);
+    app.add_option("--line-hold-ms", out.unit.line.holdMs,
+                   "how long a never-confirming unit keeps CTS up after its image (default 35000)")
+        ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))
+        ->option_text("N")
+        ->group(scenario);
+    app.add_option_function<std::vector<std::string>>(
+           "--line-fault",
+           [&out](const std::vector<std::string>& values) {
+               for (const std::string& value : values) {
+                   std::string error;
+                   if (!parseLineFault(value, out.unit.line, error)) throw CLI::ValidationError(error);
+               }
+           },
+           "a line unit that fails: UNIT:never_confirm or UNIT:drop_mid_image:BYTES")
+        ->option_text("UNIT:FAULT")
         ->group(scenario);
     app.add_option("--erase-ms", out.unit.eraseMs, "how long an erase takes (default 50000)")
         ->check(CLI::Range(uint32_t(0), kMaxOptionMs).description(""))

@@ -6,6 +6,10 @@
 
 namespace sim {
 
+double Pacer::burst(uint32_t baud) {
+    return std::max(kLeastBurstBytes, double(kCatchUpUs) * bytesPerSecond(baud) / 1e6);
+}
+
 void Pacer::refill(uint64_t nowUs, uint32_t baud) {
     if (!started_) {
         started_ = true;
@@ -14,8 +18,7 @@ void Pacer::refill(uint64_t nowUs, uint32_t baud) {
         return;
     }
     if (nowUs > lastUs_) {
-        const double burst = std::max(kLeastBurstBytes, double(kCatchUpUs) * bytesPerSecond(baud) / 1e6);
-        credit_ = std::min(burst, credit_ + double(nowUs - lastUs_) * bytesPerSecond(baud) / 1e6);
+        credit_ = std::min(burst(baud), credit_ + double(nowUs - lastUs_) * bytesPerSecond(baud) / 1e6);
         lastUs_ = nowUs;
     }
 }
@@ -26,11 +29,17 @@ size_t Pacer::allowance(uint64_t nowUs, uint32_t baud) {
     return credit_ >= 1 ? size_t(credit_) : 0;
 }
 
-uint64_t Pacer::waitUs(uint64_t nowUs, uint32_t baud) {
+uint64_t Pacer::waitUs(uint64_t nowUs, uint32_t baud, size_t bytes) {
     if (baud == 0) return 1000000;
     refill(nowUs, baud);
-    if (credit_ >= 1) return 0;
-    return uint64_t(std::ceil((1 - credit_) * 1e6 / bytesPerSecond(baud)));
+    // The bucket never holds more than its burst: a larger wish waits for a full bucket.
+    const double wanted = std::min(double(std::max<size_t>(bytes, 1)), burst(baud));
+    if (credit_ >= wanted) return 0;
+    return uint64_t(std::ceil((wanted - credit_) * 1e6 / bytesPerSecond(baud)));
+}
+
+size_t Pacer::chunkBytes(uint32_t baud) {
+    return std::max<size_t>(1, size_t(double(kChunkUs) * bytesPerSecond(baud) / 1e6));
 }
 
 }  // namespace sim

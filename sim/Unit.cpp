@@ -35,9 +35,12 @@ Unit::Unit(const UnitConfig& config, Content& content, EventLog& log)
       content_(content),
       log_(log),
       faults_(config.seed),
-      peer_(content, faults_, log, *this) {
+      peer_(content, faults_, log, *this),
+      line_(config.line) {
     peer_.setFileGetChunk(config.fileGetChunk);
-    setMode(config.mode, config.bootBaud, 0);
+    // A line's first unit is in its bootloader menu from the start.
+    setMode(line_.active() ? Mode::Bootloader : config.mode, config.bootBaud, 0);
+    line_.start(0);
 }
 
 void Unit::setMode(Mode mode, uint32_t bootBaud, uint64_t nowMs) {
@@ -78,7 +81,9 @@ void Unit::reset(uint64_t nowMs) {
     garbledRun_ = 0;
     babble_ = Babble();
     log_.add(nowMs, "reset");
-    setMode(config_.mode, config_.bootBaud, nowMs);
+    line_ = UnitLine(config_.line);
+    setMode(line_.active() ? Mode::Bootloader : config_.mode, config_.bootBaud, nowMs);
+    line_.start(nowMs);
 }
 
 void Unit::notePcSettings(const LineSettings& settings, uint64_t nowMs) {
@@ -255,7 +260,7 @@ void Unit::onLineBytes(const uint8_t* data, size_t size, const LineSettings& sen
     route(data + i, size - i, sentUnder, nowMs);
 }
 
-void Unit::tick(uint64_t nowMs) {
+void Unit::tick(uint64_t nowMs, size_t bytesWaiting) {
     for (size_t i = 0; i < scheduled_.size();) {
         if (scheduled_[i].atMs <= nowMs) {
             emit(scheduled_[i].bytes, scheduled_[i].baud);
@@ -280,13 +285,14 @@ void Unit::tick(uint64_t nowMs) {
             releaseHeld(heldSinceMs_);
         }
     }
-    if (image_.finishIfQuiet(nowMs, config_.quietGapMs)) {
+    if (image_.finishIfQuiet(nowMs, config_.quietGapMs, bytesWaiting)) {
         lastImage_ = image_.report();
         image_.clear();
         showingCount_ = true;
         log_.add(nowMs, "image_done", lastImage_.toJson());
-        setModemBit(kModemCts, false, nowMs);
+        if (line_.dropsCtsAfterImage()) setModemBit(kModemCts, false, nowMs);
     }
+    line_.tick(*this, nowMs);
     if (garbledRun_ && nowMs - garbledRunLastMs_ >= kGarbledRunQuietMs) flushGarbled(nowMs);
     if (mode_ == Mode::Running && !erase_.erasing()) peer_.tick(nowMs);
     if (babble_.on && nowMs >= babble_.nextMs) {
@@ -311,6 +317,7 @@ uint64_t Unit::nextDeadlineMs(uint64_t nowMs) const {
     // loop again and again.
     if (mode_ == Mode::Running && !erase_.erasing()) next = std::min(next, peer_.nextDeadlineMs());
     if (babble_.on) next = std::min(next, babble_.nextMs);
+    next = std::min(next, line_.nextDeadlineMs());
     return std::max(next, nowMs);
 }
 

@@ -13,6 +13,7 @@
 #include "sim/FaultInjector.h"
 #include "sim/LineSettings.h"
 #include "sim/PacketPeer.h"
+#include "sim/UnitLine.h"
 
 namespace sim {
 
@@ -49,6 +50,7 @@ struct UnitConfig {
     bool pacing = false;
     size_t fileGetChunk = kDefaultFileGetChunk;
     uint64_t seed = 1;
+    LineConfig line;  // a line of units on the port, one after another
 };
 
 class Unit : private Outbox {
@@ -61,7 +63,8 @@ public:
     void notePcModemBits(int bits, uint64_t nowMs);
     // Bytes from the PC, sent under the given settings.
     void onLineBytes(const uint8_t* data, size_t size, const LineSettings& sentUnder, uint64_t nowMs);
-    void tick(uint64_t nowMs);
+    // Timers; bytesWaiting: bytes from the PC not yet read, which keep an image going.
+    void tick(uint64_t nowMs, size_t bytesWaiting = 0);
     // The next time tick() has something to do (UINT64_MAX for none).
     uint64_t nextDeadlineMs(uint64_t nowMs) const;
 
@@ -91,6 +94,7 @@ public:
     const ImageReport& lastImage() const { return lastImage_; }
     const ImageReceiver& image() const { return image_; }
     const EraseHandshake& erase() const { return erase_; }
+    const UnitLine& line() const { return line_; }
     // Sends raw bytes at the unit's speed (garbled like any other output if the PC is elsewhere).
     void sendRaw(const std::vector<uint8_t>& bytes, uint64_t nowMs);
     // Starts or stops the babble; while it runs, the unit's frames never reach the line.
@@ -125,6 +129,7 @@ private:
 
     ImageReceiver image_;
     ImageReport lastImage_;
+    UnitLine line_;
     bool showingCount_ = false;  // after an image, until ENTER or a mode change
     std::vector<uint8_t> held_;  // a possible erase request, until more bytes or quiet decide
     LineSettings heldSettings_;

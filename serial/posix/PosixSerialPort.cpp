@@ -13,6 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "serial/NetworkPortName.h"
+#include "serial/NetworkSerialPort.h"
 #include "serial/SerialPort.h"
 #include "serial/posix/PosixErrors.h"
 
@@ -243,6 +245,7 @@ private:
 }  // namespace
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status) {
+    if (IsNetworkPortName(name)) return OpenNetworkPort(name, ConnectTcp, status);
     // A folder or a plain file is named for what it is, before an open could say something
     // less telling (no permission to write it, or no terminal controls on it).
     struct stat info {};

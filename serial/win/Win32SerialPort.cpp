@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "common/win/Handles.h"
+#include "serial/NetworkPortName.h"
+#include "serial/NetworkSerialPort.h"
 #include "serial/SerialPort.h"
 #include "serial/win/PortIo.h"
 
@@ -53,6 +55,7 @@ private:
 }  // namespace
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status) {
+    if (IsNetworkPortName(name)) return OpenNetworkPort(name, ConnectTcp, status);
     *status = {};
     UniqueFileHandle handle(win::OpenDevice(win::DevicePath(name)));
     if (!handle) {

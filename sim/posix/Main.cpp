@@ -90,6 +90,7 @@ private:
     void checkSettings(uint64_t nowUs);
     void runScenario(uint64_t nowUs);
     void readLine(uint64_t nowUs);
+    size_t pacedReadable(uint64_t nowUs, size_t queued);
     void writeLine(uint64_t nowUs);
     void hangup(uint64_t nowUs);
     std::string control(const std::string& line);
@@ -235,16 +236,35 @@ void Simulator::checkSettings(uint64_t nowUs) {
     }
 }
 
-void Simulator::readLine(uint64_t nowUs) {
-    checkSettings(nowUs);
-    if (!masterReadable_) return;
-    bool pacing = unit_->settings().pacing;
-    if (pacing && inIdle_) {
+// How many bytes a paced line lets the unit read now: 0 until the line has carried the next
+// chunk (or, for a short burst, all of it), so that the unit wakes on the line's own timing.
+size_t Simulator::pacedReadable(uint64_t nowUs, size_t queued) {
+    if (queued == 0) {
+        inIdle_ = true;
+        return 0;
+    }
+    if (inIdle_) {
+        // The PC's first byte after a quiet line: its clock starts now, and so does the
+        // line's. It is read once the line has carried it (or its chunk).
         inPacer_.startFromIdle(nowUs);
+        turnaround_.inputArrived(nowUs);
         inIdle_ = false;
     }
+    const size_t allowed = inPacer_.allowance(nowUs, inBaud());
+    return allowed < std::min(queued, Pacer::chunkBytes(inBaud())) ? 0 : std::min(allowed, queued);
+}
+
+void Simulator::readLine(uint64_t nowUs) {
+    checkSettings(nowUs);
+    const bool pacing = unit_->settings().pacing;
     size_t want = buffer_.size();
-    if (pacing) want = std::min(want, inPacer_.allowance(nowUs, inBaud()));
+    if (pacing) {
+        // What waits is looked at directly, not through the last poll: a unit that woke late
+        // reads what the line carried meanwhile before it judges the line quiet.
+        want = std::min(want, pacedReadable(nowUs, pty_.queuedFromPc()));
+    } else if (!masterReadable_) {
+        return;
+    }
     if (want == 0) return;
     ssize_t n = ::read(pty_.masterFd(), buffer_.data(), want);
     if (n <= 0) {
@@ -252,7 +272,7 @@ void Simulator::readLine(uint64_t nowUs) {
         if (n < 0 && errno == EIO) hangup(nowUs);
         return;
     }
-    if (unit_->settings().pacing) inPacer_.consume(size_t(n));
+    if (pacing) inPacer_.consume(size_t(n));
     lineCounter_.addRead(size_t(n));
     turnaround_.inputArrived(nowUs);
     uint64_t now = nowMs(nowUs);
@@ -279,7 +299,14 @@ void Simulator::writeLine(uint64_t nowUs) {
     if (unit_->settings().pacing && outIdle_) outPacer_.startFromIdle(nowUs);
     outIdle_ = false;
     size_t want = pending.size();
-    if (unit_->settings().pacing) want = std::min(want, outPacer_.allowance(nowUs, judge_.current().baud));
+    if (unit_->settings().pacing) {
+        // As on input: a reply goes out whole once the line has carried it, a long one a
+        // chunk at a time; the PC acts on a frame's last byte, which arrives when it would.
+        const uint32_t baud = judge_.current().baud;
+        const size_t allowed = outPacer_.allowance(nowUs, baud);
+        if (allowed < std::min(want, Pacer::chunkBytes(baud))) return;
+        want = std::min(want, allowed);
+    }
     if (want == 0) return;
     ssize_t n = ::write(pty_.masterFd(), pending.data(), want);
     if (n < 0 && errno == EIO) hangup(nowUs);
@@ -304,7 +331,9 @@ int Simulator::run() {
         uint64_t nowUs = monotonicUs();
         runScenario(nowUs);
         readLine(nowUs);
-        unit_->tick(nowMs(nowUs));
+        // Bytes that wait unread keep the line from counting as quiet.
+        const size_t waiting = pty_.queuedFromPc();
+        unit_->tick(nowMs(nowUs), waiting);
         writeLine(nowUs);
         if (!modem_.write(unit_->modemBits(), error)) logLine(error);
         if (nowUs - lastPcModemPollUs_ >= kPcModemPollUs) {
@@ -316,10 +345,12 @@ int Simulator::run() {
         uint32_t baud = judge_.current().baud;
         fds.clear();
         short lineEvents = 0;
-        // A quiet paced line still watches for the PC's next byte, to start its clock.
-        bool inAllowed = !pacing || inIdle_ || inPacer_.allowance(nowUs, inBaud()) > 0;
+        // A paced line with bytes waiting sleeps until the line has carried its next chunk;
+        // a quiet one watches for the PC's next byte, to start its clock.
+        bool inAllowed = !pacing || waiting == 0;
         bool outPending = !unit_->pendingOutput().empty();
-        bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) > 0;
+        const size_t outChunk = std::min(unit_->pendingOutput().size(), Pacer::chunkBytes(baud));
+        bool outAllowed = !pacing || outPacer_.allowance(nowUs, baud) >= outChunk;
         bool lineDown = nowUs < lineDownUntilUs_;
         if (!lineDown) lineDownUntilUs_ = 0;
         if (inAllowed && !lineDown) lineEvents |= POLLIN;
@@ -336,9 +367,12 @@ int Simulator::run() {
         // Paced waits are timed to the microsecond: a millisecond granule would add most of
         // a millisecond to every frame and make the line look slower than it is.
         if (pacing) {
-            if (!inAllowed) timeoutUs = std::min<int64_t>(timeoutUs, int64_t(inPacer_.waitUs(nowUs, inBaud())));
+            if (!inAllowed) {
+                const size_t chunk = std::min(waiting, Pacer::chunkBytes(inBaud()));
+                timeoutUs = std::min<int64_t>(timeoutUs, int64_t(inPacer_.waitUs(nowUs, inBaud(), chunk)));
+            }
             if (outPending && !outAllowed)
-                timeoutUs = std::min<int64_t>(timeoutUs, int64_t(outPacer_.waitUs(nowUs, baud)));
+                timeoutUs = std::min<int64_t>(timeoutUs, int64_t(outPacer_.waitUs(nowUs, baud, outChunk)));
             // The waits count from the top of this turn; its own work has used part of them.
             timeoutUs = std::max<int64_t>(timeoutUs - int64_t(monotonicUs() - nowUs), 0);
         }

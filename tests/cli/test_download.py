@@ -113,6 +113,22 @@ def test_a_unit_that_disappears_mid_image_fails_at_once(units, varnex):
     assert time.monotonic() - unplugged < 10
 
 
+def test_a_unit_that_drops_cts_mid_image_is_a_failure_with_its_byte_count(units, varnex):
+    (unit,) = units(1, *BOOTLOADER, "--pace")
+    run = varnex(["download", "--port", unit.link, "--bootloader", "--baud", "115200"], [unit])
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline and unit.request(cmd="image").get("current", {}).get("bytes", 0) < 20000:
+        time.sleep(0.1)
+    unit.request(cmd="cts", on=False)  # the unit took the image as ended
+    code, out, err = run.wait(FINISH_S)
+    assert code == 1, out + err
+    failed = [line for line in out.splitlines() if line.startswith("%s: FAILED: the unit ended the image after " % unit.link)]
+    assert len(failed) == 1 and failed[0].endswith(" bytes: load it again"), out
+    sent = int(failed[0].split(" after ")[1].split()[0])
+    assert 20000 <= sent < BOOTLOADER_BYTES
+    assert "1 unit: 0 done, 1 failed" in out
+
+
 def test_terminal_form_draws_live_lines(units, varnex):
     (unit,) = units(1, *BOOTLOADER)
     code, out, err = varnex(["download", "--port", unit.link, "--bootloader", "--baud", "115200"],

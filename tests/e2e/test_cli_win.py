@@ -1,18 +1,22 @@
 """varnex.exe, the command-line loader's Windows build, under Wine against the simulated
 unit: one download arrives whole and unchanged, a settings backup comes back identical and
-a restore arrives identical, a receive into a missing folder fails with its reason, and
-`ports` names the mapped COM ports."""
+a restore arrives identical (on a COM port and over rfc2217:// through Debian's ser2net), a
+receive into a missing folder fails with its reason, and `ports` names the mapped COM ports."""
 import os
 import hashlib
 import re
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
 from test_wizard_download import BOOTLOADER_BYTES, image_sha256  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cli"))
+from ser2net import Ser2net  # noqa: E402
 
 VARNEX_EXE = os.path.join(h.WIN_BIN, "varnex.exe")
 UNIT_PORT = 3
@@ -35,12 +39,26 @@ class VarnexExe(unittest.TestCase):
         return subprocess.run(["wine", VARNEX_EXE] + list(args), env=session.env, capture_output=True,
                               text=True, timeout=RUN_TIMEOUT_S)
 
-    def test_download_reaches_the_unit_whole(self):
-        sim = h.Sim(["--mode", "bootloader", "--baud", "115200", "--quiet-gap-ms", str(QUIET_GAP_MS)],
-                    port=UNIT_PORT)
+    def unit(self, args, network):
+        """The simulated unit on COMn, or behind ser2net: the unit and the port name to use."""
+        sim = h.Sim(args, port=UNIT_PORT)
         self.endings.append(sim.stop)
-        run = self.varnex("download", "--port", "COM%d" % UNIT_PORT, "--bootloader", "--baud", "115200",
-                          "--wait", "30")
+        if not network:
+            return sim, "COM%d" % UNIT_PORT
+        server = Ser2net([types.SimpleNamespace(slave=sim.slave_path, modem=h.Session.get().modem_file)])
+        self.endings.append(server.stop)
+        return sim, server.urls[0]
+
+    def test_download_reaches_the_unit_whole(self):
+        self.download_reaches_the_unit_whole(network=False)
+
+    def test_download_over_rfc2217_reaches_the_unit_whole(self):
+        self.download_reaches_the_unit_whole(network=True)
+
+    def download_reaches_the_unit_whole(self, network):
+        sim, port = self.unit(["--mode", "bootloader", "--baud", "115200", "--quiet-gap-ms", str(QUIET_GAP_MS)],
+                              network)
+        run = self.varnex("download", "--port", port, "--bootloader", "--baud", "115200", "--wait", "30")
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn(str(BOOTLOADER_BYTES), run.stdout)
 
@@ -52,12 +70,19 @@ class VarnexExe(unittest.TestCase):
         self.assertEqual(image["bytes"], BOOTLOADER_BYTES)
         self.assertEqual(image["sha256"], image_sha256("BOOTLOADER"))
         self.assertEqual(image["garbled"], 0)
-        # The port went back to the link's speed at the end.
-        self.assertEqual(sim.request({"cmd": "status"})["line"]["baud"], 38400)
+        # The port went back to the link's speed at the end (a server restores its own line
+        # settings when the connection closes).
+        if not network:
+            self.assertEqual(sim.request({"cmd": "status"})["line"]["baud"], 38400)
 
     def test_settings_backup_and_restore_move_the_bytes_unchanged(self):
-        sim = h.Sim(["--mode", "running"], port=UNIT_PORT)
-        self.endings.append(sim.stop)
+        self.settings_backup_and_restore(network=False)
+
+    def test_settings_backup_and_restore_over_rfc2217(self):
+        self.settings_backup_and_restore(network=True)
+
+    def settings_backup_and_restore(self, network):
+        sim, port = self.unit(["--mode", "running"], network)
         folder = tempfile.mkdtemp(dir=h.Session.get().run_dir)
         data = bytes(range(256)) * 3 + os.urandom(213)
         source = os.path.join(folder, "unit.bin")
@@ -65,14 +90,14 @@ class VarnexExe(unittest.TestCase):
             f.write(data)
         sim.request({"cmd": "content_set", "what": "file", "kind": SETTINGS_KIND, "path": source})
         saved = os.path.join(folder, "backup.settings")
-        run = self.varnex("settings", "get", h.windows_path(saved), "--port", "COM%d" % UNIT_PORT)
+        run = self.varnex("settings", "get", h.windows_path(saved), "--port", port)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn("Transfer of settings sucessfully completed.", run.stdout)
         with open(saved, "rb") as f:
             self.assertEqual(f.read(), data)
         self.assertEqual(sorted(os.listdir(folder)), ["backup.settings", "unit.bin"])
 
-        run = self.varnex("settings", "send", h.windows_path(saved), "--port", "COM%d" % UNIT_PORT)
+        run = self.varnex("settings", "send", h.windows_path(saved), "--port", port)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         got = sim.request({"cmd": "received", "what": "file"}).get("last") or {}
         self.assertEqual(got.get("sha256"), hashlib.sha256(data).hexdigest(), got)

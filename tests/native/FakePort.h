@@ -53,6 +53,8 @@ public:
     // Reads fail with this at once (None: they work).
     serial::PortError readError = serial::PortError::None;
     bool cts = false;
+    // CTS reads low from this time on, whatever `cts` says (the unit ending an image).
+    uint64_t ctsDownAtMs = UINT64_MAX;
     // A drain takes this long (at most its timeout) and answers with drainError.
     uint32_t drainTakesMs = 0;
     serial::PortError drainError = serial::PortError::None;
@@ -84,17 +86,23 @@ public:
             writeScript.pop_front();
         }
         *written = std::min(size, step.maxBytes);
+        if (*written > 0) draining_ = false;  // new bytes queued: the next drain waits afresh
         received.insert(received.end(), data, data + *written);
         clock_.Advance(step.error == serial::PortError::TimedOut ? timeoutMs : step.takesMs);
         if (step.error == serial::PortError::None) return {};
         return {step.error, "fake write failure"};
     }
 
+    // The queue empties drainTakesMs after the first drain began; later drains wait for the
+    // rest of that time.
     serial::PortStatus Drain(uint32_t timeoutMs) override {
         if (closed) return {serial::PortError::Io, "closed"};
-        clock_.Advance(std::min(drainTakesMs, timeoutMs));
+        if (!draining_) drainEndsAtMs_ = clock_.NowMs() + drainTakesMs;
+        draining_ = true;
+        const uint64_t left = drainEndsAtMs_ - clock_.NowMs();
+        clock_.Advance(std::min<uint64_t>(left, timeoutMs));
         drains.push_back(clock_.NowMs());
-        if (drainTakesMs > timeoutMs) return {serial::PortError::TimedOut, "fake drain cut at its bound"};
+        if (left > timeoutMs) return {serial::PortError::TimedOut, "fake drain cut at its bound"};
         if (drainError != serial::PortError::None) return {drainError, "fake drain failure"};
         return {};
     }
@@ -118,7 +126,7 @@ public:
     }
 
     serial::PortStatus ReadCts(bool* on) override {
-        *on = cts;
+        *on = cts && clock_.NowMs() < ctsDownAtMs;
         if (closed) return {serial::PortError::Io, "closed"};
         return {};
     }
@@ -128,6 +136,8 @@ public:
 private:
     FakeClock& clock_;
     std::string name_;
+    bool draining_ = false;
+    uint64_t drainEndsAtMs_ = 0;
     std::deque<std::pair<uint64_t, std::vector<uint8_t>>> incoming_;
 };
 

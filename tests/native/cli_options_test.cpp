@@ -24,6 +24,8 @@ struct Parsed {
     std::optional<cli::DownloadOptions> download;
     std::optional<cli::EraseOptions> erase;
     std::optional<cli::ServiceOptions> service;
+    std::optional<cli::StationOptions> station;
+    std::optional<cli::RecordsOptions> records;
     std::string out;
     std::string err;
 };
@@ -40,8 +42,8 @@ Parsed Parse(std::vector<std::string> words) {
             return kRan;
         };
     };
-    cli::CommandRunners runners{keep(&parsed.ports), keep(&parsed.download), keep(&parsed.erase),
-                                keep(&parsed.service)};
+    cli::CommandRunners runners{keep(&parsed.ports),   keep(&parsed.download), keep(&parsed.erase),
+                                keep(&parsed.service), keep(&parsed.station),  keep(&parsed.records)};
     std::ostringstream out, err;
     int code = cli::RunCommandLine(static_cast<int>(argv.size()), argv.data(), runners, out, err);
     if (parsed.runs == 0) {
@@ -78,8 +80,17 @@ TEST(CliOptions, BadArgumentsAreUsageErrorsWithAMessage) {
         {{"download", "--port", "", "--software", "--baud", "115200"}, "port name"},
         {{"erase"}, "--port"},
         {{"erase", "--port", "/dev/a", "--baud", "115200"}, "--baud"},
+        {{"erase", "--port", "socket://10.0.0.7:4001"}, "--no-cts-wait"},
+        {{"request", "--port", "rfc2217://10.0.0.7"}, "HOST:PORT"},
         {{"ports", "--probe", "--remember", "COM7"}, "excludes"},
         {{"ports", "--remember"}, "--remember"},
+        {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--records", "r.db", "--no-records"},
+         "excludes"},
+        {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--count", "0"}, "--count"},
+        {{"station", "--port", "/dev/a", "--baud", "115200"}, "exactly one image"},
+        {{"records", "--since", "yesterday"}, "2026-12-08"},
+        {{"records", "--result", "great"}, "great"},
+        {{"records", "--format", "xml"}, "xml"},
     };
     for (const BadLine& line : lines) {
         Parsed parsed = Parse(line.words);
@@ -126,10 +137,11 @@ TEST(CliOptions, GoodLinesGiveTheirOptions) {
     EXPECT_EQ(bootloader.download->image, cli::ImageChoice::Bootloader);
     EXPECT_EQ(bootloader.download->waitSeconds, cli::kDefaultWaitSeconds);
 
-    Parsed erase = Parse({"erase", "--port", "/dev/a"});
+    Parsed erase = Parse({"erase", "--port", "/dev/a", "--port", "socket://[::1]:4001", "--no-cts-wait"});
     ASSERT_FALSE(erase.exit.has_value()) << erase.err;
+    EXPECT_TRUE(erase.erase->noCtsWait);
     ASSERT_TRUE(erase.erase.has_value());
-    EXPECT_EQ(erase.erase->units.ports, std::vector<std::string>{"/dev/a"});
+    EXPECT_EQ(erase.erase->units.ports, (std::vector<std::string>{"/dev/a", "socket://[::1]:4001"}));
 
     Parsed remember = Parse({"ports", "--remember", "COM7"});
     ASSERT_FALSE(remember.exit.has_value()) << remember.err;
@@ -192,3 +204,30 @@ TEST(CliOptions, AnEmptyPortIsAUsageErrorForEveryServiceCommand) {
 }
 
 }  // namespace
+
+TEST(CliOptions, StationAndRecordsTakeTheirOptions) {
+    Parsed station = Parse({"station", "-p", "/dev/a", "-p", "/dev/b", "--bootloader", "--baud", "57600", "--count",
+                            "12", "--stop-on-failure", "--station", "line-4"});
+    ASSERT_TRUE(station.station.has_value()) << station.err;
+    EXPECT_EQ(station.station->load.units.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
+    EXPECT_EQ(station.station->load.image, cli::ImageChoice::Bootloader);
+    EXPECT_EQ(station.station->records, "varnex-records.db");
+    EXPECT_EQ(station.station->count, 12u);
+    EXPECT_TRUE(station.station->stopOnFailure);
+    EXPECT_EQ(station.station->station, "line-4");
+    Parsed none = Parse({"station", "-p", "/dev/a", "--software", "--baud", "115200", "--no-records"});
+    ASSERT_TRUE(none.station.has_value()) << none.err;
+    EXPECT_TRUE(none.station->records.empty());
+
+    Parsed records = Parse({"records", "shift.db", "--since", "2026-12-08 06:30", "--port", "/dev/a", "--result",
+                            "no_confirmation", "--format", "csv", "--summary"});
+    ASSERT_TRUE(records.records.has_value()) << records.err;
+    EXPECT_EQ(records.records->file, "shift.db");
+    EXPECT_EQ(records.records->since, "2026-12-08T06:30");
+    EXPECT_EQ(records.records->result, "no_confirmation");
+    EXPECT_EQ(records.records->format, cli::RecordsFormat::Csv);
+    EXPECT_TRUE(records.records->summary);
+    Parsed download = Parse({"download", "-p", "/dev/a", "--software", "--baud", "115200", "--records", "r.db"});
+    ASSERT_TRUE(download.download.has_value()) << download.err;
+    EXPECT_EQ(download.download->units.records, "r.db");
+}

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
+#include "cli/RecordsOutput.h"
+#include "cli/StationBoard.h"
 #include "cli/Summary.h"
 
 namespace {
@@ -140,3 +143,48 @@ TEST(CliSummary, RowPerUnitAndCountsInBothForms) {
 }
 
 }  // namespace
+
+TEST(CliStationBoard, AFailureStaysOnItsLineWithOneBellUntilThePortsNextUnitStarts) {
+    std::ostringstream out;
+    cli::StationBoard board(out, kPorts, "shift.db", 0);
+    UnitEvent start{EventKind::Start, 0, 0, kTotal, "unit 1: sending"};
+    start.cycleUnit = 1;
+    board.OnEvent(start, 1000);
+    board.OnEvent(Progress(0, kTotal / 2), 2000);
+    EXPECT_NE(board.Frame(2000)[1].find("unit 1  loading  50.0 %"), std::string::npos) << board.Frame(2000)[1];
+    board.OnEvent({EventKind::Failed, 0, 100, kTotal, "unit 1: the unit ended the image after 100 bytes"}, 3000);
+    UnitEvent step{EventKind::Step, 0, 0, 0, "switch the unit off and take it away"};
+    board.OnEvent(step, 3100);
+    board.OnTick(3300);
+    EXPECT_NE(board.Frame(3300)[1].find("failed: unit 1: the unit ended"), std::string::npos);
+    const std::string drawn = out.str();
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\a'), 1);
+    board.OnEvent({EventKind::Done, 1, kTotal, kTotal, "unit 1 loaded and confirmed"}, 3600000);
+    EXPECT_EQ(board.Frame(3600000)[0], "records: shift.db   loaded: 1   failed: 1   units/hour: 1.0");
+    start.cycleUnit = 2;
+    board.OnEvent(start, 3600100);
+    EXPECT_NE(board.Frame(3600100)[1].find("unit 2  loading"), std::string::npos);
+}
+
+TEST(CliRecordsOutput, CsvFieldsAreQuotedAsRfc4180AndLinesEndInCrLf) {
+    EXPECT_EQ(cli::CsvField("plain text"), "plain text");
+    EXPECT_EQ(cli::CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(cli::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(cli::CsvField("two\nlines"), "\"two\nlines\"");
+    records::Row row;
+    row.id = 3;
+    row.port = "COM3";
+    row.reason = "failed, \"badly\"";
+    std::ostringstream csv;
+    cli::WriteRows(csv, {row}, cli::RecordsFormat::Csv);
+    std::string text = csv.str();
+    EXPECT_EQ(text.substr(0, text.find("\r\n")).rfind("id,started_at,", 0), 0u);
+    EXPECT_NE(text.find(",\"failed, \"\"badly\"\"\","), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    std::ostringstream json;
+    cli::WriteRows(json, {row}, cli::RecordsFormat::Json);
+    auto lines = JsonLines(json.str());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["reason"], "failed, \"badly\"");
+    EXPECT_TRUE(lines[0]["ended_at"].is_null());
+}

@@ -22,8 +22,9 @@ constexpr uint32_t kBaud = 115200;
 // Lends a test's FakePort to code that owns its port; CTS rises at a chosen time.
 class LentPort final : public fake::PortLoan {
 public:
-    LentPort(fake::FakePort& port, fake::FakeClock& clock, uint64_t ctsFromMs)
-        : PortLoan(port), clock_(clock), ctsFromMs_(ctsFromMs) {}
+    LentPort(fake::FakePort& port, fake::FakeClock& clock, uint64_t ctsFromMs, bool hasCts = true)
+        : PortLoan(port), clock_(clock), ctsFromMs_(ctsFromMs), hasCts_(hasCts) {}
+    bool HasCts() const override { return hasCts_; }
     serial::PortStatus ReadCts(bool* on) override {
         serial::PortStatus status = port_.ReadCts(on);
         *on = status.Ok() && clock_.NowMs() >= ctsFromMs_;
@@ -33,6 +34,7 @@ public:
 private:
     fake::FakeClock& clock_;
     uint64_t ctsFromMs_;
+    bool hasCts_;
 };
 
 struct Recorder final : cli::UnitEventSink {
@@ -56,6 +58,7 @@ struct Rig {
     std::vector<uint8_t> image = std::vector<uint8_t>(40000, 0xA5);
     serial::PortStatus openStatus;  // what opening gives; None opens the fake
     uint64_t ctsFromMs = 0;
+    bool hasCts = true;  // false: a raw network port, whose CTS reads low for ever
 
     cli::UnitContext Context() {
         cli::UnitContext context;
@@ -64,14 +67,14 @@ struct Rig {
         context.open = [this](const std::string&, serial::PortStatus* status) -> std::unique_ptr<serial::SerialPort> {
             *status = openStatus;
             if (!openStatus.Ok()) return nullptr;
-            return std::make_unique<LentPort>(port, clock, ctsFromMs);
+            return std::make_unique<LentPort>(port, clock, ctsFromMs, hasCts);
         };
         context.clock = &clock;
         context.sink = &recorder;
         return context;
     }
-    bool Download() {
-        cli::DownloadPlan plan{{image.data(), static_cast<uint32_t>(image.size())}, kBaud, kWaitMs};
+    bool Download(bool waitForCts = true) {
+        cli::DownloadPlan plan{{image.data(), static_cast<uint32_t>(image.size())}, kBaud, kWaitMs, waitForCts};
         return cli::RunDownloadUnit(Context(), plan);
     }
 };
@@ -126,6 +129,17 @@ TEST(CliUnitWorker, DownloadWaitsForCtsSwitchesSpeedStreamsAndEndsWithTheCountTo
     EXPECT_EQ(recorder.Last().bytes, image.size());
     EXPECT_NE(recorder.Last().text.find("display shows 40000"), std::string::npos) << recorder.Last().text;
     EXPECT_TRUE(port.closed) << "the worker lets go of its port";
+}
+
+TEST(CliUnitWorker, WithoutTheCtsWaitTheDownloadStartsAtOnce) {
+    Rig r;
+    r.ctsFromMs = UINT64_MAX;  // a port without CTS
+    r.hasCts = false;
+    const uint64_t start = r.clock.NowMs();
+    EXPECT_TRUE(r.Download(false));
+    ASSERT_FALSE(r.port.baudChanges.empty());
+    EXPECT_EQ(r.port.baudChanges[0].second, start) << "no wait before the speed change";
+    EXPECT_EQ(r.recorder.Kinds().front(), EventKind::Start);
 }
 
 struct FailureCase {

@@ -56,9 +56,9 @@ struct Bench {
     Recorder listener{clock};
     std::vector<uint8_t> image;
 
-    DownloadOutcome Go(uint32_t size, const std::atomic<bool>* cancel = nullptr) {
+    DownloadOutcome Go(uint32_t size, const std::atomic<bool>* cancel = nullptr, bool endOnCtsDrop = false) {
         image = Image(size);
-        download::DownloadRequest request{image.data(), size, kBaud, cancel};
+        download::DownloadRequest request{image.data(), size, kBaud, cancel, endOnCtsDrop};
         return download::RunImageDownload(port, clock, request, listener);
     }
     // Every ending: stream end, 100 ms, the port back at 38 400, then the last call.
@@ -174,4 +174,39 @@ TEST(DownloadEngine, DoneOnlyOnceThePortsQueueHasLeftForTheLine) {
     cut.port.afterScript = {0, PortError::Gone};
     cut.Go(kBootloaderSize);
     EXPECT_TRUE(cut.port.drains.empty());
+}
+
+TEST(DownloadEngine, UnitThatDropsCtsBeforeTheLastByteLeftFailsWithItsCount) {
+    constexpr uint32_t kBlockMs = 1400;  // one full block on the line at 115 200 baud
+    struct Case {
+        const char* name;
+        uint64_t dropAfterMs;  // from the start of the stream
+        DownloadResult result;
+        uint64_t bytesSent;
+        size_t writes;
+    } cases[] = {
+        {"mid-image: no block after the drop", kBlockMs * 3 + 200, DownloadResult::UnitEnded, 4 * download::kBlockSize,
+         4},
+        {"while the queue drains", kBlockMs * 16 + 300, DownloadResult::UnitEnded, kBootloaderSize, 16},
+        {"after the queue drained: the unit's own end", kBlockMs * 16 + 800, DownloadResult::Done, kBootloaderSize, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench run;
+        run.port.cts = true;
+        run.port.afterScript = {SIZE_MAX, PortError::None, kBlockMs};
+        run.port.drainTakesMs = 700;
+        run.port.ctsDownAtMs = run.clock.NowMs() + c.dropAfterMs;
+        DownloadOutcome out = run.Go(kBootloaderSize, nullptr, true);
+        EXPECT_EQ(out.result, c.result);
+        EXPECT_EQ(out.bytesSent, c.bytesSent);
+        EXPECT_EQ(run.port.offeredSizes.size(), c.writes);
+        // Seen at the next look: between two writes, or within a slice of the drain.
+        if (c.result == DownloadResult::UnitEnded) EXPECT_LE(run.listener.endAtMs - run.port.ctsDownAtMs, kBlockMs);
+        run.ExpectOrderlyEnding();
+    }
+
+    Bench wizard;  // without the watch, CTS is not the engine's business
+    wizard.port.cts = false;
+    EXPECT_EQ(wizard.Go(kBootloaderSize).result, DownloadResult::Done);
 }

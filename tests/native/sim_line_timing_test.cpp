@@ -64,6 +64,21 @@ TEST(SimPacer, NoByteRidesFreeAfterAPause) {
     EXPECT_EQ(pacer.allowance(1000000 + 10 * kByteUs + 5, kBaud), 10u);
 }
 
+TEST(SimPacer, AReaderWakesOncePerChunkNotOncePerByte) {
+    constexpr uint32_t kBaud = 115200;
+    const size_t chunk = Pacer::chunkBytes(kBaud);
+    EXPECT_NEAR(double(chunk), 10000 * Pacer::bytesPerSecond(kBaud) / 1e6, 1.0);  // 10 ms of line
+    Pacer pacer;
+    pacer.startFromIdle(0);
+    const uint64_t wait = pacer.waitUs(0, kBaud, chunk);
+    EXPECT_NEAR(double(wait), 10000.0, 100.0);
+    EXPECT_EQ(pacer.allowance(wait, kBaud), chunk);
+    // A short frame is taken whole when its last byte is through, not a chunk later.
+    Pacer frame;
+    frame.startFromIdle(0);
+    EXPECT_NEAR(double(frame.waitUs(0, kBaud, 12)), 12 * 1e6 / Pacer::bytesPerSecond(kBaud), 2.0);
+}
+
 TEST(SimPacer, ABusyLineKeepsCarryingWhileTheProcessIsLate) {
     constexpr uint32_t kBaud = 115200;
     const double perUs = Pacer::bytesPerSecond(kBaud) / 1e6;

@@ -366,5 +366,54 @@ TEST_F(SimUnitTest, ControlRequestsAnswerOneLineAndRejectBadInput) {
     EXPECT_TRUE(outcome.quit);
 }
 
+// A line of units: each drops CTS after its image and the next comes up after the gap; one
+// that never confirms keeps CTS up until it is switched off; one cut mid-image goes off at
+// once; the report says what each received.
+TEST_F(SimUnitTest, ALineOfUnitsComesAndGoesWithEachUnitsFault) {
+    UnitConfig c;
+    c.quietGapMs = 300;
+    c.line.units = 3;
+    c.line.gapMs = 2000;
+    c.line.holdMs = 5000;
+    std::string error;
+    ASSERT_TRUE(parseLineFault("2:never_confirm", c.line, error)) << error;
+    ASSERT_TRUE(parseLineFault("3:drop_mid_image:1000", c.line, error)) << error;
+    EXPECT_FALSE(parseLineFault("0:never_confirm", c.line, error));
+    EXPECT_FALSE(parseLineFault("2:drop_mid_image:x", c.line, error));
+    unit_ = std::make_unique<Unit>(c, content_, log_);
+    Unit& u = *unit_;
+    const std::vector<uint8_t> image(600, 0x42);
+    auto cts = [&u] { return (u.modemBits() & kModemCts) != 0; };
+    auto run = [&u](uint64_t from, uint64_t to) {
+        for (uint64_t t = from; t <= to; t += 10) u.tick(t);
+    };
+    EXPECT_TRUE(cts());  // the first unit waits in its bootloader
+    feed(u, image, at(115200), 100);
+    run(100, 500);
+    EXPECT_FALSE(cts());  // took its image, dropped CTS
+    run(500, 2500);
+    EXPECT_TRUE(cts());  // the second unit is up
+    feed(u, image, at(115200), 2600);
+    run(2600, 7000);
+    EXPECT_TRUE(cts());  // never confirms ...
+    run(7000, 8000);
+    EXPECT_FALSE(cts());  // ... until switched off
+    run(8000, 10100);
+    EXPECT_TRUE(cts());
+    feed(u, std::vector<uint8_t>(1200, 0x42), at(115200), 10200);
+    u.tick(10200);
+    EXPECT_FALSE(cts());  // went off mid-image
+    run(10200, 13000);
+    EXPECT_FALSE(cts());  // the line is over
+    Json line = u.line().report();
+    const Json& history = *line.find("history");
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history[0].find("sha256")->get<std::string>(), sha256Hex(image.data(), image.size()));
+    EXPECT_TRUE(history[0].find("finished")->get<bool>());
+    EXPECT_EQ(history[1].find("fault")->get<std::string>(), "never_confirm");
+    EXPECT_FALSE(history[2].find("finished")->get<bool>());
+    EXPECT_EQ(history[2].find("bytes")->get<double>(), 1200);
+}
+
 }  // namespace
 }  // namespace sim

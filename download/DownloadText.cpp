@@ -1,0 +1,42 @@
+// The download's failure texts (see DownloadText.h).
+#include "download/DownloadText.h"
+
+#include "serial/NetworkPortName.h"
+
+namespace download {
+
+namespace {
+
+std::string After(const DownloadOutcome& outcome) {
+    return " after " + std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes";
+}
+
+}  // namespace
+
+std::string PortFailureText(const serial::PortStatus& status) {
+    std::string text = serial::PortErrorName(status.error);
+    if (!status.text.empty() && status.text != text) text += " (" + status.text + ")";
+    return text;
+}
+
+std::string GoneText(const std::string& port) {
+    return serial::IsNetworkPortName(port) ? "the port is gone (server or network lost?)"
+                                           : "the port is gone (adapter unplugged?)";
+}
+
+std::string OutcomeText(const DownloadOutcome& outcome, const std::string& port) {
+    switch (outcome.result) {
+        case DownloadResult::Done: return "";
+        case DownloadResult::Stalled:
+            return "the unit stopped reading: " + StallText(outcome.stallLimitMs) + After(outcome);
+        case DownloadResult::PortGone:
+            return GoneText(port) + After(outcome) + ": " + PortFailureText(outcome.lastError) +
+                   (outcome.bytesSent > 0 ? "; the unit holds part of the image: load it again" : "");
+        case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
+        case DownloadResult::UnitEnded:
+            return "the unit ended the image after " + std::to_string(outcome.bytesSent) + " bytes: load it again";
+    }
+    return "unknown download result";
+}
+
+}  // namespace download

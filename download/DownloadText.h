@@ -1,0 +1,22 @@
+// The words every front-end on the download engine shows for a port failure and for a load
+// that did not end done, so that varnex download and the loading station say the same.
+#pragma once
+
+#include <string>
+
+#include "download/DownloadEngine.h"
+#include "serial/SerialPort.h"
+
+namespace download {
+
+// The error kind in words, and the system's own text where it adds something.
+std::string PortFailureText(const serial::PortStatus& status);
+
+// "the port is gone", with the likely cause for the kind of port the name gives.
+std::string GoneText(const std::string& port);
+
+// Why a load on that port did not end done, with its byte count ("stopped by Ctrl-C after
+// 100 of 200 bytes"); empty for Done.
+std::string OutcomeText(const DownloadOutcome& outcome, const std::string& port);
+
+}  // namespace download

@@ -1,0 +1,268 @@
+// One port's unit cycle (see PortCycle.h): a small loop over the four steps, with the lost
+// port's reopening beside it. The load itself is the download engine's, unchanged.
+#include "station/PortCycle.h"
+
+#include "download/DownloadEngine.h"
+#include "download/DownloadText.h"
+#include "serial/NetworkPortName.h"
+#include "serial/Rfc2217Client.h"
+
+namespace station {
+
+const char* StepName(Step step) {
+    switch (step) {
+        case Step::WaitingForUnit: return "waiting_for_unit";
+        case Step::Loading: return "loading";
+        case Step::WaitingForConfirmation: return "waiting_for_confirmation";
+        case Step::WaitingForUnitToGo: return "waiting_for_unit_to_go";
+        case Step::PortLost: return "port_lost";
+    }
+    return "unknown";
+}
+
+const char* LoadResultName(LoadResult result) {
+    switch (result) {
+        case LoadResult::Confirmed: return "confirmed";
+        case LoadResult::Failed: return "failed";
+        case LoadResult::NoConfirmation: return "no_confirmation";
+        case LoadResult::Stopped: return "stopped";
+    }
+    return "failed";
+}
+
+namespace {
+
+using common::kMsPerSecond;
+
+// Forwards the engine's progress and notes when the last byte left.
+class LoadProgress final : public download::DownloadListener {
+public:
+    LoadProgress(PortListener& listener, common::Clock& clock, uint32_t unit)
+        : listener_(listener), clock_(clock), unit_(unit) {}
+    void OnStreamStart(uint64_t) override {}
+    void OnProgress(uint64_t bytesSent, uint64_t total) override { listener_.OnProgress(unit_, bytesSent, total); }
+    void OnStreamEnd(const download::DownloadOutcome&) override { streamEndMs = clock_.NowMs(); }
+    void OnFinished(const download::DownloadOutcome&) override {}
+    uint64_t streamEndMs = 0;
+
+private:
+    PortListener& listener_;
+    common::Clock& clock_;
+    uint32_t unit_;
+};
+
+enum class Wait { Happened, Lost, Ended };
+
+class PortRun {
+public:
+    explicit PortRun(const PortContext& context)
+        : c_(context), clock_(*context.clock), listener_(*context.listener), gate_(*context.gate) {}
+
+    void Run() {
+        Step resume = Step::WaitingForUnit;
+        bool opened = false;
+        while (!gate_.Cancelled()) {
+            if (!port_ && !Open(opened)) break;
+            opened = true;
+            Wait wait = resume == Step::WaitingForUnit ? WaitForUnit() : WaitForUnitToGo();
+            if (wait == Wait::Ended) break;
+            if (wait == Wait::Lost) {
+                Lose();
+                continue;
+            }
+            if (resume == Step::WaitingForUnitToGo) {
+                resume = Step::WaitingForUnit;
+                continue;
+            }
+            Load();  // every load, whatever its end, is followed by the unit's going
+            resume = Step::WaitingForUnitToGo;
+        }
+        if (port_) port_->Close();
+    }
+
+private:
+    // Opens the port, retrying every kReopenEveryMs (a lost one only after the first wait);
+    // false when the station ends meanwhile.
+    bool Open(bool afterLoss) {
+        if (afterLoss && !Pause(kReopenEveryMs)) return false;
+        const char* words = afterLoss ? "port lost, trying again" : "cannot open the port, trying again";
+        std::string shown;
+        for (;;) {
+            serial::PortStatus status;
+            port_ = c_.open(c_.port, &status);
+            if (port_) return true;
+            std::string text = std::string(words) + " (" + download::PortFailureText(status) + ")";
+            if (text != shown) listener_.OnStep(Step::PortLost, unit_, text);
+            shown = text;
+            if (!Pause(kReopenEveryMs)) return false;
+        }
+    }
+
+    // The port is closed and shown lost at once; Run reopens it.
+    void Lose() {
+        if (port_) port_->Close();
+        port_.reset();
+        listener_.OnStep(Step::PortLost, unit_, "port lost, trying again (" + lostBecause_ + ")");
+    }
+
+    // Sleeps ms in polls; false as soon as the port should end (stop, or arming over).
+    bool Pause(uint32_t ms) {
+        for (uint32_t slept = 0; slept < ms; slept += kCtsPollMs) {
+            if (gate_.Cancelled() || !gate_.Arming()) return false;
+            clock_.SleepMs(kCtsPollMs);
+        }
+        return true;
+    }
+
+    bool ReadCts(bool* on) {
+        serial::PortStatus status = port_->ReadCts(on);
+        if (status.Ok()) return true;
+        lostBecause_ = download::PortFailureText(status);
+        return false;
+    }
+
+    // A unit whose CTS is already up when the port opens is one waiting for its load.
+    Wait WaitForUnit() {
+        if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
+        listener_.OnStep(Step::WaitingForUnit, unit_, "waiting for a unit");
+        for (;;) {
+            if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
+            bool on = false;
+            if (!ReadCts(&on)) return Wait::Lost;
+            if (on && gate_.TryReserve()) return Wait::Happened;
+            clock_.SleepMs(kCtsPollMs);
+        }
+    }
+
+    // A unit is loaded once per visit: CTS must stay down for kGoneAfterMs, so a flicker of
+    // the line does not count as the next unit.
+    Wait WaitForUnitToGo() {
+        if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
+        listener_.OnStep(Step::WaitingForUnitToGo, unit_, "switch the unit off and take it away");
+        bool down = false;
+        uint64_t downSinceMs = 0;
+        for (;;) {
+            if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
+            bool on = false;
+            if (!ReadCts(&on)) return Wait::Lost;
+            const uint64_t now = clock_.NowMs();
+            if (on) {
+                down = false;
+            } else if (!down) {
+                down = true;
+                downSinceMs = now;
+            } else if (now - downSinceMs >= kGoneAfterMs) {
+                return Wait::Happened;
+            }
+            clock_.SleepMs(kCtsPollMs);
+        }
+    }
+
+    void Load() {
+        ++unit_;
+        const uint64_t startMs = clock_.NowMs();
+        LoadEnd end;
+        end.total = c_.plan.size;
+        uint64_t id = 0;
+        std::string error;
+        if (c_.records != nullptr && !c_.records->Begin({c_.port, unit_, c_.plan.size}, &id, &error)) {
+            // Never a load without its row: this unit is not loaded, and no further one is.
+            gate_.NoteRecordsFailure("the records cannot be written (" + error + "): no further units are loaded");
+            end.reason = "not loaded: the records cannot be written (" + error + ")";
+            Finish(end, startMs, nullptr);
+            return;
+        }
+        listener_.OnStep(Step::Loading, unit_, "");  // the load's start event says it in words
+        Stream(&end);
+        Finish(end, startMs, c_.records != nullptr ? &id : nullptr);
+    }
+
+    // The download, then the wait for the unit's confirmation; fills *end.
+    void Stream(LoadEnd* end) {
+        serial::PortStatus speed = port_->SetBaudRate(c_.plan.baud);
+        if (!speed.Ok()) {
+            end->reason =
+                "cannot switch to " + std::to_string(c_.plan.baud) + " baud: " + download::PortFailureText(speed);
+            if (speed.error == serial::PortError::Gone) {
+                lostBecause_ = download::PortFailureText(speed);
+                Lose();
+            }
+            return;
+        }
+        listener_.OnLoadStart(unit_, c_.plan.size, c_.plan.baud);
+        LoadProgress progress(listener_, clock_, unit_);
+        download::DownloadRequest request;
+        request.data = c_.plan.data;
+        request.size = c_.plan.size;
+        request.baudRate = c_.plan.baud;
+        request.cancel = gate_.CancelFlag();
+        request.endOnCtsDrop = true;  // a unit that goes off mid-image is never taken as loaded
+        const download::DownloadOutcome outcome = download::RunImageDownload(*port_, clock_, request, progress);
+        end->bytesSent = outcome.bytesSent;
+        switch (outcome.result) {
+            case download::DownloadResult::Done: Confirm(progress.streamEndMs, end); return;
+            case download::DownloadResult::Cancelled: end->result = LoadResult::Stopped; break;
+            default: break;
+        }
+        end->reason = download::OutcomeText(outcome, c_.port);
+        if (outcome.result == download::DownloadResult::PortGone) {
+            lostBecause_ = download::PortFailureText(outcome.lastError);
+            Lose();
+        }
+    }
+
+    void Confirm(uint64_t lastByteMs, LoadEnd* end) {
+        listener_.OnStep(Step::WaitingForConfirmation, unit_, "waiting for the unit's confirmation");
+        // A network server tells a fall of CTS up to a second after the unit made it.
+        const uint64_t limitMs =
+            kConfirmLimitMs + (serial::IsNetworkPortName(c_.port) ? serial::kModemNoticeLatencyMs : 0);
+        for (;;) {
+            if (gate_.Cancelled()) {
+                end->result = LoadResult::Stopped;
+                end->reason = "stopped by Ctrl-C before the unit confirmed the image";
+                return;
+            }
+            bool on = false;
+            if (!ReadCts(&on)) {
+                end->reason = "the port was lost before the unit confirmed the image: " + lostBecause_;
+                Lose();
+                return;
+            }
+            if (!on) {
+                end->result = LoadResult::Confirmed;
+                return;
+            }
+            if (clock_.NowMs() - lastByteMs >= limitMs) {
+                end->result = LoadResult::NoConfirmation;
+                end->reason = "no confirmation from the unit within " + std::to_string(kConfirmLimitMs / kMsPerSecond) +
+                              " s of the last byte (CTS stayed up): load it again";
+                return;
+            }
+            clock_.SleepMs(kCtsPollMs);
+        }
+    }
+
+    void Finish(LoadEnd& end, uint64_t startMs, const uint64_t* id) {
+        end.durationMs = clock_.NowMs() - startMs;
+        std::string error;
+        if (id != nullptr && !c_.records->Complete(*id, end, &error)) {
+            gate_.NoteRecordsFailure("the records cannot be written (" + error + "): no further units are loaded");
+        }
+        gate_.Finished(end.result == LoadResult::Confirmed);
+        listener_.OnLoadEnd(unit_, end);
+    }
+
+    const PortContext& c_;
+    common::Clock& clock_;
+    PortListener& listener_;
+    StationGate& gate_;
+    std::unique_ptr<serial::SerialPort> port_;
+    uint32_t unit_ = 0;
+    std::string lostBecause_;
+};
+
+}  // namespace
+
+void RunPortCycle(const PortContext& context) { PortRun(context).Run(); }
+
+}  // namespace station

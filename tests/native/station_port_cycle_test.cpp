@@ -1,0 +1,343 @@
+// The loading station's port cycle on a fake clock and port, against a modelled line of
+// units: each raises CTS, takes the image, drops CTS (or never does), and goes. Every step
+// and its edges, the stops, the lost port, --count and --stop-on-failure, the records.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakePort.h"
+#include "station/PortCycle.h"
+#include "station/StationGate.h"
+
+namespace {
+
+using station::LoadResult;
+using station::Step;
+
+constexpr uint32_t kImageBytes = 40000;
+constexpr uint32_t kWriteMs = 100;
+constexpr uint64_t kNever = UINT64_MAX / 4;
+
+// One unit of the line: when it arrives (after the previous one went), how long after the
+// last byte it drops CTS (kNever: never), and a flicker of CTS after that drop.
+struct LineUnit {
+    uint64_t arriveAfterMs = 0;
+    uint64_t confirmAfterMs = 300;
+    uint64_t flickerUpAfterMs = kNever;  // after the drop, CTS comes up again ...
+    uint64_t flickerForMs = 0;           // ... for this long
+    uint64_t leavesAfterMs = kNever;     // switched off this long after it arrived, whatever happened
+};
+
+// The line's units, where it stands, and the times the adapter is out and Ctrl-C comes.
+struct LineState {
+    std::vector<LineUnit> units;
+    size_t current = 0;
+    uint64_t arrivesAtMs = 0;                            // of the current unit
+    uint64_t doneAtMs = kNever;                          // when its last byte arrived
+    size_t bytesBefore = 0;                              // the port's byte count when it arrived
+    uint64_t goneFromMs = kNever, goneUntilMs = kNever;  // the adapter is out
+    uint64_t cancelAtMs = kNever;
+    std::atomic<bool>* cancel = nullptr;
+};
+
+// The far end of the port: the units in turn, modelled from the bytes the port took.
+class LinePort final : public fake::PortLoan {
+public:
+    LinePort(fake::FakePort& port, fake::FakeClock& clock, LineState& line)
+        : PortLoan(port), clock_(clock), line_(line) {}
+    serial::PortStatus ReadCts(bool* on) override;
+    serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override;
+
+private:
+    fake::FakeClock& clock_;
+    LineState& line_;
+};
+
+// Off for good: the next unit arrives after its gap (at least the station's second).
+void NextUnit(LineState& line, fake::FakePort& port, uint64_t offMs) {
+    ++line.current;
+    line.doneAtMs = kNever;
+    line.bytesBefore = port.received.size();
+    if (line.current < line.units.size()) {
+        line.arrivesAtMs = offMs + station::kGoneAfterMs + line.units[line.current].arriveAfterMs;
+    }
+}
+
+// The unit leaves once CTS has been down its second; the next arrives after its own gap.
+bool CtsOf(LineState& line, fake::FakePort& port, uint64_t now) {
+    if (line.cancel != nullptr && now >= line.cancelAtMs) line.cancel->store(true);
+    for (;;) {
+        if (line.current >= line.units.size()) return false;
+        const LineUnit& unit = line.units[line.current];
+        if (now < line.arrivesAtMs) return false;
+        const uint64_t offMs = line.arrivesAtMs + unit.leavesAfterMs;
+        if (unit.leavesAfterMs != kNever && now >= offMs) {
+            NextUnit(line, port, offMs);
+            continue;
+        }
+        if (line.doneAtMs == kNever && port.received.size() - line.bytesBefore >= kImageBytes) line.doneAtMs = now;
+        if (line.doneAtMs == kNever || unit.confirmAfterMs == kNever) return true;
+        const uint64_t dropMs = line.doneAtMs + unit.confirmAfterMs;
+        if (now < dropMs) return true;
+        const uint64_t flickerMs = dropMs + unit.flickerUpAfterMs;
+        if (now >= flickerMs && now < flickerMs + unit.flickerForMs) return true;
+        const uint64_t lastDownMs = unit.flickerUpAfterMs == kNever ? dropMs : flickerMs + unit.flickerForMs;
+        if (now < lastDownMs) return false;
+        NextUnit(line, port, lastDownMs);
+    }
+}
+
+serial::PortStatus LinePort::ReadCts(bool* on) {
+    const uint64_t now = clock_.NowMs();
+    if (now >= line_.goneFromMs && now < line_.goneUntilMs) return {serial::PortError::Gone, "fake unplugged"};
+    serial::PortStatus status = port_.ReadCts(on);
+    *on = status.Ok() && CtsOf(line_, port_, now);
+    return status;
+}
+
+serial::PortStatus LinePort::Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) {
+    serial::PortStatus status = port_.Write(data, size, timeoutMs, written);
+    if (line_.cancel != nullptr && clock_.NowMs() >= line_.cancelAtMs) line_.cancel->store(true);
+    return status;
+}
+
+struct Events final : station::PortListener {
+    std::vector<std::pair<Step, std::string>> steps;
+    std::vector<station::LoadEnd> ends;
+    std::vector<uint64_t> loadStartsMs;
+    fake::FakeClock* clock = nullptr;
+    void OnStep(Step step, uint32_t, const std::string& text) override { steps.emplace_back(step, text); }
+    void OnLoadStart(uint32_t, uint64_t, uint32_t) override { loadStartsMs.push_back(clock->NowMs()); }
+    void OnProgress(uint32_t, uint64_t, uint64_t) override {}
+    void OnLoadEnd(uint32_t, const station::LoadEnd& end) override { ends.push_back(end); }
+    bool Saw(Step step) const {
+        for (const auto& s : steps) {
+            if (s.first == step) return true;
+        }
+        return false;
+    }
+};
+
+struct Records final : station::RecordKeeper {
+    std::vector<station::LoadStart> begun;
+    std::vector<station::LoadEnd> completed;
+    size_t failBeginAt = SIZE_MAX;  // the nth Begin (from 0) fails
+    bool failComplete = false;
+    bool Begin(const station::LoadStart& start, uint64_t* id, std::string* error) override {
+        if (begun.size() == failBeginAt) {
+            *error = "database or disk is full";
+            return false;
+        }
+        begun.push_back(start);
+        *id = begun.size();
+        return true;
+    }
+    bool Complete(uint64_t, const station::LoadEnd& end, std::string* error) override {
+        if (failComplete) {
+            *error = "database or disk is full";
+            return false;
+        }
+        completed.push_back(end);
+        return true;
+    }
+};
+
+struct Rig {
+    fake::FakeClock clock;
+    fake::FakePort port{clock, "/dev/ttyUSB0"};
+    LineState line;
+    Events events;
+    Records records;
+    std::atomic<bool> cancel{false};
+    station::GateRules rules;
+    std::vector<uint8_t> image = std::vector<uint8_t>(kImageBytes, 0x5A);
+    uint64_t t0 = clock.NowMs();
+    size_t opens = 0;
+
+    explicit Rig(std::vector<LineUnit> units) {
+        line.units = std::move(units);
+        line.arrivesAtMs = t0 + (line.units.empty() ? 0 : line.units[0].arriveAfterMs);
+        line.cancel = &cancel;
+        port.afterScript.takesMs = kWriteMs;
+        events.clock = &clock;
+    }
+    void At(uint64_t& field, uint64_t relativeMs) { field = t0 + relativeMs; }
+    std::unique_ptr<station::StationGate> gate;
+    station::StationGate& Run() {
+        gate = std::make_unique<station::StationGate>(rules, &cancel);
+        station::PortContext context;
+        context.port = port.Name();
+        context.open = [this](const std::string&, serial::PortStatus* status) -> std::unique_ptr<serial::SerialPort> {
+            const uint64_t now = clock.NowMs();
+            if (now >= line.goneFromMs && now < line.goneUntilMs) {
+                *status = {serial::PortError::NoSuchPort, "fake unplugged"};
+                return nullptr;
+            }
+            ++opens;
+            port.closed = false;
+            return std::make_unique<LinePort>(port, clock, line);
+        };
+        context.clock = &clock;
+        context.listener = &events;
+        context.records = &records;
+        context.gate = gate.get();
+        context.plan = {image.data(), kImageBytes, 115200};
+        station::RunPortCycle(context);
+        return *gate;
+    }
+};
+
+}  // namespace
+
+TEST(StationPortCycle, AUnitAlreadyUpIsLoadedConfirmedRecordedAndTheStepsRunInOrder) {
+    Rig r({LineUnit{}});
+    r.rules.count = 1;
+    station::StationGate& gate = r.Run();
+    ASSERT_EQ(r.events.ends.size(), 1u);
+    EXPECT_EQ(r.events.ends[0].result, LoadResult::Confirmed);
+    EXPECT_EQ(r.events.ends[0].bytesSent, kImageBytes);
+    EXPECT_EQ(r.port.received, r.image);
+    std::vector<Step> order;
+    for (const auto& s : r.events.steps) order.push_back(s.first);
+    EXPECT_EQ(order, (std::vector<Step>{Step::WaitingForUnit, Step::Loading, Step::WaitingForConfirmation}));
+    ASSERT_EQ(r.records.begun.size(), 1u);
+    EXPECT_EQ(r.records.begun[0].unit, 1u);
+    ASSERT_EQ(r.records.completed.size(), 1u);
+    EXPECT_EQ(r.records.completed[0].result, LoadResult::Confirmed);
+    EXPECT_EQ(gate.Loaded(), 1u);
+    EXPECT_EQ(gate.StopReason(), "--count 1 reached");
+    EXPECT_TRUE(r.port.closed);
+}
+
+TEST(StationPortCycle, UnitAfterUnitEachLoadedOnceAndAFlickerShorterThanASecondIsTheSameUnit) {
+    LineUnit flickering;
+    flickering.flickerUpAfterMs = 400;  // down 0.4 s, up 0.5 s, then down for good
+    flickering.flickerForMs = 500;
+    LineUnit next;
+    next.arriveAfterMs = 2000;
+    Rig r({flickering, next, next});
+    r.rules.count = 3;
+    r.Run();
+    ASSERT_EQ(r.events.ends.size(), 3u);
+    for (const auto& end : r.events.ends) EXPECT_EQ(end.result, LoadResult::Confirmed);
+    EXPECT_EQ(r.port.received.size(), 3u * kImageBytes);  // the flicker loaded nothing
+    // The second load began only after the unit had been gone a whole second.
+    ASSERT_EQ(r.events.loadStartsMs.size(), 3u);
+    EXPECT_GE(r.events.loadStartsMs[1] - r.events.loadStartsMs[0], 400u + 500u + station::kGoneAfterMs + 2000u);
+    EXPECT_EQ(r.records.begun.back().unit, 3u);
+}
+
+TEST(StationPortCycle, NoDropWithinThirtySecondsIsNoConfirmationAndStopOnFailureEndsTheStation) {
+    LineUnit silent;
+    silent.confirmAfterMs = kNever;
+    Rig r({silent, LineUnit{}});
+    r.rules.stopOnFailure = true;
+    station::StationGate& gate = r.Run();
+    ASSERT_EQ(r.events.ends.size(), 1u);
+    EXPECT_EQ(r.events.ends[0].result, LoadResult::NoConfirmation);
+    EXPECT_NE(r.events.ends[0].reason.find("no confirmation from the unit within 30 s"), std::string::npos);
+    EXPECT_GE(r.events.ends[0].durationMs, station::kConfirmLimitMs);
+    EXPECT_EQ(gate.Failed(), 1u);
+    EXPECT_FALSE(gate.Arming());
+    EXPECT_NE(gate.StopReason().find("--stop-on-failure"), std::string::npos);
+}
+
+TEST(StationPortCycle, APortLostMidLoadIsRecordedFailedReopenedEveryTwoSecondsAndTheNextUnitLoads) {
+    LineUnit cut;
+    cut.leavesAfterMs = 3000;  // switched off while the adapter is out
+    LineUnit next;
+    next.arriveAfterMs = 5000;  // a second after the port is back
+    Rig r({cut, next});
+    r.rules.count = 1;
+    r.port.writeScript = {fake::WriteStep{16384, serial::PortError::None, kWriteMs},
+                          fake::WriteStep{0, serial::PortError::Gone, 0}};
+    r.line.goneFromMs = r.t0 + kWriteMs;  // from the second write on, for 5 s
+    r.line.goneUntilMs = r.line.goneFromMs + 5000;
+    station::StationGate& gate = r.Run();
+    ASSERT_EQ(r.events.ends.size(), 2u);
+    EXPECT_EQ(r.events.ends[0].result, LoadResult::Failed);
+    EXPECT_EQ(r.events.ends[0].bytesSent, 16384u);
+    EXPECT_NE(r.events.ends[0].reason.find("after 16384 of 40000 bytes"), std::string::npos);
+    EXPECT_TRUE(r.events.Saw(Step::PortLost));
+    EXPECT_EQ(r.events.ends[1].result, LoadResult::Confirmed);
+    EXPECT_EQ(r.port.received.size(), 16384u + kImageBytes);
+    EXPECT_EQ(gate.Loaded(), 1u);
+    EXPECT_EQ(gate.Failed(), 1u);
+    EXPECT_EQ(r.opens, 2u);  // the tries while it was out opened nothing
+    EXPECT_EQ(r.records.completed.size(), 2u);
+}
+
+// Ctrl-C in each step: the port ends; a load under way is recorded as stopped with its bytes.
+TEST(StationPortCycle, StopInEachStepEndsThePortAndRecordsARunningLoadAsStopped) {
+    struct Case {
+        uint64_t cancelAtMs;
+        size_t records;
+        LoadResult result;
+    };
+    LineUnit late;
+    late.arriveAfterMs = 5000;
+    LineUnit slowToConfirm;
+    slowToConfirm.confirmAfterMs = 10000;
+    const Case cases[] = {
+        {1000, 0, LoadResult::Stopped},                         // waiting for a unit
+        {5000 + kWriteMs + 10, 1, LoadResult::Stopped},         // loading
+        {5000 + 3 * kWriteMs + 2000, 1, LoadResult::Stopped},   // waiting for its confirmation
+        {5000 + 3 * kWriteMs + 900, 1, LoadResult::Confirmed},  // waiting for it to go
+    };
+    for (const Case& c : cases) {
+        LineUnit unit = late;
+        if (c.cancelAtMs > 5000 + 3 * kWriteMs + 1000 && c.cancelAtMs < 5000 + 3 * kWriteMs + 10000) {
+            unit.confirmAfterMs = slowToConfirm.confirmAfterMs;
+        }
+        Rig r({unit, late});
+        r.line.cancelAtMs = r.t0 + c.cancelAtMs;
+        r.Run();
+        SCOPED_TRACE(c.cancelAtMs);
+        ASSERT_EQ(r.records.completed.size(), c.records);
+        if (c.records == 0) continue;
+        EXPECT_EQ(r.records.completed[0].result, c.result);
+        if (c.result == LoadResult::Stopped) {
+            EXPECT_NE(r.records.completed[0].reason.find("Ctrl-C"), std::string::npos);
+        }
+        EXPECT_LE(r.clock.NowMs() - r.line.cancelAtMs, 200u);  // promptly
+    }
+}
+
+TEST(StationPortCycle, ARecordsWriteThatFailsLoadsNoFurtherUnit) {
+    LineUnit next;
+    next.arriveAfterMs = 500;
+    {
+        Rig r({LineUnit{}, next});
+        r.records.failBeginAt = 1;  // the second unit's row cannot be written
+        station::StationGate& gate = r.Run();
+        EXPECT_EQ(r.port.received.size(), kImageBytes);  // never a load without its row
+        EXPECT_TRUE(gate.RecordsFailed());
+        EXPECT_NE(gate.StopReason().find("database or disk is full"), std::string::npos);
+    }
+    {
+        Rig r({LineUnit{}, next});
+        r.records.failComplete = true;
+        station::StationGate& gate = r.Run();
+        EXPECT_EQ(r.events.ends.size(), 1u);
+        EXPECT_TRUE(gate.RecordsFailed());
+    }
+}
+
+TEST(StationGate, CountReservesLoadsSoNoMoreStartThanCanCountAndAFailureFreesItsPlace) {
+    std::atomic<bool> cancel{false};
+    station::StationGate gate({2, false}, &cancel);
+    EXPECT_TRUE(gate.TryReserve());
+    EXPECT_TRUE(gate.TryReserve());
+    EXPECT_FALSE(gate.TryReserve());  // two running fill the count
+    gate.Finished(false);
+    EXPECT_TRUE(gate.TryReserve());
+    gate.Finished(true);
+    gate.Finished(true);
+    EXPECT_FALSE(gate.Arming());
+    EXPECT_EQ(gate.StopReason(), "--count 2 reached");
+    cancel = true;
+    EXPECT_TRUE(gate.Cancelled());
+}
