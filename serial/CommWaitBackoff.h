@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+namespace serial {
+
 inline constexpr int kFailuresBeforePause = 3;
 inline constexpr uint32_t kFailedWaitPauseMs = 100;
 
@@ -21,3 +23,5 @@ public:
 private:
     int consecutiveFailures_ = 0;
 };
+
+}  // namespace serial

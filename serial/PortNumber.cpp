@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace serial {
+
 int StartPortNumber(int remembered) { return remembered < kFirstPortNumber ? kFirstPortNumber : remembered; }
 
 std::string CommDeviceName(int portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
@@ -43,3 +45,5 @@ FlowSettings FlowSettingsFor(uint32_t flowFlags) {
     s.inX = xon;
     return s;
 }
+
+}  // namespace serial

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace serial {
+
 inline constexpr int kFirstPortNumber = 1;
 
 // A remembered number below 1 (0 is also what a failed registry read gives) means COM1.
@@ -31,3 +33,5 @@ struct FlowSettings {
 };
 // Other bits are ignored.
 FlowSettings FlowSettingsFor(uint32_t flowFlags);
+
+}  // namespace serial

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace serial {
+
 namespace {
 constexpr uint8_t kFirstPrintable = 32;
 constexpr uint8_t kLastPrintable = 126;
@@ -35,3 +37,5 @@ size_t FormatRawDataLine(const uint8_t* bytes, size_t count, char* line, size_t 
     line[used] = 0;
     return used;
 }
+
+}  // namespace serial

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace serial {
+
 inline constexpr size_t kMaxChunkBytes = 511;       // one drain read at most
 inline constexpr size_t kRawDataPrefixLength = 10;  // "RAW_DATA: "
 inline constexpr size_t kRawDataBytesPerByte = 6;   // the widest form, "[-128]"
@@ -13,3 +15,5 @@ inline constexpr size_t kRawDataLineCapacity =
 // Writes the line for count bytes (at most kMaxChunkBytes are shown) into line, which holds
 // capacity characters, always zero-terminated; returns its length.
 size_t FormatRawDataLine(const uint8_t* bytes, size_t count, char* line, size_t capacity);
+
+}  // namespace serial

@@ -4,9 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace serial {
+
 class ReceivedBytesSink {
 public:
     virtual ~ReceivedBytesSink() = default;
     // Called on the reading thread; the bytes are valid only during the call.
     virtual void Receive(const uint8_t* bytes, size_t count) = 0;
 };
+
+}  // namespace serial

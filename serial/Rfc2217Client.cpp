@@ -52,16 +52,16 @@ bool WantedRemotely(uint8_t option) { return option == kOptionBinary || option =
 
 }  // namespace
 
-std::string Rfc2217Client::ValueText(size_t setting, uint32_t value) {
+std::string Rfc2217Client::ValueText(Setting setting, uint32_t value) {
     static const char* const kParityNames[] = {"?", "none", "odd", "even", "mark", "space"};
     static const char* const kStopNames[] = {"?", "1", "2", "1.5"};
     static const char* const kFlowNames[] = {"?", "none", "XON/XOFF", "hardware"};
     switch (setting) {
-        case kSpeed: return std::to_string(value) + " baud";
-        case kDataSize: return std::to_string(value) + " bits";
-        case kParity: return value < std::size(kParityNames) ? kParityNames[value] : std::to_string(value);
-        case kStopSize: return value < std::size(kStopNames) ? kStopNames[value] : std::to_string(value);
-        case kFlowControl: return value < std::size(kFlowNames) ? kFlowNames[value] : std::to_string(value);
+        case Setting::Speed: return std::to_string(value) + " baud";
+        case Setting::DataSize: return std::to_string(value) + " bits";
+        case Setting::Parity: return value < std::size(kParityNames) ? kParityNames[value] : std::to_string(value);
+        case Setting::StopSize: return value < std::size(kStopNames) ? kStopNames[value] : std::to_string(value);
+        case Setting::FlowControl: return value < std::size(kFlowNames) ? kFlowNames[value] : std::to_string(value);
         default: return std::to_string(value);
     }
 }
@@ -122,7 +122,7 @@ void Rfc2217Client::Tick(uint64_t nowMs) {
     std::string late;
     for (size_t i = 0; i < kSettingCount; ++i) {
         if (awaited_[i].waiting && nowMs >= awaited_[i].deadlineMs) {
-            late += (late.empty() ? "" : ", ") + std::string(kSettingName[i]) + " (" + ValueText(i, awaited_[i].asked) +
+            late += (late.empty() ? "" : ", ") + std::string(kSettingName[i]) + " (" + ValueText(static_cast<Setting>(i), awaited_[i].asked) +
                     ")";
         }
     }
@@ -134,7 +134,7 @@ void Rfc2217Client::Tick(uint64_t nowMs) {
 
 void Rfc2217Client::SetBaud(uint32_t baud, uint64_t nowMs) {
     baud_ = baud;
-    if (agreed_ && !Failed()) Ask(kSpeed, baud, nowMs);
+    if (agreed_ && !Failed()) Ask(Setting::Speed, baud, nowMs);
 }
 
 void Rfc2217Client::SendData(const uint8_t* data, size_t size) { AppendData(&outgoing_, data, size); }
@@ -203,53 +203,53 @@ void Rfc2217Client::OnComPort(const std::vector<uint8_t>& payload) {
                 AppendSubnegotiation(&outgoing_, kOptionComPort, reply);
             }
             return;
-        case kSetBaudRate: Answered(kSpeed, value); return;
-        case kSetDataSize: Answered(kDataSize, value); return;
-        case kSetParity: Answered(kParity, value); return;
-        case kSetStopSize: Answered(kStopSize, value); return;
+        case kSetBaudRate: Answered(Setting::Speed, value); return;
+        case kSetDataSize: Answered(Setting::DataSize, value); return;
+        case kSetParity: Answered(Setting::Parity, value); return;
+        case kSetStopSize: Answered(Setting::StopSize, value); return;
         case kSetControl:
-            if (value <= kLastFlowControlValue) Answered(kFlowControl, value);
+            if (value <= kLastFlowControlValue) Answered(Setting::FlowControl, value);
             return;
-        case kSetModemStateMask: Answered(kModemMask, value); return;
+        case kSetModemStateMask: Answered(Setting::ModemMask, value); return;
         case kNotifyModemState:
             // Some servers answer the mask with the lines' state instead of the mask.
             cts_ = (payload[1] & kModemCts) != 0;
-            if (awaited_[kModemMask].waiting) Answered(kModemMask, kCtsMask);
+            if (AwaitedFor(Setting::ModemMask).waiting) Answered(Setting::ModemMask, kCtsMask);
             return;
         default: return;  // line-state notices, flow-control suspend and resume, purge answers
     }
 }
 
 void Rfc2217Client::AskAllSettings(uint64_t nowMs) {
-    Ask(kSpeed, baud_, nowMs);
-    Ask(kDataSize, kDataBits, nowMs);
-    Ask(kParity, kParityOdd, nowMs);
-    Ask(kStopSize, kOneStopBit, nowMs);
-    Ask(kFlowControl, kNoFlowControl, nowMs);
+    Ask(Setting::Speed, baud_, nowMs);
+    Ask(Setting::DataSize, kDataBits, nowMs);
+    Ask(Setting::Parity, kParityOdd, nowMs);
+    Ask(Setting::StopSize, kOneStopBit, nowMs);
+    Ask(Setting::FlowControl, kNoFlowControl, nowMs);
     // DTR and RTS on, as on a local port; a server on a line without them stays silent, so
     // their answers are not waited for.
     AppendSubnegotiation(&outgoing_, kOptionComPort, {kSetControl, static_cast<uint8_t>(kDtrOn)});
     AppendSubnegotiation(&outgoing_, kOptionComPort, {kSetControl, static_cast<uint8_t>(kRtsOn)});
-    Ask(kModemMask, kCtsMask, nowMs);
+    Ask(Setting::ModemMask, kCtsMask, nowMs);
 }
 
 void Rfc2217Client::Ask(Setting setting, uint32_t value, uint64_t nowMs) {
-    std::vector<uint8_t> payload{kCodeOf[setting]};
-    if (setting == kSpeed) {
+    std::vector<uint8_t> payload{kCodeOf[static_cast<size_t>(setting)]};
+    if (setting == Setting::Speed) {
         for (size_t i = kBaudBytes; i-- > 0;) payload.push_back(static_cast<uint8_t>(value >> (8 * i)));
     } else {
         payload.push_back(static_cast<uint8_t>(value));
     }
     AppendSubnegotiation(&outgoing_, kOptionComPort, payload);
-    awaited_[setting] = {true, value, nowMs + kServerAnswerBoundMs};
+    AwaitedFor(setting) = {true, value, nowMs + kServerAnswerBoundMs};
 }
 
 void Rfc2217Client::Answered(Setting setting, uint32_t value) {
-    Awaited& awaited = awaited_[setting];
+    Awaited& awaited = AwaitedFor(setting);
     if (!awaited.waiting) return;  // a repeat, or a notice nobody asked for
     awaited.waiting = false;
     if (value != awaited.asked) {
-        Fail(PortError::Io, "the server " + server_ + " set the " + kSettingName[setting] + " to " +
+        Fail(PortError::Io, "the server " + server_ + " set the " + kSettingName[static_cast<size_t>(setting)] + " to " +
                                 ValueText(setting, value) + ", not " + ValueText(setting, awaited.asked));
         return;
     }

@@ -53,14 +53,17 @@ public:
     uint64_t NextDeadlineMs() const;
 
 private:
-    enum Setting : size_t { kSpeed, kDataSize, kParity, kStopSize, kFlowControl, kModemMask, kSettingCount };
+    // The settings asked of the server; each value indexes the per-setting tables.
+    enum class Setting : size_t { Speed, DataSize, Parity, StopSize, FlowControl, ModemMask };
+    static constexpr size_t kSettingCount = static_cast<size_t>(Setting::ModemMask) + 1;
     struct Awaited {
         bool waiting = false;
         uint32_t asked = 0;
         uint64_t deadlineMs = 0;
     };
 
-    static std::string ValueText(size_t setting, uint32_t value);
+    static std::string ValueText(Setting setting, uint32_t value);
+    Awaited& AwaitedFor(Setting setting) { return awaited_[static_cast<size_t>(setting)]; }
     void OnCommand(const telnet::Command& command, uint64_t nowMs);
     void OnComPort(const std::vector<uint8_t>& payload);
     void AskAllSettings(uint64_t nowMs);

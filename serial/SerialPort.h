@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "serial/LineSpeeds.h"
 
@@ -28,8 +30,15 @@ enum class PortError {
 };
 
 struct PortStatus {
+    PortStatus() = default;
+    PortStatus(PortError kind, std::string words, std::error_code systemCode = std::error_code())
+        : error(kind), text(std::move(words)), code(systemCode) {}
+
     PortError error = PortError::None;
     std::string text;  // the operating system's own words where it gave any
+    // The system's code where a system call failed (errno in generic_category, a Win32 or
+    // Windows sockets code in system_category); empty for a failure this side decided.
+    std::error_code code;
     bool Ok() const { return error == PortError::None; }
 };
 

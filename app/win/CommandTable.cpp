@@ -15,6 +15,8 @@
 #include "serial/LineSpeeds.h"
 #include "serial/win/CommEventThread.h"
 
+using serial::win::RawDataLogging;
+
 namespace {
 
 constexpr const char kEraseQuestion[] = "Are you sure you want to erase the flash?";

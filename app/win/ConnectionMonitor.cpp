@@ -6,6 +6,9 @@
 #include "app/DeviceMonitor.h"
 #include "app/win/MainDialog.h"
 #include "serial/win/CommPort.h"
+#include "serial/win/PortIo.h"
+
+using serial::win::CommPortHandle;
 
 namespace {
 
@@ -50,9 +53,7 @@ monitor::LineReading ReadLine() {
     HANDLE port = CommPortHandle.load();
     line.portOpen = port != nullptr;
     if (!line.portOpen) return line;
-    DWORD status = 0;
-    line.statusRead = GetCommModemStatus(port, &status) != FALSE;
-    line.ctsOn = (status & MS_CTS_ON) != 0;
+    line.statusRead = serial::win::ReadCtsLine(port, &line.ctsOn).Ok();
     return line;
 }
 

@@ -3,6 +3,8 @@
 #include "app/win/ActivityLog.h"
 #include "app/win/ProgressBar.h"
 
+using common::win::ProgressRange;
+
 void DialogActivityView::AddLine(const std::string& line) { AddLogListLine(dialog_.load(), line.c_str()); }
 
 void DialogActivityView::CreateProgressBar(unsigned maximum, ProgressRange range) {

@@ -7,7 +7,7 @@
 
 #include "common/win/ActivityView.h"
 
-class DialogActivityView final : public ActivityView {
+class DialogActivityView final : public common::win::ActivityView {
 public:
     explicit DialogActivityView(HWND dialog) : dialog_(dialog) {}
 
@@ -16,7 +16,7 @@ public:
     void ShowIn(HWND dialog) { dialog_.store(dialog); }
 
     void AddLine(const std::string& line) override;
-    void CreateProgressBar(unsigned maximum, ProgressRange range) override;
+    void CreateProgressBar(unsigned maximum, common::win::ProgressRange range) override;
     void DestroyProgressBar() override;
     void SetProgressPosition(unsigned position) override;
     void AdvanceProgress(unsigned increment) override;

@@ -14,8 +14,14 @@
 #include "download/DownloadEngine.h"
 #include "download/EmbeddedImages.h"
 #include "download/ImageCursor.h"
-#include "serial/win/CommHandlePort.h"
 #include "serial/win/CommPort.h"
+#include "serial/win/Win32SerialPort.h"
+
+using common::win::ActivityView;
+using common::win::LogLine;
+using common::win::ProgressRange;
+using common::win::UniqueNullHandle;
+using serial::win::SetCommBaudRate;
 
 std::atomic<int> DownloadBusy{0};
 int BootloaderSelected = 0;
@@ -24,6 +30,7 @@ int ImageByteCount = 0;
 
 namespace {
 
+constexpr char kPortName[] = "CommPortHandle";  // the one open port, for the engine's messages
 constexpr char kNoWorkerText[] = "Unable to start the download.";
 constexpr int kLogSoftware = 0;
 constexpr int kLogBootloader = 1;
@@ -117,7 +124,7 @@ struct DownloadJob {
 DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
     const std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(parameter));
     // The port is read afresh for every block: the operator may have switched it.
-    serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::None);
+    serial::win::Win32SerialPort port(kPortName, serial::win::CommPortHandle, nullptr);
     DialogDownloadListener listener(job->dialog, job->view);
     download::RunImageDownload(port, common::SteadyClock(), job->request, listener);
     return 1;

@@ -16,5 +16,5 @@ extern int ImageByteCount;             // size recorded by StartImageDownload, s
 // Start the download of the selected image (or of the bootloader) on a worker unless one
 // runs; 1 when it started. Lines and the bar go to view, which must outlive the worker; the
 // end is posted to dialog as WM_DOWNLOAD_DONE.
-int StartImageDownload(HWND dialog, ActivityView& view, uint32_t baudRate);
-int StartBootloaderDownload(HWND dialog, ActivityView& view);
+int StartImageDownload(HWND dialog, common::win::ActivityView& view, uint32_t baudRate);
+int StartBootloaderDownload(HWND dialog, common::win::ActivityView& view);

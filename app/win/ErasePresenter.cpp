@@ -14,8 +14,14 @@
 #include "common/win/ActivityView.h"
 #include "common/win/Handles.h"
 #include "download/EraseEngine.h"
-#include "serial/win/CommHandlePort.h"
+#include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
+#include "serial/win/Win32SerialPort.h"
+
+using common::win::ActivityView;
+using common::win::LogLine;
+using common::win::UniqueNullHandle;
+using serial::win::SetCommBaudRate;
 
 namespace {
 
@@ -23,6 +29,7 @@ using common::kMsPerSecond;
 constexpr DWORD kThreadExitCode = 1;
 constexpr WPARAM kDoneWParam = 0;
 constexpr LPARAM kDoneLParam = 1;  // the same message and values as a finished download
+constexpr char kPortName[] = "CommPortHandle";  // the one open port, for the engine's messages
 constexpr char kCannotStartText[] = "Flash erase could not start.";
 
 // The erase's log lines; the ending (posted message, busy flag) is the worker's, after the
@@ -59,7 +66,8 @@ struct EraseTarget {
 DWORD WINAPI FlashEraseThread(LPVOID parameter) {
     const std::unique_ptr<EraseTarget> target(static_cast<EraseTarget*>(parameter));
     {
-        serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::FromCommEvents);
+        serial::win::CommEventFeed replies;
+        serial::win::Win32SerialPort port(kPortName, serial::win::CommPortHandle, &replies);
         DialogEraseListener listener(target->view);
         download::RunFlashErase(port, common::SteadyClock(), listener);
     }
@@ -73,7 +81,7 @@ DWORD WINAPI FlashEraseThread(LPVOID parameter) {
 void StartFlashErase(HWND dialog, ActivityView& view) {
     if (DownloadBusy.load()) return;
     SetCommBaudRate(download::kEraseBaudRate);
-    if (!serial::win::CommHandlePort::PrepareCommInput()) {
+    if (!serial::win::CommEventFeed::Prepare()) {
         LogLine(view, GetLastError(), kCannotStartText);
         return;
     }

@@ -7,4 +7,4 @@
 
 // Starts the erase unless a download or erase runs: its lines go to view, its end is posted
 // to dialog as WM_DOWNLOAD_DONE. view must outlive the worker.
-void StartFlashErase(HWND dialog, ActivityView& view);
+void StartFlashErase(HWND dialog, common::win::ActivityView& view);

@@ -13,7 +13,7 @@
 
 // Assembles frames from received bytes and posts WM_PACKET_RECEIVED per frame with a heap
 // PacketRecord that the dialog releases (DispatchPacket). Runs on the reading thread.
-class FramePoster final : public ReceivedBytesSink {
+class FramePoster final : public serial::ReceivedBytesSink {
 public:
     using TickSource = uint32_t (*)();  // the clock the assembler's timeouts run on
     FramePoster(PacketReceiver& assembler, TickSource now) : assembler_(assembler), now_(now) {}

@@ -18,6 +18,14 @@
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 
+using common::win::ActivityView;
+using serial::StartPortNumber;
+using serial::win::CloseCommPort;
+using serial::win::CommThreadStop;
+using serial::win::CreateLinkOverlappedEvents;
+using serial::win::LoadPortId;
+using serial::win::StartCommEventThread;
+
 HINSTANCE g_Instance = nullptr;
 HWND g_Dialog = nullptr;
 ClientSize InitialClientSize{0, 0};

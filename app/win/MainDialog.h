@@ -18,7 +18,7 @@ extern int WizardState;  // page 1..8
 extern int DeviceState;  // 0 no port, 1 unit not ready, 2 unit ready
 
 // The main dialog's log list and bar, as the glue below it reports to them.
-ActivityView& DialogActivity();
+common::win::ActivityView& DialogActivity();
 
 // Takes the log list's current size as the base that WM_SIZE adds the client area's growth
 // to (start-up does this once, after InitialClientSize).

@@ -5,6 +5,12 @@
 #include "app/Texts.h"
 #include "serial/win/CommPort.h"
 
+using common::win::ActivityView;
+using common::win::LogLine;
+using serial::win::CommPortSwitch;
+using serial::win::SavePortId;
+using serial::win::SwitchCommPort;
+
 namespace {
 
 constexpr UINT kDefaultBeep = 0;

@@ -7,6 +7,6 @@
 
 // Closes the open port (if any), opens the given one at 38 400 baud, logs the outcome and
 // tells the operator (a box over dialog) when it cannot be opened.
-void SelectCommPort(HWND dialog, ActivityView& view, int portNumber);
+void SelectCommPort(HWND dialog, common::win::ActivityView& view, int portNumber);
 // A port button was pressed: the port is selected and remembered, whether or not it opened.
-void ChoosePort(HWND dialog, ActivityView& view, int portNumber);
+void ChoosePort(HWND dialog, common::win::ActivityView& view, int portNumber);

@@ -8,6 +8,8 @@
 
 #include "app/win/MainDialog.h"
 
+using common::win::ProgressRange;
+
 namespace {
 
 constexpr int kBarMarginPixels = 10;  // left, right and above the bottom edge

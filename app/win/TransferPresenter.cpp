@@ -17,6 +17,11 @@
 #include "serial/win/CommEventThread.h"
 #include "serial/win/CommPort.h"
 
+using common::win::ActivityView;
+using common::win::LogLine;
+using common::win::ProgressRange;
+using serial::win::WriteCommBytes;
+
 using transfer::Operation;
 
 namespace {
@@ -48,12 +53,7 @@ char NlecFileName[kFileNameSize] = {};
 char TransferFileName[kFileNameSize] = {};
 
 // One write, waited for; its failures are not passed on (the reply timeout recovers).
-void WriteAndWait(const void* bytes, DWORD count) {
-    SetLastError(ERROR_SUCCESS);
-    DWORD written = 0;
-    WriteFile(CommPortHandle.load(), bytes, count, &written, &WriteOverlapped);
-    WaitCommWrite(&WriteOverlapped);
-}
+void WriteAndWait(const void* bytes, DWORD count) { WriteCommBytes(bytes, count); }
 
 OPENFILENAMEA MakeFileDialog(HWND owner, char* name, DWORD nameSize, const char* filter) {
     OPENFILENAMEA dialog{};

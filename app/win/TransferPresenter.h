@@ -17,7 +17,7 @@
 class TransferPresenter final : private transfer::TransferListener {
 public:
     // Log lines and the bar go to view, which must outlive the presenter.
-    explicit TransferPresenter(ActivityView& view);
+    explicit TransferPresenter(common::win::ActivityView& view);
     // The main dialog it shows in; set at the dialog's start-up, before any command.
     void Attach(HWND dialog) { dialog_ = dialog; }
 
@@ -52,7 +52,7 @@ private:
     bool ChooseFile(transfer::Operation operation, std::string* path);
 
     HWND dialog_ = nullptr;
-    ActivityView& view_;
+    common::win::ActivityView& view_;
     transfer::TransferEngine engine_;
     std::map<int, std::string> savedCaptions_;  // of the buttons whose stop is armed
 };

@@ -19,6 +19,10 @@
 #include "common/win/Handles.h"
 #include "link/Frame.h"
 
+using common::win::MakeAutoResetEvent;
+using common::win::UniqueFileHandle;
+using common::win::UniqueNullHandle;
+
 namespace {
 
 constexpr int kExitDone = 0;

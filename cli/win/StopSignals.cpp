@@ -7,6 +7,8 @@
 
 #include "common/win/Handles.h"
 
+using common::win::UniqueNullHandle;
+
 namespace cli {
 
 namespace {

@@ -7,6 +7,8 @@
 
 #include "common/win/SystemText.h"
 
+namespace common::win {
+
 namespace {
 
 // The whole formatted text: measured first, then written into a string of that size.
@@ -31,6 +33,7 @@ void LogLine(ActivityView& view, DWORD errorCode, const char* format, ...) {
     va_end(arguments);
     view.AddLine(line);
     if (errorCode == 0) return;
-    const std::string text = SystemMessage(errorCode);
-    view.AddLine(text.empty() ? "Error " + std::to_string(errorCode) + " (no system text)" : text);
+    view.AddLine(SystemLogText(errorCode));
 }
+
+}  // namespace common::win

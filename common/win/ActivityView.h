@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace common::win {
+
 enum class ProgressRange { Range16, Range32 };  // PBM_SETRANGE (16-bit maximum) or PBM_SETRANGE32
 
 class ActivityView {
@@ -32,3 +34,5 @@ void LogLine(ActivityView& view, DWORD errorCode, const char* format, ...)
     __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
 #endif
     ;
+
+}  // namespace common::win

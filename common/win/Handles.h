@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace common::win {
+
 template <HANDLE (*Empty)()>
 class UniqueHandleT {
 public:
@@ -71,3 +73,5 @@ public:
 private:
     HKEY key_ = nullptr;
 };
+
+}  // namespace common::win

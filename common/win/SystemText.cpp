@@ -1,4 +1,7 @@
+// FormatMessage, called here only.
 #include "common/win/SystemText.h"
+
+namespace common::win {
 
 namespace {
 
@@ -16,3 +19,18 @@ std::string SystemMessage(DWORD errorCode) {
     if (text != nullptr) LocalFree(text);
     return message;
 }
+
+std::string SystemText(DWORD errorCode) {
+    std::string result = SystemMessage(errorCode);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
+    if (result.empty()) result = "system error " + std::to_string(errorCode);
+    return result;
+}
+
+std::string SystemLogText(DWORD errorCode) {
+    const std::string text = SystemMessage(errorCode);
+    return text.empty() ? "Error " + std::to_string(errorCode) + " (no system text)" : text;
+}
+
+}  // namespace common::win

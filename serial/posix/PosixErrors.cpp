@@ -6,11 +6,18 @@
 
 namespace serial {
 
+std::string SystemText(int error) { return std::strerror(error); }
+
+PortStatus SystemStatus(PortError kind, int error, const std::string& what) {
+    const std::string text = what.empty() ? SystemText(error) : what + ": " + SystemText(error);
+    return PortStatus{kind, text, std::error_code(error, std::generic_category())};
+}
+
 PortStatus ErrnoStatus(int error, const std::string& what) {
     // A device that vanished (an unplugged adapter) answers any of these.
     const bool gone = error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
     const PortError kind = gone ? PortError::Gone : error == ETIMEDOUT ? PortError::TimedOut : PortError::Io;
-    return PortStatus{kind, what + ": " + std::strerror(error)};
+    return SystemStatus(kind, error, what);
 }
 
 PortStatus OpenErrnoStatus(int error) {
@@ -28,7 +35,7 @@ PortStatus OpenErrnoStatus(int error) {
         case EWOULDBLOCK: kind = PortError::Busy; break;
         default: break;
     }
-    return PortStatus{kind, std::strerror(error)};
+    return SystemStatus(kind, error);
 }
 
 }  // namespace serial

@@ -33,19 +33,25 @@ struct SpeedEntry {
     uint32_t baud;
     speed_t code;
 };
+// The speeds a port takes, named where the unit's line gives them a name.
 constexpr SpeedEntry kSpeeds[] = {
-    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {9600, B9600},
+    {19200, B19200},
+    {kLinkBaudRate, B38400},
+    {kSlowDownloadBaud, B57600},
+    {kFastDownloadBaud, B115200},
+    {230400, B230400},
 };
+constexpr speed_t kNoSpeedCode = B0;
 
-bool SpeedCode(uint32_t baud, speed_t* code) {
+constexpr speed_t SpeedCodeOf(uint32_t baud) {
     for (const SpeedEntry& entry : kSpeeds) {
-        if (entry.baud == baud) {
-            *code = entry.code;
-            return true;
-        }
+        if (entry.baud == baud) return entry.code;
     }
-    return false;
+    return kNoSpeedCode;
 }
+constexpr speed_t kLinkSpeedCode = SpeedCodeOf(kLinkBaudRate);
+static_assert(kLinkSpeedCode != kNoSpeedCode, "the packet link's speed is in the table");
 
 uint64_t SteadyMs() {
     return static_cast<uint64_t>(
@@ -85,10 +91,10 @@ public:
         settings.c_cflag |= CS8 | PARENB | PARODD | CREAD | CLOCAL;
         settings.c_cc[VMIN] = 0;
         settings.c_cc[VTIME] = 0;
-        cfsetispeed(&settings, B38400);
-        cfsetospeed(&settings, B38400);
+        cfsetispeed(&settings, kLinkSpeedCode);
+        cfsetospeed(&settings, kLinkSpeedCode);
         if (tcsetattr(fd_, TCSANOW, &settings) != 0) return ErrnoStatus(errno, "setting the line");
-        PortStatus confirmed = ConfirmSettings(B38400);
+        PortStatus confirmed = ConfirmSettings(kLinkSpeedCode);
         if (!confirmed.Ok()) return confirmed;
         // DTR and RTS on: the unit takes DTR as a PC on the line. An adapter without modem
         // lines refuses this; the download still works there, so the refusal is not fatal.
@@ -100,8 +106,8 @@ public:
 
     PortStatus SetBaudRate(uint32_t baudRate) override {
         if (fd_ < 0) return Fail(PortError::Io, "the port is closed");
-        speed_t code;
-        if (!SpeedCode(baudRate, &code)) return Fail(PortError::Io, "unsupported speed " + std::to_string(baudRate));
+        const speed_t code = SpeedCodeOf(baudRate);
+        if (code == kNoSpeedCode) return Fail(PortError::Io, "unsupported speed " + std::to_string(baudRate));
         WaitForQueueToDrain();
         termios settings{};
         if (tcgetattr(fd_, &settings) != 0) return ErrnoStatus(errno, "reading the line settings");
@@ -263,7 +269,7 @@ std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* 
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
         int error = errno;
         ::close(fd);
-        *status = error == EWOULDBLOCK ? PortStatus{PortError::Busy, std::strerror(error)} : OpenErrnoStatus(error);
+        *status = OpenErrnoStatus(error);  // a lock held elsewhere (EWOULDBLOCK) reads as busy
         return nullptr;
     }
     termios saved{};

@@ -14,6 +14,7 @@
 
 #include "common/Clock.h"
 #include "serial/TcpSocket.h"
+#include "serial/posix/PosixErrors.h"
 
 namespace serial {
 
@@ -28,7 +29,7 @@ uint64_t SteadyMs() {
 }
 
 PortStatus LostStatus(int error) {
-    return {PortError::Gone, std::string("the connection to the server is lost: ") + std::strerror(error)};
+    return SystemStatus(PortError::Gone, error, "the connection to the server is lost");
 }
 
 class PosixTcpSocket final : public TcpSocket {
@@ -103,7 +104,7 @@ void TuneSocket(int fd) {
 // One address: Ok with *fd connected, or the reason it failed.
 PortStatus ConnectOne(const addrinfo& address, uint64_t deadline, int* fd) {
     int s = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
-    if (s < 0) return {PortError::Io, std::strerror(errno)};
+    if (s < 0) return SystemStatus(PortError::Io, errno);
     TuneSocket(s);
     int error = 0;
     if (::connect(s, address.ai_addr, address.ai_addrlen) != 0) {
@@ -127,7 +128,7 @@ PortStatus ConnectOne(const addrinfo& address, uint64_t deadline, int* fd) {
     ::close(s);
     if (error == EINPROGRESS || error == EINTR) return {PortError::TimedOut, ""};
     if (error == ECONNREFUSED) return {PortError::NoSuchPort, "connection refused"};
-    return {PortError::Io, std::strerror(error)};
+    return SystemStatus(PortError::Io, error);
 }
 
 }  // namespace

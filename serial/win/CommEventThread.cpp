@@ -1,6 +1,7 @@
 // The comm-event thread: waits for received characters, drains them in chunks of up to 511
-// bytes into the installed sink (and, when asked, the raw-data log), and the overlapped
-// write wait. Failed waits back off instead of spinning while a device is gone.
+// bytes into the installed sink (and, when asked, the raw-data log and a feed), and the
+// packet link's waited write. Failed waits back off instead of spinning while a device is
+// gone. The Win32 calls themselves are PortIo's.
 #include "serial/win/CommEventThread.h"
 
 #include <memory>
@@ -12,15 +13,48 @@
 #include "serial/win/CommPort.h"
 #include "serial/win/PortIo.h"
 
+namespace serial::win {
+
 std::atomic<int> RawDataLogging{0};
 std::atomic<int> CommThreadStop{0};
-std::atomic<ReceivedBytesTap> ReceivedBytesHook{nullptr};
 
 namespace {
+
+using common::win::ActivityView;
+using common::win::MakeAutoResetEvent;
+using common::win::UniqueNullHandle;
 
 constexpr DWORD kNoPortPollMs = 500;
 constexpr UINT kDefaultBeep = 0;
 constexpr DWORD kThreadExitCode = 1;
+
+// The feed's single-producer, single-consumer ring: the thread only appends, the reader only
+// takes, each side owning its own index, so no lock is needed.
+constexpr uint32_t kFeedRingBytes = 1024;  // far above what the unit sends while it erases
+uint8_t FeedRing[kFeedRingBytes];
+std::atomic<uint32_t> FeedHead{0};  // advanced by the comm-event thread only
+std::atomic<uint32_t> FeedTail{0};  // advanced by the reader only
+std::atomic<bool> FeedOpen{false};
+// Signalled when bytes arrive. Created once and kept, so a chunk that races the end of a
+// feed never meets a closed handle.
+UniqueNullHandle FeedArrived;
+
+void FeedChunk(const uint8_t* bytes, size_t count) {
+    uint32_t head = FeedHead.load(std::memory_order_relaxed);
+    const uint32_t tail = FeedTail.load(std::memory_order_acquire);
+    for (size_t i = 0; i < count && head - tail < kFeedRingBytes; ++i) FeedRing[head++ % kFeedRingBytes] = bytes[i];
+    FeedHead.store(head, std::memory_order_release);
+    if (count > 0) SetEvent(FeedArrived.Get());
+}
+
+size_t TakeFromFeed(uint8_t* buffer, size_t size) {
+    const uint32_t head = FeedHead.load(std::memory_order_acquire);
+    uint32_t tail = FeedTail.load(std::memory_order_relaxed);
+    size_t taken = 0;
+    while (tail != head && taken < size) buffer[taken++] = FeedRing[tail++ % kFeedRingBytes];
+    FeedTail.store(tail, std::memory_order_release);
+    return taken;
+}
 
 // What the thread reports to; owned by the thread once it runs.
 struct CommEventTargets {
@@ -28,39 +62,12 @@ struct CommEventTargets {
     ActivityView& view;
 };
 
-// Waits for one comm event on port; false when the wait failed.
-bool WaitForCommEvent(HANDLE port, OVERLAPPED* overlapped, DWORD* mask) {
-    *mask = 0;
-    if (WaitCommEvent(port, mask, overlapped)) return true;
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    DWORD transferred = 0;
-    for (;;) {
-        if (GetOverlappedResult(port, overlapped, &transferred, TRUE)) return true;
-        if (GetLastError() != ERROR_IO_INCOMPLETE) return false;
-    }
-}
-
 // Reads up to maximum of the bytes already queued on the open port; 0 when there are none
 // or the read failed.
 int ReadCommBytes(uint8_t* buffer, int maximum) {
     HANDLE port = CommPortHandle.load();
     if (port == nullptr || maximum <= 0) return 0;
-    COMSTAT status{};
-    serial::win::ClearPortErrors(port, &status);
-    const DWORD wanted = status.cbInQue < static_cast<DWORD>(maximum) ? status.cbInQue : static_cast<DWORD>(maximum);
-    if (wanted == 0) return 0;
-    DWORD read = 0;
-    if (ReadFile(port, buffer, wanted, &read, &ReadOverlapped)) return static_cast<int>(read);
-    if (GetLastError() != ERROR_IO_PENDING) {
-        serial::win::ClearPortErrors(port);
-        return 0;
-    }
-    for (;;) {
-        if (GetOverlappedResult(port, &ReadOverlapped, &read, TRUE)) return static_cast<int>(read);
-        if (GetLastError() != ERROR_IO_INCOMPLETE) break;
-    }
-    serial::win::ClearPortErrors(port);
-    return static_cast<int>(read);
+    return static_cast<int>(ReadQueuedBytes(port, &ReadOverlapped, buffer, static_cast<size_t>(maximum)));
 }
 
 void DrainCommInput(const CommEventTargets& targets) {
@@ -68,7 +75,7 @@ void DrainCommInput(const CommEventTargets& targets) {
     for (;;) {
         const int count = ReadCommBytes(chunk, static_cast<int>(sizeof chunk));
         if (count <= 0) return;
-        if (ReceivedBytesTap tap = ReceivedBytesHook.load()) tap(chunk, count);
+        if (FeedOpen.load()) FeedChunk(chunk, static_cast<size_t>(count));
         targets.bytes.Receive(chunk, static_cast<size_t>(count));
         if (RawDataLogging.load()) {
             // Made after the sink has taken the chunk: the bytes exactly as received.
@@ -82,7 +89,7 @@ void DrainCommInput(const CommEventTargets& targets) {
 void WatchPort(const CommEventTargets& targets, HANDLE port, OVERLAPPED* overlapped, CommWaitBackoff& backoff) {
     DWORD mask = 0;
     if (!WaitForCommEvent(port, overlapped, &mask)) {
-        serial::win::ClearPortErrors(port);
+        ClearPortErrors(port);
         const WaitFailureAction action = backoff.OnFailure();
         if (action.beep) MessageBeep(kDefaultBeep);
         if (action.pauseMs > 0) Sleep(action.pauseMs);
@@ -131,14 +138,34 @@ bool StartCommEventThread(ReceivedBytesSink& bytes, ActivityView& view) {
     return true;
 }
 
-void WaitCommWrite(OVERLAPPED* record) {
-    HANDLE port = CommPortHandle.load();
-    if (GetLastError() == ERROR_IO_PENDING) {
-        DWORD written = 0;
-        for (;;) {
-            if (GetOverlappedResult(port, record, &written, TRUE)) return;
-            if (GetLastError() != ERROR_IO_INCOMPLETE) break;
-        }
-    }
-    serial::win::ClearPortErrors(port);
+bool CommEventFeed::Prepare() {
+    if (!FeedArrived) FeedArrived = MakeAutoResetEvent();
+    return static_cast<bool>(FeedArrived);
 }
+
+CommEventFeed::CommEventFeed() {
+    FeedTail.store(FeedHead.load());
+    ResetEvent(FeedArrived.Get());
+    FeedOpen.store(true);
+}
+
+CommEventFeed::~CommEventFeed() { FeedOpen.store(false); }
+
+size_t CommEventFeed::Take(uint8_t* buffer, size_t size, uint32_t timeoutMs) {
+    size_t count = TakeFromFeed(buffer, size);
+    if (count == 0 && timeoutMs > 0) {
+        WaitForSingleObject(FeedArrived.Get(), timeoutMs);
+        count = TakeFromFeed(buffer, size);
+    }
+    return count;
+}
+
+void WriteCommBytes(const void* bytes, DWORD count) {
+    SetLastError(ERROR_SUCCESS);
+    IssueWrite(CommPortHandle.load(), &WriteOverlapped, bytes, count);
+    WaitCommWrite(&WriteOverlapped);
+}
+
+void WaitCommWrite(OVERLAPPED* record) { AwaitWrite(CommPortHandle.load(), record); }
+
+}  // namespace serial::win

@@ -7,11 +7,16 @@
 #include "serial/SerialPort.h"
 #include "serial/win/PortIo.h"
 
+namespace serial::win {
+
 std::atomic<HANDLE> CommPortHandle{nullptr};
 OVERLAPPED ReadOverlapped{};
 OVERLAPPED WriteOverlapped{};
 
 namespace {
+
+using common::win::MakeAutoResetEvent;
+using common::win::UniqueFileHandle;
 
 // Lets the comm-event thread, woken by the mask reset, see the null handle before the
 // close, and the driver settle before the next open.
@@ -27,11 +32,11 @@ void CreateLinkOverlappedEvents() {
 
 HANDLE OpenCommPort(int portNumber, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                     uint32_t flowFlags) {
-    HANDLE port = serial::win::OpenDevice(CommDeviceName(portNumber));
+    HANDLE port = OpenDevice(CommDeviceName(portNumber));
     if (port == INVALID_HANDLE_VALUE) return nullptr;
     // The configuration results are not examined: a port that refuses a setting still
     // counts as open.
-    serial::win::ConfigureDevice(port, baudRate, byteSize, parity, stopBits, flowFlags);
+    ConfigureDevice(port, baudRate, byteSize, parity, stopBits, flowFlags);
     return port;
 }
 
@@ -39,7 +44,7 @@ CommPortSwitch SwitchCommPort(int portNumber) {
     CommPortSwitch done;
     HANDLE old = CommPortHandle.exchange(nullptr);
     if (old != nullptr) {
-        SetCommMask(old, EV_RXCHAR);  // ends a comm-event wait in progress on it
+        ResetCommMask(old);  // ends a comm-event wait in progress on it
         Sleep(kSwitchPauseMs);
         SetLastError(ERROR_SUCCESS);  // so a close that succeeds reports no stale error
         UniqueFileHandle closing(old);
@@ -49,8 +54,8 @@ CommPortSwitch SwitchCommPort(int portNumber) {
         Sleep(kSwitchPauseMs);
     }
 
-    HANDLE port = OpenCommPort(portNumber, serial::kLinkBaudRate, serial::win::kLinkByteSize, serial::win::kLinkParity,
-                               serial::win::kLinkStopBits, serial::win::kLinkFlowFlags);
+    HANDLE port = OpenCommPort(portNumber, kLinkBaudRate, kLinkByteSize, kLinkParity,
+                               kLinkStopBits, kLinkFlowFlags);
     done.openError = GetLastError();
     CommPortHandle.store(port);
     done.opened = port != nullptr;
@@ -65,5 +70,7 @@ void CloseCommPort() {
 
 void SetCommBaudRate(uint32_t baudRate) {
     HANDLE port = CommPortHandle.load();
-    if (port != nullptr) static_cast<void>(serial::win::SetDeviceBaudRate(port, baudRate));
+    if (port != nullptr) static_cast<void>(SetDeviceBaudRate(port, baudRate));
 }
+
+}  // namespace serial::win

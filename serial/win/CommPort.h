@@ -8,6 +8,8 @@
 
 #include "common/win/ActivityView.h"
 
+namespace serial::win {
+
 // The open port, or null. Written only on the UI thread; read afresh by every user.
 extern std::atomic<HANDLE> CommPortHandle;
 // Reads (comm-event thread only) and writes (UI thread only) of the packet link.
@@ -40,7 +42,9 @@ void SetCommBaudRate(uint32_t baudRate);
 // LoadPortId gives the stored number, 1 when the key had to be created, 0 when the
 // registry refused; SavePortId gives the number, or 0 when it could not be stored. A refusal
 // is logged in view (when one is given) and left as the thread's last error.
-int LoadPortId(ActivityView* view);
-int SavePortId(ActivityView* view, int portNumber);
+int LoadPortId(common::win::ActivityView* view);
+int SavePortId(common::win::ActivityView* view, int portNumber);
 // Where the setting lives; tests point it elsewhere. Defaults to the real key.
 void SetPortIdLocation(HKEY root, const char* subKey);
+
+}  // namespace serial::win

@@ -11,6 +11,10 @@ namespace serial::win {
 
 namespace {
 
+using common::win::MakeAutoResetEvent;
+using common::win::SystemText;
+using common::win::UniqueNullHandle;
+
 constexpr char kXonChar = 17;   // DC1
 constexpr char kXoffChar = 19;  // DC3
 constexpr WORD kXonLimBytes = 100;
@@ -24,15 +28,23 @@ DWORD ControlValue(LineControl control, DWORD enable, DWORD handshake) {
     return control == LineControl::Handshake ? handshake : enable;
 }
 
-std::string SystemText(DWORD errorCode) {
-    std::string result = SystemMessage(errorCode);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-        result.pop_back();
-    if (result.empty()) result = "system error " + std::to_string(errorCode);
-    return result;
+// The three calls that start overlapped work, each issued here only.
+bool StartWrite(HANDLE port, OVERLAPPED* record, const void* data, DWORD size, DWORD* count) {
+    return WriteFile(port, data, size, count, record) != FALSE;
+}
+
+bool StartRead(HANDLE port, OVERLAPPED* record, uint8_t* buffer, DWORD size, DWORD* count) {
+    return ReadFile(port, buffer, size, count, record) != FALSE;
+}
+
+bool StartCommEventWait(HANDLE port, OVERLAPPED* record, DWORD* mask) {
+    *mask = 0;
+    return WaitCommEvent(port, mask, record) != FALSE;
 }
 
 }  // namespace
+
+void ResetCommMask(HANDLE port) { SetCommMask(port, EV_RXCHAR); }
 
 bool ClearPortErrors(HANDLE port, COMSTAT* status) {
     DWORD errors = 0;
@@ -51,7 +63,7 @@ HANDLE OpenDevice(const std::string& path) {
 
 bool ConfigureDevice(HANDLE port, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                      uint32_t flowFlags) {
-    SetCommMask(port, EV_RXCHAR);
+    ResetCommMask(port);
     PurgeComm(port, kPurgeAll);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -99,7 +111,47 @@ PortStatus StatusFromError(DWORD errorCode, bool opening) {
         case ERROR_SEM_TIMEOUT: kind = PortError::TimedOut; break;
         default: break;
     }
-    return {kind, SystemText(errorCode)};
+    return {kind, SystemText(errorCode), std::error_code(static_cast<int>(errorCode), std::system_category())};
+}
+
+bool AwaitOverlapped(HANDLE port, OVERLAPPED* record, DWORD* count) {
+    for (;;) {
+        if (GetOverlappedResult(port, record, count, TRUE)) return true;
+        if (GetLastError() != ERROR_IO_INCOMPLETE) return false;
+    }
+}
+
+void IssueWrite(HANDLE port, OVERLAPPED* record, const void* data, DWORD size) {
+    DWORD written = 0;
+    StartWrite(port, record, data, size, &written);
+}
+
+void AwaitWrite(HANDLE port, OVERLAPPED* record) {
+    DWORD written = 0;
+    if (GetLastError() == ERROR_IO_PENDING && AwaitOverlapped(port, record, &written)) return;
+    ClearPortErrors(port);
+}
+
+bool WaitForCommEvent(HANDLE port, OVERLAPPED* record, DWORD* mask) {
+    if (StartCommEventWait(port, record, mask)) return true;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    DWORD transferred = 0;
+    return AwaitOverlapped(port, record, &transferred);
+}
+
+size_t ReadQueuedBytes(HANDLE port, OVERLAPPED* record, uint8_t* buffer, size_t maximum) {
+    COMSTAT status{};
+    ClearPortErrors(port, &status);
+    const DWORD wanted = static_cast<DWORD>(std::min<size_t>(status.cbInQue, maximum));
+    if (wanted == 0) return 0;
+    DWORD read = 0;
+    if (StartRead(port, record, buffer, wanted, &read)) return read;
+    if (GetLastError() != ERROR_IO_PENDING) {
+        ClearPortErrors(port);
+        return 0;
+    }
+    if (!AwaitOverlapped(port, record, &read)) ClearPortErrors(port);
+    return read;
 }
 
 PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) {
@@ -111,7 +163,7 @@ PortStatus BoundedWriter::Write(HANDLE port, const uint8_t* data, size_t size, u
     record->Offset = 0;
     record->OffsetHigh = 0;
     DWORD count = 0;
-    if (WriteFile(port, data, static_cast<DWORD>(size), &count, record)) {
+    if (StartWrite(port, record, data, static_cast<DWORD>(size), &count)) {
         *written = count;
         return {};
     }
@@ -167,11 +219,10 @@ PortStatus ReadArrived(HANDLE port, uint8_t* buffer, size_t size, size_t* count)
     OVERLAPPED record{};
     record.hEvent = event.Get();
     DWORD got = 0;
-    if (!ReadFile(port, buffer, static_cast<DWORD>(size), &got, &record)) {
+    if (!StartRead(port, &record, buffer, static_cast<DWORD>(size), &got)) {
         DWORD error = GetLastError();
         // A read that takes no more than has arrived ends at once even when queued.
-        if (error == ERROR_IO_PENDING)
-            error = GetOverlappedResult(port, &record, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_IO_PENDING) error = AwaitOverlapped(port, &record, &got) ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS) {
             ClearPortErrors(port);
             return StatusFromError(error, false);
@@ -191,7 +242,7 @@ PortStatus InputWaiter::Wait(HANDLE port, uint32_t timeoutMs) {
     record->hEvent = record_->event.Get();
     // The mask (EV_RXCHAR, set at open) stays: setting it again would forget bytes that came
     // since the last look. A wait that ends at once on bytes already read just looks again.
-    if (WaitCommEvent(port, &record_->mask, record)) return {};
+    if (StartCommEventWait(port, record, &record_->mask)) return {};
     const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
         // A driver that cannot wait for comm events is looked at again after a short pause.
@@ -205,7 +256,7 @@ PortStatus InputWaiter::Wait(HANDLE port, uint32_t timeoutMs) {
     }
     // Nothing came in time: a new mask ends the pending wait, and it must be over before its
     // record may be used again.
-    SetCommMask(port, EV_RXCHAR);
+    ResetCommMask(port);
     CancelIo(port);
     if (WaitForSingleObject(record->hEvent, kCancelWaitMs) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(record)) {
         static_cast<void>(record_->event.Release());  // kept alive on purpose: see the class comment

@@ -1,6 +1,8 @@
-// The Win32 serial operations shared by every port object: opening a device exclusively and
-// giving it the line settings, the bounded overlapped write, reads with a deadline, CTS,
-// and the mapping of system errors onto serial::PortError with the system's own text.
+// The one place where the product calls the Win32 serial functions: opening a device
+// exclusively with its line settings, the speed change, the overlapped writes and their waits,
+// comm-event waits and overlapped reads, CTS, draining, and the mapping of system errors onto
+// serial::PortError with the system's code and words. varnex's port object and the dialog's
+// comm-event thread and packet writes are built on it.
 #pragma once
 #include <windows.h>
 
@@ -32,12 +34,35 @@ HANDLE OpenDevice(const std::string& path);
 bool ConfigureDevice(HANDLE port, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                      uint32_t flowFlags);
 
+// Ends a comm-event wait in progress on the port (it completes with an empty mask) and goes
+// on watching for received characters.
+void ResetCommMask(HANDLE port);
+
 // Clears the port's error state (so that its I/O goes on) and, when status is given, fills it
 // with the queues' counts; false when the port would not answer.
 bool ClearPortErrors(HANDLE port, COMSTAT* status = nullptr);
 
 // A failure as the engines see it: the kind and the system's words for the code.
 PortStatus StatusFromError(DWORD errorCode, bool opening);
+
+// Waits, with no bound, for an overlapped operation on port that reported ERROR_IO_PENDING,
+// again while the wait reports ERROR_IO_INCOMPLETE. True with *count on success; false
+// (GetLastError tells why, *count what was reported) on any other failure.
+bool AwaitOverlapped(HANDLE port, OVERLAPPED* record, DWORD* count);
+
+// The dialog's overlapped I/O on its own records: a write whose wait is left to AwaitWrite
+// (the last error is ERROR_IO_PENDING while it runs)...
+void IssueWrite(HANDLE port, OVERLAPPED* record, const void* data, DWORD size);
+// ...and that wait: when the thread's last error is ERROR_IO_PENDING, waits for the write to
+// end; a write that failed, at once or later, clears the port's error state.
+void AwaitWrite(HANDLE port, OVERLAPPED* record);
+// Waits with no bound for one comm event; false when the wait failed. *mask 0 on success
+// means the mask was reset while it waited (ResetCommMask).
+bool WaitForCommEvent(HANDLE port, OVERLAPPED* record, DWORD* mask);
+// Reads up to maximum of the bytes already queued (none requested when none are queued, so
+// the read ends at once whatever the port's timeouts); 0 on failure, after clearing the
+// port's error state.
+size_t ReadQueuedBytes(HANDLE port, OVERLAPPED* record, uint8_t* buffer, size_t maximum);
 
 // One overlapped write at a time with its own record. A write still pending at its bound is
 // cancelled; a record whose cancel never comes back is kept alive for the life of the
@@ -53,7 +78,7 @@ public:
 private:
     struct Record {
         OVERLAPPED overlapped{};
-        UniqueNullHandle event = MakeAutoResetEvent();
+        common::win::UniqueNullHandle event = common::win::MakeAutoResetEvent();
     };
     std::unique_ptr<Record> record_;
 };
@@ -73,7 +98,7 @@ private:
     struct Record {
         OVERLAPPED overlapped{};
         DWORD mask = 0;
-        UniqueNullHandle event = MakeAutoResetEvent();
+        common::win::UniqueNullHandle event = common::win::MakeAutoResetEvent();
     };
     std::unique_ptr<Record> record_;
 };

@@ -16,6 +16,10 @@
 #include "serial/win/CommPort.h"
 #include "serial/win/PortIo.h"
 
+using common::win::UniqueRegKey;
+using serial::ComPortNumber;
+using serial::win::SavePortId;
+
 namespace serial {
 
 namespace {

@@ -6,7 +6,12 @@
 #include "common/win/Handles.h"
 #include "serial/win/CommPort.h"
 
+namespace serial::win {
+
 namespace {
+
+using common::win::ActivityView;
+using common::win::UniqueRegKey;
 
 constexpr const char kPortIdKey[] = "SOFTWARE\\Quorvanta\\TZ615CommPort";
 constexpr const char kPortIdValue[] = "PortId";
@@ -67,3 +72,5 @@ int SavePortId(ActivityView* view, int portNumber) {
     if (status != ERROR_SUCCESS) return Fail(view, status, "RegSetValueEx failed.");
     return portNumber;
 }
+
+}  // namespace serial::win

@@ -1,63 +1,104 @@
-// serial::OpenSerialPort for Windows: a port object that owns its device handle and runs
-// every operation through the shared Win32 serial operations.
-#include <windows.h>
+// serial::OpenSerialPort for Windows, and the port object that runs every operation through
+// the shared Win32 serial operations (PortIo), on an owned or a published handle.
+#include "serial/win/Win32SerialPort.h"
 
-#include "common/win/Handles.h"
 #include "serial/NetworkPortName.h"
 #include "serial/NetworkSerialPort.h"
-#include "serial/SerialPort.h"
-#include "serial/win/PortIo.h"
 
-namespace serial {
+namespace serial::win {
 
 namespace {
 
 PortStatus ClosedStatus() { return {PortError::Io, "the port is closed"}; }
-
-class Win32SerialPort final : public SerialPort {
-public:
-    Win32SerialPort(std::string name, HANDLE handle) : name_(std::move(name)), handle_(handle) {}
-
-    const std::string& Name() const override { return name_; }
-
-    PortStatus SetBaudRate(uint32_t baudRate) override {
-        if (!handle_) return ClosedStatus();
-        return win::SetDeviceBaudRate(handle_.Get(), baudRate);
-    }
-    PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
-        *written = 0;
-        if (!handle_) return ClosedStatus();
-        return writer_.Write(handle_.Get(), data, size, timeoutMs, written);
-    }
-    PortStatus Drain(uint32_t timeoutMs) override {
-        if (!handle_) return ClosedStatus();
-        return win::DrainOutput(handle_.Get(), timeoutMs);
-    }
-    PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override {
-        *count = 0;
-        if (!handle_) return ClosedStatus();
-        return win::ReadWithDeadline(handle_.Get(), waiter_, buffer, size, timeoutMs, count);
-    }
-    PortStatus ReadCts(bool* on) override {
-        *on = false;
-        if (!handle_) return ClosedStatus();
-        return win::ReadCtsLine(handle_.Get(), on);
-    }
-    void Close() override { handle_.Reset(); }
-
-private:
-    std::string name_;
-    UniqueFileHandle handle_;
-    win::BoundedWriter writer_;
-    win::InputWaiter waiter_;
-};
+PortStatus NoPortStatus() { return {PortError::Io, "no port is open"}; }
 
 }  // namespace
+
+Win32SerialPort::Win32SerialPort(std::string name, HANDLE owned) : name_(std::move(name)), owned_(owned) {}
+
+Win32SerialPort::Win32SerialPort(std::string name, const std::atomic<HANDLE>& published, ReceivedBytesSource* input)
+    : name_(std::move(name)), published_(&published), input_(input) {}
+
+HANDLE Win32SerialPort::Current(PortStatus* status) const {
+    if (closed_) {
+        *status = ClosedStatus();
+        return nullptr;
+    }
+    if (published_ == nullptr) {
+        if (!owned_) *status = ClosedStatus();
+        return owned_.Get();
+    }
+    // Read afresh for every operation: the operator may have switched ports since the last.
+    HANDLE port = published_->load();
+    if (port == nullptr || port == INVALID_HANDLE_VALUE) {
+        *status = NoPortStatus();
+        return nullptr;
+    }
+    return port;
+}
+
+PortStatus Win32SerialPort::Seen(PortStatus status) const {
+    if (published_ != nullptr && status.error == PortError::Gone) status.error = PortError::Io;
+    return status;
+}
+
+PortStatus Win32SerialPort::SetBaudRate(uint32_t baudRate) {
+    PortStatus status;
+    HANDLE port = Current(&status);
+    if (port == nullptr) return status;
+    return Seen(SetDeviceBaudRate(port, baudRate));
+}
+
+PortStatus Win32SerialPort::Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) {
+    *written = 0;
+    PortStatus status;
+    HANDLE port = Current(&status);
+    if (port == nullptr) return status;
+    return Seen(writer_.Write(port, data, size, timeoutMs, written));
+}
+
+PortStatus Win32SerialPort::Drain(uint32_t timeoutMs) {
+    PortStatus status;
+    HANDLE port = Current(&status);
+    if (port == nullptr) return status;
+    return Seen(DrainOutput(port, timeoutMs));
+}
+
+PortStatus Win32SerialPort::Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) {
+    *count = 0;
+    if (published_ == nullptr) {
+        PortStatus status;
+        HANDLE port = Current(&status);
+        if (port == nullptr) return status;
+        return ReadWithDeadline(port, waiter_, buffer, size, timeoutMs, count);
+    }
+    if (closed_) return ClosedStatus();
+    if (input_ == nullptr) return {PortError::Io, "received bytes go to the packet link"};
+    *count = input_->Take(buffer, size, timeoutMs);
+    return {};
+}
+
+PortStatus Win32SerialPort::ReadCts(bool* on) {
+    *on = false;
+    PortStatus status;
+    HANDLE port = Current(&status);
+    if (port == nullptr) return status;
+    return Seen(ReadCtsLine(port, on));
+}
+
+void Win32SerialPort::Close() {
+    owned_.Reset();
+    closed_ = true;
+}
+
+}  // namespace serial::win
+
+namespace serial {
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* status) {
     if (IsNetworkPortName(name)) return OpenNetworkPort(name, ConnectTcp, status);
     *status = {};
-    UniqueFileHandle handle(win::OpenDevice(win::DevicePath(name)));
+    common::win::UniqueFileHandle handle(win::OpenDevice(win::DevicePath(name)));
     if (!handle) {
         *status = win::StatusFromError(GetLastError(), true);
         return nullptr;
@@ -68,7 +109,7 @@ std::unique_ptr<SerialPort> OpenSerialPort(const std::string& name, PortStatus* 
         if (status->error == PortError::Busy) status->error = PortError::Io;  // it opened: not busy
         return nullptr;
     }
-    return std::make_unique<Win32SerialPort>(name, handle.Release());
+    return std::make_unique<win::Win32SerialPort>(name, handle.Release());
 }
 
 }  // namespace serial

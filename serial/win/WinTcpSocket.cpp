@@ -150,7 +150,9 @@ PortStatus ConnectOne(const addrinfo& address, DWORD deadline, SOCKET* connected
     closesocket(s);
     if (error == WSAEWOULDBLOCK) return {PortError::TimedOut, ""};
     if (error == WSAECONNREFUSED) return {PortError::NoSuchPort, "connection refused"};
-    return {PortError::Io, win::StatusFromError(static_cast<DWORD>(error), false).text};
+    PortStatus failed = win::StatusFromError(static_cast<DWORD>(error), false);
+    failed.error = PortError::Io;
+    return failed;
 }
 
 }  // namespace

@@ -3,6 +3,16 @@
 
 #include "serial/PortNumber.h"
 
+using serial::ComPortNumber;
+using serial::CommDeviceName;
+using serial::FlowSettings;
+using serial::FlowSettingsFor;
+using serial::LineControl;
+using serial::StartPortNumber;
+using serial::kFlowCtsHandshake;
+using serial::kFlowDsrHandshake;
+using serial::kFlowXonXoff;
+
 namespace {
 
 TEST(PortNumber, RememberedNumberBelowOneMeansCom1AndNoUpperBound) {

@@ -6,9 +6,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "serial/SerialPort.h"
@@ -72,12 +75,15 @@ TEST(PosixSerialPort, OpensExclusivelyAt38400OddParityAndRestoresTheLineOnClose)
     serial::PortStatus second;
     EXPECT_FALSE(Open(pty.Slave(), &second));
     EXPECT_EQ(second.error, PortError::Busy);
+    EXPECT_EQ(second.code, std::errc::resource_unavailable_try_again) << "the lock's own errno is kept";
 
     ASSERT_TRUE(port->SetBaudRate(115200).Ok());
     line = pty.Settings();
     EXPECT_EQ(cfgetospeed(&line), B115200);
     EXPECT_TRUE(line.c_cflag & PARODD);
-    EXPECT_EQ(port->SetBaudRate(12345).error, PortError::Io);
+    const serial::PortStatus unsupported = port->SetBaudRate(12345);
+    EXPECT_EQ(unsupported.error, PortError::Io);
+    EXPECT_FALSE(unsupported.code) << "decided here: no system code";
 
     port->Close();
     line = pty.Settings();
@@ -94,16 +100,17 @@ TEST(PosixSerialPort, NamesThatAreNoPortSayWhatTheyAre) {
         std::string name;
         PortError error;
         const char* words;  // as a technician reads it
+        int code;           // the errno kept beside the kind (0: decided here, none)
     };
     const std::string file = testing::TempDir() + "varnex-not-a-port.txt";
     FILE* made = std::fopen(file.c_str(), "w");
     ASSERT_NE(made, nullptr);
     std::fclose(made);
     const Case cases[] = {
-        {"/dev/varnex-no-such-port", PortError::NoSuchPort, "no such port"},
-        {"/dev/null", PortError::NotSerial, "not a serial port"},
-        {file, PortError::NotSerial, "not a serial port"},
-        {testing::TempDir(), PortError::Folder, "a folder, not a serial port"},
+        {"/dev/varnex-no-such-port", PortError::NoSuchPort, "no such port", ENOENT},
+        {"/dev/null", PortError::NotSerial, "not a serial port", ENOTTY},
+        {file, PortError::NotSerial, "not a serial port", 0},
+        {testing::TempDir(), PortError::Folder, "a folder, not a serial port", EISDIR},
     };
     for (const Case& c : cases) {
         serial::PortStatus status;
@@ -111,6 +118,11 @@ TEST(PosixSerialPort, NamesThatAreNoPortSayWhatTheyAre) {
         EXPECT_EQ(status.error, c.error) << c.name;
         EXPECT_STREQ(serial::PortErrorName(status.error), c.words) << c.name;
         EXPECT_FALSE(status.text.empty()) << c.name << ": the system's words are kept";
+        EXPECT_EQ(status.code.value(), c.code) << c.name;
+        if (c.code != 0) {
+            EXPECT_EQ(status.code.category(), std::generic_category()) << c.name;
+            EXPECT_EQ(status.text, std::strerror(c.code)) << c.name << ": worded as before";
+        }
     }
     std::remove(file.c_str());
 }
@@ -190,6 +202,8 @@ TEST(PosixSerialPort, AVanishedDeviceIsGoneNeverTimedOut) {
     size_t count = 0;
     serial::PortStatus read = port->Read(buffer, sizeof buffer, 1000, &count);
     EXPECT_EQ(read.error, PortError::Gone) << read.text;
+    EXPECT_EQ(read.code.category(), std::generic_category());
+    EXPECT_NE(read.code.value(), 0);
     size_t written = 0;
     serial::PortStatus write = port->Write(buffer, sizeof buffer, 1000, &written);
     EXPECT_EQ(write.error, PortError::Gone) << write.text;

@@ -8,6 +8,14 @@
 #include "serial/CommWaitBackoff.h"
 #include "serial/RawDataLine.h"
 
+using serial::CommWaitBackoff;
+using serial::FormatRawDataLine;
+using serial::WaitFailureAction;
+using serial::kFailedWaitPauseMs;
+using serial::kFailuresBeforePause;
+using serial::kMaxChunkBytes;
+using serial::kRawDataLineCapacity;
+
 namespace {
 
 std::string Line(const std::vector<uint8_t>& bytes, size_t capacity = kRawDataLineCapacity) {

@@ -10,6 +10,9 @@
 #include "app/win/ProgressBar.h"
 #include "tests/win/ListLines.h"
 
+using common::win::LogLine;
+using common::win::ProgressRange;
+
 namespace {
 
 HWND MakeHost(HWND* list) {

@@ -13,6 +13,8 @@
 #include "app/win/ActivityLog.h"
 #include "app/win/DialogActivityView.h"
 
+using common::win::LogLine;
+
 namespace {
 
 std::vector<std::string> Launched;

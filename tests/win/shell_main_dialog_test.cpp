@@ -7,6 +7,8 @@
 #include "app/win/MainDialog.h"
 #include "app/win/ProgressBar.h"
 
+using common::win::ProgressRange;
+
 namespace {
 
 TEST(MainDialogDownloadDone, DestroysTheBarAndShowsPageSevenFromAnyPage) {

@@ -11,6 +11,10 @@
 #include "tests/win/ListLines.h"
 #include "serial/win/CommPort.h"
 
+using serial::win::LoadPortId;
+using serial::win::SavePortId;
+using serial::win::SetPortIdLocation;
+
 namespace {
 
 class PortRegistry : public ::testing::Test {

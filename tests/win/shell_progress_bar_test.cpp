@@ -6,6 +6,8 @@
 #include "app/win/MainDialog.h"
 #include "app/win/ProgressBar.h"
 
+using common::win::ProgressRange;
+
 namespace {
 
 int CountBars(HWND parent) {

@@ -20,6 +20,8 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/win/WinFiles.h"
 
+using common::win::UniqueFileHandle;
+
 namespace transfer::win_files {
 
 int CommitCalls::Flush(FILE* file) { return std::fflush(file); }

@@ -5,6 +5,8 @@
 #include "app/DialogIds.h"
 #include "tests/harness/driver/Windows.h"
 
+using common::win::UniqueNullHandle;
+
 namespace {
 constexpr DWORD kFindPollMs = 100;
 }

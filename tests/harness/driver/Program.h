@@ -10,7 +10,7 @@
 
 struct Program {
     DWORD pid = 0;  // 0 until launched or found
-    UniqueNullHandle process;
+    common::win::UniqueNullHandle process;
     HWND dialog = nullptr;  // the main dialog once found
 };
 

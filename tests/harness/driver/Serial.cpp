@@ -9,6 +9,10 @@
 
 #include "common/win/Handles.h"
 
+using common::win::MakeAutoResetEvent;
+using common::win::UniqueFileHandle;
+using common::win::UniqueNullHandle;
+
 namespace {
 
 constexpr DWORD kPollSliceMs = 50;
