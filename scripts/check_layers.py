@@ -3,7 +3,7 @@
 
   check_layers.py [ROOT]     (ROOT: the checkout, by default the one holding this script)
 
-Four rules, each counted as one check; the last line is "passed failed":
+Five rules, each counted as one check; the last line is "passed failed":
   layers        a file includes only its own folder and the folders ALLOWED below;
   platforms     a file outside win/ includes no win/ header and no <windows.h>, and one
                 outside posix/ no posix/ header, unless the include sits in a platform
@@ -11,7 +11,10 @@ Four rules, each counted as one check; the last line is "passed failed":
   header names  no two headers of the product share a file name (an include by bare name,
                 or a search in an editor, would find the wrong one);
   dialog        below app/ no code names a dialog id (a name app/DialogIds.h defines), shows
-                a message box or posts a window message: the engines report to listeners.
+                a message box or posts a window message: the engines report to listeners;
+  serial calls  the Win32 serial calls (the comm functions anywhere; opening, overlapped
+                reads and writes and their waits in serial/ and app/) are made in one file:
+                one port layer serves the dialog and varnex.
 Each breach is printed as FILE:LINE with what breaks the rule. tests/ may include anything."""
 import os
 import re
@@ -45,6 +48,13 @@ SOURCE_ENDINGS = (".cpp", ".h", ".c", ".rc", ".h.in")
 DIALOG_IDS = "app/DialogIds.h"
 DIALOG_CALLS = re.compile(r"\b((?:MessageBox|PostMessage)\w*)\s*\(")
 DEFINE = re.compile(r"^\s*#\s*define\s+(\w+)")
+
+# The Win32 calls of the serial port: the comm functions, which nothing else uses, and the
+# file calls that serial/ and app/ make only on a port.
+COMM_CALLS = re.compile(r"\b(SetCommState|GetCommState|SetCommTimeouts|GetCommTimeouts|ClearCommError|"
+                        r"GetCommModemStatus|PurgeComm|SetCommMask|WaitCommEvent|EscapeCommFunction)\s*\(")
+PORT_FILE_CALLS = re.compile(r"\b(CreateFile\w*|ReadFile|WriteFile|GetOverlappedResult|CancelIo)\s*\(")
+PORT_FOLDERS = ("serial", "app")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 CONDITION = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)")
@@ -156,6 +166,34 @@ def check_dialog(root, path, names):
                 yield "%s:%d: names %s, a dialog id, below app/" % (path, number, match.group(1))
 
 
+def serial_calls(root, path):
+    """(line, call) for each Win32 serial call the file makes."""
+    port_folder = path.split("/")[0] in PORT_FOLDERS
+    with open(os.path.join(root, path), errors="replace") as source:
+        for number, line in enumerate(source, 1):
+            code = line.split("//", 1)[0]
+            for match in COMM_CALLS.finditer(code):
+                yield number, match.group(1)
+            for match in (PORT_FILE_CALLS.finditer(code) if port_folder else ()):
+                yield number, match.group(1)
+
+
+def check_serial_calls(root):
+    calls = {}
+    for folder in PRODUCT:
+        for path in source_files(root, folder):
+            found = list(serial_calls(root, path))
+            if found:
+                calls[path] = found
+    if len(calls) <= 1:
+        return
+    home = max(sorted(calls), key=lambda path: len(calls[path]))
+    for path in sorted(calls):
+        if path != home:
+            for number, call in calls[path]:
+                yield "%s:%d: calls %s: the Win32 serial calls are made in %s only" % (path, number, call, home)
+
+
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                            os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -172,7 +210,8 @@ def main():
                ("platforms", "win/ and posix/ headers only in their own folders or platform blocks",
                 platform_faults),
                ("header names", "no two product headers share a file name", list(check_header_names(root))),
-               ("dialog", "no dialog id, message box or posted message below app/", dialog_faults)]
+               ("dialog", "no dialog id, message box or posted message below app/", dialog_faults),
+               ("serial calls", "every Win32 serial call in one file", list(check_serial_calls(root)))]
     passed = failed = 0
     for name, rule, faults in results:
         if faults:

@@ -122,8 +122,8 @@ void Rfc2217Client::Tick(uint64_t nowMs) {
     std::string late;
     for (size_t i = 0; i < kSettingCount; ++i) {
         if (awaited_[i].waiting && nowMs >= awaited_[i].deadlineMs) {
-            late += (late.empty() ? "" : ", ") + std::string(kSettingName[i]) + " (" + ValueText(static_cast<Setting>(i), awaited_[i].asked) +
-                    ")";
+            late += (late.empty() ? "" : ", ") + std::string(kSettingName[i]) + " (" +
+                    ValueText(static_cast<Setting>(i), awaited_[i].asked) + ")";
         }
     }
     if (!late.empty()) {
@@ -249,8 +249,8 @@ void Rfc2217Client::Answered(Setting setting, uint32_t value) {
     if (!awaited.waiting) return;  // a repeat, or a notice nobody asked for
     awaited.waiting = false;
     if (value != awaited.asked) {
-        Fail(PortError::Io, "the server " + server_ + " set the " + kSettingName[static_cast<size_t>(setting)] + " to " +
-                                ValueText(setting, value) + ", not " + ValueText(setting, awaited.asked));
+        Fail(PortError::Io, "the server " + server_ + " set the " + kSettingName[static_cast<size_t>(setting)] +
+                                " to " + ValueText(setting, value) + ", not " + ValueText(setting, awaited.asked));
         return;
     }
     if (Settled()) lineSet_ = true;

@@ -28,7 +28,7 @@ namespace {
 using common::kMsPerSecond;
 constexpr DWORD kThreadExitCode = 1;
 constexpr WPARAM kDoneWParam = 0;
-constexpr LPARAM kDoneLParam = 1;  // the same message and values as a finished download
+constexpr LPARAM kDoneLParam = 1;               // the same message and values as a finished download
 constexpr char kPortName[] = "CommPortHandle";  // the one open port, for the engine's messages
 constexpr char kCannotStartText[] = "Flash erase could not start.";
 

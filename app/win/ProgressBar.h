@@ -9,9 +9,9 @@
 namespace progress_bar {
 
 void Create(HWND dialog, unsigned maximum, common::win::ProgressRange range);  // UI thread only
-void Destroy();                                                   // UI thread only
-void SetPosition(unsigned position);                              // any thread (sent synchronously to the bar)
-void Advance(unsigned increment);                                 // UI thread only
+void Destroy();                                                                // UI thread only
+void SetPosition(unsigned position);  // any thread (sent synchronously to the bar)
+void Advance(unsigned increment);     // UI thread only
 HWND Window();
 
 }  // namespace progress_bar

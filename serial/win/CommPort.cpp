@@ -54,8 +54,7 @@ CommPortSwitch SwitchCommPort(int portNumber) {
         Sleep(kSwitchPauseMs);
     }
 
-    HANDLE port = OpenCommPort(portNumber, kLinkBaudRate, kLinkByteSize, kLinkParity,
-                               kLinkStopBits, kLinkFlowFlags);
+    HANDLE port = OpenCommPort(portNumber, kLinkBaudRate, kLinkByteSize, kLinkParity, kLinkStopBits, kLinkFlowFlags);
     done.openError = GetLastError();
     CommPortHandle.store(port);
     done.opened = port != nullptr;

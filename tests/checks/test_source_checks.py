@@ -38,7 +38,7 @@ def test_a_sound_tree_passes(tmp_path):
     tree(tmp_path, SOUND)
     code, out = run(LAYERS, str(tmp_path))
     assert code == 0, out
-    assert out.splitlines()[-1] == "4 0"
+    assert out.splitlines()[-1] == "5 0"
 
 
 def test_each_breach_is_named_with_its_file_and_line(tmp_path):
@@ -50,6 +50,11 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
         "link/win/Post.cpp": "// posts WM_DOWNLOAD_DONE when done\nvoid Done(HWND w) {\n"
                              "    PostMessageA(w, WM_DOWNLOAD_DONE, 0, 1);\n}\n",
         "serial/win/Box.cpp": "int IDC_LOG_LISTING = 0;\nvoid Fail() { MessageBoxA(0, \"x\", \"y\", 0); }\n",
+        # The port layer, and a second place that reads the modem lines and writes a port.
+        "serial/win/PortIo.cpp": "void Open() { CreateFileA(p); PurgeComm(h, 0); SetCommState(h, &d); }\n",
+        "app/win/Monitor.cpp": "// GetCommModemStatus(h) in a comment passes\n"
+                               "void Look() {\n    GetCommModemStatus(h, &s);\n    WriteFile(h, b, n, &w, &o);\n}\n",
+        "transfer/win/Files.cpp": "void Save() { CreateFileA(name); WriteFile(f, b, n, &w, 0); }\n",
     }))
     code, out = run(LAYERS, str(tmp_path))
     assert code == 1
@@ -61,7 +66,11 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
     assert "link/win/Post.cpp:3: names WM_DOWNLOAD_DONE, a dialog id, below app/" in out
     assert "serial/win/Box.cpp:2: calls MessageBoxA: " in out
     assert "link/win/Post.cpp:1:" not in out and "IDC_LOG_LISTING" not in out, "comments and longer names pass"
-    assert out.splitlines()[-1] == "0 4"
+    assert "app/win/Monitor.cpp:3: calls GetCommModemStatus: the Win32 serial calls are made in " \
+           "serial/win/PortIo.cpp only" in out
+    assert "app/win/Monitor.cpp:4: calls WriteFile: " in out
+    assert "Monitor.cpp:1:" not in out and "transfer/win/Files.cpp" not in out, "an engine's own files pass"
+    assert out.splitlines()[-1] == "0 5"
 
 
 @pytest.mark.skipif(shutil.which("clang-format-14") is None, reason="clang-format-14 is not installed")

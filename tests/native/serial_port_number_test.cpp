@@ -3,15 +3,15 @@
 
 #include "serial/PortNumber.h"
 
-using serial::ComPortNumber;
 using serial::CommDeviceName;
+using serial::ComPortNumber;
 using serial::FlowSettings;
 using serial::FlowSettingsFor;
-using serial::LineControl;
-using serial::StartPortNumber;
 using serial::kFlowCtsHandshake;
 using serial::kFlowDsrHandshake;
 using serial::kFlowXonXoff;
+using serial::LineControl;
+using serial::StartPortNumber;
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 using serial::CommWaitBackoff;
 using serial::FormatRawDataLine;
-using serial::WaitFailureAction;
 using serial::kFailedWaitPauseMs;
 using serial::kFailuresBeforePause;
 using serial::kMaxChunkBytes;
 using serial::kRawDataLineCapacity;
+using serial::WaitFailureAction;
 
 namespace {
 
