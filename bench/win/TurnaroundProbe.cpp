@@ -22,6 +22,7 @@
 using common::win::MakeAutoResetEvent;
 using common::win::UniqueFileHandle;
 using common::win::UniqueNullHandle;
+using namespace packetlink;
 
 namespace {
 
