@@ -17,7 +17,6 @@
 #include "serial/win/PortIo.h"
 
 using common::win::UniqueRegKey;
-using serial::ComPortNumber;
 using serial::win::SavePortId;
 
 namespace serial {
