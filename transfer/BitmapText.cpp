@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace transfer {
+
 namespace {
 
 int HexValue(int c) {
@@ -58,3 +60,5 @@ BitmapConversion ConvertBitmapText(FILE* text, std::vector<uint8_t>& image, size
     }
     return std::ferror(text) ? BitmapConversion::ReadFailed : BitmapConversion::Done;
 }
+
+}  // namespace transfer
