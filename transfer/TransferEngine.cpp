@@ -14,6 +14,8 @@
 
 namespace transfer {
 
+using packetlink::ResendCause;
+
 namespace {
 
 constexpr char kEraseSucceededText[] = "0";
@@ -68,20 +70,20 @@ public:
         record.payload[PayloadCount(record)] = 0;  // every payload reads as text up to its count
         if (record.receivedChecksum != record.computedChecksum) {
             events_.Log("Receive Packet has bad checksum.", {});
-            Resend(LOCAL_CHECKSUM);
+            Resend(ResendCause::LOCAL_CHECKSUM);
             return 0;
         }
         const uint32_t sendsBefore = session_.SendCount();
         switch (static_cast<CommandCode>(record.command)) {
             case CommandCode::RS232_CMD_BAD_CHECKSUM:
                 events_.Log("ERROR RS232_CMD_BAD_CHECKSUM: ", {});
-                Resend(REMOTE_CHECKSUM);
+                Resend(ResendCause::REMOTE_CHECKSUM);
                 break;
             case CommandCode::RS232_RESEND_REMOTE_TIMEOUT:
                 events_.Log("ERROR RS232_RESEND_REMOTE_TIMEOUT: ", {});
-                Resend(REMOTE_TIMEOUT);
+                Resend(ResendCause::REMOTE_TIMEOUT);
                 break;
-            case CommandCode::RS232_CMD_LOG: events_.Log(FormatPacketLine(record, kLogPrefix), {}); break;
+            case CommandCode::RS232_CMD_LOG: events_.Log(packetlink::FormatPacketLine(record, kLogPrefix), {}); break;
             default: HandleCommand(record); break;
         }
         session_.ResumeReplyWait(sendsBefore);
@@ -90,7 +92,7 @@ public:
 
     void Tick() {
         // The timeouts run only while a session does.
-        if (session_.Active() && session_.TimedOut()) Resend(LOCAL_TIMEOUT);
+        if (session_.Active() && session_.TimedOut()) Resend(ResendCause::LOCAL_TIMEOUT);
     }
 
     bool Ask(Operation operation) {
@@ -185,7 +187,7 @@ private:
 
     void ReportEraseResult(const PacketRecord& record) {
         // The payload as text, cut after the header's length (never past the record).
-        const size_t length = record.length <= kMaxPayload ? record.length : kMaxPayload;
+        const size_t length = record.length <= packetlink::kMaxPayload ? record.length : packetlink::kMaxPayload;
         const std::string text(reinterpret_cast<const char*>(record.payload),
                                strnlen(reinterpret_cast<const char*>(record.payload), length));
         events_.Notice(common::NoticeKind::Outcome,
@@ -217,7 +219,7 @@ private:
             case CommandCode::RS232_CMD_FLASH_ERASE_RESULT: ReportEraseResult(record); break;
             case CommandCode::RS232_CMD_FILE_GET_TEXT: break;  // read as text and dropped: nothing else happens
             default:
-                events_.Log(FormatPacketLine(record, kUnknownCommandPrefix), {});
+                events_.Log(packetlink::FormatPacketLine(record, kUnknownCommandPrefix), {});
                 events_.Log(session_.LastCommandLine(), {});
                 break;
         }

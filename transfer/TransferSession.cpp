@@ -10,12 +10,13 @@
 namespace transfer {
 
 using common::NoticeKind;
+using namespace packetlink;
 
 // The link as it stands, read by the tick in the order ReadLinkTimeout needs.
 class TransferSession::TimeoutInputs final : public LinkTimeoutInputs {
 public:
     explicit TimeoutInputs(TransferSession& session) : session_(session) {}
-    int LinkStateNow() override { return session_.linkState_.load(); }
+    LinkState LinkStateNow() override { return session_.linkState_.load(); }
     uint32_t LastByteTick() override { return session_.receiver_.LastByteTick(); }
     bool FrameUnderway() override { return session_.receiver_.FrameUnderway(); }
     uint32_t LastSendTick() override { return session_.sender_.LastSendTick(); }
@@ -34,14 +35,14 @@ void TransferSession::WriteLastPacket() {
 
 void TransferSession::Send(CommandCode command, const void* payload, uint16_t length) {
     sender_.BeginNewPacket(static_cast<uint16_t>(command), static_cast<const uint8_t*>(payload), length);
-    linkState_.store(LINK_AWAITING_REPLY);  // before the write, so a quick reply finds it waiting
+    linkState_.store(LinkState::AwaitingReply);  // before the write, so a quick reply finds it waiting
     WriteLastPacket();
 }
 
 bool TransferSession::Resend(ResendCause cause) {
     if (sender_.RequestResend(cause) == ResendDecision::GiveUp) return false;
     ++retryCount_;
-    linkState_.store(LINK_AWAITING_REPLY);
+    linkState_.store(LinkState::AwaitingReply);
     WriteLastPacket();
     return true;
 }
@@ -51,13 +52,13 @@ bool TransferSession::TimedOut() {
     const TimeoutAction action = ReadLinkTimeout(inputs);
     if (action == TimeoutAction::None) return false;
     receiver_.ResetAssembly();
-    linkState_.store(LINK_IDLE);
+    linkState_.store(LinkState::Idle);
     events_.Log(TimeoutLine(action), {});
     return true;
 }
 
 void TransferSession::ResumeReplyWait(uint32_t sendsBefore) {
-    ::ResumeReplyWait(linkState_, sender_.SendCount() != sendsBefore, active_);
+    packetlink::ResumeReplyWait(linkState_, sender_.SendCount() != sendsBefore, active_);
 }
 
 void TransferSession::Begin(Operation operation, Reporter reporter) {

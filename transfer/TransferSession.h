@@ -36,14 +36,14 @@ public:
     void Send(CommandCode command, const void* payload, uint16_t length);
     // The last packet again; false when it has been resent six times already and nothing
     // went out: the caller gives the session up.
-    bool Resend(ResendCause cause);
+    bool Resend(packetlink::ResendCause cause);
     // The tick's check of an overdue reply or a frame gone silent: on either the partial frame
     // is dropped, the timer's line logged, and true returned (the caller resends).
     bool TimedOut();
     // After a frame was handled: the reply still owed is awaited again unless one was sent.
     void ResumeReplyWait(uint32_t sendsBefore);
     // The link stops waiting: nothing more is resent.
-    void IdleLink() { linkState_.store(LINK_IDLE); }
+    void IdleLink() { linkState_.store(packetlink::LinkState::Idle); }
     PacketReceiver& Receiver() { return receiver_; }
     uint32_t SendCount() const { return sender_.SendCount(); }
     std::string LastCommandLine() const { return sender_.LastCommandLine(); }
@@ -84,9 +84,9 @@ private:
     TransferListener& events_;
     common::Clock& clock_;
 
-    std::atomic<int> linkState_{LINK_IDLE};
+    std::atomic<packetlink::LinkState> linkState_{packetlink::LinkState::Idle};
     PacketReceiver receiver_{linkState_};
-    PacketSender sender_;
+    packetlink::PacketSender sender_;
     std::vector<uint8_t> frame_;  // the last packet as it went out
     int retryCount_ = 0;          // RetryCount
 

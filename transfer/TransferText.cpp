@@ -94,12 +94,13 @@ bool WriteNlecLine(FILE* file, const std::string& text) {
     return std::fputc(kCarriageReturn, file) != EOF && std::fputc(kLineFeed, file) != EOF;
 }
 
-size_t PayloadCount(const PacketRecord& record) {
+size_t PayloadCount(const packetlink::PacketRecord& record) {
     if (record.payloadCount < 0) return 0;
-    return record.payloadCount > static_cast<int>(kMaxPayload) ? kMaxPayload : static_cast<size_t>(record.payloadCount);
+    return record.payloadCount > static_cast<int>(packetlink::kMaxPayload) ? packetlink::kMaxPayload
+                                                                           : static_cast<size_t>(record.payloadCount);
 }
 
-std::string PayloadText(const PacketRecord& record) {
+std::string PayloadText(const packetlink::PacketRecord& record) {
     const char* bytes = reinterpret_cast<const char*>(record.payload);
     return std::string(bytes, strnlen(bytes, PayloadCount(record)));
 }

@@ -55,9 +55,9 @@ int ReadNlecLine(FILE* file, char (&line)[kNlecLineBuffer]);
 bool WriteNlecLine(FILE* file, const std::string& text);
 
 // The payload's count of a received packet, kept within the record.
-size_t PayloadCount(const PacketRecord& record);
+size_t PayloadCount(const packetlink::PacketRecord& record);
 // The bytes of a received payload up to its count or its first zero byte.
-std::string PayloadText(const PacketRecord& record);
+std::string PayloadText(const packetlink::PacketRecord& record);
 // printf-style text, of any length.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

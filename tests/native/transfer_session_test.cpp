@@ -11,6 +11,7 @@
 #include "tests/native/FakePort.h"
 
 using namespace transfer;
+using packetlink::ResendCause;
 
 namespace {
 
@@ -82,12 +83,12 @@ TEST_F(SessionTest, ANewSessionReleasesTheLastStopBeforeArmingItsOwn) {
 TEST_F(SessionTest, SixResendsThenTheGiveUp) {
     session.Begin(Operation::SendSettings, Reporter::File);
     session.Send(CommandCode::RS232_CMD_FILE_SEND, "25,0,0,", 7);
-    for (int resend = 1; resend <= kMaxResends; ++resend) {
-        EXPECT_TRUE(session.Resend(LOCAL_TIMEOUT));
+    for (int resend = 1; resend <= packetlink::kMaxResends; ++resend) {
+        EXPECT_TRUE(session.Resend(ResendCause::LOCAL_TIMEOUT));
         EXPECT_EQ(session.RetryCount(), resend);
     }
-    EXPECT_FALSE(session.Resend(LOCAL_TIMEOUT));
-    EXPECT_EQ(calls.frames, 1 + kMaxResends);
+    EXPECT_FALSE(session.Resend(ResendCause::LOCAL_TIMEOUT));
+    EXPECT_EQ(calls.frames, 1 + packetlink::kMaxResends);
     session.Begin(Operation::SendSettings, Reporter::File);
     EXPECT_EQ(session.RetryCount(), 0);
 }
