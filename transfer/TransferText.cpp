@@ -12,6 +12,7 @@ namespace transfer {
 namespace {
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
+constexpr size_t kSumBlockBytes = 4096;  // one read of a file being summed
 }  // namespace
 
 bool KindCarriesProgramName(TransferKind kind) { return kind == TransferKind::KIND_PROGRAM; }
@@ -133,7 +134,7 @@ StreamSum SumNlecLines(FILE* file) {
 
 StreamSum SumFileBytes(FILE* file) {
     StreamSum result{true, 0, 0};
-    uint8_t block[4096];
+    uint8_t block[kSumBlockBytes];
     size_t got;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
         result.sum = AddToSum(result.sum, block, got);
