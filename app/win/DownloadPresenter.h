@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <system_error>
 
+#include "common/EngineEvents.h"
 #include "common/win/ActivityView.h"
 
 extern std::atomic<int> DownloadBusy;  // a download or erase worker runs (shared with the erase)
@@ -18,3 +21,15 @@ extern int ImageByteCount;             // size recorded by StartImageDownload, s
 // end is posted to dialog as WM_DOWNLOAD_DONE.
 int StartImageDownload(HWND dialog, ActivityView& view, uint32_t baudRate);
 int StartBootloaderDownload(HWND dialog, ActivityView& view);
+
+// The download's and the erase's log lines and notices, shown as the transfer's are (neither
+// engine gives any today); the progress is each presenter's own.
+class WorkerEvents : public common::EngineEvents {
+public:
+    explicit WorkerEvents(ActivityView& view) : view_(view) {}
+    void Log(const std::string& line, std::error_code error) override;
+    void Notice(common::NoticeKind kind, const std::string& text) override;
+
+protected:
+    ActivityView& view_;
+};

@@ -27,12 +27,14 @@ constexpr char kCannotStartText[] = "Flash erase could not start.";
 
 // The erase's log lines; the ending (posted message, busy flag) is the worker's, after the
 // port has stopped taking received bytes.
-class DialogEraseListener final : public download::EraseListener {
+class DialogEraseListener final : public WorkerEvents {
 public:
-    explicit DialogEraseListener(ActivityView& view) : view_(view) {}
+    DialogEraseListener(ActivityView& view, const download::FlashErase& erase) : WorkerEvents(view), erase_(erase) {}
 
-    void OnRequestSent() override { LogLine(view_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
-    void OnEraseEnd(const download::EraseOutcome& outcome) override {
+    void ProgressStart(uint64_t) override { LogLine(view_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
+    void ProgressAdvance(uint64_t) override {}
+    void ProgressEnd() override {
+        const download::EraseOutcome& outcome = erase_.Outcome();
         switch (outcome.result) {
             case download::EraseResult::Done: LogLine(view_, 0, "Done erasing user storage."); break;
             case download::EraseResult::NoReply:
@@ -44,10 +46,9 @@ public:
                 break;
         }
     }
-    void OnFinished(const download::EraseOutcome&) override {}
 
 private:
-    ActivityView& view_;
+    const download::FlashErase& erase_;
 };
 
 // What the worker reports to; the worker owns it once it runs.
@@ -60,8 +61,9 @@ DWORD WINAPI FlashEraseThread(LPVOID parameter) {
     const std::unique_ptr<EraseTarget> target(static_cast<EraseTarget*>(parameter));
     {
         serial::win::CommHandlePort port(serial::win::CommHandlePort::Input::FromCommEvents);
-        DialogEraseListener listener(target->view);
-        download::RunFlashErase(port, common::SteadyClock(), listener);
+        download::FlashErase erase(port, common::SteadyClock());
+        DialogEraseListener listener(target->view, erase);
+        erase.Run(listener);
     }
     PostMessageA(target->dialog, WM_DOWNLOAD_DONE, kDoneWParam, kDoneLParam);
     DownloadBusy.store(0);
