@@ -36,7 +36,7 @@ struct DownloadOutcome {
 // bytes, from the worker's thread; ProgressEnd() once the stream is over (done only once the
 // port's queue has drained), before the 100 ms pause and the speed change. The outcome is
 // what the run returns; a listener that must know it at ProgressEnd reads
-// ImageDownload::Outcome() there.
+// ImageDownload::Outcome() there. It gives no log lines or notices of its own.
 using DownloadListener = common::EngineEvents;
 
 struct DownloadRequest {

@@ -37,7 +37,7 @@ struct EraseOutcome {
 // both request bytes have left and the wait for the reply begins (its length is unknown);
 // ProgressEnd() once the handshake is over, whatever its result, before the 100 ms pause. The
 // outcome is what the run returns; a listener that must know it at ProgressEnd reads
-// FlashErase::Outcome() there.
+// FlashErase::Outcome() there. It gives no log lines or notices of its own.
 using EraseListener = common::EngineEvents;
 
 struct EraseLimits {

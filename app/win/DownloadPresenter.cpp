@@ -115,13 +115,13 @@ DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
     download::ImageDownload download(port, common::SteadyClock(), job->request);
     DialogDownloadListener listener(job->view, download);
     const download::DownloadOutcome outcome = download.Run(listener);
-    PostMessageA(job->dialog, WM_DOWNLOAD_DONE, 0, 1);
+    PostMessageA(job->dialog, WM_DOWNLOAD_DONE, kWorkerDoneWParam, kWorkerDoneLParam);
     DownloadBusy = 0;
     // A cut-short download must not pass for a finished one, also where no log is shown.
     // The box belongs to this thread, so the dialog stays usable while it is up.
     if (outcome.result != download::DownloadResult::Done)
         MessageBoxA(nullptr, StoppedText(outcome).c_str(), kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-    return 1;
+    return kWorkerExitCode;
 }
 
 // Shows the bar, switches the port and hands the image to a new worker. A worker that

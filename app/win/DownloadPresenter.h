@@ -16,6 +16,11 @@ extern int BootloaderSelected;         // 1 bootloader, 0 the 2-axis software (U
 extern int DownloadLogKind;            // 0 software start line, 1 bootloader start line
 extern int ImageByteCount;             // size recorded by StartImageDownload, shown on page 8
 
+// A download's or an erase's end, posted to the dialog as WM_DOWNLOAD_DONE with these values.
+inline constexpr WPARAM kWorkerDoneWParam = 0;
+inline constexpr LPARAM kWorkerDoneLParam = 1;
+inline constexpr DWORD kWorkerExitCode = 1;
+
 // Start the download of the selected image (or of the bootloader) on a worker unless one
 // runs; 1 when it started. Lines and the bar go to view, which must outlive the worker; the
 // end is posted to dialog as WM_DOWNLOAD_DONE.

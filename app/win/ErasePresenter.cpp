@@ -20,9 +20,6 @@
 namespace {
 
 using common::kMsPerSecond;
-constexpr DWORD kThreadExitCode = 1;
-constexpr WPARAM kDoneWParam = 0;
-constexpr LPARAM kDoneLParam = 1;  // the same message and values as a finished download
 constexpr char kCannotStartText[] = "Flash erase could not start.";
 
 // The erase's log lines; the ending (posted message, busy flag) is the worker's, after the
@@ -65,9 +62,9 @@ DWORD WINAPI FlashEraseThread(LPVOID parameter) {
         DialogEraseListener listener(target->view, erase);
         erase.Run(listener);
     }
-    PostMessageA(target->dialog, WM_DOWNLOAD_DONE, kDoneWParam, kDoneLParam);
+    PostMessageA(target->dialog, WM_DOWNLOAD_DONE, kWorkerDoneWParam, kWorkerDoneLParam);
     DownloadBusy.store(0);
-    return kThreadExitCode;
+    return kWorkerExitCode;
 }
 
 }  // namespace
