@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace packetlink {
+
 namespace {
 
 constexpr unsigned kByteBits = 8;
@@ -46,3 +48,5 @@ std::vector<uint8_t> FrameBytes(const PacketHeader& header, const uint8_t* paylo
 std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload, uint16_t length) {
     return FrameBytes(MakeHeader(command, id, payload, length), payload);
 }
+
+}  // namespace packetlink

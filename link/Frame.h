@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace packetlink {
+
 inline constexpr uint8_t kFrameMark = 0x7E;
 inline constexpr size_t kHeaderSize = 10;
 inline constexpr size_t kMaxPayload = 512;
@@ -28,3 +30,5 @@ PacketHeader MakeHeader(uint16_t command, uint16_t id, const uint8_t* payload, u
 // The frame's bytes as they go out: the header, then its length of payload bytes.
 std::vector<uint8_t> FrameBytes(const PacketHeader& header, const uint8_t* payload);
 std::vector<uint8_t> EncodeFrame(uint16_t command, uint16_t id, const uint8_t* payload, uint16_t length);
+
+}  // namespace packetlink

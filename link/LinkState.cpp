@@ -1,18 +1,22 @@
 // The link's wait state and the names of the resend causes, shared by sender and receiver.
 #include "link/LinkState.h"
 
-const char* ResendCauseName(int cause) {
+namespace packetlink {
+
+const char* ResendCauseName(ResendCause cause) {
     switch (cause) {
-        case REMOTE_CHECKSUM: return "REMOTE_CHECKSUM";
-        case LOCAL_CHECKSUM: return "LOCAL_CHECKSUM";
-        case REMOTE_TIMEOUT: return "REMOTE_TIMEOUT";
-        case LOCAL_TIMEOUT: return "LOCAL_TIMEOUT";
+        case ResendCause::REMOTE_CHECKSUM: return "REMOTE_CHECKSUM";
+        case ResendCause::LOCAL_CHECKSUM: return "LOCAL_CHECKSUM";
+        case ResendCause::REMOTE_TIMEOUT: return "REMOTE_TIMEOUT";
+        case ResendCause::LOCAL_TIMEOUT: return "LOCAL_TIMEOUT";
         default: return "Unknown";
     }
 }
 
-void ResumeReplyWait(std::atomic<int>& linkState, bool sentInReply, bool sessionActive) {
+void ResumeReplyWait(std::atomic<LinkState>& linkState, bool sentInReply, bool sessionActive) {
     if (sentInReply || !sessionActive) return;
-    int idle = LINK_IDLE;
-    linkState.compare_exchange_strong(idle, LINK_AWAITING_REPLY);
+    LinkState idle = LinkState::Idle;
+    linkState.compare_exchange_strong(idle, LinkState::AwaitingReply);
 }
+
+}  // namespace packetlink

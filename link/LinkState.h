@@ -1,15 +1,19 @@
-// The packet link's wait state, which its owner keeps in a std::atomic<int> shared by the
-// UI thread (sender, timeouts) and the comm-event thread (receiver), and the resend causes.
+// The packet link's wait state, which its owner keeps in a std::atomic<LinkState> shared by
+// the UI thread (sender, timeouts) and the comm-event thread (receiver), and the resend causes.
 #pragma once
 #include <atomic>
 
-enum LinkStateValue : int {
-    LINK_IDLE = 0,
-    LINK_AWAITING_REPLY = 4,
-    LINK_RECEIVING = 5,
+namespace packetlink {
+
+enum class LinkState : int {
+    Idle = 0,
+    AwaitingReply = 4,
+    Receiving = 5,
 };
 
-enum ResendCause : int {
+// The cause given to a resend; none before the first.
+enum class ResendCause : int {
+    None = 0,
     REMOTE_CHECKSUM = 1,
     LOCAL_CHECKSUM = 2,
     REMOTE_TIMEOUT = 3,
@@ -17,11 +21,13 @@ enum ResendCause : int {
 };
 
 // "REMOTE_CHECKSUM" ... "LOCAL_TIMEOUT", or "Unknown" for any other value.
-const char* ResendCauseName(int cause);
+const char* ResendCauseName(ResendCause cause);
 
 // After a received frame was handled. Any complete frame leaves the link idle; a frame that
 // drew no packet in reply (a log line, an ignored or unknown packet) must not end the wait of
 // the packet still unanswered, or a lost reply would never be resent. So, while a session
 // runs and nothing was sent, the link awaits that reply again, timed from its last send.
 // Bytes already arriving for the next frame keep the link "receiving".
-void ResumeReplyWait(std::atomic<int>& linkState, bool sentInReply, bool sessionActive);
+void ResumeReplyWait(std::atomic<LinkState>& linkState, bool sentInReply, bool sessionActive);
+
+}  // namespace packetlink

@@ -1,15 +1,15 @@
 // The timer step's decision, kept apart from the clock so tests can drive it.
 #include "link/LinkTimeouts.h"
 
-#include "link/LinkState.h"
+namespace packetlink {
 
-TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick, uint32_t lastByteTick,
+TimeoutAction DecideLinkTimeout(LinkState linkState, uint32_t now, uint32_t lastSendTick, uint32_t lastByteTick,
                                 bool frameUnderway) {
     const uint32_t sinceSend = now - lastSendTick;
     const uint32_t sinceByte = now - lastByteTick;
-    const bool receiving = linkState == LINK_RECEIVING;
+    const bool receiving = linkState == LinkState::Receiving;
     if (receiving && sinceByte > kInterByteTimeoutMs) return TimeoutAction::FrameOverdue;
-    if (linkState != LINK_AWAITING_REPLY && !receiving) return TimeoutAction::None;
+    if (linkState != LinkState::AwaitingReply && !receiving) return TimeoutAction::None;
     if (sinceSend <= kReplyTimeoutMs) return TimeoutAction::None;
     // Bytes still coming here are recent (a silent frame was caught above).
     const bool frameFinishing = receiving && frameUnderway && sinceSend <= kReplyTimeoutMs + kFrameInFlightGraceMs;
@@ -18,7 +18,7 @@ TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTi
 
 TimeoutAction ReadLinkTimeout(LinkTimeoutInputs& inputs) {
     // Each read is its own statement: the order matters, and arguments have none.
-    const int linkState = inputs.LinkStateNow();
+    const LinkState linkState = inputs.LinkStateNow();
     const uint32_t lastByteTick = inputs.LastByteTick();
     const bool frameUnderway = inputs.FrameUnderway();
     const uint32_t lastSendTick = inputs.LastSendTick();
@@ -33,3 +33,5 @@ const char* TimeoutLine(TimeoutAction action) {
         default: return "";
     }
 }
+
+}  // namespace packetlink

@@ -4,6 +4,10 @@
 #pragma once
 #include <cstdint>
 
+#include "link/LinkState.h"
+
+namespace packetlink {
+
 inline constexpr uint32_t kReplyTimeoutMs = 500;      // resend when more than this has passed
 inline constexpr uint32_t kInterByteTimeoutMs = 100;  // drop a frame silent for more than this
 // A frame already coming in when its reply falls due may take this much longer to finish: the
@@ -16,14 +20,14 @@ enum class TimeoutAction { None, ReplyOverdue, FrameOverdue };
 // frame (noise, a unit at another speed) must not hold off the resend and the give-up. Only a
 // frame whose marks have been seen and whose bytes keep coming is let finish, for a bounded
 // time. frameUnderway: the receiver is inside a frame (after its two marks).
-TimeoutAction DecideLinkTimeout(int linkState, uint32_t now, uint32_t lastSendTick, uint32_t lastByteTick,
+TimeoutAction DecideLinkTimeout(LinkState linkState, uint32_t now, uint32_t lastSendTick, uint32_t lastByteTick,
                                 bool frameUnderway);
 
 // What the timer step reads while the comm-event thread may be storing bytes' arrival.
 class LinkTimeoutInputs {
 public:
     virtual ~LinkTimeoutInputs() = default;
-    virtual int LinkStateNow() = 0;
+    virtual LinkState LinkStateNow() = 0;
     virtual uint32_t LastByteTick() = 0;
     virtual bool FrameUnderway() = 0;
     virtual uint32_t LastSendTick() = 0;
@@ -39,3 +43,5 @@ TimeoutAction ReadLinkTimeout(LinkTimeoutInputs& inputs);
 
 // The log line of each overdue kind ("WM_TIMER1 ..." and "WM_TIMER2 ..."); empty for None.
 const char* TimeoutLine(TimeoutAction action);
+
+}  // namespace packetlink

@@ -5,6 +5,8 @@
 
 #include "link/PacketSender.h"
 
+namespace packetlink {
+
 namespace {
 constexpr size_t kNumbersPartSize = 160;  // the line up to the payload text, with room to spare
 }  // namespace
@@ -21,3 +23,5 @@ std::string FormatPacketLine(const PacketRecord& record, const char* prefix) {
     if (shown > static_cast<int>(kMaxPayload)) shown = static_cast<int>(kMaxPayload);
     return std::string(prefix ? prefix : "") + numbers + TextUpTo(record.payload, shown);
 }
+
+}  // namespace packetlink

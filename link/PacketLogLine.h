@@ -5,4 +5,8 @@
 
 #include "link/PacketRecord.h"
 
+namespace packetlink {
+
 std::string FormatPacketLine(const PacketRecord& record, const char* prefix);
+
+}  // namespace packetlink

@@ -3,7 +3,7 @@
 // dropped, and the payload position is bounded by the length checked against the capacity.
 #include "link/PacketReceiver.h"
 
-#include "link/LinkState.h"
+namespace packetlink {
 
 namespace {
 
@@ -23,28 +23,28 @@ void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, F
     // The tick first: the timer step reads the state first, so whenever it sees "receiving"
     // it also sees the tick of these bytes, never the tick of an old frame.
     lastByteTick_.store(now);
-    linkState_.store(LINK_RECEIVING);
+    linkState_.store(LinkState::Receiving);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t byte = bytes[i];
-        const int state = receiveState_.load();
+        const ReceiveState state = receiveState_.load();
         switch (state) {
-            case RECEIVE_HUNTING:
-                if (byte == kFrameMark) Advance(RECEIVE_HUNTING, RECEIVE_SECOND_MARK);
+            case ReceiveState::Hunting:
+                if (byte == kFrameMark) Advance(ReceiveState::Hunting, ReceiveState::SecondMark);
                 break;
-            case RECEIVE_SECOND_MARK:
+            case ReceiveState::SecondMark:
                 if (byte == kFrameMark) {
                     headerCount_ = 0;
-                    Advance(RECEIVE_SECOND_MARK, RECEIVE_HEADER);
+                    Advance(ReceiveState::SecondMark, ReceiveState::Header);
                 } else {
                     // Noise that merely looked like a mark. The link stays "receiving": were
                     // it set idle here, a packet still awaiting its reply would no longer be
                     // timed, and a lost reply would stall the transfer for good.
-                    Advance(RECEIVE_SECOND_MARK, RECEIVE_HUNTING);
+                    Advance(ReceiveState::SecondMark, ReceiveState::Hunting);
                 }
                 break;
-            case RECEIVE_HEADER:
+            case ReceiveState::Header:
                 if (headerCount_ >= kHeaderFieldBytes) {  // cannot happen; never write past
-                    Advance(RECEIVE_HEADER, RECEIVE_HUNTING);
+                    Advance(ReceiveState::Header, ReceiveState::Hunting);
                     break;
                 }
                 headerBytes_[headerCount_++] = byte;
@@ -61,33 +61,35 @@ void PacketReceiver::Receive(const uint8_t* bytes, size_t count, uint32_t now, F
                 if (work_.length > kMaxPayload) {
                     // More than a record holds: drop the frame and hunt again. The link stays
                     // "receiving", so a pending packet is still resent after the byte timeout.
-                    Advance(RECEIVE_HEADER, RECEIVE_HUNTING);
+                    Advance(ReceiveState::Header, ReceiveState::Hunting);
                 } else if (work_.length == 0) {
-                    if (Advance(RECEIVE_HEADER, RECEIVE_HUNTING)) CompleteFrame(sink, context);
+                    if (Advance(ReceiveState::Header, ReceiveState::Hunting)) CompleteFrame(sink, context);
                 } else {
-                    Advance(RECEIVE_HEADER, RECEIVE_PAYLOAD);
+                    Advance(ReceiveState::Header, ReceiveState::Payload);
                 }
                 break;
-            case RECEIVE_PAYLOAD:
+            case ReceiveState::Payload:
                 if (work_.payloadCount >= work_.length ||
                     work_.payloadCount >= static_cast<int>(kMaxPayload)) {  // cannot happen
-                    Advance(RECEIVE_PAYLOAD, RECEIVE_HUNTING);
+                    Advance(ReceiveState::Payload, ReceiveState::Hunting);
                     break;
                 }
                 work_.payload[work_.payloadCount++] = byte;
                 work_.computedChecksum = static_cast<uint16_t>(work_.computedChecksum + byte);
-                if (work_.payloadCount == work_.length && Advance(RECEIVE_PAYLOAD, RECEIVE_HUNTING)) {
+                if (work_.payloadCount == work_.length && Advance(ReceiveState::Payload, ReceiveState::Hunting)) {
                     CompleteFrame(sink, context);
                 }
                 break;
-            default: receiveState_.store(RECEIVE_HUNTING); break;
+            default: receiveState_.store(ReceiveState::Hunting); break;
         }
     }
 }
 
 void PacketReceiver::CompleteFrame(FrameSink sink, void* context) {
-    linkState_.store(LINK_IDLE);
+    linkState_.store(LinkState::Idle);
     // Handlers read some payloads as text; the terminator is always in place for them.
     work_.payload[work_.payloadCount] = 0;
     if (sink) sink(work_, context);
 }
+
+}  // namespace packetlink

@@ -5,6 +5,8 @@
 
 #include "link/Frame.h"
 
+namespace packetlink {
+
 struct PacketRecord {
     uint16_t receivedChecksum;
     uint16_t length;
@@ -14,3 +16,5 @@ struct PacketRecord {
     uint8_t payload[kMaxPayload + 1];  // room for a zero after a full payload
     int payloadCount;                  // equals length in every posted record
 };
+
+}  // namespace packetlink

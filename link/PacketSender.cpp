@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "link/LinkState.h"
+namespace packetlink {
 
 namespace {
 // The resend count at which a request gives up: counts 0 .. kMaxResends - 1 go out.
@@ -20,7 +20,7 @@ const PacketHeader& PacketSender::BeginNewPacket(uint16_t command, const uint8_t
     return header_;
 }
 
-ResendDecision PacketSender::RequestResend(int cause) {
+ResendDecision PacketSender::RequestResend(ResendCause cause) {
     if (header_.id == resendId_) {
         ++resendCount_;
         if (resendCount_ >= kGiveUpCount) {
@@ -51,3 +51,5 @@ std::string PacketSender::LastCommandLine() const {
     const int shown = payloadCopy_.empty() ? 0 : static_cast<int>(header_.length);
     return std::string(numbers) + TextUpTo(payloadCopy_.data(), shown) + ", cause=" + ResendCauseName(resendCause_);
 }
+
+}  // namespace packetlink

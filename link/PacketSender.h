@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "link/Frame.h"
+#include "link/LinkState.h"
+
+namespace packetlink {
 
 // A packet goes out once as new and at most this many times again before the give-up.
 inline constexpr int kMaxResends = 6;
@@ -20,7 +23,7 @@ public:
     const PacketHeader& BeginNewPacket(uint16_t command, const uint8_t* payload, uint16_t length);
     // Counts a resend request for the packet last framed; on Resend the flag and cause are
     // set and the same header and payload copy go out again.
-    ResendDecision RequestResend(int cause);
+    ResendDecision RequestResend(ResendCause cause);
     void MarkSent(uint32_t now) {
         lastSendTick_ = now;
         ++sendCount_;
@@ -41,7 +44,7 @@ private:
     std::vector<uint8_t> payloadCopy_;
     uint16_t idCounter_ = 0;
     int resendFlag_ = 0;
-    int resendCause_ = 0;
+    ResendCause resendCause_ = ResendCause::None;
     uint32_t lastSendTick_ = 0;
     uint16_t resendId_ = 0;
     int resendCount_ = 0;
@@ -50,3 +53,5 @@ private:
 
 // Up to count characters of text, stopping at a zero byte, as "%.*s" prints them.
 std::string TextUpTo(const uint8_t* text, int count);
+
+}  // namespace packetlink

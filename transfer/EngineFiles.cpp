@@ -14,6 +14,8 @@
 
 namespace transfer {
 
+using namespace packetlink;
+
 namespace {
 constexpr char kAcknowledge[] = "1";  // the payload of 12 (end of send) and of the first 21
 constexpr uint16_t kAcknowledgeLength = 1;
@@ -125,7 +127,7 @@ void TransferEngine::Impl::StopFile() {
     transferFile.Close(files);
     direction = Direction::None;
     active = false;
-    linkState.store(LINK_IDLE);  // nothing is resent; the unit's late packets find no file
+    linkState.store(LinkState::Idle);  // nothing is resent; the unit's late packets find no file
     ui.ProgressEnd();
     ReleaseStop();
     ui.Log(FileHaltText(transferKind), {});
@@ -179,7 +181,7 @@ void TransferEngine::Impl::HandleFileError(const PacketRecord& record) {
     ui.ProgressEnd();
     if (active) {
         active = false;
-        linkState.store(LINK_IDLE);
+        linkState.store(LinkState::Idle);
         ui.Log(FileHaltText(transferKind), {});
         if (KindLogsUnitText(transferKind)) ui.AppendLine(unitText);
         ui.Beep();

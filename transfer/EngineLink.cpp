@@ -10,6 +10,8 @@
 
 namespace transfer {
 
+using namespace packetlink;
+
 namespace {
 
 constexpr char kEraseSucceededText[] = "0";
@@ -33,7 +35,7 @@ SessionKind SessionOfEndCode(uint16_t command) {
 class TransferEngine::Impl::TimeoutInputs final : public LinkTimeoutInputs {
 public:
     explicit TimeoutInputs(Impl& engine) : engine_(engine) {}
-    int LinkStateNow() override { return engine_.linkState.load(); }
+    LinkState LinkStateNow() override { return engine_.linkState.load(); }
     uint32_t LastByteTick() override { return engine_.receiver.LastByteTick(); }
     bool FrameUnderway() override { return engine_.receiver.FrameUnderway(); }
     uint32_t LastSendTick() override { return engine_.sender.LastSendTick(); }
@@ -52,23 +54,23 @@ void TransferEngine::Impl::WriteLastPacket() {
 
 void TransferEngine::Impl::Send(uint16_t command, const void* payload, uint16_t length) {
     sender.BeginNewPacket(command, static_cast<const uint8_t*>(payload), length);
-    linkState.store(LINK_AWAITING_REPLY);  // before the write, so a quick reply finds it waiting
+    linkState.store(LinkState::AwaitingReply);  // before the write, so a quick reply finds it waiting
     WriteLastPacket();
 }
 
-void TransferEngine::Impl::Resend(int cause) {
+void TransferEngine::Impl::Resend(ResendCause cause) {
     if (sender.RequestResend(cause) == ResendDecision::GiveUp) {
         GiveUp();
         return;
     }
     ++retryCount;
-    linkState.store(LINK_AWAITING_REPLY);
+    linkState.store(LinkState::AwaitingReply);
     WriteLastPacket();
 }
 
 void TransferEngine::Impl::GiveUp() {
     const bool wasActive = active;
-    linkState.store(LINK_IDLE);
+    linkState.store(LinkState::Idle);
     EndSession();
     ui.Beep();
     // The abandoned transfer's file is closed too, so nothing stays open or half-written
@@ -135,18 +137,18 @@ int TransferEngine::Impl::HandleFrame(const PacketRecord& frame) {
     record.payload[PayloadCount(record)] = 0;  // every payload reads as text up to its count
     if (record.receivedChecksum != record.computedChecksum) {
         ui.Log("Receive Packet has bad checksum.", {});
-        Resend(LOCAL_CHECKSUM);
+        Resend(ResendCause::LOCAL_CHECKSUM);
         return 0;
     }
     const uint32_t sendsBefore = sender.SendCount();
     switch (record.command) {
         case RS232_CMD_BAD_CHECKSUM:
             ui.Log("ERROR RS232_CMD_BAD_CHECKSUM: ", {});
-            Resend(REMOTE_CHECKSUM);
+            Resend(ResendCause::REMOTE_CHECKSUM);
             break;
         case RS232_RESEND_REMOTE_TIMEOUT:
             ui.Log("ERROR RS232_RESEND_REMOTE_TIMEOUT: ", {});
-            Resend(REMOTE_TIMEOUT);
+            Resend(ResendCause::REMOTE_TIMEOUT);
             break;
         case RS232_CMD_LOG: ui.Log(FormatPacketLine(record, kLogPrefix), {}); break;
         default: HandleCommand(record); break;
@@ -160,9 +162,9 @@ void TransferEngine::Impl::CheckTimeouts() {
     const TimeoutAction action = ReadLinkTimeout(inputs);
     if (action == TimeoutAction::None) return;
     receiver.ResetAssembly();
-    linkState.store(LINK_IDLE);
+    linkState.store(LinkState::Idle);
     ui.Log(TimeoutLine(action), {});
-    Resend(LOCAL_TIMEOUT);
+    Resend(ResendCause::LOCAL_TIMEOUT);
 }
 
 // --- the public face

@@ -12,6 +12,8 @@
 
 namespace transfer {
 
+using namespace packetlink;
+
 namespace {
 constexpr char kAcknowledge[] = "1";  // the payload of 7 (end of send), 16 and 17
 constexpr uint16_t kAcknowledgeLength = 1;

@@ -11,6 +11,8 @@
 
 namespace transfer {
 
+using namespace packetlink;
+
 size_t PayloadCount(const PacketRecord& record) {
     if (record.payloadCount < 0) return 0;
     return record.payloadCount > static_cast<int>(kMaxPayload) ? kMaxPayload : static_cast<size_t>(record.payloadCount);
@@ -172,7 +174,7 @@ void TransferEngine::Impl::HaltNlec(SessionResult result) {
     const bool wasActive = active;
     nlecFile.Close(files);
     active = false;
-    linkState.store(LINK_IDLE);  // no resend follows
+    linkState.store(LinkState::Idle);  // no resend follows
     // The NLEC controls get their own captions back; a file session's stays armed, and its
     // file open, until that control is pressed or another session begins.
     if (session.operation && FamilyOf(*session.operation) == SessionFamily::Nlec) ReleaseStop();

@@ -19,6 +19,10 @@
 
 namespace transfer {
 
+using packetlink::LinkState;
+using packetlink::PacketSender;
+using packetlink::ResendCause;
+
 // An open-file holder. A receive never writes the chosen file itself: it writes a temporary
 // file in the same folder, which replaces the chosen file only when the whole transfer has
 // been written (Commit); every other close deletes it, so a failed, stopped or abandoned
@@ -68,7 +72,7 @@ public:
 
     // --- the link (EngineLink.cpp)
     void Send(uint16_t command, const void* payload, uint16_t length);
-    void Resend(int cause);
+    void Resend(ResendCause cause);
     int HandleFrame(const PacketRecord& frame);
     void CheckTimeouts();
     size_t ReceiveBytes(const uint8_t* bytes, size_t count);
@@ -104,7 +108,7 @@ public:
     TransferFiles& files;
     common::Clock& clock;
 
-    std::atomic<int> linkState{LINK_IDLE};
+    std::atomic<LinkState> linkState{LinkState::Idle};
     PacketReceiver receiver{linkState};
     PacketSender sender;
 

@@ -36,6 +36,10 @@
 
 namespace transfer {
 
+// The link's frame and its assembler, as the engine's callers see them.
+using packetlink::PacketReceiver;
+using packetlink::PacketRecord;
+
 // The fixed code of six decimal digits that the fixed request sends (no terminator on the wire).
 inline constexpr char kFixedRequestCode[] = "731942";
 // How often a front-end should call Tick(); the timeouts are judged against the clock, not this.

@@ -10,10 +10,10 @@ namespace {
 
 // Posts a heap copy of the frame; the dialog owns it from here. If it cannot be posted
 // (the window is gone, the queue is full), it is released here instead of leaking.
-void PostFrame(const PacketRecord& frame, void* context) {
+void PostFrame(const packetlink::PacketRecord& frame, void* context) {
     HWND window = static_cast<HWND>(context);
     if (window == nullptr) return;  // a null window would mean this thread's own queue
-    PacketRecord* record = new (std::nothrow) PacketRecord(frame);
+    auto* record = new (std::nothrow) packetlink::PacketRecord(frame);
     if (record == nullptr) return;
     if (!PostMessageA(window, WM_PACKET_RECEIVED, 0, reinterpret_cast<LPARAM>(record))) delete record;
 }

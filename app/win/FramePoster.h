@@ -16,14 +16,14 @@
 class FramePoster final : public ReceivedBytesSink {
 public:
     using TickSource = uint32_t (*)();  // the clock the assembler's timeouts run on
-    FramePoster(PacketReceiver& assembler, TickSource now) : assembler_(assembler), now_(now) {}
+    FramePoster(packetlink::PacketReceiver& assembler, TickSource now) : assembler_(assembler), now_(now) {}
 
     // The window that gets the frames from now on; with none, frames are assembled and dropped.
     void PostTo(HWND window) { window_.store(window); }
     void Receive(const uint8_t* bytes, size_t count) override;
 
 private:
-    PacketReceiver& assembler_;
+    packetlink::PacketReceiver& assembler_;
     TickSource now_;
     std::atomic<HWND> window_{nullptr};
 };

@@ -124,7 +124,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case WM_SIZE: Resize(dialog, wParam, lParam); break;
         case WM_CLOSE: EndDialog(dialog, 0); break;
         case WM_DESTROY: ShutDown(); break;
-        case WM_PACKET_RECEIVED: Transfers.DispatchPacket(reinterpret_cast<PacketRecord*>(lParam)); break;
+        case WM_PACKET_RECEIVED: Transfers.DispatchPacket(reinterpret_cast<packetlink::PacketRecord*>(lParam)); break;
         case WM_DOWNLOAD_DONE: DownloadDone(dialog); break;
         default: break;
     }

@@ -157,9 +157,9 @@ bool TransferPresenter::StartChosenFile(int commandId, const std::string& path) 
     return operation && engine_.Start({*operation, path, ProgramName});
 }
 
-int TransferPresenter::DispatchPacket(PacketRecord* raw) {
+int TransferPresenter::DispatchPacket(packetlink::PacketRecord* raw) {
     if (raw == nullptr) return 0;
-    std::unique_ptr<PacketRecord> record(raw);
+    std::unique_ptr<packetlink::PacketRecord> record(raw);
     return engine_.HandleFrame(*record);
 }
 

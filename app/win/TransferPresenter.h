@@ -28,12 +28,12 @@ public:
     // started. The commands call it once the operator has chosen.
     bool StartChosenFile(int commandId, const std::string& path);
     // Handles WM_PACKET_RECEIVED; owns and releases the record. 0 after a bad checksum, else 1.
-    int DispatchPacket(PacketRecord* record);
+    int DispatchPacket(packetlink::PacketRecord* record);
     // The status line and the link's timeouts, on every tick of the 100 ms timer.
     void Tick();
     bool SessionActive() const { return engine_.SessionActive(); }
     // The frame assembler that the comm-event thread feeds.
-    PacketReceiver& Receiver() { return engine_.Receiver(); }
+    packetlink::PacketReceiver& Receiver() { return engine_.Receiver(); }
 
 private:
     void SendFrame(const uint8_t* bytes, size_t count) override;

@@ -19,6 +19,8 @@
 #include "common/win/Handles.h"
 #include "link/Frame.h"
 
+using namespace packetlink;
+
 namespace {
 
 constexpr int kExitDone = 0;

@@ -10,6 +10,8 @@
 #include "link/LinkState.h"
 #include "link/PacketReceiver.h"
 
+using namespace packetlink;
+
 namespace {
 
 void Check(bool condition) {
@@ -36,7 +38,7 @@ constexpr size_t kMaxChunk = 511;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::atomic<int> linkState{LINK_IDLE};
+    std::atomic<LinkState> linkState{LinkState::Idle};
     PacketReceiver receiver(linkState);
     uint32_t now = 0;
     size_t at = 0;
@@ -57,10 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             receiver.Receive(data + at, chunk, now++, CheckFrame, nullptr);
         }
         at += chunk;
-        const int state = receiver.ReceiveStateNow();
-        Check(state >= RECEIVE_HUNTING && state <= RECEIVE_PAYLOAD);
-        const int link = linkState.load();
-        Check(link == LINK_IDLE || link == LINK_RECEIVING);
+        const ReceiveState state = receiver.ReceiveStateNow();
+        Check(state >= ReceiveState::Hunting && state <= ReceiveState::Payload);
+        const LinkState link = linkState.load();
+        Check(link == LinkState::Idle || link == LinkState::Receiving);
     }
     return 0;
 }

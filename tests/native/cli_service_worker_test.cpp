@@ -13,6 +13,8 @@
 #include "link/Frame.h"
 #include "transfer/CommandCodes.h"
 
+using namespace packetlink;
+
 namespace {
 
 using cli::EventKind;

@@ -6,6 +6,8 @@
 
 #include "link/Frame.h"
 
+using namespace packetlink;
+
 namespace {
 
 TEST(LinkFrame, ExampleFrameOfCommand21) {

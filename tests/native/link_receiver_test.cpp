@@ -12,6 +12,8 @@
 #include "link/LinkState.h"
 #include "link/PacketReceiver.h"
 
+using namespace packetlink;
+
 namespace {
 
 const std::vector<uint8_t> kExampleFrame = {0x7E, 0x7E, 0x48, 0x00, 0x01, 0x00, 0x15, 0x00, 0x01, 0x00, 0x31};
@@ -28,7 +30,7 @@ protected:
     void Feed(const std::vector<uint8_t>& bytes, uint32_t now = 1000) {
         receiver.Receive(bytes.data(), bytes.size(), now, Collector::Sink, &out);
     }
-    std::atomic<int> linkState{LINK_AWAITING_REPLY};
+    std::atomic<LinkState> linkState{LinkState::AwaitingReply};
     PacketReceiver receiver{linkState};
     Collector out;
 };
@@ -48,7 +50,7 @@ TEST_F(ReceiverTest, ExampleFrameInOneCallAndByteByByte) {
     Feed(kExampleFrame);
     ASSERT_EQ(out.frames.size(), 1u);
     ExpectExampleRecord(out.frames[0]);
-    EXPECT_EQ(linkState.load(), LINK_IDLE);
+    EXPECT_EQ(linkState.load(), LinkState::Idle);
 
     for (uint8_t b : kExampleFrame) Feed({b});
     ASSERT_EQ(out.frames.size(), 2u);
@@ -60,7 +62,7 @@ TEST_F(ReceiverTest, EverySplitPointGivesTheSameSingleRecord) {
         out.frames.clear();
         Feed({kExampleFrame.begin(), kExampleFrame.begin() + static_cast<long>(split)});
         EXPECT_TRUE(out.frames.empty());
-        EXPECT_EQ(linkState.load(), LINK_RECEIVING) << "split " << split;
+        EXPECT_EQ(linkState.load(), LinkState::Receiving) << "split " << split;
         Feed({kExampleFrame.begin() + static_cast<long>(split), kExampleFrame.end()});
         ASSERT_EQ(out.frames.size(), 1u) << "split " << split;
         ExpectExampleRecord(out.frames[0]);
@@ -81,7 +83,7 @@ TEST_F(ReceiverTest, NoiseAndFalseMarksBeforeAFrame) {
     std::vector<uint8_t> bytes = {0x00, 0x41, 0xFF, 0x7E, 0x41};  // noise, then a mark that fails
     Feed(bytes);
     // Noise keeps the link "receiving", so the byte timeout still resends a pending packet.
-    EXPECT_EQ(linkState.load(), LINK_RECEIVING) << "a failed second mark must not end the wait";
+    EXPECT_EQ(linkState.load(), LinkState::Receiving) << "a failed second mark must not end the wait";
     Feed(kExampleFrame);
     ASSERT_EQ(out.frames.size(), 1u);
     ExpectExampleRecord(out.frames[0]);
@@ -138,8 +140,8 @@ TEST_F(ReceiverTest, FullPayloadAndOversizeHeader) {
     bytes.insert(bytes.end(), 513, 0x55);
     Feed(bytes);
     EXPECT_TRUE(out.frames.empty());
-    EXPECT_EQ(linkState.load(), LINK_RECEIVING);
-    EXPECT_EQ(receiver.ReceiveStateNow(), RECEIVE_HUNTING);
+    EXPECT_EQ(linkState.load(), LinkState::Receiving);
+    EXPECT_EQ(receiver.ReceiveStateNow(), ReceiveState::Hunting);
     Feed(kExampleFrame);
     ASSERT_EQ(out.frames.size(), 1u);
     ExpectExampleRecord(out.frames[0]);
@@ -161,14 +163,14 @@ TEST_F(ReceiverTest, LinkStateIsSetOncePerCallNotPerByte) {
     std::vector<uint8_t> bytes = kExampleFrame;
     bytes.insert(bytes.end(), {0x7E, 0x7E, 0x01});
     Feed(bytes);
-    EXPECT_EQ(linkState.load(), LINK_IDLE);
-    EXPECT_EQ(receiver.ReceiveStateNow(), RECEIVE_HEADER);
+    EXPECT_EQ(linkState.load(), LinkState::Idle);
+    EXPECT_EQ(receiver.ReceiveStateNow(), ReceiveState::Header);
 }
 
 // Resets from another thread at arbitrary moments: frames may be lost, but whatever is
 // posted is whole and within the record (ASan watches the payload writes).
 TEST(ReceiverConcurrency, ResetsFromAnotherThreadNeverOverrunTheRecord) {
-    std::atomic<int> linkState{LINK_IDLE};
+    std::atomic<LinkState> linkState{LinkState::Idle};
     PacketReceiver receiver(linkState);
     std::vector<uint8_t> stream;
     std::vector<uint8_t> big(kMaxPayload, 0x7E);

@@ -8,6 +8,8 @@
 #include "link/PacketLogLine.h"
 #include "link/PacketSender.h"
 
+using namespace packetlink;
+
 namespace {
 
 const uint8_t kOne[] = {'1'};
@@ -25,21 +27,22 @@ TEST(LinkSender, SixResendsThenEveryLaterRequestGivesUpUntilANewId) {
     PacketSender sender;
     const PacketHeader first = sender.BeginNewPacket(21, kOne, 1);
     for (int i = 0; i < kMaxResends; ++i) {
-        EXPECT_EQ(sender.RequestResend(LOCAL_TIMEOUT), ResendDecision::Resend) << "resend " << i + 1;
+        EXPECT_EQ(sender.RequestResend(ResendCause::LOCAL_TIMEOUT), ResendDecision::Resend) << "resend " << i + 1;
         EXPECT_EQ(0, std::memcmp(&sender.Header(), &first, sizeof first)) << "same bytes again";
     }
-    EXPECT_EQ(sender.RequestResend(LOCAL_TIMEOUT), ResendDecision::GiveUp) << "the seventh";
-    EXPECT_EQ(sender.RequestResend(REMOTE_CHECKSUM), ResendDecision::GiveUp) << "the eighth";
+    EXPECT_EQ(sender.RequestResend(ResendCause::LOCAL_TIMEOUT), ResendDecision::GiveUp) << "the seventh";
+    EXPECT_EQ(sender.RequestResend(ResendCause::REMOTE_CHECKSUM), ResendDecision::GiveUp) << "the eighth";
 
     // A successful reply resets nothing; only a request for another id starts over.
     sender.BeginNewPacket(6, kOne, 1);
-    for (int i = 0; i < kMaxResends; ++i) EXPECT_EQ(sender.RequestResend(REMOTE_TIMEOUT), ResendDecision::Resend);
-    EXPECT_EQ(sender.RequestResend(REMOTE_TIMEOUT), ResendDecision::GiveUp);
+    for (int i = 0; i < kMaxResends; ++i)
+        EXPECT_EQ(sender.RequestResend(ResendCause::REMOTE_TIMEOUT), ResendDecision::Resend);
+    EXPECT_EQ(sender.RequestResend(ResendCause::REMOTE_TIMEOUT), ResendDecision::GiveUp);
 }
 
 TEST(LinkSender, ResendBeforeAnySendRepeatsTheZeroedHeader) {
     PacketSender sender;
-    EXPECT_EQ(sender.RequestResend(LOCAL_TIMEOUT), ResendDecision::Resend);
+    EXPECT_EQ(sender.RequestResend(ResendCause::LOCAL_TIMEOUT), ResendDecision::Resend);
     const PacketHeader zero{};
     EXPECT_EQ(0, std::memcmp(&sender.Header(), &zero, sizeof zero));
 }
@@ -58,7 +61,7 @@ TEST(LinkSender, LastCommandLineFollowsResendsAndKeepsTheCause) {
     PacketSender sender;
     sender.BeginNewPacket(21, kOne, 1);
     EXPECT_EQ(sender.LastCommandLine(), "LAST COMMAND: Resend=0, Id=1, Cmd=21, cs=72, buf(1)=1, cause=Unknown");
-    sender.RequestResend(LOCAL_TIMEOUT);
+    sender.RequestResend(ResendCause::LOCAL_TIMEOUT);
     EXPECT_EQ(sender.LastCommandLine(), "LAST COMMAND: Resend=1, Id=1, Cmd=21, cs=72, buf(1)=1, cause=LOCAL_TIMEOUT");
     const uint8_t withZero[] = {'a', 0, 'b'};
     sender.BeginNewPacket(6, withZero, sizeof withZero);
@@ -66,12 +69,12 @@ TEST(LinkSender, LastCommandLineFollowsResendsAndKeepsTheCause) {
 }
 
 TEST(LinkSender, CauseNames) {
-    EXPECT_STREQ(ResendCauseName(REMOTE_CHECKSUM), "REMOTE_CHECKSUM");
-    EXPECT_STREQ(ResendCauseName(LOCAL_CHECKSUM), "LOCAL_CHECKSUM");
-    EXPECT_STREQ(ResendCauseName(REMOTE_TIMEOUT), "REMOTE_TIMEOUT");
-    EXPECT_STREQ(ResendCauseName(LOCAL_TIMEOUT), "LOCAL_TIMEOUT");
-    EXPECT_STREQ(ResendCauseName(0), "Unknown");
-    EXPECT_STREQ(ResendCauseName(5), "Unknown");
+    EXPECT_STREQ(ResendCauseName(ResendCause::REMOTE_CHECKSUM), "REMOTE_CHECKSUM");
+    EXPECT_STREQ(ResendCauseName(ResendCause::LOCAL_CHECKSUM), "LOCAL_CHECKSUM");
+    EXPECT_STREQ(ResendCauseName(ResendCause::REMOTE_TIMEOUT), "REMOTE_TIMEOUT");
+    EXPECT_STREQ(ResendCauseName(ResendCause::LOCAL_TIMEOUT), "LOCAL_TIMEOUT");
+    EXPECT_STREQ(ResendCauseName(ResendCause::None), "Unknown");
+    EXPECT_STREQ(ResendCauseName(static_cast<ResendCause>(5)), "Unknown");
 }
 
 TEST(LinkPacketLine, LogAndUnknownCommandLines) {

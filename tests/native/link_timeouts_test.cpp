@@ -11,10 +11,12 @@
 #include "link/LinkTimeouts.h"
 #include "link/PacketReceiver.h"
 
+using namespace packetlink;
+
 namespace {
 
 struct Case {
-    int linkState;
+    LinkState linkState;
     uint32_t now;
     uint32_t lastSend;
     uint32_t lastByte;
@@ -25,29 +27,29 @@ struct Case {
 TEST(LinkTimeouts, Decisions) {
     constexpr uint32_t kNearWrap = 0xFFFFFF00u;
     const Case cases[] = {
-        {LINK_AWAITING_REPLY, 10500, 10000, 0, TimeoutAction::None},
-        {LINK_AWAITING_REPLY, 10501, 10000, 0, TimeoutAction::ReplyOverdue},
-        {LINK_RECEIVING, 10100, 9990, 10000, TimeoutAction::None},
-        {LINK_RECEIVING, 10101, 9990, 10000, TimeoutAction::FrameOverdue},
+        {LinkState::AwaitingReply, 10500, 10000, 0, TimeoutAction::None},
+        {LinkState::AwaitingReply, 10501, 10000, 0, TimeoutAction::ReplyOverdue},
+        {LinkState::Receiving, 10100, 9990, 10000, TimeoutAction::None},
+        {LinkState::Receiving, 10101, 9990, 10000, TimeoutAction::FrameOverdue},
         // Bytes that arrive keep coming but form no frame: the reply is overdue all the same.
-        {LINK_RECEIVING, 10501, 10000, 10480, TimeoutAction::ReplyOverdue},
-        {LINK_RECEIVING, 10500, 10000, 10480, TimeoutAction::None},
+        {LinkState::Receiving, 10501, 10000, 10480, TimeoutAction::ReplyOverdue},
+        {LinkState::Receiving, 10500, 10000, 10480, TimeoutAction::None},
         // A frame under way may finish within the grace, not past it.
-        {LINK_RECEIVING, 10700, 10000, 10650, TimeoutAction::None, true},
-        {LINK_RECEIVING, 10701, 10000, 10650, TimeoutAction::ReplyOverdue, true},
-        {LINK_RECEIVING, 10751, 10000, 10650, TimeoutAction::FrameOverdue, true},
-        {LINK_AWAITING_REPLY, 10600, 10000, 10550, TimeoutAction::ReplyOverdue, true},
-        {LINK_AWAITING_REPLY, 10200, 10000, 0, TimeoutAction::None},
-        {LINK_IDLE, 99999, 0, 0, TimeoutAction::None},
+        {LinkState::Receiving, 10700, 10000, 10650, TimeoutAction::None, true},
+        {LinkState::Receiving, 10701, 10000, 10650, TimeoutAction::ReplyOverdue, true},
+        {LinkState::Receiving, 10751, 10000, 10650, TimeoutAction::FrameOverdue, true},
+        {LinkState::AwaitingReply, 10600, 10000, 10550, TimeoutAction::ReplyOverdue, true},
+        {LinkState::AwaitingReply, 10200, 10000, 0, TimeoutAction::None},
+        {LinkState::Idle, 99999, 0, 0, TimeoutAction::None},
         // Across the wrap of the 32-bit tick count.
-        {LINK_AWAITING_REPLY, kNearWrap + 500, kNearWrap, 0, TimeoutAction::None},
-        {LINK_AWAITING_REPLY, kNearWrap + 501, kNearWrap, 0, TimeoutAction::ReplyOverdue},
-        {LINK_RECEIVING, kNearWrap + 100, kNearWrap - 10, kNearWrap, TimeoutAction::None},
-        {LINK_RECEIVING, kNearWrap + 101, kNearWrap - 10, kNearWrap, TimeoutAction::FrameOverdue},
+        {LinkState::AwaitingReply, kNearWrap + 500, kNearWrap, 0, TimeoutAction::None},
+        {LinkState::AwaitingReply, kNearWrap + 501, kNearWrap, 0, TimeoutAction::ReplyOverdue},
+        {LinkState::Receiving, kNearWrap + 100, kNearWrap - 10, kNearWrap, TimeoutAction::None},
+        {LinkState::Receiving, kNearWrap + 101, kNearWrap - 10, kNearWrap, TimeoutAction::FrameOverdue},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DecideLinkTimeout(c.linkState, c.now, c.lastSend, c.lastByte, c.frameUnderway), c.expected)
-            << "state " << c.linkState << " now " << c.now;
+            << "state " << static_cast<int>(c.linkState) << " now " << c.now;
     }
 }
 
@@ -60,9 +62,9 @@ public:
     explicit InterleavedInputs(int arrivalAt) : arrivalAt_(arrivalAt) {
         receiver_.Receive(&kFrameMark, 1, kOldFrameTick, nullptr, nullptr);
         receiver_.ResetAssembly();
-        linkState_.store(LINK_AWAITING_REPLY);
+        linkState_.store(LinkState::AwaitingReply);
     }
-    int LinkStateNow() override { return ArriveIfDue(), linkState_.load(); }
+    LinkState LinkStateNow() override { return ArriveIfDue(), linkState_.load(); }
     uint32_t LastByteTick() override { return ArriveIfDue(), receiver_.LastByteTick(); }
     bool FrameUnderway() override { return ArriveIfDue(), receiver_.FrameUnderway(); }
     uint32_t LastSendTick() override { return ArriveIfDue(), kSendTick; }
@@ -79,7 +81,7 @@ private:
     int arrivalAt_;
     int reads_ = 0;
     uint32_t clock_ = kSendTick + 50;
-    std::atomic<int> linkState_{LINK_IDLE};
+    std::atomic<LinkState> linkState_{LinkState::Idle};
     PacketReceiver receiver_{linkState_};
 };
 

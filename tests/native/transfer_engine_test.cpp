@@ -24,6 +24,8 @@
 using namespace transfer;
 namespace fs = std::filesystem;
 
+using namespace packetlink;
+
 namespace {
 
 constexpr uint64_t kTenSecondsMs = 10000;

@@ -19,6 +19,8 @@
 #include "link/Frame.h"
 #include "transfer/TransferEngine.h"
 
+using namespace packetlink;
+
 namespace {
 
 class PresenterTest : public ::testing::Test {
