@@ -218,9 +218,9 @@ void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOpti
 
 void CheckProgramName(const std::string& name) {
     if (name.empty()) throw CLI::ValidationError("NAME: the program's name is empty");
-    if (name.size() > kMaxProgramNameLength) {
-        throw CLI::ValidationError("NAME: a program's name has at most " + std::to_string(kMaxProgramNameLength) +
-                                   " characters");
+    if (name.size() > transfer::kMaxProgramNameLength) {
+        throw CLI::ValidationError("NAME: a program's name has at most " +
+                                   std::to_string(transfer::kMaxProgramNameLength) + " characters");
     }
 }
 

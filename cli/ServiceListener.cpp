@@ -19,26 +19,26 @@ void ServiceListener::Log(const std::string& line, std::error_code error) {
 
 void ServiceListener::AppendLine(const std::string& line) { Keep(line); }
 
-// A report is logged, then shown in a box: the box adds nothing then. A box with no log line
+// An outcome is logged, then shown in a box: the box adds nothing then. A box with no log line
 // before it (the unit's flash-erase result, which may come in any session) is kept.
-void ServiceListener::Report(const std::string& text) {
-    if (text != lastLine_) Keep(text);
+void ServiceListener::Notice(common::NoticeKind kind, const std::string& text) {
+    if (kind == common::NoticeKind::Outcome && text != lastLine_) Keep(text);
 }
 
-void ServiceListener::ProgressStart(uint32_t maximum, transfer::ProgressScale) {
+void ServiceListener::ProgressStart(uint64_t total) {
     steps_ = 0;
-    total_ = maximum;
+    total_ = total;
     sink_.Report({EventKind::Start, unit_, 0, total_, "transferring"});
 }
 
-void ServiceListener::ProgressAdvance(uint32_t steps) {
-    steps_ += steps;
+void ServiceListener::ProgressAdvance(uint64_t done) {
+    steps_ = done;
     sink_.Report({EventKind::Progress, unit_, steps_, total_, ""});
 }
 
 void ServiceListener::SessionEnded(const transfer::SessionEnd& end) {
     // A report that belongs to no session (a stray packet's) is shown once, and ends nothing.
-    if (end.kind == SESSION_NONE) {
+    if (end.kind == transfer::SessionKind::SESSION_NONE) {
         if (!end.text.empty() && end.text != lastLine_) Keep(end.text);
         return;
     }

@@ -20,10 +20,10 @@ public:
     void SendFrame(const uint8_t* bytes, size_t count) override { writer_.Write(bytes, count); }
     void Log(const std::string& line, std::error_code error) override;
     void AppendLine(const std::string& line) override;
-    void Beep() override {}  // a console tool stays quiet; the outcome is its last line
-    void Report(const std::string& text) override;
-    void ProgressStart(uint32_t maximum, transfer::ProgressScale scale) override;
-    void ProgressAdvance(uint32_t steps) override;
+    // A console tool stays quiet at an alert; an outcome is its last line.
+    void Notice(common::NoticeKind kind, const std::string& text) override;
+    void ProgressStart(uint64_t total) override;
+    void ProgressAdvance(uint64_t done) override;
     void ProgressEnd() override {}
     // A command line has no control that stops a session: Ctrl-C does.
     void StopArmed(transfer::Operation) override {}

@@ -62,8 +62,8 @@ private:
 std::string EndText(const transfer::SessionEnd& end, const ServiceListener& listener) {
     std::string text = end.text;
     if (text.empty() && end.result == transfer::SessionResult::UnitError &&
-        FamilyOfSession(end.kind) == SessionFamily::Nlec) {
-        text = kNlecTransferError;
+        transfer::FamilyOfSession(end.kind) == transfer::SessionFamily::Nlec) {
+        text = transfer::kNlecTransferError;
     }
     if (text.empty())
         text = listener.LastReason().empty() ? FailureText(Failure::TransferFailed) : listener.LastReason();

@@ -4,12 +4,17 @@
 
 #include <cstring>
 
+namespace transfer {
+
 namespace {
+
+constexpr int kHexBase = 16;
+constexpr int kFirstLetterValue = 10;  // of a and A
 
 int HexValue(int c) {
     if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + kFirstLetterValue;
+    return c - 'A' + kFirstLetterValue;
 }
 
 }  // namespace
@@ -35,7 +40,7 @@ void BitmapPairScanner::Scan(const char* text, size_t length, std::vector<uint8_
                 break;
             case State::AwaitLow:
                 if (IsHexDigit(c)) {
-                    bytes.push_back(static_cast<uint8_t>(high_ * 16 + HexValue(c)));
+                    bytes.push_back(static_cast<uint8_t>(high_ * kHexBase + HexValue(c)));
                     state_ = State::AwaitX;
                 }
                 break;
@@ -58,3 +63,5 @@ BitmapConversion ConvertBitmapText(FILE* text, std::vector<uint8_t>& image, size
     }
     return std::ferror(text) ? BitmapConversion::ReadFailed : BitmapConversion::Done;
 }
+
+}  // namespace transfer

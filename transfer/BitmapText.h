@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace transfer {
+
 // Line buffer of one read: one line, or at most 1022 characters of a longer line.
 inline constexpr size_t kBitmapLineBuffer = 1023;
 
@@ -43,3 +45,5 @@ enum class BitmapConversion {
 // Reads text (opened for reading in text mode) line by line and appends the decoded bytes to
 // image, up to limit bytes.
 BitmapConversion ConvertBitmapText(FILE* text, std::vector<uint8_t>& image, size_t limit = kMaxBitmapImageBytes);
+
+}  // namespace transfer

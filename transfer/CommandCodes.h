@@ -1,8 +1,10 @@
-// Packet command codes of the link, in both directions.
+// Packet command codes of the link, in both directions: the command field of a frame.
 #pragma once
 #include <cstdint>
 
-enum CommandCode : uint16_t {
+namespace transfer {
+
+enum class CommandCode : uint16_t {
     RS232_CMD_BAD_CHECKSUM = 1,
     RS232_RESEND_REMOTE_TIMEOUT = 2,
     RS232_CMD_LOG = 3,
@@ -24,3 +26,5 @@ enum CommandCode : uint16_t {
     RS232_CMD_FILE_GET_END = 22,
     RS232_CMD_FILE_GET_TEXT = 23,
 };
+
+}  // namespace transfer

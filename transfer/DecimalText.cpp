@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace transfer {
+
 namespace {
 bool IsBlank(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 constexpr uint32_t kDecimalBase = 10;
@@ -29,3 +31,5 @@ int32_t ParseDecimalText(const char* text) {
     if (text == nullptr) return 0;
     return ParseDecimalText(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
 }
+
+}  // namespace transfer

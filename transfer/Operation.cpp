@@ -10,22 +10,22 @@ SessionFamily FamilyOf(Operation operation) {
 
 SessionKind SessionOf(Operation operation) {
     switch (operation) {
-        case Operation::SendNlec: return SESSION_SEND_NLEC;
-        case Operation::GetNlec: return SESSION_GET_NLEC;
+        case Operation::SendNlec: return SessionKind::SESSION_SEND_NLEC;
+        case Operation::GetNlec: return SessionKind::SESSION_GET_NLEC;
         case Operation::ReceiveSettings:
-        case Operation::ReceiveProgram: return SESSION_RECEIVE_FILE;
-        default: return SESSION_SEND_FILE;
+        case Operation::ReceiveProgram: return SessionKind::SESSION_RECEIVE_FILE;
+        default: return SessionKind::SESSION_SEND_FILE;
     }
 }
 
 TransferKind KindOf(Operation operation) {
     switch (operation) {
         case Operation::SendSettings:
-        case Operation::ReceiveSettings: return KIND_SETTINGS;
+        case Operation::ReceiveSettings: return TransferKind::KIND_SETTINGS;
         case Operation::SendProgram:
-        case Operation::ReceiveProgram: return KIND_PROGRAM;
-        case Operation::SendBitmap: return KIND_BITMAP;
-        default: return KIND_BINARY;
+        case Operation::ReceiveProgram: return TransferKind::KIND_PROGRAM;
+        case Operation::SendBitmap: return TransferKind::KIND_BITMAP;
+        default: return TransferKind::KIND_BINARY;
     }
 }
 

@@ -3,6 +3,7 @@
 // which of its buttons starts which.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "transfer/SessionCommands.h"
@@ -21,7 +22,7 @@ enum class Operation {
 
 // What a file transfer moves: the kind field of its opening packet, as the unit reads it.
 // Binary is what moves before any file operation has named its kind.
-enum TransferKind : int { KIND_BINARY = 9, KIND_BITMAP = 24, KIND_SETTINGS = 25, KIND_PROGRAM = 26 };
+enum class TransferKind : int32_t { KIND_BINARY = 9, KIND_BITMAP = 24, KIND_SETTINGS = 25, KIND_PROGRAM = 26 };
 
 // One start of an operation: the file chosen (a send's source, a receive's destination, the
 // bitmap's text listing) and, for a program receive, the name of the program asked for.

@@ -1,31 +1,29 @@
 // Result texts of the reporters, as the operator reads them (spellings included).
 #include "transfer/ReportTexts.h"
 
-#include "transfer/Operation.h"
-
-using namespace transfer;
+namespace transfer {
 
 const char* NlecReportText(ReportOperation operation, const char* passedText) {
     if (operation == ReportOperation::RetryExhausted) return "Nlec transfer failure. Retry count exceeded.";
     return passedText ? passedText : "";
 }
 
-const char* FileReportText(ReportOperation operation, int transferKind) {
+const char* FileReportText(ReportOperation operation, TransferKind transferKind) {
     switch (operation) {
         case ReportOperation::RetryExhausted: return "Binary Test transfer failure. Retry count exceeded.";
         case ReportOperation::ReceiveComplete:
         case ReportOperation::SendVerified:
             switch (transferKind) {
-                case KIND_BITMAP: return "Bitmap Transfer sucessfully completed.";
-                case KIND_SETTINGS: return "Transfer of settings sucessfully completed.";
-                case KIND_PROGRAM: return "Transfer of program sucessfully completed.";
+                case TransferKind::KIND_BITMAP: return "Bitmap Transfer sucessfully completed.";
+                case TransferKind::KIND_SETTINGS: return "Transfer of settings sucessfully completed.";
+                case TransferKind::KIND_PROGRAM: return "Transfer of program sucessfully completed.";
                 default: return "Binary Transfer sucessfully completed.";
             }
         case ReportOperation::Failure:
             switch (transferKind) {
-                case KIND_BITMAP: return "Bitmap transfer failure.";
-                case KIND_SETTINGS: return "Settings transfer failure.";
-                case KIND_PROGRAM: return "Program transfer failure.";
+                case TransferKind::KIND_BITMAP: return "Bitmap transfer failure.";
+                case TransferKind::KIND_SETTINGS: return "Settings transfer failure.";
+                case TransferKind::KIND_PROGRAM: return "Program transfer failure.";
                 default: return "Binary Test transfer failure.";
             }
     }
@@ -41,3 +39,5 @@ const char* DefaultReportText(ReportOperation operation) {
     }
     return "";
 }
+
+}  // namespace transfer

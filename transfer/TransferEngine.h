@@ -27,6 +27,7 @@
 #include <system_error>
 
 #include "common/Clock.h"
+#include "common/EngineEvents.h"
 #include "link/Frame.h"
 #include "link/PacketReceiver.h"
 #include "link/PacketRecord.h"
@@ -45,9 +46,6 @@ inline constexpr char kFixedRequestCode[] = "731942";
 // How often a front-end should call Tick(); the timeouts are judged against the clock, not this.
 inline constexpr uint32_t kTransferTickMs = 100;
 
-// The progress bar's two ranges: a 16-bit maximum (low 16 bits kept) or the 32-bit form.
-enum class ProgressScale { Range16, Range32 };
-
 // How a session ended, for a front-end that needs more than the texts (varnex's exit code).
 enum class SessionResult {
     Completed,       // received and saved, or sent and the unit's sum matched
@@ -58,38 +56,31 @@ enum class SessionResult {
 };
 
 struct SessionEnd {
-    SessionKind kind = SESSION_NONE;
+    SessionKind kind = SessionKind::SESSION_NONE;
     SessionResult result = SessionResult::Completed;
     std::string text;      // the report's text (the box's text), empty when none was shown
     std::string unitText;  // the unit's own text with its error, if it sent one
 };
 
-// What the engine asks of its front-end. Called on the engine's thread, in the order the
-// operator is to see them (a beep, a log line, then the report, ...).
-class TransferListener {
+// What the engine asks of its front-end, beside the events every engine tells (progress,
+// log lines, notices: see common::EngineEvents). Called on the engine's thread, in the order
+// the operator is to see them (an alert, a log line, then the outcome, ...). Progress counts
+// bytes of a file transfer, characters of an NLEC send and lines of an NLEC fetch; an alert
+// comes with no text; an outcome is what the operator must acknowledge.
+class TransferListener : public common::EngineEvents {
 public:
-    virtual ~TransferListener() = default;
     // One whole frame to write now, header and payload. The engine times the reply from when
     // this returns.
     virtual void SendFrame(const uint8_t* bytes, size_t count) = 0;
-    // A log line; an error adds the system's text for it as a second line.
-    virtual void Log(const std::string& line, std::error_code error) = 0;
     // A line appended as it stands (no formatting, no error text): the unit's own words.
     virtual void AppendLine(const std::string& line) = 0;
-    virtual void Beep() = 0;
-    // The outcome the operator must acknowledge (the dialog's OK box).
-    virtual void Report(const std::string& text) = 0;
-    // The one progress bar: created (replacing any), advanced, removed.
-    virtual void ProgressStart(uint32_t maximum, ProgressScale scale) = 0;
-    virtual void ProgressAdvance(uint32_t steps) = 0;
-    virtual void ProgressEnd() = 0;
     // The operation's own control now stops its session (the dialog's button reads "Stop
     // Transfer"), and later no longer does (the button's own caption is back).
     virtual void StopArmed(Operation operation) = 0;
     virtual void StopReleased(Operation operation) = 0;
-    // The session is over; its last report has been made. A report that no running session
-    // made (a stray packet's, the give-up of a packet sent outside a session) comes with
-    // kind SESSION_NONE.
+    // The session is over, once for each; its last outcome has been told. An outcome that no
+    // running session told (a stray packet's, the give-up of a packet sent outside a session)
+    // comes with kind SESSION_NONE.
     virtual void SessionEnded(const SessionEnd& end) = 0;
 };
 

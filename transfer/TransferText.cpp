@@ -2,39 +2,43 @@
 // line is, so the sum announced and the lines sent always cover the same characters.
 #include "transfer/TransferText.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "transfer/DecimalText.h"
-#include "transfer/Operation.h"
 
-using namespace transfer;
+namespace transfer {
 
 namespace {
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
+constexpr size_t kSumBlockBytes = 4096;  // one read of a file being summed
 }  // namespace
 
-bool KindCarriesProgramName(int kind) { return kind == KIND_PROGRAM; }
+bool KindCarriesProgramName(TransferKind kind) { return kind == TransferKind::KIND_PROGRAM; }
 
-const char* FileErrorText(int kind) {
+const char* FileErrorText(TransferKind kind) {
     switch (kind) {
-        case KIND_BITMAP: return "Bitmap Transfer error.";
-        case KIND_SETTINGS: return "Settings Transfer error.";
-        case KIND_PROGRAM: return "Program Transfer error.";
+        case TransferKind::KIND_BITMAP: return "Bitmap Transfer error.";
+        case TransferKind::KIND_SETTINGS: return "Settings Transfer error.";
+        case TransferKind::KIND_PROGRAM: return "Program Transfer error.";
         default: return "Binary Transfer error.";
     }
 }
 
-const char* FileHaltText(int kind) {
+const char* FileHaltText(TransferKind kind) {
     switch (kind) {
-        case KIND_BITMAP: return "Bitmap transfer halted.";
-        case KIND_SETTINGS: return "Settings transfer halted.";
-        case KIND_PROGRAM: return "Program transfer halted.";
+        case TransferKind::KIND_BITMAP: return "Bitmap transfer halted.";
+        case TransferKind::KIND_SETTINGS: return "Settings transfer halted.";
+        case TransferKind::KIND_PROGRAM: return "Program transfer halted.";
         default: return "Binary transfer halted.";
     }
 }
 
-bool KindLogsUnitText(int kind) { return kind == KIND_BITMAP || kind == KIND_SETTINGS || kind == KIND_PROGRAM; }
+bool KindLogsUnitText(TransferKind kind) {
+    return kind == TransferKind::KIND_BITMAP || kind == TransferKind::KIND_SETTINGS ||
+           kind == TransferKind::KIND_PROGRAM;
+}
 
 uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count) {
     uint32_t total = sum;
@@ -48,12 +52,13 @@ bool ParseEchoedSum(const uint8_t* bytes, size_t length, uint16_t* sum) {
     return true;
 }
 
-std::string FormatOpeningText(int kind, uint16_t sum, int32_t count) {
-    return std::to_string(kind) + "," + std::to_string(static_cast<unsigned>(sum)) + "," + std::to_string(count) + ",";
+std::string FormatOpeningText(TransferKind kind, uint16_t sum, int32_t count) {
+    return std::to_string(static_cast<int32_t>(kind)) + "," + std::to_string(static_cast<unsigned>(sum)) + "," +
+           std::to_string(count) + ",";
 }
 
-std::string FormatReceiveRequest(int kind, const char* programName) {
-    std::string text = std::to_string(kind);
+std::string FormatReceiveRequest(TransferKind kind, const char* programName) {
+    std::string text = std::to_string(static_cast<int32_t>(kind));
     if (programName != nullptr) {
         text.append(programName, strnlen(programName, kMaxProgramNameLength));
     }
@@ -90,6 +95,30 @@ bool WriteNlecLine(FILE* file, const std::string& text) {
     return std::fputc(kCarriageReturn, file) != EOF && std::fputc(kLineFeed, file) != EOF;
 }
 
+size_t PayloadCount(const packetlink::PacketRecord& record) {
+    if (record.payloadCount < 0) return 0;
+    return record.payloadCount > static_cast<int>(packetlink::kMaxPayload) ? packetlink::kMaxPayload
+                                                                           : static_cast<size_t>(record.payloadCount);
+}
+
+std::string PayloadText(const packetlink::PacketRecord& record) {
+    const char* bytes = reinterpret_cast<const char*>(record.payload);
+    return std::string(bytes, strnlen(bytes, PayloadCount(record)));
+}
+
+std::string Format(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    va_list measure;
+    va_copy(measure, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
 StreamSum SumNlecLines(FILE* file) {
     StreamSum result{true, 0, 0};
     char line[kNlecLineBuffer];
@@ -105,7 +134,7 @@ StreamSum SumNlecLines(FILE* file) {
 
 StreamSum SumFileBytes(FILE* file) {
     StreamSum result{true, 0, 0};
-    uint8_t block[4096];
+    uint8_t block[kSumBlockBytes];
     size_t got;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
         result.sum = AddToSum(result.sum, block, got);
@@ -115,3 +144,5 @@ StreamSum SumFileBytes(FILE* file) {
     std::rewind(file);
     return result;
 }
+
+}  // namespace transfer

@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "link/PacketRecord.h"
+#include "transfer/Operation.h"
+
+namespace transfer {
+
 // A file send moves at most this many bytes per data packet.
 inline constexpr size_t kFileChunkBytes = 128;
 // One NLEC line read: at most 511 characters and the terminator.
@@ -17,14 +22,13 @@ inline constexpr char kNlecTransferError[] = "NLEC Transfer error.";
 // ProgramName keeps at most this many characters.
 inline constexpr size_t kMaxProgramNameLength = 254;
 
-// Kinds are the values of TransferKind (transfer/Operation.h).
 // The program kind's receive request carries the program name.
-bool KindCarriesProgramName(int kind);
+bool KindCarriesProgramName(TransferKind kind);
 // The unit's error (code 13) as logged for a kind, the halt line of an active session, and
 // whether the unit's own text follows the halt line.
-const char* FileErrorText(int kind);
-const char* FileHaltText(int kind);
-bool KindLogsUnitText(int kind);
+const char* FileErrorText(TransferKind kind);
+const char* FileHaltText(TransferKind kind);
+bool KindLogsUnitText(TransferKind kind);
 
 // Adds each byte (0..255) to sum, modulo 65 536.
 uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count);
@@ -34,10 +38,10 @@ uint16_t AddToSum(uint16_t sum, const uint8_t* bytes, size_t count);
 bool ParseEchoedSum(const uint8_t* bytes, size_t length, uint16_t* sum);
 
 // "kind,sum,count," that opens a file send, e.g. "25,258,3,".
-std::string FormatOpeningText(int kind, uint16_t sum, int32_t count);
+std::string FormatOpeningText(TransferKind kind, uint16_t sum, int32_t count);
 // The kind as decimal text, then the program name at once (none when programName is null),
 // which a program receive appends; at most kMaxProgramNameLength characters of it.
-std::string FormatReceiveRequest(int kind, const char* programName);
+std::string FormatReceiveRequest(TransferKind kind, const char* programName);
 
 // NLEC files are text with CR LF line ends, the same on every system, so that one file
 // serves the dialog and varnex alike. Files are opened in binary mode and the line ends are
@@ -49,6 +53,13 @@ std::string FormatReceiveRequest(int kind, const char* programName);
 int ReadNlecLine(FILE* file, char (&line)[kNlecLineBuffer]);
 // Writes one fetched line and its newline; false on a write error.
 bool WriteNlecLine(FILE* file, const std::string& text);
+
+// The payload's count of a received packet, kept within the record.
+size_t PayloadCount(const packetlink::PacketRecord& record);
+// The bytes of a received payload up to its count or its first zero byte.
+std::string PayloadText(const packetlink::PacketRecord& record);
+// printf-style text, of any length.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 struct StreamSum {
     bool ok;        // false when a read error stopped the count
@@ -83,3 +94,5 @@ private:
     int64_t announced_ = kUnknown;
     int64_t written_ = 0;
 };
+
+}  // namespace transfer

@@ -7,7 +7,7 @@
 #include "transfer/TransferText.h"
 #include "app/win/TransferPresenter.h"
 
-char ProgramName[kMaxProgramNameLength + 1] = {};
+char ProgramName[transfer::kMaxProgramNameLength + 1] = {};
 
 namespace {
 
@@ -28,7 +28,7 @@ INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPA
         case WM_INITDIALOG:
             ProgramName[0] = 0;
             CentreOnMainDialog(dialog, reinterpret_cast<HWND>(lParam));
-            SendDlgItemMessageA(dialog, IDC_PROGRAM_NAME_EDIT, EM_LIMITTEXT, kMaxProgramNameLength, 0);
+            SendDlgItemMessageA(dialog, IDC_PROGRAM_NAME_EDIT, EM_LIMITTEXT, transfer::kMaxProgramNameLength, 0);
             SetFocus(GetDlgItem(dialog, IDC_PROGRAM_NAME_EDIT));
             return 0;
         case WM_COMMAND:

@@ -194,16 +194,26 @@ void TransferPresenter::Log(const std::string& line, std::error_code error) {
 
 void TransferPresenter::AppendLine(const std::string& line) { view_.AddLine(line); }
 
-void TransferPresenter::Beep() { MessageBeep(kDefaultBeep); }
-
-void TransferPresenter::Report(const std::string& text) { MessageBoxA(dialog_, text.c_str(), kWindowTitle, MB_OK); }
-
-void TransferPresenter::ProgressStart(uint32_t maximum, transfer::ProgressScale scale) {
-    view_.CreateProgressBar(maximum, scale == transfer::ProgressScale::Range32 ? ProgressRange::Range32
-                                                                               : ProgressRange::Range16);
+void TransferPresenter::Notice(common::NoticeKind kind, const std::string& text) {
+    if (kind == common::NoticeKind::Alert) {
+        MessageBeep(kDefaultBeep);
+    } else {
+        MessageBoxA(dialog_, text.c_str(), kWindowTitle, MB_OK);
+    }
 }
 
-void TransferPresenter::ProgressAdvance(uint32_t steps) { view_.AdvanceProgress(steps); }
+// The 32-bit range, so that a transfer of more than 65 535 steps shows correctly.
+void TransferPresenter::ProgressStart(uint64_t total) {
+    shownDone_ = 0;
+    view_.CreateProgressBar(static_cast<unsigned>(total), ProgressRange::Range32);
+}
+
+// The bar moves by the steps done since its last move, as each packet's step moved it.
+void TransferPresenter::ProgressAdvance(uint64_t done) {
+    const uint64_t steps = done >= shownDone_ ? done - shownDone_ : done;
+    shownDone_ = done;
+    view_.AdvanceProgress(static_cast<unsigned>(steps));
+}
 
 void TransferPresenter::ProgressEnd() { view_.DestroyProgressBar(); }
 

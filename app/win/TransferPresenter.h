@@ -39,10 +39,11 @@ private:
     void SendFrame(const uint8_t* bytes, size_t count) override;
     void Log(const std::string& line, std::error_code error) override;
     void AppendLine(const std::string& line) override;
-    void Beep() override;
-    void Report(const std::string& text) override;
-    void ProgressStart(uint32_t maximum, transfer::ProgressScale scale) override;
-    void ProgressAdvance(uint32_t steps) override;
+    // An alert beeps; an outcome is shown in an OK box.
+    void Notice(common::NoticeKind kind, const std::string& text) override;
+    // Transfers use the 32-bit range; the bar moves by what is done since its last move.
+    void ProgressStart(uint64_t total) override;
+    void ProgressAdvance(uint64_t done) override;
     void ProgressEnd() override;
     void StopArmed(transfer::Operation operation) override;
     void StopReleased(transfer::Operation operation) override;
@@ -55,6 +56,7 @@ private:
     ActivityView& view_;
     transfer::TransferEngine engine_;
     std::map<int, std::string> savedCaptions_;  // of the buttons whose stop is armed
+    uint64_t shownDone_ = 0;                    // the steps the bar shows since its start
 };
 
 // The button of a service operation, and the operation of a button.
@@ -65,4 +67,4 @@ std::optional<transfer::Operation> OperationOfButton(int commandId);
 // ends with 1 when a non-empty name was confirmed.
 INT_PTR CALLBACK PromptProgramName(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The name typed in the prompt, appended to a program receive's opening packet.
-extern char ProgramName[kMaxProgramNameLength + 1];
+extern char ProgramName[transfer::kMaxProgramNameLength + 1];

@@ -11,6 +11,8 @@
 #include "transfer/BitmapText.h"
 #include "transfer/DecimalText.h"
 
+using namespace transfer;
+
 namespace {
 
 void Check(bool condition) {

@@ -166,7 +166,8 @@ TEST(CliOptions, ServiceCommandsTakeOnePortAndTheirFiles) {
     const BadLine lines[] = {
         {{"request", "--port", "/dev/a", "--port", "/dev/b"}, "one unit"},
         {{"program", "get", "", "out.bin", "--port", "/dev/a"}, "empty"},
-        {{"program", "get", std::string(kMaxProgramNameLength + 1, 'N'), "out.bin", "--port", "/dev/a"}, "254"},
+        {{"program", "get", std::string(transfer::kMaxProgramNameLength + 1, 'N'), "out.bin", "--port", "/dev/a"},
+         "254"},
         {{"settings", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
         {{"nlec", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},
         {{"program", "send", "/no/such/file", "--port", "/dev/a"}, "/no/such/file"},

@@ -45,10 +45,10 @@ struct Rig {
     uint16_t unitId = 0;
 
     // The unit's packet, arriving after a pause.
-    void Unit(uint64_t afterMs, uint16_t command, const std::string& payload) {
-        port.Arrive(clock.NowMs() + afterMs,
-                    EncodeFrame(command, ++unitId, reinterpret_cast<const uint8_t*>(payload.data()),
-                                static_cast<uint16_t>(payload.size())));
+    void Unit(uint64_t afterMs, transfer::CommandCode command, const std::string& payload) {
+        port.Arrive(clock.NowMs() + afterMs, EncodeFrame(static_cast<uint16_t>(command), ++unitId,
+                                                         reinterpret_cast<const uint8_t*>(payload.data()),
+                                                         static_cast<uint16_t>(payload.size())));
     }
     bool Run(cli::Command command, const std::string& file = "") {
         cli::UnitContext context;
@@ -92,8 +92,8 @@ TEST(CliServiceWorker, AStartThatFailsNamesTheFileAndTheSystemsReason) {
 
 TEST(CliServiceWorker, TheUnitsNlecErrorEndsInTheDialogsWordsAndAnEraseResultIsKeptOnce) {
     Rig rig;
-    rig.Unit(50, RS232_CMD_FLASH_ERASE_RESULT, "0");
-    rig.Unit(100, RS232_CMD_NLEC_ERROR, "");
+    rig.Unit(50, transfer::CommandCode::RS232_CMD_FLASH_ERASE_RESULT, "0");
+    rig.Unit(100, transfer::CommandCode::RS232_CMD_NLEC_ERROR, "");
     EXPECT_FALSE(rig.Run(cli::Command::NlecGet, testing::TempDir() + "varnex-nlec-get.txt"));
     EXPECT_EQ(rig.recorder.Last().kind, EventKind::Failed);
     EXPECT_EQ(rig.recorder.Last().text, "NLEC Transfer error.");
@@ -105,8 +105,8 @@ TEST(CliServiceWorker, TheMonitorKeepsAStrayReportOnce) {
     rig.stop = false;
     rig.recorder.stop = &rig.stop;
     rig.recorder.stopAfter = "Flash erase failure: 3";
-    rig.Unit(50, RS232_CMD_NLEC_SEND_END, "12");  // a sum for a send nobody made
-    rig.Unit(100, RS232_CMD_FLASH_ERASE_RESULT, "3");
+    rig.Unit(50, transfer::CommandCode::RS232_CMD_NLEC_SEND_END, "12");  // a sum for a send nobody made
+    rig.Unit(100, transfer::CommandCode::RS232_CMD_FLASH_ERASE_RESULT, "3");
     EXPECT_TRUE(rig.Run(cli::Command::Monitor));
     EXPECT_EQ(rig.recorder.Count("Nlec Checksum Failure."), 1u);
     EXPECT_EQ(rig.recorder.Count("Flash erase failure: 3"), 1u);

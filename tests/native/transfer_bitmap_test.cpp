@@ -9,6 +9,8 @@
 
 #include "transfer/BitmapText.h"
 
+using namespace transfer;
+
 namespace {
 
 std::vector<uint8_t> Decode(const std::string& text) { return DecodeBitmapLine(text.data(), text.size()); }

@@ -42,6 +42,7 @@ public:
     std::vector<std::string> events;
     std::vector<SessionEnd> ends;
     std::map<Operation, bool> armed;  // whose control stops its session
+    std::vector<uint64_t> done;       // each progress advance, as told
 
     void SendFrame(const uint8_t* bytes, size_t count) override {
         PacketHeader h{};
@@ -55,10 +56,11 @@ public:
         if (error) events.push_back("os:" + std::to_string(error.value()));
     }
     void AppendLine(const std::string& line) override { events.push_back("line:" + line); }
-    void Beep() override { events.push_back("beep"); }
-    void Report(const std::string& text) override { events.push_back("box:" + text); }
-    void ProgressStart(uint32_t maximum, ProgressScale) override { events.push_back("bar:" + std::to_string(maximum)); }
-    void ProgressAdvance(uint32_t) override {}
+    void Notice(common::NoticeKind kind, const std::string& text) override {
+        events.push_back(kind == common::NoticeKind::Alert ? "beep" : "box:" + text);
+    }
+    void ProgressStart(uint64_t total) override { events.push_back("bar:" + std::to_string(total)); }
+    void ProgressAdvance(uint64_t steps) override { done.push_back(steps); }
     void ProgressEnd() override {}
     void StopArmed(Operation operation) override { armed[operation] = true; }
     void StopReleased(Operation operation) override { armed[operation] = false; }
@@ -329,6 +331,24 @@ TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     EXPECT_EQ(FilesInFolder(), 1u) << "the temporary file is gone";
 }
 
+// The bar is told what is done since its start, never a step: bytes of a file send (a
+// one-byte chunk moves nothing), lines of an NLEC fetch, each counted afresh from its start.
+TEST_F(EngineTest, ProgressCountsFromEachBarsStart) {
+    ASSERT_TRUE(engine_.Start({Operation::SendSettings, Write("s.bin", std::string(257, 'z'))}));
+    EXPECT_TRUE(ui_.Has("bar:257"));
+    for (int i = 0; i < 3; ++i) Unit(i == 0 ? 10 : 11, "1");
+    EXPECT_EQ(ui_.done, (std::vector<uint64_t>{128, 256})) << "the last byte alone does not move the bar";
+    engine_.Stop();
+
+    ui_.done.clear();
+    ASSERT_TRUE(engine_.Start({Operation::GetNlec, (folder_ / "t.txt").string()}));
+    Unit(16, "3");
+    Unit(17, "L1");
+    Unit(17, "L2");
+    EXPECT_EQ(ui_.done, (std::vector<uint64_t>{1, 2}));
+    engine_.Stop();
+}
+
 // --- ends that belong to another session
 
 TEST_F(EngineTest, AnEndOfAnotherKindOfTransferFailsTheRunningOne) {
@@ -379,7 +399,7 @@ TEST_F(EngineTest, AnEndOfAnotherKindOfTransferFailsTheRunningOne) {
             EXPECT_FALSE(engine_.SessionActive());
             ASSERT_EQ(ui_.ends.size(), ends + 1);
             EXPECT_NE(ui_.ends.back().result, SessionResult::Completed);
-            EXPECT_NE(ui_.ends.back().kind, SESSION_NONE);
+            EXPECT_NE(ui_.ends.back().kind, SessionKind::SESSION_NONE);
             EXPECT_EQ(Read(chosen), "keep");
             if (code != 8 && code != 13) {
                 EXPECT_EQ(FilesInFolder(), files) << "nothing left beside it";

@@ -6,20 +6,22 @@
 #include "transfer/DecimalText.h"
 #include "transfer/ReportTexts.h"
 
+using namespace transfer;
+
 namespace {
 
 TEST(TransferSessionTexts, FileReporterChoosesByKind) {
     struct Row {
-        int kind;
+        TransferKind kind;
         const char* done;
         const char* failed;
     };
     const Row rows[] = {
-        {24, "Bitmap Transfer sucessfully completed.", "Bitmap transfer failure."},
-        {25, "Transfer of settings sucessfully completed.", "Settings transfer failure."},
-        {26, "Transfer of program sucessfully completed.", "Program transfer failure."},
-        {9, "Binary Transfer sucessfully completed.", "Binary Test transfer failure."},
-        {0, "Binary Transfer sucessfully completed.", "Binary Test transfer failure."},
+        {TransferKind::KIND_BITMAP, "Bitmap Transfer sucessfully completed.", "Bitmap transfer failure."},
+        {TransferKind::KIND_SETTINGS, "Transfer of settings sucessfully completed.", "Settings transfer failure."},
+        {TransferKind::KIND_PROGRAM, "Transfer of program sucessfully completed.", "Program transfer failure."},
+        {TransferKind::KIND_BINARY, "Binary Transfer sucessfully completed.", "Binary Test transfer failure."},
+        {TransferKind{}, "Binary Transfer sucessfully completed.", "Binary Test transfer failure."},
     };
     for (const Row& r : rows) {
         EXPECT_STREQ(FileReportText(ReportOperation::ReceiveComplete, r.kind), r.done);

@@ -9,6 +9,8 @@
 #include "transfer/DecimalText.h"
 #include "transfer/TransferText.h"
 
+using namespace transfer;
+
 namespace {
 
 FILE* FileWith(const std::string& text) {
@@ -29,12 +31,12 @@ uint16_t EchoOf(const std::string& text, bool* ok) {
 TEST(TransferText, OpeningAndRequestTexts) {
     const uint8_t settings[] = {1, 2, 255};
     const uint16_t sum = AddToSum(0, settings, sizeof settings);
-    EXPECT_EQ(FormatOpeningText(25, sum, 3), "25,258,3,");
-    EXPECT_EQ(FormatOpeningText(25, 0, 0), "25,0,0,");
-    EXPECT_EQ(FormatOpeningText(24, 65535, 70000), "24,65535,70000,");
-    EXPECT_EQ(FormatReceiveRequest(25, nullptr), "25");
-    EXPECT_EQ(FormatReceiveRequest(26, "ABC"), "26ABC");
-    EXPECT_EQ(FormatReceiveRequest(26, std::string(300, 'N').c_str()).size(), 2u + 254u);
+    EXPECT_EQ(FormatOpeningText(TransferKind::KIND_SETTINGS, sum, 3), "25,258,3,");
+    EXPECT_EQ(FormatOpeningText(TransferKind::KIND_SETTINGS, 0, 0), "25,0,0,");
+    EXPECT_EQ(FormatOpeningText(TransferKind::KIND_BITMAP, 65535, 70000), "24,65535,70000,");
+    EXPECT_EQ(FormatReceiveRequest(TransferKind::KIND_SETTINGS, nullptr), "25");
+    EXPECT_EQ(FormatReceiveRequest(TransferKind::KIND_PROGRAM, "ABC"), "26ABC");
+    EXPECT_EQ(FormatReceiveRequest(TransferKind::KIND_PROGRAM, std::string(300, 'N').c_str()).size(), 2u + 254u);
 }
 
 TEST(TransferText, SumsWrapModulo65536) {

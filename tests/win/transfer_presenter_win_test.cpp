@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -132,6 +133,21 @@ TEST_F(PresenterTest, TheSessionButtonsCaptionIsSavedCutAndGivenBack) {
     EXPECT_EQ(Text(IDC_SEND_SETTINGS), longCaption.substr(0, 127));
     EXPECT_EQ(LastLog(), "Settings transfer halted.");
     EXPECT_EQ(progress_bar::Window(), nullptr);
+    DeleteFileA(file.c_str());
+}
+
+// The engine tells the bytes done since the bar's start; the bar, in the 32-bit range, moves
+// by each chunk as before.
+TEST_F(PresenterTest, TheBarShowsTheBytesSentInTheTransfersRange) {
+    const std::string file = FileWith("varnex-presenter-bar.bin", std::string(70000, 'b'));
+    ASSERT_TRUE(presenter_.StartChosenFile(IDC_SEND_SETTINGS, file));
+    HWND bar = progress_bar::Window();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 70000) << "more than 16 bits";
+    Arrive(10, "1");
+    Arrive(11, "1");
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 256);
+    EXPECT_TRUE(presenter_.RunCommand(IDC_SEND_SETTINGS)) << "only stops";
     DeleteFileA(file.c_str());
 }
 
