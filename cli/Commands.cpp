@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/EventHub.h"
+#include "cli/FailureTexts.h"
 #include "cli/HostName.h"
 #include "cli/Images.h"
 #include "cli/JsonEvents.h"
@@ -50,12 +51,12 @@ std::string Probe(const std::string& name) {
     serial::PortStatus status;
     std::unique_ptr<serial::SerialPort> port = serial::OpenSerialPort(name, &status);
     if (!port) {
-        if (status.error == serial::PortError::Busy) return "busy: another program holds it";
-        return std::string("cannot open: ") + serial::PortErrorName(status.error) + " (" + status.text + ")";
+        if (status.error == serial::PortError::Busy) return FailureText(Failure::ProbeBusy);
+        return FailureText(Failure::ProbeNotOpened, PortFailure(status));
     }
     bool on = false;
     serial::PortStatus cts = port->ReadCts(&on);
-    if (!cts.Ok()) return std::string("cannot read CTS: ") + serial::PortErrorName(cts.error) + " (" + cts.text + ")";
+    if (!cts.Ok()) return FailureText(Failure::ProbeCtsNotRead, PortFailure(cts));
     return on ? "CTS up: ready (a unit in its bootloader menu)" : "CTS down: no unit ready";
 }
 
@@ -112,7 +113,7 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
                 ++finished;
             });
         } catch (const std::system_error& error) {
-            hub.Report({EventKind::Failed, unit, 0, 0, std::string("cannot start a worker: ") + error.what()});
+            hub.Report({EventKind::Failed, unit, 0, 0, FailureText(Failure::WorkerNotStarted, Words(error.what()))});
             ++finished;
         }
     }
@@ -135,7 +136,7 @@ bool OpenRecords(const std::string& path, std::ostream& err, std::unique_ptr<rec
     std::string error;
     *store = records::RecordStore::Open(path, records::Access::Write, &error);
     if (*store) return true;
-    err << "varnex: the records file cannot be used: " << error << std::endl;
+    err << "varnex: " << FailureText(Failure::RecordsNotUsable, Words(error)) << std::endl;
     return false;
 }
 
@@ -311,8 +312,8 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
                 ++finished;
             });
         } catch (const std::system_error& failure) {
-            hub.Report({EventKind::Failed, index, 0, 0, std::string("cannot start a worker: ") + failure.what()});
-            gate.StopArming("a port's worker could not start");
+            hub.Report({EventKind::Failed, index, 0, 0, FailureText(Failure::WorkerNotStarted, Words(failure.what()))});
+            gate.StopArming(FailureText(Failure::StationWorkerNotStarted));
             ++finished;
         }
     }
@@ -323,7 +324,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         StopIfOutputGone(out, cancel);
         // Said at once: the operator must not plug in units that will not be loaded.
         if (gate.RecordsFailed() && !recordsFailureTold) {
-            err << "varnex: " << gate.StopReason() << "; the loads under way finish" << std::endl;
+            err << "varnex: " << FailureText(Failure::LoadsFinishing, Words(gate.StopReason())) << std::endl;
             recordsFailureTold = true;
         }
     }
@@ -341,7 +342,7 @@ int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ost
     std::unique_ptr<records::RecordStore> store =
         records::RecordStore::Open(options.file, records::Access::Read, &error);
     if (!store) {
-        err << "varnex: the records file cannot be read: " << error << std::endl;
+        err << "varnex: " << FailureText(Failure::RecordsNotReadable, Words(error)) << std::endl;
         return kExitUsage;
     }
     records::Filter filter{options.since, options.port, options.result};

@@ -65,9 +65,12 @@ std::string EndText(const transfer::SessionEnd& end, const ServiceListener& list
         transfer::FamilyOfSession(end.kind) == transfer::SessionFamily::Nlec) {
         text = transfer::kNlecTransferError;
     }
-    if (text.empty()) text = listener.LastReason().empty() ? "the transfer failed" : listener.LastReason();
-    if (!end.unitText.empty()) text += " The unit says: " + end.unitText;
-    return text;
+    if (text.empty())
+        text = listener.LastReason().empty() ? FailureText(Failure::TransferFailed) : listener.LastReason();
+    if (end.unitText.empty()) return text;
+    FailureDetails details = Words(text);
+    details.more = end.unitText;
+    return FailureText(Failure::UnitSays, details);
 }
 
 // The fixed request draws no answer, so "sent" rests on the port alone: every byte taken
@@ -75,10 +78,10 @@ std::string EndText(const transfer::SessionEnd& end, const ServiceListener& list
 bool SendRequest(transfer::TransferEngine& engine, const FrameWriter& writer, serial::SerialPort& port,
                  common::Clock& clock, const Reporter& reporter) {
     engine.SendFixedRequest();
-    if (writer.Gone()) return reporter.Fail(GoneText(port.Name()) + ": " + Reason(writer.GoneStatus()));
-    if (!writer.LastWhole()) return reporter.Fail("the fixed request did not leave: " + Reason(writer.LastStatus()));
+    if (writer.Gone()) return reporter.Fail(Failure::PortGone, PortFailure(writer.GoneStatus(), port.Name()));
+    if (!writer.LastWhole()) return reporter.Fail(Failure::RequestNotSent, PortFailure(writer.LastStatus()));
     serial::PortStatus drained = port.Drain(kRequestDrainBoundMs);
-    if (!drained.Ok()) return reporter.Fail("the fixed request did not leave: " + Reason(drained));
+    if (!drained.Ok()) return reporter.Fail(Failure::RequestNotSent, PortFailure(drained));
     clock.SleepMs(kRequestSettleMs);
     reporter.Send(EventKind::Done, "the fixed request was sent");
     return true;
@@ -109,8 +112,8 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
         reporter.Send(EventKind::Start, "listening to the unit; Ctrl-C ends");
     } else if (const auto operation = OperationOf(plan.command);
                !operation || !engine.Start({*operation, plan.file, plan.programName})) {
-        std::string why = listener.LastReason().empty() ? "the transfer could not start" : listener.LastReason();
-        return reporter.Fail(why);
+        if (listener.LastReason().empty()) return reporter.Fail(Failure::TransferNotStarted);
+        return reporter.Fail(listener.LastReason());
     }
 
     EnginePump pump(engine, listener, *context.clock, monitor);
@@ -130,14 +133,14 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
                 reporter.Send(EventKind::Done, "stopped by Ctrl-C");
                 return true;
             }
-            return reporter.Fail("stopped by Ctrl-C", steps, total);
+            return reporter.Fail(Failure::TransferStopped, {}, steps, total);
         case LinkLoopEnd::PortFailed:
-            return reporter.Fail(GoneText(context.port) + ": " + Reason(loop.failure), steps, total);
+            return reporter.Fail(Failure::PortGone, PortFailure(loop.failure, context.port), steps, total);
         case LinkLoopEnd::Finished: break;
     }
-    return reporter.Fail("the unit went quiet: nothing for " +
-                             std::to_string(kQuietUnitLimitMs / common::kMsPerSecond) + " s while the transfer waited",
-                         steps, total);
+    FailureDetails quiet;
+    quiet.ms = kQuietUnitLimitMs;
+    return reporter.Fail(Failure::UnitQuiet, quiet, steps, total);
 }
 
 }  // namespace cli

@@ -1,6 +1,8 @@
 // The station's events (see StationEvents.h).
 #include "cli/StationEvents.h"
 
+#include "cli/FailureTexts.h"
+
 namespace cli {
 
 void StationEvents::Send(EventKind kind, uint32_t unit, std::string text, uint64_t bytes, uint64_t total,
@@ -35,7 +37,9 @@ void StationEvents::OnLoadEnd(uint32_t unit, const station::LoadEnd& end) {
              end.bytesSent, end.total, nullptr, result);
         return;
     }
-    Send(EventKind::Failed, unit, "unit " + std::to_string(unit) + ": " + end.reason, end.bytesSent, end.total, nullptr,
+    FailureDetails details = Words(end.reason);
+    details.unit = unit;
+    Send(EventKind::Failed, unit, FailureText(Failure::StationUnitFailed, details), end.bytesSent, end.total, nullptr,
          result);
 }
 

@@ -1,18 +1,15 @@
-// What every unit's worker shares: its events sent to the sink with the unit's index, the
-// wording of a port failure, and opening the port with a failure event when it cannot.
+// What every unit's worker shares: its events sent to the sink with the unit's index, its
+// failures in the words of the one table, and opening the port with a failure event when it
+// cannot.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "cli/FailureTexts.h"
 #include "cli/UnitWorker.h"
 
 namespace cli {
-
-// The error kind in words, and the system's own text where it adds something.
-std::string Reason(const serial::PortStatus& status);
-// "the port is gone" with the likely cause for the kind of port: an adapter or a server.
-std::string GoneText(const std::string& port);
 
 class Reporter {
 public:
@@ -24,6 +21,9 @@ public:
     bool Fail(std::string reason, uint64_t bytes = 0, uint64_t total = 0) const {
         Send(EventKind::Failed, std::move(reason), bytes, total);
         return false;
+    }
+    bool Fail(Failure kind, const FailureDetails& details = {}, uint64_t bytes = 0, uint64_t total = 0) const {
+        return Fail(FailureText(kind, details), bytes, total);
     }
 
 private:

@@ -15,26 +15,36 @@ namespace cli {
 
 namespace {
 
-using common::kMsPerSecond;
-
-std::string Seconds(uint32_t ms) { return std::to_string((ms + kMsPerSecond - 1) / kMsPerSecond) + " s"; }
-
-class DownloadReporter final : public download::DownloadListener {
+// A unit's engine events as its events: log lines and notices as Log events; the progress
+// is each engine's own.
+class UnitEngineEvents : public common::EngineEvents {
 public:
-    DownloadReporter(const Reporter& reporter, uint32_t baud) : reporter_(reporter), baud_(baud) {}
-    void OnStreamStart(uint64_t total) override {
+    explicit UnitEngineEvents(const Reporter& reporter) : reporter_(reporter) {}
+    void Log(const std::string& line, std::error_code error) override {
+        reporter_.Send(EventKind::Log, error ? line + " (" + error.message() + ")" : line);
+    }
+    void Notice(common::NoticeKind, const std::string& text) override {
+        if (!text.empty()) reporter_.Send(EventKind::Log, text);
+    }
+
+protected:
+    const Reporter& reporter_;
+};
+
+class DownloadReporter final : public UnitEngineEvents {
+public:
+    DownloadReporter(const Reporter& reporter, uint32_t baud) : UnitEngineEvents(reporter), baud_(baud) {}
+    void ProgressStart(uint64_t total) override {
+        total_ = total;
         reporter_.Send(EventKind::Start,
                        "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud", 0, total);
     }
-    void OnProgress(uint64_t bytesSent, uint64_t total) override {
-        reporter_.Send(EventKind::Progress, "", bytesSent, total);
-    }
-    void OnStreamEnd(const download::DownloadOutcome&) override {}
-    void OnFinished(const download::DownloadOutcome&) override {}
+    void ProgressAdvance(uint64_t done) override { reporter_.Send(EventKind::Progress, "", done, total_); }
+    void ProgressEnd() override {}
 
 private:
-    const Reporter& reporter_;
     uint32_t baud_;
+    uint64_t total_ = 0;
 };
 
 bool ReportDownload(const Reporter& reporter, const std::string& port, const download::DownloadOutcome& outcome) {
@@ -59,7 +69,7 @@ public:
         if (context_.records == nullptr) return true;
         startMs_ = context_.clock->NowMs();
         if (context_.records->Begin({context_.port, kSingleRunUnit, 0}, &id_, &error)) return begun_ = true;
-        return reporter_.Fail("the records cannot be written (" + error + "): nothing was sent");
+        return reporter_.Fail(Failure::RecordNotBegun, Words(error));
     }
     void Complete(const char* result, uint64_t bytes, uint64_t total, const std::string& reason) {
         if (!begun_) return;
@@ -70,7 +80,7 @@ public:
         end.durationMs = context_.clock->NowMs() - startMs_;
         std::string error;
         if (!context_.records->CompleteAs(id_, result, end, &error)) {
-            reporter_.Send(EventKind::Log, "the records cannot be written: " + error);
+            reporter_.Send(EventKind::Log, FailureText(Failure::RecordNotCompleted, Words(error)));
         }
     }
 
@@ -91,22 +101,30 @@ const char* RecordResult(bool cancelled, bool done) {
 // it never does.
 bool WaitForReadyUnit(const UnitContext& context, const Reporter& reporter, const DownloadPlan& plan,
                       serial::SerialPort& port) {
-    reporter.Send(EventKind::Waiting, "waiting up to " + Seconds(plan.waitMs) +
+    reporter.Send(EventKind::Waiting, "waiting up to " + SecondsText(plan.waitMs) +
                                           " for CTS: hold C while switching the unit on, then choose " +
                                           std::to_string(plan.baud) + " on the unit");
-    serial::PortStatus failure;
+    FailureDetails failure;
+    failure.ms = plan.waitMs;
     // A network server tells a rise of CTS up to a second after the unit made it.
     const uint32_t limitMs =
         plan.waitMs + (serial::IsNetworkPortName(context.port) ? serial::kModemNoticeLatencyMs : 0);
-    switch (WaitForCts(port, *context.clock, limitMs, context.cancel, &failure)) {
+    switch (WaitForCts(port, *context.clock, limitMs, context.cancel, &failure.status)) {
         case CtsWaitResult::Ready: return true;
-        case CtsWaitResult::TimedOut:
-            return reporter.Fail("no CTS within " + Seconds(plan.waitMs) +
-                                 ": the unit is not in its bootloader menu (hold C while switching it on)");
-        case CtsWaitResult::PortFailed: return reporter.Fail("cannot read CTS: " + Reason(failure));
-        case CtsWaitResult::Cancelled: return reporter.Fail("stopped by Ctrl-C while waiting for CTS");
+        case CtsWaitResult::TimedOut: return reporter.Fail(Failure::NoCts, failure);
+        case CtsWaitResult::PortFailed: return reporter.Fail(Failure::CtsNotRead, failure);
+        case CtsWaitResult::Cancelled: return reporter.Fail(Failure::CtsWaitStopped);
     }
-    return reporter.Fail("unknown CTS wait result");
+    return reporter.Fail(Failure::UnknownResult, Words("CTS wait"));
+}
+
+// The port at the speed of the load or the erase; false (and the unit failed) when it will
+// not take it.
+bool SwitchSpeed(serial::SerialPort& port, uint32_t baud, const Reporter& reporter) {
+    FailureDetails failure = PortFailure(port.SetBaudRate(baud));
+    if (failure.status.Ok()) return true;
+    failure.baud = baud;
+    return reporter.Fail(Failure::SpeedNotSet, failure);
 }
 
 }  // namespace
@@ -116,8 +134,7 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
     if (!port) return false;
     if (plan.waitForCts && !WaitForReadyUnit(context, reporter, plan, *port)) return false;
-    serial::PortStatus speed = port->SetBaudRate(plan.baud);
-    if (!speed.Ok()) return reporter.Fail("cannot switch to " + std::to_string(plan.baud) + " baud: " + Reason(speed));
+    if (!SwitchSpeed(*port, plan.baud, reporter)) return false;
 
     DownloadReporter listener(reporter, plan.baud);
     download::DownloadRequest request;
@@ -139,30 +156,30 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
 
 namespace {
 
-class EraseReporter final : public download::EraseListener {
+class EraseReporter final : public UnitEngineEvents {
 public:
-    explicit EraseReporter(const Reporter& reporter) : reporter_(reporter) {}
-    void OnRequestSent() override {
+    using UnitEngineEvents::UnitEngineEvents;
+    void ProgressStart(uint64_t) override {
         reporter_.Send(EventKind::Start, "erasing the user storage (the unit takes about 50 s)");
     }
-    void OnEraseEnd(const download::EraseOutcome&) override {}
-    void OnFinished(const download::EraseOutcome&) override {}
-
-private:
-    const Reporter& reporter_;
+    void ProgressAdvance(uint64_t) override {}
+    void ProgressEnd() override {}
 };
 
 std::string EraseFailureText(const std::string& port, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
+    FailureDetails details = PortFailure(outcome.lastError, port);
     switch (outcome.result) {
         case download::EraseResult::Done: return "";
         case download::EraseResult::WriteFailed:
-            return "the port did not take the erase request within " + Seconds(writeGiveUpMs) + ": " +
-                   Reason(outcome.lastError);
-        case download::EraseResult::NoReply: return "no answer from the unit within " + Seconds(outcome.replyTimeoutMs);
-        case download::EraseResult::PortGone: return GoneText(port) + ": " + Reason(outcome.lastError);
-        case download::EraseResult::Cancelled: return "stopped by Ctrl-C while erasing";
+            details.ms = writeGiveUpMs;
+            return FailureText(Failure::EraseNotTaken, details);
+        case download::EraseResult::NoReply:
+            details.ms = outcome.replyTimeoutMs;
+            return FailureText(Failure::EraseNoReply, details);
+        case download::EraseResult::PortGone: return FailureText(Failure::PortGone, details);
+        case download::EraseResult::Cancelled: return FailureText(Failure::EraseStopped);
     }
-    return "unknown erase result";
+    return FailureText(Failure::UnknownResult, Words("erase"));
 }
 
 // *reason gets the failure's words (empty when done).
@@ -182,11 +199,7 @@ bool RunEraseUnit(const UnitContext& context) {
     Reporter reporter(context);
     std::unique_ptr<serial::SerialPort> port = OpenPort(context, reporter);
     if (!port) return false;
-    serial::PortStatus speed = port->SetBaudRate(download::kEraseBaudRate);
-    if (!speed.Ok()) {
-        return reporter.Fail("cannot switch to " + std::to_string(download::kEraseBaudRate) +
-                             " baud: " + Reason(speed));
-    }
+    if (!SwitchSpeed(*port, download::kEraseBaudRate, reporter)) return false;
     EraseReporter listener(reporter);
     download::EraseLimits limits;
     limits.cancel = context.cancel;

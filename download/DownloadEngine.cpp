@@ -22,15 +22,21 @@ uint32_t Tick(common::Clock& clock) { return static_cast<uint32_t>(clock.NowMs()
 
 bool CancelRaised(const DownloadRequest& request) { return request.cancel != nullptr && request.cancel->load(); }
 
+}  // namespace
+
+std::string StallText(uint32_t stallLimitMs) {
+    return "the port took no data for " + std::to_string(stallLimitMs / kMsPerSecond) + " seconds";
+}
+
 // True when the request watches CTS and the unit has dropped it. A failed read of a vanished
 // port is kept for the caller; any other failure leaves the stream going (the write or the
 // drain that follows reports the port's state).
-bool UnitEndedImage(serial::SerialPort& port, const DownloadRequest& request, DownloadOutcome* outcome) {
-    if (!request.endOnCtsDrop) return false;
+bool ImageDownload::UnitEndedImage() {
+    if (!request_.endOnCtsDrop) return false;
     bool on = true;
-    serial::PortStatus read = port.ReadCts(&on);
+    serial::PortStatus read = port_.ReadCts(&on);
     if (!read.Ok()) {
-        outcome->lastError = read;
+        outcome_.lastError = read;
         return false;
     }
     return !on;
@@ -40,61 +46,56 @@ bool UnitEndedImage(serial::SerialPort& port, const DownloadRequest& request, Do
 // so its time and rate are those of the line. A queue that does not drain within the stall
 // bound leaves the stream done (every byte was taken), a vanished port does not, and neither
 // does a unit that drops CTS while bytes still wait.
-void DrainQueue(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request, uint32_t boundMs,
-                DownloadOutcome* outcome) {
-    const uint32_t start = Tick(clock);
+void ImageDownload::DrainQueue() {
+    const uint32_t boundMs = outcome_.stallLimitMs;
+    const uint32_t start = Tick(clock_);
     for (;;) {
-        const uint32_t elapsed = Tick(clock) - start;
+        const uint32_t elapsed = Tick(clock_) - start;
         const uint32_t left = elapsed >= boundMs ? 0 : boundMs - elapsed;
-        const uint32_t slice = request.endOnCtsDrop ? std::min(left, kDrainSliceMs) : left;
-        serial::PortStatus drained = port.Drain(slice);
+        const uint32_t slice = request_.endOnCtsDrop ? std::min(left, kDrainSliceMs) : left;
+        serial::PortStatus drained = port_.Drain(slice);
         if (drained.Ok()) return;
-        outcome->lastError = drained;
+        outcome_.lastError = drained;
         if (drained.error == serial::PortError::Gone) {
-            outcome->result = DownloadResult::PortGone;
+            outcome_.result = DownloadResult::PortGone;
             return;
         }
         if (drained.error != serial::PortError::TimedOut || slice == left) return;
-        if (UnitEndedImage(port, request, outcome)) {
-            outcome->result = DownloadResult::UnitEnded;
+        if (UnitEndedImage()) {
+            outcome_.result = DownloadResult::UnitEnded;
             return;
         }
     }
 }
 
-}  // namespace
+DownloadOutcome ImageDownload::Run(DownloadListener& listener) {
+    ImageCursor cursor(request_.data, request_.size);
+    outcome_ = DownloadOutcome();
+    outcome_.total = cursor.Total();
+    outcome_.stallLimitMs = WriteStallLimitMs(request_.baudRate);
+    WriteStallGuard guard(outcome_.stallLimitMs, Tick(clock_));
 
-std::string StallText(uint32_t stallLimitMs) {
-    return "the port took no data for " + std::to_string(stallLimitMs / kMsPerSecond) + " seconds";
-}
-
-DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request,
-                                 DownloadListener& listener) {
-    ImageCursor cursor(request.data, request.size);
-    DownloadOutcome outcome;
-    outcome.total = cursor.Total();
-    outcome.stallLimitMs = WriteStallLimitMs(request.baudRate);
-    WriteStallGuard guard(outcome.stallLimitMs, Tick(clock));
-
-    listener.OnStreamStart(outcome.total);
+    listener.ProgressStart(outcome_.total);
     while (!cursor.Done()) {
-        if (CancelRaised(request)) {
-            outcome.result = DownloadResult::Cancelled;
+        if (CancelRaised(request_)) {
+            outcome_.result = DownloadResult::Cancelled;
             break;
         }
-        if (UnitEndedImage(port, request, &outcome)) {
-            outcome.result = DownloadResult::UnitEnded;
+        if (UnitEndedImage()) {
+            outcome_.result = DownloadResult::UnitEnded;
             break;
         }
         size_t written = 0;
         // The write may wait only as long as the stall bound still allows.
-        serial::PortStatus status = port.Write(cursor.Next(), cursor.BlockSize(), guard.MsLeft(Tick(clock)), &written);
-        const uint32_t now = Tick(clock);
+        serial::PortStatus status =
+            port_.Write(cursor.Next(), cursor.BlockSize(), guard.MsLeft(Tick(clock_)), &written);
+        const uint32_t now = Tick(clock_);
         cursor.Advance(static_cast<uint32_t>(written));
-        if (written > 0) listener.OnProgress(cursor.BytesSent(), cursor.Total());
-        if (!status.Ok()) outcome.lastError = status;
+        outcome_.bytesSent = cursor.BytesSent();
+        if (written > 0) listener.ProgressAdvance(cursor.BytesSent());
+        if (!status.Ok()) outcome_.lastError = status;
         if (status.error == serial::PortError::Gone) {
-            outcome.result = DownloadResult::PortGone;
+            outcome_.result = DownloadResult::PortGone;
             break;
         }
         // A write cut off at the bound ends the stream even if part of the block left: those
@@ -102,21 +103,24 @@ DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock,
         const bool cutAtBound = status.error == serial::PortError::TimedOut && guard.Expired(now);
         auto step = guard.AfterWrite(static_cast<uint32_t>(written), cutAtBound, now);
         if (step == WriteStallGuard::Step::GiveUp) {
-            outcome.result = DownloadResult::Stalled;
+            outcome_.result = DownloadResult::Stalled;
             break;
         }
         // A closed or refusing port fails at once: do not spin on it.
-        if (step == WriteStallGuard::Step::PauseAndRetry) clock.SleepMs(kRefusedWritePauseMs);
+        if (step == WriteStallGuard::Step::PauseAndRetry) clock_.SleepMs(kRefusedWritePauseMs);
     }
-    outcome.bytesSent = cursor.BytesSent();
-    if (outcome.result == DownloadResult::Done) DrainQueue(port, clock, request, outcome.stallLimitMs, &outcome);
+    if (outcome_.result == DownloadResult::Done) DrainQueue();
 
-    listener.OnStreamEnd(outcome);
-    clock.SleepMs(kSettleMs);
-    serial::PortStatus back = port.SetBaudRate(serial::kLinkBaudRate);
-    if (!back.Ok() && outcome.lastError.Ok()) outcome.lastError = back;
-    listener.OnFinished(outcome);
-    return outcome;
+    listener.ProgressEnd();
+    clock_.SleepMs(kSettleMs);
+    serial::PortStatus back = port_.SetBaudRate(serial::kLinkBaudRate);
+    if (!back.Ok() && outcome_.lastError.Ok()) outcome_.lastError = back;
+    return outcome_;
+}
+
+DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request,
+                                 DownloadListener& listener) {
+    return ImageDownload(port, clock, request).Run(listener);
 }
 
 }  // namespace download

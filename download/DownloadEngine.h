@@ -1,8 +1,8 @@
 // The raw image download, one implementation for every front-end: the image goes to the
 // port in 16 384-byte blocks, a port that takes nothing for the stall bound ends it, the
 // port's queue drains to the line before the stream counts as done, then 100 ms and the
-// port back at 38 400 baud. Progress and the
-// outcome go to a listener; time comes from the clock it is given.
+// port back at 38 400 baud. Progress goes to a listener, the outcome is returned; time comes
+// from the clock it is given.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/Clock.h"
+#include "common/EngineEvents.h"
 #include "serial/SerialPort.h"
 
 namespace download {
@@ -30,19 +31,13 @@ struct DownloadOutcome {
     serial::PortStatus lastError;  // the last port failure seen, if any
 };
 
-class DownloadListener {
-public:
-    virtual ~DownloadListener() = default;
-    // Before the first write (the wizard logs its start line here).
-    virtual void OnStreamStart(uint64_t total) = 0;
-    // After every write that moved bytes, from the worker's thread.
-    virtual void OnProgress(uint64_t bytesSent, uint64_t total) = 0;
-    // The stream is over (done or cut short; done only once the port's queue has drained),
-    // before the 100 ms pause and the speed change.
-    virtual void OnStreamEnd(const DownloadOutcome& outcome) = 0;
-    // The port is back at 38 400 baud; the last call the engine makes.
-    virtual void OnFinished(const DownloadOutcome& outcome) = 0;
-};
+// What the download tells its front-end, in the engines' shared words: ProgressStart(total
+// bytes) before the first write; ProgressAdvance(bytes sent) after every write that moved
+// bytes, from the worker's thread; ProgressEnd() once the stream is over (done only once the
+// port's queue has drained), before the 100 ms pause and the speed change. The outcome is
+// what the run returns; a listener that must know it at ProgressEnd reads
+// ImageDownload::Outcome() there. It gives no log lines or notices of its own.
+using DownloadListener = common::EngineEvents;
 
 struct DownloadRequest {
     const uint8_t* data = nullptr;  // sent as stored, from its first byte to its last
@@ -61,8 +56,28 @@ struct DownloadRequest {
 // (whole seconds, never more than the bound).
 std::string StallText(uint32_t stallLimitMs);
 
-// Streams the image on the calling thread; the caller has already switched the port to
-// request.baudRate. Always ends with the pause, the port at 38 400 and OnFinished.
+// One download of one image on one port, streamed on the calling thread by Run; the caller
+// has already switched the port to request.baudRate. Run always ends with the pause and the
+// port at 38 400, and returns the outcome.
+class ImageDownload {
+public:
+    ImageDownload(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request)
+        : port_(port), clock_(clock), request_(request) {}
+    DownloadOutcome Run(DownloadListener& listener);
+    // The outcome so far: final from ProgressEnd on, but for a failed speed change after it.
+    const DownloadOutcome& Outcome() const { return outcome_; }
+
+private:
+    bool UnitEndedImage();
+    void DrainQueue();
+
+    serial::SerialPort& port_;
+    common::Clock& clock_;
+    const DownloadRequest request_;
+    DownloadOutcome outcome_;
+};
+
+// An ImageDownload run for a listener that needs no outcome before the end.
 DownloadOutcome RunImageDownload(serial::SerialPort& port, common::Clock& clock, const DownloadRequest& request,
                                  DownloadListener& listener);
 

@@ -17,6 +17,7 @@ constexpr uint32_t kReadFailPauseMs = 50;    // after a read that failed outrigh
 constexpr uint32_t kSettleMs = 100;
 constexpr size_t kReadChunkBytes = 64;
 constexpr size_t kRequestBytes = sizeof kEraseRequest;
+constexpr uint64_t kReplyStepsUnknown = 0;  // the wait for the reply has no count of its own
 
 bool CancelRaised(const EraseLimits& limits) { return limits.cancel != nullptr && limits.cancel->load(); }
 
@@ -65,19 +66,22 @@ EraseResult AwaitReply(serial::SerialPort& port, common::Clock& clock, const Era
 
 }  // namespace
 
+EraseOutcome FlashErase::Run(EraseListener& listener) {
+    outcome_ = EraseOutcome();
+    outcome_.replyTimeoutMs = limits_.replyTimeoutMs;
+    outcome_.result = SendRequest(port_, clock_, limits_, &outcome_.lastError);
+    if (outcome_.result == EraseResult::Done) {
+        listener.ProgressStart(kReplyStepsUnknown);
+        outcome_.result = AwaitReply(port_, clock_, limits_, &outcome_.lastError);
+    }
+    listener.ProgressEnd();
+    clock_.SleepMs(kSettleMs);
+    return outcome_;
+}
+
 EraseOutcome RunFlashErase(serial::SerialPort& port, common::Clock& clock, EraseListener& listener,
                            const EraseLimits& limits) {
-    EraseOutcome outcome;
-    outcome.replyTimeoutMs = limits.replyTimeoutMs;
-    outcome.result = SendRequest(port, clock, limits, &outcome.lastError);
-    if (outcome.result == EraseResult::Done) {
-        listener.OnRequestSent();
-        outcome.result = AwaitReply(port, clock, limits, &outcome.lastError);
-    }
-    listener.OnEraseEnd(outcome);
-    clock.SleepMs(kSettleMs);
-    listener.OnFinished(outcome);
-    return outcome;
+    return FlashErase(port, clock, limits).Run(listener);
 }
 
 }  // namespace download

@@ -1,13 +1,14 @@
 // The flash erase handshake, one implementation for every front-end: the request 0x07 0x06
 // (a short write sends only what is left of it), then a bounded wait for the same two bytes
-// back as an aligned pair, then 100 ms. The port stays at 115 200 baud. Outcome to a
-// listener; time from the clock it is given.
+// back as an aligned pair, then 100 ms. The port stays at 115 200 baud. Its steps go to a
+// listener, the outcome is returned; time comes from the clock it is given.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "common/Clock.h"
+#include "common/EngineEvents.h"
 #include "serial/SerialPort.h"
 
 namespace download {
@@ -32,16 +33,12 @@ struct EraseOutcome {
     serial::PortStatus lastError;
 };
 
-class EraseListener {
-public:
-    virtual ~EraseListener() = default;
-    // Both request bytes have left; the wait for the reply begins.
-    virtual void OnRequestSent() = 0;
-    // The handshake is over (any result), before the 100 ms pause.
-    virtual void OnEraseEnd(const EraseOutcome& outcome) = 0;
-    // After the pause; the last call the engine makes.
-    virtual void OnFinished(const EraseOutcome& outcome) = 0;
-};
+// What the erase tells its front-end, in the engines' shared words: ProgressStart(0) once
+// both request bytes have left and the wait for the reply begins (its length is unknown);
+// ProgressEnd() once the handshake is over, whatever its result, before the 100 ms pause. The
+// outcome is what the run returns; a listener that must know it at ProgressEnd reads
+// FlashErase::Outcome() there. It gives no log lines or notices of its own.
+using EraseListener = common::EngineEvents;
 
 struct EraseLimits {
     uint32_t replyTimeoutMs = kEraseReplyTimeoutMs;
@@ -49,8 +46,24 @@ struct EraseLimits {
     const std::atomic<bool>* cancel = nullptr;  // may be null
 };
 
-// Runs the handshake on the calling thread; the caller has already switched the port to
-// kEraseBaudRate. Reply bytes are read through port.Read.
+// One erase handshake on one port, run on the calling thread by Run; the caller has already
+// switched the port to kEraseBaudRate. Reply bytes are read through port.Read.
+class FlashErase {
+public:
+    FlashErase(serial::SerialPort& port, common::Clock& clock, const EraseLimits& limits = {})
+        : port_(port), clock_(clock), limits_(limits) {}
+    EraseOutcome Run(EraseListener& listener);
+    // The outcome so far: final from ProgressEnd on.
+    const EraseOutcome& Outcome() const { return outcome_; }
+
+private:
+    serial::SerialPort& port_;
+    common::Clock& clock_;
+    const EraseLimits limits_;
+    EraseOutcome outcome_;
+};
+
+// A FlashErase run for a listener that needs no outcome before the end.
 EraseOutcome RunFlashErase(serial::SerialPort& port, common::Clock& clock, EraseListener& listener,
                            const EraseLimits& limits = {});
 

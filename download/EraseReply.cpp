@@ -2,6 +2,8 @@
 // a stray byte before the reply shifts it out of alignment and it is not taken.
 #include "download/EraseReply.h"
 
+namespace download {
+
 bool EraseReplyMatcher::Feed(const uint8_t* bytes, size_t count) {
     for (size_t i = 0; i < count && !matched_; ++i) {
         if (!holding_) {
@@ -14,3 +16,5 @@ bool EraseReplyMatcher::Feed(const uint8_t* bytes, size_t count) {
     }
     return matched_;
 }
+
+}  // namespace download

@@ -4,9 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr uint8_t kEraseRequest[2] = {0x07, 0x06};
+namespace download {
+
+// The request and its answer are the same two bytes.
 inline constexpr uint8_t kEraseReplyFirst = 0x07;
 inline constexpr uint8_t kEraseReplySecond = 0x06;
+inline constexpr uint8_t kEraseRequest[] = {kEraseReplyFirst, kEraseReplySecond};
 
 class EraseReplyMatcher {
 public:
@@ -24,3 +27,5 @@ private:
     uint8_t held_ = 0;
     bool matched_ = false;
 };
+
+}  // namespace download

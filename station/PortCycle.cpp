@@ -34,21 +34,23 @@ namespace {
 
 using common::kMsPerSecond;
 
-// Forwards the engine's progress and notes when the last byte left.
+// Forwards the engine's progress and notes when the stream ended (the last byte left).
 class LoadProgress final : public download::DownloadListener {
 public:
     LoadProgress(PortListener& listener, common::Clock& clock, uint32_t unit)
         : listener_(listener), clock_(clock), unit_(unit) {}
-    void OnStreamStart(uint64_t) override {}
-    void OnProgress(uint64_t bytesSent, uint64_t total) override { listener_.OnProgress(unit_, bytesSent, total); }
-    void OnStreamEnd(const download::DownloadOutcome&) override { streamEndMs = clock_.NowMs(); }
-    void OnFinished(const download::DownloadOutcome&) override {}
+    void ProgressStart(uint64_t total) override { total_ = total; }
+    void ProgressAdvance(uint64_t done) override { listener_.OnProgress(unit_, done, total_); }
+    void ProgressEnd() override { streamEndMs = clock_.NowMs(); }
+    void Log(const std::string&, std::error_code) override {}  // the download has no lines of its own
+    void Notice(common::NoticeKind, const std::string&) override {}
     uint64_t streamEndMs = 0;
 
 private:
     PortListener& listener_;
     common::Clock& clock_;
     uint32_t unit_;
+    uint64_t total_ = 0;
 };
 
 enum class Wait { Happened, Lost, Ended };

@@ -76,42 +76,36 @@ bool LockImage(const char* name, const ImageErrors& errors, int* recordSize, Loc
     return false;
 }
 
-// What the operator sees of a download: the start line, the bar, the end line, and a box
-// for a download that was cut short.
-class DialogDownloadListener final : public download::DownloadListener {
-public:
-    DialogDownloadListener(HWND dialog, ActivityView& view) : dialog_(dialog), view_(view) {}
+// The line, and the box, of a download that was cut short.
+std::string StoppedText(const download::DownloadOutcome& outcome) {
+    return "Download stopped: " + download::StallText(outcome.stallLimitMs) + ".  " +
+           std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes were sent.";
+}
 
-    void OnStreamStart(uint64_t) override {
+// What the operator sees of a download while it runs: the start line, the bar and the end
+// line, logged as the stream ends (before the pause and the speed change).
+class DialogDownloadListener final : public WorkerEvents {
+public:
+    DialogDownloadListener(ActivityView& view, const download::ImageDownload& download)
+        : WorkerEvents(view), download_(download) {}
+
+    void ProgressStart(uint64_t) override {
         LogLine(view_, 0,
                 DownloadLogKind == kLogBootloader ? "Loading new bootloader ... "
                                                   : "Loading new software version ... (~4 min.)");
     }
-    void OnProgress(uint64_t bytesSent, uint64_t) override {
-        view_.SetProgressPosition(download::ProgressPosition(bytesSent));
-    }
-    void OnStreamEnd(const download::DownloadOutcome& outcome) override {
+    void ProgressAdvance(uint64_t done) override { view_.SetProgressPosition(download::ProgressPosition(done)); }
+    void ProgressEnd() override {
+        const download::DownloadOutcome& outcome = download_.Outcome();
         if (outcome.result == download::DownloadResult::Done) {
             LogLine(view_, 0, "Done loading.");
-            return;
+        } else {
+            view_.AddLine(StoppedText(outcome));
         }
-        stopped_ = "Download stopped: " + download::StallText(outcome.stallLimitMs) + ".  " +
-                   std::to_string(outcome.bytesSent) + " of " + std::to_string(outcome.total) + " bytes were sent.";
-        view_.AddLine(stopped_);
-    }
-    void OnFinished(const download::DownloadOutcome& outcome) override {
-        PostMessageA(dialog_, WM_DOWNLOAD_DONE, 0, 1);
-        DownloadBusy = 0;
-        // A cut-short download must not pass for a finished one, also where no log is shown.
-        // The box belongs to this thread, so the dialog stays usable while it is up.
-        if (outcome.result != download::DownloadResult::Done)
-            MessageBoxA(nullptr, stopped_.c_str(), kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     }
 
 private:
-    HWND dialog_;
-    ActivityView& view_;
-    std::string stopped_;
+    const download::ImageDownload& download_;
 };
 
 // The stream to run and where it reports; the worker owns it once it runs.
@@ -125,9 +119,16 @@ DWORD WINAPI ImageDownloadThread(LPVOID parameter) {
     const std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(parameter));
     // The port is read afresh for every block: the operator may have switched it.
     serial::win::Win32SerialPort port(kPortName, serial::win::CommPortHandle, nullptr);
-    DialogDownloadListener listener(job->dialog, job->view);
-    download::RunImageDownload(port, common::SteadyClock(), job->request, listener);
-    return 1;
+    download::ImageDownload download(port, common::SteadyClock(), job->request);
+    DialogDownloadListener listener(job->view, download);
+    const download::DownloadOutcome outcome = download.Run(listener);
+    PostMessageA(job->dialog, WM_DOWNLOAD_DONE, kWorkerDoneWParam, kWorkerDoneLParam);
+    DownloadBusy = 0;
+    // A cut-short download must not pass for a finished one, also where no log is shown.
+    // The box belongs to this thread, so the dialog stays usable while it is up.
+    if (outcome.result != download::DownloadResult::Done)
+        MessageBoxA(nullptr, StoppedText(outcome).c_str(), kWindowTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    return kWorkerExitCode;
 }
 
 // Shows the bar, switches the port and hands the image to a new worker. A worker that
@@ -155,6 +156,19 @@ int LaunchDownload(HWND dialog, ActivityView& view, const LockedImage& image, ui
 }
 
 }  // namespace
+
+void WorkerEvents::Log(const std::string& line, std::error_code error) {
+    view_.AddLine(line);
+    if (error) view_.AddLine(error.message());
+}
+
+void WorkerEvents::Notice(common::NoticeKind kind, const std::string& text) {
+    if (kind == common::NoticeKind::Alert) {
+        MessageBeep(MB_OK);
+    } else {
+        MessageBoxA(nullptr, text.c_str(), kWindowTitle, MB_OK);
+    }
+}
 
 int StartImageDownload(HWND dialog, ActivityView& view, uint32_t baudRate) {
     if (DownloadBusy) return 0;

@@ -26,20 +26,19 @@ using serial::win::SetCommBaudRate;
 namespace {
 
 using common::kMsPerSecond;
-constexpr DWORD kThreadExitCode = 1;
-constexpr WPARAM kDoneWParam = 0;
-constexpr LPARAM kDoneLParam = 1;               // the same message and values as a finished download
 constexpr char kPortName[] = "CommPortHandle";  // the one open port, for the engine's messages
 constexpr char kCannotStartText[] = "Flash erase could not start.";
 
 // The erase's log lines; the ending (posted message, busy flag) is the worker's, after the
 // port has stopped taking received bytes.
-class DialogEraseListener final : public download::EraseListener {
+class DialogEraseListener final : public WorkerEvents {
 public:
-    explicit DialogEraseListener(ActivityView& view) : view_(view) {}
+    DialogEraseListener(ActivityView& view, const download::FlashErase& erase) : WorkerEvents(view), erase_(erase) {}
 
-    void OnRequestSent() override { LogLine(view_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
-    void OnEraseEnd(const download::EraseOutcome& outcome) override {
+    void ProgressStart(uint64_t) override { LogLine(view_, 0, "Erasing user storage on flash ... (~50 sec.)"); }
+    void ProgressAdvance(uint64_t) override {}
+    void ProgressEnd() override {
+        const download::EraseOutcome& outcome = erase_.Outcome();
         switch (outcome.result) {
             case download::EraseResult::Done: LogLine(view_, 0, "Done erasing user storage."); break;
             case download::EraseResult::NoReply:
@@ -51,10 +50,9 @@ public:
                 break;
         }
     }
-    void OnFinished(const download::EraseOutcome&) override {}
 
 private:
-    ActivityView& view_;
+    const download::FlashErase& erase_;
 };
 
 // What the worker reports to; the worker owns it once it runs.
@@ -68,12 +66,13 @@ DWORD WINAPI FlashEraseThread(LPVOID parameter) {
     {
         serial::win::CommEventFeed replies;
         serial::win::Win32SerialPort port(kPortName, serial::win::CommPortHandle, &replies);
-        DialogEraseListener listener(target->view);
-        download::RunFlashErase(port, common::SteadyClock(), listener);
+        download::FlashErase erase(port, common::SteadyClock());
+        DialogEraseListener listener(target->view, erase);
+        erase.Run(listener);
     }
-    PostMessageA(target->dialog, WM_DOWNLOAD_DONE, kDoneWParam, kDoneLParam);
+    PostMessageA(target->dialog, WM_DOWNLOAD_DONE, kWorkerDoneWParam, kWorkerDoneLParam);
     DownloadBusy.store(0);
-    return kThreadExitCode;
+    return kWorkerExitCode;
 }
 
 }  // namespace

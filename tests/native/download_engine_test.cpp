@@ -25,26 +25,30 @@ std::vector<uint8_t> Image(uint32_t size) {
     return image;
 }
 
-// Records the calls in order, with the fake time of each.
+// Records the calls in order, with the fake time of each, and the outcome the engine shows
+// at the stream's end.
 class Recorder final : public download::DownloadListener {
 public:
     explicit Recorder(fake::FakeClock& clock) : clock_(clock) {}
     std::vector<std::string> calls;
     std::vector<uint64_t> progress;
     uint64_t endAtMs = 0;
-    const std::atomic<bool>* cancelAfterFirst = nullptr;
+    const download::ImageDownload* download = nullptr;
+    DownloadOutcome atEnd;
     std::atomic<bool>* raise = nullptr;
 
-    void OnStreamStart(uint64_t) override { calls.push_back("start"); }
-    void OnProgress(uint64_t sent, uint64_t) override {
+    void ProgressStart(uint64_t) override { calls.push_back("start"); }
+    void ProgressAdvance(uint64_t sent) override {
         progress.push_back(sent);
         if (raise != nullptr) raise->store(true);
     }
-    void OnStreamEnd(const DownloadOutcome&) override {
+    void ProgressEnd() override {
         calls.push_back("end");
         endAtMs = clock_.NowMs();
+        if (download != nullptr) atEnd = download->Outcome();
     }
-    void OnFinished(const DownloadOutcome&) override { calls.push_back("finished"); }
+    void Log(const std::string&, std::error_code) override { calls.push_back("log"); }
+    void Notice(common::NoticeKind, const std::string&) override { calls.push_back("notice"); }
 
 private:
     fake::FakeClock& clock_;
@@ -55,18 +59,30 @@ struct Bench {
     fake::FakePort port{clock};
     Recorder listener{clock};
     std::vector<uint8_t> image;
+    DownloadOutcome out;
+    uint64_t returnedAtMs = 0;
 
     DownloadOutcome Go(uint32_t size, const std::atomic<bool>* cancel = nullptr, bool endOnCtsDrop = false) {
         image = Image(size);
         download::DownloadRequest request{image.data(), size, kBaud, cancel, endOnCtsDrop};
-        return download::RunImageDownload(port, clock, request, listener);
+        download::ImageDownload download(port, clock, request);
+        listener.download = &download;
+        out = download.Run(listener);
+        listener.download = nullptr;
+        returnedAtMs = clock.NowMs();
+        return out;
     }
-    // Every ending: stream end, 100 ms, the port back at 38 400, then the last call.
+    // Every ending: stream end (the outcome already final there), 100 ms, the port back at
+    // 38 400, then the outcome returned.
     void ExpectOrderlyEnding() const {
-        EXPECT_EQ(listener.calls, (std::vector<std::string>{"start", "end", "finished"}));
+        EXPECT_EQ(listener.calls, (std::vector<std::string>{"start", "end"}));
+        EXPECT_EQ(listener.atEnd.result, out.result);
+        EXPECT_EQ(listener.atEnd.bytesSent, out.bytesSent);
+        EXPECT_EQ(listener.atEnd.total, out.total);
         ASSERT_EQ(port.baudChanges.size(), 1u);
         EXPECT_EQ(port.baudChanges[0].first, serial::kLinkBaudRate);
         EXPECT_EQ(port.baudChanges[0].second, listener.endAtMs + 100);
+        EXPECT_EQ(returnedAtMs, port.baudChanges[0].second);
     }
 };
 

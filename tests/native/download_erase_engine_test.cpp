@@ -23,10 +23,17 @@ class Recorder final : public download::EraseListener {
 public:
     explicit Recorder(fake::FakeClock& clock) : clock_(clock) {}
     bool requestSent = false;
-    uint64_t endAtMs = 0, finishedAtMs = 0;
-    void OnRequestSent() override { requestSent = true; }
-    void OnEraseEnd(const EraseOutcome&) override { endAtMs = clock_.NowMs(); }
-    void OnFinished(const EraseOutcome&) override { finishedAtMs = clock_.NowMs(); }
+    uint64_t endAtMs = 0;
+    const download::FlashErase* erase = nullptr;
+    EraseOutcome atEnd;
+    void ProgressStart(uint64_t) override { requestSent = true; }
+    void ProgressAdvance(uint64_t) override { ADD_FAILURE() << "the erase has no steps to count"; }
+    void ProgressEnd() override {
+        endAtMs = clock_.NowMs();
+        if (erase != nullptr) atEnd = erase->Outcome();
+    }
+    void Log(const std::string&, std::error_code) override {}
+    void Notice(common::NoticeKind, const std::string&) override {}
 
 private:
     fake::FakeClock& clock_;
@@ -38,9 +45,14 @@ struct Bench {
     Recorder listener{clock};
     uint64_t start = clock.NowMs();
 
+    // The outcome is final at the handshake's end and returned 100 ms later.
     EraseOutcome Go() {
-        EraseOutcome out = download::RunFlashErase(port, clock, listener);
-        EXPECT_EQ(listener.finishedAtMs, listener.endAtMs + 100);
+        download::FlashErase erase(port, clock);
+        listener.erase = &erase;
+        EraseOutcome out = erase.Run(listener);
+        listener.erase = nullptr;
+        EXPECT_EQ(clock.NowMs(), listener.endAtMs + 100);
+        EXPECT_EQ(listener.atEnd.result, out.result);
         EXPECT_TRUE(port.baudChanges.empty());  // the port stays at the erase speed
         return out;
     }

@@ -6,6 +6,8 @@
 
 #include "download/EraseReply.h"
 
+using download::EraseReplyMatcher;
+
 namespace {
 
 bool FeedOneByOne(EraseReplyMatcher& matcher, const std::vector<uint8_t>& bytes) {
