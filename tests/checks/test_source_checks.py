@@ -27,8 +27,8 @@ def run(script, *arguments):
 SOUND = {
     "app/DialogIds.h": "#pragma once\n#define IDC_LOG_LIST 1002\n#define WM_DOWNLOAD_DONE 1026\n",
     "app/win/Presenter.cpp": '#include "app/DialogIds.h"\nvoid Done() { PostMessageA(0, WM_DOWNLOAD_DONE, 0, 1); }\n',
-    "common/Clock.h": "#pragma once\n",
-    "serial/SerialPort.h": '#pragma once\n#include "common/Clock.h"\n',
+    "common/Clock.h": "#pragma once\nnamespace common {\n}  // namespace common\n",
+    "serial/SerialPort.h": '#pragma once\n#include "common/Clock.h"\nnamespace serial::win {\nenum class Parity { Odd };\n}\n',
     "link/win/Glue.cpp": '#include <windows.h>\n#include "serial/SerialPort.h"\n',
     "cli/Main.cpp": '#ifdef _WIN32\n#include "link/win/Glue.h"\n#else\n#include "serial/posix/Port.h"\n#endif\n',
 }
@@ -38,7 +38,7 @@ def test_a_sound_tree_passes(tmp_path):
     tree(tmp_path, SOUND)
     code, out = run(LAYERS, str(tmp_path))
     assert code == 0, out
-    assert out.splitlines()[-1] == "4 0"
+    assert out.splitlines()[-1] == "5 0"
 
 
 def test_each_breach_is_named_with_its_file_and_line(tmp_path):
@@ -50,6 +50,7 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
         "link/win/Post.cpp": "// posts WM_DOWNLOAD_DONE when done\nvoid Done(HWND w) {\n"
                              "    PostMessageA(w, WM_DOWNLOAD_DONE, 0, 1);\n}\n",
         "serial/win/Box.cpp": "int IDC_LOG_LISTING = 0;\nvoid Fail() { MessageBoxA(0, \"x\", \"y\", 0); }\n",
+        "download/Reply.h": "#pragma once\n// enum Old was here; namespace download { too\nenum Reply : int { Ok };\n",
     }))
     code, out = run(LAYERS, str(tmp_path))
     assert code == 1
@@ -61,7 +62,9 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
     assert "link/win/Post.cpp:3: names WM_DOWNLOAD_DONE, a dialog id, below app/" in out
     assert "serial/win/Box.cpp:2: calls MessageBoxA: " in out
     assert "link/win/Post.cpp:1:" not in out and "IDC_LOG_LISTING" not in out, "comments and longer names pass"
-    assert out.splitlines()[-1] == "0 4"
+    assert "download/Reply.h: declares its names in the global namespace" in out
+    assert "download/Reply.h:3: an unscoped enum" in out and "download/Reply.h:2:" not in out
+    assert out.splitlines()[-1] == "0 5"
 
 
 @pytest.mark.skipif(shutil.which("clang-format-14") is None, reason="clang-format-14 is not installed")
