@@ -3,7 +3,7 @@
 
   check_layers.py [ROOT]     (ROOT: the checkout, by default the one holding this script)
 
-Five rules, each counted as one check; the last line is "passed failed":
+Six rules, each counted as one check; the last line is "passed failed":
   layers        a file includes only its own folder and the folders ALLOWED below;
   platforms     a file outside win/ includes no win/ header and no <windows.h>, and one
                 outside posix/ no posix/ header, unless the include sits in a platform
@@ -14,7 +14,9 @@ Five rules, each counted as one check; the last line is "passed failed":
                 a message box or posts a window message: the engines report to listeners;
   serial calls  the Win32 serial calls (the comm functions anywhere; opening, overlapped
                 reads and writes and their waits in serial/ and app/) are made in one file:
-                one port layer serves the dialog and varnex.
+                one port layer serves the dialog and varnex;
+  names         every header of the engines and the layers below them declares its names in
+                a namespace, and their enums are scoped (enum class).
 Each breach is printed as FILE:LINE with what breaks the rule. tests/ may include anything."""
 import os
 import re
@@ -55,6 +57,11 @@ COMM_CALLS = re.compile(r"\b(SetCommState|GetCommState|SetCommTimeouts|GetCommTi
                         r"GetCommModemStatus|PurgeComm|SetCommMask|WaitCommEvent|EscapeCommFunction)\s*\(")
 PORT_FILE_CALLS = re.compile(r"\b(CreateFile\w*|ReadFile|WriteFile|GetOverlappedResult|CancelIo)\s*\(")
 PORT_FOLDERS = ("serial", "app")
+
+# The folders below the front-ends, whose names live in namespaces.
+ENGINES = ["station", "records", "transfer", "download", "link", "serial", "common"]
+NAMESPACE = re.compile(r"^\s*namespace\s+\w+(::\w+)*\s*\{")
+UNSCOPED_ENUM = re.compile(r"^\s*(?:typedef\s+)?enum\b(?!\s+(?:class|struct)\b)")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 CONDITION = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)")
@@ -194,10 +201,20 @@ def check_serial_calls(root):
                 yield "%s:%d: calls %s: the Win32 serial calls are made in %s only" % (path, number, call, home)
 
 
+def check_names(root, path):
+    with open(os.path.join(root, path), errors="replace") as source:
+        lines = [line.split("//", 1)[0] for line in source]
+    if path.endswith(".h") and not any(NAMESPACE.match(line) for line in lines):
+        yield "%s: declares its names in the global namespace" % path
+    for number, line in enumerate(lines, 1):
+        if UNSCOPED_ENUM.match(line):
+            yield "%s:%d: an unscoped enum: use enum class" % (path, number)
+
+
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                            os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-    layer_faults, platform_faults, dialog_faults = [], [], []
+    layer_faults, platform_faults, dialog_faults, name_faults = [], [], [], []
     names = dialog_names(root)
     for folder in ALLOWED:
         for path in source_files(root, folder):
@@ -206,12 +223,15 @@ def main():
             platform_faults += check_platforms(path, found)
             if folder in ALLOWED["app"]:  # the folders below the dialog
                 dialog_faults += check_dialog(root, path, names)
+            if folder in ENGINES and not path.endswith((".rc", ".h.in")):
+                name_faults += check_names(root, path)
     results = [("layers", "each folder includes only the folders below it", layer_faults),
                ("platforms", "win/ and posix/ headers only in their own folders or platform blocks",
                 platform_faults),
                ("header names", "no two product headers share a file name", list(check_header_names(root))),
                ("dialog", "no dialog id, message box or posted message below app/", dialog_faults),
-               ("serial calls", "every Win32 serial call in one file", list(check_serial_calls(root)))]
+               ("serial calls", "every Win32 serial call in one file", list(check_serial_calls(root))),
+               ("names", "engine headers in namespaces, engine enums scoped", name_faults)]
     passed = failed = 0
     for name, rule, faults in results:
         if faults:

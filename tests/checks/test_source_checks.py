@@ -27,8 +27,8 @@ def run(script, *arguments):
 SOUND = {
     "app/DialogIds.h": "#pragma once\n#define IDC_LOG_LIST 1002\n#define WM_DOWNLOAD_DONE 1026\n",
     "app/win/Presenter.cpp": '#include "app/DialogIds.h"\nvoid Done() { PostMessageA(0, WM_DOWNLOAD_DONE, 0, 1); }\n',
-    "common/Clock.h": "#pragma once\n",
-    "serial/SerialPort.h": '#pragma once\n#include "common/Clock.h"\n',
+    "common/Clock.h": "#pragma once\nnamespace common {\n}  // namespace common\n",
+    "serial/SerialPort.h": '#pragma once\n#include "common/Clock.h"\nnamespace serial::win {\nenum class Parity { Odd };\n}\n',
     "link/win/Glue.cpp": '#include <windows.h>\n#include "serial/SerialPort.h"\n',
     "cli/Main.cpp": '#ifdef _WIN32\n#include "link/win/Glue.h"\n#else\n#include "serial/posix/Port.h"\n#endif\n',
 }
@@ -38,7 +38,7 @@ def test_a_sound_tree_passes(tmp_path):
     tree(tmp_path, SOUND)
     code, out = run(LAYERS, str(tmp_path))
     assert code == 0, out
-    assert out.splitlines()[-1] == "5 0"
+    assert out.splitlines()[-1] == "6 0"
 
 
 def test_each_breach_is_named_with_its_file_and_line(tmp_path):
@@ -55,6 +55,7 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
         "app/win/Monitor.cpp": "// GetCommModemStatus(h) in a comment passes\n"
                                "void Look() {\n    GetCommModemStatus(h, &s);\n    WriteFile(h, b, n, &w, &o);\n}\n",
         "transfer/win/Files.cpp": "void Save() { CreateFileA(name); WriteFile(f, b, n, &w, 0); }\n",
+        "download/Reply.h": "#pragma once\n// enum Old was here; namespace download { too\nenum Reply : int { Ok };\n",
     }))
     code, out = run(LAYERS, str(tmp_path))
     assert code == 1
@@ -70,7 +71,9 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
            "serial/win/PortIo.cpp only" in out
     assert "app/win/Monitor.cpp:4: calls WriteFile: " in out
     assert "Monitor.cpp:1:" not in out and "transfer/win/Files.cpp" not in out, "an engine's own files pass"
-    assert out.splitlines()[-1] == "0 5"
+    assert "download/Reply.h: declares its names in the global namespace" in out
+    assert "download/Reply.h:3: an unscoped enum" in out and "download/Reply.h:2:" not in out
+    assert out.splitlines()[-1] == "0 6"
 
 
 @pytest.mark.skipif(shutil.which("clang-format-14") is None, reason="clang-format-14 is not installed")
