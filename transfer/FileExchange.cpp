@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "transfer/BitmapText.h"
+#include "common/ErrnoText.h"
 #include "transfer/DecimalText.h"
 
 namespace transfer {
@@ -51,7 +52,8 @@ void FileExchange::Abandon(const std::string& reason) {
 bool FileExchange::PrepareBitmap(const std::string& textPath) {
     FILE* text = std::fopen(textPath.c_str(), kReadText);
     if (text == nullptr) {
-        events_.Log(Format("Could not open bitmap file %s: %s", textPath.c_str(), std::strerror(errno)), {});
+        events_.Log(Format("Could not open bitmap file %s: %s", textPath.c_str(), common::ErrnoText(errno).c_str()),
+                    {});
         return false;
     }
     std::vector<uint8_t> image;
@@ -65,7 +67,8 @@ bool FileExchange::PrepareBitmap(const std::string& textPath) {
         return false;
     }
     if (conversion != BitmapConversion::Done) {
-        events_.Log(Format("Could not read bitmap file %s: %s", textPath.c_str(), std::strerror(readError)), {});
+        events_.Log(Format("Could not read bitmap file %s: %s", textPath.c_str(), common::ErrnoText(readError).c_str()),
+                    {});
         return false;
     }
     file_.OpenImage(textPath, std::move(image));
@@ -78,7 +81,7 @@ bool FileExchange::StartSend(const TransferRequest& request) {
     if (kind_ == TransferKind::KIND_BITMAP) {
         if (!PrepareBitmap(path)) return false;
     } else if (!file_.OpenToRead(path)) {
-        events_.Log(Format("Could not open %s: %s", path.c_str(), std::strerror(errno)), {});
+        events_.Log(Format("Could not open %s: %s", path.c_str(), common::ErrnoText(errno).c_str()), {});
         return false;
     }
     direction_ = Direction::Send;
@@ -203,7 +206,7 @@ void FileExchange::StoreChunk(const PacketRecord& record) {
         return;
     }
     if (count > 0 && !file_.Write(record.payload, count)) {
-        Abandon(Format("Could not write %s: %s", file_.Name().c_str(), std::strerror(errno)));
+        Abandon(Format("Could not write %s: %s", file_.Name().c_str(), common::ErrnoText(errno).c_str()));
         return;
     }
     received_.Add(count);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "transfer/DecimalText.h"
+#include "common/ErrnoText.h"
 #include "transfer/TransferText.h"
 
 namespace transfer {
@@ -30,7 +31,7 @@ NlecExchange::NlecExchange(TransferSession& session, TransferListener& events, T
 
 bool NlecExchange::StartSend(const std::string& path) {
     if (!file_.OpenToRead(path)) {
-        events_.Log(Format("Could not open NLEC file %s: %s", path.c_str(), std::strerror(errno)), {});
+        events_.Log(Format("Could not open NLEC file %s: %s", path.c_str(), common::ErrnoText(errno).c_str()), {});
         return false;
     }
     const StreamSum total = file_.SumLines();
@@ -90,7 +91,7 @@ void NlecExchange::Finish(const std::string& text, SessionResult result) {
 // in the box, so the operator never takes a partial table or send for a finished one.
 void NlecExchange::AbandonOnFileError(const char* what) {
     const int error = errno;
-    Abandon(Format("%s NLEC file %s: %s", what, file_.Name().c_str(), std::strerror(error)));
+    Abandon(Format("%s NLEC file %s: %s", what, file_.Name().c_str(), common::ErrnoText(error).c_str()));
 }
 
 void NlecExchange::Abandon(const std::string& reason) {

@@ -2,11 +2,12 @@
 #include "serial/posix/PosixErrors.h"
 
 #include <cerrno>
-#include <cstring>
+
+#include "common/ErrnoText.h"
 
 namespace serial {
 
-std::string SystemText(int error) { return std::strerror(error); }
+std::string SystemText(int error) { return common::ErrnoText(error); }
 
 PortStatus SystemStatus(PortError kind, int error, const std::string& what) {
     const std::string text = what.empty() ? SystemText(error) : what + ": " + SystemText(error);

@@ -218,7 +218,9 @@ TEST(DownloadEngine, UnitThatDropsCtsBeforeTheLastByteLeftFailsWithItsCount) {
         EXPECT_EQ(out.bytesSent, c.bytesSent);
         EXPECT_EQ(run.port.offeredSizes.size(), c.writes);
         // Seen at the next look: between two writes, or within a slice of the drain.
-        if (c.result == DownloadResult::UnitEnded) EXPECT_LE(run.listener.endAtMs - run.port.ctsDownAtMs, kBlockMs);
+        if (c.result == DownloadResult::UnitEnded) {
+            EXPECT_LE(run.listener.endAtMs - run.port.ctsDownAtMs, kBlockMs);
+        }
         run.ExpectOrderlyEnding();
     }
 
