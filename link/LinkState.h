@@ -5,20 +5,11 @@
 
 namespace packetlink {
 
-enum class LinkState : int {
-    Idle = 0,
-    AwaitingReply = 4,
-    Receiving = 5,
-};
+enum class LinkState : int { Idle = 0, AwaitingReply = 4, Receiving = 5 };
 
-// The cause given to a resend; none before the first.
-enum class ResendCause : int {
-    None = 0,
-    REMOTE_CHECKSUM = 1,
-    LOCAL_CHECKSUM = 2,
-    REMOTE_TIMEOUT = 3,
-    LOCAL_TIMEOUT = 4,
-};
+// The cause given to a resend, numbered 1 to 4 in this order; none (0) before the first.
+enum class ResendCause : int { None, REMOTE_CHECKSUM, LOCAL_CHECKSUM, REMOTE_TIMEOUT, LOCAL_TIMEOUT };
+static_assert(static_cast<int>(ResendCause::LOCAL_TIMEOUT) == 4, "the causes keep their numbers");
 
 // "REMOTE_CHECKSUM" ... "LOCAL_TIMEOUT", or "Unknown" for any other value.
 const char* ResendCauseName(ResendCause cause);
