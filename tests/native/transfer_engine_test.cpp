@@ -557,6 +557,21 @@ TEST_F(EngineTest, StopRemovesAReceivesTemporaryFileAtOnce) {
 
 // --- what a receive leaves on disk
 
+// A worker that ends (a lost port, a closing program) destroys its engine mid-receive without a
+// Stop: the engine's files close with it, the temporary file goes, the chosen file stays.
+TEST_F(EngineTest, AnEngineDestroyedMidReceiveLeavesOnlyTheChosenFile) {
+    const std::string chosen = Write("kept.set", "keep");
+    {
+        TransferEngine engine(ui_, SystemFiles(), clock_);
+        ASSERT_TRUE(engine.Start({Operation::ReceiveSettings, chosen, ""}));
+        UnitTo(engine, 20, "5");
+        UnitTo(engine, 21, "ab");
+        EXPECT_EQ(FilesInFolder(), 2u);
+    }
+    EXPECT_EQ(FilesInFolder(), 1u);
+    EXPECT_EQ(Read(chosen), "keep");
+}
+
 // Real temporary files beside the chosen one, whose writes land on a full disk.
 class FullDiskFiles final : public TransferFiles {
 public:

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
+#include "common/ErrnoText.h"
 #include "common/win/Handles.h"
 #include "common/win/SystemText.h"
 #include "serial/SerialPort.h"
@@ -141,4 +145,52 @@ TEST(Win32SerialPort, ThePacketLinksWaitedWritesGoOutOnThePublishedPort) {
     file.Reset();
     EXPECT_EQ(Contents(path), "HEAD");
     DeleteFileA(path.c_str());
+}
+
+namespace {
+
+// Bytes another reader drained, handed over in the portions asked for.
+class QueuedBytes final : public serial::win::ReceivedBytesSource {
+public:
+    explicit QueuedBytes(std::string bytes) : bytes_(std::move(bytes)) {}
+    size_t Take(uint8_t* buffer, size_t size, uint32_t) override {
+        const size_t count = size < bytes_.size() ? size : bytes_.size();
+        bytes_.copy(reinterpret_cast<char*>(buffer), count);
+        bytes_.erase(0, count);
+        return count;
+    }
+
+private:
+    std::string bytes_;
+};
+
+}  // namespace
+
+// The erase reads the unit's reply through the published port from what the comm-event thread
+// drained: every byte once, in order, and nothing (no failure) once all are taken.
+TEST(Win32SerialPort, APublishedPortReadsWhatTheCommEventThreadDrained) {
+    const std::string path = TempFile("varnex-published-read.bin");
+    UniqueFileHandle file(OpenOverlapped(path, GENERIC_WRITE, CREATE_ALWAYS));
+    ASSERT_TRUE(file);
+    std::atomic<HANDLE> published{file.Get()};
+    QueuedBytes drained("\x07\x06\x07");
+    serial::win::Win32SerialPort port("CommPortHandle", published, &drained);
+    uint8_t buffer[2] = {};
+    size_t count = 0;
+    ASSERT_TRUE(port.Read(buffer, sizeof buffer, 100, &count).Ok());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), "\x07\x06");
+    ASSERT_TRUE(port.Read(buffer, sizeof buffer, 100, &count).Ok());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), "\x07");
+    ASSERT_TRUE(port.Read(buffer, sizeof buffer, 0, &count).Ok());
+    EXPECT_EQ(count, 0u);
+    published.store(nullptr);
+    file.Reset();
+    DeleteFileA(path.c_str());
+}
+
+// The transfer's file messages kept the C library's words when they moved to one place.
+TEST(SystemWords, AnErrnoValueReadsAsTheCLibrarySaysIt) {
+    for (const int error : {ENOENT, EACCES, ENOSPC, EEXIST}) {
+        EXPECT_EQ(common::ErrnoText(error), std::strerror(error)) << error;
+    }
 }
