@@ -158,8 +158,7 @@ int LaunchDownload(HWND dialog, ActivityView& view, const LockedImage& image, ui
 }  // namespace
 
 void WorkerEvents::Log(const std::string& line, std::error_code error) {
-    view_.AddLine(line);
-    if (error) view_.AddLine(error.message());
+    common::win::LogEngineLine(view_, line, error);
 }
 
 void WorkerEvents::Notice(common::NoticeKind kind, const std::string& text) {

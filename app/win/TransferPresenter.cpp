@@ -18,7 +18,6 @@
 #include "serial/win/CommPort.h"
 
 using common::win::ActivityView;
-using common::win::LogLine;
 using common::win::ProgressRange;
 using serial::win::WriteCommBytes;
 
@@ -184,12 +183,7 @@ void TransferPresenter::SendFrame(const uint8_t* bytes, size_t count) {
 }
 
 void TransferPresenter::Log(const std::string& line, std::error_code error) {
-    if (!error || error.category() == std::system_category()) {
-        LogLine(view_, static_cast<DWORD>(error.value()), "%s", line.c_str());
-        return;
-    }
-    LogLine(view_, 0, "%s", line.c_str());
-    view_.AddLine(error.message());
+    common::win::LogEngineLine(view_, line, error);
 }
 
 void TransferPresenter::AppendLine(const std::string& line) { view_.AddLine(line); }

@@ -36,4 +36,13 @@ void LogLine(ActivityView& view, DWORD errorCode, const char* format, ...) {
     view.AddLine(SystemLogText(errorCode));
 }
 
+void LogEngineLine(ActivityView& view, const std::string& line, std::error_code error) {
+    if (!error || error.category() == std::system_category()) {
+        LogLine(view, static_cast<DWORD>(error.value()), "%s", line.c_str());
+        return;
+    }
+    view.AddLine(line);
+    view.AddLine(error.message());
+}
+
 }  // namespace common::win

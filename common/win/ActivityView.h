@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <system_error>
 
 namespace common::win {
 
@@ -34,5 +35,9 @@ void LogLine(ActivityView& view, DWORD errorCode, const char* format, ...)
     __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
 #endif
     ;
+
+// An engine's log line with its error: a Win32 code's words as the system gives them (as
+// LogLine), any other error's own words as a second line.
+void LogEngineLine(ActivityView& view, const std::string& line, std::error_code error);
 
 }  // namespace common::win

@@ -4,6 +4,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include "app/DialogIds.h"
 #include "app/win/DialogActivityView.h"
 #include "app/win/MainDialog.h"
@@ -58,4 +64,38 @@ TEST(DialogActivityView, ReportsGoToTheDialogItIsShownInAndNowhereWithoutOne) {
     EXPECT_EQ(progress_bar::Window(), nullptr);
     DestroyWindow(first);
     DestroyWindow(second);
+}
+
+namespace {
+
+// Keeps the lines it is given.
+class LineRecorder final : public common::win::ActivityView {
+public:
+    void AddLine(const std::string& line) override { lines.push_back(line); }
+    void CreateProgressBar(unsigned, ProgressRange) override {}
+    void DestroyProgressBar() override {}
+    void SetProgressPosition(unsigned) override {}
+    void AdvanceProgress(unsigned) override {}
+    std::vector<std::string> lines;
+};
+
+}  // namespace
+
+// Every engine's log line reads alike in the dialog: a Win32 code in the system's words as the
+// glue's own lines give them, an errno value in the C library's words.
+TEST(DialogActivityView, AnEnginesLineCarriesItsErrorInTheSystemsWords) {
+    LineRecorder engine;
+    LineRecorder glue;
+    common::win::LogEngineLine(engine, "Could not write x", std::error_code(ERROR_DISK_FULL, std::system_category()));
+    LogLine(glue, ERROR_DISK_FULL, "Could not write x");
+    EXPECT_EQ(engine.lines, glue.lines);
+    ASSERT_EQ(engine.lines.size(), 2u);
+
+    LineRecorder errnoLines;
+    common::win::LogEngineLine(errnoLines, "Could not open y", std::error_code(ENOENT, std::generic_category()));
+    EXPECT_EQ(errnoLines.lines, (std::vector<std::string>{"Could not open y", std::strerror(ENOENT)}));
+
+    LineRecorder plain;
+    common::win::LogEngineLine(plain, "done", std::error_code());
+    EXPECT_EQ(plain.lines, (std::vector<std::string>{"done"}));
 }
