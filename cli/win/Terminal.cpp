@@ -1,8 +1,14 @@
 // Terminal detection on Windows: a console on standard output that accepts the escape
-// sequences of in-place redraw (older consoles refuse them and get plain lines).
+// sequences of in-place redraw (older consoles refuse them and get plain lines); standard
+// output in binary mode, so that its bytes are the program's own.
 #include "cli/Terminal.h"
 
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 
 namespace cli {
 
@@ -21,5 +27,7 @@ bool StdoutClosed() {
     // A pipe whose reader has gone answers a zero-byte peek with a broken pipe.
     return !PeekNamedPipe(out, nullptr, 0, nullptr, nullptr, nullptr) && GetLastError() == ERROR_BROKEN_PIPE;
 }
+
+void KeepStdoutBytes() { _setmode(_fileno(stdout), _O_BINARY); }
 
 }  // namespace cli
