@@ -110,6 +110,14 @@ void Rfc2217Client::Closed() {
     }
 }
 
+void Rfc2217Client::Lost(const PortStatus& status) {
+    if (!lineSet_ && !serverText_.empty()) {
+        Closed();
+    } else {
+        Fail(status.error, status.text);
+    }
+}
+
 void Rfc2217Client::Tick(uint64_t nowMs) {
     if (Failed() || !started_) return;
     if (!agreed_) {

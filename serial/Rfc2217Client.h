@@ -35,6 +35,10 @@ public:
     void Receive(const uint8_t* bytes, size_t size, uint64_t nowMs, std::vector<uint8_t>* data);
     // The server closed the connection.
     void Closed();
+    // The connection broke (a reset, a failed send): before the line is set, text the server
+    // wrote is its reason, as at a close (a busy server that closes on our unread offers
+    // resets); after, the socket's status stands.
+    void Lost(const PortStatus& status);
     // Fails an answer whose bound has run out.
     void Tick(uint64_t nowMs);
     // Asks for a new speed; Settled() is false until the server confirms it.

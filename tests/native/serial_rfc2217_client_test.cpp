@@ -232,7 +232,8 @@ public:
         if (goneAtMs_) *goneAtMs_ = clock_.NowMs();
     }
     uint64_t closeAtMs = UINT64_MAX;
-    Bytes incoming;  // arrives at once, before the close
+    bool resets = false;  // the close comes as a reset
+    Bytes incoming;       // arrives at once, before the close
     serial::PortStatus Send(const uint8_t*, size_t size, size_t* sent) override {
         sends_->emplace_back(clock_.NowMs(), size);
         *sent = size;
@@ -243,6 +244,10 @@ public:
         std::copy_n(incoming.begin(), *count, buffer);
         incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(*count));
         *closed = *count == 0 && clock_.NowMs() >= closeAtMs;
+        if (*closed && resets) {
+            *closed = false;
+            return {PortError::Gone, "the connection to the server is lost: Connection reset by peer"};
+        }
         return {};
     }
     serial::PortStatus Wait(uint32_t timeoutMs, bool) override {
@@ -346,6 +351,20 @@ TEST(SerialNetworkPort, BytesThatCameWithTheCloseAreReadBeforeThePortIsGone) {
     }
     EXPECT_EQ(got, (Bytes{'E', 'N', 'D', '\r'}));
     EXPECT_EQ(status.error, PortError::Gone);
+}
+
+TEST(SerialNetworkPort, ABusyServerThatResetsIsABusyPortInItsOwnWords) {
+    fake::FakeClock clock(kT0);
+    std::vector<std::pair<uint64_t, size_t>> sends;
+    auto socket = std::make_unique<FakeSocket>(clock, &sends);
+    const std::string words = "Port already in use\r\n";
+    socket->incoming.assign(words.begin(), words.end());
+    socket->closeAtMs = kT0;
+    socket->resets = true;  // it closed on our unread offers
+    serial::PortStatus status;
+    EXPECT_FALSE(serial::OpenNetworkPortOver("rfc2217://127.0.0.1:4001", std::move(socket), clock, &status));
+    EXPECT_EQ(status.error, PortError::Busy) << status.text;
+    EXPECT_NE(status.text.find("Port already in use"), std::string::npos) << status.text;
 }
 
 }  // namespace
