@@ -1,5 +1,6 @@
-// The RFC 2217 client against a fake server written out byte by byte here, and the
-// network port's pacing over a fake socket on a fake clock.
+// The RFC 2217 client and its telnet decoder against a fake server written out byte by byte
+// here, and the network port (pacing, close, a server's last bytes and its reset) over a fake
+// socket on a fake clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
