@@ -19,8 +19,6 @@ using Clock = std::chrono::steady_clock;
 // Several times the slowest test's own time under the sanitizers on a loaded machine;
 // VARNEX_TEST_LIMIT_S sets another (0: no bound, for a debugger).
 constexpr long kDefaultTestLimitS = 60;
-// The exit code of a run ended by the bound, as timeout(1) gives.
-constexpr int kExitTimeLimit = 124;
 constexpr std::chrono::milliseconds kWatchEvery{100};
 
 long TestLimitSeconds() {
@@ -65,16 +63,16 @@ RunningTest& Running() {
     return running;
 }
 
-// Ends the process with the test's failure line in GoogleTest's own form, which the test
-// scripts count and show, and why.
-[[noreturn]] void EndRun(const char* why, int code) {
+// Ends the process, failed, with the test's failure line in GoogleTest's own form, which the
+// test scripts count and show, and why. (Not timeout(1)'s code: that is the layer's bound.)
+[[noreturn]] void EndRun(const char* why) {
     std::string name = "(between tests)";
     std::chrono::milliseconds ran{0};
     Running().Get(&name, &ran);
     std::printf("\n%s: %s\n[  FAILED  ] %s (%lld ms)\n", name.c_str(), why, name.c_str(),
                 static_cast<long long>(ran.count()));
     std::fflush(stdout);
-    std::_Exit(code);
+    std::_Exit(EXIT_FAILURE);
 }
 
 // Keeps the running test's name and, with a limit, ends the run when one runs past it.
@@ -103,7 +101,7 @@ private:
             if (Running().Get(&name, &ran) && ran > limit_) {
                 const std::string why = "ran past its bound of " + std::to_string(limit_.count()) +
                                         " s and was stopped (a hang in the code under test?)";
-                EndRun(why.c_str(), kExitTimeLimit);
+                EndRun(why.c_str());
             }
         }
     }
@@ -121,7 +119,7 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     // An exception that leaves a thread (a fake clock's RunawayTest off the test's own thread)
     // names the test it ended.
-    std::set_terminate([] { EndRun("ended the program in std::terminate", EXIT_FAILURE); });
+    std::set_terminate([] { EndRun("ended the program in std::terminate"); });
     // GoogleTest owns the listener and deletes it after the run.
     testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(std::chrono::seconds(TestLimitSeconds())));
     return RUN_ALL_TESTS();

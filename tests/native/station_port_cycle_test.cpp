@@ -247,7 +247,7 @@ TEST(StationPortCycle, UnitAfterUnitEachLoadedOnceAndAFlickerShorterThanASecondI
 }
 
 // The second of "gone" starts again at every fall: down 0.4 s, up 0.5 s, down 0.2 s and then
-// up for good is a unit still there (0.4 + 0.2 s down in all would pass a second from the first fall).
+// up for good is a unit still there (counted from the first fall, a second passes in the second).
 TEST(StationPortCycle, ACtsFlickerRestartsTheGoneSecondSoAUnitStillThereIsNotLoadedAgain) {
     LineUnit stays;
     stays.flickerUpAfterMs = 400;
