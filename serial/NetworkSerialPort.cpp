@@ -136,6 +136,8 @@ public:
     }
 
     bool HasCts() const override { return client_ != nullptr; }
+    PortKind Kind() const override { return PortKind::Network; }
+    uint32_t CtsNoticeLatencyMs() const override { return client_ ? kModemNoticeLatencyMs : 0; }
 
     void Close() override {
         if (!socket_) return;

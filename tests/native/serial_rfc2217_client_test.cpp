@@ -223,6 +223,49 @@ TEST(SerialNetworkPortName, FormsAndMistakes) {
     }
 }
 
+// A server that agrees to every setting at once: enough to open an rfc2217:// port.
+class AgreeingSocket final : public serial::TcpSocket {
+public:
+    explicit AgreeingSocket(fake::FakeClock& clock) : clock_(clock) {}
+    serial::PortStatus Send(const uint8_t*, size_t size, size_t* sent) override {
+        *sent = size;
+        return {};
+    }
+    serial::PortStatus Receive(uint8_t* buffer, size_t size, size_t* count, bool* closed) override {
+        *closed = false;
+        *count = std::min(size, answers_.size());
+        std::copy_n(answers_.begin(), *count, buffer);
+        answers_.erase(answers_.begin(), answers_.begin() + static_cast<std::ptrdiff_t>(*count));
+        return {};
+    }
+    serial::PortStatus Wait(uint32_t timeoutMs, bool) override {
+        clock_.Advance(timeoutMs);
+        return {};
+    }
+
+private:
+    fake::FakeClock& clock_;
+    Bytes answers_ = Concat({{IAC, DO, COM}, AllAnswers()});
+};
+
+// What the station and the texts ask of a port instead of its name: a network port, and one
+// that tells CTS (rfc2217://) may tell it up to the server's notice latency late.
+TEST(SerialNetworkPort, SaysItIsANetworkPortAndHowLateItTellsCts) {
+    fake::FakeClock clock(kT0);
+    serial::PortStatus status;
+    auto told = serial::OpenNetworkPortOver("rfc2217://unitserver:4001", std::make_unique<AgreeingSocket>(clock), clock,
+                                            &status);
+    ASSERT_TRUE(told) << status.text;
+    EXPECT_EQ(told->Kind(), serial::PortKind::Network);
+    EXPECT_TRUE(told->HasCts());
+    EXPECT_EQ(told->CtsNoticeLatencyMs(), serial::kModemNoticeLatencyMs);
+    auto raw = serial::OpenNetworkPortOver("socket://unitserver:4001", std::make_unique<AgreeingSocket>(clock), clock,
+                                           &status);
+    ASSERT_TRUE(raw) << status.text;
+    EXPECT_EQ(raw->Kind(), serial::PortKind::Network);
+    EXPECT_EQ(raw->CtsNoticeLatencyMs(), 0u);
+}
+
 // A socket whose server reads everything at once; it may close, and the test sees each send
 // and when the connection was let go.
 class FakeSocket final : public serial::TcpSocket {
