@@ -3,6 +3,8 @@
 // forces the terminal form (for tests).
 #pragma once
 
+#include "board/TerminalLayout.h"
+
 namespace cli {
 
 inline constexpr const char* kForceTerminalVariable = "VARNEX_FORCE_TERMINAL";
@@ -15,5 +17,13 @@ bool StdoutClosed();
 // CSV's CR LF and the LF of JSON and plain lines (Windows' C library would otherwise turn each
 // LF into CR LF, and CSV's line end into CR CR LF). Called once, before anything is written.
 void KeepStdoutBytes();
+
+// The size of the terminal on standard output now; 80 x 24 when it cannot be read.
+board::TerminalSize StdoutSize();
+// From now on a resize is noted (SIGWINCH on POSIX; Windows' console is asked its size on
+// every look, which sees a change of its buffer or window as soon as one is made).
+void WatchResizes();
+// Whether the terminal was resized since the last call.
+bool TakeResized();
 
 }  // namespace cli
