@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tarfile
+import textwrap
 import time
 import zipfile
 
@@ -152,10 +153,67 @@ def glibc_floor(binary):
     return ".".join(str(n) for n in max(versions))
 
 
-def deb_changelog(version, epoch):
-    date = time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime(epoch))
-    return ("%s (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n"
-            % (PACKAGE, version, version, MAINTAINER, date)).encode()
+CHANGELOG = os.path.join(REPO, "CHANGELOG.md")
+# A Debian changelog's lines stay within lintian's 80 columns.
+DEB_CHANGELOG_WIDTH = 79
+# A release's heading in CHANGELOG.md: "## 1.2.0 - 2026-12-08".
+RELEASE_HEADING = re.compile(r"^## (\d+\.\d+\.\d+) - (\d{4}-\d{2}-\d{2})\s*$")
+
+
+def read_changelog(text):
+    """The releases of CHANGELOG.md, newest first: (version, date, [(heading, [item])]). An
+    item is one bullet's text on one line; text that is no bullet (a release's short note)
+    is an item of its own."""
+    releases = []
+    for line in text.splitlines():
+        heading = RELEASE_HEADING.match(line)
+        if heading:
+            releases.append((heading.group(1), heading.group(2), [("", [])]))
+            continue
+        if line.startswith("## "):
+            raise SystemExit("CHANGELOG.md: %r is no release heading (## MAJOR.MINOR.PATCH - YYYY-MM-DD)" % line)
+        if not releases or not line.strip():
+            continue
+        groups = releases[-1][2]
+        if line.startswith("### "):
+            groups.append((line[4:].strip(), []))
+        elif line.startswith("- "):
+            groups[-1][1].append(line[2:].strip())
+        elif line.startswith("  ") and groups[-1][1]:
+            groups[-1][1][-1] += " " + line.strip()
+        else:
+            groups[-1][1].append(line.strip())
+    return releases
+
+
+def plain(text):
+    """Markdown's code marks off, for a text file read with less."""
+    return text.replace("`", "")
+
+
+def deb_changelog(version, changelog_text):
+    """Debian's changelog of a native package, one entry per release of CHANGELOG.md, each
+    dated at noon UTC of its release day (so it depends on that file alone). The newest
+    release must be VERSION: a package never says it is another release than its programs."""
+    releases = read_changelog(changelog_text)
+    if not releases or releases[0][0] != version:
+        raise SystemExit("CHANGELOG.md's newest release is %s, VERSION says %s: add the release to CHANGELOG.md"
+                         % (releases[0][0] if releases else "missing", version))
+    entries = []
+    for number, day, groups in releases:
+        lines = []
+        for heading, items in groups:
+            if not items:
+                continue
+            if heading:
+                lines.append("  [ %s ]" % heading)
+            for item in items:
+                lines += textwrap.wrap(plain(item), DEB_CHANGELOG_WIDTH, initial_indent="  * ",
+                                       subsequent_indent="    ", break_on_hyphens=False, break_long_words=False)
+        date = time.strftime("%a, %d %b %Y 12:00:00 +0000", time.strptime(day, "%Y-%m-%d"))
+        entries.append("%s (%s) unstable; urgency=medium\n\n%s\n\n -- %s  %s\n"
+                       % (PACKAGE, number, "\n".join(lines), MAINTAINER, date))
+    return "\n".join(entries).encode()
 
 
 def deb_files(binary, version, epoch):
@@ -166,7 +224,7 @@ def deb_files(binary, version, epoch):
         Entry("usr/share/bash-completion/completions/varnex",
               read(os.path.join(REPO, "packaging", "varnex.bash-completion"))),
         Entry(doc + "copyright", read(os.path.join(REPO, "packaging", "copyright"))),
-        Entry(doc + "changelog.gz", gzip_bytes(deb_changelog(version, epoch))),
+        Entry(doc + "changelog.gz", gzip_bytes(deb_changelog(version, read(CHANGELOG).decode()))),
     ]
 
 
@@ -209,6 +267,7 @@ def windows_zip(build, version):
     readme = read(os.path.join(REPO, "packaging", "README-windows.txt")).replace(b"@VERSION@", version.encode())
     entries.append(Entry("README.txt", crlf(readme)))
     entries.append(Entry("LICENSE.txt", crlf(read(os.path.join(REPO, "LICENSE")))))
+    entries.append(Entry("CHANGELOG.txt", crlf(read(CHANGELOG))))
     return entries
 
 
@@ -220,6 +279,7 @@ def linux_tarball(binary, arch, version, glibc):
         Entry(top + "varnex.1", read(os.path.join(REPO, "docs", "varnex.1"))),
         Entry(top + "varnex.bash-completion", read(os.path.join(REPO, "packaging", "varnex.bash-completion"))),
         Entry(top + "LICENSE", read(os.path.join(REPO, "LICENSE"))),
+        Entry(top + "CHANGELOG.md", read(CHANGELOG)),
         Entry(top + "README", readme),
     ]
 
