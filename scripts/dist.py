@@ -216,9 +216,19 @@ def deb_changelog(version, changelog_text):
     return "\n".join(entries).encode()
 
 
+# The station's system service and its configuration folder, in the Debian packages.
+SERVICE_UNIT = "varnex-station@.service"
+SERVICE_UNIT_FOLDER = "lib/systemd/system/"
+CONFIG_FOLDER = "etc/varnex/"
+EXAMPLE_CONFIG = "example.toml"
+MAINTAINER_SCRIPTS = ("postinst", "postrm")
+
+
 def deb_files(binary, version, epoch):
     doc = "usr/share/doc/%s/" % PACKAGE
     return [
+        Entry(SERVICE_UNIT_FOLDER + SERVICE_UNIT, read(os.path.join(REPO, "packaging", SERVICE_UNIT))),
+        Entry(CONFIG_FOLDER + EXAMPLE_CONFIG, read(os.path.join(REPO, "packaging", EXAMPLE_CONFIG))),
         Entry("usr/bin/varnex", read(binary), EXECUTABLE_MODE),
         Entry("usr/share/man/man1/varnex.1.gz", gzip_bytes(read(os.path.join(REPO, "docs", "varnex.1")))),
         Entry("usr/share/bash-completion/completions/varnex",
@@ -235,7 +245,7 @@ def installed_size_kib(entries):
 
 def deb_control(version, arch, glibc, entries):
     return ("Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: %s\nInstalled-Size: %d\n"
-            "Depends: libc6 (>= %s)\nSection: electronics\nPriority: optional\nDescription: %s\n"
+            "Depends: adduser, libc6 (>= %s)\nSection: electronics\nPriority: optional\nDescription: %s\n"
             % (PACKAGE, version, arch, MAINTAINER, installed_size_kib(entries), glibc, DEB_DESCRIPTION)).encode()
 
 
@@ -243,9 +253,17 @@ def write_deb(path, entries, control, epoch, work):
     """Stages the files with fixed permissions and dates, then dpkg-deb, which takes its dates
     from SOURCE_DATE_EPOCH and gives every file to root."""
     shutil.rmtree(work, ignore_errors=True)
+    # The files under /etc are the administrator's: dpkg keeps their edits across upgrades
+    # and lists them in its own records rather than in md5sums.
+    conffiles = sorted(e.name for e in entries if e.name.startswith("etc/"))
     md5sums = "".join("%s  %s\n" % (hashlib.md5(e.data).hexdigest(), e.name)
-                      for e in sorted(entries, key=lambda e: e.name)).encode()
+                      for e in sorted(entries, key=lambda e: e.name) if e.name not in conffiles).encode()
     staged = entries + [Entry("DEBIAN/control", control), Entry("DEBIAN/md5sums", md5sums)]
+    if conffiles:
+        staged.append(Entry("DEBIAN/conffiles", "".join("/%s\n" % name for name in conffiles).encode()))
+    for script in MAINTAINER_SCRIPTS:
+        staged.append(Entry("DEBIAN/" + script, read(os.path.join(REPO, "packaging", "deb", script)),
+                            EXECUTABLE_MODE))
     for entry in staged:
         target = os.path.join(work, entry.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)

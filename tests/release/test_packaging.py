@@ -66,7 +66,7 @@ def test_a_debian_package_is_the_same_from_any_folder_and_umask(tmp_path):
         assert one.read() == two.read()
 
     assert [deb_field(built[0], f) for f in ("Version", "Architecture", "Depends")] == [version(), "arm64",
-                                                                                         "libc6 (>= 2.17)"]
+                                                                                         "adduser, libc6 (>= 2.17)"]
     listing = subprocess.run(["dpkg-deb", "-c", built[0]], capture_output=True, text=True, check=True,
                              env=dict(os.environ, TZ="UTC")).stdout
     lines = [line.split() for line in listing.splitlines()]
