@@ -86,10 +86,13 @@ std::string StationConfigText(const std::vector<ConfigPort>& fixtures) {
             "# line calls them and check the image and speed.\n"
             "# station = \"line3-bench2\"                      # default: the host's name\n"
          << "image = " << Quoted(kConfigSoftware) << "    # \"bootloader\", \"software\" or an image file\n"
-         << "baud = " << serial::kFastDownloadBaud << "          # the speed chosen on the units: "
-         << serial::kFastDownloadBaud << " or " << serial::kSlowDownloadBaud << "\n"
+         << "baud = " << serial::kFastDownloadBaud
+         << "          # the speed chosen on the units: " << serial::kFastDownloadBaud << " or "
+         << serial::kSlowDownloadBaud
+         << "\n"
             "# records = \"/var/lib/varnex/line3-bench2.db\"  # default: varnex-records.db here\n";
-    if (fixtures.empty()) text << "\n# No serial port was found: add a [[port]] with a name and a device per fixture.\n";
+    if (fixtures.empty())
+        text << "\n# No serial port was found: add a [[port]] with a name and a device per fixture.\n";
     for (const ConfigPort& fixture : fixtures) {
         text << "\n[[port]]\nname = " << Quoted(fixture.name) << "\ndevice = " << Quoted(fixture.device) << "\n";
     }

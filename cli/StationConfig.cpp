@@ -106,8 +106,8 @@ private:
     }
 
     bool Fail(Place place, const std::string& key, const std::string& what) {
-        error_ = path_ + ":" + std::to_string(place.line) + ":" + std::to_string(place.column) + ": " + key + ": " +
-                 what;
+        error_ =
+            path_ + ":" + std::to_string(place.line) + ":" + std::to_string(place.column) + ": " + key + ": " + what;
         return false;
     }
 
