@@ -129,7 +129,7 @@ TEST(StationConfig, EveryKindOfBadFileIsRefusedWithItsPlaceAndKey) {
     const std::string port = "\n[[port]]\nname = \"a\"\ndevice = \"/dev/a\"\n";
     const BadFile files[] = {
         {"baud = 115200\nimage = \"software\n", "2:18: not valid TOML"},
-        {"baud = 115200\nbaud = 57600\n", "2:1: not valid TOML"},
+        {"baud = 115200\nbaud = 57600\n", "2:8: not valid TOML: Error while parsing key-value pair: cannot redefine"},
         {"baud = 115200\n  speed = 3\n", "2:3: speed: unknown key"},
         {"baud = \"fast\"\n", "1:8: baud: expected an integer, found a string"},
         {"baud = 38400\n", "1:8: baud: expected 115200 or 57600 (the speed chosen on the unit), found 38400"},
