@@ -8,6 +8,7 @@
 #include <functional>
 #include <iostream>
 #include <iomanip>
+#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -24,6 +25,7 @@
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
 #include "cli/PlainLines.h"
+#include "cli/PortsConfig.h"
 #include "cli/RecordKeeping.h"
 #include "cli/RecordsOutput.h"
 #include "cli/ServiceWorker.h"
@@ -179,6 +181,10 @@ int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream
         return kExitAllDone;
     }
     std::vector<serial::PortInfo> ports = serial::ListSerialPorts();
+    if (options.stationConfig) {
+        out << StationConfigText(FixturesOf(ports));
+        return kExitAllDone;
+    }
     if (ports.empty()) {
         out << "no serial ports found" << std::endl;
         return kExitAllDone;
@@ -189,6 +195,9 @@ int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream
         out << std::left << std::setw(static_cast<int>(width + 2)) << port.name << port.description;
         if (options.probe) out << "  [" << Probe(port.name) << "]";
         out << std::endl;
+        // The names that stay with the port across boots, for --port and a configuration.
+        for (const std::string& name : port.byPath) out << "    by-path: " << name << std::endl;
+        for (const std::string& name : port.byId) out << "    by-id:   " << name << std::endl;
     }
     return kExitAllDone;
 }
@@ -288,24 +297,29 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     records::Row common = RunRow(options.station);
     DescribeImage(options.load, bytes, &common);
     common.baud = options.load.baud;
+    // The operator's names for the ports on the board, in --json and in the records; the
+    // devices only where the ports are opened.
+    const std::vector<std::string>& ports = options.load.units.ports;
+    const std::vector<std::string>& names = options.portNames.size() == ports.size() ? options.portNames : ports;
+    std::map<std::string, std::string> nameOf;
+    for (size_t index = 0; index < ports.size(); ++index) nameOf[ports[index]] = names[index];
     std::unique_ptr<RecordKeeping> keeping;
-    if (store) keeping = std::make_unique<RecordKeeping>(*store, common);
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, common, nameOf);
 
     common::Clock& clock = common::SteadyClock();
-    const std::vector<std::string>& ports = options.load.units.ports;
-    board::Board model(ports, options.records, clock.NowMs());
+    board::Board model(names, options.records, clock.NowMs());
     std::unique_ptr<Presenter> presenter;
     std::unique_ptr<StationBoard> screen;
     if (options.load.units.json) {
-        presenter = std::make_unique<JsonEvents>(out, ports, clock.NowMs());
+        presenter = std::make_unique<JsonEvents>(out, names, clock.NowMs());
     } else if (OnTerminal()) {
         presenter = std::make_unique<Unshown>();
         screen = std::make_unique<StationBoard>(out, model, OutputSize, ColourWanted());
         WatchResizes();
     } else {
-        presenter = std::make_unique<PlainLines>(out, ports);
+        presenter = std::make_unique<PlainLines>(out, names);
     }
-    UnitBoard board(ports);
+    UnitBoard board(names);
     EventHub hub(clock, *presenter, board);
     station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
 
