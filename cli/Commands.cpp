@@ -31,6 +31,8 @@
 #include "cli/Summary.h"
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
+#include "cli/WebBoard.h"
+#include "board/Board.h"
 #include "common/Clock.h"
 #include "common/Sha256.h"
 #include "download/EraseEngine.h"
@@ -288,16 +290,22 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     UnitBoard board(ports);
     EventHub hub(clock, *presenter, board);
     station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
+    board::Board stationBoard(ports, options.records, clock.NowMs());
+    bool webFailed = false;
+    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, stationBoard, clock, err, &webFailed);
+    if (webFailed) return kExitUsage;
 
     std::vector<std::unique_ptr<StationEvents>> listeners;
+    std::vector<std::unique_ptr<board::PortFeed>> feeds;
     std::vector<station::PortContext> contexts;
     for (size_t index = 0; index < ports.size(); ++index) {
         listeners.push_back(std::make_unique<StationEvents>(hub, index));
+        feeds.push_back(std::make_unique<board::PortFeed>(stationBoard, index, clock, listeners.back().get()));
         station::PortContext context;
         context.port = ports[index];
         context.open = serial::OpenSerialPort;
         context.clock = &clock;
-        context.listener = listeners.back().get();
+        context.listener = feeds.back().get();
         context.records = keeping.get();
         context.gate = &gate;
         context.plan = {bytes.data, bytes.size, options.load.baud};
@@ -312,7 +320,9 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
                 ++finished;
             });
         } catch (const std::system_error& failure) {
-            hub.Report({EventKind::Failed, index, 0, 0, FailureText(Failure::WorkerNotStarted, Words(failure.what()))});
+            const std::string reason = FailureText(Failure::WorkerNotStarted, Words(failure.what()));
+            stationBoard.PortFailed(index, reason, clock.NowMs());
+            hub.Report({EventKind::Failed, index, 0, 0, reason});
             gate.StopArming(FailureText(Failure::StationWorkerNotStarted));
             ++finished;
         }
@@ -329,6 +339,8 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         }
     }
     for (std::thread& worker : workers) worker.join();
+    stationBoard.End(clock.NowMs());
+    webBoard.reset();  // the open pages are told the station has ended, then the server stops
     hub.Finish();
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;

@@ -11,6 +11,7 @@
 #include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
 #include "transfer/TransferText.h"
+#include "web/Listen.h"
 
 namespace cli {
 
@@ -149,7 +150,23 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     station->add_flag("--stop-on-failure", options->stopOnFailure, "end, cleanly, at the first unit that fails");
+    CLI::Option* http =
+        station
+            ->add_option("--http", options->http,
+                         "serve the board as a web page at [ADDR:]PORT (ADDR 127.0.0.1 unless given; 0.0.0.0: every "
+                         "network of this machine)")
+            ->type_name("[ADDR:]PORT");
+    station
+        ->add_option("--http-token-file", options->httpTokenFile,
+                     "a token every browser must give once (open /?token=...) to see the web board")
+        ->type_name("FILE")
+        ->needs(http);
     station->callback([&runners, options, flags, chosen] {
+        if (!options->http.empty()) {
+            web::ListenAddress address;
+            std::string error;
+            if (!web::ParseListenAddress(options->http, &address, &error)) throw CLI::ValidationError(error);
+        }
         CheckImage(&options->load, *flags);
         CheckPortsOnce(options->load.units.ports);
         for (const std::string& port : options->load.units.ports) {
@@ -185,10 +202,8 @@ bool IsIsoPrefix(const std::string& text) {
 // --since as the records write their times: "T" between date and time, no closing Z.
 void CheckSince(std::string* since) {
     if (since->empty()) return;
-    if (!IsIsoPrefix(*since))
+    if (!RecordsSince(since))
         throw CLI::ValidationError("--since " + *since + ": give a date as 2026-12-08, or a time as 2026-12-08T06:30");
-    if (since->size() > 10) (*since)[10] = 'T';
-    if (since->back() == 'Z') since->pop_back();
 }
 
 void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOptions* options, Chosen* chosen) {
@@ -300,6 +315,13 @@ bool IsCommandName(const CLI::App& app, const std::string& name) {
 }
 
 }  // namespace
+
+bool RecordsSince(std::string* since) {
+    if (!IsIsoPrefix(*since)) return false;
+    if (since->size() > 10) (*since)[10] = 'T';
+    if (since->back() == 'Z') since->pop_back();
+    return true;
+}
 
 int RunCommandLine(int argc, const char* const argv[], const CommandRunners& runners, std::ostream& out,
                    std::ostream& err) {

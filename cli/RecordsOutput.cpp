@@ -58,26 +58,28 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
+nlohmann::json RowJson(const records::Row& r) {
+    return {{"id", r.id},
+            {"started_at", r.startedAt},
+            {"ended_at", r.endedAt.empty() ? nlohmann::json() : nlohmann::json(r.endedAt)},
+            {"station", r.station},
+            {"port", r.port},
+            {"operation", r.operation},
+            {"image", r.image},
+            {"image_size", r.imageSize},
+            {"image_sha256", r.imageSha256},
+            {"baud", r.baud},
+            {"bytes_sent", r.bytesSent},
+            {"result", r.result},
+            {"reason", r.reason},
+            {"duration_ms", r.durationMs},
+            {"unit", r.unit},
+            {"varnex_version", r.version}};
+}
+
 void WriteRows(std::ostream& out, const std::vector<records::Row>& rows, RecordsFormat format) {
     if (format == RecordsFormat::Json) {
-        for (const records::Row& r : rows) {
-            WriteJson(out, {{"id", r.id},
-                            {"started_at", r.startedAt},
-                            {"ended_at", r.endedAt.empty() ? nlohmann::json() : nlohmann::json(r.endedAt)},
-                            {"station", r.station},
-                            {"port", r.port},
-                            {"operation", r.operation},
-                            {"image", r.image},
-                            {"image_size", r.imageSize},
-                            {"image_sha256", r.imageSha256},
-                            {"baud", r.baud},
-                            {"bytes_sent", r.bytesSent},
-                            {"result", r.result},
-                            {"reason", r.reason},
-                            {"duration_ms", r.durationMs},
-                            {"unit", r.unit},
-                            {"varnex_version", r.version}});
-        }
+        for (const records::Row& r : rows) WriteJson(out, RowJson(r));
         out.flush();
         return;
     }

@@ -22,8 +22,7 @@ std::string Lower(std::string text) {
 }
 
 bool AllDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 bool ParsePort(const std::string& text, uint32_t* port) {

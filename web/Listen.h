@@ -13,9 +13,9 @@ inline constexpr const char* kDefaultAddress = "127.0.0.1";
 inline constexpr const char* kAnyAddress = "0.0.0.0";
 
 struct ListenAddress {
-    std::string host;  // an IPv4 or IPv6 address (no brackets) or a name; kDefaultAddress if none was given
-    uint16_t port = 0; // 0: any free port, said on start
-    bool ipv6 = false; // host is an IPv6 address
+    std::string host;   // an IPv4 or IPv6 address (no brackets) or a name; kDefaultAddress if none was given
+    uint16_t port = 0;  // 0: any free port, said on start
+    bool ipv6 = false;  // host is an IPv6 address
 };
 
 // Reads "8417", "0.0.0.0:8417", "[::1]:8417" or "station7.local:8417"; false with *error in

@@ -28,6 +28,8 @@ constexpr int kMaxHeaders = 40;  // civetweb keeps at most 64; more than this is
 // An event stream looks for the server's end this often while the board is quiet.
 constexpr uint32_t kStreamWaitSliceMs = 500;
 constexpr uint64_t kHeartbeatMs = 15000;
+constexpr uint64_t kEndGraceMs = 2000;
+constexpr uint32_t kEndPollMs = 20;
 constexpr int kBusyRetrySeconds = 10;
 constexpr size_t kQueryValueBytes = 512;
 constexpr size_t kMaxIdDigits = 18;
@@ -68,9 +70,8 @@ void InitLibraryOnce() {
 int Send(mg_connection* connection, int status, const char* type, const std::string& body, bool headOnly,
          const std::string& extraHeaders = "") {
     mg_printf(connection,
-              "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n%s\r\n%sConnection: close\r\n\r\n",
-              status, mg_get_response_code_text(connection, status), type, body.size(), kSecurityHeaders,
-              extraHeaders.c_str());
+              "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n%s\r\n%sConnection: close\r\n\r\n", status,
+              mg_get_response_code_text(connection, status), type, body.size(), kSecurityHeaders, extraHeaders.c_str());
     if (!headOnly && !body.empty()) mg_write(connection, body.data(), body.size());
     return status;
 }
@@ -99,8 +100,8 @@ bool ParseCount(const std::string& text, uint64_t* number) {
 Server::Server(const ServerOptions& options, const board::Board& board, common::Clock& clock)
     : options_(options), board_(board), clock_(clock) {}
 
-std::unique_ptr<Server> Server::Start(const ServerOptions& options, const board::Board& board,
-                                      common::Clock& clock, std::string* error) {
+std::unique_ptr<Server> Server::Start(const ServerOptions& options, const board::Board& board, common::Clock& clock,
+                                      std::string* error) {
     InitLibraryOnce();
     std::unique_ptr<Server> server(new Server(options, board, clock));
     const std::string listening = ListeningSpec(options.address);
@@ -158,6 +159,11 @@ std::unique_ptr<Server> Server::Start(const ServerOptions& options, const board:
 }
 
 Server::~Server() {
+    // When the station has ended, the open streams send their last events ("end") first.
+    if (board_.Snapshot(clock_.NowMs()).ended) {
+        const uint64_t giveUpMs = clock_.NowMs() + kEndGraceMs;
+        while (streams_.load() > 0 && clock_.NowMs() < giveUpMs) clock_.SleepMs(kEndPollMs);
+    }
     stopping_.store(true);
     if (context_ != nullptr) mg_stop(context_);
 }
@@ -196,13 +202,13 @@ int Server::Handle(mg_connection* connection, const mg_request_info& request) {
     if (!options_.token.empty()) {
         std::string offered;
         if (path == "/" && QueryValue(request.query_string, "token", &offered)) {
-            if (!SameToken(offered, options_.token))
-                return Refuse(connection, kUnauthorized, "wrong token", headOnly);
+            if (!SameToken(offered, options_.token)) return Refuse(connection, kUnauthorized, "wrong token", headOnly);
             // Kept as a cookie, and the token leaves the address bar (and the browser's history).
             return Send(connection, kSeeOther, kTextType, "", headOnly,
                         "Location: /\r\nSet-Cookie: " + TokenCookie(options_.token) + "\r\n");
         }
-        const std::string carried = TokenOf(mg_get_header(connection, "Cookie"), mg_get_header(connection, "Authorization"));
+        const std::string carried =
+            TokenOf(mg_get_header(connection, "Cookie"), mg_get_header(connection, "Authorization"));
         if (!SameToken(carried, options_.token)) {
             return Refuse(connection, kUnauthorized,
                           "this station's board needs its token: open /?token=... once in this browser", headOnly,
@@ -284,7 +290,8 @@ int Server::ServeRecords(mg_connection* connection, const mg_request_info& reque
     nlohmann::json rows = nlohmann::json::array();
     std::string error;
     const RecordsAnswer answer = options_.records(asked, &rows, &error);
-    if (answer == RecordsAnswer::BadRequest) return Send(connection, kBadRequest, kJsonType, Dump({{"error", error}}), headOnly);
+    if (answer == RecordsAnswer::BadRequest)
+        return Send(connection, kBadRequest, kJsonType, Dump({{"error", error}}), headOnly);
     if (answer == RecordsAnswer::Unavailable) {
         return Send(connection, kServiceUnavailable, kJsonType, Dump({{"error", error}}), headOnly);
     }

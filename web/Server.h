@@ -62,8 +62,8 @@ struct ServerOptions {
 class Server {
 public:
     // Listens and serves; null with *error (the address and the system's reason) otherwise.
-    static std::unique_ptr<Server> Start(const ServerOptions& options, const board::Board& board,
-                                         common::Clock& clock, std::string* error);
+    static std::unique_ptr<Server> Start(const ServerOptions& options, const board::Board& board, common::Clock& clock,
+                                         std::string* error);
     ~Server();  // stops: every stream ends, every thread is joined
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
