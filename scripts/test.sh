@@ -111,7 +111,7 @@ echo "== the web board in a real browser (Debian's chromium, driven by playwrigh
 if ls tests/browser/*.test.mjs >/dev/null 2>&1; then
   : >"$LOGS/browser.log"
   bounded "$BROWSER_LIMIT_S" "$LOGS/browser.log" \
-    node --test --test-reporter=tap tests/browser/ >>"$LOGS/browser.log" 2>&1
+    node --test --test-reporter=tap tests/browser/*.test.mjs >>"$LOGS/browser.log" 2>&1
   rc=$?
   p=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$LOGS/browser.log" | tail -n 1)
   f=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$LOGS/browser.log" | tail -n 1)

@@ -5,7 +5,7 @@ and the README's screenshot. Prints one JSON line once the board is served:
 then reads commands, one a line: "stop" ends the station (as Ctrl-C does) and prints
 {"stopped": EXIT_CODE}; the end of input stops everything that was started.
 
-  station.py [--steady N] [--failing N] [--hostile-name] [--pace] [--gap-ms MS]
+  station.py [--steady N] [--failing N] [--hostile-name] [--pace] [--gap-ms MS] [--stagger-ms MS]
 
 --failing ports switch their first unit off mid-image; --hostile-name adds a port whose name
 is HTML that would run a script if the page ever parsed it."""
@@ -38,6 +38,9 @@ def main():
     parser.add_argument("--pace", action="store_true")
     parser.add_argument("--gap-ms", type=int, default=1500)
     parser.add_argument("--failure-gap-ms", type=int, default=8000)
+    parser.add_argument("--usb-names", action="store_true",
+                        help="name the ports ttyUSB0, ttyUSB1, ... (links in the station's folder, its working folder)")
+    parser.add_argument("--stagger-ms", type=int, default=0, help="each steady line's gap this much longer")
     options = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="varnex-web-")
@@ -45,8 +48,9 @@ def main():
     run = None
     try:
         common = ["--line", str(UNITS_PER_LINE)] + (["--pace"] if options.pace else [])
-        for _ in range(options.steady):
-            units.append(Unit(folder, common + ["--line-gap-ms", str(options.gap_ms)]))
+        for index in range(options.steady):
+            gap = options.gap_ms + index * options.stagger_ms
+            units.append(Unit(folder, common + ["--line-gap-ms", str(gap)]))
         for _ in range(options.failing):
             units.append(Unit(folder, common + ["--line-gap-ms", str(options.failure_gap_ms),
                                                 "--line-fault", "1:drop_mid_image:%d" % CUT_AT_BYTES]))
@@ -58,6 +62,12 @@ def main():
             os.symlink(unit.link, named)
             ports.append(named)
         records = os.path.join(folder, "shift.db")
+        if options.usb_names:
+            os.chdir(folder)
+            for index, port in enumerate(list(ports)):
+                ports[index] = "ttyUSB%d" % index
+                os.symlink(port, ports[index])
+            records = "shift.db"
         args = ["station", "--bootloader", "--baud", "115200", "--records", records, "--station", "line-3",
                 "--http", "127.0.0.1:0"]
         for port in ports:

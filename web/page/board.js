@@ -11,6 +11,8 @@
   const CHART_REFRESH_MS = 2000;  // the charts are read from the records at most this often
   const RECORDS_PAGES = 20;       // at most this many pages of 1000 rows per refresh
   const MS_PER_HOUR = 3600000;
+  const NAME_CHARS = 30;       // a tile's width of name
+  const SHIFT_HOURS = 8;       // the hours chart shows at least a shift
   const STATES = {
     opening: 'OPENING', waiting: 'READY', loading: 'LOADING', confirming: 'CONFIRMING',
     done: 'DONE', failed: 'FAILED', lost: 'PORT LOST',
@@ -48,6 +50,14 @@
     }
   }
 
+  // A long port name shortened in the middle, keeping its distinctive end
+  // (/dev/serial/by-id/usb-FTDI…A50185BI-if00-port0); the whole name is the tile's title.
+  function shortName(name) {
+    if (name.length <= NAME_CHARS) return name;
+    const head = Math.ceil((NAME_CHARS - 1) * 0.4);
+    return `${name.slice(0, head)}\u2026${name.slice(name.length - (NAME_CHARS - 1 - head))}`;
+  }
+
   function duration(ms) {
     const seconds = Math.max(0, Math.round(ms / 1000));
     const h = Math.floor(seconds / 3600);
@@ -79,8 +89,8 @@
     const t = tiles[index];
     const state = stateOf(port);
     t.tile.dataset.state = state;
-    t.name.textContent = port.name;
-    t.name.title = port.name;
+    t.name.textContent = shortName(port.name);
+    t.tile.title = port.name;
     t.word.textContent = STATES[state];
     t.unit.textContent = port.unit > 0 ? `unit ${port.unit}` : '';
     const share = port.total > 0 ? Math.min(1, port.bytes / port.total) : 0;
@@ -147,10 +157,10 @@
   function drawHours(counts) {
     const svg = $('hours-chart');
     clear(svg);
-    const hours = Math.max(1, ...Array.from(counts.keys(), (h) => h + 1),
+    const hours = Math.max(SHIFT_HOURS, ...Array.from(counts.keys(), (h) => h + 1),
       station ? Math.ceil((station.elapsed_ms + 1) / MS_PER_HOUR) : 1);
     const top = Math.max(1, ...counts.values());
-    const width = 600, height = 180, base = 160, left = 30;
+    const width = 400, height = 180, base = 155, left = 10;
     svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
     const step = (width - left) / hours;
     for (let hour = 0; hour < hours; ++hour) {
@@ -171,14 +181,14 @@
   function drawBars(svg, counts, nothing) {
     clear(svg);
     const rows = Array.from(counts.entries()).sort((a, b) => b[1] - a[1]).slice(0, 8);
-    const width = 600, rowHeight = 22, label = 300;
+    const width = 400, rowHeight = 24, label = 220;
     svg.setAttribute('viewBox', `0 0 ${width} ${Math.max(1, rows.length) * rowHeight + 10}`);
     if (rows.length === 0) { emptyChart(svg, nothing); return; }
     const top = Math.max(...rows.map((r) => r[1]));
     rows.forEach(([name, count], i) => {
       const y = 5 + i * rowHeight;
       const text = svgNode('text', { x: label - 6, y: y + 15, 'text-anchor': 'end' }, svg);
-      text.textContent = name.length > 45 ? `\u2026${name.slice(-44)}` : name;
+      text.textContent = name.length > 32 ? `\u2026${name.slice(-31)}` : name;
       svgNode('title', {}, text).textContent = name;
       const w = Math.max(2, (count / top) * (width - label - 40));
       svgNode('rect', { x: label, y: y + 3, width: w, height: rowHeight - 6, class: 'bar failure' }, svg);
