@@ -66,13 +66,23 @@ void InitLibraryOnce() {
     std::call_once(once, [] { mg_init_library(0); });
 }
 
+// Writes the text whole (civetweb's printf is the C library's, whose formats differ between
+// platforms, so headers are built here).
+bool Write(mg_connection* connection, const std::string& text) {
+    return mg_write(connection, text.data(), text.size()) == static_cast<int>(text.size());
+}
+
+std::string StatusLine(mg_connection* connection, int status) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + mg_get_response_code_text(connection, status) + "\r\n";
+}
+
 // The headers and (unless HEAD) the body of a whole answer; the status is what the handler returns.
 int Send(mg_connection* connection, int status, const char* type, const std::string& body, bool headOnly,
          const std::string& extraHeaders = "") {
-    mg_printf(connection,
-              "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n%s\r\n%sConnection: close\r\n\r\n", status,
-              mg_get_response_code_text(connection, status), type, body.size(), kSecurityHeaders, extraHeaders.c_str());
-    if (!headOnly && !body.empty()) mg_write(connection, body.data(), body.size());
+    std::string head = StatusLine(connection, status) + "Content-Type: " + type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + kSecurityHeaders + "\r\n" +
+                       extraHeaders + "Connection: close\r\n\r\n";
+    Write(connection, headOnly ? head : head + body);
     return status;
 }
 
@@ -236,11 +246,11 @@ int Server::ServeEvents(mg_connection* connection, bool headOnly) {
         std::atomic<size_t>& count;
         ~Release() { count.fetch_sub(1); }
     } release{streams_};
-    mg_printf(connection,
-              "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n%s\r\nX-Accel-Buffering: no\r\n"
-              "Connection: close\r\n\r\n",
-              kSecurityHeaders);
-    if (headOnly) return kOk;
+    if (!Write(connection, StatusLine(connection, kOk) + "Content-Type: text/event-stream\r\n" + kSecurityHeaders +
+                               "\r\nX-Accel-Buffering: no\r\nConnection: close\r\n\r\n") ||
+        headOnly) {
+        return kOk;
+    }
     EventStream stream(options_.startedAt);
     uint64_t seen = 0;
     uint64_t lastWriteMs = clock_.NowMs();
@@ -249,14 +259,14 @@ int Server::ServeEvents(mg_connection* connection, bool headOnly) {
         seen = state.sequence;
         const std::string text = stream.Next(state);
         if (!text.empty()) {
-            if (mg_write(connection, text.data(), text.size()) <= 0) break;
+            if (!Write(connection, text)) break;
             lastWriteMs = clock_.NowMs();
         }
         if (state.ended) break;
         // Copies are read only when the board has moved; a quiet board gets a heartbeat.
         while (!stopping_.load() && board_.WaitForChange(seen, kStreamWaitSliceMs) == seen) {
             if (clock_.NowMs() - lastWriteMs < kHeartbeatMs) continue;
-            if (mg_write(connection, kHeartbeat, std::strlen(kHeartbeat)) <= 0) return kOk;
+            if (!Write(connection, kHeartbeat)) return kOk;
             lastWriteMs = clock_.NowMs();
         }
     }

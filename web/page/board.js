@@ -94,7 +94,9 @@
     t.word.textContent = STATES[state];
     t.unit.textContent = port.unit > 0 ? `unit ${port.unit}` : '';
     const share = port.total > 0 ? Math.min(1, port.bytes / port.total) : 0;
-    t.fill.style.width = `${(state === 'done' ? 1 : share) * 100}%`;
+    // The bar is the load under way, or the one that just ended on this unit.
+    const shown = state === 'done' ? 1 : ['loading', 'confirming', 'failed'].includes(state) ? share : 0;
+    t.fill.style.width = `${shown * 100}%`;
     let detail = '';
     if (state === 'loading') {
       detail = `${Math.floor(share * 100)} %`;
@@ -178,7 +180,11 @@
     }
   }
 
-  function drawBars(svg, counts, nothing) {
+  const LABEL_CHARS = 28;
+  const keepEnd = (text) => (text.length > LABEL_CHARS ? `\u2026${text.slice(-(LABEL_CHARS - 1))}` : text);
+  const keepStart = (text) => (text.length > LABEL_CHARS ? `${text.slice(0, LABEL_CHARS - 1)}\u2026` : text);
+
+  function drawBars(svg, counts, nothing, shorten) {
     clear(svg);
     const rows = Array.from(counts.entries()).sort((a, b) => b[1] - a[1]).slice(0, 8);
     const width = 400, rowHeight = 24, label = 220;
@@ -188,7 +194,7 @@
     rows.forEach(([name, count], i) => {
       const y = 5 + i * rowHeight;
       const text = svgNode('text', { x: label - 6, y: y + 15, 'text-anchor': 'end' }, svg);
-      text.textContent = name.length > 32 ? `\u2026${name.slice(-31)}` : name;
+      text.textContent = shorten(name);
       svgNode('title', {}, text).textContent = name;
       const w = Math.max(2, (count / top) * (width - label - 40));
       svgNode('rect', { x: label, y: y + 3, width: w, height: rowHeight - 6, class: 'bar failure' }, svg);
@@ -198,8 +204,8 @@
 
   function drawCharts(hours, ports, reasons) {
     drawHours(hours);
-    drawBars($('ports-chart'), ports, 'no failures');
-    drawBars($('reasons-chart'), reasons, 'no failures');
+    drawBars($('ports-chart'), ports, 'no failures', keepEnd);     // a port's name ends distinctly
+    drawBars($('reasons-chart'), reasons, 'no failures', keepStart);  // a reason says what first
   }
 
   async function recordsSinceStart() {
