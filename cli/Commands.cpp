@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "board/Board.h"
 #include "cli/EventHub.h"
 #include "cli/FailureTexts.h"
 #include "cli/HostName.h"
@@ -32,7 +33,6 @@
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
 #include "cli/WebBoard.h"
-#include "board/Board.h"
 #include "common/Clock.h"
 #include "common/Sha256.h"
 #include "download/EraseEngine.h"
@@ -69,9 +69,24 @@ bool ForcedTerminal() {
 
 bool OnTerminal() { return ForcedTerminal() || StdoutIsTerminal(); }
 
+// Colour on a real terminal, unless NO_COLOR is set to anything.
+bool ColourWanted() {
+    const char* noColour = std::getenv("NO_COLOR");
+    return StdoutIsTerminal() && (noColour == nullptr || *noColour == '\0');
+}
+
+// A forced terminal (tests) that is not one has no size to read: 80 x 24.
+board::TerminalSize OutputSize() { return StdoutIsTerminal() ? StdoutSize() : board::TerminalSize{}; }
+
+// The station's terminal board draws from the model; its events need no presenter.
+class Unshown final : public Presenter {
+public:
+    void OnEvent(const UnitEvent&, uint64_t) override {}
+};
+
 std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostream& out, uint64_t startMs) {
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
-    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
+    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports, OutputSize);
     return std::make_unique<PlainLines>(out, options.ports);
 }
 
@@ -279,28 +294,32 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
 
     common::Clock& clock = common::SteadyClock();
     const std::vector<std::string>& ports = options.load.units.ports;
+    board::Board model(ports, options.records, clock.NowMs());
+    // Before any port is touched: an address that cannot be served is a usage error too.
+    bool webFailed = false;
+    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, model, clock, err, &webFailed);
+    if (webFailed) return kExitUsage;
     std::unique_ptr<Presenter> presenter;
+    std::unique_ptr<StationBoard> screen;
     if (options.load.units.json) {
         presenter = std::make_unique<JsonEvents>(out, ports, clock.NowMs());
     } else if (OnTerminal()) {
-        presenter = std::make_unique<StationBoard>(out, ports, options.records, clock.NowMs());
+        presenter = std::make_unique<Unshown>();
+        screen = std::make_unique<StationBoard>(out, model, OutputSize, ColourWanted());
+        WatchResizes();
     } else {
         presenter = std::make_unique<PlainLines>(out, ports);
     }
     UnitBoard board(ports);
     EventHub hub(clock, *presenter, board);
     station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
-    board::Board stationBoard(ports, options.records, clock.NowMs());
-    bool webFailed = false;
-    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, stationBoard, clock, err, &webFailed);
-    if (webFailed) return kExitUsage;
 
     std::vector<std::unique_ptr<StationEvents>> listeners;
     std::vector<std::unique_ptr<board::PortFeed>> feeds;
     std::vector<station::PortContext> contexts;
     for (size_t index = 0; index < ports.size(); ++index) {
         listeners.push_back(std::make_unique<StationEvents>(hub, index));
-        feeds.push_back(std::make_unique<board::PortFeed>(stationBoard, index, clock, listeners.back().get()));
+        feeds.push_back(std::make_unique<board::PortFeed>(model, index, clock, listeners.back().get()));
         station::PortContext context;
         context.port = ports[index];
         context.open = serial::OpenSerialPort;
@@ -320,9 +339,9 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
                 ++finished;
             });
         } catch (const std::system_error& failure) {
-            const std::string reason = FailureText(Failure::WorkerNotStarted, Words(failure.what()));
-            stationBoard.PortFailed(index, reason, clock.NowMs());
-            hub.Report({EventKind::Failed, index, 0, 0, reason});
+            const std::string why = FailureText(Failure::WorkerNotStarted, Words(failure.what()));
+            model.PortFailed(index, why, clock.NowMs());
+            hub.Report({EventKind::Failed, index, 0, 0, why});
             gate.StopArming(FailureText(Failure::StationWorkerNotStarted));
             ++finished;
         }
@@ -331,6 +350,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
+        if (screen) screen->Tick(clock.NowMs(), TakeResized());
         StopIfOutputGone(out, cancel);
         // Said at once: the operator must not plug in units that will not be loaded.
         if (gate.RecordsFailed() && !recordsFailureTold) {
@@ -339,9 +359,10 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         }
     }
     for (std::thread& worker : workers) worker.join();
-    stationBoard.End(clock.NowMs());
-    webBoard.reset();  // the open pages are told the station has ended, then the server stops
     hub.Finish();
+    model.End(clock.NowMs());
+    if (screen) screen->Finish(clock.NowMs());
+    webBoard.reset();  // the open pages are told the station has ended, then the server stops
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);

@@ -2,6 +2,8 @@
 // platform (posix/, win/); VARNEX_FORCE_TERMINAL=1 forces the terminal form (for tests).
 #pragma once
 
+#include "board/TerminalLayout.h"
+
 namespace cli {
 
 inline constexpr const char* kForceTerminalVariable = "VARNEX_FORCE_TERMINAL";
@@ -10,5 +12,13 @@ bool StdoutIsTerminal();
 // Whether standard output can no longer be written: a pipe whose reader has gone, a closed
 // terminal or a closed descriptor. A file or a live terminal is not closed.
 bool StdoutClosed();
+
+// The size of the terminal on standard output now; 80 x 24 when it cannot be read.
+board::TerminalSize StdoutSize();
+// From now on a resize is noted (SIGWINCH on POSIX; Windows' console is asked its size on
+// every look, which sees a change of its buffer or window as soon as one is made).
+void WatchResizes();
+// Whether the terminal was resized since the last call.
+bool TakeResized();
 
 }  // namespace cli

@@ -36,8 +36,10 @@ public:
     DownloadReporter(const Reporter& reporter, uint32_t baud) : UnitEngineEvents(reporter), baud_(baud) {}
     void ProgressStart(uint64_t total) override {
         total_ = total;
-        reporter_.Send(EventKind::Start,
-                       "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud", 0, total);
+        UnitEvent start{EventKind::Start, 0, 0, total,
+                        "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud"};
+        start.baud = baud_;
+        reporter_.Send(start);
     }
     void ProgressAdvance(uint64_t done) override { reporter_.Send(EventKind::Progress, "", done, total_); }
     void ProgressEnd() override {}

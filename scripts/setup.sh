@@ -12,6 +12,8 @@ need=(
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
   procps psmisc socat ser2net
+  # The station's board is tested in a real terminal: tmux, read back with capture-pane.
+  tmux
   libcli11-dev nlohmann-json3-dev libssl-dev
   # The records file: Debian's SQLite library for the native builds; its source package, made
   # into one C file with tclsh, for the static Windows, arm64 and release builds (below).
