@@ -233,7 +233,10 @@
         const rows = await recordsSinceStart();
         if (rows !== null) {
           const hours = new Map(), ports = new Map(), reasons = new Map();
+          let confirmed = 0, ended = 0;
           for (const row of rows) {
+            if (row.ended_at) ended += 1;
+            if (row.result === 'confirmed') confirmed += 1;
             if (row.result === 'confirmed' && row.ended_at) {
               const hour = Math.max(0, Math.floor((new Date(row.ended_at) - startedAt) / MS_PER_HOUR));
               hours.set(hour, (hours.get(hour) || 0) + 1);
@@ -244,6 +247,10 @@
             }
           }
           drawCharts(hours, ports, reasons);
+          // A row is completed just after the board hears of its end: read again until they agree.
+          if (station && !station.ended && (confirmed < station.loaded || ended < station.loaded + station.failed)) {
+            scheduleCharts();
+          }
           return;
         }
         keepsRecords = false;
