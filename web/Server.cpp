@@ -32,6 +32,7 @@ constexpr uint64_t kEndGraceMs = 2000;
 constexpr uint32_t kEndPollMs = 20;
 constexpr int kBusyRetrySeconds = 10;
 constexpr size_t kQueryValueBytes = 512;
+constexpr int kValueTooLong = -2;  // mg_get_var's answer when the value does not fit
 constexpr size_t kMaxIdDigits = 18;
 
 constexpr int kOk = 200;
@@ -86,11 +87,12 @@ int Send(mg_connection* connection, int status, const char* type, const std::str
     return status;
 }
 
-// A query parameter's value, decoded; false when it is absent or too long.
-bool QueryValue(const char* query, const char* name, std::string* value) {
+// A query parameter's value, decoded; false when it is absent or (*tooLong set) too long.
+bool QueryValue(const char* query, const char* name, std::string* value, bool* tooLong = nullptr) {
     if (query == nullptr) return false;
     char buffer[kQueryValueBytes];
     const int length = mg_get_var(query, std::strlen(query), name, buffer, sizeof buffer);
+    if (length == kValueTooLong && tooLong != nullptr) *tooLong = true;
     if (length < 0) return false;
     value->assign(buffer, static_cast<size_t>(length));
     return true;
@@ -279,9 +281,16 @@ int Server::ServeRecords(mg_connection* connection, const mg_request_info& reque
     }
     RecordsRequest asked;
     const char* query = request.query_string;
-    QueryValue(query, "since", &asked.since);
-    QueryValue(query, "port", &asked.port);
-    QueryValue(query, "result", &asked.result);
+    // A filter cut short would widen the answer, so a value too long is refused.
+    bool tooLong = false;
+    QueryValue(query, "since", &asked.since, &tooLong);
+    QueryValue(query, "port", &asked.port, &tooLong);
+    QueryValue(query, "result", &asked.result, &tooLong);
+    if (tooLong) {
+        return Send(connection, kBadRequest, kJsonType,
+                    Dump({{"error", "a filter longer than " + std::to_string(kQueryValueBytes - 1) + " bytes"}}),
+                    headOnly);
+    }
     std::string number;
     uint64_t value = 0;
     if (QueryValue(query, "limit", &number)) {

@@ -331,6 +331,7 @@ TEST_F(WebServer, PagesTheRecordsNewestFirstAndRefusesBadParameters) {
     EXPECT_EQ(Status(Get(port_, "/api/records?limit=1001")), 400);
     EXPECT_EQ(Status(Get(port_, "/api/records?before=-1")), 400);
     EXPECT_EQ(Status(Get(port_, "/api/records?since=bad")), 400);
+    EXPECT_EQ(Status(Get(port_, "/api/records?port=" + std::string(600, 'p'))), 400);  // never cut to a wider filter
 }
 
 }  // namespace
