@@ -34,6 +34,7 @@
 #include "cli/Summary.h"
 #include "cli/Terminal.h"
 #include "cli/UnitWorker.h"
+#include "cli/WebBoard.h"
 #include "common/Clock.h"
 #include "common/Sha256.h"
 #include "download/EraseEngine.h"
@@ -308,6 +309,10 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
 
     common::Clock& clock = common::SteadyClock();
     board::Board model(names, options.records, clock.NowMs());
+    // Before any port is touched: an address that cannot be served is a usage error too.
+    bool webFailed = false;
+    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, model, clock, err, &webFailed);
+    if (webFailed) return kExitUsage;
     std::unique_ptr<Presenter> presenter;
     std::unique_ptr<StationBoard> screen;
     if (options.load.units.json) {
@@ -371,6 +376,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     hub.Finish();
     model.End(clock.NowMs());
     if (screen) screen->Finish(clock.NowMs());
+    webBoard.reset();  // the open pages are told the station has ended, then the server stops
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);

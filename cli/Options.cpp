@@ -12,6 +12,7 @@
 #include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
 #include "transfer/TransferText.h"
+#include "web/Listen.h"
 
 namespace cli {
 
@@ -169,8 +170,8 @@ void ApplyStationConfig(const CLI::App& command, StationOptions* options, ImageF
     if (config.count && !given("--count")) options->count = *config.count;
     if (config.stopOnFailure && !given("--stop-on-failure")) options->stopOnFailure = *config.stopOnFailure;
     if (config.json && !given("--json")) options->load.units.json = *config.json;
-    if (config.http) options->http = *config.http;
-    if (config.httpTokenFile) options->httpTokenFile = *config.httpTokenFile;
+    if (config.http && !given("--http")) options->http = *config.http;
+    if (config.httpTokenFile && !given("--http-token-file")) options->httpTokenFile = *config.httpTokenFile;
     if (config.forward) options->forward = *config.forward;
 }
 
@@ -201,6 +202,17 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     station->add_flag("--stop-on-failure", options->stopOnFailure, "end, cleanly, at the first unit that fails");
+    CLI::Option* http =
+        station
+            ->add_option("--http", options->http,
+                         "serve the board as a web page at [ADDR:]PORT (ADDR 127.0.0.1 unless given; 0.0.0.0: every "
+                         "network of this machine)")
+            ->type_name("[ADDR:]PORT");
+    station
+        ->add_option("--http-token-file", options->httpTokenFile,
+                     "a token every browser must give once (open /?token=...) to see the web board")
+        ->type_name("FILE")
+        ->needs(http);
     station->callback([station, &runners, options, flags, chosen] {
         if (!options->config.empty()) ApplyStationConfig(*station, options, flags);
         if (options->load.units.ports.empty()) {
@@ -208,6 +220,11 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
         }
         if (options->load.baud == 0) throw CLI::ValidationError("--baud is required (or baud in the --config file)");
         if (options->portNames.empty()) options->portNames = options->load.units.ports;
+        if (!options->http.empty()) {
+            web::ListenAddress address;
+            std::string error;
+            if (!web::ParseListenAddress(options->http, &address, &error)) throw CLI::ValidationError(error);
+        }
         CheckImage(&options->load, *flags);
         CheckPortsOnce(options->load.units.ports);
         for (const std::string& port : options->load.units.ports) {
@@ -243,10 +260,8 @@ bool IsIsoPrefix(const std::string& text) {
 // --since as the records write their times: "T" between date and time, no closing Z.
 void CheckSince(std::string* since) {
     if (since->empty()) return;
-    if (!IsIsoPrefix(*since))
+    if (!RecordsSince(since))
         throw CLI::ValidationError("--since " + *since + ": give a date as 2026-12-08, or a time as 2026-12-08T06:30");
-    if (since->size() > 10) (*since)[10] = 'T';
-    if (since->back() == 'Z') since->pop_back();
 }
 
 void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOptions* options, Chosen* chosen) {
@@ -358,6 +373,13 @@ bool IsCommandName(const CLI::App& app, const std::string& name) {
 }
 
 }  // namespace
+
+bool RecordsSince(std::string* since) {
+    if (!IsIsoPrefix(*since)) return false;
+    if (since->size() > 10) (*since)[10] = 'T';
+    if (since->back() == 'Z') since->pop_back();
+    return true;
+}
 
 int RunCommandLine(int argc, const char* const argv[], const CommandRunners& runners, std::ostream& out,
                    std::ostream& err) {

@@ -87,11 +87,9 @@ struct StationOptions {
     std::string station;  // empty: the host's name
     uint32_t count = 0;   // 0: no limit
     bool stopOnFailure = false;
-    // Read from the configuration's http, http_token_file and forward keys for the web board
-    // and the records server; empty when not set.
-    std::string http;
-    std::string httpTokenFile;
-    std::string forward;
+    std::string http;           // the web board's [ADDR:]PORT; empty for none
+    std::string httpTokenFile;  // the file holding the web board's token; empty for none
+    std::string forward;        // the records server's connection string; empty for none
 };
 
 enum class RecordsFormat { Table, Csv, Json };
@@ -105,6 +103,10 @@ struct RecordsOptions {
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;
 };
+
+// A date or time as --since takes it ("2026-12-08", "2026-12-08 06:30Z"), brought to the
+// records' form ("T" between date and time, no closing Z); false when it is neither.
+bool RecordsSince(std::string* since);
 
 // What each command runs; each returns the process's exit code.
 struct CommandRunners {

@@ -103,14 +103,16 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
+nlohmann::json RowJson(const records::Row& row) {
+    nlohmann::json object = nlohmann::json::object();
+    for (const records::Column& column : records::Columns()) object[column.name] = JsonValue(column, column.get(row));
+    return object;
+}
+
 void WriteRows(std::ostream& out, const std::vector<records::Row>& rows, RecordsFormat format) {
     const std::vector<records::Column>& columns = records::Columns();
     if (format == RecordsFormat::Json) {
-        for (const records::Row& row : rows) {
-            nlohmann::json object = nlohmann::json::object();
-            for (const records::Column& column : columns) object[column.name] = JsonValue(column, column.get(row));
-            WriteJson(out, object);
-        }
+        for (const records::Row& row : rows) WriteJson(out, RowJson(row));
         out.flush();
         return;
     }

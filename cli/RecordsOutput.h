@@ -7,11 +7,15 @@
 #include <ostream>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/Options.h"
 #include "records/RecordStore.h"
 
 namespace cli {
 
+// One row as varnex records --format json writes it (and the web board's /api/records).
+nlohmann::json RowJson(const records::Row& row);
 void WriteRows(std::ostream& out, const std::vector<records::Row>& rows, RecordsFormat format);
 void WriteDaySummaries(std::ostream& out, const std::vector<records::DaySummary>& days, RecordsFormat format);
 

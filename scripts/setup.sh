@@ -25,7 +25,14 @@ need=(
   # installed beside gcc-multilib), run by qemu-user.
   libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross
   binutils-aarch64-linux-gnu qemu-user-static
+  # The web board's tests: a real browser (Debian's own; none is ever downloaded), driven from
+  # Node by playwright-core (tests/browser/package-lock.json).
+  chromium
 )
+# Node and npm, unless the machine already has them (from Debian or another source).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  need+=(nodejs npm)
+fi
 # `setup.sh dist` adds what make dist checks the packages with.
 if [ "${1:-}" = "dist" ]; then
   need+=(lintian devscripts git)
@@ -48,6 +55,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# A deb-src line for each archive the machine already uses, for the source packages below.
+add_source_archives() {
+  local sources=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$sources" ]; then
+    sed -n '/^Types: deb$/,/^$/p' "$sources" | sed 's/^Types: deb$/Types: deb-src/' |
+      $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.sources >/dev/null
+  else
+    grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.list >/dev/null
+  fi
+  $SUDO apt-get update -qq
+}
+
 # SQLite for the builds that link it statically, from Debian's own source package of the very
 # version the native library is (one SQLite for every target), made once into the single C
 # file that CMake compiles (VARNEX_SQLITE_SOURCE, default below).
@@ -60,17 +80,8 @@ if [ "${sqlite_version%%-*}" != "$SQLITE_UPSTREAM" ]; then
 fi
 if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_version" ]; then
   echo "setup: SQLite $sqlite_version from Debian's source package into $SQLITE_ROOT"
-  # A deb-src line for each archive the machine already uses.
-  sources=/etc/apt/sources.list.d/debian.sources
   if ! apt-cache showsrc sqlite3 2>/dev/null | grep -qx "Version: $sqlite_version"; then
-    if [ -f "$sources" ]; then
-      sed -n '/^Types: deb$/,/^$/p' "$sources" | sed 's/^Types: deb$/Types: deb-src/' |
-        $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.sources >/dev/null
-    else
-      grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-        $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.list >/dev/null
-    fi
-    $SUDO apt-get update -qq
+    add_source_archives
   fi
   work=$(mktemp -d)
   (
@@ -85,4 +96,47 @@ if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_versio
   $SUDO cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$work/sqlite3-$SQLITE_UPSTREAM/LICENSE.md" "$SQLITE_ROOT/amalgamation/"
   echo "$sqlite_version" | $SUDO tee "$SQLITE_ROOT/amalgamation/VERSION" >/dev/null
   rm -rf "$work"
+fi
+
+# The web board's HTTP server, civetweb, from Debian's source package (with Debian's patches),
+# compiled into varnex by CMake from VARNEX_CIVETWEB_SOURCE (default below): one server for
+# every target, nothing of it kept in the checkout.
+CIVETWEB_UPSTREAM=1.15
+CIVETWEB_ROOT=/usr/src/varnex-civetweb
+civetweb_source_version() { apt-cache showsrc civetweb 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1; }
+civetweb_version=$(civetweb_source_version)
+if [ -z "$civetweb_version" ]; then
+  add_source_archives
+  civetweb_version=$(civetweb_source_version)
+fi
+if [ -z "$civetweb_version" ] || [ "${civetweb_version%%+*}" != "$CIVETWEB_UPSTREAM" ]; then
+  echo "setup: Debian's civetweb source is '${civetweb_version:-missing}'; the builds are pinned to civetweb $CIVETWEB_UPSTREAM" >&2
+  exit 1
+fi
+if [ "$(cat "$CIVETWEB_ROOT/source/VERSION" 2>/dev/null)" != "$civetweb_version" ]; then
+  echo "setup: civetweb $civetweb_version from Debian's source package into $CIVETWEB_ROOT"
+  work=$(mktemp -d)
+  (cd "$work" && apt-get source -qq "civetweb=$civetweb_version" >/dev/null 2>&1)
+  unpacked=$(find "$work" -maxdepth 1 -type d -name "civetweb-$CIVETWEB_UPSTREAM*" | head -n 1)
+  if [ ! -f "$unpacked/src/civetweb.c" ]; then
+    echo "setup: apt-get source civetweb=$civetweb_version gave no src/civetweb.c" >&2
+    exit 1
+  fi
+  $SUDO rm -rf "$CIVETWEB_ROOT/source"
+  $SUDO mkdir -p "$CIVETWEB_ROOT/source"
+  $SUDO cp "$unpacked"/src/civetweb.c "$unpacked"/src/*.inl "$unpacked"/include/civetweb.h \
+    "$unpacked"/LICENSE.md "$CIVETWEB_ROOT/source/"
+  echo "$civetweb_version" | $SUDO tee "$CIVETWEB_ROOT/source/VERSION" >/dev/null
+  rm -rf "$work"
+fi
+
+# The browser tests' Node packages, exactly as the lock file pins them (npm ci: from the
+# registry, checked against the lock's integrity hashes); playwright-core downloads no browser.
+BROWSER_TESTS="$(dirname "$0")/../tests/browser"
+# The lock file is copied beside the packages once they are in, so a changed lock installs again.
+BROWSER_STAMP="$BROWSER_TESTS/node_modules/.varnex-installed-lock.json"
+if [ -f "$BROWSER_TESTS/package-lock.json" ] && ! cmp -s "$BROWSER_TESTS/package-lock.json" "$BROWSER_STAMP"; then
+  echo "setup: npm ci in tests/browser"
+  (cd "$BROWSER_TESTS" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  cp "$BROWSER_TESTS/package-lock.json" "$BROWSER_STAMP"
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test layer against a build folder and ends with one line "N passed, N failed":
 # the source checks (include arrows between folders, header names, format), native unit tests (ASan/UBSan), varnex against simulated units (native), Windows-side
-# tests under Wine, fuzz targets for a bounded time each, and the end-to-end scenarios. A layer with no tests yet is reported and skipped;
+# tests under Wine, the web board in a real browser, fuzz targets for a bounded time each, and the end-to-end scenarios. A layer with no tests yet is reported and skipped;
 # a layer that cannot run counts as a failure. Logs go to BUILD_DIR/test-logs.
 set -uo pipefail
 
@@ -15,6 +15,7 @@ CLI_LIMIT_S=${CLI_LIMIT_S:-1500}
 E2E_LIMIT_S=${E2E_LIMIT_S:-3000}
 RELEASE_LIMIT_S=${RELEASE_LIMIT_S:-900}
 CHECKS_LIMIT_S=${CHECKS_LIMIT_S:-300}
+BROWSER_LIMIT_S=${BROWSER_LIMIT_S:-600}
 # One fuzz target's run: its own time, its last input's -timeout, start-up and the report.
 FUZZ_TARGET_LIMIT_S=${FUZZ_TARGET_LIMIT_S:-$((FUZZ_SECONDS * 3 + 60))}
 KILL_GRACE_S=30
@@ -104,6 +105,23 @@ if ls tests/cli/test_*.py >/dev/null 2>&1; then
   pytest_layer cli "$LOGS/cli.log" "$CLI_LIMIT_S" 180 tests/cli
 else
   echo "cli        no tests yet: skipped"
+fi
+
+echo "== the web board in a real browser (Debian's chromium, driven by playwright-core)"
+if ls tests/browser/*.test.mjs >/dev/null 2>&1; then
+  : >"$LOGS/browser.log"
+  bounded "$BROWSER_LIMIT_S" "$LOGS/browser.log" \
+    node --test --test-reporter=tap tests/browser/*.test.mjs >>"$LOGS/browser.log" 2>&1
+  rc=$?
+  p=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$LOGS/browser.log" | tail -n 1)
+  f=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$LOGS/browser.log" | tail -n 1)
+  p=${p:-0} f=${f:-0}
+  [ "$rc" -ne 0 ] && [ "$f" -eq 0 ] && f=1  # it stopped without its count
+  add browser "$p" "$f"
+  [ "$f" -gt 0 ] && { grep -E '^ *(not ok|TIME LIMIT)|^ +(error|expected|actual):' "$LOGS/browser.log" | head -30
+                      echo "  (full output: $LOGS/browser.log)"; }
+else
+  echo "browser    no tests yet: skipped"
 fi
 
 echo "== shipped programs import only system DLLs"
@@ -196,6 +214,7 @@ if [ "$total_failed" -gt 0 ]; then
   grep -hE '^\[  FAILED  \] \S+ \([0-9]+ ms\)' "$LOGS"/native.log "$LOGS"/wine.log 2>/dev/null
   grep -hE '^(FAILED|ERROR) ' "$LOGS"/e2e.log 2>/dev/null
   grep -hE '^(FAILED|ERROR) ' "$LOGS"/cli.log "$LOGS"/release.log "$LOGS"/checks.log 2>/dev/null
+  grep -hE '^ *not ok ' "$LOGS"/browser.log 2>/dev/null
   grep -hE '^FAIL ' "$LOGS"/layers.log "$LOGS"/format.log 2>/dev/null
 fi
 echo "$total_passed passed, $total_failed failed"
