@@ -19,6 +19,7 @@
 #include "common/ErrnoText.h"
 #include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
+#include "web/Listen.h"
 
 namespace cli {
 
@@ -165,15 +166,13 @@ private:
         return true;
     }
 
-    // [ADDR:]PORT, as the web board's option takes it: the port is what can be checked here.
+    // [ADDR:]PORT, read as the web board's option reads it; a service needs a port of its own.
     bool Http(const std::string& key, const toml::node& node) {
         if (!Text(key, node, &config_->http)) return false;
         const std::string& value = *config_->http;
-        const size_t colon = value.rfind(':');
-        const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
-        bool digits = !port.empty() && port.size() <= std::to_string(kMaxTcpPort).size() &&
-                      port.find_first_not_of("0123456789") == std::string::npos;
-        if (!digits || std::stol(port) < 1 || std::stol(port) > kMaxTcpPort || colon == 0) {
+        web::ListenAddress address;
+        std::string why;
+        if (!web::ParseListenAddress(value, &address, &why) || address.port == 0) {
             return Fail(PlaceOf(node.source()), key,
                         "expected [ADDRESS:]PORT with a port from 1 to " + std::to_string(kMaxTcpPort) + ", found \"" +
                             value + "\"");
