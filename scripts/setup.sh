@@ -16,6 +16,10 @@ need=(
   # The records file: Debian's SQLite library for the native builds; its source package, made
   # into one C file with tclsh, for the static Windows, arm64 and release builds (below).
   libsqlite3-dev sqlite3 tcl8.6 dpkg-dev
+  # The line's records server: Debian's libpq for the native builds (with TLS); its source
+  # package, built without any other library, for the static builds (below). The tests start a
+  # throwaway PostgreSQL 15 of their own.
+  libpq-dev postgresql-15 pkg-config
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
   # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be
   # installed beside gcc-multilib), run by qemu-user.
@@ -44,6 +48,21 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# Makes Debian's source package PACKAGE of VERSION fetchable: a deb-src line for each archive
+# the machine already uses.
+need_source() {
+  apt-cache showsrc "$1" 2>/dev/null | grep -qx "Version: $2" && return 0
+  local sources=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$sources" ]; then
+    sed -n '/^Types: deb$/,/^$/p' "$sources" | sed 's/^Types: deb$/Types: deb-src/' |
+      $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.sources >/dev/null
+  else
+    grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.list >/dev/null
+  fi
+  $SUDO apt-get update -qq
+}
+
 # SQLite for the builds that link it statically, from Debian's own source package of the very
 # version the native library is (one SQLite for every target), made once into the single C
 # file that CMake compiles (VARNEX_SQLITE_SOURCE, default below).
@@ -56,18 +75,7 @@ if [ "${sqlite_version%%-*}" != "$SQLITE_UPSTREAM" ]; then
 fi
 if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_version" ]; then
   echo "setup: SQLite $sqlite_version from Debian's source package into $SQLITE_ROOT"
-  # A deb-src line for each archive the machine already uses.
-  sources=/etc/apt/sources.list.d/debian.sources
-  if ! apt-cache showsrc sqlite3 2>/dev/null | grep -qx "Version: $sqlite_version"; then
-    if [ -f "$sources" ]; then
-      sed -n '/^Types: deb$/,/^$/p' "$sources" | sed 's/^Types: deb$/Types: deb-src/' |
-        $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.sources >/dev/null
-    else
-      grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-        $SUDO tee /etc/apt/sources.list.d/varnex-deb-src.list >/dev/null
-    fi
-    $SUDO apt-get update -qq
-  fi
+  need_source sqlite3 "$sqlite_version"
   work=$(mktemp -d)
   (
     cd "$work"
@@ -81,4 +89,17 @@ if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_versio
   $SUDO cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$work/sqlite3-$SQLITE_UPSTREAM/LICENSE.md" "$SQLITE_ROOT/amalgamation/"
   echo "$sqlite_version" | $SUDO tee "$SQLITE_ROOT/amalgamation/VERSION" >/dev/null
   rm -rf "$work"
+fi
+
+# libpq for the builds that link statically, from Debian's source package of the version that
+# libpq-dev is (one libpq for every target), built once into VARNEX_LIBPQ_ROOT/<target>.
+LIBPQ_ROOT=/usr/src/varnex-libpq
+libpq_version=$(dpkg-query -W -f='${Version}' libpq-dev)
+if [ "${libpq_version%%.*}" != 15 ]; then
+  echo "setup: libpq-dev is $libpq_version; the builds are made with PostgreSQL 15's libpq" >&2
+  exit 1
+fi
+if [ "$(cat "$LIBPQ_ROOT/VERSION" 2>/dev/null)" != "$libpq_version" ]; then
+  need_source postgresql-15 "$libpq_version"
+  bash "$(dirname "$0")/libpq_static.sh" "$LIBPQ_ROOT" "$libpq_version"
 fi
