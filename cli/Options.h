@@ -47,6 +47,7 @@ struct UnitsOptions {
     std::vector<std::string> ports;
     bool json = false;
     std::string records;  // download and erase: the records file, empty for none
+    std::string forward;  // the line's records server the rows go on to, empty for none
 };
 
 // download
@@ -79,6 +80,7 @@ struct StationOptions {
     DownloadOptions load;
     std::string records;  // empty with --no-records
     bool noRecords = false;
+    std::string forward;  // the line's records server the rows go on to, empty for none
     std::string station;  // empty: the host's name
     uint32_t count = 0;   // 0: no limit
     bool stopOnFailure = false;
@@ -94,6 +96,11 @@ struct RecordsOptions {
     std::string result;
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;
+    std::string station;
+    // records forward FILE URL: the file's rows sent to the server instead of a listing.
+    bool forward = false;
+    std::string forwardFile;
+    std::string forwardUrl;
 };
 
 // What each command runs; each returns the process's exit code.

@@ -39,9 +39,24 @@ CREATE TABLE loads(
 CREATE INDEX loads_started ON loads(started_at);
 )sql";
 
+// Version 2: the journal's own id, made once when the file is made (so a station whose file was
+// replaced never collides with its old rows on the server), and the outbox: the rows whose
+// start or end the server has not yet taken, in the order they happened. A row noted again
+// before it went moves to the end, so it goes once with its latest state.
+constexpr const char* kVersion2 = R"sql(
+CREATE TABLE journal(id TEXT NOT NULL);
+INSERT INTO journal(id) SELECT lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) || '-' ||
+    substr('89ab', 1 + (abs(random()) % 4), 1) || substr(h, 18, 3) || '-' || substr(h, 21, 12))
+    FROM (SELECT hex(randomblob(16)) AS h);
+CREATE TABLE outbox(seq INTEGER PRIMARY KEY AUTOINCREMENT, row_id INTEGER NOT NULL UNIQUE);
+)sql";
+
+constexpr const char* kNoteForForwarding = "INSERT OR REPLACE INTO outbox(row_id) VALUES (?)";
+
 constexpr const char* kColumns =
     "id, started_at, coalesce(ended_at, ''), station, port, operation, image, image_size, image_sha256, baud, "
     "bytes_sent, result, reason, coalesce(duration_ms, 0), unit, varnex_version";
+constexpr int kColumnCount = 16;
 
 // A prepared statement, finalised when it goes.
 class Statement {
@@ -67,6 +82,30 @@ private:
     int status_ = SQLITE_ERROR;
 };
 
+// A write transaction that rolls back unless committed; taken before the first write, so a
+// busy file is waited for here rather than failing halfway.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db) {
+        began_ = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~Transaction() {
+        if (began_ && !committed_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    bool Began() const { return began_; }
+    bool Commit() {
+        committed_ = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        return committed_;
+    }
+
+private:
+    sqlite3* db_;
+    bool began_ = false;
+    bool committed_ = false;
+};
+
 bool Exec(sqlite3* db, const char* sql, std::string* error) {
     char* message = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
@@ -85,6 +124,21 @@ bool ReadInt(sqlite3* db, const char* sql, int64_t* value, std::string* error) {
     return true;
 }
 
+// Brings a file of an older version to this one, in one transaction that decides again inside
+// it (another station may have upgraded the file meanwhile). A file only read is read as it is.
+bool Upgrade(sqlite3* db, std::string* error) {
+    int64_t version = 0;
+    if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
+    bool ok = ReadInt(db, "PRAGMA user_version", &version, error);
+    if (ok && version < 2) ok = Exec(db, kVersion2, error);
+    if (ok && version < kSchemaVersion)
+        ok = Exec(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), error);
+    if (ok && Exec(db, "COMMIT", error)) return true;
+    std::string ignored;
+    Exec(db, "ROLLBACK", &ignored);
+    return false;
+}
+
 // Creates the schema in an empty file, or checks that the file holds ours.
 bool CheckSchema(sqlite3* db, Access access, std::string* error) {
     int64_t applicationId = 0, version = 0, tables = 0;
@@ -98,11 +152,12 @@ bool CheckSchema(sqlite3* db, Access access, std::string* error) {
             *error = "it holds no records";
             return false;
         }
-        std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema +
+        std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema + kVersion2 +
                           "PRAGMA application_id = " + std::to_string(kApplicationId) +
                           "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;";
         if (Exec(db, sql.c_str(), error)) return true;
-        Exec(db, "ROLLBACK", error);
+        std::string ignored;
+        Exec(db, "ROLLBACK", &ignored);
         return false;
     }
     if (applicationId != kApplicationId) {
@@ -114,18 +169,43 @@ bool CheckSchema(sqlite3* db, Access access, std::string* error) {
                  "; this one knows up to " + std::to_string(kSchemaVersion) + ")";
         return false;
     }
-    // Version 1 is the first; a later one migrates older files here.
+    if (version < kSchemaVersion) return access == Access::Write ? Upgrade(db, error) : true;
     return true;
+}
+
+// One row as kColumns reads it.
+Row ReadRow(Statement& select) {
+    Row row;
+    row.id = select.Int(0);
+    row.startedAt = select.Text(1);
+    row.endedAt = select.Text(2);
+    row.station = select.Text(3);
+    row.port = select.Text(4);
+    row.operation = select.Text(5);
+    row.image = select.Text(6);
+    row.imageSize = static_cast<uint64_t>(select.Int(7));
+    row.imageSha256 = select.Text(8);
+    row.baud = static_cast<uint32_t>(select.Int(9));
+    row.bytesSent = static_cast<uint64_t>(select.Int(10));
+    // A row never completed reads interrupted, whatever it was begun with.
+    row.result = row.endedAt.empty() ? kInterrupted : select.Text(11);
+    row.reason = select.Text(12);
+    row.durationMs = static_cast<uint64_t>(select.Int(13));
+    row.unit = static_cast<uint32_t>(select.Int(14));
+    row.version = select.Text(15);
+    return row;
 }
 
 void BindFilter(Statement& statement, const Filter& filter) {
     statement.Bind(1, filter.since);
     statement.Bind(2, filter.port);
     statement.Bind(3, filter.result);
+    statement.Bind(4, filter.station);
 }
 
 constexpr const char* kWhere = " WHERE (?1 = '' OR started_at >= ?1) AND (?2 = '' OR port = ?2)"
-                               " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)";
+                               " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)"
+                               " AND (?4 = '' OR station = ?4)";
 
 }  // namespace
 
@@ -174,10 +254,13 @@ bool RecordStore::Begin(Row* row, std::string* error) {
         insert.Bind(11, row->reason);
         insert.Bind(12, static_cast<int64_t>(row->unit));
         insert.Bind(13, row->version);
-        if (insert.Step() == SQLITE_DONE) {
+        Transaction transaction(db_);
+        if (transaction.Began() && insert.Step() == SQLITE_DONE) {
             row->id = sqlite3_last_insert_rowid(db_);
-            return true;
+            if (Note(row->id) && transaction.Commit()) return true;
         }
+        *error = sqlite3_errmsg(db_);  // before the rollback replaces it
+        return false;
     }
     *error = sqlite3_errmsg(db_);
     return false;
@@ -194,11 +277,16 @@ bool RecordStore::Complete(const Row& row, std::string* error) {
         update.Bind(4, row.reason);
         update.Bind(5, static_cast<int64_t>(row.durationMs));
         update.Bind(6, row.id);
-        if (update.Step() == SQLITE_DONE) {
-            if (sqlite3_changes(db_) == 1) return true;
-            *error = "row " + std::to_string(row.id) + " is missing";
-            return false;
+        Transaction transaction(db_);
+        if (transaction.Began() && update.Step() == SQLITE_DONE) {
+            if (sqlite3_changes(db_) != 1) {
+                *error = "row " + std::to_string(row.id) + " is missing";
+                return false;
+            }
+            if (Note(row.id) && transaction.Commit()) return true;
         }
+        *error = sqlite3_errmsg(db_);  // before the rollback replaces it
+        return false;
     }
     *error = sqlite3_errmsg(db_);
     return false;
@@ -214,35 +302,84 @@ bool RecordStore::List(const Filter& filter, std::vector<Row>* rows, std::string
     }
     BindFilter(select, filter);
     int status;
+    while ((status = select.Step()) == SQLITE_ROW) rows->push_back(ReadRow(select));
+    if (status == SQLITE_DONE) return true;
+    *error = path_ + ": " + sqlite3_errmsg(db_);
+    return false;
+}
+
+bool RecordStore::Note(int64_t rowId) {
+    Statement note(db_, kNoteForForwarding);
+    if (!note.Ok()) return false;
+    note.Bind(1, rowId);
+    return note.Step() == SQLITE_DONE;
+}
+
+bool RecordStore::JournalId(std::string* id, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Statement select(db_, "SELECT id FROM journal");
+    if (select.Ok() && select.Step() == SQLITE_ROW) {
+        *id = select.Text(0);
+        return true;
+    }
+    *error = path_ + ": " + sqlite3_errmsg(db_);
+    return false;
+}
+
+bool RecordStore::Pending(size_t most, std::vector<Row>* rows, int64_t* lastNote, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    rows->clear();
+    const std::string sql =
+        std::string("SELECT ") + kColumns +
+        ", outbox.seq FROM outbox JOIN loads ON loads.id = outbox.row_id ORDER BY outbox.seq LIMIT ?";
+    Statement select(db_, sql.c_str());
+    if (!select.Ok()) {
+        *error = path_ + ": " + sqlite3_errmsg(db_);
+        return false;
+    }
+    select.Bind(1, static_cast<int64_t>(most));
+    int status;
     while ((status = select.Step()) == SQLITE_ROW) {
-        Row row;
-        row.id = select.Int(0);
-        row.startedAt = select.Text(1);
-        row.endedAt = select.Text(2);
-        row.station = select.Text(3);
-        row.port = select.Text(4);
-        row.operation = select.Text(5);
-        row.image = select.Text(6);
-        row.imageSize = static_cast<uint64_t>(select.Int(7));
-        row.imageSha256 = select.Text(8);
-        row.baud = static_cast<uint32_t>(select.Int(9));
-        row.bytesSent = static_cast<uint64_t>(select.Int(10));
-        // A row never completed reads interrupted, whatever it was begun with.
-        row.result = row.endedAt.empty() ? kInterrupted : select.Text(11);
-        row.reason = select.Text(12);
-        row.durationMs = static_cast<uint64_t>(select.Int(13));
-        row.unit = static_cast<uint32_t>(select.Int(14));
-        row.version = select.Text(15);
-        rows->push_back(std::move(row));
+        rows->push_back(ReadRow(select));
+        *lastNote = select.Int(kColumnCount);
     }
     if (status == SQLITE_DONE) return true;
     *error = path_ + ": " + sqlite3_errmsg(db_);
     return false;
 }
 
+bool RecordStore::MarkForwarded(int64_t lastNote, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Statement erase(db_, "DELETE FROM outbox WHERE seq <= ?");
+    if (erase.Ok()) {
+        erase.Bind(1, lastNote);
+        if (erase.Step() == SQLITE_DONE) return true;
+    }
+    *error = path_ + ": " + sqlite3_errmsg(db_);
+    return false;
+}
+
+bool RecordStore::PendingCount(uint64_t* count, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    int64_t value = 0;
+    if (!ReadInt(db_, "SELECT count(*) FROM outbox", &value, error)) {
+        *error = path_ + ": " + *error;
+        return false;
+    }
+    *count = static_cast<uint64_t>(value);
+    return true;
+}
+
 bool RecordStore::Summarise(const Filter& filter, std::vector<DaySummary>* days, std::string* error) {
     std::vector<Row> rows;
     if (!List(filter, &rows, error)) return false;
+    *days = SummariseRows(rows);
+    return true;
+}
+
+std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows) {
+    std::vector<DaySummary> summaries;
+    std::vector<DaySummary>* days = &summaries;
     struct Group {
         DaySummary summary;
         std::vector<uint64_t> durations;
@@ -268,7 +405,7 @@ bool RecordStore::Summarise(const Filter& filter, std::vector<DaySummary>* days,
         }
         days->push_back(group.summary);
     }
-    return true;
+    return summaries;
 }
 
 std::string IsoUtc(int64_t unixMs) {

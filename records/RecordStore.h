@@ -16,7 +16,7 @@ struct sqlite3;
 namespace records {
 
 inline constexpr const char* kDefaultFile = "varnex-records.db";
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;  // 2: the journal's id and the outbox
 // Another station holding the file's write lock is waited for this long.
 inline constexpr int kBusyTimeoutMs = 30000;
 
@@ -51,6 +51,7 @@ struct Filter {
     std::string since;  // rows started on or after this date or time (ISO 8601 prefix)
     std::string port;
     std::string result;
+    std::string station;
 };
 
 // Per day (UTC) and port: units loaded, failed, and the loaded units' median duration.
@@ -79,6 +80,15 @@ public:
     // Writes the row's end: ended_at, bytes, result, reason, duration.
     bool Complete(const Row& row, std::string* error);
 
+    // The forwarding to the line's server. Every Begin and Complete notes its row in the same
+    // transaction; Pending gives up to `most` noted rows in the order they were noted (each in
+    // its latest state) and the last note's number, which MarkForwarded clears up to once the
+    // server has committed them.
+    bool JournalId(std::string* id, std::string* error);
+    bool Pending(size_t most, std::vector<Row>* rows, int64_t* lastNote, std::string* error);
+    bool MarkForwarded(int64_t lastNote, std::string* error);
+    bool PendingCount(uint64_t* count, std::string* error);
+
     // Rows that pass the filter, oldest first.
     bool List(const Filter& filter, std::vector<Row>* rows, std::string* error);
     bool Summarise(const Filter& filter, std::vector<DaySummary>* days, std::string* error);
@@ -87,10 +97,14 @@ public:
 
 private:
     RecordStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    bool Note(int64_t rowId);  // with the mutex held, inside the row's transaction
     std::mutex mutex_;
     sqlite3* db_;
     std::string path_;
 };
+
+// Per day (UTC) and port, from rows however they were read.
+std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows);
 
 // Unix milliseconds as "2026-12-08T06:18:09.123Z".
 std::string IsoUtc(int64_t unixMs);

@@ -18,6 +18,7 @@ ROLE = "varnex"
 DATABASE = "records"
 START_TIMEOUT_S = 60
 SQL_TIMEOUT_S = 30
+LSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan-libcrypto.supp")
 
 
 def _free_port():
@@ -94,6 +95,7 @@ class PgServer:
         """The environment a varnex run takes the passfile and no other server's settings from."""
         env = {k: v for k, v in os.environ.items() if not k.startswith("PG")}
         env["PGPASSFILE"] = self.passfile
+        env["LSAN_OPTIONS"] = "suppressions=" + LSAN_SUPPRESSIONS
         env.update(extra)
         return env
 
