@@ -105,10 +105,10 @@ TEST(RecordStore, ARowBegunAndCompletedKeepsEveryFieldAndOneNeverCompletedReadsI
     EXPECT_EQ(rows[1].unit, 7u);
 
     rows.clear();
-    ASSERT_TRUE(store->List({"", "", "interrupted"}, &rows, &error));
+    ASSERT_TRUE(store->List({"", "", "interrupted", ""}, &rows, &error));
     ASSERT_EQ(rows.size(), 1u);
     rows.clear();
-    ASSERT_TRUE(store->List({"2026-12-08T06:18:30", "", ""}, &rows, &error));
+    ASSERT_TRUE(store->List({"2026-12-08T06:18:30", "", "", ""}, &rows, &error));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].port, "/dev/ttyUSB1");
 }
@@ -178,7 +178,7 @@ TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
     }
     std::vector<records::Row> rows;
     std::string error;
-    ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed"}, &rows, &error)) << error;
+    ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed", ""}, &rows, &error)) << error;
     EXPECT_EQ(rows.size(), 2u * kRowsEach);
 }
 
