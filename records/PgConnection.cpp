@@ -66,7 +66,11 @@ std::string Scrub(std::string text, const std::string& url) {
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     // libpq says which of a host's addresses it tried on lines of their own; one line reads better.
-    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) text.replace(at, 1, "; ");
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+        size_t end = at + 1;
+        while (end < text.size() && (text[end] == '\t' || text[end] == ' ')) ++end;
+        text.replace(at, end - at, "; ");
+    }
     return text;
 }
 
