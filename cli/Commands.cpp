@@ -8,6 +8,7 @@
 #include <functional>
 #include <iostream>
 #include <iomanip>
+#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -16,14 +17,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "board/Board.h"
 #include "cli/EventHub.h"
 #include "cli/FailureTexts.h"
+#include "cli/Forwarding.h"
 #include "cli/HostName.h"
 #include "cli/Images.h"
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
 #include "cli/PlainLines.h"
-#include "cli/Forwarding.h"
+#include "cli/PortsConfig.h"
 #include "cli/RecordKeeping.h"
 #include "cli/RecordsOutput.h"
 #include "cli/ServiceWorker.h"
@@ -70,9 +73,24 @@ bool ForcedTerminal() {
 
 bool OnTerminal() { return ForcedTerminal() || StdoutIsTerminal(); }
 
+// Colour on a real terminal, unless NO_COLOR is set to anything.
+bool ColourWanted() {
+    const char* noColour = std::getenv("NO_COLOR");
+    return StdoutIsTerminal() && (noColour == nullptr || *noColour == '\0');
+}
+
+// A forced terminal (tests) that is not one has no size to read: 80 x 24.
+board::TerminalSize OutputSize() { return StdoutIsTerminal() ? StdoutSize() : board::TerminalSize{}; }
+
+// The station's terminal board draws from the model; its events need no presenter.
+class Unshown final : public Presenter {
+public:
+    void OnEvent(const UnitEvent&, uint64_t) override {}
+};
+
 std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostream& out, uint64_t startMs) {
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
-    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports);
+    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports, OutputSize);
     return std::make_unique<PlainLines>(out, options.ports);
 }
 
@@ -166,6 +184,10 @@ int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream
         return kExitAllDone;
     }
     std::vector<serial::PortInfo> ports = serial::ListSerialPorts();
+    if (options.stationConfig) {
+        out << StationConfigText(FixturesOf(ports));
+        return kExitAllDone;
+    }
     if (ports.empty()) {
         out << "no serial ports found" << std::endl;
         return kExitAllDone;
@@ -176,6 +198,9 @@ int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream
         out << std::left << std::setw(static_cast<int>(width + 2)) << port.name << port.description;
         if (options.probe) out << "  [" << Probe(port.name) << "]";
         out << std::endl;
+        // The names that stay with the port across boots, for --port and a configuration.
+        for (const std::string& name : port.byPath) out << "    by-path: " << name << std::endl;
+        for (const std::string& name : port.byId) out << "    by-id:   " << name << std::endl;
     }
     return kExitAllDone;
 }
@@ -281,34 +306,45 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     records::Row common = RunRow(options.station);
     DescribeImage(options.load, bytes, &common);
     common.baud = options.load.baud;
+    // The operator's names for the ports on the board, in --json and in the records; the
+    // devices only where the ports are opened.
+    const std::vector<std::string>& ports = options.load.units.ports;
+    const std::vector<std::string>& names = options.portNames.size() == ports.size() ? options.portNames : ports;
+    std::map<std::string, std::string> nameOf;
+    for (size_t index = 0; index < ports.size(); ++index) nameOf[ports[index]] = names[index];
     std::unique_ptr<RecordKeeping> keeping;
-    if (store) keeping = std::make_unique<RecordKeeping>(*store, common);
+    if (store) keeping = std::make_unique<RecordKeeping>(*store, common, nameOf);
 
     Forwarding forwarding(store, options.records, options.forward, err);
 
     common::Clock& clock = common::SteadyClock();
-    const std::vector<std::string>& ports = options.load.units.ports;
+    board::Board model(names, options.records, clock.NowMs());
     std::unique_ptr<Presenter> presenter;
+    std::unique_ptr<StationBoard> screen;
     if (options.load.units.json) {
-        presenter = std::make_unique<JsonEvents>(out, ports, clock.NowMs());
+        presenter = std::make_unique<JsonEvents>(out, names, clock.NowMs());
     } else if (OnTerminal()) {
-        presenter = std::make_unique<StationBoard>(out, ports, options.records, clock.NowMs());
+        presenter = std::make_unique<Unshown>();
+        screen = std::make_unique<StationBoard>(out, model, OutputSize, ColourWanted());
+        WatchResizes();
     } else {
-        presenter = std::make_unique<PlainLines>(out, ports);
+        presenter = std::make_unique<PlainLines>(out, names);
     }
-    UnitBoard board(ports);
+    UnitBoard board(names);
     EventHub hub(clock, *presenter, board);
     station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
 
     std::vector<std::unique_ptr<StationEvents>> listeners;
+    std::vector<std::unique_ptr<board::PortFeed>> feeds;
     std::vector<station::PortContext> contexts;
     for (size_t index = 0; index < ports.size(); ++index) {
         listeners.push_back(std::make_unique<StationEvents>(hub, index));
+        feeds.push_back(std::make_unique<board::PortFeed>(model, index, clock, listeners.back().get()));
         station::PortContext context;
         context.port = ports[index];
         context.open = serial::OpenSerialPort;
         context.clock = &clock;
-        context.listener = listeners.back().get();
+        context.listener = feeds.back().get();
         context.records = keeping.get();
         context.gate = &gate;
         context.plan = {bytes.data, bytes.size, options.load.baud};
@@ -323,7 +359,9 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
                 ++finished;
             });
         } catch (const std::system_error& failure) {
-            hub.Report({EventKind::Failed, index, 0, 0, FailureText(Failure::WorkerNotStarted, Words(failure.what()))});
+            const std::string why = FailureText(Failure::WorkerNotStarted, Words(failure.what()));
+            model.PortFailed(index, why, clock.NowMs());
+            hub.Report({EventKind::Failed, index, 0, 0, why});
             gate.StopArming(FailureText(Failure::StationWorkerNotStarted));
             ++finished;
         }
@@ -332,6 +370,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
+        if (screen) screen->Tick(clock.NowMs(), TakeResized());
         StopIfOutputGone(out, cancel);
         // Said at once: the operator must not plug in units that will not be loaded.
         if (gate.RecordsFailed() && !recordsFailureTold) {
@@ -341,6 +380,8 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     }
     for (std::thread& worker : workers) worker.join();
     hub.Finish();
+    model.End(clock.NowMs());
+    if (screen) screen->Finish(clock.NowMs());
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);

@@ -62,7 +62,7 @@ const char* Pattern(Failure kind) {
 
 std::string Fill(const std::string& field, const FailureDetails& d) {
     if (field == "reason") return download::PortFailureText(d.status);
-    if (field == "gone") return download::GoneText(d.port);
+    if (field == "gone") return download::GoneText(d.portKind);
     if (field == "kind") return serial::PortErrorName(d.status.error);
     if (field == "text") return d.status.text;
     if (field == "system") return d.system.message();

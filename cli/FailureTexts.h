@@ -60,7 +60,6 @@ enum class Failure {
 
 // What a sentence may name; each kind uses only its own few.
 struct FailureDetails {
-    std::string port;           // the unit's port name
     serial::PortStatus status;  // the port's failure
     std::error_code system;     // the system's error for a file
     uint32_t ms = 0;            // the bound that ran out
@@ -70,14 +69,17 @@ struct FailureDetails {
     std::string name;   // a file's path, or an image's name
     std::string words;  // words from elsewhere: a reason, the records' error, the unit's text
     std::string more;   // the unit's own words after a reason (UnitSays)
+    // The unit's port's kind, for the likely cause of a port gone.
+    serial::PortKind portKind = serial::PortKind::Local;
 };
 
-// The details of the commonest sentences: a port's failure (and the port, for PortGone), or
-// words from elsewhere.
-inline FailureDetails PortFailure(const serial::PortStatus& status, std::string port = {}) {
+// The details of the commonest sentences: a port's failure (and the port's kind, for
+// PortGone), or words from elsewhere.
+inline FailureDetails PortFailure(const serial::PortStatus& status,
+                                  serial::PortKind portKind = serial::PortKind::Local) {
     FailureDetails details;
     details.status = status;
-    details.port = std::move(port);
+    details.portKind = portKind;
     return details;
 }
 inline FailureDetails Words(std::string words) {

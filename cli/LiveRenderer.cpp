@@ -2,13 +2,21 @@
 // over the frame drawn last, then each line rewritten and cleared to its end.
 #include "cli/LiveRenderer.h"
 
+#include <algorithm>
+
+#include "board/TextFit.h"
+
 namespace cli {
 
 namespace {
 constexpr const char* kClearToEnd = "\x1b[K";
+constexpr const char* kClearBelow = "\x1b[J";
+constexpr const char* kClearScreen = "\x1b[2J\x1b[H";
+constexpr size_t kMinNameWidth = 8;
 }  // namespace
 
-LiveRenderer::LiveRenderer(std::ostream& out, const std::vector<std::string>& ports) : out_(out), board_(ports) {}
+LiveRenderer::LiveRenderer(std::ostream& out, const std::vector<std::string>& ports, SizeReader size)
+    : out_(out), board_(ports), size_(std::move(size)) {}
 
 void LiveRenderer::OnEvent(const UnitEvent& event, uint64_t nowMs) {
     if (event.kind == EventKind::Log) {
@@ -26,8 +34,8 @@ void LiveRenderer::OnTick(uint64_t nowMs) {
 
 void LiveRenderer::Finish(uint64_t nowMs) { Draw(nowMs); }
 
-std::string LiveRenderer::Line(const UnitState& unit, uint64_t nowMs) const {
-    std::string line = unit.port + std::string(board_.WidestPort() - unit.port.size() + 2, ' ');
+std::string LiveRenderer::Line(const UnitState& unit, uint64_t nowMs, size_t nameWidth) const {
+    std::string line = board::PadRight(board::ShortenMiddle(unit.port, nameWidth), nameWidth) + "  ";
     switch (unit.phase) {
         case UnitPhase::Pending: return line + "opening";
         case UnitPhase::Waiting: return line + unit.text;
@@ -37,14 +45,31 @@ std::string LiveRenderer::Line(const UnitState& unit, uint64_t nowMs) const {
     }
     uint64_t elapsed = nowMs > unit.startMs ? nowMs - unit.startMs : 0;
     if (unit.total == 0) return line + unit.text + "  " + FormatDuration(elapsed);  // an erase: no byte count
+    const uint64_t taken = TakenBytes(unit, nowMs);
     double rate = BytesPerSecond(unit, nowMs);
-    line += std::to_string(unit.bytes) + " / " + std::to_string(unit.total) + " bytes  " +
-            FormatPercent(unit.bytes, unit.total) + "  " + FormatRate(rate);
-    if (rate > 0.0 && unit.bytes < unit.total) {
-        auto leftMs = static_cast<uint64_t>(static_cast<double>(unit.total - unit.bytes) * 1000.0 / rate);
+    line += std::to_string(taken) + " / " + std::to_string(unit.total) + " bytes  " + FormatPercent(taken, unit.total) +
+            "  " + FormatRate(rate);
+    if (rate > 0.0 && taken < unit.total) {
+        auto leftMs = static_cast<uint64_t>(static_cast<double>(unit.total - taken) * 1000.0 / rate);
         line += "  " + FormatDuration(leftMs) + " left";
     }
     return line;
+}
+
+std::vector<std::string> LiveRenderer::Frame(uint64_t nowMs, board::TerminalSize size) const {
+    const size_t width = size.columns > 1 ? size.columns - 1 : 1;
+    const size_t rows = size.rows > 1 ? size.rows - 1 : 1;
+    size_t widest = 0;
+    for (const UnitState& unit : board_.Units()) widest = std::max(widest, board::DisplayWidth(unit.port));
+    const size_t nameWidth = std::min(widest, std::max(kMinNameWidth, width * 2 / 5));
+    const std::vector<UnitState>& units = board_.Units();
+    const size_t shown = units.size() <= rows ? units.size() : rows - 1;
+    std::vector<std::string> frame;
+    for (size_t i = 0; i < shown; ++i) frame.push_back(board::CutEnd(Line(units[i], nowMs, nameWidth), width));
+    if (shown < units.size()) {
+        frame.push_back(board::CutEnd("+" + std::to_string(units.size() - shown) + " more units", width));
+    }
+    return frame;
 }
 
 // A kept line goes where the live frame stood; the frame is drawn afresh below it.
@@ -58,14 +83,21 @@ void LiveRenderer::PrintAbove(const UnitEvent& event, uint64_t nowMs) {
 }
 
 void LiveRenderer::Draw(uint64_t nowMs) {
-    std::vector<std::string> frame;
-    for (const UnitState& unit : board_.Units()) frame.push_back(Line(unit, nowMs));
+    const board::TerminalSize size = size_ ? size_() : board::TerminalSize{};
+    std::vector<std::string> frame = Frame(nowMs, size);
+    const bool resized = drawnOnce_ && size != lastSize_;
     lastDrawMs_ = nowMs;
-    if (drawnOnce_ && frame == lastFrame_) return;  // nothing visible changed
-    if (drawnOnce_ && !lastFrame_.empty()) out_ << "\x1b[" << lastFrame_.size() << "A";
+    if (drawnOnce_ && !resized && frame == lastFrame_) return;  // nothing visible changed
+    if (resized) {
+        out_ << kClearScreen;  // the terminal may have rewrapped the old frame
+    } else if (drawnOnce_ && !lastFrame_.empty()) {
+        out_ << "\x1b[" << lastFrame_.size() << "A";
+    }
     for (const std::string& line : frame) out_ << '\r' << line << kClearToEnd << '\n';
+    if (frame.size() < lastFrame_.size()) out_ << kClearBelow;
     out_.flush();
     lastFrame_ = std::move(frame);
+    lastSize_ = size;
     drawnOnce_ = true;
     ++framesDrawn_;
 }

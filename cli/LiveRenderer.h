@@ -1,11 +1,16 @@
 // The terminal form: one live line per unit, the whole frame redrawn in place by one
-// renderer at most every 100 ms, and at once on a unit's end or failure.
+// renderer at most every 100 ms, and at once on a unit's end or failure. The frame fits the
+// terminal as the station's board does: no line as wide as the terminal (long port names
+// shortened in the middle, long texts cut), no more lines than rows (the last says how many
+// units are not shown), the screen drawn afresh after a resize.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "board/TerminalLayout.h"
 #include "cli/UnitBoard.h"
 #include "cli/UnitEvents.h"
 
@@ -13,9 +18,13 @@ namespace cli {
 
 inline constexpr uint64_t kRedrawIntervalMs = 100;
 
+// Reads the terminal's size at each redraw.
+using SizeReader = std::function<board::TerminalSize()>;
+
 class LiveRenderer final : public Presenter {
 public:
-    LiveRenderer(std::ostream& out, const std::vector<std::string>& ports);
+    // size: null for 80 x 24.
+    LiveRenderer(std::ostream& out, const std::vector<std::string>& ports, SizeReader size = nullptr);
     void OnEvent(const UnitEvent& event, uint64_t nowMs) override;
     void OnTick(uint64_t nowMs) override;
     void Finish(uint64_t nowMs) override;
@@ -23,12 +32,15 @@ public:
     size_t FramesDrawn() const { return framesDrawn_; }
 
 private:
-    std::string Line(const UnitState& unit, uint64_t nowMs) const;
+    std::string Line(const UnitState& unit, uint64_t nowMs, size_t nameWidth) const;
+    std::vector<std::string> Frame(uint64_t nowMs, board::TerminalSize size) const;
     void Draw(uint64_t nowMs);
     void PrintAbove(const UnitEvent& event, uint64_t nowMs);
 
     std::ostream& out_;
     UnitBoard board_;
+    SizeReader size_;
+    board::TerminalSize lastSize_;
     std::vector<std::string> lastFrame_;
     uint64_t lastDrawMs_ = 0;
     bool drawnOnce_ = false;

@@ -7,6 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/Options.h"
 #include "cli/StopSignals.h"
+#include "cli/Terminal.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ int WithStopHandlers(Run run) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    cli::KeepStdoutBytes();
     cli::CommandRunners runners;
     runners.ports = [](const cli::PortsOptions& options) {
         return WithStopHandlers([&] { return cli::RunPortsCommand(options, std::cout, std::cerr); });

@@ -9,6 +9,7 @@
 
 #include "cli/FailureTexts.h"
 #include "records/PgConnection.h"
+#include "cli/StationConfig.h"
 #include "records/RecordStore.h"
 #include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
@@ -65,6 +66,11 @@ void AddPortsCommand(CLI::App& app, const CommandRunners& runners, PortsOptions*
                      "store PORT as the port the wizard opens at its next start (Windows)")
         ->type_name("PORT")
         ->excludes("--probe");
+    ports
+        ->add_flag("--station-config", options->stationConfig,
+                   "print a station's configuration with one [[port]] per port found, by stable names")
+        ->excludes("--probe")
+        ->excludes("--remember");
     ports->callback([&runners, options, chosen] { *chosen = [&runners, options] { return runners.ports(*options); }; });
 }
 
@@ -157,6 +163,47 @@ void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions*
     });
 }
 
+// The configuration's keys fill what the command line left unset: an option given on the
+// command line wins over its key, and options that go together (the image and --any-size,
+// --records and --no-records, the ports and their names) win together.
+void ApplyStationConfig(const CLI::App& command, StationOptions* options, ImageFlags* flags) {
+    StationConfig config;
+    std::string error;
+    if (!ReadStationConfig(options->config, &config, &error)) throw CLI::ValidationError(error);
+    auto given = [&command](const char* name) { return command.count(name) > 0; };
+    if (config.ports && !given("--port")) {
+        for (const ConfigPort& port : *config.ports) {
+            options->load.units.ports.push_back(port.device);
+            options->portNames.push_back(port.name);
+        }
+    }
+    if (!given("--bootloader") && !given("--software") && !given("--image")) {
+        if (config.image) {
+            flags->bootloader = *config.image == kConfigBootloader;
+            flags->software = *config.image == kConfigSoftware;
+            if (!flags->bootloader && !flags->software) options->load.imageFile = *config.image;
+        }
+        if (config.anySize && !given("--any-size")) options->load.anySize = *config.anySize;
+    }
+    if (config.baud && !given("--baud")) options->load.baud = *config.baud;
+    if (!given("--records") && !given("--no-records")) {
+        if (config.records && config.noRecords.value_or(false)) {
+            throw CLI::ValidationError(options->config + ": records and no_records = true: keep one of them");
+        }
+        if (config.records) options->records = *config.records;
+        if (config.noRecords) options->noRecords = *config.noRecords;
+    }
+    if (config.station && !given("--station")) options->station = *config.station;
+    if (config.count && !given("--count")) options->count = *config.count;
+    if (config.stopOnFailure && !given("--stop-on-failure")) options->stopOnFailure = *config.stopOnFailure;
+    if (config.json && !given("--json")) options->load.units.json = *config.json;
+    if (config.http) options->http = *config.http;
+    if (config.httpTokenFile) options->httpTokenFile = *config.httpTokenFile;
+    // The records' server goes with the records: --no-records on the command line drops the
+    // file's forward with its records, as --forward replaces it.
+    if (config.forward && !given("--forward") && !given("--no-records")) options->forward = *config.forward;
+}
+
 void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOptions* options, ImageFlags* flags,
                        Chosen* chosen) {
     CLI::App* station =
@@ -164,6 +211,13 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
                            "load unit after unit on every port, each port on its own, with a record of each");
     AddPorts(station, &options->load.units, "load units on");
     AddImageOptions(station, &options->load, flags);
+    // Either may come from the configuration instead; checked once both are read.
+    station->get_option("--port")->required(false);
+    station->get_option("--baud")->required(false);
+    station
+        ->add_option("--config", options->config,
+                     "the station's setup in a TOML file; an option given here wins over its key")
+        ->type_name("FILE");
     options->records = records::kDefaultFile;
     CLI::Option* file = station
                             ->add_option("--records", options->records,
@@ -178,7 +232,13 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     station->add_flag("--stop-on-failure", options->stopOnFailure, "end, cleanly, at the first unit that fails");
-    station->callback([&runners, options, flags, chosen] {
+    station->callback([station, &runners, options, flags, chosen] {
+        if (!options->config.empty()) ApplyStationConfig(*station, options, flags);
+        if (options->load.units.ports.empty()) {
+            throw CLI::ValidationError("--port is required (or [[port]] tables in the --config file)");
+        }
+        if (options->load.baud == 0) throw CLI::ValidationError("--baud is required (or baud in the --config file)");
+        if (options->portNames.empty()) options->portNames = options->load.units.ports;
         CheckImage(&options->load, *flags);
         CheckPortsOnce(options->load.units.ports);
         for (const std::string& port : options->load.units.ports) {

@@ -40,6 +40,7 @@ enum class ImageChoice { Bootloader, Software, File };
 struct PortsOptions {
     bool probe = false;
     std::string remember;
+    bool stationConfig = false;  // print a station's configuration for the ports instead
 };
 
 // What every command on units shares: the units' ports, each given once, and the records.
@@ -78,12 +79,20 @@ struct ServiceOptions {
 // station: the ports, image and speed as download takes them (download.waitSeconds unused).
 struct StationOptions {
     DownloadOptions load;
+    // What the board, --json and the records call each port of load.units.ports, in its
+    // order: the configuration's names ("fixture 7"), or the device itself.
+    std::vector<std::string> portNames;
+    std::string config;   // --config FILE: the setup the command line's options override
     std::string records;  // empty with --no-records
     bool noRecords = false;
     std::string forward;  // the line's records server the rows go on to, empty for none
     std::string station;  // empty: the host's name
     uint32_t count = 0;   // 0: no limit
     bool stopOnFailure = false;
+    // Read from the configuration's http and http_token_file keys for the web board; empty
+    // when not set.
+    std::string http;
+    std::string httpTokenFile;
 };
 
 enum class RecordsFormat { Table, Csv, Json };

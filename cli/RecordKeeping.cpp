@@ -6,7 +6,8 @@ namespace cli {
 bool RecordKeeping::Begin(const station::LoadStart& start, uint64_t* id, std::string* error) {
     records::Row row = common_;
     row.startedAt = records::NowIsoUtc();
-    row.port = start.port;
+    auto named = names_.find(start.port);
+    row.port = named == names_.end() ? start.port : named->second;
     row.unit = start.unit;
     row.result = records::kInterrupted;
     if (!store_.Begin(&row, error)) return false;

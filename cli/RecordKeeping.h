@@ -3,6 +3,7 @@
 // row begun and completed through the store. Used by station, download and erase.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "records/RecordStore.h"
@@ -12,8 +13,11 @@ namespace cli {
 
 class RecordKeeping final : public station::RecordKeeper {
 public:
-    // common: the fields every row of this run shares.
-    RecordKeeping(records::RecordStore& store, const records::Row& common) : store_(store), common_(common) {}
+    // common: the fields every row of this run shares; names: what the rows call each port
+    // (its device as the cycle knows it, to its name), a port not in it is called by its device.
+    RecordKeeping(records::RecordStore& store, const records::Row& common,
+                  std::map<std::string, std::string> names = {})
+        : store_(store), common_(common), names_(std::move(names)) {}
     bool Begin(const station::LoadStart& start, uint64_t* id, std::string* error) override;
     bool Complete(uint64_t id, const station::LoadEnd& end, std::string* error) override;
     // For download and erase, whose good end is "done" rather than a confirmation.
@@ -22,6 +26,7 @@ public:
 private:
     records::RecordStore& store_;
     const records::Row common_;
+    const std::map<std::string, std::string> names_;
 };
 
 }  // namespace cli

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <string>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/UnitBoard.h"
+#include "records/RecordColumns.h"
 
 namespace cli {
 
@@ -46,6 +48,49 @@ void WriteJson(std::ostream& out, const nlohmann::json& object) {
     out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
+// A column's value as the CSV and the table write it.
+std::string ValueText(const records::Value& value) {
+    if (const std::string* text = std::get_if<std::string>(&value)) return *text;
+    return std::to_string(std::get<int64_t>(value));
+}
+
+nlohmann::json JsonValue(const records::Column& column, const records::Value& value) {
+    if (const std::string* text = std::get_if<std::string>(&value)) {
+        // A text written at the row's end is null until the row ends.
+        if (text->empty() && column.written == records::Written::AtEnd) return nullptr;
+        return *text;
+    }
+    return std::get<int64_t>(value);
+}
+
+std::string Plain(const records::Row&, const records::Value& value) { return ValueText(value); }
+
+// A row not ended has no time yet.
+std::string Duration(const records::Row& row, const records::Value& value) {
+    const int64_t* ms = std::get_if<int64_t>(&value);
+    return row.endedAt.empty() || ms == nullptr ? "-" : FormatDuration(static_cast<uint64_t>(*ms));
+}
+
+// The table's view of a row: the columns an operator reads, in the order read, each under
+// its heading.
+struct TableColumn {
+    const char* heading;
+    const char* column;  // its name in the records
+    std::string (*cell)(const records::Row& row, const records::Value& value);
+};
+
+constexpr TableColumn kTableColumns[] = {
+    {"STARTED (UTC)", "started_at", Plain},
+    {"STATION", "station", Plain},
+    {"PORT", "port", Plain},
+    {"UNIT", "unit", Plain},
+    {"IMAGE", "image", Plain},
+    {"BYTES", "bytes_sent", Plain},
+    {"TIME", "duration_ms", Duration},
+    {"RESULT", "result", Plain},
+    {"REASON", "reason", Plain},
+};
+
 }  // namespace
 
 std::string CsvField(const std::string& text) {
@@ -59,45 +104,41 @@ std::string CsvField(const std::string& text) {
 }
 
 void WriteRows(std::ostream& out, const std::vector<records::Row>& rows, RecordsFormat format) {
+    const std::vector<records::Column>& columns = records::Columns();
     if (format == RecordsFormat::Json) {
-        for (const records::Row& r : rows) {
-            WriteJson(out, {{"id", r.id},
-                            {"started_at", r.startedAt},
-                            {"ended_at", r.endedAt.empty() ? nlohmann::json() : nlohmann::json(r.endedAt)},
-                            {"station", r.station},
-                            {"port", r.port},
-                            {"operation", r.operation},
-                            {"image", r.image},
-                            {"image_size", r.imageSize},
-                            {"image_sha256", r.imageSha256},
-                            {"baud", r.baud},
-                            {"bytes_sent", r.bytesSent},
-                            {"result", r.result},
-                            {"reason", r.reason},
-                            {"duration_ms", r.durationMs},
-                            {"unit", r.unit},
-                            {"varnex_version", r.version}});
+        for (const records::Row& row : rows) {
+            nlohmann::json object = nlohmann::json::object();
+            for (const records::Column& column : columns) object[column.name] = JsonValue(column, column.get(row));
+            WriteJson(out, object);
         }
         out.flush();
         return;
     }
     Table table;
     if (format == RecordsFormat::Csv) {
-        table.push_back({"id", "started_at", "ended_at", "station", "port", "operation", "image", "image_size",
-                         "image_sha256", "baud", "bytes_sent", "result", "reason", "duration_ms", "unit",
-                         "varnex_version"});
-        for (const records::Row& r : rows) {
-            table.push_back({std::to_string(r.id), r.startedAt, r.endedAt, r.station, r.port, r.operation, r.image,
-                             std::to_string(r.imageSize), r.imageSha256, std::to_string(r.baud),
-                             std::to_string(r.bytesSent), r.result, r.reason, std::to_string(r.durationMs),
-                             std::to_string(r.unit), r.version});
+        std::vector<std::string> header;
+        for (const records::Column& column : columns) header.push_back(column.name);
+        table.push_back(header);
+        for (const records::Row& row : rows) {
+            std::vector<std::string> line;
+            for (const records::Column& column : columns) line.push_back(ValueText(column.get(row)));
+            table.push_back(line);
         }
     } else {
-        table.push_back({"STARTED (UTC)", "STATION", "PORT", "UNIT", "IMAGE", "BYTES", "TIME", "RESULT", "REASON"});
-        for (const records::Row& r : rows) {
-            table.push_back({r.startedAt, r.station, r.port, std::to_string(r.unit), r.image,
-                             std::to_string(r.bytesSent), r.endedAt.empty() ? "-" : FormatDuration(r.durationMs),
-                             r.result, r.reason});
+        std::vector<std::string> header;
+        std::vector<const records::Column*> shown;
+        for (const TableColumn& view : kTableColumns) {
+            header.push_back(view.heading);
+            shown.push_back(records::FindColumn(view.column));
+        }
+        table.push_back(header);
+        for (const records::Row& row : rows) {
+            std::vector<std::string> line;
+            for (size_t i = 0; i < shown.size(); ++i) {
+                const records::Value value = shown[i] != nullptr ? shown[i]->get(row) : records::Value();
+                line.push_back(kTableColumns[i].cell(row, value));
+            }
+            table.push_back(line);
         }
     }
     WriteTable(out, table, format);

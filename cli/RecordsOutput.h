@@ -1,6 +1,7 @@
 // varnex records' output: the rows (or the per-day summary) as an aligned table, as CSV in
 // RFC 4180 form (quoted where needed, CRLF line ends) for a spreadsheet, or as one JSON
-// object per line.
+// object per line. The CSV and the JSON carry every column of the records, named and ordered
+// as the records define them; the table shows the few an operator reads.
 #pragma once
 
 #include <ostream>

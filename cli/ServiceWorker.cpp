@@ -78,7 +78,7 @@ std::string EndText(const transfer::SessionEnd& end, const ServiceListener& list
 bool SendRequest(transfer::TransferEngine& engine, const FrameWriter& writer, serial::SerialPort& port,
                  common::Clock& clock, const Reporter& reporter) {
     engine.SendFixedRequest();
-    if (writer.Gone()) return reporter.Fail(Failure::PortGone, PortFailure(writer.GoneStatus(), port.Name()));
+    if (writer.Gone()) return reporter.Fail(Failure::PortGone, PortFailure(writer.GoneStatus(), port.Kind()));
     if (!writer.LastWhole()) return reporter.Fail(Failure::RequestNotSent, PortFailure(writer.LastStatus()));
     serial::PortStatus drained = port.Drain(kRequestDrainBoundMs);
     if (!drained.Ok()) return reporter.Fail(Failure::RequestNotSent, PortFailure(drained));
@@ -135,7 +135,7 @@ bool RunServiceUnit(const UnitContext& context, const ServicePlan& plan) {
             }
             return reporter.Fail(Failure::TransferStopped, {}, steps, total);
         case LinkLoopEnd::PortFailed:
-            return reporter.Fail(Failure::PortGone, PortFailure(loop.failure, context.port), steps, total);
+            return reporter.Fail(Failure::PortGone, PortFailure(loop.failure, port->Kind()), steps, total);
         case LinkLoopEnd::Finished: break;
     }
     FailureDetails quiet;

@@ -2,17 +2,14 @@
 #include "cli/UnitBoard.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "board/Board.h"
 #include "common/Clock.h"
 
 namespace cli {
 
 namespace {
 using common::kMsPerSecond;
-constexpr uint64_t kSecondsPerMinute = 60;
-constexpr uint64_t kSecondsPerHour = 3600;
-constexpr double kBytesPerKilobyte = 1000.0;
 }  // namespace
 
 UnitBoard::UnitBoard(const std::vector<std::string>& ports) {
@@ -36,6 +33,7 @@ void UnitBoard::Apply(const UnitEvent& event, uint64_t nowMs) {
             unit.startMs = nowMs;
             unit.total = event.total;
             unit.bytes = 0;
+            unit.baud = event.baud;
             break;
         case EventKind::Progress:
             unit.bytes = event.bytes;
@@ -65,38 +63,15 @@ size_t UnitBoard::WidestPort() const {
     return widest;
 }
 
+uint64_t TakenBytes(const UnitState& unit, uint64_t nowMs) {
+    const uint64_t end = unit.endMs != 0 ? unit.endMs : nowMs;
+    return board::TakenBytes(unit.bytes, unit.baud, end > unit.startMs ? end - unit.startMs : 0);
+}
+
 double BytesPerSecond(const UnitState& unit, uint64_t nowMs) {
     uint64_t end = unit.endMs != 0 ? unit.endMs : nowMs;
     if (unit.phase == UnitPhase::Pending || unit.phase == UnitPhase::Waiting || end <= unit.startMs) return 0.0;
-    return static_cast<double>(unit.bytes) * kMsPerSecond / static_cast<double>(end - unit.startMs);
-}
-
-std::string FormatRate(double bytesPerSecond) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / kBytesPerKilobyte);
-    return text;
-}
-
-std::string FormatDuration(uint64_t milliseconds) {
-    uint64_t seconds = milliseconds / kMsPerSecond;
-    char text[32];
-    if (seconds >= kSecondsPerHour) {
-        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
-                      static_cast<unsigned long long>(seconds / kSecondsPerHour),
-                      static_cast<unsigned long long>(seconds / kSecondsPerMinute % kSecondsPerMinute),
-                      static_cast<unsigned long long>(seconds % kSecondsPerMinute));
-    } else {
-        std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / kSecondsPerMinute),
-                      static_cast<unsigned long long>(seconds % kSecondsPerMinute));
-    }
-    return text;
-}
-
-std::string FormatPercent(uint64_t bytes, uint64_t total) {
-    double percent = total == 0 ? 0.0 : 100.0 * static_cast<double>(bytes) / static_cast<double>(total);
-    char text[16];
-    std::snprintf(text, sizeof text, "%5.1f %%", percent);
-    return text;
+    return static_cast<double>(TakenBytes(unit, nowMs)) * kMsPerSecond / static_cast<double>(end - unit.startMs);
 }
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "board/Formats.h"
 #include "cli/UnitEvents.h"
 
 namespace cli {
@@ -19,6 +20,7 @@ struct UnitState {
     uint64_t total = 0;
     uint64_t startMs = 0;  // when Start came
     uint64_t endMs = 0;    // when Done or Failed came
+    uint32_t baud = 0;     // the line's speed of an image's stream; 0: not known
     std::string text;      // the last event's text
 };
 
@@ -36,10 +38,13 @@ private:
     std::vector<UnitState> units_;
 };
 
-// Bytes per second over the running time, 0 before any time has passed.
+// The bytes the unit can have taken by nowMs: those written, held to the line's pace (the
+// port's queue takes the first bytes at once).
+uint64_t TakenBytes(const UnitState& unit, uint64_t nowMs);
+// Bytes per second the unit took over the running time, 0 before any time has passed.
 double BytesPerSecond(const UnitState& unit, uint64_t nowMs);
-std::string FormatRate(double bytesPerSecond);              // "10.4 kB/s"
-std::string FormatDuration(uint64_t milliseconds);          // "0:07", "1:02:03"
-std::string FormatPercent(uint64_t bytes, uint64_t total);  // "49.6 %"
+using board::FormatDuration;
+using board::FormatPercent;
+using board::FormatRate;
 
 }  // namespace cli

@@ -30,6 +30,8 @@ struct UnitEvent {
     uint32_t cycleUnit = 0;
     const char* step = nullptr;
     const char* result = nullptr;
+    // Start of an image: the line's speed, which the unit takes the bytes at (0: not known).
+    uint32_t baud = 0;
 };
 
 const char* EventKindName(EventKind kind);

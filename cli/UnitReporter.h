@@ -18,6 +18,10 @@ public:
         UnitEvent event{kind, context_.unit, bytes, total, std::move(text)};
         context_.sink->Report(event);
     }
+    void Send(UnitEvent event) const {
+        event.unit = context_.unit;
+        context_.sink->Report(event);
+    }
     bool Fail(std::string reason, uint64_t bytes = 0, uint64_t total = 0) const {
         Send(EventKind::Failed, std::move(reason), bytes, total);
         return false;

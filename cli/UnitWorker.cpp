@@ -8,8 +8,6 @@
 #include "download/DownloadText.h"
 #include "download/EraseEngine.h"
 #include "records/RecordStore.h"
-#include "serial/NetworkPortName.h"
-#include "serial/Rfc2217Client.h"
 
 namespace cli {
 
@@ -36,8 +34,10 @@ public:
     DownloadReporter(const Reporter& reporter, uint32_t baud) : UnitEngineEvents(reporter), baud_(baud) {}
     void ProgressStart(uint64_t total) override {
         total_ = total;
-        reporter_.Send(EventKind::Start,
-                       "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud", 0, total);
+        UnitEvent start{EventKind::Start, 0, 0, total,
+                        "sending " + std::to_string(total) + " bytes at " + std::to_string(baud_) + " baud"};
+        start.baud = baud_;
+        reporter_.Send(start);
     }
     void ProgressAdvance(uint64_t done) override { reporter_.Send(EventKind::Progress, "", done, total_); }
     void ProgressEnd() override {}
@@ -47,10 +47,10 @@ private:
     uint64_t total_ = 0;
 };
 
-bool ReportDownload(const Reporter& reporter, const std::string& port, const download::DownloadOutcome& outcome) {
+bool ReportDownload(const Reporter& reporter, serial::PortKind kind, const download::DownloadOutcome& outcome) {
     const uint64_t sent = outcome.bytesSent;
     if (outcome.result != download::DownloadResult::Done) {
-        return reporter.Fail(download::OutcomeText(outcome, port), sent, outcome.total);
+        return reporter.Fail(download::OutcomeText(outcome, kind), sent, outcome.total);
     }
     reporter.Send(EventKind::Done,
                   std::to_string(sent) + " bytes sent; check that the unit's display shows " + std::to_string(sent),
@@ -106,9 +106,8 @@ bool WaitForReadyUnit(const UnitContext& context, const Reporter& reporter, cons
                                           std::to_string(plan.baud) + " on the unit");
     FailureDetails failure;
     failure.ms = plan.waitMs;
-    // A network server tells a rise of CTS up to a second after the unit made it.
-    const uint32_t limitMs =
-        plan.waitMs + (serial::IsNetworkPortName(context.port) ? serial::kModemNoticeLatencyMs : 0);
+    // A port that tells a rise of CTS late (a network server) is given that time as well.
+    const uint32_t limitMs = plan.waitMs + port.CtsNoticeLatencyMs();
     switch (WaitForCts(port, *context.clock, limitMs, context.cancel, &failure.status)) {
         case CtsWaitResult::Ready: return true;
         case CtsWaitResult::TimedOut: return reporter.Fail(Failure::NoCts, failure);
@@ -150,8 +149,8 @@ bool RunDownloadUnit(const UnitContext& context, const DownloadPlan& plan) {
     const download::DownloadOutcome outcome = download::RunImageDownload(*port, *context.clock, request, listener);
     record.Complete(RecordResult(outcome.result == download::DownloadResult::Cancelled,
                                  outcome.result == download::DownloadResult::Done),
-                    outcome.bytesSent, outcome.total, download::OutcomeText(outcome, context.port));
-    return ReportDownload(reporter, context.port, outcome);
+                    outcome.bytesSent, outcome.total, download::OutcomeText(outcome, port->Kind()));
+    return ReportDownload(reporter, port->Kind(), outcome);
 }
 
 namespace {
@@ -166,8 +165,8 @@ public:
     void ProgressEnd() override {}
 };
 
-std::string EraseFailureText(const std::string& port, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
-    FailureDetails details = PortFailure(outcome.lastError, port);
+std::string EraseFailureText(serial::PortKind kind, const download::EraseOutcome& outcome, uint32_t writeGiveUpMs) {
+    FailureDetails details = PortFailure(outcome.lastError, kind);
     switch (outcome.result) {
         case download::EraseResult::Done: return "";
         case download::EraseResult::WriteFailed:
@@ -183,13 +182,13 @@ std::string EraseFailureText(const std::string& port, const download::EraseOutco
 }
 
 // *reason gets the failure's words (empty when done).
-bool ReportErase(const Reporter& reporter, const std::string& port, const download::EraseOutcome& outcome,
+bool ReportErase(const Reporter& reporter, serial::PortKind kind, const download::EraseOutcome& outcome,
                  uint32_t writeGiveUpMs, std::string* reason) {
     if (outcome.result == download::EraseResult::Done) {
         reporter.Send(EventKind::Done, "the unit erased its user storage");
         return true;
     }
-    *reason = EraseFailureText(port, outcome, writeGiveUpMs);
+    *reason = EraseFailureText(kind, outcome, writeGiveUpMs);
     return reporter.Fail(*reason);
 }
 
@@ -207,7 +206,7 @@ bool RunEraseUnit(const UnitContext& context) {
     if (!record.Begin()) return false;
     const download::EraseOutcome outcome = download::RunFlashErase(*port, *context.clock, listener, limits);
     std::string reason;
-    const bool done = ReportErase(reporter, context.port, outcome, limits.writeGiveUpMs, &reason);
+    const bool done = ReportErase(reporter, port->Kind(), outcome, limits.writeGiveUpMs, &reason);
     record.Complete(RecordResult(outcome.result == download::EraseResult::Cancelled, done), 0, 0, reason);
     return done;
 }

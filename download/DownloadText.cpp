@@ -1,8 +1,6 @@
 // The download's failure texts (see DownloadText.h).
 #include "download/DownloadText.h"
 
-#include "serial/NetworkPortName.h"
-
 namespace download {
 
 namespace {
@@ -19,18 +17,18 @@ std::string PortFailureText(const serial::PortStatus& status) {
     return text;
 }
 
-std::string GoneText(const std::string& port) {
-    return serial::IsNetworkPortName(port) ? "the port is gone (server or network lost?)"
-                                           : "the port is gone (adapter unplugged?)";
+std::string GoneText(serial::PortKind kind) {
+    return kind == serial::PortKind::Network ? "the port is gone (server or network lost?)"
+                                             : "the port is gone (adapter unplugged?)";
 }
 
-std::string OutcomeText(const DownloadOutcome& outcome, const std::string& port) {
+std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind) {
     switch (outcome.result) {
         case DownloadResult::Done: return "";
         case DownloadResult::Stalled:
             return "the unit stopped reading: " + StallText(outcome.stallLimitMs) + After(outcome);
         case DownloadResult::PortGone:
-            return GoneText(port) + After(outcome) + ": " + PortFailureText(outcome.lastError) +
+            return GoneText(kind) + After(outcome) + ": " + PortFailureText(outcome.lastError) +
                    (outcome.bytesSent > 0 ? "; the unit holds part of the image: load it again" : "");
         case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
         case DownloadResult::UnitEnded:

@@ -12,11 +12,11 @@ namespace download {
 // The error kind in words, and the system's own text where it adds something.
 std::string PortFailureText(const serial::PortStatus& status);
 
-// "the port is gone", with the likely cause for the kind of port the name gives.
-std::string GoneText(const std::string& port);
+// "the port is gone", with the likely cause for that kind of port.
+std::string GoneText(serial::PortKind kind);
 
-// Why a load on that port did not end done, with its byte count ("stopped by Ctrl-C after
-// 100 of 200 bytes"); empty for Done.
-std::string OutcomeText(const DownloadOutcome& outcome, const std::string& port);
+// Why a load on that kind of port did not end done, with its byte count ("stopped by Ctrl-C
+// after 100 of 200 bytes"); empty for Done.
+std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind);
 
 }  // namespace download

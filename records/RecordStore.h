@@ -1,8 +1,10 @@
 // The records of loads in a SQLite file: one row per unit, written when its load starts
 // (reading "interrupted" until completed, so that a power cut never leaves a load without a
 // row) and completed when it ends. WAL journal, full synchronous writes and a busy timeout,
-// so that several stations (processes) on one file all write every row. The schema's version
-// is kept in the file and checked at open. One store may be shared by several threads.
+// so that several stations (processes) on one machine and one file all write every row;
+// WAL's shared memory does not reach across machines, so never a file on a network share.
+// The schema's version is kept in the file, checked at open, and an older one upgraded when
+// opened for writing. One store may be shared by several threads.
 #pragma once
 
 #include <cstdint>
@@ -11,41 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "records/RecordColumns.h"
+#include "records/RecordSchema.h"
+
 struct sqlite3;
 
 namespace records {
 
 inline constexpr const char* kDefaultFile = "varnex-records.db";
-inline constexpr int kSchemaVersion = 2;  // 2: the journal's id and the outbox
 // Another station holding the file's write lock is waited for this long.
 inline constexpr int kBusyTimeoutMs = 30000;
-
-// The results a row can read.
-inline constexpr const char* kConfirmed = "confirmed";             // loaded and confirmed by the unit
-inline constexpr const char* kDone = "done";                       // a single download or erase that ended well
-inline constexpr const char* kFailed = "failed";                   // the reason says why
-inline constexpr const char* kNoConfirmation = "no_confirmation";  // the unit never dropped CTS
-inline constexpr const char* kStopped = "stopped";                 // Ctrl-C
-inline constexpr const char* kInterrupted = "interrupted";         // never completed (power cut, kill)
-
-struct Row {
-    int64_t id = 0;
-    std::string startedAt;  // UTC, ISO 8601 with milliseconds
-    std::string endedAt;    // empty until completed
-    std::string station;
-    std::string port;
-    std::string operation;  // bootloader, software, image, erase
-    std::string image;      // the image's name (empty for an erase)
-    uint64_t imageSize = 0;
-    std::string imageSha256;
-    uint32_t baud = 0;
-    uint64_t bytesSent = 0;
-    std::string result = kInterrupted;
-    std::string reason;  // in the words the operator saw
-    uint64_t durationMs = 0;
-    uint32_t unit = 0;  // the unit's number on its port
-    std::string version;
-};
 
 struct Filter {
     std::string since;  // rows started on or after this date or time (ISO 8601 prefix)
@@ -68,8 +45,9 @@ enum class Access { Write, Read };
 class RecordStore {
 public:
     // Opens (Write: creating it if missing) and checks the file: a SQLite file of ours, of a
-    // schema this program knows, and for Write one it can write now. Null with *error set
-    // (naming the file and the reason) otherwise.
+    // schema this program knows, and for Write one this user can write now (its folder, its
+    // journal and the file itself). Any number of processes may create one new file at once.
+    // Null with *error set (naming the file and the reason) otherwise.
     static std::unique_ptr<RecordStore> Open(const std::string& path, Access access, std::string* error);
     ~RecordStore();
     RecordStore(const RecordStore&) = delete;
@@ -77,7 +55,8 @@ public:
 
     // Inserts the row as it starts (its result as given, normally interrupted) and sets row->id.
     bool Begin(Row* row, std::string* error);
-    // Writes the row's end: ended_at, bytes, result, reason, duration.
+    // Writes the row's end: ended_at, bytes, result, reason, duration. A row that is not in
+    // the file is an error naming it.
     bool Complete(const Row& row, std::string* error);
 
     // The forwarding to the line's server. Every Begin and Complete notes its row in the same
@@ -94,13 +73,22 @@ public:
     bool Summarise(const Filter& filter, std::vector<DaySummary>* days, std::string* error);
 
     const std::string& Path() const { return path_; }
+    // A setting of the store's own connection as SQLite reports it (PRAGMA NAME), empty when
+    // it cannot: how durable its writes are is a property of the connection, not the file.
+    std::string Setting(const std::string& name);
 
 private:
     RecordStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-    bool Note(int64_t rowId);  // with the mutex held, inside the row's transaction
+    bool Prepare(Access access, std::string* error);
+    bool Note(int64_t rowId, std::string* error);  // with the mutex held, inside the row's transaction
     std::mutex mutex_;
     sqlite3* db_;
     std::string path_;
+    int64_t fileVersion_ = kSchemaVersion;
+    std::string insertSql_;
+    std::string completeSql_;
+    std::string selectSql_;
+    std::string selectList_;
 };
 
 // Per day (UTC) and port, from rows however they were read.

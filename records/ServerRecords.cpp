@@ -1,37 +1,72 @@
 // The server's side of the records (see ServerRecords.h): the upsert and the listing.
 #include "records/ServerRecords.h"
 
+#include <variant>
+
+#include "records/RecordColumns.h"
+#include "records/RecordSchema.h"
+
 namespace records {
 
 namespace {
 
-constexpr const char* kInsert =
-    "INSERT INTO varnex_loads AS t (station, journal, row_id, started_at, ended_at, port, operation, image, "
-    "image_size, image_sha256, baud, bytes_sent, result, reason, duration_ms, unit, varnex_version) VALUES ";
-// The placeholders of one row, each cast, as they go as text.
-constexpr const char* kRowTypes[] = {"text", "uuid", "bigint", "timestamptz", "timestamptz", "text",
-                                     "text", "text", "bigint", "text",        "integer",     "bigint",
-                                     "text", "text", "bigint", "integer",     "text"};
-constexpr size_t kParamsPerRow = sizeof kRowTypes / sizeof kRowTypes[0];
-// A row already ended on the server keeps its end; one not ended takes an end that arrives.
-constexpr const char* kOnConflict =
-    " ON CONFLICT (station, journal, row_id) DO UPDATE SET ended_at = excluded.ended_at, bytes_sent = "
-    "excluded.bytes_sent, result = excluded.result, reason = excluded.reason, duration_ms = excluded.duration_ms, "
-    "received_at = now() WHERE t.ended_at IS NULL AND excluded.ended_at IS NOT NULL RETURNING row_id";
+// The server's table holds the file's columns (Columns()) after the station and the journal,
+// under the same names but the row's id (row_id there) and with PostgreSQL's types: the times
+// as timestamptz, every other number as bigint (which fits an integer column too).
+const char* ServerName(const Column& column) { return std::string(column.name) == "id" ? "row_id" : column.name; }
+
+bool IsTime(const Column& column) {
+    const std::string name = column.name;
+    return name == "started_at" || name == "ended_at";
+}
+
+const char* ServerType(const Column& column) {
+    if (IsTime(column)) return "timestamptz";
+    return column.type == ColumnType::Integer ? "bigint" : "text";
+}
 
 constexpr const char* kIsoUtc = "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'";
 
-std::string Iso(const char* column) {
-    return std::string("to_char(") + column + " AT TIME ZONE 'UTC', " + kIsoUtc + ")";
+std::string Iso(const std::string& column) { return "to_char(" + column + " AT TIME ZONE 'UTC', " + kIsoUtc + ")"; }
+
+const std::string kResult = "(CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END)";
+
+// A column as the listing reads it, in the file's form: times as the file writes them, a
+// value not yet written as the file reads it ("" or 0), a row never ended as interrupted.
+std::string Listed(const Column& column) {
+    const std::string name = ServerName(column);
+    if (name == "result") return kResult;
+    std::string value = IsTime(column) ? Iso(name) : name;
+    if (column.written == Written::AtEnd)
+        value = "coalesce(" + value + (column.type == ColumnType::Integer ? ", 0)" : ", '')");
+    return value;
 }
 
-SqlParam Text(const std::string& text) { return text; }
-SqlParam Number(uint64_t value) { return std::to_string(value); }
+// A row's value as it goes to the server: as text, null where the row has not ended yet.
+SqlParam Param(const Column& column, const Row& row) {
+    if (column.written == Written::AtEnd && row.endedAt.empty()) return std::nullopt;
+    const Value value = column.get(row);
+    if (const std::string* text = std::get_if<std::string>(&value)) return *text;
+    return std::to_string(std::get<int64_t>(value));
+}
 
-std::string Value(const SqlRow& row, size_t column) { return row.at(column).value_or(std::string()); }
-uint64_t Unsigned(const SqlRow& row, size_t column) {
-    const std::string text = Value(row, column);
-    return text.empty() ? 0 : std::stoull(text);
+// The upsert's head and tail: a row already ended on the server keeps its end; one not ended
+// takes an end that arrives, so a late start never moves a row back.
+std::string InsertHead() {
+    std::string sql = "INSERT INTO varnex_loads AS t (station, journal";
+    for (const Column& column : Columns()) {
+        if (std::string(column.name) != "station") sql += std::string(", ") + ServerName(column);
+    }
+    return sql + ") VALUES ";
+}
+
+std::string OnConflict() {
+    std::string sets;
+    for (const Column& column : Columns()) {
+        if (WrittenAtEnd(column)) sets += std::string(column.name) + " = excluded." + column.name + ", ";
+    }
+    return " ON CONFLICT (station, journal, row_id) DO UPDATE SET " + sets +
+           "received_at = now() WHERE t.ended_at IS NULL AND excluded.ended_at IS NOT NULL RETURNING row_id";
 }
 
 }  // namespace
@@ -46,35 +81,26 @@ bool ServerRecords::Send(const std::string& journal, const std::vector<Row>& row
     *taken = 0;
     if (rows.empty()) return true;
     if (!Connected(error)) return false;
-    std::string sql = kInsert;
+    std::string sql = InsertHead();
     std::vector<SqlParam> params;
     for (size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
-        const bool ended = !row.endedAt.empty();
-        params.push_back(Text(row.station));
-        params.push_back(Text(journal));
-        params.push_back(Number(static_cast<uint64_t>(row.id)));
-        params.push_back(Text(row.startedAt));
-        params.push_back(ended ? Text(row.endedAt) : std::nullopt);
-        params.push_back(Text(row.port));
-        params.push_back(Text(row.operation));
-        params.push_back(Text(row.image));
-        params.push_back(Number(row.imageSize));
-        params.push_back(Text(row.imageSha256));
-        params.push_back(Number(row.baud));
-        params.push_back(Number(row.bytesSent));
-        params.push_back(Text(ended ? row.result : kInterrupted));
-        params.push_back(Text(row.reason));
-        params.push_back(ended ? Number(row.durationMs) : std::nullopt);
-        params.push_back(Number(row.unit));
-        params.push_back(Text(row.version));
+        std::vector<const char*> types = {"text", "uuid"};
+        params.push_back(row.station);
+        params.push_back(journal);
+        for (const Column& column : Columns()) {
+            if (std::string(column.name) == "station") continue;
+            params.push_back(Param(column, row));
+            types.push_back(ServerType(column));
+        }
         sql += i == 0 ? "(" : ",(";
-        for (size_t p = 0; p < kParamsPerRow; ++p) {
-            sql += (p == 0 ? "$" : ",$") + std::to_string(i * kParamsPerRow + p + 1) + "::" + kRowTypes[p];
+        const size_t first = params.size() - types.size();
+        for (size_t p = 0; p < types.size(); ++p) {
+            sql += (p == 0 ? "$" : ",$") + std::to_string(first + p + 1) + "::" + types[p];
         }
         sql += ")";
     }
-    sql += kOnConflict;
+    sql += OnConflict();
     std::vector<SqlRow> returned;
     if (!connection_->Run(sql, params, &returned, error)) {
         if (connection_->Broken()) connection_.reset();
@@ -86,33 +112,24 @@ bool ServerRecords::Send(const std::string& journal, const std::vector<Row>& row
 
 bool ServerRecords::List(const Filter& filter, std::vector<Row>* rows, ServerError* error) {
     if (!Connected(error)) return false;
-    const std::string result = "(CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END)";
-    const std::string sql =
-        "SELECT row_id, " + Iso("started_at") + ", coalesce(" + Iso("ended_at") +
-        ", ''), station, port, operation, image, image_size, image_sha256, baud, bytes_sent, " + result +
-        ", reason, coalesce(duration_ms, 0), unit, varnex_version FROM varnex_loads WHERE ($1 = '' OR " +
-        Iso("started_at") + " >= $1) AND ($2 = '' OR port = $2) AND ($3 = '' OR " + result +
-        " = $3) AND ($4 = '' OR station = $4) ORDER BY started_at, row_id, station, journal";
+    std::string list;
+    for (const Column& column : Columns()) list += (list.empty() ? "" : ", ") + Listed(column);
+    const std::string sql = "SELECT " + list + " FROM varnex_loads WHERE ($1 = '' OR " + Iso("started_at") +
+                            " >= $1) AND ($2 = '' OR port = $2) AND ($3 = '' OR " + kResult +
+                            " = $3) AND ($4 = '' OR station = $4) ORDER BY started_at, row_id, station, journal";
     std::vector<SqlRow> found;
     if (!connection_->Run(sql, {filter.since, filter.port, filter.result, filter.station}, &found, error)) return false;
+    const std::vector<Column>& columns = Columns();
     for (const SqlRow& values : found) {
         Row row;
-        row.id = static_cast<int64_t>(Unsigned(values, 0));
-        row.startedAt = Value(values, 1);
-        row.endedAt = Value(values, 2);
-        row.station = Value(values, 3);
-        row.port = Value(values, 4);
-        row.operation = Value(values, 5);
-        row.image = Value(values, 6);
-        row.imageSize = Unsigned(values, 7);
-        row.imageSha256 = Value(values, 8);
-        row.baud = static_cast<uint32_t>(Unsigned(values, 9));
-        row.bytesSent = Unsigned(values, 10);
-        row.result = Value(values, 11);
-        row.reason = Value(values, 12);
-        row.durationMs = Unsigned(values, 13);
-        row.unit = static_cast<uint32_t>(Unsigned(values, 14));
-        row.version = Value(values, 15);
+        for (size_t i = 0; i < columns.size() && i < values.size(); ++i) {
+            const std::string text = values[i].value_or(std::string());
+            if (columns[i].type == ColumnType::Text) {
+                columns[i].set(&row, text);
+            } else {
+                columns[i].set(&row, static_cast<int64_t>(text.empty() ? 0 : std::stoll(text)));
+            }
+        }
         rows->push_back(std::move(row));
     }
     return true;

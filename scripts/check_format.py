@@ -15,7 +15,7 @@ import sys
 from check_layers import source_files
 
 CLANG_FORMAT = "clang-format-14"  # Debian 12's; scripts/setup.sh installs it
-FOLDERS = ["app", "cli", "common", "download", "link", "records", "serial", "station", "transfer", "sim", "bench", "tests"]
+FOLDERS = ["app", "board", "cli", "common", "download", "link", "records", "serial", "station", "transfer", "sim", "bench", "tests"]
 ENDINGS = (".cpp", ".h", ".c")
 BATCH = 100  # files per formatter run, well inside any command-line limit
 

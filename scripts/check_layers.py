@@ -27,7 +27,9 @@ import sys
 # front-end; serial knows nothing of packets; common includes nothing of the others.
 ALLOWED = {
     "app":       {"transfer", "download", "link", "serial", "common"},
-    "cli":       {"station", "records", "transfer", "download", "link", "serial", "common"},
+    "cli":       {"board", "station", "records", "transfer", "download", "link", "serial", "common"},
+    "board":     {"station", "records", "common"},  # the station's board: its model and views
+    # "web" (the station's web board) comes in on board and common, and cli on it.
     "station":   {"download", "serial", "common"},  # the loading station's port cycle
     "records":   {"common"},                        # the records of loads (SQLite)
     "transfer":  {"link", "common"},
@@ -40,7 +42,7 @@ ALLOWED = {
     "bench":     {"link", "common"},
 }
 # The folders whose headers must have names of their own.
-PRODUCT = ["app", "cli", "common", "download", "link", "records", "serial", "station", "transfer"]
+PRODUCT = ["app", "board", "cli", "common", "download", "link", "records", "serial", "station", "transfer"]
 # Conditions that make a block platform-specific.
 PLATFORM_MACROS = ("_WIN32", "_WIN64", "__MINGW32__", "__linux__", "__unix__", "__APPLE__")
 WINDOWS_SYSTEM_HEADERS = {"windows.h"}
@@ -59,7 +61,7 @@ PORT_FILE_CALLS = re.compile(r"\b(CreateFile\w*|ReadFile|WriteFile|GetOverlapped
 PORT_FOLDERS = ("serial", "app")
 
 # The folders below the front-ends, whose names live in namespaces.
-ENGINES = ["station", "records", "transfer", "download", "link", "serial", "common"]
+ENGINES = ["board", "station", "records", "transfer", "download", "link", "serial", "common"]
 NAMESPACE = re.compile(r"^\s*namespace\s+\w+(::\w+)*\s*\{")
 UNSCOPED_ENUM = re.compile(r"^\s*(?:typedef\s+)?enum\b(?!\s+(?:class|struct)\b)")
 

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tarfile
+import textwrap
 import time
 import zipfile
 
@@ -152,22 +153,89 @@ def glibc_floor(binary):
     return ".".join(str(n) for n in max(versions))
 
 
-def deb_changelog(version, epoch):
-    date = time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime(epoch))
-    return ("%s (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n"
-            % (PACKAGE, version, version, MAINTAINER, date)).encode()
+CHANGELOG = os.path.join(REPO, "CHANGELOG.md")
+# A Debian changelog's lines stay within lintian's 80 columns.
+DEB_CHANGELOG_WIDTH = 79
+# A release's heading in CHANGELOG.md: "## 1.2.0 - 2026-12-08".
+RELEASE_HEADING = re.compile(r"^## (\d+\.\d+\.\d+) - (\d{4}-\d{2}-\d{2})\s*$")
+
+
+def read_changelog(text):
+    """The releases of CHANGELOG.md, newest first: (version, date, [(heading, [item])]). An
+    item is one bullet's text on one line; text that is no bullet (a release's short note)
+    is an item of its own."""
+    releases = []
+    for line in text.splitlines():
+        heading = RELEASE_HEADING.match(line)
+        if heading:
+            releases.append((heading.group(1), heading.group(2), [("", [])]))
+            continue
+        if line.startswith("## "):
+            raise SystemExit("CHANGELOG.md: %r is no release heading (## MAJOR.MINOR.PATCH - YYYY-MM-DD)" % line)
+        if not releases or not line.strip():
+            continue
+        groups = releases[-1][2]
+        if line.startswith("### "):
+            groups.append((line[4:].strip(), []))
+        elif line.startswith("- "):
+            groups[-1][1].append(line[2:].strip())
+        elif line.startswith("  ") and groups[-1][1]:
+            groups[-1][1][-1] += " " + line.strip()
+        else:
+            groups[-1][1].append(line.strip())
+    return releases
+
+
+def plain(text):
+    """Markdown's code marks off, for a text file read with less."""
+    return text.replace("`", "")
+
+
+def deb_changelog(version, changelog_text):
+    """Debian's changelog of a native package, one entry per release of CHANGELOG.md, each
+    dated at noon UTC of its release day (so it depends on that file alone). The newest
+    release must be VERSION: a package never says it is another release than its programs."""
+    releases = read_changelog(changelog_text)
+    if not releases or releases[0][0] != version:
+        raise SystemExit("CHANGELOG.md's newest release is %s, VERSION says %s: add the release to CHANGELOG.md"
+                         % (releases[0][0] if releases else "missing", version))
+    entries = []
+    for number, day, groups in releases:
+        lines = []
+        for heading, items in groups:
+            if not items:
+                continue
+            if heading:
+                lines.append("  [ %s ]" % heading)
+            for item in items:
+                lines += textwrap.wrap(plain(item), DEB_CHANGELOG_WIDTH, initial_indent="  * ",
+                                       subsequent_indent="    ", break_on_hyphens=False, break_long_words=False)
+        date = time.strftime("%a, %d %b %Y 12:00:00 +0000", time.strptime(day, "%Y-%m-%d"))
+        entries.append("%s (%s) unstable; urgency=medium\n\n%s\n\n -- %s  %s\n"
+                       % (PACKAGE, number, "\n".join(lines), MAINTAINER, date))
+    return "\n".join(entries).encode()
+
+
+# The station's system service and its configuration folder, in the Debian packages.
+SERVICE_UNIT = "varnex-station@.service"
+SERVICE_UNIT_FOLDER = "lib/systemd/system/"
+CONFIG_FOLDER = "etc/varnex/"
+EXAMPLE_CONFIG = "example.toml"
+MAINTAINER_SCRIPTS = ("postinst", "postrm")
 
 
 def deb_files(binary, version, epoch):
     doc = "usr/share/doc/%s/" % PACKAGE
     return [
+        Entry(SERVICE_UNIT_FOLDER + SERVICE_UNIT, read(os.path.join(REPO, "packaging", SERVICE_UNIT))),
+        Entry(CONFIG_FOLDER + EXAMPLE_CONFIG, read(os.path.join(REPO, "packaging", EXAMPLE_CONFIG))),
         Entry("usr/bin/varnex", read(binary), EXECUTABLE_MODE),
         Entry("usr/share/man/man1/varnex.1.gz", gzip_bytes(read(os.path.join(REPO, "docs", "varnex.1")))),
         Entry("usr/share/bash-completion/completions/varnex",
               read(os.path.join(REPO, "packaging", "varnex.bash-completion"))),
         Entry(doc + "copyright", read(os.path.join(REPO, "packaging", "copyright"))),
         Entry(doc + "varnex-records.sql", read(os.path.join(REPO, "packaging", "varnex-records.sql"))),
-        Entry(doc + "changelog.gz", gzip_bytes(deb_changelog(version, epoch))),
+        Entry(doc + "changelog.gz", gzip_bytes(deb_changelog(version, read(CHANGELOG).decode()))),
     ]
 
 
@@ -178,7 +246,7 @@ def installed_size_kib(entries):
 
 def deb_control(version, arch, glibc, entries):
     return ("Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: %s\nInstalled-Size: %d\n"
-            "Depends: libc6 (>= %s)\nSection: electronics\nPriority: optional\nDescription: %s\n"
+            "Depends: adduser, libc6 (>= %s)\nSection: electronics\nPriority: optional\nDescription: %s\n"
             % (PACKAGE, version, arch, MAINTAINER, installed_size_kib(entries), glibc, DEB_DESCRIPTION)).encode()
 
 
@@ -186,9 +254,17 @@ def write_deb(path, entries, control, epoch, work):
     """Stages the files with fixed permissions and dates, then dpkg-deb, which takes its dates
     from SOURCE_DATE_EPOCH and gives every file to root."""
     shutil.rmtree(work, ignore_errors=True)
+    # The files under /etc are the administrator's: dpkg keeps their edits across upgrades
+    # and lists them in its own records rather than in md5sums.
+    conffiles = sorted(e.name for e in entries if e.name.startswith("etc/"))
     md5sums = "".join("%s  %s\n" % (hashlib.md5(e.data).hexdigest(), e.name)
-                      for e in sorted(entries, key=lambda e: e.name)).encode()
+                      for e in sorted(entries, key=lambda e: e.name) if e.name not in conffiles).encode()
     staged = entries + [Entry("DEBIAN/control", control), Entry("DEBIAN/md5sums", md5sums)]
+    if conffiles:
+        staged.append(Entry("DEBIAN/conffiles", "".join("/%s\n" % name for name in conffiles).encode()))
+    for script in MAINTAINER_SCRIPTS:
+        staged.append(Entry("DEBIAN/" + script, read(os.path.join(REPO, "packaging", "deb", script)),
+                            EXECUTABLE_MODE))
     for entry in staged:
         target = os.path.join(work, entry.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
@@ -211,6 +287,7 @@ def windows_zip(build, version):
     entries.append(Entry("README.txt", crlf(readme)))
     entries.append(Entry("LICENSE.txt", crlf(read(os.path.join(REPO, "LICENSE")))))
     entries.append(Entry("varnex-records.sql", crlf(read(os.path.join(REPO, "packaging", "varnex-records.sql")))))
+    entries.append(Entry("CHANGELOG.txt", crlf(read(CHANGELOG))))
     return entries
 
 
@@ -223,6 +300,7 @@ def linux_tarball(binary, arch, version, glibc):
         Entry(top + "varnex.bash-completion", read(os.path.join(REPO, "packaging", "varnex.bash-completion"))),
         Entry(top + "LICENSE", read(os.path.join(REPO, "LICENSE"))),
         Entry(top + "varnex-records.sql", read(os.path.join(REPO, "packaging", "varnex-records.sql"))),
+        Entry(top + "CHANGELOG.md", read(CHANGELOG)),
         Entry(top + "README", readme),
     ]
 

@@ -12,7 +12,11 @@ need=(
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
   procps psmisc socat ser2net
-  libcli11-dev nlohmann-json3-dev libssl-dev
+  # The station's board is tested in a real terminal: tmux, read back with capture-pane.
+  tmux
+  # The station service's unit file is checked with systemd-analyze verify (no running systemd needed).
+  systemd
+  libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libssl-dev
   # The records file: Debian's SQLite library for the native builds; its source package, made
   # into one C file with tclsh, for the static Windows, arm64 and release builds (below).
   libsqlite3-dev sqlite3 tcl8.6 dpkg-dev

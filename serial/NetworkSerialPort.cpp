@@ -136,6 +136,8 @@ public:
     }
 
     bool HasCts() const override { return client_ != nullptr; }
+    PortKind Kind() const override { return PortKind::Network; }
+    uint32_t CtsNoticeLatencyMs() const override { return client_ ? kModemNoticeLatencyMs : 0; }
 
     void Close() override {
         if (!socket_) return;
@@ -185,7 +187,7 @@ private:
             bool closed = false;
             PortStatus status = socket_->Receive(chunk, sizeof chunk, &count, &closed);
             if (!status.Ok()) {
-                failure_ = status;
+                Broken(status);
                 return;
             }
             if (count > 0) {
@@ -209,10 +211,21 @@ private:
         size_t sent = 0;
         PortStatus status = socket_->Send(out.data(), out.size(), &sent);
         if (!status.Ok()) {
-            failure_ = status;
+            Broken(status);
             return;
         }
         out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(sent));
+    }
+
+    // The RFC 2217 client judges a broken connection: before the line is set, the server's
+    // words say why.
+    void Broken(const PortStatus& status) {
+        if (client_) {
+            client_->Lost(status);
+            failure_ = client_->Failure();
+        } else {
+            failure_ = status;
+        }
     }
 
     void Take(const uint8_t* bytes, size_t count) {

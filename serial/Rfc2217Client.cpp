@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 
 #include "common/Clock.h"
 
@@ -83,14 +84,15 @@ void Rfc2217Client::Start(uint32_t baud, uint64_t nowMs) {
 }
 
 void Rfc2217Client::Receive(const uint8_t* bytes, size_t size, uint64_t nowMs, std::vector<uint8_t>* data) {
-    if (Failed()) return;
+    // Command by command: the answer that sets the line makes the bytes after it, in the same
+    // read, the unit's data.
     std::vector<uint8_t> text;
-    std::vector<Command> commands;
-    decoder_.Feed(bytes, size, lineSet_ ? data : &text, &commands);
-    KeepServerText(text);
-    for (const Command& command : commands) {
-        OnCommand(command, nowMs);
-        if (Failed()) return;
+    std::optional<Command> command;
+    for (size_t used = 0; used < size && !Failed();) {
+        used += decoder_.Feed(bytes + used, size - used, lineSet_ ? data : &text, &command);
+        KeepServerText(text);
+        text.clear();
+        if (command) OnCommand(*command, nowMs);
     }
 }
 
@@ -105,6 +107,14 @@ void Rfc2217Client::Closed() {
         Fail(busy ? PortError::Busy : PortError::Io, ServerSaid());
     } else {
         Fail(PortError::Io, "the server " + server_ + " closed the connection before the line was set");
+    }
+}
+
+void Rfc2217Client::Lost(const PortStatus& status) {
+    if (!lineSet_ && !serverText_.empty()) {
+        Closed();
+    } else {
+        Fail(status.error, status.text);
     }
 }
 

@@ -29,11 +29,16 @@ public:
     // the line settings go out together: baud, 8 data bits, odd parity, 1 stop bit, no flow
     // control, and the modem-state mask for CTS.
     void Start(uint32_t baud, uint64_t nowMs);
-    // Bytes the socket read. The unit's data is appended to *data once the line is set;
-    // before that, text is kept as the server's reason (a busy server writes one).
+    // Bytes the socket read. The unit's data is appended to *data from the byte after the
+    // answer that sets the line; before that, text is kept as the server's reason (a busy
+    // server writes one).
     void Receive(const uint8_t* bytes, size_t size, uint64_t nowMs, std::vector<uint8_t>* data);
     // The server closed the connection.
     void Closed();
+    // The connection broke (a reset, a failed send): before the line is set, text the server
+    // wrote is its reason, as at a close (a busy server that closes on our unread offers
+    // resets); after, the socket's status stands.
+    void Lost(const PortStatus& status);
     // Fails an answer whose bound has run out.
     void Tick(uint64_t nowMs);
     // Asks for a new speed; Settled() is false until the server confirms it.

@@ -45,6 +45,10 @@ struct PortStatus {
 // A short, fixed description of an error kind ("timed out", "port is busy", ...).
 const char* PortErrorName(PortError error);
 
+// Where the port's device is: on this machine, or behind a network serial server (then a
+// lost port may be the server or the network, not the adapter).
+enum class PortKind { Local, Network };
+
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
@@ -71,6 +75,10 @@ public:
     virtual PortStatus ReadCts(bool* on) = 0;
     // False for a port without a CTS line to read (a raw network port): nothing may wait on it.
     virtual bool HasCts() const { return true; }
+    virtual PortKind Kind() const { return PortKind::Local; }
+    // How long after the unit changed CTS the port may tell it; a wait on CTS allows this on
+    // top of its own bound.
+    virtual uint32_t CtsNoticeLatencyMs() const { return 0; }
     // Closes the device; later calls fail with Io. The destructor closes too.
     virtual void Close() = 0;
 };

@@ -14,12 +14,16 @@ namespace serial {
 
 // A connection attempt gives up after this.
 inline constexpr uint32_t kConnectBoundMs = 5000;
-// Keep-alive: a server that vanished while nothing is written is noticed within about
-// idle + interval x probes (11 s).
+// Keep-alive: a server that vanished while nothing is written is noticed after the idle
+// time and then one interval per unanswered probe. Linux takes all three: about 11 s.
+// Windows' keep-alive call sets only the idle time and the interval; the probe count stays
+// the system's (ten since Vista), so there it is about 25 s. Other systems without the
+// per-socket options keep their own times.
 inline constexpr uint32_t kKeepAliveIdleSeconds = 5;
 inline constexpr uint32_t kKeepAliveIntervalSeconds = 2;
 inline constexpr uint32_t kKeepAliveProbes = 3;
-// Bytes written but not acknowledged for this long: the connection is lost.
+// Bytes written but not acknowledged for this long: the connection is lost. Linux sets this
+// bound; on Windows the system's own retransmission limit ends such a connection.
 inline constexpr uint32_t kUnacknowledgedBoundMs = 10000;
 
 class TcpSocket {

@@ -3,7 +3,8 @@
 
 namespace serial::telnet {
 
-void Decoder::Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data, std::vector<Command>* commands) {
+size_t Decoder::Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data, std::optional<Command>* command) {
+    command->reset();
     for (size_t i = 0; i < size; ++i) {
         const uint8_t byte = bytes[i];
         switch (state_) {
@@ -31,8 +32,9 @@ void Decoder::Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data
                 if (pending_.verb == kSb) {
                     state_ = State::Sub;
                 } else {
-                    commands->push_back(pending_);
+                    *command = std::move(pending_);
                     state_ = State::Data;
+                    return i + 1;
                 }
                 break;
             case State::Sub:
@@ -46,8 +48,11 @@ void Decoder::Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data
                 break;
             case State::SubIac:
                 if (byte == kSe) {
-                    if (!overlong_) commands->push_back(pending_);
                     state_ = State::Data;
+                    if (!overlong_) {
+                        *command = std::move(pending_);
+                        return i + 1;
+                    }
                 } else if (byte == kIac) {
                     if (pending_.payload.size() < kMaxSubnegotiationBytes) {
                         pending_.payload.push_back(kIac);
@@ -61,6 +66,7 @@ void Decoder::Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data
                 break;
         }
     }
+    return size;
 }
 
 void AppendData(std::vector<uint8_t>* out, const uint8_t* data, size_t size) {

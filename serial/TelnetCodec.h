@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace serial::telnet {
@@ -33,8 +34,11 @@ struct Command {
 // Keeps its place between reads, so a command split across them is put back together.
 class Decoder {
 public:
-    // Appends the data bytes to *data and the finished commands to *commands.
-    void Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data, std::vector<Command>* commands);
+    // Takes bytes until a command is finished or they run out, appending the data bytes to
+    // *data; sets *command when one finished and returns how many bytes it took. Stopping
+    // after each command lets the caller act on it (the answer that sets the line) before it
+    // decides where the data after it goes.
+    size_t Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>* data, std::optional<Command>* command);
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };

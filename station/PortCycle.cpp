@@ -4,8 +4,6 @@
 
 #include "download/DownloadEngine.h"
 #include "download/DownloadText.h"
-#include "serial/NetworkPortName.h"
-#include "serial/Rfc2217Client.h"
 
 namespace station {
 
@@ -206,7 +204,7 @@ private:
             case download::DownloadResult::Cancelled: end->result = LoadResult::Stopped; break;
             default: break;
         }
-        end->reason = download::OutcomeText(outcome, c_.port);
+        end->reason = download::OutcomeText(outcome, port_->Kind());
         if (outcome.result == download::DownloadResult::PortGone) {
             lostBecause_ = download::PortFailureText(outcome.lastError);
             Lose();
@@ -215,9 +213,8 @@ private:
 
     void Confirm(uint64_t lastByteMs, LoadEnd* end) {
         listener_.OnStep(Step::WaitingForConfirmation, unit_, "waiting for the unit's confirmation");
-        // A network server tells a fall of CTS up to a second after the unit made it.
-        const uint64_t limitMs =
-            kConfirmLimitMs + (serial::IsNetworkPortName(c_.port) ? serial::kModemNoticeLatencyMs : 0);
+        // A port that tells a fall of CTS late (a network server) is given that time as well.
+        const uint64_t limitMs = kConfirmLimitMs + port_->CtsNoticeLatencyMs();
         for (;;) {
             if (gate_.Cancelled()) {
                 end->result = LoadResult::Stopped;

@@ -1,6 +1,7 @@
 // The serial ports of a Linux machine, as a person recognises them: each tty that has a
-// driver in /sys/class/tty, described by its driver and its /dev/serial/by-id names, plus
-// the device paths listed in VARNEX_EXTRA_PORTS (pseudo-terminals of a simulated unit).
+// driver in /sys/class/tty, described by its driver, with the stable names udev gives it in
+// /dev/serial/by-path and /dev/serial/by-id, plus the device paths listed in
+// VARNEX_EXTRA_PORTS (pseudo-terminals of a simulated unit).
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +21,10 @@ namespace fs = std::filesystem;
 
 constexpr const char* kTtyClassDir = "/sys/class/tty";
 constexpr const char* kByIdDir = "/dev/serial/by-id";
+constexpr const char* kByPathDir = "/dev/serial/by-path";
 constexpr const char* kDevDir = "/dev";
+// A folder that stands for / when the system's folders are read (tests build a tree there).
+constexpr const char* kSystemRootVariable = "VARNEX_SYSTEM_ROOT";
 // Colon-separated device paths listed besides the system's own ports.
 constexpr const char* kExtraPortsVariable = "VARNEX_EXTRA_PORTS";
 // The serial core's "type" attribute: 0 is a port slot with no UART behind it.
@@ -35,22 +39,32 @@ std::string ReadFirstLine(const fs::path& path) {
     return line;
 }
 
-// The by-id names of every device, keyed by the device's real path.
-std::map<std::string, std::vector<std::string>> ByIdNames() {
-    std::map<std::string, std::vector<std::string>> names;
+std::string SystemRoot() {
+    const char* root = std::getenv(kSystemRootVariable);
+    return root == nullptr ? "" : root;
+}
+
+using StableNames = std::map<std::string, std::vector<std::string>>;
+
+// The links of one of udev's folders (by-id, by-path), keyed by the real path of the device
+// each leads to; each link as a path under the root.
+StableNames LinksIn(const std::string& folder) {
+    StableNames names;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(kByIdDir, error)) {
-        fs::path target = fs::canonical(entry.path(), error);
-        if (!error) names[target.string()].push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        std::error_code linkError;
+        fs::path target = fs::canonical(entry.path(), linkError);
+        if (!linkError) names[target.string()].push_back(entry.path().string());
     }
     for (auto& [path, list] : names) std::sort(list.begin(), list.end());
     return names;
 }
 
-std::string Describe(const std::string& driver, const std::vector<std::string>& byId) {
-    std::string text = driver;
-    for (const std::string& name : byId) text += (text.empty() ? "" : ", ") + name;
-    return text;
+std::vector<std::string> NamesOf(const StableNames& names, const std::string& device) {
+    std::error_code error;
+    fs::path real = fs::canonical(device, error);
+    auto found = names.find(error ? device : real.string());
+    return found == names.end() ? std::vector<std::string>{} : found->second;
 }
 
 // The driver a person knows the port by. Newer kernels put the serial core's own "port" and
@@ -68,18 +82,19 @@ std::string DriverOf(const fs::path& ttyEntry) {
     return error ? "" : driver.filename().string();
 }
 
-void AddSystemPorts(std::vector<PortInfo>* ports, const std::map<std::string, std::vector<std::string>>& byId) {
+void AddSystemPorts(const std::string& root, std::vector<PortInfo>* ports) {
+    const StableNames byId = LinksIn(root + kByIdDir);
+    const StableNames byPath = LinksIn(root + kByPathDir);
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(kTtyClassDir, error)) {
+    for (const auto& entry : fs::directory_iterator(root + kTtyClassDir, error)) {
         std::string driver = DriverOf(entry.path());
         if (driver.empty()) continue;
         std::error_code linkError;
         fs::path type = entry.path() / "type";
         if (fs::exists(type, linkError) && ReadFirstLine(type) == kUnknownUartType) continue;
-        std::string device = (fs::path(kDevDir) / entry.path().filename()).string();
+        std::string device = (fs::path(root + kDevDir) / entry.path().filename()).string();
         if (!fs::exists(device, linkError)) continue;
-        auto names = byId.find(device);
-        ports->push_back({device, Describe(driver, names == byId.end() ? std::vector<std::string>{} : names->second)});
+        ports->push_back({device, driver, NamesOf(byPath, device), NamesOf(byId, device)});
     }
 }
 
@@ -98,7 +113,7 @@ void AddExtraPorts(std::vector<PortInfo>* ports) {
         fs::path target = fs::canonical(path, error);
         std::string description = "listed in " + std::string(kExtraPortsVariable);
         if (!error && target.string() != path) description += ", " + target.string();
-        ports->push_back({path, description});
+        ports->push_back({path, description, {}, {}});
     }
 }
 
@@ -106,7 +121,7 @@ void AddExtraPorts(std::vector<PortInfo>* ports) {
 
 std::vector<PortInfo> ListSerialPorts() {
     std::vector<PortInfo> ports;
-    AddSystemPorts(&ports, ByIdNames());
+    AddSystemPorts(SystemRoot(), &ports);
     AddExtraPorts(&ports);
     std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) { return a.name < b.name; });
     ports.erase(std::unique(ports.begin(), ports.end(),

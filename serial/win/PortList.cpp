@@ -53,7 +53,7 @@ void AddDeviceClassPorts(std::vector<PortInfo>* ports) {
                                                reinterpret_cast<BYTE*>(friendly), sizeof friendly - 1, nullptr)) {
             friendly[0] = 0;
         }
-        ports->push_back({name, friendly[0] != 0 ? friendly : name});
+        ports->push_back({name, friendly[0] != 0 ? friendly : name, {}, {}});
     }
     SetupDiDestroyDeviceInfoList(devices);
 }
@@ -73,7 +73,7 @@ void AddMappedPorts(std::vector<PortInfo>* ports) {
         const std::string name(reinterpret_cast<const char*>(data));
         if (ComPortNumber(name) == 0) continue;
         const bool known = std::any_of(ports->begin(), ports->end(), [&](const PortInfo& p) { return p.name == name; });
-        if (!known) ports->push_back({name, "Serial port " + name + " (" + device + ")"});
+        if (!known) ports->push_back({name, "Serial port " + name + " (" + device + ")", {}, {}});
     }
 }
 

@@ -98,7 +98,8 @@ def test_a_killed_server_mid_download_fails_at_once_with_the_byte_count(units, s
     failed = [line for line in out.splitlines() if line.startswith(server.urls[0] + ": FAILED: ")]
     assert len(failed) == 1, out
     assert "the port is gone" in failed[0] and " of 249008 bytes" in failed[0] and "load it again" in failed[0]
-    assert "closed the connection" in failed[0]
+    # A killed server closes, or resets when it had bytes of ours unread: either names the server's side.
+    assert "closed the connection" in failed[0] or "connection to the server is lost" in failed[0], failed[0]
 
 
 def test_a_busy_server_port_is_named_with_the_servers_words(unit, servers, varnex):

@@ -26,7 +26,9 @@ MODEM_LIBS = [os.path.join(NATIVE, "tests", "harness", "modemlines", arch, "libv
 SIM_PROGRAM = os.path.join(NATIVE, "sim", "varnex-sim")
 ARTIFACTS = os.path.join(BUILD_DIR, "e2e-artifacts")
 
-TITLE = "Varnex 410 (v1.1.1) 2 Axis Software Download Utility"
+with open(os.path.join(REPO, "VERSION")) as _version:
+    # The window title carries the release in VERSION.
+    TITLE = "Varnex 410 (v%s) 2 Axis Software Download Utility" % _version.readline().strip()
 PROGRAMS = {"service": "Varnex410Service.exe", "operator": "Varnex410Download.exe"}
 PORT_COUNT = 8
 

@@ -1,9 +1,12 @@
 """varnex.exe, the command-line loader's Windows build, under Wine against the simulated
 unit: one download arrives whole and unchanged, a settings backup comes back identical and
 a restore arrives identical (on a COM port and over rfc2217:// through Debian's ser2net), a
-receive into a missing folder fails with its reason, and `ports` names the mapped COM ports."""
+receive into a missing folder fails with its reason, `ports` names the mapped COM ports, and
+a station loads a line of units whose rows `records` reads back, its CSV and JSON lines with
+the same bytes as on Linux."""
 import os
 import hashlib
+import json
 import re
 import subprocess
 import sys
@@ -24,6 +27,24 @@ IDLE_PORT = 6
 RUN_TIMEOUT_S = 180
 QUIET_GAP_MS = 1500
 SETTINGS_KIND = 25
+LINE_UNITS = 2
+LINE_GAP_MS = "1500"
+CSV_COLUMNS = ["id", "started_at", "ended_at", "station", "port", "operation", "image", "image_size",
+               "image_sha256", "baud", "bytes_sent", "result", "reason", "duration_ms", "unit", "varnex_version"]
+
+
+def csv_field(value):
+    """A records value as RFC 4180 writes it: quoted, quotes doubled, where it must be."""
+    text = "" if value is None else str(value)
+    if any(c in text for c in ',"\r\n'):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
+def json_lines(data):
+    """Standard output's JSON lines, each ended by LF alone as on every system."""
+    assert data.endswith(b"\n") and b"\r" not in data, data[:200]
+    return [json.loads(line) for line in data.decode().split("\n")[:-1]]
 
 
 class VarnexExe(unittest.TestCase):
@@ -38,6 +59,14 @@ class VarnexExe(unittest.TestCase):
         session = h.Session.get()
         return subprocess.run(["wine", VARNEX_EXE] + list(args), env=session.env, capture_output=True,
                               text=True, timeout=RUN_TIMEOUT_S)
+
+    def varnex_bytes(self, *args):
+        """A run whose standard output is kept as the bytes it wrote."""
+        session = h.Session.get()
+        run = subprocess.run(["wine", VARNEX_EXE] + list(args), env=session.env, capture_output=True,
+                             timeout=RUN_TIMEOUT_S)
+        self.assertEqual(run.returncode, 0, run.stdout[-2000:] + run.stderr[-2000:])
+        return run.stdout
 
     def unit(self, args, network):
         """The simulated unit on COMn, or behind ser2net: the unit and the port name to use."""
@@ -118,6 +147,32 @@ class VarnexExe(unittest.TestCase):
         listed = re.findall(r"^(COM\d+)\s", run.stdout, re.MULTILINE)
         self.assertIn("COM%d" % UNIT_PORT, listed, run.stdout)
         self.assertIn("COM%d" % IDLE_PORT, listed, run.stdout)
+
+    def test_a_station_loads_a_line_of_units_and_records_reads_them_back(self):
+        sim = h.Sim(["--line", str(LINE_UNITS), "--line-gap-ms", LINE_GAP_MS], port=UNIT_PORT)
+        self.endings.append(sim.stop)
+        port = "COM%d" % UNIT_PORT
+        records = h.windows_path(os.path.join(tempfile.mkdtemp(dir=h.Session.get().run_dir), "line.db"))
+        events = json_lines(self.varnex_bytes("station", "--port", port, "--bootloader", "--baud", "115200",
+                                              "--records", records, "--station", "test-bench",
+                                              "--count", str(LINE_UNITS), "--json"))
+        self.assertEqual(events[-1], {"event": "summary", "loaded": LINE_UNITS, "failed": 0,
+                                      "reason": "--count %d reached" % LINE_UNITS})
+
+        rows = json_lines(self.varnex_bytes("records", records, "--format", "json"))
+        history = sim.request({"cmd": "line"})["line"]["history"]
+        self.assertEqual([r["unit"] for r in rows], list(range(1, LINE_UNITS + 1)), rows)
+        self.assertEqual(len(history), LINE_UNITS, history)
+        sha = image_sha256("BOOTLOADER")
+        for row, seen in zip(rows, history):
+            self.assertEqual((row["port"], row["station"], row["result"]), (port, "test-bench", "confirmed"), row)
+            self.assertEqual((row["bytes_sent"], row["image_sha256"]), (BOOTLOADER_BYTES, sha), row)
+            self.assertEqual((seen["bytes"], seen["sha256"], seen["finished"]), (BOOTLOADER_BYTES, sha, True))
+
+        # RFC 4180: every line, the last included, ends with CR LF, once.
+        expected = "".join(",".join(csv_field(v) for v in line) + "\r\n"
+                           for line in [CSV_COLUMNS] + [[r[c] for c in CSV_COLUMNS] for r in rows])
+        self.assertEqual(self.varnex_bytes("records", records, "--format", "csv"), expected.encode())
 
 
 if __name__ == "__main__":

@@ -3,9 +3,13 @@
 // the code under test sleeps or waits on the port. One port and clock per thread.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,22 +19,62 @@
 
 namespace fake {
 
+// Thrown by a fake clock once its test has run away (see FakeClock): it leaves whatever loop
+// was spinning, and GoogleTest reports it as the running test's failure.
+class RunawayTest : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Code under test that loops on a wait that never ends would spin here for ever, in
+// simulated time. The clock bounds each test: past kMaxSimulatedMs on one clock, or after
+// kMaxStillCalls sleeps and waits in a row that let no time pass, it fails the running test
+// by name and throws RunawayTest (once; never while an exception is already unwinding).
 class FakeClock final : public common::Clock {
 public:
+    // Far beyond any engine's own bound (the longest are minutes): more is a loop that lost its exit.
+    static constexpr uint64_t kMaxSimulatedMs = 60ull * 60 * common::kMsPerSecond;
+    // A loop whose every call returns at once (a port that answers immediately) never moves time.
+    static constexpr uint64_t kMaxStillCalls = 1000000;
+
     // Starts just below the 32-bit wrap by default, so tick arithmetic that is not
     // wrap-safe shows up in every test.
-    explicit FakeClock(uint64_t startMs = 0xFFFFF000u) : now_(startMs) {}
+    explicit FakeClock(uint64_t startMs = 0xFFFFF000u) : now_(startMs), startMs_(startMs) {}
     uint64_t NowMs() override { return now_; }
     void SleepMs(uint32_t ms) override {
-        now_ += ms;
         sleptMs_ += ms;
+        Pass(ms);
     }
-    void Advance(uint64_t ms) { now_ += ms; }
+    void Advance(uint64_t ms) { Pass(ms); }
     uint64_t SleptMs() const { return sleptMs_; }
 
 private:
+    void Pass(uint64_t ms) {
+        now_ += ms;
+        stillCalls_ = ms == 0 ? stillCalls_ + 1 : 0;
+        if (now_ - startMs_ > kMaxSimulatedMs) {
+            RunAway("more than " + std::to_string(kMaxSimulatedMs / common::kMsPerSecond) +
+                    " s of simulated time passed");
+        } else if (stillCalls_ > kMaxStillCalls) {
+            RunAway(std::to_string(kMaxStillCalls) + " sleeps and waits in a row let no time pass");
+        }
+    }
+
+    void RunAway(const std::string& what) {
+        if (ranAway_) return;
+        ranAway_ = true;
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "a test";
+        ADD_FAILURE() << name << " runs away on its fake clock: " << what
+                      << "; the code under test loops on a wait that never ends";
+        if (std::uncaught_exceptions() == 0) throw RunawayTest(name + ": " + what);
+    }
+
     uint64_t now_;
+    const uint64_t startMs_;
     uint64_t sleptMs_ = 0;
+    uint64_t stillCalls_ = 0;
+    bool ranAway_ = false;
 };
 
 // What one write does: takes at most maxBytes, spends takesMs, and answers with error.
@@ -58,6 +102,9 @@ public:
     // A drain takes this long (at most its timeout) and answers with drainError.
     uint32_t drainTakesMs = 0;
     serial::PortError drainError = serial::PortError::None;
+    // What the port says it is (a network port may tell CTS late).
+    serial::PortKind kind = serial::PortKind::Local;
+    uint32_t ctsNoticeLatencyMs = 0;
 
     // What happened, for the test to check.
     std::vector<uint8_t> received;                           // every byte that left
@@ -68,6 +115,8 @@ public:
     bool closed = false;
 
     const std::string& Name() const override { return name_; }
+    serial::PortKind Kind() const override { return kind; }
+    uint32_t CtsNoticeLatencyMs() const override { return ctsNoticeLatencyMs; }
 
     serial::PortStatus SetBaudRate(uint32_t baudRate) override {
         if (closed) return {serial::PortError::Io, "closed"};
@@ -148,6 +197,8 @@ public:
     explicit PortLoan(FakePort& port) : port_(port) {}
     ~PortLoan() override { port_.Close(); }
     const std::string& Name() const override { return port_.Name(); }
+    serial::PortKind Kind() const override { return port_.Kind(); }
+    uint32_t CtsNoticeLatencyMs() const override { return port_.CtsNoticeLatencyMs(); }
     serial::PortStatus SetBaudRate(uint32_t baud) override { return port_.SetBaudRate(baud); }
     serial::PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
         return port_.Write(data, size, timeoutMs, written);

@@ -13,8 +13,11 @@ using cli::FailureDetails;
 
 namespace {
 
-FailureDetails Details(const serial::PortStatus& status, const std::string& port, uint32_t ms, uint32_t baud) {
-    FailureDetails details = cli::PortFailure(status, port);
+constexpr serial::PortKind kLocal = serial::PortKind::Local;
+constexpr serial::PortKind kNetwork = serial::PortKind::Network;
+
+FailureDetails Details(const serial::PortStatus& status, serial::PortKind kind, uint32_t ms, uint32_t baud) {
+    FailureDetails details = cli::PortFailure(status, kind);
     details.ms = ms;
     details.baud = baud;
     return details;
@@ -40,29 +43,28 @@ TEST(CliFailureTexts, EveryKindGivesItsSentenceFilledFromItsDetails) {
         std::string sentence;
     };
     const std::vector<Case> cases = {
-        {Failure::PortNotOpened, Details(gone, "", 0, 0), "cannot open the port: device is gone (No such device)"},
-        {Failure::PortGone, Details(gone, "/dev/ttyUSB0", 0, 0),
+        {Failure::PortNotOpened, Details(gone, kLocal, 0, 0), "cannot open the port: device is gone (No such device)"},
+        {Failure::PortGone, Details(gone, kLocal, 0, 0),
          "the port is gone (adapter unplugged?): device is gone (No such device)"},
-        {Failure::PortGone, Details(timedOut, "rfc2217://127.0.0.1:7000", 0, 0),
-         "the port is gone (server or network lost?): timed out"},
-        {Failure::CtsNotRead, Details(gone, "", 0, 0), "cannot read CTS: device is gone (No such device)"},
-        {Failure::NoCts, Details({}, "", 59001, 0),
+        {Failure::PortGone, Details(timedOut, kNetwork, 0, 0), "the port is gone (server or network lost?): timed out"},
+        {Failure::CtsNotRead, Details(gone, kLocal, 0, 0), "cannot read CTS: device is gone (No such device)"},
+        {Failure::NoCts, Details({}, kLocal, 59001, 0),
          "no CTS within 60 s: the unit is not in its bootloader menu (hold C while switching it on)"},
         {Failure::CtsWaitStopped, {}, "stopped by Ctrl-C while waiting for CTS"},
-        {Failure::SpeedNotSet, Details(timedOut, "", 0, 921600), "cannot switch to 921600 baud: timed out"},
+        {Failure::SpeedNotSet, Details(timedOut, kLocal, 0, 921600), "cannot switch to 921600 baud: timed out"},
         {Failure::RecordNotBegun, cli::Words("disk full"),
          "the records cannot be written (disk full): nothing was sent"},
         {Failure::RecordNotCompleted, cli::Words("disk full"), "the records cannot be written: disk full"},
-        {Failure::EraseNotTaken, Details(timedOut, "", 5000, 0),
+        {Failure::EraseNotTaken, Details(timedOut, kLocal, 5000, 0),
          "the port did not take the erase request within 5 s: timed out"},
-        {Failure::EraseNoReply, Details({}, "", 120000, 0), "no answer from the unit within 120 s"},
+        {Failure::EraseNoReply, Details({}, kLocal, 120000, 0), "no answer from the unit within 120 s"},
         {Failure::EraseStopped, {}, "stopped by Ctrl-C while erasing"},
-        {Failure::RequestNotSent, Details(timedOut, "", 0, 0), "the fixed request did not leave: timed out"},
+        {Failure::RequestNotSent, Details(timedOut, kLocal, 0, 0), "the fixed request did not leave: timed out"},
         {Failure::TransferNotStarted, {}, "the transfer could not start"},
         {Failure::TransferFailed, {}, "the transfer failed"},
         {Failure::UnitSays, said, "the unit did not answer. The unit says: busy"},
         {Failure::TransferStopped, {}, "stopped by Ctrl-C"},
-        {Failure::UnitQuiet, Details({}, "", 10000, 0),
+        {Failure::UnitQuiet, Details({}, kLocal, 10000, 0),
          "the unit went quiet: nothing for 10 s while the transfer waited"},
         {Failure::UnknownResult, cli::Words("erase"), "unknown erase result"},
         {Failure::WorkerNotStarted, cli::Words("Resource temporarily unavailable"),
@@ -71,8 +73,8 @@ TEST(CliFailureTexts, EveryKindGivesItsSentenceFilledFromItsDetails) {
         {Failure::StationWorkerNotStarted, {}, "a port's worker could not start"},
         {Failure::LoadsFinishing, cli::Words("--count 2 reached"), "--count 2 reached; the loads under way finish"},
         {Failure::ProbeBusy, {}, "busy: another program holds it"},
-        {Failure::ProbeNotOpened, Details(timedOut, "", 0, 0), "cannot open: timed out ()"},
-        {Failure::ProbeCtsNotRead, Details(gone, "", 0, 0), "cannot read CTS: device is gone (No such device)"},
+        {Failure::ProbeNotOpened, Details(timedOut, kLocal, 0, 0), "cannot open: timed out ()"},
+        {Failure::ProbeCtsNotRead, Details(gone, kLocal, 0, 0), "cannot read CTS: device is gone (No such device)"},
         {Failure::RecordsNotUsable, cli::Words("not a database"), "the records file cannot be used: not a database"},
         {Failure::RecordsNotReadable, cli::Words("not a database"), "the records file cannot be read: not a database"},
         {Failure::ImageNotCarried, image, "this program carries no img.bin image"},

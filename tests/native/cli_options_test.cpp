@@ -88,6 +88,9 @@ TEST(CliOptions, BadArgumentsAreUsageErrorsWithAMessage) {
          "excludes"},
         {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--count", "0"}, "--count"},
         {{"station", "--port", "/dev/a", "--baud", "115200"}, "exactly one image"},
+        // A station reads CTS at every step: a raw network port would only ever be "lost".
+        {{"station", "--port", "/dev/a", "--port", "socket://10.0.0.7:4001", "--software", "--baud", "115200"},
+         "use an rfc2217:// port"},
         {{"records", "--since", "yesterday"}, "2026-12-08"},
         {{"records", "--result", "great"}, "great"},
         {{"records", "--format", "xml"}, "xml"},
@@ -207,10 +210,10 @@ TEST(CliOptions, AnEmptyPortIsAUsageErrorForEveryServiceCommand) {
 }  // namespace
 
 TEST(CliOptions, StationAndRecordsTakeTheirOptions) {
-    Parsed station = Parse({"station", "-p", "/dev/a", "-p", "/dev/b", "--bootloader", "--baud", "57600", "--count",
-                            "12", "--stop-on-failure", "--station", "line-4"});
+    Parsed station = Parse({"station", "-p", "/dev/a", "-p", "rfc2217://10.0.0.7:4001", "--bootloader", "--baud",
+                            "57600", "--count", "12", "--stop-on-failure", "--station", "line-4"});
     ASSERT_TRUE(station.station.has_value()) << station.err;
-    EXPECT_EQ(station.station->load.units.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
+    EXPECT_EQ(station.station->load.units.ports, (std::vector<std::string>{"/dev/a", "rfc2217://10.0.0.7:4001"}));
     EXPECT_EQ(station.station->load.image, cli::ImageChoice::Bootloader);
     EXPECT_EQ(station.station->records, "varnex-records.db");
     EXPECT_EQ(station.station->count, 12u);

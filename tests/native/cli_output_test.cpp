@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "board/TextFit.h"
 #include "cli/JsonEvents.h"
 #include "cli/LiveRenderer.h"
 #include "cli/RecordsOutput.h"
 #include "cli/StationBoard.h"
+#include "station/PortCycle.h"
 #include "cli/Summary.h"
 
 namespace {
@@ -65,6 +67,25 @@ TEST(CliLiveRenderer, OneLinePerUnitRedrawnInPlaceWithRateAndTimeLeft) {
     out.str("");
     renderer.OnTick(30000);  // nothing visible changed: nothing written
     EXPECT_EQ(out.str(), "");
+}
+
+TEST(CliLiveRenderer, TheFrameFitsTheTerminalWithLongNamesAndMoreUnitsThanRows) {
+    std::vector<std::string> ports;
+    for (int i = 0; i < 12; ++i) {
+        ports.push_back("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5018" + std::to_string(10 + i) + "-if00-port0");
+    }
+    std::ostringstream out;
+    cli::LiveRenderer renderer(out, ports, [] { return board::TerminalSize{60, 8}; });
+    renderer.OnEvent({EventKind::Failed, 0, 0, 0, "cannot open: no such device or directory, check the cable"}, 0);
+    std::istringstream frame(out.str());
+    size_t lines = 0;
+    for (std::string line; std::getline(frame, line); ++lines) {
+        const std::string shown = line.substr(line.rfind('\r') + 1, line.find("\x1b[K") - line.rfind('\r') - 1);
+        EXPECT_LT(board::DisplayWidth(shown), 60u) << shown;
+    }
+    EXPECT_EQ(lines, 7u);
+    EXPECT_NE(out.str().find("-if00-port0  FAILED: cannot"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("+6 more units"), std::string::npos) << out.str();
 }
 
 TEST(CliLiveRenderer, AKeptLineStaysAboveTheFrameAndLeavesTheUnitAsItWas) {
@@ -144,26 +165,31 @@ TEST(CliSummary, RowPerUnitAndCountsInBothForms) {
 
 }  // namespace
 
-TEST(CliStationBoard, AFailureStaysOnItsLineWithOneBellUntilThePortsNextUnitStarts) {
+// The station's terminal board draws the model from the main thread's ticks: when it
+// changed, at most every 100 ms, at once after a resize. (The latch, the bell and the layout
+// are the board's own, tested there.)
+TEST(CliStationBoard, DrawsTheModelWhenItChangedAtMostEveryHundredMsAndAtOnceOnAResize) {
+    board::Board model(kPorts, "shift.db", 0);
     std::ostringstream out;
-    cli::StationBoard board(out, kPorts, "shift.db", 0);
-    UnitEvent start{EventKind::Start, 0, 0, kTotal, "unit 1: sending"};
-    start.cycleUnit = 1;
-    board.OnEvent(start, 1000);
-    board.OnEvent(Progress(0, kTotal / 2), 2000);
-    EXPECT_NE(board.Frame(2000)[1].find("unit 1  loading  50.0 %"), std::string::npos) << board.Frame(2000)[1];
-    board.OnEvent({EventKind::Failed, 0, 100, kTotal, "unit 1: the unit ended the image after 100 bytes"}, 3000);
-    UnitEvent step{EventKind::Step, 0, 0, 0, "switch the unit off and take it away"};
-    board.OnEvent(step, 3100);
-    board.OnTick(3300);
-    EXPECT_NE(board.Frame(3300)[1].find("failed: unit 1: the unit ended"), std::string::npos);
-    const std::string drawn = out.str();
-    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\a'), 1);
-    board.OnEvent({EventKind::Done, 1, kTotal, kTotal, "unit 1 loaded and confirmed"}, 3600000);
-    EXPECT_EQ(board.Frame(3600000)[0], "records: shift.db   loaded: 1   failed: 1   units/hour: 1.0");
-    start.cycleUnit = 2;
-    board.OnEvent(start, 3600100);
-    EXPECT_NE(board.Frame(3600100)[1].find("unit 2  loading"), std::string::npos);
+    board::TerminalSize size{80, 24};
+    cli::StationBoard screen(
+        out, model, [&size] { return size; }, false);
+    screen.Tick(0, false);
+    screen.Tick(500, false);
+    EXPECT_EQ(screen.FramesDrawn(), 1u);  // nothing changed
+    model.LoadStart(0, 1, kTotal, 115200, 510);
+    screen.Tick(520, false);
+    EXPECT_EQ(screen.FramesDrawn(), 2u);
+    model.Step(1, station::Step::WaitingForUnit, 0, "waiting for a unit", 530);
+    screen.Tick(540, false);
+    EXPECT_EQ(screen.FramesDrawn(), 2u);  // held to the interval
+    screen.Tick(620, false);
+    EXPECT_EQ(screen.FramesDrawn(), 3u);
+    EXPECT_NE(out.str().find("unit 1  loading"), std::string::npos);
+    size = {40, 10};
+    screen.Tick(630, true);
+    EXPECT_EQ(screen.FramesDrawn(), 4u);
+    EXPECT_NE(out.str().rfind("\x1b[2J"), std::string::npos);
 }
 
 TEST(CliRecordsOutput, CsvFieldsAreQuotedAsRfc4180AndLinesEndInCrLf) {

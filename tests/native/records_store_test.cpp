@@ -1,8 +1,11 @@
 // The records file against a real SQLite file: a row per load with every field, a row never
-// completed reading interrupted (also after its writer was killed), two processes writing one
-// file at once, the checks at open, a write that fails for want of room, the summary.
+// completed reading interrupted (also after its writer was killed), the connection's syncing,
+// two processes writing one file at once and several creating one new file at once, the
+// checks at open (a read-only file tried as another user), a failure's first reason kept, the
+// upgrade of an older file, a write that fails for want of room, the summary.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,11 +14,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <sqlite3.h>
 
+#include "records/RecordSchema.h"
 #include "records/RecordStore.h"
 
 namespace {
@@ -66,6 +71,38 @@ std::string OpenError(const std::string& path, Access access = Access::Write) {
     return store ? "" : error;
 }
 
+// Runs what in a child process (whose limits and user it may change) and gives back the text
+// it returned.
+std::string InChild(const std::function<std::string()>& what) {
+    int ends[2];
+    if (pipe(ends) != 0) return "no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        const std::string text = what();
+        if (write(ends[1], text.data(), text.size()) < 0) _exit(1);
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string text;
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(ends[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return text;
+}
+
+// The first line of a file, or "" when there is none.
+std::string FirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 }  // namespace
 
 TEST(RecordStore, ARowBegunAndCompletedKeepsEveryFieldAndOneNeverCompletedReadsInterrupted) {
@@ -82,6 +119,10 @@ TEST(RecordStore, ARowBegunAndCompletedKeepsEveryFieldAndOneNeverCompletedReadsI
     done.result = records::kConfirmed;
     done.durationMs = 24333;
     ASSERT_TRUE(store->Complete(done, &error)) << error;
+    records::Row ghost = done;
+    ghost.id = 4711;
+    EXPECT_FALSE(store->Complete(ghost, &error));
+    EXPECT_NE(error.find("4711"), std::string::npos) << error;
 
     std::vector<records::Row> rows;
     ASSERT_TRUE(store->List({}, &rows, &error)) << error;
@@ -147,6 +188,14 @@ TEST(RecordStore, TheFileIsInWalWithItsSchemaVersionAndAKilledWriterLeavesAnInte
     sqlite3_close(db);
 }
 
+// Each commit synced (FULL): with NORMAL, WAL mode may lose rows already reported written
+// when the power goes. A setting of the connection, so read on the store's own.
+TEST(RecordStore, TheStoresConnectionSyncsEveryCommit) {
+    Folder folder;
+    constexpr const char* kFull = "2";
+    EXPECT_EQ(OpenOrFail(folder.File())->Setting("synchronous"), kFull);
+}
+
 TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
     Folder folder;
     const std::string path = folder.File();
@@ -182,6 +231,57 @@ TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
     EXPECT_EQ(rows.size(), 2u * kRowsEach);
 }
 
+// Stations started together on a file that does not exist yet: every one creates or finds
+// the schema, none is refused, and every row of every one is kept.
+TEST(RecordStore, ProcessesCreatingOneNewFileAtOnceAllStartAndKeepEveryRow) {
+    constexpr int kRounds = 20;
+    constexpr int kWriters = 4;
+    constexpr int kRowsEach = 3;
+    for (int round = 0; round < kRounds; ++round) {
+        Folder folder;
+        const std::string path = folder.File();
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
+        std::vector<pid_t> children;
+        for (int writer = 0; writer < kWriters; ++writer) {
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                close(start[1]);
+                char go;
+                if (read(start[0], &go, 1) != 0) _exit(5);  // the end closed: all go at once
+                std::string error;
+                auto store = RecordStore::Open(path, Access::Write, &error);
+                for (int i = 0; store && error.empty() && i < kRowsEach; ++i) {
+                    records::Row row = Sample("/dev/ttyUSB" + std::to_string(writer), static_cast<uint32_t>(i + 1));
+                    if (store->Begin(&row, &error)) {
+                        row.endedAt = row.startedAt;
+                        row.result = records::kConfirmed;
+                        store->Complete(row, &error);
+                    }
+                }
+                std::ofstream(path + "." + std::to_string(writer) + ".error") << error << "\n";
+                _exit(error.empty() ? 0 : 1);
+            }
+            children.push_back(child);
+        }
+        close(start[0]);
+        close(start[1]);
+        std::string failures;
+        for (size_t writer = 0; writer < children.size(); ++writer) {
+            int status = 0;
+            waitpid(children[writer], &status, 0);
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                failures += " [" + FirstLine(path + "." + std::to_string(writer) + ".error") + "]";
+        }
+        ASSERT_TRUE(failures.empty()) << "round " << round << ":" << failures;
+        std::vector<records::Row> rows;
+        std::string error;
+        ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed", ""}, &rows, &error)) << error;
+        ASSERT_EQ(rows.size(), static_cast<size_t>(kWriters * kRowsEach)) << "round " << round;
+    }
+}
+
 TEST(RecordStore, OpenRefusesAnUnwritableFolderAForeignFileAndALaterSchemaNamingTheFile) {
     Folder folder;
     fs::create_directory(folder.path / "locked");
@@ -190,6 +290,25 @@ TEST(RecordStore, OpenRefusesAnUnwritableFolderAForeignFileAndALaterSchemaNaming
         const std::string locked = (folder.path / "locked" / "records.db").string();
         EXPECT_NE(OpenError(locked).find(locked + ": "), std::string::npos);
     }
+
+    // A records file its user may not write, in a folder the user may: refused at open, not
+    // at the first row. Tried as another user when run as root, who writes any file.
+    const std::string readOnly = folder.File("read-only.db");
+    OpenOrFail(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const bool root = geteuid() == 0;
+    const struct passwd* nobody = getpwnam("nobody");
+    if (root) {
+        ASSERT_NE(nobody, nullptr);
+        ASSERT_EQ(chown(folder.path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(chown(readOnly.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    const std::string refusal = InChild([&] {
+        if (root && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)) return std::string("still root");
+        return OpenError(readOnly);
+    });
+    EXPECT_NE(refusal.find(readOnly + ": "), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("read-only"), std::string::npos) << refusal;
 
     const std::string text = folder.File("notes.db");
     std::ofstream(text) << "not a database at all, just some text that is long enough to fill a header........";
@@ -210,6 +329,72 @@ TEST(RecordStore, OpenRefusesAnUnwritableFolderAForeignFileAndALaterSchemaNaming
     EXPECT_NE(OpenError(later).find("later varnex (records schema 99"), std::string::npos);
 
     EXPECT_NE(OpenError(folder.File("missing.db"), Access::Read).find("missing.db: "), std::string::npos);
+}
+
+// Creating the schema fails for want of room: the reason is SQLite's own, not the one of the
+// rollback after it.
+TEST(RecordStore, ASchemaThatCannotBeWrittenIsRefusedWithItsFirstError) {
+    Folder folder;
+    const std::string path = folder.File();
+    // An empty SQLite file in WAL mode, held open: its shared-memory file is already there,
+    // so only the schema's own pages meet the limit.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = WAL; SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    constexpr rlim_t kRoomBytes = 4096;  // less than a page and its WAL frame
+    const std::string error = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {kRoomBytes, kRoomBytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return OpenError(path);
+    });
+    sqlite3_close(db);
+    EXPECT_NE(error.find(path + ": "), std::string::npos) << error;
+    EXPECT_NE(error.find("disk"), std::string::npos) << error;
+    EXPECT_EQ(error.find("rollback"), std::string::npos) << error;
+}
+
+// The upgrade in place, tried with the column list of a version to come: a file of today's
+// version reads the new column as its default, and after its upgrade holds the column with
+// that value, its rows intact, and the new version.
+TEST(RecordStore, AFileOfAnOlderVersionIsReadAsItIsAndUpgradedInPlace) {
+    Folder folder;
+    const std::string path = folder.File();
+    records::Row row = Sample("/dev/ttyUSB0", 3);
+    std::string error;
+    ASSERT_TRUE(OpenOrFail(path)->Begin(&row, &error)) << error;
+
+    std::vector<records::Column> later = records::Columns();
+    const int laterVersion = records::kSchemaVersion + 1;
+    later.push_back({"device", records::ColumnType::Text, "NOT NULL", "'unknown'", records::Written::AtStart,
+                     laterVersion, nullptr, nullptr});
+    const records::Schema schema{later, laterVersion};
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    auto first = [db](const std::string& sql) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+        std::string value = "no row: " + std::string(sqlite3_errmsg(db));
+        if (sqlite3_step(statement) == SQLITE_ROW) {
+            const int last = sqlite3_column_count(statement) - 1;
+            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)) + std::string(" ") +
+                    reinterpret_cast<const char*>(sqlite3_column_text(statement, last));
+        }
+        sqlite3_finalize(statement);
+        return value;
+    };
+    EXPECT_EQ(first(records::SelectSql(schema, records::kSchemaVersion)), "1 unknown");
+
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(records::CreateOrUpgrade(db, schema, &error)) << error;
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(first(records::SelectSql(schema, laterVersion)), "1 unknown");
+    EXPECT_EQ(first("SELECT port, unit FROM loads"), "/dev/ttyUSB0 3");
+    EXPECT_EQ(first("PRAGMA user_version"), std::to_string(laterVersion) + " " + std::to_string(laterVersion));
+    EXPECT_EQ(first("PRAGMA integrity_check"), "ok ok");
+    sqlite3_close(db);
 }
 
 // The file may not grow past a limit, as on a full disk: the write says so and loses
@@ -263,7 +448,7 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
     const Load loads[] = {{"2026-12-07", "A", "confirmed", 100},     {"2026-12-07", "A", "confirmed", 300},
                           {"2026-12-07", "A", "confirmed", 200},     {"2026-12-07", "A", "failed", 5},
                           {"2026-12-07", "B", "no_confirmation", 9}, {"2026-12-08", "A", "confirmed", 10},
-                          {"2026-12-08", "A", "confirmed", 20}};
+                          {"2026-12-08", "A", "confirmed", 20},      {"2026-12-08", "A", "stopped", 3}};
     for (const Load& load : loads) {
         records::Row row = Sample(load.port, 1);
         row.startedAt = std::string(load.day) + "T10:00:00.000Z";
@@ -283,6 +468,8 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
     EXPECT_EQ(days[0].medianMs, 200u);
     EXPECT_EQ(days[1].port, "B");
     EXPECT_EQ(days[1].failed, 1u);
+    EXPECT_EQ(days[2].loaded, 2u);
+    EXPECT_EQ(days[2].failed, 0u);  // a load stopped at the shift's end did not fail
     EXPECT_EQ(days[2].medianMs, 15u);
 }
 

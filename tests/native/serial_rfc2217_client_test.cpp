@@ -1,17 +1,21 @@
-// The RFC 2217 client against a fake server written out byte by byte here, and the
-// network port's pacing over a fake socket on a fake clock.
+// The RFC 2217 client and its telnet decoder against a fake server written out byte by byte
+// here, and the network port (pacing, close, a server's last bytes and its reset) over a fake
+// socket on a fake clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FakePort.h"
 #include "serial/LinePacer.h"
+#include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
 #include "serial/NetworkSerialPort.h"
 #include "serial/Rfc2217Client.h"
+#include "serial/TelnetCodec.h"
 
 namespace {
 
@@ -135,6 +139,24 @@ TEST(SerialRfc2217, ModemStateAnswersTheMaskAndCtsFollowsEveryNotification) {
     EXPECT_FALSE(s.client.Failed());
 }
 
+TEST(SerialRfc2217, OnlyTheFlowControlAnswerAnswersFlowControl) {
+    Session s;
+    s.Agree();
+    // The DTR and RTS answers share the flow control's command and may come first.
+    s.Feed(Concat({SpeedAnswer(kBaud), Sub({102, 8}), Sub({103, 2}), Sub({104, 1}), Sub({105, 8}), Sub({105, 11}),
+                   Sub({105, 1}), Sub({111, 0x11})}));
+    EXPECT_FALSE(s.client.Failed()) << s.client.Failure().text;
+    EXPECT_TRUE(s.client.Settled());
+}
+
+TEST(SerialRfc2217, UnitBytesInTheReadOfTheLastAnswerAreTheUnits) {
+    Session s;
+    s.Agree();
+    s.Feed(Concat({AllAnswers(), {0x41, 0x42}}));
+    ASSERT_TRUE(s.client.Settled());
+    EXPECT_EQ(s.data, (Bytes{0x41, 0x42}));
+}
+
 TEST(SerialRfc2217, RefusalAndBusyTextAreTheReason) {
     Session refused;
     refused.Feed({IAC, DONT, COM});
@@ -150,6 +172,12 @@ TEST(SerialRfc2217, RefusalAndBusyTextAreTheReason) {
     EXPECT_EQ(busy.client.Failure().error, PortError::Busy);
     EXPECT_EQ(busy.client.Failure().text, "the server unitserver:4001 says \"Port already in use\"");
 
+    Session busyShort;  // the other wording servers use
+    const std::string words = "Port busy\r\n";
+    busyShort.Feed(Bytes(words.begin(), words.end()));
+    busyShort.client.Closed();
+    EXPECT_EQ(busyShort.client.Failure().error, PortError::Busy) << busyShort.client.Failure().text;
+
     Session raw;  // a raw port echoes nothing and never negotiates
     raw.client.Tick(kT0 + serial::kServerAnswerBoundMs);
     ASSERT_TRUE(raw.client.Failed());
@@ -159,6 +187,26 @@ TEST(SerialRfc2217, RefusalAndBusyTextAreTheReason) {
     lost.Ready();
     lost.client.Closed();
     EXPECT_EQ(lost.client.Failure().error, PortError::Gone);
+}
+
+TEST(SerialTelnetCodec, AnOverlongSubnegotiationIsDroppedAloneAndStopsAtEachCommand) {
+    serial::telnet::Decoder decoder;
+    Bytes stream{IAC, SB, COM};
+    stream.insert(stream.end(), serial::telnet::kMaxSubnegotiationBytes + 1, 7);
+    stream = Concat({stream, {IAC, SE, 0x41}, Sub({105, 1}), {0x42}});
+    Bytes data;
+    std::vector<serial::telnet::Command> commands;
+    std::optional<serial::telnet::Command> command;
+    for (size_t used = 0; used < stream.size();) {
+        used += decoder.Feed(stream.data() + used, stream.size() - used, &data, &command);
+        if (command) {
+            EXPECT_EQ(data, Bytes{0x41}) << "the data before a command is given before it";
+            commands.push_back(*command);
+        }
+    }
+    EXPECT_EQ(data, (Bytes{0x41, 0x42}));
+    ASSERT_EQ(commands.size(), 1u) << "the overlong one dropped, the next one kept";
+    EXPECT_EQ(commands[0].payload, (Bytes{105, 1}));
 }
 
 TEST(SerialNetworkPortName, FormsAndMistakes) {
@@ -175,20 +223,75 @@ TEST(SerialNetworkPortName, FormsAndMistakes) {
     }
 }
 
-// A socket whose server reads everything at once; it may close, and the test sees each send.
+// A server that agrees to every setting at once: enough to open an rfc2217:// port.
+class AgreeingSocket final : public serial::TcpSocket {
+public:
+    explicit AgreeingSocket(fake::FakeClock& clock) : clock_(clock) {}
+    serial::PortStatus Send(const uint8_t*, size_t size, size_t* sent) override {
+        *sent = size;
+        return {};
+    }
+    serial::PortStatus Receive(uint8_t* buffer, size_t size, size_t* count, bool* closed) override {
+        *closed = false;
+        *count = std::min(size, answers_.size());
+        std::copy_n(answers_.begin(), *count, buffer);
+        answers_.erase(answers_.begin(), answers_.begin() + static_cast<std::ptrdiff_t>(*count));
+        return {};
+    }
+    serial::PortStatus Wait(uint32_t timeoutMs, bool) override {
+        clock_.Advance(timeoutMs);
+        return {};
+    }
+
+private:
+    fake::FakeClock& clock_;
+    Bytes answers_ = Concat({{IAC, DO, COM}, AllAnswers()});
+};
+
+// What the station and the texts ask of a port instead of its name: a network port, and one
+// that tells CTS (rfc2217://) may tell it up to the server's notice latency late.
+TEST(SerialNetworkPort, SaysItIsANetworkPortAndHowLateItTellsCts) {
+    fake::FakeClock clock(kT0);
+    serial::PortStatus status;
+    auto told = serial::OpenNetworkPortOver("rfc2217://unitserver:4001", std::make_unique<AgreeingSocket>(clock), clock,
+                                            &status);
+    ASSERT_TRUE(told) << status.text;
+    EXPECT_EQ(told->Kind(), serial::PortKind::Network);
+    EXPECT_TRUE(told->HasCts());
+    EXPECT_EQ(told->CtsNoticeLatencyMs(), serial::kModemNoticeLatencyMs);
+    auto raw = serial::OpenNetworkPortOver("socket://unitserver:4001", std::make_unique<AgreeingSocket>(clock), clock,
+                                           &status);
+    ASSERT_TRUE(raw) << status.text;
+    EXPECT_EQ(raw->Kind(), serial::PortKind::Network);
+    EXPECT_EQ(raw->CtsNoticeLatencyMs(), 0u);
+}
+
+// A socket whose server reads everything at once; it may close, and the test sees each send
+// and when the connection was let go.
 class FakeSocket final : public serial::TcpSocket {
 public:
-    FakeSocket(fake::FakeClock& clock, std::vector<std::pair<uint64_t, size_t>>* sends)
-        : clock_(clock), sends_(sends) {}
+    FakeSocket(fake::FakeClock& clock, std::vector<std::pair<uint64_t, size_t>>* sends, uint64_t* goneAtMs = nullptr)
+        : clock_(clock), sends_(sends), goneAtMs_(goneAtMs) {}
+    ~FakeSocket() override {
+        if (goneAtMs_) *goneAtMs_ = clock_.NowMs();
+    }
     uint64_t closeAtMs = UINT64_MAX;
+    bool resets = false;  // the close comes as a reset
+    Bytes incoming;       // arrives at once, before the close
     serial::PortStatus Send(const uint8_t*, size_t size, size_t* sent) override {
         sends_->emplace_back(clock_.NowMs(), size);
         *sent = size;
         return {};
     }
-    serial::PortStatus Receive(uint8_t*, size_t, size_t* count, bool* closed) override {
-        *count = 0;
-        *closed = clock_.NowMs() >= closeAtMs;
+    serial::PortStatus Receive(uint8_t* buffer, size_t size, size_t* count, bool* closed) override {
+        *count = std::min(size, incoming.size());
+        std::copy_n(incoming.begin(), *count, buffer);
+        incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(*count));
+        *closed = *count == 0 && clock_.NowMs() >= closeAtMs;
+        if (*closed && resets) {
+            *closed = false;
+            return {PortError::Gone, "the connection to the server is lost: Connection reset by peer"};
+        }
         return {};
     }
     serial::PortStatus Wait(uint32_t timeoutMs, bool) override {
@@ -199,6 +302,7 @@ public:
 private:
     fake::FakeClock& clock_;
     std::vector<std::pair<uint64_t, size_t>>* sends_;
+    uint64_t* goneAtMs_;
 };
 
 TEST(SerialNetworkPort, WritesPacedAtTheLineRateAndDrainWaitsForTheLastByte) {
@@ -250,6 +354,61 @@ TEST(SerialNetworkPort, DroppedConnectionIsAGonePortWithTheBytesThatWent) {
     EXPECT_EQ(clock.NowMs(), kT0 + 500) << "noticed when it happened";
     bool on = true;
     EXPECT_FALSE(port->ReadCts(&on).Ok());
+}
+
+TEST(SerialNetworkPort, CloseLetsWrittenBytesLeaveAtTheLinePaceFirst) {
+    fake::FakeClock clock(kT0);
+    std::vector<std::pair<uint64_t, size_t>> sends;
+    uint64_t goneAtMs = 0;
+    serial::PortStatus status;
+    auto port = serial::OpenNetworkPortOver("socket://127.0.0.1:4001",
+                                            std::make_unique<FakeSocket>(clock, &sends, &goneAtMs), clock, &status);
+    ASSERT_TRUE(port) << status.text;
+    const Bytes reply(1000, 0x33);  // about 290 ms of line time at the link's speed
+    size_t written = 0;
+    ASSERT_TRUE(port->Write(reply.data(), reply.size(), 10000, &written).Ok());
+    const uint64_t lineDoneMs =
+        kT0 + reply.size() * serial::kLineBitsPerByte * common::kMsPerSecond / serial::kLinkBaudRate;
+    EXPECT_LT(clock.NowMs(), lineDoneMs) << "the write returns with bytes still in flight";
+    port->Close();
+    EXPECT_GE(goneAtMs, lineDoneMs);
+    EXPECT_LE(goneAtMs, lineDoneMs + 20);
+}
+
+TEST(SerialNetworkPort, BytesThatCameWithTheCloseAreReadBeforeThePortIsGone) {
+    fake::FakeClock clock(kT0);
+    std::vector<std::pair<uint64_t, size_t>> sends;
+    auto socket = std::make_unique<FakeSocket>(clock, &sends);
+    socket->incoming = {'E', 'N', 'D', '\r'};
+    socket->closeAtMs = kT0;
+    serial::PortStatus status;
+    auto port = serial::OpenNetworkPortOver("socket://127.0.0.1:4001", std::move(socket), clock, &status);
+    ASSERT_TRUE(port) << status.text;
+    Bytes got;
+    uint8_t buffer[3];
+    for (;;) {
+        size_t count = 0;
+        status = port->Read(buffer, sizeof buffer, 1000, &count);
+        if (!status.Ok()) break;
+        ASSERT_GT(count, 0u) << "a read that waited its time out";
+        got.insert(got.end(), buffer, buffer + count);
+    }
+    EXPECT_EQ(got, (Bytes{'E', 'N', 'D', '\r'}));
+    EXPECT_EQ(status.error, PortError::Gone);
+}
+
+TEST(SerialNetworkPort, ABusyServerThatResetsIsABusyPortInItsOwnWords) {
+    fake::FakeClock clock(kT0);
+    std::vector<std::pair<uint64_t, size_t>> sends;
+    auto socket = std::make_unique<FakeSocket>(clock, &sends);
+    const std::string words = "Port already in use\r\n";
+    socket->incoming.assign(words.begin(), words.end());
+    socket->closeAtMs = kT0;
+    socket->resets = true;  // it closed on our unread offers
+    serial::PortStatus status;
+    EXPECT_FALSE(serial::OpenNetworkPortOver("rfc2217://127.0.0.1:4001", std::move(socket), clock, &status));
+    EXPECT_EQ(status.error, PortError::Busy) << status.text;
+    EXPECT_NE(status.text.find("Port already in use"), std::string::npos) << status.text;
 }
 
 }  // namespace

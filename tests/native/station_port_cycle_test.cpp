@@ -3,6 +3,7 @@
 // and its edges, the stops, the lost port, --count and --stop-on-failure, the records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -29,6 +30,7 @@ struct LineUnit {
     uint64_t flickerUpAfterMs = kNever;  // after the drop, CTS comes up again ...
     uint64_t flickerForMs = 0;           // ... for this long
     uint64_t leavesAfterMs = kNever;     // switched off this long after it arrived, whatever happened
+    uint64_t upForGoodAfterMs = kNever;  // after its last drop, CTS comes up this late and stays
 };
 
 // The line's units, where it stands, and the times the adapter is out and Ctrl-C comes.
@@ -41,7 +43,15 @@ struct LineState {
     uint64_t goneFromMs = kNever, goneUntilMs = kNever;  // the adapter is out
     uint64_t cancelAtMs = kNever;
     std::atomic<bool>* cancel = nullptr;
+    uint64_t stopArmingAtMs = kNever;  // another port of the station ends its arming
+    station::StationGate* gate = nullptr;
 };
+
+// What happens at a time whatever the port does: Ctrl-C, another port ending the arming.
+void TimedEvents(LineState& line, uint64_t now) {
+    if (line.cancel != nullptr && now >= line.cancelAtMs) line.cancel->store(true);
+    if (line.gate != nullptr && now >= line.stopArmingAtMs) line.gate->StopArming("--count 2 reached");
+}
 
 // The far end of the port: the units in turn, modelled from the bytes the port took.
 class LinePort final : public fake::PortLoan {
@@ -54,6 +64,7 @@ public:
 private:
     fake::FakeClock& clock_;
     LineState& line_;
+    bool dead_ = false;
 };
 
 // Off for good: the next unit arrives after its gap (at least the station's second).
@@ -68,7 +79,7 @@ void NextUnit(LineState& line, fake::FakePort& port, uint64_t offMs) {
 
 // The unit leaves once CTS has been down its second; the next arrives after its own gap.
 bool CtsOf(LineState& line, fake::FakePort& port, uint64_t now) {
-    if (line.cancel != nullptr && now >= line.cancelAtMs) line.cancel->store(true);
+    TimedEvents(line, now);
     for (;;) {
         if (line.current >= line.units.size()) return false;
         const LineUnit& unit = line.units[line.current];
@@ -86,13 +97,17 @@ bool CtsOf(LineState& line, fake::FakePort& port, uint64_t now) {
         if (now >= flickerMs && now < flickerMs + unit.flickerForMs) return true;
         const uint64_t lastDownMs = unit.flickerUpAfterMs == kNever ? dropMs : flickerMs + unit.flickerForMs;
         if (now < lastDownMs) return false;
+        if (unit.upForGoodAfterMs != kNever) return now >= lastDownMs + unit.upForGoodAfterMs;
         NextUnit(line, port, lastDownMs);
     }
 }
 
 serial::PortStatus LinePort::ReadCts(bool* on) {
     const uint64_t now = clock_.NowMs();
-    if (now >= line_.goneFromMs && now < line_.goneUntilMs) return {serial::PortError::Gone, "fake unplugged"};
+    *on = false;
+    // The handle of a device that vanished stays dead: the adapter plugged in again is a new one.
+    if (now >= line_.goneFromMs && now < line_.goneUntilMs) dead_ = true;
+    if (dead_) return {serial::PortError::Gone, "fake unplugged"};
     serial::PortStatus status = port_.ReadCts(on);
     *on = status.Ok() && CtsOf(line_, port_, now);
     return status;
@@ -100,7 +115,7 @@ serial::PortStatus LinePort::ReadCts(bool* on) {
 
 serial::PortStatus LinePort::Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) {
     serial::PortStatus status = port_.Write(data, size, timeoutMs, written);
-    if (line_.cancel != nullptr && clock_.NowMs() >= line_.cancelAtMs) line_.cancel->store(true);
+    TimedEvents(line_, clock_.NowMs());
     return status;
 }
 
@@ -113,11 +128,11 @@ struct Events final : station::PortListener {
     void OnLoadStart(uint32_t, uint64_t, uint32_t) override { loadStartsMs.push_back(clock->NowMs()); }
     void OnProgress(uint32_t, uint64_t, uint64_t) override {}
     void OnLoadEnd(uint32_t, const station::LoadEnd& end) override { ends.push_back(end); }
-    bool Saw(Step step) const {
-        for (const auto& s : steps) {
-            if (s.first == step) return true;
-        }
-        return false;
+    bool Saw(Step step) const { return Count(step) > 0; }
+    size_t Count(Step step) const {
+        size_t n = 0;
+        for (const auto& s : steps) n += s.first == step ? 1 : 0;
+        return n;
     }
 };
 
@@ -168,6 +183,7 @@ struct Rig {
     std::unique_ptr<station::StationGate> gate;
     station::StationGate& Run() {
         gate = std::make_unique<station::StationGate>(rules, &cancel);
+        line.gate = gate.get();
         station::PortContext context;
         context.port = port.Name();
         context.open = [this](const std::string&, serial::PortStatus* status) -> std::unique_ptr<serial::SerialPort> {
@@ -230,6 +246,22 @@ TEST(StationPortCycle, UnitAfterUnitEachLoadedOnceAndAFlickerShorterThanASecondI
     EXPECT_EQ(r.records.begun.back().unit, 3u);
 }
 
+// The second of "gone" starts again at every fall: down 0.4 s, up 0.5 s, down 0.2 s and then
+// up for good is a unit still there (counted from the first fall, a second passes in the second).
+TEST(StationPortCycle, ACtsFlickerRestartsTheGoneSecondSoAUnitStillThereIsNotLoadedAgain) {
+    LineUnit stays;
+    stays.flickerUpAfterMs = 400;
+    stays.flickerForMs = 500;
+    stays.upForGoodAfterMs = 200;
+    Rig r({stays});
+    r.line.cancelAtMs = r.t0 + 60000;
+    r.Run();
+    EXPECT_EQ(r.events.ends.size(), 1u);
+    EXPECT_EQ(r.port.received.size(), kImageBytes) << "the unit that never left was loaded again";
+    ASSERT_FALSE(r.events.steps.empty());
+    EXPECT_EQ(r.events.steps.back().first, Step::WaitingForUnitToGo);
+}
+
 TEST(StationPortCycle, NoDropWithinThirtySecondsIsNoConfirmationAndStopOnFailureEndsTheStation) {
     LineUnit silent;
     silent.confirmAfterMs = kNever;
@@ -243,6 +275,41 @@ TEST(StationPortCycle, NoDropWithinThirtySecondsIsNoConfirmationAndStopOnFailure
     EXPECT_EQ(gate.Failed(), 1u);
     EXPECT_FALSE(gate.Arming());
     EXPECT_NE(gate.StopReason().find("--stop-on-failure"), std::string::npos);
+}
+
+// A network server may tell the fall of CTS a second late: the port says so, and the 30 s
+// confirmation limit grows by that on its port only.
+TEST(StationPortCycle, AConfirmationAfterThirtySecondsCountsOnlyOnAPortThatTellsCtsLate) {
+    constexpr uint32_t kNetworkLatencyMs = 1000;
+    for (const bool network : {true, false}) {
+        SCOPED_TRACE(network ? "network port" : "local port");
+        LineUnit late;
+        // The first CTS read after the load comes after the settle; the fall is 30.5 s after the last byte.
+        late.confirmAfterMs = station::kConfirmLimitMs + 400;
+        Rig r({late});
+        r.rules.count = 1;
+        r.port.kind = network ? serial::PortKind::Network : serial::PortKind::Local;
+        r.port.ctsNoticeLatencyMs = network ? kNetworkLatencyMs : 0;
+        r.line.cancelAtMs = r.t0 + 120000;
+        r.Run();
+        ASSERT_EQ(r.events.ends.size(), 1u);
+        EXPECT_EQ(r.events.ends[0].result, network ? LoadResult::Confirmed : LoadResult::NoConfirmation);
+    }
+}
+
+// An adapter out for a while is one "port lost" step, not one per try every 2 s.
+TEST(StationPortCycle, APortThatWillNotOpenIsShownLostOnceWhileItIsRetried) {
+    constexpr uint64_t kOutMs = 20000;
+    Rig r({LineUnit{}});
+    r.rules.count = 1;
+    r.line.goneFromMs = r.t0;
+    r.line.goneUntilMs = r.t0 + kOutMs;
+    r.Run();
+    EXPECT_EQ(r.events.Count(Step::PortLost), 1u);
+    EXPECT_NE(r.events.steps[0].second.find("cannot open the port"), std::string::npos);
+    ASSERT_EQ(r.events.ends.size(), 1u);
+    EXPECT_EQ(r.events.ends[0].result, LoadResult::Confirmed);
+    EXPECT_GE(r.events.loadStartsMs[0] - r.t0, kOutMs);
 }
 
 TEST(StationPortCycle, APortLostMidLoadIsRecordedFailedReopenedEveryTwoSecondsAndTheNextUnitLoads) {
@@ -268,6 +335,62 @@ TEST(StationPortCycle, APortLostMidLoadIsRecordedFailedReopenedEveryTwoSecondsAn
     EXPECT_EQ(gate.Failed(), 1u);
     EXPECT_EQ(r.opens, 2u);  // the tries while it was out opened nothing
     EXPECT_EQ(r.records.completed.size(), 2u);
+}
+
+// A CTS read that fails is a lost port, never a fall of CTS nor a unit not there yet: not the
+// unit's confirmation, nor the unit gone (which would load a unit still there again), nor a
+// wait for a unit on a dead port all shift. The port is shown lost and reopened, and the
+// cycle goes on where it was.
+TEST(StationPortCycle, ACtsReadThatFailsIsALostPortInEveryStep) {
+    struct Case {
+        const char* during;
+        uint64_t arriveAfterMs;
+        uint64_t confirmAfterMs;
+        uint64_t goneFromMs;  // the adapter is out from here, for 5 s
+        std::vector<LoadResult> results;
+        Step resumes;
+    };
+    const Case cases[] = {
+        {"the wait for a unit", 10000, 300, 1000, {LoadResult::Confirmed}, Step::WaitingForUnit},
+        {"the confirmation wait",
+         0,
+         10000,
+         2300,
+         {LoadResult::Failed, LoadResult::Confirmed},
+         Step::WaitingForUnitToGo},
+        // The unit never confirmed and stays on, CTS up, until it is switched off at 45 s.
+        {"the wait for the unit to go",
+         0,
+         kNever,
+         32000,
+         {LoadResult::NoConfirmation, LoadResult::Confirmed},
+         Step::WaitingForUnitToGo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.during);
+        LineUnit first;
+        first.arriveAfterMs = c.arriveAfterMs;
+        first.confirmAfterMs = c.confirmAfterMs;
+        first.leavesAfterMs = 45000;
+        LineUnit next;
+        next.arriveAfterMs = 500;
+        Rig r({first, next});
+        r.rules.count = 1;
+        r.line.goneFromMs = r.t0 + c.goneFromMs;
+        r.line.goneUntilMs = r.line.goneFromMs + 5000;
+        r.Run();
+        std::vector<LoadResult> results;
+        for (const auto& end : r.events.ends) results.push_back(end.result);
+        EXPECT_EQ(results, c.results);
+        EXPECT_EQ(r.opens, 2u);
+        // Shown lost, then back to the step it was in.
+        auto lost = std::find_if(r.events.steps.begin(), r.events.steps.end(),
+                                 [](const auto& step) { return step.first == Step::PortLost; });
+        auto after =
+            std::find_if(lost, r.events.steps.end(), [](const auto& step) { return step.first != Step::PortLost; });
+        ASSERT_NE(after, r.events.steps.end());
+        EXPECT_EQ(after->first, c.resumes);
+    }
 }
 
 // Ctrl-C in each step: the port ends; a load under way is recorded as stopped with its bytes.
@@ -306,16 +429,36 @@ TEST(StationPortCycle, StopInEachStepEndsThePortAndRecordsARunningLoadAsStopped)
     }
 }
 
-TEST(StationPortCycle, ARecordsWriteThatFailsLoadsNoFurtherUnit) {
+// The end of arming (another port reached --count) lets a load under way and its confirmation
+// finish: only Ctrl-C stops them. The port then ends without waiting for the unit to go.
+TEST(StationPortCycle, ArmingEndedElsewhereLetsTheLoadAndItsConfirmationFinish) {
+    LineUnit slow;
+    slow.confirmAfterMs = 10000;
+    for (const uint64_t stopMs : {uint64_t{kWriteMs + 10}, uint64_t{3 * kWriteMs + 2000}}) {
+        SCOPED_TRACE(stopMs);
+        Rig r({slow, LineUnit{}});
+        r.line.stopArmingAtMs = r.t0 + stopMs;
+        station::StationGate& gate = r.Run();
+        ASSERT_EQ(r.records.completed.size(), 1u);
+        EXPECT_EQ(r.records.completed[0].result, LoadResult::Confirmed) << r.records.completed[0].reason;
+        EXPECT_EQ(gate.Loaded(), 1u);
+        EXPECT_FALSE(r.events.Saw(Step::WaitingForUnitToGo));
+    }
+}
+
+// The records' failure is the station's reason to stop, also where --stop-on-failure then
+// sees the unit that was not loaded: the first reason stays.
+TEST(StationPortCycle, ARecordsWriteThatFailsLoadsNoFurtherUnitAndIsTheReasonToStop) {
     LineUnit next;
     next.arriveAfterMs = 500;
     {
         Rig r({LineUnit{}, next});
+        r.rules.stopOnFailure = true;
         r.records.failBeginAt = 1;  // the second unit's row cannot be written
         station::StationGate& gate = r.Run();
         EXPECT_EQ(r.port.received.size(), kImageBytes);  // never a load without its row
         EXPECT_TRUE(gate.RecordsFailed());
-        EXPECT_NE(gate.StopReason().find("database or disk is full"), std::string::npos);
+        EXPECT_NE(gate.StopReason().find("database or disk is full"), std::string::npos) << gate.StopReason();
     }
     {
         Rig r({LineUnit{}, next});

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "link/Frame.h"
@@ -29,6 +31,9 @@ using namespace packetlink;
 namespace {
 
 constexpr uint64_t kTenSecondsMs = 10000;
+constexpr char kLongValue[] = "0123456789012345678901234567890123456789";  // an NLEC line's value
+// An NLEC table this many times the C library's read buffer ends well past the first read.
+constexpr size_t kReadBuffersPerTable = 4;
 
 struct Sent {
     uint16_t command;
@@ -329,6 +334,81 @@ TEST_F(EngineTest, NlecGetReplacesTheChosenFileOnlyWhenComplete) {
     EXPECT_EQ(ui_.ends.back().result, SessionResult::UnitError);
     EXPECT_EQ(Read(chosen), "L1\r\nL2\r\n");
     EXPECT_EQ(FilesInFolder(), 1u) << "the temporary file is gone";
+}
+
+// The unit's error code with no session running (before any, and after a finished one) is
+// its log line alone: nothing halted, no beep, no end told, nothing sent, no stop touched.
+TEST_F(EngineTest, AStrayNlecErrorWithNoSessionOnlyLogsItsLine) {
+    const auto strayError = [&](const char* when) {
+        SCOPED_TRACE(when);
+        ui_.events.clear();
+        const size_t sent = ui_.sent.size();
+        const size_t ends = ui_.ends.size();
+        const std::map<Operation, bool> armed = ui_.armed;
+        Unit(8, "");
+        EXPECT_EQ(ui_.events, std::vector<std::string>{"log:NLEC Transfer error."});
+        EXPECT_EQ(ui_.ends.size(), ends);
+        EXPECT_EQ(ui_.sent.size(), sent);
+        EXPECT_EQ(ui_.armed, armed);
+        EXPECT_FALSE(engine_.SessionActive());
+    };
+    strayError("before any session");
+
+    ASSERT_TRUE(engine_.Start({Operation::SendNlec, Write("n.txt", "A\n")}));
+    Unit(5, "1");
+    Unit(6, "1");
+    Unit(7, ui_.sent.front().payload);
+    ASSERT_EQ(ui_.ends.back().result, SessionResult::Completed);
+    strayError("after a finished send");
+}
+
+// Points the descriptor that holds path open at a folder: its next read fails as a failing
+// disk's would, while what the C library already buffered still reads.
+static void FailReadsOf(const std::string& path) {
+    const fs::path wanted = fs::canonical(path);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(entry.path(), error) != wanted) continue;
+        const int folder = ::open(wanted.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(folder, 0);
+        ASSERT_GE(::dup2(folder, std::stoi(entry.path().filename().string())), 0);
+        ::close(folder);
+        return;
+    }
+    FAIL() << path << " is not open";
+}
+
+// A read that fails part way through a send ends it naming the file and the system's reason;
+// the lines read so far are never taken for the whole file (no end of send, no sum compared).
+TEST_F(EngineTest, AReadErrorMidNlecSendFailsNamingTheFileNotTheSum) {
+    struct stat folder {};
+    ASSERT_EQ(::stat(folder_.c_str(), &folder), 0);
+    const size_t readBuffer = std::max<size_t>(BUFSIZ, static_cast<size_t>(folder.st_blksize));
+    std::string table;
+    for (int i = 0; table.size() < kReadBuffersPerTable * readBuffer; ++i)
+        table += "K" + std::to_string(i) + "=" + kLongValue + "\n";
+    const std::string path = Write("big.txt", table);
+    ASSERT_TRUE(engine_.Start({Operation::SendNlec, path}));
+    Unit(5, "1");
+    ASSERT_EQ(Last().command, 6);
+    FailReadsOf(path);
+    // The unit asks for lines until the send ends, and echoes the sum of what it got.
+    std::string received;
+    while (engine_.SessionActive() && Last().command == 6) {
+        received += Last().payload;
+        Unit(6, "1");
+    }
+    if (engine_.SessionActive() && Last().command == 7) {
+        uint16_t sum = 0;
+        for (const char c : received) sum = static_cast<uint16_t>(sum + static_cast<uint8_t>(c));
+        Unit(7, std::to_string(sum));
+    }
+    EXPECT_LT(received.size(), table.size());
+    EXPECT_TRUE(ui_.Has("log:Could not read the NLEC file " + path + ": " + std::strerror(EISDIR)));
+    EXPECT_TRUE(ui_.Has("box:NLEC Transfer error."));
+    EXPECT_FALSE(ui_.Has("box:Nlec Checksum Failure."));
+    EXPECT_FALSE(engine_.SessionActive());
+    EXPECT_EQ(ui_.ends.back().result, SessionResult::Failed);
 }
 
 // The bar is told what is done since its start, never a step: bytes of a file send (a

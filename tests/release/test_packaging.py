@@ -55,9 +55,9 @@ def test_a_debian_package_is_the_same_from_any_folder_and_umask(tmp_path):
     for folder, mask in (("one", 0o022), ("two/deeper", 0o077)):
         old = os.umask(mask)
         try:
-            files = dist.deb_files(str(binary), "9.8.7", EPOCH)
+            files = dist.deb_files(str(binary), version(), EPOCH)
             deb = str(tmp_path / (folder.replace("/", "-") + ".deb"))
-            dist.write_deb(deb, files, dist.deb_control("9.8.7", "arm64", "2.17", files), EPOCH,
+            dist.write_deb(deb, files, dist.deb_control(version(), "arm64", "2.17", files), EPOCH,
                            str(tmp_path / folder))
         finally:
             os.umask(old)
@@ -65,8 +65,8 @@ def test_a_debian_package_is_the_same_from_any_folder_and_umask(tmp_path):
     with open(built[0], "rb") as one, open(built[1], "rb") as two:
         assert one.read() == two.read()
 
-    assert [deb_field(built[0], f) for f in ("Version", "Architecture", "Depends")] == ["9.8.7", "arm64",
-                                                                                         "libc6 (>= 2.17)"]
+    assert [deb_field(built[0], f) for f in ("Version", "Architecture", "Depends")] == [version(), "arm64",
+                                                                                         "adduser, libc6 (>= 2.17)"]
     listing = subprocess.run(["dpkg-deb", "-c", built[0]], capture_output=True, text=True, check=True,
                              env=dict(os.environ, TZ="UTC")).stdout
     lines = [line.split() for line in listing.splitlines()]
@@ -93,3 +93,18 @@ def test_every_build_output_carries_the_version_in_VERSION():
         assert fixed_file_version(data) == expected + ".0", name
         if name != "varnex.exe":
             assert ('version="%s.0"' % expected).encode() in data, name + ": manifest"
+
+
+def test_the_packages_changelog_is_CHANGELOG_md_and_names_VERSION_first(tmp_path):
+    with open(dist.CHANGELOG) as f:
+        text = f.read()
+    changelog = tmp_path / "changelog"
+    changelog.write_bytes(dist.deb_changelog(version(), text))
+    parsed = subprocess.run(["dpkg-parsechangelog", "-l", str(changelog), "--all", "--format", "rfc822"],
+                            capture_output=True, text=True, check=True).stdout
+    parsed = [line.split()[1] for line in parsed.splitlines() if line.startswith("Version: ")]
+    assert parsed[0] == version()
+    assert parsed == [number for number, _, _ in dist.read_changelog(text)]
+    assert max(len(line) for line in changelog.read_text().splitlines()) <= 80
+    with pytest.raises(SystemExit, match="VERSION says 9.9.9"):
+        dist.deb_changelog("9.9.9", text)

@@ -1,0 +1,142 @@
+// The board's terminal layout on a fake size: no line as wide as the terminal, names
+// shortened in the middle, reasons cut, the compact layout's every port once, a resize, the
+// bell once per failure and colour only when asked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/TerminalBoard.h"
+#include "board/TerminalLayout.h"
+#include "board/TextFit.h"
+
+namespace {
+
+using board::DisplayWidth;
+using station::LoadEnd;
+using station::LoadResult;
+using station::Step;
+
+constexpr uint64_t kTotal = 249008;
+constexpr uint32_t kBaud = 115200;
+constexpr board::TerminalSize k80x24{80, 24};
+
+std::vector<std::string> Names(size_t count) {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i) names.push_back("/dev/ttyUSB" + std::to_string(i));
+    return names;
+}
+
+void ExpectFits(const std::vector<std::string>& lines, board::TerminalSize size) {
+    EXPECT_LT(lines.size(), size.rows);
+    for (const std::string& line : lines) EXPECT_LT(DisplayWidth(line), size.columns) << line;
+}
+
+// How many lines name the port (as a whole word: "ttyUSB1" is not in "ttyUSB12").
+size_t Mentions(const std::vector<std::string>& lines, const std::string& name) {
+    size_t found = 0;
+    for (const std::string& line : lines) {
+        for (size_t at = line.find(name); at != std::string::npos; at = line.find(name, at + 1)) {
+            const size_t end = at + name.size();
+            if (end == line.size() || line[end] == ' ') ++found;
+        }
+    }
+    return found;
+}
+
+TEST(BoardTextFit, NamesShortenedInTheMiddleAndTextCutAtTheEnd) {
+    const std::string name = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50185BI-if00-port0";
+    const std::string shortened = board::ShortenMiddle(name, 30);
+    EXPECT_EQ(DisplayWidth(shortened), 30u);
+    EXPECT_EQ(shortened.rfind("/dev/serial", 0), 0u) << shortened;
+    EXPECT_NE(shortened.find("5BI-if00-port0"), std::string::npos) << shortened;
+    EXPECT_NE(shortened.find("\xE2\x80\xA6"), std::string::npos);
+    EXPECT_EQ(board::ShortenMiddle("COM3", 30), "COM3");
+    EXPECT_EQ(board::CutEnd("no confirmation from the unit", 10), "no confir\xE2\x80\xA6");
+    EXPECT_EQ(DisplayWidth(board::CutEnd("caf\xC3\xA9 au lait", 5)), 5u);  // cut between characters
+}
+
+TEST(BoardTerminalLayout, LongNamesAndALongReasonFitEightyColumns) {
+    std::vector<std::string> names;
+    for (const char* serial : {"A50185BI", "A50185BJ", "A50185BK", "A50185BL"}) {
+        names.push_back(std::string("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_") + serial + "-if00-port0");
+    }
+    board::Board model(names, "/var/lib/varnex/line-3/shift-2024-05-17-night.db", 0);
+    model.LoadStart(0, 1, kTotal, kBaud, 0);
+    model.Progress(0, 50000, kTotal, 5000);
+    model.LoadStart(1, 1, kTotal, kBaud, 0);
+    model.LoadEnd(1, 1,
+                  LoadEnd{LoadResult::NoConfirmation, kTotal, kTotal, 60000,
+                          "no confirmation from the unit within 30 s of the last byte (CTS stayed up): load it again"},
+                  60000);
+    const std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(60000), k80x24, {});
+    ExpectFits(lines, k80x24);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find("loaded: 0   failed: 1"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("loading"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("failed: unit 1: no confirmation"), std::string::npos) << lines[2];
+    EXPECT_EQ(lines[2].substr(lines[2].size() - 3), "\xE2\x80\xA6");
+    for (const char* serial : {"A50185BI", "A50185BJ", "A50185BK", "A50185BL"}) {
+        EXPECT_EQ(Mentions(lines, std::string(serial).substr(6) + "-if00-port0"), 1u) << serial;
+    }
+}
+
+TEST(BoardTerminalLayout, ThirtyTwoAndSixtyFourPortsShowTheHeaderAndEveryPortOnceFailuresFirst) {
+    for (size_t count : {32u, 64u}) {
+        const std::vector<std::string> names = Names(count);
+        board::Board model(names, "shift.db", 0);
+        for (size_t i = 0; i < count; i += 3) model.LoadStart(i, 1, kTotal, kBaud, 0);
+        model.LoadEnd(5, 1, LoadEnd{LoadResult::Failed, 10, kTotal, 100, "the port is gone"}, 100);
+        model.LoadEnd(17, 1, LoadEnd{LoadResult::Failed, 10, kTotal, 100, "the port is gone"}, 100);
+        const std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(1000), k80x24, {});
+        ExpectFits(lines, k80x24);
+        EXPECT_EQ(lines[0].rfind("records: shift.db", 0), 0u);
+        EXPECT_EQ(lines[1].rfind("FAILED ", 0), 0u) << lines[1];
+        EXPECT_NE(lines[1].find("ttyUSB5"), std::string::npos);
+        EXPECT_NE(lines[1].find("ttyUSB17"), std::string::npos);
+        for (const std::string& name : names) EXPECT_EQ(Mentions(lines, name.substr(5)), 1u) << count << " " << name;
+    }
+}
+
+TEST(BoardTerminalBoard, RedrawsInPlaceClearsOnAResizeAndRingsOncePerFailure) {
+    board::Board model(Names(4), "", 0);
+    std::ostringstream out;
+    board::TerminalBoard view(out, false);
+    view.Draw(model.Snapshot(0), k80x24);
+    view.Draw(model.Snapshot(0), k80x24);
+    EXPECT_EQ(view.FramesDrawn(), 1u);  // nothing changed: nothing written
+    model.LoadEnd(2, 1, LoadEnd{LoadResult::Failed, 10, kTotal, 100, "the port is gone"}, 100);
+    out.str("");
+    view.Draw(model.Snapshot(100), k80x24);
+    view.Draw(model.Snapshot(200), k80x24);
+    const std::string drawn = out.str();
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\a'), 1);
+    EXPECT_EQ(drawn.find("\x1b[5A"), 1u);  // after the bell: up over the five lines drawn
+    // Narrowed to 40 x 6: the screen is cleared and every port still shows once.
+    out.str("");
+    const board::TerminalSize small{40, 6};
+    view.Draw(model.Snapshot(300), small);
+    const std::string frame = out.str();
+    EXPECT_EQ(frame.rfind("\x1b[2J", 0), 0u);
+    std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(300), small, {});
+    ExpectFits(lines, small);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Mentions(lines, "ttyUSB" + std::to_string(i)), 1u) << i;
+}
+
+TEST(BoardTerminalLayout, ColourOnlyWhenAskedAndItTakesNoColumns) {
+    board::Board model(Names(2), "", 0);
+    model.LoadEnd(0, 1, LoadEnd{LoadResult::Failed, 10, kTotal, 100, "the port is gone"}, 100);
+    model.LoadEnd(1, 1, LoadEnd{LoadResult::Confirmed, kTotal, kTotal, 100, ""}, 100);
+    model.Step(1, Step::WaitingForUnitToGo, 1, "switch the unit off and take it away", 100);
+    const board::StationState state = model.Snapshot(200);
+    const std::vector<std::string> plain = board::LayoutBoard(state, k80x24, {});
+    const std::vector<std::string> coloured = board::LayoutBoard(state, k80x24, {true});
+    EXPECT_EQ(plain[1].find('\x1b'), std::string::npos);
+    EXPECT_NE(coloured[1].find("\x1b[31m"), std::string::npos);  // failed: red
+    EXPECT_NE(coloured[2].find("\x1b[32m"), std::string::npos);  // done: green
+    EXPECT_EQ(board::LookOf(state.ports[1]), board::Look::Done);
+}
+
+}  // namespace
