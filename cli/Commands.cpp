@@ -51,6 +51,8 @@ namespace cli {
 namespace {
 
 constexpr uint32_t kTickMs = 20;  // the main thread's wake-ups; the renderer throttles itself
+// How often the board asks the forwarding how many rows wait (a count in the records file).
+constexpr uint64_t kServerLookMs = 500;
 using common::kMsPerSecond;
 
 std::string Probe(const std::string& name) {
@@ -367,9 +369,15 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         }
     }
     bool recordsFailureTold = false;
+    uint64_t serverLookedAt = 0;
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
+        if (!options.forward.empty() && clock.NowMs() - serverLookedAt >= kServerLookMs) {
+            serverLookedAt = clock.NowMs();
+            const records::ForwardState server = forwarding.State();
+            model.Server({server.host, server.waiting, server.reason}, serverLookedAt);
+        }
         if (screen) screen->Tick(clock.NowMs(), TakeResized());
         StopIfOutputGone(out, cancel);
         // Said at once: the operator must not plug in units that will not be loaded.
