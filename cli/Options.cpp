@@ -301,7 +301,8 @@ void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOpti
                                                                                  {"json", RecordsFormat::Json}},
                                             CLI::ignore_case))
         ->type_name("FORMAT");
-    command->add_flag("--summary", options->summary, "per day and port: units loaded, failed, median duration");
+    command->add_flag("--summary", options->summary,
+                      "per day, station and port: units loaded, failed, median duration");
     command->add_option("--station", options->station, "only loads of this station")->type_name("NAME");
     CLI::App* forward = command->add_subcommand("forward", "send a records file's rows to the line's records server");
     forward->add_option("FILE", options->forwardFile, "the records file")->required();

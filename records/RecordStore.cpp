@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include <sqlite3.h>
@@ -283,10 +284,11 @@ std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows) {
         DaySummary summary;
         std::vector<uint64_t> durations;
     };
-    std::map<std::pair<std::string, std::string>, Group> groups;
+    std::map<std::tuple<std::string, std::string, std::string>, Group> groups;
     for (const Row& row : rows) {
-        Group& group = groups[{row.startedAt.substr(0, 10), row.port}];
+        Group& group = groups[{row.startedAt.substr(0, 10), row.station, row.port}];
         group.summary.day = row.startedAt.substr(0, 10);
+        group.summary.station = row.station;
         group.summary.port = row.port;
         if (row.result == kConfirmed || row.result == kDone) {
             ++group.summary.loaded;

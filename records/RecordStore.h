@@ -31,9 +31,10 @@ struct Filter {
     std::string station;
 };
 
-// Per day (UTC) and port: units loaded, failed, and the loaded units' median duration.
+// Per day (UTC), station and port: units loaded, failed, and the loaded units' median duration.
 struct DaySummary {
     std::string day;
+    std::string station;
     std::string port;
     uint64_t loaded = 0;
     uint64_t failed = 0;
@@ -91,7 +92,7 @@ private:
     std::string selectList_;
 };
 
-// Per day (UTC) and port, from rows however they were read.
+// Per day (UTC), station and port, from rows however they were read (a file or the server).
 std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows);
 
 // Unix milliseconds as "2026-12-08T06:18:09.123Z".

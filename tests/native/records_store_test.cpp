@@ -435,7 +435,7 @@ TEST(RecordStore, AWriteWithNoRoomLeftFailsWithTheReasonAndKeepsEarlierRows) {
     EXPECT_GT(rows.size(), 0u);
 }
 
-TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
+TEST(RecordStore, TheSummaryCountsPerDayStationAndPortWithTheMedianDuration) {
     Folder folder;
     auto store = OpenOrFail(folder.File());
     std::string error;
@@ -444,13 +444,16 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
         const char* port;
         const char* result;
         uint64_t ms;
+        const char* station = "bench-3";
     };
-    const Load loads[] = {{"2026-12-07", "A", "confirmed", 100},     {"2026-12-07", "A", "confirmed", 300},
-                          {"2026-12-07", "A", "confirmed", 200},     {"2026-12-07", "A", "failed", 5},
-                          {"2026-12-07", "B", "no_confirmation", 9}, {"2026-12-08", "A", "confirmed", 10},
-                          {"2026-12-08", "A", "confirmed", 20},      {"2026-12-08", "A", "stopped", 3}};
+    const Load loads[] = {{"2026-12-07", "A", "confirmed", 100},      {"2026-12-07", "A", "confirmed", 300},
+                          {"2026-12-07", "A", "confirmed", 200},      {"2026-12-07", "A", "failed", 5},
+                          {"2026-12-07", "B", "no_confirmation", 9},  {"2026-12-08", "A", "confirmed", 10},
+                          {"2026-12-08", "A", "confirmed", 20},       {"2026-12-08", "A", "stopped", 3},
+                          {"2026-12-08", "A", "failed", 7, "bench-4"}};
     for (const Load& load : loads) {
         records::Row row = Sample(load.port, 1);
+        row.station = load.station;
         row.startedAt = std::string(load.day) + "T10:00:00.000Z";
         ASSERT_TRUE(store->Begin(&row, &error));
         row.endedAt = row.startedAt;
@@ -460,8 +463,9 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
     }
     std::vector<records::DaySummary> days;
     ASSERT_TRUE(store->Summarise({}, &days, &error)) << error;
-    ASSERT_EQ(days.size(), 3u);
+    ASSERT_EQ(days.size(), 4u);
     EXPECT_EQ(days[0].day, "2026-12-07");
+    EXPECT_EQ(days[0].station, "bench-3");
     EXPECT_EQ(days[0].port, "A");
     EXPECT_EQ(days[0].loaded, 3u);
     EXPECT_EQ(days[0].failed, 1u);
@@ -471,6 +475,8 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
     EXPECT_EQ(days[2].loaded, 2u);
     EXPECT_EQ(days[2].failed, 0u);  // a load stopped at the shift's end did not fail
     EXPECT_EQ(days[2].medianMs, 15u);
+    EXPECT_EQ(days[3].station, "bench-4");  // the same day and port name at another station
+    EXPECT_EQ(days[3].failed, 1u);
 }
 
 TEST(RecordStore, TimesAreUtcIso8601WithMilliseconds) {
