@@ -26,9 +26,12 @@ CREATE TABLE IF NOT EXISTS varnex_loads (
     duration_ms bigint,
     unit integer NOT NULL,                -- the unit's number on its port
     varnex_version text NOT NULL,
+    device text NOT NULL DEFAULT '',      -- the port's device; port holds its name
     received_at timestamptz NOT NULL DEFAULT now(),
     PRIMARY KEY (station, journal, row_id)
 );
+-- A table made by an earlier varnex-records.sql gains the columns added since.
+ALTER TABLE varnex_loads ADD COLUMN IF NOT EXISTS device text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS varnex_loads_started ON varnex_loads (started_at);
 CREATE INDEX IF NOT EXISTS varnex_loads_station_started ON varnex_loads (station, started_at);
 
