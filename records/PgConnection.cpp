@@ -101,8 +101,15 @@ bool StatementFailureIsPermanent(const char* state, std::string* advice) {
         *advice = "the server's administrator gives the role its rights with packaging/varnex-records.sql";
         return true;
     }
-    if (code == kUndefinedTable || code == kUndefinedColumn || code == kDatatypeMismatch || code == kUnknownDatabase) {
+    if (code == kUndefinedTable || code == kUnknownDatabase) {
         *advice = "the server's administrator creates the table with packaging/varnex-records.sql";
+        return true;
+    }
+    // A table made for an earlier varnex lacks the columns added since; running the file
+    // again adds them.
+    if (code == kUndefinedColumn || code == kDatatypeMismatch) {
+        *advice = "the server's administrator brings the table up to date by running packaging/varnex-records.sql "
+                  "again";
         return true;
     }
     return false;

@@ -60,13 +60,17 @@ class PgServer:
                        "fsync = off\nlog_min_messages = warning\n" % (self.port, self.root))
         self.start()
         self.admin_sql("CREATE DATABASE %s" % DATABASE, database="postgres")
-        self._run(BIN + "/psql", "-h", self.root,
-                  "-p", str(self.port), "-U", ADMIN, "-d", DATABASE, "-v", "ON_ERROR_STOP=1", "-q",
-                  "-f", os.path.abspath(SQL_FILE))
+        self.run_sql_file()
         self.admin_sql("ALTER ROLE %s PASSWORD '%s'" % (ROLE, self.password))
         with open(self.passfile, "w") as f:
             f.write("127.0.0.1:%d:%s:%s:%s\n" % (self.port, DATABASE, ROLE, self.password))
         os.chmod(self.passfile, 0o600)
+
+    def run_sql_file(self):
+        """What the administrator runs, once to make the table and again after an upgrade."""
+        self._run(BIN + "/psql", "-h", self.root,
+                  "-p", str(self.port), "-U", ADMIN, "-d", DATABASE, "-v", "ON_ERROR_STOP=1", "-q",
+                  "-f", os.path.abspath(SQL_FILE))
 
     def start(self):
         self._run(BIN + "/pg_ctl", "-D", self.data, "-l", os.path.join(self.root, "server.log"), "-w",

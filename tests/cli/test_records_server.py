@@ -71,7 +71,7 @@ def test_a_station_forwards_through_a_killed_backend_and_a_server_restarted(unit
 
 
 def test_hang_wrong_password_and_missing_table_load_units_and_rows_wait(units, varnex, folder, pg_server):
-    (unit,) = units(1, "--line", "3", "--line-gap-ms", LINE_GAP_MS)  # one unit per case
+    (unit,) = units(1, "--line", "4", "--line-gap-ms", LINE_GAP_MS)  # one unit per case
     # A server that hangs: given up on, never waited for.
     records = str(folder / "hang.db")
     pg_server.hang()
@@ -107,6 +107,20 @@ def test_hang_wrong_password_and_missing_table_load_units_and_rows_wait(units, v
     assert code == 0, out + err
     assert err.count("varnex-records.sql") == 1, err
     assert_server_holds_the_file(pg_server, records, "table")
+
+    # A table made for an earlier varnex (without the device column): said once, with what to
+    # do; the SQL file run again brings it up to date and the rows go.
+    records = str(folder / "older-table.db")
+    pg_server.admin_sql("ALTER TABLE varnex_loads DROP COLUMN device")
+    try:
+        code, out, err = varnex(station_args([unit], records, "older", pg_server.url, "--count", "1"), [unit],
+                                pg_server.env()).wait(FINISH_S)
+    finally:
+        pg_server.run_sql_file()
+    assert code == 0, out + err
+    assert err.count("varnex-records.sql again") == 1, err
+    assert_server_holds_the_file(pg_server, records, "older")
+    assert pg_server.admin_sql("SELECT count(*) FROM varnex_loads WHERE station = 'older' AND device = ''") == [["0"]]
 
 
 def test_killed_after_the_commit_before_the_mark_duplicates_nothing(units, varnex, folder, pg_server):
