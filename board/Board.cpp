@@ -121,6 +121,13 @@ void Board::PortFailed(size_t port, const std::string& reason, uint64_t nowMs) {
     Publish(nowMs);
 }
 
+void Board::Server(const RecordsServer& server, uint64_t nowMs) {
+    std::lock_guard<std::mutex> hold(writeMutex_);
+    if (state_.server == server) return;
+    state_.server = server;
+    Publish(nowMs);
+}
+
 void Board::End(uint64_t nowMs) {
     std::lock_guard<std::mutex> hold(writeMutex_);
     for (size_t port = 0; port < state_.ports.size(); ++port) {

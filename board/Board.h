@@ -48,11 +48,22 @@ struct PortState {
     bool lost = false;                // the port is lost and is being opened again
 };
 
+// Where the records go on to, for the header: the line's server and the rows that wait for it.
+struct RecordsServer {
+    std::string host;      // "" when the records go to no server
+    uint64_t waiting = 0;  // rows the server has not taken yet
+    std::string reason;    // why it has not, in the operator's words; "" while it takes them
+    bool operator==(const RecordsServer& other) const {
+        return host == other.host && waiting == other.waiting && reason == other.reason;
+    }
+};
+
 struct StationState {
     uint64_t sequence = 0;   // grows with every published change; 0 before the first
     uint64_t atMs = 0;       // the clock's time the copy describes
     uint64_t elapsedMs = 0;  // since the station started
     std::string records;     // the records file; "" for none
+    RecordsServer server;    // the records' forwarding, if any
     uint64_t loaded = 0;     // units loaded and confirmed
     uint64_t failed = 0;     // loads that ended any other way
     double yield = -1.0;     // loaded over all loads that ended; -1 before the first end
@@ -81,6 +92,8 @@ public:
     void LoadEnd(size_t port, uint32_t unit, const station::LoadEnd& end, uint64_t nowMs);
     // A port that could not be started at all (no thread for it).
     void PortFailed(size_t port, const std::string& reason, uint64_t nowMs);
+    // The forwarding's state as it is now; published only when it changed.
+    void Server(const RecordsServer& server, uint64_t nowMs);
     // The station stopped: wakes every reader one last time.
     void End(uint64_t nowMs);
 

@@ -25,10 +25,16 @@ nlohmann::json ToJson(const StationState& state) {
         {"failed", state.failed},
         {"yield", nullptr},
         {"units_per_hour", state.unitsPerHour},
+        {"records_server", nullptr},
         {"ended", state.ended},
         {"ports", ports},
     };
     if (state.yield >= 0.0) json["yield"] = state.yield;
+    if (!state.server.host.empty()) {
+        nlohmann::json server = {{"host", state.server.host}, {"waiting", state.server.waiting}, {"reason", nullptr}};
+        if (!state.server.reason.empty()) server["reason"] = state.server.reason;
+        json["records_server"] = server;
+    }
     return json;
 }
 

@@ -165,6 +165,15 @@ Look LookOf(const PortState& port) {
     return Look::Opening;
 }
 
+// The header's second line while the server lacks rows or refuses them: "records: 3 waiting
+// for db.line3 (connection refused)"; "" while it has them all.
+std::string ServerText(const RecordsServer& server) {
+    if (server.host.empty() || (server.waiting == 0 && server.reason.empty())) return "";
+    std::string text = "records: " + std::to_string(server.waiting) + " waiting for " + server.host;
+    if (!server.reason.empty()) text += " (" + server.reason + ")";
+    return text;
+}
+
 std::string HeaderText(const StationState& state) {
     char perHour[32];
     std::snprintf(perHour, sizeof perHour, "%.1f", state.unitsPerHour);
@@ -218,10 +227,15 @@ std::vector<std::string> LayoutBoard(const StationState& state, TerminalSize siz
         shorter.unitsPerHour = state.unitsPerHour;
         lines.push_back(CutEnd(HeaderText(shorter), width));
     }
-    if (rows <= 1) return lines;
-    std::vector<std::string> body = 1 + state.ports.size() <= rows && width >= kMinColumns
+    // What waits for the records server, on a line of its own: its reason is what the
+    // operator reads there, and it would not fit beside the counters.
+    const std::string server = ServerText(state.server);
+    if (!server.empty() && rows > 1) lines.push_back(CutEnd(server, width));
+    if (rows <= lines.size()) return lines;
+    const size_t bodyRows = rows - lines.size();
+    std::vector<std::string> body = state.ports.size() <= bodyRows && width >= kMinColumns
                                         ? FullLayout(state, width, options)
-                                        : CompactLayout(state, width, rows - 1, options);
+                                        : CompactLayout(state, width, bodyRows, options);
     lines.insert(lines.end(), body.begin(), body.end());
     return lines;
 }

@@ -20,6 +20,7 @@
 #include "board/Board.h"
 #include "cli/EventHub.h"
 #include "cli/FailureTexts.h"
+#include "cli/Forwarding.h"
 #include "cli/HostName.h"
 #include "cli/Images.h"
 #include "cli/JsonEvents.h"
@@ -38,7 +39,9 @@
 #include "common/Clock.h"
 #include "common/Sha256.h"
 #include "download/EraseEngine.h"
+#include "records/PgConnection.h"
 #include "records/RecordStore.h"
+#include "records/ServerRecords.h"
 #include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
 #include "serial/PortList.h"
@@ -49,6 +52,8 @@ namespace cli {
 namespace {
 
 constexpr uint32_t kTickMs = 20;  // the main thread's wake-ups; the renderer throttles itself
+// How often the board asks the forwarding how many rows wait (a count in the records file).
+constexpr uint64_t kServerLookMs = 500;
 using common::kMsPerSecond;
 
 std::string Probe(const std::string& name) {
@@ -150,7 +155,7 @@ int RunUnits(const UnitsOptions& options, std::ostream& out, std::atomic<bool>& 
 
 // Opens the records file a command was given, before any port is touched; false after the
 // message when it cannot be used (a usage error).
-bool OpenRecords(const std::string& path, std::ostream& err, std::unique_ptr<records::RecordStore>* store) {
+bool OpenRecords(const std::string& path, std::ostream& err, std::shared_ptr<records::RecordStore>* store) {
     if (path.empty()) return true;
     std::string error;
     *store = records::RecordStore::Open(path, records::Access::Write, &error);
@@ -211,7 +216,7 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
         err << "varnex: " << error << std::endl;
         return kExitUsage;
     }
-    std::unique_ptr<records::RecordStore> store;
+    std::shared_ptr<records::RecordStore> store;
     if (!OpenRecords(options.units.records, err, &store)) return kExitUsage;
     records::Row row = RunRow("");
     DescribeImage(options, image.Bytes(), &row);
@@ -220,13 +225,16 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
     if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
     DownloadPlan plan{image.Bytes(), options.baud, options.waitSeconds * kMsPerSecond, !options.noCtsWait};
     NoteRawPorts(options.units, options.baud, err);
-    return RunUnits(
+    Forwarding forwarding(store, options.units.records, options.units.forward, err);
+    const int code = RunUnits(
         options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
         RunEnd::Summary, keeping.get());
+    forwarding.Finish(cancel.load(), out);
+    return code;
 }
 
 int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
-    std::unique_ptr<records::RecordStore> store;
+    std::shared_ptr<records::RecordStore> store;
     if (!OpenRecords(options.units.records, err, &store)) return kExitUsage;
     records::Row row = RunRow("");
     row.operation = "erase";
@@ -234,9 +242,12 @@ int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream
     std::unique_ptr<RecordKeeping> keeping;
     if (store) keeping = std::make_unique<RecordKeeping>(*store, row);
     NoteRawPorts(options.units, download::kEraseBaudRate, err);
-    return RunUnits(
+    Forwarding forwarding(store, options.units.records, options.units.forward, err);
+    const int code = RunUnits(
         options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary,
         keeping.get());
+    forwarding.Finish(cancel.load(), out);
+    return code;
 }
 
 int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
@@ -292,7 +303,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         return kExitUsage;
     }
     // Before any port is touched: a records file that cannot be kept is a usage error.
-    std::unique_ptr<records::RecordStore> store;
+    std::shared_ptr<records::RecordStore> store;
     if (!OpenRecords(options.records, err, &store)) return kExitUsage;
     const ImageBytes bytes = image.Bytes();
     records::Row common = RunRow(options.station);
@@ -306,6 +317,8 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     for (size_t index = 0; index < ports.size(); ++index) nameOf[ports[index]] = names[index];
     std::unique_ptr<RecordKeeping> keeping;
     if (store) keeping = std::make_unique<RecordKeeping>(*store, common, nameOf);
+
+    Forwarding forwarding(store, options.records, options.forward, err);
 
     common::Clock& clock = common::SteadyClock();
     board::Board model(names, options.records, clock.NowMs());
@@ -361,9 +374,15 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         }
     }
     bool recordsFailureTold = false;
+    uint64_t serverLookedAt = 0;
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kTickMs);
         hub.Tick();
+        if (!options.forward.empty() && clock.NowMs() - serverLookedAt >= kServerLookMs) {
+            serverLookedAt = clock.NowMs();
+            const records::ForwardState server = forwarding.State();
+            model.Server({server.host, server.waiting, server.reason}, serverLookedAt);
+        }
         if (screen) screen->Tick(clock.NowMs(), TakeResized());
         StopIfOutputGone(out, cancel);
         // Said at once: the operator must not plug in units that will not be loaded.
@@ -380,11 +399,36 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);
+    // The rows that wait are not lost: the exit code speaks of the units alone.
+    forwarding.Finish(cancel.load(), out);
     return gate.Failed() > 0 || gate.RecordsFailed() || workers.size() < contexts.size() ? kExitSomeFailed
                                                                                          : kExitAllDone;
 }
 
+namespace {
+
+int ListServerRecords(const RecordsOptions& options, const records::Filter& filter, std::ostream& out,
+                      std::ostream& err) {
+    records::ServerRecords server(options.file);
+    std::vector<records::Row> rows;
+    records::ServerError failure;
+    if (!server.List(filter, &rows, &failure)) {
+        FailureDetails details = Words(failure.text);
+        details.name = records::ServerName(options.file);
+        err << "varnex: " << FailureText(Failure::ServerNotRead, details) << std::endl;
+        return kExitSomeFailed;
+    }
+    if (options.summary) WriteDaySummaries(out, records::SummariseRows(rows), options.format);
+    else WriteRows(out, rows, options.format);
+    return kExitAllDone;
+}
+
+}  // namespace
+
 int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.forward) return ForwardFile(options.forwardFile, options.forwardUrl, out, err);
+    records::Filter filter{options.since, options.port, options.result, options.station};
+    if (records::IsServerUrl(options.file)) return ListServerRecords(options, filter, out, err);
     std::string error;
     std::unique_ptr<records::RecordStore> store =
         records::RecordStore::Open(options.file, records::Access::Read, &error);
@@ -392,7 +436,6 @@ int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ost
         err << "varnex: " << FailureText(Failure::RecordsNotReadable, Words(error)) << std::endl;
         return kExitUsage;
     }
-    records::Filter filter{options.since, options.port, options.result};
     bool read = false;
     if (options.summary) {
         std::vector<records::DaySummary> days;

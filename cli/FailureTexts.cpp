@@ -40,6 +40,14 @@ const char* Pattern(Failure kind) {
         case Failure::ProbeCtsNotRead: return "cannot read CTS: {kind} ({text})";
         case Failure::RecordsNotUsable: return "the records file cannot be used: {words}";
         case Failure::RecordsNotReadable: return "the records file cannot be read: {words}";
+        case Failure::ServerUrlHasPassword:
+            return "{name}: the password belongs in the passfile (~/.pgpass, or the file PGPASSFILE names), "
+                   "never on the command line";
+        case Failure::ForwardNeedsRecords: return "--forward needs --records FILE: the rows wait there for the server";
+        case Failure::ServerRefuses: return "the records server {name} refuses the rows: {words}";
+        case Failure::ServerNotRead: return "the records server {name} cannot be read: {words}";
+        case Failure::RowsWaiting:
+            return "{size} rows wait for {name}: `varnex records forward {words} {more}` sends them";
         case Failure::ImageNotCarried: return "this program carries no {name} image";
         case Failure::ImageNotOpened: return "{name}: {system}";
         case Failure::ImageEmpty: return "{name}: the file is empty";

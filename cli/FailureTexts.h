@@ -44,6 +44,12 @@ enum class Failure {
     // Before any port is touched (usage errors).
     RecordsNotUsable,
     RecordsNotReadable,
+    ServerUrlHasPassword,  // a records server's URL with its password in it
+    ForwardNeedsRecords,   // --forward without --records
+    // The line's records server, on standard error.
+    ServerRefuses,  // a permanent failure, said once with what to do
+    ServerNotRead,  // varnex records URL could not read the server
+    RowsWaiting,    // the station's last line when rows wait in the file
     ImageNotCarried,
     ImageNotOpened,
     ImageEmpty,

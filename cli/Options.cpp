@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/FailureTexts.h"
+#include "records/PgConnection.h"
 #include "cli/StationConfig.h"
 #include "records/RecordStore.h"
 #include "serial/LineSpeeds.h"
@@ -89,9 +91,33 @@ void CheckImage(DownloadOptions* options, const ImageFlags& flags) {
                                       : ImageChoice::File;
 }
 
+// A records server's URL as given: a password in it is refused.
+void CheckServerUrl(const std::string& url) {
+    if (!url.empty() && records::UrlHasPassword(url)) {
+        FailureDetails details;
+        details.name = records::ServerName(url);
+        throw CLI::ValidationError(FailureText(Failure::ServerUrlHasPassword, details));
+    }
+}
+
+void AddForward(CLI::App* command, std::string* url) {
+    command
+        ->add_option("--forward", *url,
+                     "send the rows on to the line's records server (a libpq connection string or "
+                     "postgresql:// URI; the password in the passfile)")
+        ->type_name("URL");
+}
+
 void AddRecordsFile(CLI::App* command, UnitsOptions* units) {
     command->add_option("--records", units->records, "add a row per unit to this records file (SQLite)")
         ->type_name("FILE");
+    AddForward(command, &units->forward);
+}
+
+void CheckUnitsForward(const UnitsOptions& units) {
+    CheckServerUrl(units.forward);
+    if (!units.forward.empty() && units.records.empty())
+        throw CLI::ValidationError(FailureText(Failure::ForwardNeedsRecords));
 }
 
 void AddImageOptions(CLI::App* download, DownloadOptions* options, ImageFlags* flags) {
@@ -119,6 +145,7 @@ void AddDownloadCommand(CLI::App& app, const CommandRunners& runners, DownloadOp
     download->callback([&runners, options, flags, chosen] {
         CheckImage(options, *flags);
         CheckPortsOnce(options->units.ports);
+        CheckUnitsForward(options->units);
         CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.download(*options); };
     });
@@ -131,6 +158,7 @@ void AddEraseCommand(CLI::App& app, const CommandRunners& runners, EraseOptions*
     AddNoCtsWait(erase, &options->noCtsWait);
     erase->callback([&runners, options, chosen] {
         CheckPortsOnce(options->units.ports);
+        CheckUnitsForward(options->units);
         CheckCtsOnEveryPort(options->units.ports, options->noCtsWait);
         *chosen = [&runners, options] { return runners.erase(*options); };
     });
@@ -172,7 +200,9 @@ void ApplyStationConfig(const CLI::App& command, StationOptions* options, ImageF
     if (config.json && !given("--json")) options->load.units.json = *config.json;
     if (config.http && !given("--http")) options->http = *config.http;
     if (config.httpTokenFile && !given("--http-token-file")) options->httpTokenFile = *config.httpTokenFile;
-    if (config.forward) options->forward = *config.forward;
+    // The records' server goes with the records: --no-records on the command line drops the
+    // file's forward with its records, as --forward replaces it.
+    if (config.forward && !given("--forward") && !given("--no-records")) options->forward = *config.forward;
 }
 
 void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOptions* options, ImageFlags* flags,
@@ -196,6 +226,7 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
                                              " in the current folder)")
                             ->type_name("FILE");
     station->add_flag("--no-records", options->noRecords, "keep no records")->excludes(file);
+    AddForward(station, &options->forward);
     station->add_option("--station", options->station, "the station's name in the records (default: the host's name)")
         ->type_name("NAME");
     station->add_option("--count", options->count, "end after N units loaded (over all ports)")
@@ -236,6 +267,9 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
         }
         if (options->noRecords) options->records.clear();
         if (options->records.empty() && !options->noRecords) throw CLI::ValidationError("--records needs a file name");
+        if (!options->forward.empty() && options->noRecords)
+            throw CLI::ValidationError(FailureText(Failure::ForwardNeedsRecords));
+        CheckServerUrl(options->forward);
         *chosen = [&runners, options] { return runners.station(*options); };
     });
 }
@@ -282,8 +316,16 @@ void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOpti
                                                                                  {"json", RecordsFormat::Json}},
                                             CLI::ignore_case))
         ->type_name("FORMAT");
-    command->add_flag("--summary", options->summary, "per day and port: units loaded, failed, median duration");
-    command->callback([&runners, options, chosen] {
+    command->add_flag("--summary", options->summary,
+                      "per day, station and port: units loaded, failed, median duration");
+    command->add_option("--station", options->station, "only loads of this station")->type_name("NAME");
+    CLI::App* forward = command->add_subcommand("forward", "send a records file's rows to the line's records server");
+    forward->add_option("FILE", options->forwardFile, "the records file")->required();
+    forward->add_option("URL", options->forwardUrl, "the server (a libpq connection string or postgresql:// URI)")
+        ->required();
+    command->callback([&runners, options, chosen, forward] {
+        options->forward = forward->parsed();
+        CheckServerUrl(options->forward ? options->forwardUrl : options->file);
         CheckSince(&options->since);
         *chosen = [&runners, options] { return runners.records(*options); };
     });

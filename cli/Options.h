@@ -48,6 +48,7 @@ struct UnitsOptions {
     std::vector<std::string> ports;
     bool json = false;
     std::string records;  // download and erase: the records file, empty for none
+    std::string forward;  // the line's records server the rows go on to, empty for none
 };
 
 // download
@@ -84,12 +85,12 @@ struct StationOptions {
     std::string config;   // --config FILE: the setup the command line's options override
     std::string records;  // empty with --no-records
     bool noRecords = false;
+    std::string forward;  // the line's records server the rows go on to, empty for none
     std::string station;  // empty: the host's name
     uint32_t count = 0;   // 0: no limit
     bool stopOnFailure = false;
     std::string http;           // the web board's [ADDR:]PORT; empty for none
     std::string httpTokenFile;  // the file holding the web board's token; empty for none
-    std::string forward;        // the records server's connection string; empty for none
 };
 
 enum class RecordsFormat { Table, Csv, Json };
@@ -102,6 +103,11 @@ struct RecordsOptions {
     std::string result;
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;
+    std::string station;
+    // records forward FILE URL: the file's rows sent to the server instead of a listing.
+    bool forward = false;
+    std::string forwardFile;
+    std::string forwardUrl;
 };
 
 // A date or time as --since takes it ("2026-12-08", "2026-12-08 06:30Z"), brought to the

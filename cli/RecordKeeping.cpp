@@ -8,6 +8,7 @@ bool RecordKeeping::Begin(const station::LoadStart& start, uint64_t* id, std::st
     row.startedAt = records::NowIsoUtc();
     auto named = names_.find(start.port);
     row.port = named == names_.end() ? start.port : named->second;
+    row.device = start.port;
     row.unit = start.unit;
     row.result = records::kInterrupted;
     if (!store_.Begin(&row, error)) return false;

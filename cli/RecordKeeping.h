@@ -15,6 +15,7 @@ class RecordKeeping final : public station::RecordKeeper {
 public:
     // common: the fields every row of this run shares; names: what the rows call each port
     // (its device as the cycle knows it, to its name), a port not in it is called by its device.
+    // Every row keeps the device too.
     RecordKeeping(records::RecordStore& store, const records::Row& common,
                   std::map<std::string, std::string> names = {})
         : store_(store), common_(common), names_(std::move(names)) {}

@@ -150,6 +150,7 @@ void WriteDaySummaries(std::ostream& out, const std::vector<records::DaySummary>
     if (format == RecordsFormat::Json) {
         for (const records::DaySummary& d : days) {
             WriteJson(out, {{"day", d.day},
+                            {"station", d.station},
                             {"port", d.port},
                             {"loaded", d.loaded},
                             {"failed", d.failed},
@@ -160,10 +161,10 @@ void WriteDaySummaries(std::ostream& out, const std::vector<records::DaySummary>
     }
     const bool csv = format == RecordsFormat::Csv;
     Table table;
-    table.push_back(csv ? std::vector<std::string>{"day", "port", "loaded", "failed", "median_ms"}
-                        : std::vector<std::string>{"DAY", "PORT", "LOADED", "FAILED", "MEDIAN TIME"});
+    table.push_back(csv ? std::vector<std::string>{"day", "station", "port", "loaded", "failed", "median_ms"}
+                        : std::vector<std::string>{"DAY", "STATION", "PORT", "LOADED", "FAILED", "MEDIAN TIME"});
     for (const records::DaySummary& d : days) {
-        table.push_back({d.day, d.port, std::to_string(d.loaded), std::to_string(d.failed),
+        table.push_back({d.day, d.station, d.port, std::to_string(d.loaded), std::to_string(d.failed),
                          csv ? std::to_string(d.medianMs) : (d.loaded ? FormatDuration(d.medianMs) : "-")});
     }
     WriteTable(out, table, format);

@@ -57,6 +57,9 @@ const std::vector<Column>& Columns() {
         Bound<&Row::durationMs>("duration_ms", "", "", Written::AtEnd),
         Bound<&Row::unit>("unit", "NOT NULL", "", Written::AtStart),
         Bound<&Row::version>("varnex_version", "NOT NULL", "", Written::AtStart),
+        // Added last, so a reader that counts the CSV's columns finds the older ones in place;
+        // a row of an older file does not know its device.
+        Bound<&Row::device>("device", "NOT NULL", "''", Written::AtStart, 3),
     };
     return columns;
 }

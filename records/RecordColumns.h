@@ -24,7 +24,7 @@ struct Row {
     std::string startedAt;  // UTC, ISO 8601 with milliseconds
     std::string endedAt;    // empty until completed
     std::string station;
-    std::string port;
+    std::string port;       // the port's name as the operator calls it ("fixture 7"), or its device
     std::string operation;  // bootloader, software, image, erase
     std::string image;      // the image's name (empty for an erase)
     uint64_t imageSize = 0;
@@ -36,6 +36,7 @@ struct Row {
     uint64_t durationMs = 0;
     uint32_t unit = 0;  // the unit's number on its port
     std::string version;
+    std::string device;  // the device the port was opened as ("/dev/serial/by-path/...", "COM3")
 };
 
 enum class ColumnType { Integer, Text };

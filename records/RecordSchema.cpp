@@ -28,10 +28,25 @@ std::string Empty(const Column& column) {
     return column.type == ColumnType::Integer ? "0" : "''";
 }
 
+// The tables a version brought besides its columns, made in a new file and in an older file's
+// upgrade alike. Version 2: the journal's own id, made once when the file is made (so a
+// station whose file was replaced never collides with its old rows on the server), and the
+// outbox: the rows whose start or end the server has not taken yet, in the order they
+// happened (a row noted again before it went moves to the end and goes once, as it is then).
+std::string VersionTables(int64_t version) {
+    if (version != 2) return "";
+    return "CREATE TABLE journal(id TEXT NOT NULL);"
+           "INSERT INTO journal(id) SELECT lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || "
+           "substr(h, 14, 3) || '-' || substr('89ab', 1 + (abs(random()) % 4), 1) || substr(h, 18, 3) || '-' || "
+           "substr(h, 21, 12)) FROM (SELECT hex(randomblob(16)) AS h);"
+           "CREATE TABLE outbox(seq INTEGER PRIMARY KEY AUTOINCREMENT, row_id INTEGER NOT NULL UNIQUE);";
+}
+
 bool Create(sqlite3* db, const Schema& schema, std::string* error) {
     std::string sql = std::string("CREATE TABLE ") + kTable + "(";
     for (size_t i = 0; i < schema.columns.size(); ++i) sql += (i ? ", " : "") + Definition(schema.columns[i]);
     sql += std::string("); CREATE INDEX loads_started ON ") + kTable + "(started_at);";
+    for (int64_t version = 2; version <= schema.version; ++version) sql += VersionTables(version);
     sql += "PRAGMA application_id = " + std::to_string(kApplicationId) + ";";
     sql += "PRAGMA user_version = " + std::to_string(schema.version) + ";";
     return Exec(db, sql, error);
@@ -48,6 +63,8 @@ bool Upgrade(sqlite3* db, const Schema& schema, int64_t fileVersion, std::string
                 return false;
             }
         }
+        const std::string tables = VersionTables(version);
+        if (!tables.empty() && !Exec(db, tables, error)) return false;
     }
     return Exec(db, "PRAGMA user_version = " + std::to_string(schema.version), error);
 }
@@ -129,9 +146,13 @@ std::string CompleteSql(const Schema& schema) {
 }
 
 std::string SelectSql(const Schema& schema, int64_t fileVersion) {
+    return "SELECT " + SelectList(schema, fileVersion) + " FROM " + kTable;
+}
+
+std::string SelectList(const Schema& schema, int64_t fileVersion) {
     std::string list;
     for (const Column& column : schema.columns) {
-        std::string value = column.name;
+        std::string value = std::string(kTable) + "." + column.name;
         if (column.sinceVersion > fileVersion) {
             value = Empty(column);
         } else if (column.written == Written::AtEnd) {
@@ -139,7 +160,7 @@ std::string SelectSql(const Schema& schema, int64_t fileVersion) {
         }
         list += (list.empty() ? "" : ", ") + value;
     }
-    return "SELECT " + list + " FROM " + kTable;
+    return list;
 }
 
 }  // namespace records

@@ -16,8 +16,9 @@ struct sqlite3;
 namespace records {
 
 // The version a file of today's columns carries (PRAGMA user_version). Raise it with each
-// column of a new sinceVersion.
-inline constexpr int kSchemaVersion = 1;
+// column of a new sinceVersion. 2: the journal's own id and the outbox of rows for the
+// line's server; 3: the port's device beside its name.
+inline constexpr int kSchemaVersion = 3;
 
 struct Schema {
     const std::vector<Column>& columns;
@@ -39,6 +40,8 @@ bool CheckForReading(sqlite3* db, const Schema& schema, int64_t* fileVersion, st
 std::string InsertSql(const Schema& schema);
 std::string CompleteSql(const Schema& schema);
 std::string SelectSql(const Schema& schema, int64_t fileVersion);
+// The list of values SelectSql reads, for a statement that joins the table of loads.
+std::string SelectList(const Schema& schema, int64_t fileVersion);
 bool WrittenAtStart(const Column& column);
 bool WrittenAtEnd(const Column& column);
 

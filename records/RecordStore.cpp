@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include <sqlite3.h>
@@ -50,10 +51,31 @@ void BindFilter(Statement& statement, const Filter& filter) {
     statement.Bind(1, filter.since);
     statement.Bind(2, filter.port);
     statement.Bind(3, filter.result);
+    statement.Bind(4, filter.station);
 }
 
 constexpr const char* kWhere = " WHERE (?1 = '' OR started_at >= ?1) AND (?2 = '' OR port = ?2)"
-                               " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)";
+                               " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)"
+                               " AND (?4 = '' OR station = ?4)";
+
+constexpr const char* kNoteForForwarding = "INSERT OR REPLACE INTO outbox(row_id) VALUES (?)";
+
+// One row as the select list reads it, from its first value on.
+Row ReadRow(Statement& select) {
+    const std::vector<Column>& columns = kSchema.columns;
+    Row row;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const int at = static_cast<int>(i);
+        if (columns[i].type == ColumnType::Text) {
+            columns[i].set(&row, select.Text(at));
+        } else {
+            columns[i].set(&row, select.Int(at));
+        }
+    }
+    // A row never completed reads interrupted, whatever it was begun with.
+    if (row.endedAt.empty()) row.result = kInterrupted;
+    return row;
+}
 
 // Binds a row's columns that the filter picks, from the first place on; the next free place.
 template <typename Pick>
@@ -113,6 +135,7 @@ bool RecordStore::Prepare(Access access, std::string* error) {
     insertSql_ = InsertSql(kSchema);
     completeSql_ = CompleteSql(kSchema);
     selectSql_ = SelectSql(kSchema, fileVersion_);
+    selectList_ = SelectList(kSchema, fileVersion_);
     return true;
 }
 
@@ -120,32 +143,111 @@ RecordStore::~RecordStore() { sqlite3_close(db_); }
 
 bool RecordStore::Begin(Row* row, std::string* error) {
     std::lock_guard<std::mutex> hold(mutex_);
+    // The row and its note for the server in one transaction, so neither is ever without the
+    // other; the write lock taken first, so a busy file is waited for here, not halfway.
+    Transaction transaction(db_, Transaction::Kind::Write, error);
+    if (!transaction.Begun()) return false;
     Statement insert(db_, insertSql_);
-    if (insert.Ok()) {
-        BindColumns(insert, *row, WrittenAtStart);
-        if (insert.Step() == SQLITE_DONE) {
-            row->id = sqlite3_last_insert_rowid(db_);
-            return true;
-        }
+    if (!insert.Ok()) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    BindColumns(insert, *row, WrittenAtStart);
+    if (insert.Step() != SQLITE_DONE) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    const int64_t id = sqlite3_last_insert_rowid(db_);
+    if (!Note(id, error) || !transaction.Commit(error)) return false;
+    row->id = id;
+    return true;
+}
+
+bool RecordStore::Complete(const Row& row, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Transaction transaction(db_, Transaction::Kind::Write, error);
+    if (!transaction.Begun()) return false;
+    Statement update(db_, completeSql_);
+    if (!update.Ok()) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    const int idAt = BindColumns(update, row, WrittenAtEnd);
+    update.Bind(idAt, row.id);
+    if (update.Step() != SQLITE_DONE) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    if (sqlite3_changes(db_) != 1) {
+        *error = "row " + std::to_string(row.id) + " is missing";
+        return false;
+    }
+    return Note(row.id, error) && transaction.Commit(error);
+}
+
+bool RecordStore::Note(int64_t rowId, std::string* error) {
+    Statement note(db_, kNoteForForwarding);
+    if (note.Ok()) {
+        note.Bind(1, rowId);
+        if (note.Step() == SQLITE_DONE) return true;
     }
     *error = sqlite3_errmsg(db_);
     return false;
 }
 
-bool RecordStore::Complete(const Row& row, std::string* error) {
+bool RecordStore::JournalId(std::string* id, std::string* error) {
     std::lock_guard<std::mutex> hold(mutex_);
-    Statement update(db_, completeSql_);
-    if (update.Ok()) {
-        const int idAt = BindColumns(update, row, WrittenAtEnd);
-        update.Bind(idAt, row.id);
-        if (update.Step() == SQLITE_DONE) {
-            if (sqlite3_changes(db_) == 1) return true;
-            *error = "row " + std::to_string(row.id) + " is missing";
-            return false;
-        }
+    Statement select(db_, "SELECT id FROM journal");
+    if (select.Ok() && select.Step() == SQLITE_ROW) {
+        *id = select.Text(0);
+        return true;
     }
-    *error = sqlite3_errmsg(db_);
+    *error = path_ + ": " + sqlite3_errmsg(db_);
     return false;
+}
+
+bool RecordStore::Pending(size_t most, std::vector<Row>* rows, int64_t* lastNote, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    rows->clear();
+    const int seqAt = static_cast<int>(kSchema.columns.size());
+    Statement select(db_,
+                     "SELECT " + selectList_ +
+                         ", outbox.seq FROM outbox JOIN loads ON loads.id = outbox.row_id ORDER BY outbox.seq LIMIT ?");
+    if (!select.Ok()) {
+        *error = path_ + ": " + sqlite3_errmsg(db_);
+        return false;
+    }
+    select.Bind(1, static_cast<int64_t>(most));
+    int status;
+    while ((status = select.Step()) == SQLITE_ROW) {
+        rows->push_back(ReadRow(select));
+        *lastNote = select.Int(seqAt);
+    }
+    if (status == SQLITE_DONE) return true;
+    *error = path_ + ": " + sqlite3_errmsg(db_);
+    return false;
+}
+
+bool RecordStore::MarkForwarded(int64_t lastNote, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Statement erase(db_, "DELETE FROM outbox WHERE seq <= ?");
+    if (erase.Ok()) {
+        erase.Bind(1, lastNote);
+        if (erase.Step() == SQLITE_DONE) return true;
+    }
+    *error = path_ + ": " + sqlite3_errmsg(db_);
+    return false;
+}
+
+bool RecordStore::PendingCount(uint64_t* count, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    int64_t value = 0;
+    if (!ReadInt(db_, "SELECT count(*) FROM outbox", &value, error)) {
+        *error = path_ + ": " + *error;
+        return false;
+    }
+    *count = static_cast<uint64_t>(value);
+    return true;
 }
 
 bool RecordStore::List(const Filter& filter, std::vector<Row>* rows, std::string* error) {
@@ -156,22 +258,8 @@ bool RecordStore::List(const Filter& filter, std::vector<Row>* rows, std::string
         return false;
     }
     BindFilter(select, filter);
-    const std::vector<Column>& columns = kSchema.columns;
     int status;
-    while ((status = select.Step()) == SQLITE_ROW) {
-        Row row;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            const int at = static_cast<int>(i);
-            if (columns[i].type == ColumnType::Text) {
-                columns[i].set(&row, select.Text(at));
-            } else {
-                columns[i].set(&row, select.Int(at));
-            }
-        }
-        // A row never completed reads interrupted, whatever it was begun with.
-        if (row.endedAt.empty()) row.result = kInterrupted;
-        rows->push_back(std::move(row));
-    }
+    while ((status = select.Step()) == SQLITE_ROW) rows->push_back(ReadRow(select));
     if (status == SQLITE_DONE) return true;
     *error = path_ + ": " + sqlite3_errmsg(db_);
     return false;
@@ -186,14 +274,21 @@ std::string RecordStore::Setting(const std::string& name) {
 bool RecordStore::Summarise(const Filter& filter, std::vector<DaySummary>* days, std::string* error) {
     std::vector<Row> rows;
     if (!List(filter, &rows, error)) return false;
+    *days = SummariseRows(rows);
+    return true;
+}
+
+std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows) {
+    std::vector<DaySummary> days;
     struct Group {
         DaySummary summary;
         std::vector<uint64_t> durations;
     };
-    std::map<std::pair<std::string, std::string>, Group> groups;
+    std::map<std::tuple<std::string, std::string, std::string>, Group> groups;
     for (const Row& row : rows) {
-        Group& group = groups[{row.startedAt.substr(0, 10), row.port}];
+        Group& group = groups[{row.startedAt.substr(0, 10), row.station, row.port}];
         group.summary.day = row.startedAt.substr(0, 10);
+        group.summary.station = row.station;
         group.summary.port = row.port;
         if (row.result == kConfirmed || row.result == kDone) {
             ++group.summary.loaded;
@@ -209,9 +304,9 @@ bool RecordStore::Summarise(const Filter& filter, std::vector<DaySummary>* days,
             size_t middle = d.size() / 2;
             group.summary.medianMs = d.size() % 2 == 1 ? d[middle] : (d[middle - 1] + d[middle]) / 2;
         }
-        days->push_back(group.summary);
+        days.push_back(group.summary);
     }
-    return true;
+    return days;
 }
 
 std::string IsoUtc(int64_t unixMs) {

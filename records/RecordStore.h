@@ -28,11 +28,13 @@ struct Filter {
     std::string since;  // rows started on or after this date or time (ISO 8601 prefix)
     std::string port;
     std::string result;
+    std::string station;
 };
 
-// Per day (UTC) and port: units loaded, failed, and the loaded units' median duration.
+// Per day (UTC), station and port: units loaded, failed, and the loaded units' median duration.
 struct DaySummary {
     std::string day;
+    std::string station;
     std::string port;
     uint64_t loaded = 0;
     uint64_t failed = 0;
@@ -58,6 +60,15 @@ public:
     // the file is an error naming it.
     bool Complete(const Row& row, std::string* error);
 
+    // The forwarding to the line's server. Every Begin and Complete notes its row in the same
+    // transaction; Pending gives up to `most` noted rows in the order they were noted (each in
+    // its latest state) and the last note's number, which MarkForwarded clears up to once the
+    // server has committed them.
+    bool JournalId(std::string* id, std::string* error);
+    bool Pending(size_t most, std::vector<Row>* rows, int64_t* lastNote, std::string* error);
+    bool MarkForwarded(int64_t lastNote, std::string* error);
+    bool PendingCount(uint64_t* count, std::string* error);
+
     // Rows that pass the filter, oldest first.
     bool List(const Filter& filter, std::vector<Row>* rows, std::string* error);
     bool Summarise(const Filter& filter, std::vector<DaySummary>* days, std::string* error);
@@ -70,6 +81,7 @@ public:
 private:
     RecordStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
     bool Prepare(Access access, std::string* error);
+    bool Note(int64_t rowId, std::string* error);  // with the mutex held, inside the row's transaction
     std::mutex mutex_;
     sqlite3* db_;
     std::string path_;
@@ -77,7 +89,11 @@ private:
     std::string insertSql_;
     std::string completeSql_;
     std::string selectSql_;
+    std::string selectList_;
 };
+
+// Per day (UTC), station and port, from rows however they were read (a file or the server).
+std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows);
 
 // Unix milliseconds as "2026-12-08T06:18:09.123Z".
 std::string IsoUtc(int64_t unixMs);

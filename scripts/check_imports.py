@@ -9,7 +9,8 @@ SYSTEM_DLLS = {
     "advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll",
     "user32.dll", "msvcrt.dll", "shell32.dll", "shlwapi.dll", "ole32.dll", "oleaut32.dll",
     "version.dll", "winmm.dll", "uxtheme.dll", "ntdll.dll", "rpcrt4.dll", "setupapi.dll",
-    "ws2_32.dll",  # Winsock, for the network serial ports
+    "ws2_32.dll",  # Winsock, for the network serial ports and the records server
+    "secur32.dll",  # Windows' single sign-on (SSPI), which libpq offers a server that asks for it
 }
 OBJDUMP = "i686-w64-mingw32-objdump"
 

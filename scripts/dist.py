@@ -234,6 +234,7 @@ def deb_files(binary, version, epoch):
         Entry("usr/share/bash-completion/completions/varnex",
               read(os.path.join(REPO, "packaging", "varnex.bash-completion"))),
         Entry(doc + "copyright", read(os.path.join(REPO, "packaging", "copyright"))),
+        Entry(doc + "varnex-records.sql", read(os.path.join(REPO, "packaging", "varnex-records.sql"))),
         Entry(doc + "changelog.gz", gzip_bytes(deb_changelog(version, read(CHANGELOG).decode()))),
     ]
 
@@ -285,6 +286,7 @@ def windows_zip(build, version):
     readme = read(os.path.join(REPO, "packaging", "README-windows.txt")).replace(b"@VERSION@", version.encode())
     entries.append(Entry("README.txt", crlf(readme)))
     entries.append(Entry("LICENSE.txt", crlf(read(os.path.join(REPO, "LICENSE")))))
+    entries.append(Entry("varnex-records.sql", crlf(read(os.path.join(REPO, "packaging", "varnex-records.sql")))))
     entries.append(Entry("CHANGELOG.txt", crlf(read(CHANGELOG))))
     return entries
 
@@ -297,6 +299,7 @@ def linux_tarball(binary, arch, version, glibc):
         Entry(top + "varnex.1", read(os.path.join(REPO, "docs", "varnex.1"))),
         Entry(top + "varnex.bash-completion", read(os.path.join(REPO, "packaging", "varnex.bash-completion"))),
         Entry(top + "LICENSE", read(os.path.join(REPO, "LICENSE"))),
+        Entry(top + "varnex-records.sql", read(os.path.join(REPO, "packaging", "varnex-records.sql"))),
         Entry(top + "CHANGELOG.md", read(CHANGELOG)),
         Entry(top + "README", readme),
     ]

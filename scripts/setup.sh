@@ -20,6 +20,10 @@ need=(
   # The records file: Debian's SQLite library for the native builds; its source package, made
   # into one C file with tclsh, for the static Windows, arm64 and release builds (below).
   libsqlite3-dev sqlite3 tcl8.6 dpkg-dev
+  # The line's records server: Debian's libpq for the native builds (with TLS); its source
+  # package, built without any other library, for the static builds (below). The tests start a
+  # throwaway PostgreSQL 15 of their own.
+  libpq-dev postgresql-15 pkg-config
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
   # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be
   # installed beside gcc-multilib), run by qemu-user.
@@ -68,6 +72,11 @@ add_source_archives() {
   $SUDO apt-get update -qq
 }
 
+# Makes Debian's source package PACKAGE of VERSION fetchable.
+need_source() {
+  apt-cache showsrc "$1" 2>/dev/null | grep -qx "Version: $2" || add_source_archives
+}
+
 # SQLite for the builds that link it statically, from Debian's own source package of the very
 # version the native library is (one SQLite for every target), made once into the single C
 # file that CMake compiles (VARNEX_SQLITE_SOURCE, default below).
@@ -80,9 +89,7 @@ if [ "${sqlite_version%%-*}" != "$SQLITE_UPSTREAM" ]; then
 fi
 if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_version" ]; then
   echo "setup: SQLite $sqlite_version from Debian's source package into $SQLITE_ROOT"
-  if ! apt-cache showsrc sqlite3 2>/dev/null | grep -qx "Version: $sqlite_version"; then
-    add_source_archives
-  fi
+  need_source sqlite3 "$sqlite_version"
   work=$(mktemp -d)
   (
     cd "$work"
@@ -139,4 +146,17 @@ if [ -f "$BROWSER_TESTS/package-lock.json" ] && ! cmp -s "$BROWSER_TESTS/package
   echo "setup: npm ci in tests/browser"
   (cd "$BROWSER_TESTS" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
   cp "$BROWSER_TESTS/package-lock.json" "$BROWSER_STAMP"
+fi
+
+# libpq for the builds that link statically, from Debian's source package of the version that
+# libpq-dev is (one libpq for every target), built once into VARNEX_LIBPQ_ROOT/<target>.
+LIBPQ_ROOT=/usr/src/varnex-libpq
+libpq_version=$(dpkg-query -W -f='${Version}' libpq-dev)
+if [ "${libpq_version%%.*}" != 15 ]; then
+  echo "setup: libpq-dev is $libpq_version; the builds are made with PostgreSQL 15's libpq" >&2
+  exit 1
+fi
+if [ "$(cat "$LIBPQ_ROOT/VERSION" 2>/dev/null)" != "$libpq_version" ]; then
+  need_source postgresql-15 "$libpq_version"
+  bash "$(dirname "$0")/libpq_static.sh" "$LIBPQ_ROOT" "$libpq_version"
 fi

@@ -58,3 +58,15 @@ def varnex():
         if run.process.poll() is None:
             run.process.kill()
             run.process.communicate()
+
+
+@pytest.fixture(scope="session")
+def pg_server():
+    """One throwaway PostgreSQL 15 for the whole run, stopped at its end whatever happened."""
+    from pgserver import PgServer
+    server = PgServer()
+    try:
+        server.start_fresh()
+        yield server
+    finally:
+        server.close()

@@ -30,7 +30,8 @@ SETTINGS_KIND = 25
 LINE_UNITS = 2
 LINE_GAP_MS = "1500"
 CSV_COLUMNS = ["id", "started_at", "ended_at", "station", "port", "operation", "image", "image_size",
-               "image_sha256", "baud", "bytes_sent", "result", "reason", "duration_ms", "unit", "varnex_version"]
+               "image_sha256", "baud", "bytes_sent", "result", "reason", "duration_ms", "unit", "varnex_version",
+               "device"]
 
 
 def csv_field(value):

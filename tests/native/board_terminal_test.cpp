@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "board/BoardJson.h"
 #include "board/TerminalBoard.h"
 #include "board/TerminalLayout.h"
 #include "board/TextFit.h"
@@ -81,6 +82,37 @@ TEST(BoardTerminalLayout, LongNamesAndALongReasonFitEightyColumns) {
     for (const char* serial : {"A50185BI", "A50185BJ", "A50185BK", "A50185BL"}) {
         EXPECT_EQ(Mentions(lines, std::string(serial).substr(6) + "-if00-port0"), 1u) << serial;
     }
+}
+
+// The forwarding under the header while rows wait: how many, for which server and why, cut
+// to the width and taking a row from the ports; nothing once the server has them all. The
+// JSON carries it too.
+TEST(BoardTerminalLayout, TheHeaderSaysWhatWaitsForTheRecordsServerAndWhy) {
+    board::Board model(Names(32), "shift.db", 0);
+    const std::vector<std::string> alone = board::LayoutBoard(model.Snapshot(0), k80x24, {});
+    const uint64_t before = model.Sequence();
+    model.Server({"db.line3", 3, "connection refused"}, 10);
+    model.Server({"db.line3", 3, "connection refused"}, 20);
+    EXPECT_EQ(model.Sequence(), before + 1) << "an unchanged state is not published again";
+    std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(20), k80x24, {});
+    ExpectFits(lines, k80x24);
+    EXPECT_EQ(lines[0], alone[0]);
+    EXPECT_EQ(lines[1], "records: 3 waiting for db.line3 (connection refused)");
+    for (const std::string& name : Names(32)) EXPECT_EQ(Mentions(lines, name.substr(5)), 1u) << name;
+    const nlohmann::json json = board::ToJson(model.Snapshot(20));
+    EXPECT_EQ(json["records_server"]["waiting"], 3);
+    EXPECT_EQ(json["records_server"]["reason"], "connection refused");
+
+    model.Server({"db.line3", 41,
+                  "the server did not answer within 10 s: varnex tries again with a growing pause, loading goes on"},
+                 30);
+    lines = board::LayoutBoard(model.Snapshot(30), k80x24, {});
+    ExpectFits(lines, k80x24);
+    EXPECT_EQ(lines[1].rfind("records: 41 waiting for db.line3 (the server did not answer", 0), 0u) << lines[1];
+
+    model.Server({"db.line3", 0, ""}, 40);
+    EXPECT_EQ(board::LayoutBoard(model.Snapshot(40), k80x24, {}), alone);
+    EXPECT_TRUE(board::ToJson(model.Snapshot(40))["records_server"]["reason"].is_null());
 }
 
 TEST(BoardTerminalLayout, ThirtyTwoAndSixtyFourPortsShowTheHeaderAndEveryPortOnceFailuresFirst) {

@@ -30,10 +30,12 @@ std::vector<records::Row> TwoRows() {
     done.durationMs = 424333;
     done.unit = 10;
     done.version = "1.1.1";
+    done.device = "/dev/ttyUSB0";
     records::Row cut = done;
     cut.id = 42;
     cut.endedAt.clear();
-    cut.port = "COM3";
+    cut.port = "fixture 2";
+    cut.device = "COM3";
     cut.bytesSent = 0;
     cut.result = records::kInterrupted;
     cut.reason.clear();
@@ -57,23 +59,24 @@ TEST(CliRecordsOutput, RowsAreWrittenByteForByteInEachForm) {
         "REASON\n"
         "2026-12-08T06:18:09.123Z  bench-3  /dev/ttyUSB0  10    V410_2_AXIS_SOFTWARE  112640  7:04  failed       "
         "the unit said \"no\", twice\n"
-        "2026-12-08T06:18:09.123Z  bench-3  COM3          2     V410_2_AXIS_SOFTWARE  0       -     interrupted  \n");
+        "2026-12-08T06:18:09.123Z  bench-3  fixture 2     2     V410_2_AXIS_SOFTWARE  0       -     interrupted  \n");
     EXPECT_EQ(Rows(RecordsFormat::Csv),
               "id,started_at,ended_at,station,port,operation,image,image_size,image_sha256,baud,bytes_sent,result,"
-              "reason,duration_ms,unit,varnex_version\r\n"
+              "reason,duration_ms,unit,varnex_version,device\r\n"
               "41,2026-12-08T06:18:09.123Z,2026-12-08T06:25:13.456Z,bench-3,/dev/ttyUSB0,software,V410_2_AXIS_SOFTWARE,"
-              "4402584,3f1c,115200,112640,failed,\"the unit said \"\"no\"\", twice\",424333,10,1.1.1\r\n"
-              "42,2026-12-08T06:18:09.123Z,,bench-3,COM3,software,V410_2_AXIS_SOFTWARE,4402584,3f1c,115200,0,"
-              "interrupted,,0,2,1.1.1\r\n");
+              "4402584,3f1c,115200,112640,failed,\"the unit said \"\"no\"\", twice\",424333,10,1.1.1,/dev/ttyUSB0\r\n"
+              "42,2026-12-08T06:18:09.123Z,,bench-3,fixture 2,software,V410_2_AXIS_SOFTWARE,4402584,3f1c,115200,0,"
+              "interrupted,,0,2,1.1.1,COM3\r\n");
     EXPECT_EQ(Rows(RecordsFormat::Json),
-              "{\"baud\":115200,\"bytes_sent\":112640,\"duration_ms\":424333,\"ended_at\":\"2026-12-08T06:25:13.456Z\","
+              "{\"baud\":115200,\"bytes_sent\":112640,\"device\":\"/dev/"
+              "ttyUSB0\",\"duration_ms\":424333,\"ended_at\":\"2026-12-08T06:25:13.456Z\","
               "\"id\":41,\"image\":\"V410_2_AXIS_SOFTWARE\",\"image_sha256\":\"3f1c\",\"image_size\":4402584,"
               "\"operation\":\"software\",\"port\":\"/dev/ttyUSB0\",\"reason\":\"the unit said \\\"no\\\", twice\","
               "\"result\":\"failed\",\"started_at\":\"2026-12-08T06:18:09.123Z\",\"station\":\"bench-3\",\"unit\":10,"
               "\"varnex_version\":\"1.1.1\"}\n"
-              "{\"baud\":115200,\"bytes_sent\":0,\"duration_ms\":0,\"ended_at\":null,\"id\":42,"
+              "{\"baud\":115200,\"bytes_sent\":0,\"device\":\"COM3\",\"duration_ms\":0,\"ended_at\":null,\"id\":42,"
               "\"image\":\"V410_2_AXIS_SOFTWARE\",\"image_sha256\":\"3f1c\",\"image_size\":4402584,"
-              "\"operation\":\"software\",\"port\":\"COM3\",\"reason\":\"\",\"result\":\"interrupted\","
+              "\"operation\":\"software\",\"port\":\"fixture 2\",\"reason\":\"\",\"result\":\"interrupted\","
               "\"started_at\":\"2026-12-08T06:18:09.123Z\",\"station\":\"bench-3\",\"unit\":2,\"varnex_version\":\"1.1."
               "1\"}\n");
 }

@@ -109,6 +109,11 @@ TEST(StationConfig, TheCommandLineWinsOverTheFile) {
     EXPECT_EQ(options.station, "spare");
     EXPECT_EQ(options.count, 3u);
     EXPECT_TRUE(options.stopOnFailure) << "what the command line leaves alone stays the file's";
+    EXPECT_TRUE(options.forward.empty()) << "the file's forward goes with the records --no-records drops";
+
+    Station forwarded = RunStation({"--config", path, "--forward", "postgresql://varnex@db.line4/records"});
+    ASSERT_TRUE(forwarded.options.has_value()) << forwarded.err;
+    EXPECT_EQ(forwarded.options->forward, "postgresql://varnex@db.line4/records");
 
     const std::string partial =
         WriteFile("partial.toml", "image = \"software\"\n[[port]]\nname = \"a\"\ndevice = \"/dev/a\"\n");

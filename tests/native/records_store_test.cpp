@@ -146,10 +146,10 @@ TEST(RecordStore, ARowBegunAndCompletedKeepsEveryFieldAndOneNeverCompletedReadsI
     EXPECT_EQ(rows[1].unit, 7u);
 
     rows.clear();
-    ASSERT_TRUE(store->List({"", "", "interrupted"}, &rows, &error));
+    ASSERT_TRUE(store->List({"", "", "interrupted", ""}, &rows, &error));
     ASSERT_EQ(rows.size(), 1u);
     rows.clear();
-    ASSERT_TRUE(store->List({"2026-12-08T06:18:30", "", ""}, &rows, &error));
+    ASSERT_TRUE(store->List({"2026-12-08T06:18:30", "", "", ""}, &rows, &error));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].port, "/dev/ttyUSB1");
 }
@@ -227,7 +227,7 @@ TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
     }
     std::vector<records::Row> rows;
     std::string error;
-    ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed"}, &rows, &error)) << error;
+    ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed", ""}, &rows, &error)) << error;
     EXPECT_EQ(rows.size(), 2u * kRowsEach);
 }
 
@@ -277,7 +277,7 @@ TEST(RecordStore, ProcessesCreatingOneNewFileAtOnceAllStartAndKeepEveryRow) {
         ASSERT_TRUE(failures.empty()) << "round " << round << ":" << failures;
         std::vector<records::Row> rows;
         std::string error;
-        ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed"}, &rows, &error)) << error;
+        ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed", ""}, &rows, &error)) << error;
         ASSERT_EQ(rows.size(), static_cast<size_t>(kWriters * kRowsEach)) << "round " << round;
     }
 }
@@ -368,7 +368,7 @@ TEST(RecordStore, AFileOfAnOlderVersionIsReadAsItIsAndUpgradedInPlace) {
 
     std::vector<records::Column> later = records::Columns();
     const int laterVersion = records::kSchemaVersion + 1;
-    later.push_back({"device", records::ColumnType::Text, "NOT NULL", "'unknown'", records::Written::AtStart,
+    later.push_back({"fixture", records::ColumnType::Text, "NOT NULL", "'unknown'", records::Written::AtStart,
                      laterVersion, nullptr, nullptr});
     const records::Schema schema{later, laterVersion};
     sqlite3* db = nullptr;
@@ -395,6 +395,50 @@ TEST(RecordStore, AFileOfAnOlderVersionIsReadAsItIsAndUpgradedInPlace) {
     EXPECT_EQ(first("PRAGMA user_version"), std::to_string(laterVersion) + " " + std::to_string(laterVersion));
     EXPECT_EQ(first("PRAGMA integrity_check"), "ok ok");
     sqlite3_close(db);
+}
+
+// Today's chain: a file of each earlier version, made with the columns and tables that version
+// had, opened for writing is brought to today's in place: its row intact (its device unknown),
+// a journal id, and a new row with its device, noted for the server.
+TEST(RecordStore, FilesOfEveryEarlierVersionAreUpgradedToTodaysInPlace) {
+    for (int version = 1; version < records::kSchemaVersion; ++version) {
+        Folder folder;
+        const std::string path = folder.File();
+        std::vector<records::Column> columns;
+        for (const records::Column& column : records::Columns()) {
+            if (column.sinceVersion <= version) columns.push_back(column);
+        }
+        const records::Schema old{columns, version};
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        std::string error;
+        ASSERT_TRUE(records::CreateOrUpgrade(db, old, &error)) << error;
+        const std::string insert = "INSERT INTO loads(started_at, station, port, operation, image, image_size, "
+                                   "image_sha256, baud, unit, varnex_version) VALUES ('2026-12-01T08:00:00.000Z', "
+                                   "'old', 'fixture 1', 'software', 'x', 1, 'aa', 115200, 4, '1.2.0')";
+        ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        auto store = OpenOrFail(path);
+        records::Row row = Sample("fixture 2", 1);
+        row.device = "/dev/serial/by-path/platform-usb-0:1.2:1.0-port0";
+        ASSERT_TRUE(store->Begin(&row, &error)) << error;
+        std::vector<records::Row> rows;
+        ASSERT_TRUE(store->List({}, &rows, &error)) << error;
+        ASSERT_EQ(rows.size(), 2u) << version;
+        EXPECT_EQ(rows[0].station, "old");
+        EXPECT_EQ(rows[0].port, "fixture 1");
+        EXPECT_EQ(rows[0].unit, 4u);
+        EXPECT_EQ(rows[0].device, "");
+        EXPECT_EQ(rows[1].device, row.device);
+        std::string journal;
+        EXPECT_TRUE(store->JournalId(&journal, &error)) << version << ": " << error;
+        int64_t last = 0;
+        ASSERT_TRUE(store->Pending(10, &rows, &last, &error)) << error;
+        EXPECT_EQ(rows.back().device, row.device) << version;
+        EXPECT_EQ(store->Setting("user_version"), std::to_string(records::kSchemaVersion));
+        EXPECT_EQ(store->Setting("integrity_check"), "ok");
+    }
 }
 
 // The file may not grow past a limit, as on a full disk: the write says so and loses
@@ -435,7 +479,7 @@ TEST(RecordStore, AWriteWithNoRoomLeftFailsWithTheReasonAndKeepsEarlierRows) {
     EXPECT_GT(rows.size(), 0u);
 }
 
-TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
+TEST(RecordStore, TheSummaryCountsPerDayStationAndPortWithTheMedianDuration) {
     Folder folder;
     auto store = OpenOrFail(folder.File());
     std::string error;
@@ -444,13 +488,16 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
         const char* port;
         const char* result;
         uint64_t ms;
+        const char* station = "bench-3";
     };
-    const Load loads[] = {{"2026-12-07", "A", "confirmed", 100},     {"2026-12-07", "A", "confirmed", 300},
-                          {"2026-12-07", "A", "confirmed", 200},     {"2026-12-07", "A", "failed", 5},
-                          {"2026-12-07", "B", "no_confirmation", 9}, {"2026-12-08", "A", "confirmed", 10},
-                          {"2026-12-08", "A", "confirmed", 20},      {"2026-12-08", "A", "stopped", 3}};
+    const Load loads[] = {{"2026-12-07", "A", "confirmed", 100},      {"2026-12-07", "A", "confirmed", 300},
+                          {"2026-12-07", "A", "confirmed", 200},      {"2026-12-07", "A", "failed", 5},
+                          {"2026-12-07", "B", "no_confirmation", 9},  {"2026-12-08", "A", "confirmed", 10},
+                          {"2026-12-08", "A", "confirmed", 20},       {"2026-12-08", "A", "stopped", 3},
+                          {"2026-12-08", "A", "failed", 7, "bench-4"}};
     for (const Load& load : loads) {
         records::Row row = Sample(load.port, 1);
+        row.station = load.station;
         row.startedAt = std::string(load.day) + "T10:00:00.000Z";
         ASSERT_TRUE(store->Begin(&row, &error));
         row.endedAt = row.startedAt;
@@ -460,8 +507,9 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
     }
     std::vector<records::DaySummary> days;
     ASSERT_TRUE(store->Summarise({}, &days, &error)) << error;
-    ASSERT_EQ(days.size(), 3u);
+    ASSERT_EQ(days.size(), 4u);
     EXPECT_EQ(days[0].day, "2026-12-07");
+    EXPECT_EQ(days[0].station, "bench-3");
     EXPECT_EQ(days[0].port, "A");
     EXPECT_EQ(days[0].loaded, 3u);
     EXPECT_EQ(days[0].failed, 1u);
@@ -471,6 +519,8 @@ TEST(RecordStore, TheSummaryCountsPerDayAndPortWithTheMedianDuration) {
     EXPECT_EQ(days[2].loaded, 2u);
     EXPECT_EQ(days[2].failed, 0u);  // a load stopped at the shift's end did not fail
     EXPECT_EQ(days[2].medianMs, 15u);
+    EXPECT_EQ(days[3].station, "bench-4");  // the same day and port name at another station
+    EXPECT_EQ(days[3].failed, 1u);
 }
 
 TEST(RecordStore, TimesAreUtcIso8601WithMilliseconds) {

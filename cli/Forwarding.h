@@ -1,0 +1,38 @@
+// varnex's side of the forwarding to the line's records server: the forwarder started beside
+// a run's records file, its permanent failure said once on standard error, its state for the
+// board's header, and the run's last line when rows still wait. Also `varnex records forward`.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "records/Forwarder.h"
+#include "records/RecordStore.h"
+
+namespace cli {
+
+class Forwarding {
+public:
+    // url empty: no forwarding, and every call does nothing.
+    Forwarding(std::shared_ptr<records::RecordStore> store, const std::string& file, const std::string& url,
+               std::ostream& err);
+    ~Forwarding() { Stop(); }
+    // The waiting count, the server's host and the last reason (the board's header shows it).
+    records::ForwardState State() const;
+    // At a run's end: a run that ended by itself gives the server a moment to take the last
+    // rows; Ctrl-C does not wait. Then the line that says what waits, if anything does.
+    void Finish(bool cancelled, std::ostream& out);
+    void Stop();
+
+private:
+    std::unique_ptr<records::Forwarder> forwarder_;
+    std::string file_;
+    std::string url_;
+};
+
+// `varnex records forward FILE URL`.
+int ForwardFile(const std::string& file, const std::string& url, std::ostream& out, std::ostream& err);
+
+}  // namespace cli

@@ -1,0 +1,86 @@
+// Sends the records file's noted rows to the line's server, in order and in batches, and marks
+// them sent only once the server has committed them: a batch sent twice (a crash between the
+// server's commit and the mark) changes nothing there. The station never waits for it: the
+// forwarding runs on a thread of its own, and while the server is away the rows wait in the
+// file and the pause between tries grows (RetrySchedule).
+// ForwardStep is the portable decision (one try at a given "now"); Forwarder runs it on a thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "records/RecordStore.h"
+#include "records/RetrySchedule.h"
+#include "records/ServerRecords.h"
+
+namespace records {
+
+inline constexpr size_t kBatchRows = 200;  // rows per statement, well under the server's 65 535 parameters
+
+// What the board's header and the station's last line show.
+struct ForwardState {
+    uint64_t waiting = 0;
+    std::string host;
+    std::string reason;  // the last failure's words, empty while the server takes the rows
+};
+
+// Told of a permanent failure once (until the server takes rows again), in plain words.
+using PermanentFailureReport = std::function<void(const std::string& text)>;
+
+class ForwardStep {
+public:
+    ForwardStep(RecordStore& store, RowSink& sink, uint64_t seed) : store_(store), sink_(sink), schedule_(seed) {}
+    // One try at nowMs when due: sends batches until the outbox is empty or one fails.
+    // Gives the time of the next try (nowMs + idle when all went, later after a failure).
+    int64_t Run(int64_t nowMs, int64_t idleMs);
+    bool Idle() const { return idle_; }  // the outbox was emptied on the last run
+    std::string Reason() const;
+    void OnPermanentFailure(PermanentFailureReport report) { report_ = std::move(report); }
+    // A hook the tests may use to stop a process between the server's commit and the mark.
+    void AfterCommit(std::function<void()> hook) { afterCommit_ = std::move(hook); }
+
+private:
+    RecordStore& store_;
+    RowSink& sink_;
+    RetrySchedule schedule_;
+    std::string journal_;
+    mutable std::mutex mutex_;
+    std::string reason_;
+    bool idle_ = false;
+    bool permanentSaid_ = false;
+    PermanentFailureReport report_;
+    std::function<void()> afterCommit_;
+};
+
+class Forwarder {
+public:
+    // The store stays with the forwarder's thread until that ends.
+    Forwarder(std::shared_ptr<RecordStore> store, const std::string& url, uint64_t seed);
+    ~Forwarder();  // Stop()
+    Forwarder(const Forwarder&) = delete;
+    Forwarder& operator=(const Forwarder&) = delete;
+    // Set before Start.
+    void OnPermanentFailure(PermanentFailureReport report);
+    void AfterCommit(std::function<void()> hook);
+    void Start();
+    // A row was noted: try now rather than at the next idle look.
+    void Notify();
+    // Ends the thread without waiting for the server: a try under way finishes or times out on
+    // its own, detached; its rows wait in the file either way.
+    void Stop();
+    ForwardState State() const;
+    const std::string& Host() const { return host_; }
+
+private:
+    struct Shared;
+    static void Loop(std::shared_ptr<Shared> shared);
+    std::shared_ptr<Shared> shared_;
+    std::string host_;
+    std::thread thread_;
+};
+
+}  // namespace records
