@@ -69,13 +69,20 @@ private:
     HANDLE out_;
 };
 
+// Wine's console takes the virtual terminal mode but writes the sequences as text.
+bool ConsoleTakesModeOnly() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace
 
 TerminalKind StdoutTerminal() {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (out == INVALID_HANDLE_VALUE || out == nullptr || !GetConsoleMode(out, &mode)) return TerminalKind::None;
-    if ((mode & kVirtualTerminal) != 0 || SetConsoleMode(out, mode | kVirtualTerminal)) return TerminalKind::Vt;
+    const bool sequences = (mode & kVirtualTerminal) != 0 || SetConsoleMode(out, mode | kVirtualTerminal);
+    if (sequences && !ConsoleTakesModeOnly()) return TerminalKind::Vt;
     CONSOLE_SCREEN_BUFFER_INFO info{};
     return ReadBufferInfo(out, &info) ? TerminalKind::Console : TerminalKind::Unmoving;
 }
