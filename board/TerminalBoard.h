@@ -1,28 +1,28 @@
 // The station's board drawn on a terminal: each frame laid out for the terminal's size and
-// written over the one before (ANSI cursor movement), the screen cleared and drawn afresh
-// after a resize (the terminal may have rewrapped what stood there). A failure rings the
-// bell once.
+// written over the one before by the screen, which clears it and draws afresh after a
+// resize. A failure rings the bell once. Where the screen cannot move its cursor the frame is
+// the compact layout, each one below the last.
 #pragma once
 
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "board/Board.h"
+#include "board/Screen.h"
 #include "board/TerminalLayout.h"
 
 namespace board {
 
 class TerminalBoard {
 public:
-    TerminalBoard(std::ostream& out, bool colour) : out_(out), options_{colour} {}
+    TerminalBoard(Screen& screen, bool colour) : screen_(screen), options_{colour, !screen.MovesCursor()} {}
     // Draws state at size unless the frame is the one on the screen already.
     void Draw(const StationState& state, TerminalSize size);
     // How many frames were written, for tests.
     size_t FramesDrawn() const { return framesDrawn_; }
 
 private:
-    std::ostream& out_;
+    Screen& screen_;
     LayoutOptions options_;
     std::vector<std::string> lastFrame_;
     TerminalSize lastSize_;

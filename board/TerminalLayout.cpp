@@ -106,14 +106,22 @@ std::string Tile(const PortState& port, size_t tileWidth, const LayoutOptions& o
     return name + " " + Paint(PadRight(CutEnd(word, kWordWidth), kWordWidth), look, options);
 }
 
-// Tiles for the ports that did not fail, in as few columns (at least two) as fit the rows
-// left; when even the narrowest tiles do not fit, the last row says how many are not shown.
+// Tiles for the ports that did not fail, in as few columns (at least two; when compact as
+// many as show the names whole) as fit the rows left; when even the narrowest tiles do not fit, the last row
+// says how many are not shown.
 std::vector<std::string> TileLines(const std::vector<const PortState*>& ports, size_t width, size_t rows,
                                    const LayoutOptions& options) {
     std::vector<std::string> lines;
     if (ports.empty() || rows == 0) return lines;
     const size_t maxColumns = std::max<size_t>(1, (width + kColumnGap) / (kMinTileWidth + kColumnGap));
     size_t columns = std::min(kMinTileColumns, maxColumns);
+    if (options.compact) {
+        // As many columns as show the names whole.
+        size_t widest = 0;
+        for (const PortState* port : ports) widest = std::max(widest, DisplayWidth(ShortName(port->name)));
+        const size_t whole = widest + 1 + kWordWidth + kColumnGap;
+        columns = std::max(columns, std::min(maxColumns, (width + kColumnGap) / whole));
+    }
     while (columns < maxColumns && (ports.size() + columns - 1) / columns > rows) ++columns;
     const size_t tileWidth = (width + kColumnGap) / columns - kColumnGap;
     const size_t needed = (ports.size() + columns - 1) / columns;
@@ -233,7 +241,7 @@ std::vector<std::string> LayoutBoard(const StationState& state, TerminalSize siz
     if (!server.empty() && rows > 1) lines.push_back(CutEnd(server, width));
     if (rows <= lines.size()) return lines;
     const size_t bodyRows = rows - lines.size();
-    std::vector<std::string> body = state.ports.size() <= bodyRows && width >= kMinColumns
+    std::vector<std::string> body = !options.compact && state.ports.size() <= bodyRows && width >= kMinColumns
                                         ? FullLayout(state, width, options)
                                         : CompactLayout(state, width, bodyRows, options);
     lines.insert(lines.end(), body.begin(), body.end());

@@ -29,6 +29,9 @@ Look LookOf(const PortState& port);
 
 struct LayoutOptions {
     bool colour = false;  // ANSI colours around the states (they take no columns)
+    // The fewest lines: the compact layout in as many columns as fit, for a screen where each
+    // frame goes below the last.
+    bool compact = false;
 };
 
 std::vector<std::string> LayoutBoard(const StationState& state, TerminalSize size, const LayoutOptions& options);

@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "board/Board.h"
+#include "cli/ConsoleScreen.h"
 #include "cli/EventHub.h"
 #include "cli/FailureTexts.h"
 #include "cli/Forwarding.h"
@@ -74,16 +75,37 @@ bool ForcedTerminal() {
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-bool OnTerminal() { return ForcedTerminal() || StdoutIsTerminal(); }
+// Asked once: a console is asked to take escape sequences on the first look.
+TerminalKind OutputKind() {
+    static const TerminalKind kind = StdoutTerminal();
+    return kind;
+}
 
-// Colour on a real terminal, unless NO_COLOR is set to anything.
+bool OnTerminal() { return ForcedTerminal() || OutputKind() != TerminalKind::None; }
+
+// Colour where escape sequences are taken, unless NO_COLOR is set to anything.
 bool ColourWanted() {
     const char* noColour = std::getenv("NO_COLOR");
-    return StdoutIsTerminal() && (noColour == nullptr || *noColour == '\0');
+    return OutputKind() == TerminalKind::Vt && (noColour == nullptr || *noColour == '\0');
 }
 
 // A forced terminal (tests) that is not one has no size to read: 80 x 24.
-board::TerminalSize OutputSize() { return StdoutIsTerminal() ? StdoutSize() : board::TerminalSize{}; }
+board::TerminalSize OutputSize() { return OutputKind() != TerminalKind::None ? StdoutSize() : board::TerminalSize{}; }
+
+// How frames reach the terminal on out: escape sequences, unless out is a console that has
+// none (its own calls move the cursor, or nothing can).
+std::unique_ptr<board::Screen> MakeScreen(std::ostream& out) {
+    if (&out == &std::cout) {
+        if (OutputKind() == TerminalKind::Console) {
+            if (std::unique_ptr<Console> console = OpenStdoutConsole()) {
+                return std::make_unique<ConsoleScreen>(std::move(console), out);
+            }
+            return std::make_unique<board::ScrollingScreen>(out);
+        }
+        if (OutputKind() == TerminalKind::Unmoving) return std::make_unique<board::ScrollingScreen>(out);
+    }
+    return std::make_unique<board::VtScreen>(out);
+}
 
 // The station's terminal board draws from the model; its events need no presenter.
 class Unshown final : public Presenter {
@@ -93,7 +115,7 @@ public:
 
 std::unique_ptr<Presenter> MakePresenter(const UnitsOptions& options, std::ostream& out, uint64_t startMs) {
     if (options.json) return std::make_unique<JsonEvents>(out, options.ports, startMs);
-    if (OnTerminal()) return std::make_unique<LiveRenderer>(out, options.ports, OutputSize);
+    if (OnTerminal()) return std::make_unique<LiveRenderer>(MakeScreen(out), options.ports, OutputSize);
     return std::make_unique<PlainLines>(out, options.ports);
 }
 
@@ -332,7 +354,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         presenter = std::make_unique<JsonEvents>(out, names, clock.NowMs());
     } else if (OnTerminal()) {
         presenter = std::make_unique<Unshown>();
-        screen = std::make_unique<StationBoard>(out, model, OutputSize, ColourWanted());
+        screen = std::make_unique<StationBoard>(MakeScreen(out), model, OutputSize, ColourWanted());
         WatchResizes();
     } else {
         presenter = std::make_unique<PlainLines>(out, names);

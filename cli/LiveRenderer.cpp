@@ -1,5 +1,4 @@
-// The terminal form of the units' progress (see LiveRenderer.h). ANSI cursor movement: up
-// over the frame drawn last, then each line rewritten and cleared to its end.
+// The terminal form of the units' progress (see LiveRenderer.h).
 #include "cli/LiveRenderer.h"
 
 #include <algorithm>
@@ -9,14 +8,16 @@
 namespace cli {
 
 namespace {
-constexpr const char* kClearToEnd = "\x1b[K";
-constexpr const char* kClearBelow = "\x1b[J";
-constexpr const char* kClearScreen = "\x1b[2J\x1b[H";
 constexpr size_t kMinNameWidth = 8;
 }  // namespace
 
-LiveRenderer::LiveRenderer(std::ostream& out, const std::vector<std::string>& ports, SizeReader size)
-    : out_(out), board_(ports), size_(std::move(size)) {}
+uint64_t RedrawIntervalMs(const board::Screen& screen) {
+    return screen.MovesCursor() ? kRedrawIntervalMs : kScrollingRedrawIntervalMs;
+}
+
+LiveRenderer::LiveRenderer(std::unique_ptr<board::Screen> screen, const std::vector<std::string>& ports,
+                           SizeReader size)
+    : screen_(std::move(screen)), intervalMs_(RedrawIntervalMs(*screen_)), board_(ports), size_(std::move(size)) {}
 
 void LiveRenderer::OnEvent(const UnitEvent& event, uint64_t nowMs) {
     if (event.kind == EventKind::Log) {
@@ -25,11 +26,11 @@ void LiveRenderer::OnEvent(const UnitEvent& event, uint64_t nowMs) {
     }
     board_.Apply(event, nowMs);
     bool urgent = event.kind == EventKind::Done || event.kind == EventKind::Failed;
-    if (urgent || !drawnOnce_ || nowMs - lastDrawMs_ >= kRedrawIntervalMs) Draw(nowMs);
+    if (urgent || !drawnOnce_ || nowMs - lastDrawMs_ >= intervalMs_) Draw(nowMs);
 }
 
 void LiveRenderer::OnTick(uint64_t nowMs) {
-    if (nowMs - lastDrawMs_ >= kRedrawIntervalMs) Draw(nowMs);
+    if (nowMs - lastDrawMs_ >= intervalMs_) Draw(nowMs);
 }
 
 void LiveRenderer::Finish(uint64_t nowMs) { Draw(nowMs); }
@@ -75,8 +76,7 @@ std::vector<std::string> LiveRenderer::Frame(uint64_t nowMs, board::TerminalSize
 // A kept line goes where the live frame stood; the frame is drawn afresh below it.
 void LiveRenderer::PrintAbove(const UnitEvent& event, uint64_t nowMs) {
     if (event.unit >= board_.Units().size()) return;
-    if (drawnOnce_ && !lastFrame_.empty()) out_ << "\x1b[" << lastFrame_.size() << "A";
-    out_ << '\r' << board_.Units()[event.unit].port << ": " << event.text << kClearToEnd << '\n';
+    screen_->Keep(board_.Units()[event.unit].port + ": " + event.text);
     lastFrame_.clear();
     drawnOnce_ = false;
     Draw(nowMs);
@@ -88,14 +88,8 @@ void LiveRenderer::Draw(uint64_t nowMs) {
     const bool resized = drawnOnce_ && size != lastSize_;
     lastDrawMs_ = nowMs;
     if (drawnOnce_ && !resized && frame == lastFrame_) return;  // nothing visible changed
-    if (resized) {
-        out_ << kClearScreen;  // the terminal may have rewrapped the old frame
-    } else if (drawnOnce_ && !lastFrame_.empty()) {
-        out_ << "\x1b[" << lastFrame_.size() << "A";
-    }
-    for (const std::string& line : frame) out_ << '\r' << line << kClearToEnd << '\n';
-    if (frame.size() < lastFrame_.size()) out_ << kClearBelow;
-    out_.flush();
+    // Afresh after a resize: the terminal may have rewrapped the old frame.
+    screen_->Draw(frame, resized);
     lastFrame_ = std::move(frame);
     lastSize_ = size;
     drawnOnce_ = true;

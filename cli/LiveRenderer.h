@@ -2,14 +2,17 @@
 // renderer at most every 100 ms, and at once on a unit's end or failure. The frame fits the
 // terminal as the station's board does: no line as wide as the terminal (long port names
 // shortened in the middle, long texts cut), no more lines than rows (the last says how many
-// units are not shown), the screen drawn afresh after a resize.
+// units are not shown), the screen drawn afresh after a resize. The screen writes the frames
+// (escape sequences, the console's own calls, or each below the last where nothing can move
+// the cursor: then a frame at most every few seconds).
 #pragma once
 
 #include <functional>
-#include <ostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "board/Screen.h"
 #include "board/TerminalLayout.h"
 #include "cli/UnitBoard.h"
 #include "cli/UnitEvents.h"
@@ -17,6 +20,9 @@
 namespace cli {
 
 inline constexpr uint64_t kRedrawIntervalMs = 100;
+// Where each frame goes below the last, fewer frames keep the screen readable.
+inline constexpr uint64_t kScrollingRedrawIntervalMs = 5000;
+uint64_t RedrawIntervalMs(const board::Screen& screen);
 
 // Reads the terminal's size at each redraw.
 using SizeReader = std::function<board::TerminalSize()>;
@@ -24,7 +30,8 @@ using SizeReader = std::function<board::TerminalSize()>;
 class LiveRenderer final : public Presenter {
 public:
     // size: null for 80 x 24.
-    LiveRenderer(std::ostream& out, const std::vector<std::string>& ports, SizeReader size = nullptr);
+    LiveRenderer(std::unique_ptr<board::Screen> screen, const std::vector<std::string>& ports,
+                 SizeReader size = nullptr);
     void OnEvent(const UnitEvent& event, uint64_t nowMs) override;
     void OnTick(uint64_t nowMs) override;
     void Finish(uint64_t nowMs) override;
@@ -37,7 +44,8 @@ private:
     void Draw(uint64_t nowMs);
     void PrintAbove(const UnitEvent& event, uint64_t nowMs);
 
-    std::ostream& out_;
+    std::unique_ptr<board::Screen> screen_;
+    uint64_t intervalMs_;
     UnitBoard board_;
     SizeReader size_;
     board::TerminalSize lastSize_;

@@ -7,7 +7,7 @@
 namespace cli {
 
 void StationBoard::Tick(uint64_t nowMs, bool resized) {
-    const bool due = nowMs - lastDrawMs_ >= kRedrawIntervalMs;
+    const bool due = nowMs - lastDrawMs_ >= intervalMs_;
     // Time left moves on by itself: once a second is enough for it.
     const bool changed = model_.Sequence() != drawnSequence_ || nowMs - lastDrawMs_ >= common::kMsPerSecond;
     if (drawnOnce_ && !resized && !(due && changed)) return;

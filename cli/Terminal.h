@@ -1,6 +1,6 @@
-// Whether standard output is a terminal that takes in-place redraws, or is gone, and that its
-// bytes leave as written. Defined once per platform (posix/, win/); VARNEX_FORCE_TERMINAL=1
-// forces the terminal form (for tests).
+// What kind of terminal standard output is, whether it is gone, and that its bytes leave as
+// written. Defined once per platform (posix/, win/); VARNEX_FORCE_TERMINAL=1 forces the
+// terminal form (for tests).
 #pragma once
 
 #include "board/TerminalLayout.h"
@@ -9,7 +9,14 @@ namespace cli {
 
 inline constexpr const char* kForceTerminalVariable = "VARNEX_FORCE_TERMINAL";
 
-bool StdoutIsTerminal();
+enum class TerminalKind {
+    None,      // a file, a pipe: plain lines
+    Vt,        // takes escape sequences: a POSIX terminal, a console with virtual terminal processing
+    Console,   // a console without them whose buffer can be read: drawn by the console's own calls
+    Unmoving,  // a console that can do neither: each frame below the last
+};
+// Asks the console for virtual terminal processing where it has it off.
+TerminalKind StdoutTerminal();
 // Whether standard output can no longer be written: a pipe whose reader has gone, a closed
 // terminal or a closed descriptor. A file or a live terminal is not closed.
 bool StdoutClosed();

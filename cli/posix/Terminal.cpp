@@ -1,6 +1,6 @@
-// Terminal detection on POSIX: isatty on standard output; poll tells a closed one; the
-// window's size from TIOCGWINSZ, and SIGWINCH raising a flag when it changes. Output is
-// never translated here.
+// Terminal detection on POSIX: isatty on standard output (a terminal takes escape
+// sequences); poll tells a closed one; the window's size from TIOCGWINSZ, and SIGWINCH
+// raising a flag when it changes. Output is never translated here.
 #include "cli/Terminal.h"
 
 #include <poll.h>
@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <csignal>
+
+#include "cli/ConsoleScreen.h"
 
 namespace cli {
 
@@ -21,7 +23,9 @@ extern "C" void OnResizeSignal(int) { g_resized.store(true); }
 
 }  // namespace
 
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+TerminalKind StdoutTerminal() { return isatty(STDOUT_FILENO) == 1 ? TerminalKind::Vt : TerminalKind::None; }
+
+std::unique_ptr<Console> OpenStdoutConsole() { return nullptr; }  // terminals take escape sequences
 
 bool StdoutClosed() {
     pollfd entry{STDOUT_FILENO, 0, 0};  // no events asked: only the error states answer

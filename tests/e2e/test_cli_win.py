@@ -1,16 +1,18 @@
 """varnex.exe, the command-line loader's Windows build, under Wine against the simulated
 unit: one download arrives whole and unchanged, a settings backup comes back identical and
 a restore arrives identical (on a COM port and over rfc2217:// through Debian's ser2net), a
-receive into a missing folder fails with its reason, `ports` names the mapped COM ports, and
-a station loads a line of units whose rows `records` reads back, its CSV and JSON lines with
-the same bytes as on Linux."""
+receive into a missing folder fails with its reason, `ports` names the mapped COM ports, a
+station loads a line of units whose rows `records` reads back, its CSV and JSON lines with
+the same bytes as on Linux, and its board is drawn in place on Wine's console (in tmux)."""
 import os
 import hashlib
 import json
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import types
 import unittest
 
@@ -25,6 +27,9 @@ VARNEX_EXE = os.path.join(h.WIN_BIN, "varnex.exe")
 UNIT_PORT = 3
 IDLE_PORT = 6
 RUN_TIMEOUT_S = 180
+CONSOLE_COLUMNS = 80
+CONSOLE_ROWS = 24
+LOOK_INTERVAL_S = 0.5
 QUIET_GAP_MS = 1500
 SETTINGS_KIND = 25
 LINE_UNITS = 2
@@ -174,6 +179,52 @@ class VarnexExe(unittest.TestCase):
         expected = "".join(",".join(csv_field(v) for v in line) + "\r\n"
                            for line in [CSV_COLUMNS] + [[r[c] for c in CSV_COLUMNS] for r in rows])
         self.assertEqual(self.varnex_bytes("records", records, "--format", "csv"), expected.encode())
+
+    @unittest.skipIf(shutil.which("tmux") is None, "tmux is not installed (scripts/setup.sh)")
+    def test_a_stations_board_is_drawn_in_place_on_the_console(self):
+        """Wine's console on a terminal: every look shows the header once and the port once,
+        no line as wide as the console, until the unit is loaded and the station ends."""
+        self.endings.append(h.Sim(["--line", "1"], port=UNIT_PORT).stop)
+        folder = tempfile.mkdtemp(dir=h.Session.get().run_dir)
+        status = os.path.join(folder, "exit-code")
+        script = os.path.join(folder, "run.sh")
+        with open(script, "w") as f:
+            # The loader's notes on the preloaded modem-line library of the other word size go
+            # aside, and what the shell's start printed is cleared: the console is varnex's.
+            f.write("#!/bin/sh\nexec 2>%s\nprintf '\\033[2J\\033[H'\n" % os.path.join(folder, "stderr"))
+            f.write("wine %s station --port COM%d --bootloader --baud 115200 --count 1\necho $? > %s\n"
+                    % (VARNEX_EXE, UNIT_PORT, status))
+        os.chmod(script, 0o755)
+        socket = "vxw-%d-%d" % (os.getpid(), time.monotonic_ns())
+
+        def tmux(*args):
+            # The server, started by the first call, passes the session's environment on.
+            return subprocess.run(["tmux", "-L", socket, "-f", "/dev/null"] + list(args), check=True,
+                                  capture_output=True, timeout=10, env=h.Session.get().env).stdout.decode()
+
+        tmux("new-session", "-d", "-x", str(CONSOLE_COLUMNS), "-y", str(CONSOLE_ROWS), "-s", "board", script)
+        tmux("set-option", "-t", "board", "remain-on-exit", "on")
+        self.endings.append(lambda: subprocess.run(["tmux", "-L", socket, "kill-server"], capture_output=True))
+        def look():
+            lines = tmux("capture-pane", "-p", "-J", "-t", "board").rstrip("\n").split("\n")
+            for line in lines:
+                self.assertLess(len(line), CONSOLE_COLUMNS, lines)
+            text = "\n".join(lines)
+            if "records:" in text:
+                self.assertEqual(text.count("records:"), 1, text)
+                self.assertEqual(len(re.findall(r"^COM%d\s" % UNIT_PORT, text, re.MULTILINE)), 1, text)
+            return text
+
+        waited = False
+        deadline = time.monotonic() + RUN_TIMEOUT_S
+        while not os.path.exists(status) and time.monotonic() < deadline:
+            waited = waited or "waiting" in look()
+            time.sleep(LOOK_INTERVAL_S)
+        self.assertTrue(os.path.exists(status), "the station did not end")
+        with open(status) as f:
+            self.assertEqual(f.read().strip(), "0")
+        self.assertTrue(waited, "the board was never seen waiting for the unit")
+        self.assertIn("station ended (--count 1 reached): 1 unit loaded, 0 failed", look())
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board/BoardJson.h"
+#include "board/Screen.h"
 #include "board/TerminalBoard.h"
 #include "board/TerminalLayout.h"
 #include "board/TextFit.h"
@@ -135,7 +136,8 @@ TEST(BoardTerminalLayout, ThirtyTwoAndSixtyFourPortsShowTheHeaderAndEveryPortOnc
 TEST(BoardTerminalBoard, RedrawsInPlaceClearsOnAResizeAndRingsOncePerFailure) {
     board::Board model(Names(4), "", 0);
     std::ostringstream out;
-    board::TerminalBoard view(out, false);
+    board::VtScreen screen(out);
+    board::TerminalBoard view(screen, false);
     view.Draw(model.Snapshot(0), k80x24);
     view.Draw(model.Snapshot(0), k80x24);
     EXPECT_EQ(view.FramesDrawn(), 1u);  // nothing changed: nothing written
@@ -155,6 +157,40 @@ TEST(BoardTerminalBoard, RedrawsInPlaceClearsOnAResizeAndRingsOncePerFailure) {
     std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(300), small, {});
     ExpectFits(lines, small);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Mentions(lines, "ttyUSB" + std::to_string(i)), 1u) << i;
+}
+
+// The sequence that turns one frame into the next: up over the old one, only the lines that
+// changed written, the rest stepped over, what a longer frame left cleared; afresh all of it.
+TEST(BoardScreen, VtRewriteWritesOnlyTheChangedLinesOverTheLastFrame) {
+    const std::vector<std::string> before = {"header 1", "port A  waiting", "port B  loading", "+2 more ports"};
+    const std::vector<std::string> after = {"header 2", "port A  waiting", "port B  done"};
+    EXPECT_EQ(board::VtRewrite(before, after, false), "\x1b[4A\rheader 2\x1b[K\n\n\rport B  done\x1b[K\n\x1b[J");
+    EXPECT_EQ(board::VtRewrite(after, before, false),
+              "\x1b[3A\rheader 1\x1b[K\n\n\rport B  loading\x1b[K\n\r+2 more ports\x1b[K\n");
+    EXPECT_EQ(board::VtRewrite({}, {"a"}, false), "\ra\x1b[K\n");
+    EXPECT_EQ(board::VtRewrite(before, {"a"}, true), "\x1b[2J\x1b[H\ra\x1b[K\n");
+}
+
+// Where the cursor cannot move, each frame goes below the last: the compact layout in as
+// many columns as show the names whole, so 32 ports take ten lines, not eighteen, each once.
+TEST(BoardTerminalBoard, WithoutCursorMovementTheFrameIsCompactAndEveryPortOnce) {
+    board::Board model(Names(32), "shift.db", 0);
+    model.LoadEnd(3, 1, LoadEnd{LoadResult::Failed, 10, kTotal, 100, "the port is gone"}, 100);
+    std::ostringstream out;
+    board::ScrollingScreen screen(out);
+    board::TerminalBoard view(screen, false);
+    view.Draw(model.Snapshot(100), k80x24);
+    model.LoadStart(4, 2, kTotal, kBaud, 200);
+    view.Draw(model.Snapshot(200), k80x24);
+    const std::string drawn = out.str();
+    EXPECT_EQ(drawn.find('\x1b'), std::string::npos);
+    const std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(200), k80x24, {false, true});
+    ExpectFits(lines, k80x24);
+    EXPECT_EQ(lines.size(), 10u);
+    for (size_t i = 0; i < 32; ++i) EXPECT_EQ(Mentions(lines, "ttyUSB" + std::to_string(i)), 1u) << i;
+    // Both frames whole, one below the other after a blank line.
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\n'), static_cast<long>(2 * lines.size() + 1)) << drawn;
+    EXPECT_NE(drawn.find("\n\n" + lines[0] + "\n"), std::string::npos);
 }
 
 TEST(BoardTerminalLayout, ColourOnlyWhenAskedAndItTakesNoColumns) {
