@@ -9,7 +9,11 @@ namespace {
 
 // The counters that a "station" event carries; the clock's fields (elapsed, units per hour)
 // move with time alone and ride along without causing an event of their own.
-constexpr const char* kCounterFields[] = {"records", "loaded", "failed", "yield", "ended"};
+constexpr const char* kCounterFields[] = {"records", "loaded", "failed", "yield", "ended", "records_server"};
+// A port's time left counts down with the clock alone: it rides along with the port's own
+// changes (at most four a second while it loads) instead of re-sending every port each time
+// any other port moves.
+constexpr const char* kClockField = "left_ms";
 
 std::string Dump(const nlohmann::json& value) {
     // Replaced, never thrown on: a port's name need not be UTF-8.
@@ -18,6 +22,12 @@ std::string Dump(const nlohmann::json& value) {
 
 std::string Event(const char* name, const nlohmann::json& data) {
     return std::string("event: ") + name + "\ndata: " + Dump(data) + "\n\n";
+}
+
+bool SamePort(nlohmann::json a, nlohmann::json b) {
+    a.erase(kClockField);
+    b.erase(kClockField);
+    return a == b;
 }
 
 nlohmann::json Counters(const nlohmann::json& state) {
@@ -46,7 +56,7 @@ std::string EventStream::Next(const board::StationState& state) {
     } else {
         const nlohmann::json& ports = json["ports"];
         for (size_t index = 0; index < ports.size() && index < ports_.size(); ++index) {
-            if (ports[index] == ports_[index]) continue;
+            if (SamePort(ports[index], ports_[index])) continue;
             ports_[index] = ports[index];
             text += Event("port", {{"index", index}, {"port", ports[index]}});
         }

@@ -135,9 +135,17 @@ TEST(WebEventStream, SendsTheStateThenOnlyWhatChangedAsOneLineEachAndEndsOnce) {
     EXPECT_EQ(step.find("event: port", 1), std::string::npos);  // port 0 did not change
     EXPECT_EQ(step.find("event: station"), std::string::npos);
 
-    board.LoadStart(0, 1, 1000, 0, 20);
-    board.LoadEnd(0, 1, station::LoadEnd{station::LoadResult::Confirmed, 1000, 1000, 5, ""}, 25);
-    const std::string end = stream.Next(board.Snapshot(25));
+    // A loading port's time left counts down on its own: another port's step sends that port only.
+    board.LoadStart(0, 1, 100000, 115200, 20);
+    board.Progress(0, 5000, 100000, 620);
+    EXPECT_NE(stream.Next(board.Snapshot(620)).find("\"index\":0,"), std::string::npos);
+    board.Step(1, station::Step::WaitingForUnit, 0, "waiting for the next unit", 900);
+    const std::string other = stream.Next(board.Snapshot(900));
+    EXPECT_EQ(other.find("\"index\":0,"), std::string::npos) << other;
+    EXPECT_NE(other.find("\"index\":1,"), std::string::npos) << other;
+
+    board.LoadEnd(0, 1, station::LoadEnd{station::LoadResult::Confirmed, 100000, 100000, 5, ""}, 925);
+    const std::string end = stream.Next(board.Snapshot(925));
     EXPECT_NE(end.find("event: port"), std::string::npos);
     EXPECT_NE(end.find("event: station\ndata: {"), std::string::npos);
     EXPECT_NE(end.find("\"loaded\":1"), std::string::npos);
