@@ -33,7 +33,7 @@ LOOK_INTERVAL_S = 0.5
 QUIET_GAP_MS = 1500
 SETTINGS_KIND = 25
 LINE_UNITS = 2
-LINE_GAP_MS = "1500"
+LINE_GAP_MS = "3000"  # well over the station's second of CTS down, even on a loaded machine
 CSV_COLUMNS = ["id", "started_at", "ended_at", "station", "port", "operation", "image", "image_size",
                "image_sha256", "baud", "bytes_sent", "result", "reason", "duration_ms", "unit", "varnex_version",
                "device"]
