@@ -26,7 +26,8 @@ REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
-           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station")
+           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station",
+           "varnex_station_web")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -91,6 +92,20 @@ TARGETS = [
      "<= 1.01", lambda v: v <= 1.01, "%.4f"),
     ("varnex_station", "cpu_percent_per_port", "station: varnex CPU per port (share of one core)",
      "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_web", "rows_wrong",
+     "station with the web board and 16 event-stream clients, 32 ports x 3 units: rows missing or wrong",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_web", "lost_images", "station with the web board: images not identical at the unit",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_web", "worst_ratio", "station with the web board: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station_web", "cpu_percent_per_port",
+     "station with the web board: varnex CPU per port, clients attached (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_web", "clients_not_following",
+     "station with the web board: event-stream clients not attached to the station's end", "0",
+     lambda v: v == 0, "%d"),
+
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
 LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong"}
@@ -138,6 +153,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import soak as s
     import varnex_parallel as vp
     import varnex_service as vs
+    import station_web as sw
     import varnex_station as vst
 
     def soak_progress(done, total, counts):
@@ -158,6 +174,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_rfc2217_parallel": lambda: vp.run(work_dir, rfc2217=True),
         "varnex_rfc2217_file_send": lambda: vs.file_send_network_share(work_dir),
         "varnex_station": lambda: vst.run(work_dir),
+        "varnex_station_web": lambda: sw.run(work_dir),
     }
     results = {}
     try:
@@ -277,11 +294,18 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
-    station = results.get("varnex_station", {})
-    if "rows" in station:
-        rows.append(("station: rows right / rows / units, wall time for all",
-                     "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
-                                               station["wall_seconds"]), "(count)", "-"))
+    for figure, label in (("varnex_station", "station"), ("varnex_station_web", "station with the web board")):
+        station = results.get(figure, {})
+        if "rows" in station:
+            rows.append(("%s: rows right / rows / units, wall time for all" % label,
+                         "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
+                                                   station["wall_seconds"]), "(count)", "-"))
+    web = results.get("varnex_station_web", {})
+    if "client_events_fewest" in web:
+        rows.append(("station with the web board: events the least-served client read / streams refused and asked again",
+                     "%d / %d" % (web["client_events_fewest"], web["client_refusals"]), "(count)", "-"))
+        rows.append(("station with the web board: \"port\" events a client read per port per second (most)",
+                     "%.1f" % web["port_events_per_port_second"], "(info)", "-"))
     for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
         soak = results.get(figure, {})
         if "counts" in soak:
