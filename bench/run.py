@@ -27,7 +27,7 @@ REPO = os.path.dirname(HERE)
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
            "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station",
-           "varnex_station_web")
+           "varnex_station_web", "varnex_station_config")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -105,6 +105,20 @@ TARGETS = [
     ("varnex_station_web", "clients_not_following",
      "station with the web board: event-stream clients not attached to the station's end", "0",
      lambda v: v == 0, "%d"),
+    ("varnex_station_config", "rows_wrong",
+     "station of 64 ports from one configuration (32 local, 32 via one ser2net) x 2 units: rows missing or wrong",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_config", "lost_images", "station of 64 ports from one configuration: images not identical",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_config", "worst_ratio",
+     "station of 64 ports from one configuration: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station_config", "cpu_percent_per_port",
+     "station of 64 ports from one configuration: varnex CPU per port (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_config", "sim_cpu_percent_worst",
+     "station of 64 ports from one configuration: simulated unit CPU, the busiest unit (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
 
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
@@ -153,6 +167,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import soak as s
     import varnex_parallel as vp
     import varnex_service as vs
+    import station_config as sc
     import station_web as sw
     import varnex_station as vst
 
@@ -175,6 +190,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_rfc2217_file_send": lambda: vs.file_send_network_share(work_dir),
         "varnex_station": lambda: vst.run(work_dir),
         "varnex_station_web": lambda: sw.run(work_dir),
+        "varnex_station_config": lambda: sc.run(work_dir),
     }
     results = {}
     try:
@@ -294,7 +310,8 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
-    for figure, label in (("varnex_station", "station"), ("varnex_station_web", "station with the web board")):
+    for figure, label in (("varnex_station", "station"), ("varnex_station_web", "station with the web board"),
+                          ("varnex_station_config", "station of 64 ports from one configuration")):
         station = results.get(figure, {})
         if "rows" in station:
             rows.append(("%s: rows right / rows / units, wall time for all" % label,
@@ -306,6 +323,11 @@ def table(results):
                      "%d / %d" % (web["client_events_fewest"], web["client_refusals"]), "(count)", "-"))
         rows.append(("station with the web board: \"port\" events a client read per port per second (most)",
                      "%.1f" % web["port_events_per_port_second"], "(info)", "-"))
+    config = results.get("varnex_station_config", {})
+    if "ser2net_cpu_percent_per_port" in config:
+        rows.append(("station of 64 ports: simulated unit CPU, mean / ser2net CPU per network port",
+                     "%.3f %% / %.3f %%" % (config["sim_cpu_percent_mean"], config["ser2net_cpu_percent_per_port"]),
+                     "(info)", "-"))
     for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
         soak = results.get(figure, {})
         if "counts" in soak:

@@ -154,7 +154,7 @@ def run(work_dir, ports=PORTS, units_per_port=UNITS_PER_PORT, clients=CLIENTS):
         for unit in units:
             args += ["--port", unit.link]
         readers = EventClients(http_port, clients)
-        _, wall, cpu = st.timed_run(args, units)
+        _, wall, cpu, hung = st.timed_run(args, units)
         readers.finish()
         histories = st.line_histories(units)
     finally:
@@ -167,7 +167,7 @@ def run(work_dir, ports=PORTS, units_per_port=UNITS_PER_PORT, clients=CLIENTS):
     # ended with the station's last counters: every unit loaded, none failed.
     followed = [c for c in readers.clients
                 if c.first == "state" and c.end == {"loaded": total, "failed": 0}]
-    result.update({"ports": ports, "wall_seconds": wall, "cpu_seconds": cpu,
+    result.update({"ports": ports, "stopped_at_timeout": hung, "wall_seconds": wall, "cpu_seconds": cpu,
                    "cpu_percent_per_port": cpu / wall * 100.0 / ports, "clients": clients,
                    "clients_not_following": clients - len(followed),
                    "client_refusals": sum(c.refusals for c in readers.clients),
