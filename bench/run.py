@@ -27,7 +27,7 @@ REPO = os.path.dirname(HERE)
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
            "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station",
-           "varnex_station_web", "varnex_station_config")
+           "varnex_station_web", "varnex_station_config", "varnex_station_forward")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -119,10 +119,22 @@ TARGETS = [
     ("varnex_station_config", "sim_cpu_percent_worst",
      "station of 64 ports from one configuration: simulated unit CPU, the busiest unit (share of one core)",
      "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
-
+    ("varnex_station_forward", "rows_not_there_once",
+     "8 stations x 32 ports forwarding to one PostgreSQL: rows not on the server once with the file's result",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_forward", "rows_wrong", "8 stations forwarding: rows missing or wrong in the stations' files",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_forward", "rows_per_second", "8 stations forwarding: rows per second the server took",
+     ">= 50", lambda v: v >= 50, "%.1f"),
+    ("varnex_station_forward", "slowest_delay_s",
+     "8 stations forwarding: the slowest row's delay, its file's commit to the server's",
+     "<= 2 s", lambda v: v <= 2.0, "%.3f s"),
+    ("varnex_station_forward", "restart_delay_past_outage_s",
+     "8 stations forwarding, the server restarted once: the slowest row's delay beyond the outage",
+     "<= 10 s", lambda v: v <= 10.0, "%.3f s"),
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
-LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong"}
+LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong", "rows_not_there_once"}
 
 
 def worst(target, values):
@@ -168,6 +180,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import varnex_parallel as vp
     import varnex_service as vs
     import station_config as sc
+    import station_forward as sf
     import station_web as sw
     import varnex_station as vst
 
@@ -191,6 +204,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_station": lambda: vst.run(work_dir),
         "varnex_station_web": lambda: sw.run(work_dir),
         "varnex_station_config": lambda: sc.run(work_dir),
+        "varnex_station_forward": lambda: sf.run(work_dir),
     }
     results = {}
     try:
@@ -335,6 +349,15 @@ def table(results):
             rows.append(("%s: completed identical / failed with message" % label,
                          "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
                                             soak["transfers"]), "(count)", "-"))
+    forward = results.get("varnex_station_forward", {})
+    if "restarted" in forward:
+        steady, restarted = forward["steady"], forward["restarted"]
+        rows.append(("8 stations forwarding: rows in the files / on the server, steady and restarted",
+                     "%d / %d, %d / %d" % (steady["file_rows"], steady["server_rows"], restarted["file_rows"],
+                                           restarted["server_rows"]), "(count)", "-"))
+        rows.append(("8 stations forwarding, the server restarted: the slowest row's delay / the outage",
+                     "%.3f s / %.1f s" % (forward["restart_slowest_delay_s"], restarted["outage_seconds"]),
+                     "(info)", "-"))
     return rows
 
 

@@ -37,13 +37,14 @@ def fresh_records(folder, name="records"):
     return path
 
 
-def start_lines(folder, count, units_per_port, extra=()):
-    """count simulated lines, each bringing units_per_port units one after another, paced."""
+def start_lines(folder, count, units_per_port, paced=True, line_gap_ms=LINE_GAP_MS):
+    """count simulated lines, each bringing units_per_port units one after another, held to
+    the line's rate unless paced is False (the unit then reads as fast as the PC writes)."""
     units = []
     try:
         for _ in range(count):
-            units.append(s.Unit(folder, ["--baud", str(BAUD), "--pace", "--line", str(units_per_port),
-                                         "--line-gap-ms", str(LINE_GAP_MS)] + list(extra)))
+            units.append(s.Unit(folder, ["--baud", str(BAUD), "--line", str(units_per_port),
+                                         "--line-gap-ms", str(line_gap_ms)] + (["--pace"] if paced else [])))
     except BaseException:
         for unit in units:
             unit.stop()
