@@ -26,7 +26,8 @@ REPO = os.path.dirname(HERE)
 
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
-           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station")
+           "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station",
+           "varnex_station_web", "varnex_station_config", "varnex_station_forward")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -91,9 +92,49 @@ TARGETS = [
      "<= 1.01", lambda v: v <= 1.01, "%.4f"),
     ("varnex_station", "cpu_percent_per_port", "station: varnex CPU per port (share of one core)",
      "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_web", "rows_wrong",
+     "station with the web board and 16 event-stream clients, 32 ports x 3 units: rows missing or wrong",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_web", "lost_images", "station with the web board: images not identical at the unit",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_web", "worst_ratio", "station with the web board: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station_web", "cpu_percent_per_port",
+     "station with the web board: varnex CPU per port, clients attached (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_web", "clients_not_following",
+     "station with the web board: event-stream clients not attached to the station's end", "0",
+     lambda v: v == 0, "%d"),
+    ("varnex_station_config", "rows_wrong",
+     "station of 64 ports from one configuration (32 local, 32 via one ser2net) x 2 units: rows missing or wrong",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_config", "lost_images", "station of 64 ports from one configuration: images not identical",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_config", "worst_ratio",
+     "station of 64 ports from one configuration: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station_config", "cpu_percent_per_port",
+     "station of 64 ports from one configuration: varnex CPU per port (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_config", "sim_cpu_percent_worst",
+     "station of 64 ports from one configuration: simulated unit CPU, the busiest unit (share of one core)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_forward", "rows_not_there_once",
+     "8 stations x 32 ports forwarding to one PostgreSQL: rows not on the server once with the file's result",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_forward", "rows_wrong", "8 stations forwarding: rows missing or wrong in the stations' files",
+     "0", lambda v: v == 0, "%d"),
+    ("varnex_station_forward", "rows_per_second", "8 stations forwarding: rows per second the server took",
+     ">= 50", lambda v: v >= 50, "%.1f"),
+    ("varnex_station_forward", "slowest_delay_s",
+     "8 stations forwarding: the slowest row's delay, its file's commit to the server's",
+     "<= 2 s", lambda v: v <= 2.0, "%.3f s"),
+    ("varnex_station_forward", "restart_delay_past_outage_s",
+     "8 stations forwarding, the server restarted once: the slowest row's delay beyond the outage",
+     "<= 10 s", lambda v: v <= 10.0, "%.3f s"),
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
-LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong"}
+LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong", "rows_not_there_once"}
 
 
 def worst(target, values):
@@ -138,6 +179,9 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import soak as s
     import varnex_parallel as vp
     import varnex_service as vs
+    import station_config as sc
+    import station_forward as sf
+    import station_web as sw
     import varnex_station as vst
 
     def soak_progress(done, total, counts):
@@ -158,6 +202,9 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_rfc2217_parallel": lambda: vp.run(work_dir, rfc2217=True),
         "varnex_rfc2217_file_send": lambda: vs.file_send_network_share(work_dir),
         "varnex_station": lambda: vst.run(work_dir),
+        "varnex_station_web": lambda: sw.run(work_dir),
+        "varnex_station_config": lambda: sc.run(work_dir),
+        "varnex_station_forward": lambda: sf.run(work_dir),
     }
     results = {}
     try:
@@ -277,11 +324,24 @@ def table(results):
                      "%d of %d / %.1f s" % (sum(u["identical"] for u in parallel["units"]),
                                             len(parallel["units"]), parallel["wall_seconds"]),
                      "(count)", "-"))
-    station = results.get("varnex_station", {})
-    if "rows" in station:
-        rows.append(("station: rows right / rows / units, wall time for all",
-                     "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
-                                               station["wall_seconds"]), "(count)", "-"))
+    for figure, label in (("varnex_station", "station"), ("varnex_station_web", "station with the web board"),
+                          ("varnex_station_config", "station of 64 ports from one configuration")):
+        station = results.get(figure, {})
+        if "rows" in station:
+            rows.append(("%s: rows right / rows / units, wall time for all" % label,
+                         "%d / %d / %d, %.1f s" % (station["rows_right"], station["rows"], station["units"],
+                                                   station["wall_seconds"]), "(count)", "-"))
+    web = results.get("varnex_station_web", {})
+    if "client_events_fewest" in web:
+        rows.append(("station with the web board: events the least-served client read / streams refused and asked again",
+                     "%d / %d" % (web["client_events_fewest"], web["client_refusals"]), "(count)", "-"))
+        rows.append(("station with the web board: \"port\" events a client read per port per second (most)",
+                     "%.1f" % web["port_events_per_port_second"], "(info)", "-"))
+    config = results.get("varnex_station_config", {})
+    if "ser2net_cpu_percent_per_port" in config:
+        rows.append(("station of 64 ports: simulated unit CPU, mean / ser2net CPU per network port",
+                     "%.3f %% / %.3f %%" % (config["sim_cpu_percent_mean"], config["ser2net_cpu_percent_per_port"]),
+                     "(info)", "-"))
     for figure, label in (("soak", "Soak"), ("varnex_soak", "varnex soak")):
         soak = results.get(figure, {})
         if "counts" in soak:
@@ -289,6 +349,15 @@ def table(results):
             rows.append(("%s: completed identical / failed with message" % label,
                          "%d / %d of %d" % (c["completed_identical"], c["failed_with_message"],
                                             soak["transfers"]), "(count)", "-"))
+    forward = results.get("varnex_station_forward", {})
+    if "restarted" in forward:
+        steady, restarted = forward["steady"], forward["restarted"]
+        rows.append(("8 stations forwarding: rows in the files / on the server, steady and restarted",
+                     "%d / %d, %d / %d" % (steady["file_rows"], steady["server_rows"], restarted["file_rows"],
+                                           restarted["server_rows"]), "(count)", "-"))
+        rows.append(("8 stations forwarding, the server restarted: the slowest row's delay / the outage",
+                     "%.3f s / %.1f s" % (forward["restart_slowest_delay_s"], restarted["outage_seconds"]),
+                     "(info)", "-"))
     return rows
 
 

@@ -167,22 +167,6 @@ class Varnex:
         return self.process.returncode, out.decode(errors="replace"), err.decode(errors="replace")
 
 
-def measured_run(args, units, timeout):
-    """varnex run to its end with a --port for each unit, failing unless it exits 0: (stdout,
-    wall seconds, CPU seconds of the children that ended meanwhile, varnex itself)."""
-    import resource
-    for unit in units:
-        args = args + ["--port", unit.link]
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    started = time.monotonic()
-    code, out, err = Varnex(args, units).wait(timeout)
-    wall = time.monotonic() - started
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    if code != 0:
-        raise AssertionError("varnex %s failed (%d): %s %s" % (args[0], code, out[-2000:], err[-2000:]))
-    return out, wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-
-
 def json_lines(text):
     return [json.loads(line) for line in text.splitlines() if line.strip()]
 
