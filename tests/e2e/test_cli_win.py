@@ -192,7 +192,7 @@ class VarnexExe(unittest.TestCase):
             # The loader's notes on the preloaded modem-line library of the other word size go
             # aside, and what the shell's start printed is cleared: the console is varnex's.
             f.write("#!/bin/sh\nexec 2>%s\nprintf '\\033[2J\\033[H'\n" % os.path.join(folder, "stderr"))
-            f.write("wine %s station --port COM%d --bootloader --baud 115200 --count 1 --records %s\necho $? > %s\n"
+            f.write("wine %s station --port COM%d --bootloader --baud 115200 --count 1 --records '%s'\necho $? > %s\n"
                     % (VARNEX_EXE, UNIT_PORT, h.windows_path(os.path.join(folder, "line.db")), status))
         os.chmod(script, 0o755)
         socket = "vxw-%d-%d" % (os.getpid(), time.monotonic_ns())
