@@ -4,7 +4,9 @@ hanging server, a wrong password and a missing table, while units load as withou
 station killed between the server's commit and its own mark; `varnex records URL` giving the
 same table, CSV and JSON as the file. In every case the server ends with exactly the file's rows."""
 import os
+import shutil
 import signal
+import sqlite3
 import subprocess
 import time
 
@@ -150,3 +152,21 @@ def test_records_url_shows_two_stations_as_the_file_does(units, varnex, folder, 
             from_server = run_varnex(["records", pg_server.url, "--station", station] + extra, pg_server.env())
             assert from_file.returncode == 0 and from_server.returncode == 0, from_server.stderr
             assert from_server.stdout == from_file.stdout
+
+
+def test_an_older_copy_of_a_file_never_moves_a_finished_row_back(units, varnex, folder, pg_server):
+    """A file restored from an earlier copy (the same journal, its row not yet completed) sent
+    again: the server keeps the row's end."""
+    (unit,) = units(1, "--line", "1")
+    records = str(folder / "restored.db")
+    code, out, err = varnex(station_args([unit], records, "restored", pg_server.url, "--count", "1"), [unit],
+                            pg_server.env()).wait(FINISH_S)
+    assert code == 0, out + err
+    assert_server_holds_the_file(pg_server, records, "restored")
+    older = str(folder / "older-copy.db")
+    shutil.copy(records, older)
+    with sqlite3.connect(older) as db:
+        db.execute("UPDATE loads SET ended_at = NULL, result = 'interrupted'")
+    done = run_varnex(["records", "forward", older, pg_server.url], pg_server.env())
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert server_rows(pg_server, "restored") == [["1", "confirmed"]]
