@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include "RecordsFixtures.h"
 #include "records/Forwarder.h"
 #include "records/RecordStore.h"
 #include "records/RetrySchedule.h"
@@ -22,33 +23,9 @@ namespace fs = std::filesystem;
 using records::Access;
 using records::RecordStore;
 
-struct TempFile {
-    fs::path folder;
-    TempFile() {
-        char name[] = "/tmp/varnex-forward-XXXXXX";
-        folder = mkdtemp(name);
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
-    std::string Path() const { return (folder / "records.db").string(); }
-};
+using fixture::Folder;
 
-records::Row Sample(uint32_t unit) {
-    records::Row row;
-    row.startedAt = "2026-12-08T06:18:09.123Z";
-    row.station = "bench-3";
-    row.port = "/dev/ttyUSB0";
-    row.operation = "software";
-    row.image = "V410_2_AXIS_SOFTWARE";
-    row.imageSize = 4402584;
-    row.imageSha256 = std::string(64, 'b');
-    row.baud = 115200;
-    row.unit = unit;
-    row.version = "1.2.3";
-    return row;
-}
+records::Row Sample(uint32_t unit) { return fixture::Sample("/dev/ttyUSB0", unit); }
 
 // The server as the forwarder sees it: it holds what it took, or fails as told.
 struct FakeServer : records::RowSink {
@@ -106,8 +83,8 @@ TEST(RetrySchedule, ThePauseDoublesFromOneSecondToAMinuteWithJitterAndStartsOver
 }
 
 TEST(Forwarding, RowsGoInOrderInBatchesWithTheirLatestStateAndLeaveTheOutboxOnlyOnceTaken) {
-    TempFile file;
-    auto store = Open(file.Path());
+    Folder file;
+    auto store = Open(file.File());
     std::string error, journal;
     ASSERT_TRUE(store->JournalId(&journal, &error)) << error;
     EXPECT_EQ(journal.size(), 36u);  // a UUID, made with the file
@@ -159,8 +136,8 @@ TEST(Forwarding, RowsGoInOrderInBatchesWithTheirLatestStateAndLeaveTheOutboxOnly
 }
 
 TEST(Forwarding, APermanentFailureIsSaidOnceWaitsTheLongestPauseAndIsSaidAgainOnlyAfterARecovery) {
-    TempFile file;
-    auto store = Open(file.Path());
+    Folder file;
+    auto store = Open(file.File());
     std::string error;
     records::Row row = Sample(1);
     ASSERT_TRUE(store->Begin(&row, &error)) << error;
@@ -186,9 +163,9 @@ TEST(Forwarding, APermanentFailureIsSaidOnceWaitsTheLongestPauseAndIsSaidAgainOn
 }
 
 TEST(Forwarding, AVersionOneFileIsUpgradedInPlaceKeepingItsRowsAndReadAsItIsWhenOnlyRead) {
-    TempFile file;
+    Folder file;
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(file.File().c_str(), &db), SQLITE_OK);
     const char* v1 =
         "CREATE TABLE loads(id INTEGER PRIMARY KEY, started_at TEXT NOT NULL, ended_at TEXT, station TEXT NOT NULL,"
         " port TEXT NOT NULL, operation TEXT NOT NULL, image TEXT NOT NULL, image_size INTEGER NOT NULL,"
@@ -202,14 +179,14 @@ TEST(Forwarding, AVersionOneFileIsUpgradedInPlaceKeepingItsRowsAndReadAsItIsWhen
     sqlite3_close(db);
 
     std::string error;
-    auto reader = RecordStore::Open(file.Path(), Access::Read, &error);
+    auto reader = RecordStore::Open(file.File(), Access::Read, &error);
     ASSERT_TRUE(reader) << error;
     std::vector<records::Row> rows;
     ASSERT_TRUE(reader->List({}, &rows, &error)) << error;
     EXPECT_EQ(rows.size(), 1u);
     reader.reset();
 
-    auto store = Open(file.Path());
+    auto store = Open(file.File());
     std::string journal;
     ASSERT_TRUE(store->JournalId(&journal, &error)) << error;
     EXPECT_EQ(journal.size(), 36u);
@@ -222,7 +199,7 @@ TEST(Forwarding, AVersionOneFileIsUpgradedInPlaceKeepingItsRowsAndReadAsItIsWhen
     EXPECT_EQ(Waiting(*store), 1u);  // the old rows go with `varnex records forward`
     store.reset();
     // Opened again, the journal keeps its id.
-    auto again = Open(file.Path());
+    auto again = Open(file.File());
     std::string same;
     ASSERT_TRUE(again->JournalId(&same, &error)) << error;
     EXPECT_EQ(same, journal);

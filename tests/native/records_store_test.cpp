@@ -21,6 +21,7 @@
 #include <sqlite3.h>
 
 #include "records/RecordSchema.h"
+#include "RecordsFixtures.h"
 #include "records/RecordStore.h"
 
 namespace {
@@ -29,34 +30,8 @@ namespace fs = std::filesystem;
 using records::Access;
 using records::RecordStore;
 
-struct Folder {
-    fs::path path;
-    Folder() {
-        char name[] = "/tmp/varnex-records-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::permissions(path, fs::perms::owner_all, ignored);
-        fs::remove_all(path, ignored);
-    }
-    std::string File(const char* name = "records.db") const { return (path / name).string(); }
-};
-
-records::Row Sample(const std::string& port, uint32_t unit) {
-    records::Row row;
-    row.startedAt = "2026-12-08T06:18:09.123Z";
-    row.station = "bench-3";
-    row.port = port;
-    row.operation = "bootloader";
-    row.image = "BOOTLOADER";
-    row.imageSize = 249008;
-    row.imageSha256 = std::string(64, 'a');
-    row.baud = 115200;
-    row.unit = unit;
-    row.version = "1.2.3";
-    return row;
-}
+using fixture::Folder;
+using fixture::Sample;
 
 std::unique_ptr<RecordStore> OpenOrFail(const std::string& path, Access access = Access::Write) {
     std::string error;
