@@ -10,6 +10,10 @@ BUILD_DIR ?= build
 DIST_DIR ?= dist
 JOBS ?= 2
 BENCH_ARGS ?=
+# The libraries built from Debian's source packages live in the build folder, so a clean clone
+# builds them as a new machine would.
+VARNEX_DEPS_DIR ?= $(abspath $(BUILD_DIR))/deps
+export VARNEX_DEPS_DIR
 # A folder with the real firmware images; empty embeds placeholders.
 VARNEX_FIRMWARE_DIR ?=
 FIRMWARE_OPTION = $(if $(VARNEX_FIRMWARE_DIR),-DVARNEX_FIRMWARE_DIR=$(abspath $(VARNEX_FIRMWARE_DIR)),)

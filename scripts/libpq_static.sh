@@ -9,8 +9,6 @@ set -euo pipefail
 ROOT=$1
 VERSION=$2                  # Debian's version, e.g. 15.18-0+deb12u1
 UPSTREAM=${VERSION%%-*}     # 15.18
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 # The libraries libpq needs of PostgreSQL's own tree, in link order.
 LIBS=(libpq.a libpgcommon_shlib.a libpgport_shlib.a)
@@ -38,7 +36,10 @@ build_target() {  # target configure-host CC CFLAGS
     tail -n 20 "$build/configure.log" >&2
     exit 1
   }
-  make -s -C "$build/src/interfaces/libpq" -j "${JOBS:-2}" >"$build/make.log" 2>&1 || {
+  # PostgreSQL makes its generated headers (utils/errcodes.h) only when its make is the top
+  # level; started from our make it would not be, so its make runs with a clean environment.
+  env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS -u MAKEOVERRIDES \
+    make -s -C "$build/src/interfaces/libpq" -j "${JOBS:-2}" >"$build/make.log" 2>&1 || {
     tail -n 20 "$build/make.log" >&2
     exit 1
   }
@@ -70,6 +71,6 @@ build_target aarch64-linux-gnu aarch64-linux-gnu "clang --target=aarch64-linux-g
 cp "$src/COPYRIGHT" "$work/out/"
 echo "$VERSION" >"$work/out/VERSION"
 
-$SUDO rm -rf "$ROOT"
-$SUDO mkdir -p "$(dirname "$ROOT")"
-$SUDO cp -r "$work/out" "$ROOT"
+rm -rf "$ROOT"
+mkdir -p "$(dirname "$ROOT")"
+cp -r "$work/out" "$ROOT"

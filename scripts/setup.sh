@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the run command need on a Debian machine
 # (`setup.sh dist`: and make dist).
-# Idempotent and quick when everything is already there.
+# Idempotent and quick when everything is already there. The libraries built from Debian's
+# source packages go into VARNEX_DEPS_DIR (the Makefile gives BUILD_DIR/deps), never into a
+# system folder that would outlive the checkout and hide a broken step from the next clean build.
 set -euo pipefail
+DEPS_DIR=$(realpath -m "${VARNEX_DEPS_DIR:-$(dirname "$0")/../build/deps}")
+mkdir -p "$DEPS_DIR"
 
 need=(
   cmake make g++ gcc-multilib clang libclang-rt-14-dev python3
@@ -81,7 +85,7 @@ need_source() {
 # version the native library is (one SQLite for every target), made once into the single C
 # file that CMake compiles (VARNEX_SQLITE_SOURCE, default below).
 SQLITE_UPSTREAM=3.40.1
-SQLITE_ROOT=/usr/src/varnex-sqlite3
+SQLITE_ROOT=$DEPS_DIR/sqlite3
 sqlite_version=$(dpkg-query -W -f='${Version}' libsqlite3-dev)
 if [ "${sqlite_version%%-*}" != "$SQLITE_UPSTREAM" ]; then
   echo "setup: libsqlite3-dev is $sqlite_version; the builds are pinned to SQLite $SQLITE_UPSTREAM" >&2
@@ -98,10 +102,10 @@ if [ "$(cat "$SQLITE_ROOT/amalgamation/VERSION" 2>/dev/null)" != "$sqlite_versio
     "../sqlite3-$SQLITE_UPSTREAM/configure" --disable-tcl >/dev/null
     make -s sqlite3.c >/dev/null
   )
-  $SUDO rm -rf "$SQLITE_ROOT/amalgamation"
-  $SUDO mkdir -p "$SQLITE_ROOT/amalgamation"
-  $SUDO cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$work/sqlite3-$SQLITE_UPSTREAM/LICENSE.md" "$SQLITE_ROOT/amalgamation/"
-  echo "$sqlite_version" | $SUDO tee "$SQLITE_ROOT/amalgamation/VERSION" >/dev/null
+  rm -rf "$SQLITE_ROOT/amalgamation"
+  mkdir -p "$SQLITE_ROOT/amalgamation"
+  cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$work/sqlite3-$SQLITE_UPSTREAM/LICENSE.md" "$SQLITE_ROOT/amalgamation/"
+  echo "$sqlite_version" >"$SQLITE_ROOT/amalgamation/VERSION"
   rm -rf "$work"
 fi
 
@@ -109,7 +113,7 @@ fi
 # compiled into varnex by CMake from VARNEX_CIVETWEB_SOURCE (default below): one server for
 # every target, nothing of it kept in the checkout.
 CIVETWEB_UPSTREAM=1.15
-CIVETWEB_ROOT=/usr/src/varnex-civetweb
+CIVETWEB_ROOT=$DEPS_DIR/civetweb
 civetweb_source_version() { apt-cache showsrc civetweb 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1; }
 civetweb_version=$(civetweb_source_version)
 if [ -z "$civetweb_version" ]; then
@@ -129,11 +133,11 @@ if [ "$(cat "$CIVETWEB_ROOT/source/VERSION" 2>/dev/null)" != "$civetweb_version"
     echo "setup: apt-get source civetweb=$civetweb_version gave no src/civetweb.c" >&2
     exit 1
   fi
-  $SUDO rm -rf "$CIVETWEB_ROOT/source"
-  $SUDO mkdir -p "$CIVETWEB_ROOT/source"
-  $SUDO cp "$unpacked"/src/civetweb.c "$unpacked"/src/*.inl "$unpacked"/include/civetweb.h \
+  rm -rf "$CIVETWEB_ROOT/source"
+  mkdir -p "$CIVETWEB_ROOT/source"
+  cp "$unpacked"/src/civetweb.c "$unpacked"/src/*.inl "$unpacked"/include/civetweb.h \
     "$unpacked"/LICENSE.md "$CIVETWEB_ROOT/source/"
-  echo "$civetweb_version" | $SUDO tee "$CIVETWEB_ROOT/source/VERSION" >/dev/null
+  echo "$civetweb_version" >"$CIVETWEB_ROOT/source/VERSION"
   rm -rf "$work"
 fi
 
@@ -149,8 +153,8 @@ if [ -f "$BROWSER_TESTS/package-lock.json" ] && ! cmp -s "$BROWSER_TESTS/package
 fi
 
 # libpq for the builds that link statically, from Debian's source package of the version that
-# libpq-dev is (one libpq for every target), built once into VARNEX_LIBPQ_ROOT/<target>.
-LIBPQ_ROOT=/usr/src/varnex-libpq
+# libpq-dev is (one libpq for every target), built once into DEPS_DIR/libpq/<target>.
+LIBPQ_ROOT=$DEPS_DIR/libpq
 libpq_version=$(dpkg-query -W -f='${Version}' libpq-dev)
 if [ "${libpq_version%%.*}" != 15 ]; then
   echo "setup: libpq-dev is $libpq_version; the builds are made with PostgreSQL 15's libpq" >&2
