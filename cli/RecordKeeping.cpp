@@ -5,7 +5,6 @@ namespace cli {
 
 bool RecordKeeping::Begin(const station::LoadStart& start, uint64_t* id, std::string* error) {
     records::Row row = common_;
-    row.startedAt = records::NowIsoUtc();
     auto named = names_.find(start.port);
     row.port = named == names_.end() ? start.port : named->second;
     row.device = start.port;

@@ -147,6 +147,9 @@ bool RecordStore::Begin(Row* row, std::string* error) {
     // other; the write lock taken first, so a busy file is waited for here, not halfway.
     Transaction transaction(db_, Transaction::Kind::Write, error);
     if (!transaction.Begun()) return false;
+    // Stamped under the file's write lock, where the id is given: ids follow start times even
+    // with many ports (and processes) beginning rows at once.
+    if (row->startedAt.empty()) row->startedAt = NowIsoUtc();
     Statement insert(db_, insertSql_);
     if (!insert.Ok()) {
         *error = sqlite3_errmsg(db_);

@@ -54,7 +54,8 @@ public:
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
-    // Inserts the row as it starts (its result as given, normally interrupted) and sets row->id.
+    // Inserts the row as it starts (its result as given, normally interrupted) and sets row->id;
+    // an empty startedAt is stamped now, under the lock that gives the id.
     bool Begin(Row* row, std::string* error);
     // Writes the row's end: ended_at, bytes, result, reason, duration. A row that is not in
     // the file is an error naming it.

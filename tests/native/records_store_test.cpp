@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,7 @@ TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
             if (!store) _exit(2);
             for (int i = 0; i < kRowsEach; ++i) {
                 records::Row row = Sample("/dev/ttyUSB" + std::to_string(writer), static_cast<uint32_t>(i + 1));
+                row.startedAt.clear();  // stamped by the store, where the id is given
                 if (!store->Begin(&row, &error)) _exit(3);
                 row.endedAt = row.startedAt;
                 row.result = records::kConfirmed;
@@ -204,6 +206,12 @@ TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
     std::string error;
     ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "confirmed", ""}, &rows, &error)) << error;
     EXPECT_EQ(rows.size(), 2u * kRowsEach);
+    // Ids follow start times across both writers.
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    for (size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_FALSE(rows[i].startedAt.empty());
+        if (i > 0) EXPECT_LE(rows[i - 1].startedAt, rows[i].startedAt) << "row " << rows[i].id;
+    }
 }
 
 // Stations started together on a file that does not exist yet: every one creates or finds
