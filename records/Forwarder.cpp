@@ -1,7 +1,6 @@
 // The forwarding to the line's server (see Forwarder.h).
 #include "records/Forwarder.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 
@@ -33,6 +32,7 @@ int64_t ForwardStep::Run(int64_t nowMs, int64_t idleMs) {
     };
     if (journal_.empty() && !store_.JournalId(&journal_, &localError)) return failed(false, localError);
     for (;;) {
+        if (stop_ != nullptr && stop_->load()) return nowMs + idleMs;
         std::vector<Row> rows;
         int64_t lastNote = 0;
         if (!store_.Pending(kBatchRows, &rows, &lastNote, &localError)) return failed(false, localError);
@@ -59,7 +59,9 @@ std::string ForwardStep::Reason() const {
 
 struct Forwarder::Shared {
     Shared(std::shared_ptr<RecordStore> s, const std::string& url, uint64_t seed)
-        : store(std::move(s)), sink(url), step(*store, sink, seed) {}
+        : store(std::move(s)), sink(url), step(*store, sink, seed) {
+        step.StopWhen(&stopping);
+    }
     std::shared_ptr<RecordStore> store;
     ServerRecords sink;
     ForwardStep step;
@@ -96,7 +98,7 @@ void Forwarder::Stop() {
         shared_->stopping = true;
     }
     shared_->wake.notify_one();
-    if (thread_.joinable()) thread_.detach();
+    if (thread_.joinable()) thread_.join();
 }
 
 ForwardState Forwarder::State() const {

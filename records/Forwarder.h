@@ -6,6 +6,7 @@
 // ForwardStep is the portable decision (one try at a given "now"); Forwarder runs it on a thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,6 +43,9 @@ public:
     void OnPermanentFailure(PermanentFailureReport report) { report_ = std::move(report); }
     // A hook the tests may use to stop a process between the server's commit and the mark.
     void AfterCommit(std::function<void()> hook) { afterCommit_ = std::move(hook); }
+    // Once *stop is raised, a run sends no further batch: the one in flight ends within the
+    // connection's own bounds and the rest wait in the file.
+    void StopWhen(const std::atomic<bool>* stop) { stop_ = stop; }
 
 private:
     RecordStore& store_;
@@ -54,6 +58,7 @@ private:
     bool permanentSaid_ = false;
     PermanentFailureReport report_;
     std::function<void()> afterCommit_;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 class Forwarder {
@@ -69,8 +74,9 @@ public:
     void Start();
     // A row was noted: try now rather than at the next idle look.
     void Notify();
-    // Ends the thread without waiting for the server: a try under way finishes or times out on
-    // its own, detached; its rows wait in the file either way.
+    // Ends the thread and joins it: no batch starts after this is called, and one in flight
+    // finishes or gives up within the connection's bounds (kConnectTimeoutS, then
+    // kStatementTimeoutMs); its rows wait in the file either way.
     void Stop();
     ForwardState State() const;
     const std::string& Host() const { return host_; }

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -133,6 +134,26 @@ TEST(Forwarding, RowsGoInOrderInBatchesWithTheirLatestStateAndLeaveTheOutboxOnly
     ASSERT_EQ(server.batches.size(), 4u);
     EXPECT_TRUE(server.batches[2][0].endedAt.empty());
     EXPECT_EQ(server.batches[3][0].result, records::kFailed);
+}
+
+// Asked to stop, a run sends no further batch: the one in flight is marked, the rest wait.
+TEST(Forwarding, AStopRaisedDuringARunSendsNoFurtherBatchAndTheRestWaitInTheFile) {
+    Folder file;
+    auto store = Open(file.File());
+    std::string error;
+    for (uint32_t unit = 1; unit <= 2 * records::kBatchRows + 5; ++unit) {
+        records::Row row = Sample(unit);
+        ASSERT_TRUE(store->Begin(&row, &error)) << error;
+    }
+    FakeServer server;
+    std::atomic<bool> stop{false};
+    records::ForwardStep step(*store, server, 7);
+    step.StopWhen(&stop);
+    step.AfterCommit([&stop] { stop = true; });
+    step.Run(0, 1000);
+    EXPECT_EQ(server.batches.size(), 1u);
+    EXPECT_EQ(Waiting(*store), records::kBatchRows + 5);
+    EXPECT_FALSE(step.Idle());
 }
 
 TEST(Forwarding, APermanentFailureIsSaidOnceWaitsTheLongestPauseAndIsSaidAgainOnlyAfterARecovery) {
