@@ -103,6 +103,8 @@ void Board::LoadEnd(size_t port, uint32_t unit, const station::LoadEnd& end, uin
     p.result = station::LoadResultName(end.result);
     if (end.result == station::LoadResult::Confirmed) {
         ++state_.loaded;
+    } else if (end.result == station::LoadResult::Stopped) {
+        p.reason = end.reason;  // the station's stop, not the unit's failure: nothing latches
     } else {
         ++state_.failed;
         p.failed = true;

@@ -251,7 +251,7 @@ int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::o
     const int code = RunUnits(
         options.units, out, cancel, [&plan](const UnitContext& context) { RunDownloadUnit(context, plan); },
         RunEnd::Summary, keeping.get());
-    forwarding.Finish(cancel.load(), out);
+    forwarding.Finish(out);
     return code;
 }
 
@@ -268,7 +268,7 @@ int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream
     const int code = RunUnits(
         options.units, out, cancel, [](const UnitContext& context) { RunEraseUnit(context); }, RunEnd::Summary,
         keeping.get());
-    forwarding.Finish(cancel.load(), out);
+    forwarding.Finish(out);
     return code;
 }
 
@@ -307,12 +307,15 @@ void WriteStationEnd(std::ostream& out, const station::StationGate& gate, const 
         nlohmann::json line = {{"event", "summary"},
                                {"loaded", gate.Loaded()},
                                {"failed", gate.Failed()},
+                               {"stopped", gate.Stopped()},
                                {"reason", reason}};
         out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
         return;
     }
     out << "station ended (" << reason << "): " << gate.Loaded() << (gate.Loaded() == 1 ? " unit" : " units")
-        << " loaded, " << gate.Failed() << " failed" << std::endl;
+        << " loaded, " << gate.Failed() << " failed";
+    if (gate.Stopped() > 0) out << ", " << gate.Stopped() << " stopped";
+    out << std::endl;
 }
 
 }  // namespace
@@ -324,9 +327,9 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         err << "varnex: " << error << std::endl;
         return kExitUsage;
     }
-    // Before any port is touched: a records file that cannot be kept is a usage error.
+    // Before any port is touched: a station whose records cannot be kept cannot work.
     std::shared_ptr<records::RecordStore> store;
-    if (!OpenRecords(options.records, err, &store)) return kExitUsage;
+    if (!OpenRecords(options.records, err, &store)) return kExitCannotWork;
     const ImageBytes bytes = image.Bytes();
     records::Row common = RunRow(options.station);
     DescribeImage(options.load, bytes, &common);
@@ -362,6 +365,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     UnitBoard board(names);
     EventHub hub(clock, *presenter, board);
     station::StationGate gate({options.count, options.stopOnFailure}, &cancel);
+    gate.WordStops([] { return std::string(StoppedWords(common::CurrentStopCause())); });
 
     std::vector<std::unique_ptr<StationEvents>> listeners;
     std::vector<std::unique_ptr<board::PortFeed>> feeds;
@@ -421,10 +425,10 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;
     WriteStationEnd(out, gate, reason, options.load.units.json);
-    // The rows that wait are not lost: the exit code speaks of the units alone.
-    forwarding.Finish(cancel.load(), out);
-    return gate.Failed() > 0 || gate.RecordsFailed() || workers.size() < contexts.size() ? kExitSomeFailed
-                                                                                         : kExitAllDone;
+    // The rows that wait are not lost: the exit code speaks of the units and the file alone.
+    forwarding.Finish(out);
+    if (gate.RecordsFailed()) return kExitCannotWork;
+    return gate.Failed() > 0 || gate.Stopped() > 0 || workers.size() < contexts.size() ? kExitSomeFailed : kExitAllDone;
 }
 
 namespace {

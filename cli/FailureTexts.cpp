@@ -17,18 +17,18 @@ const char* Pattern(Failure kind) {
         case Failure::CtsNotRead: return "cannot read CTS: {reason}";
         case Failure::NoCts:
             return "no CTS within {seconds}: the unit is not in its bootloader menu (hold C while switching it on)";
-        case Failure::CtsWaitStopped: return "stopped by Ctrl-C while waiting for CTS";
+        case Failure::CtsWaitStopped: return "{stopped} while waiting for CTS";
         case Failure::SpeedNotSet: return "cannot switch to {baud} baud: {reason}";
         case Failure::RecordNotBegun: return "the records cannot be written ({words}): nothing was sent";
         case Failure::RecordNotCompleted: return "the records cannot be written: {words}";
         case Failure::EraseNotTaken: return "the port did not take the erase request within {seconds}: {reason}";
         case Failure::EraseNoReply: return "no answer from the unit within {seconds}";
-        case Failure::EraseStopped: return "stopped by Ctrl-C while erasing";
+        case Failure::EraseStopped: return "{stopped} while erasing";
         case Failure::RequestNotSent: return "the fixed request did not leave: {reason}";
         case Failure::TransferNotStarted: return "the transfer could not start";
         case Failure::TransferFailed: return "the transfer failed";
         case Failure::UnitSays: return "{words} The unit says: {more}";
-        case Failure::TransferStopped: return "stopped by Ctrl-C";
+        case Failure::TransferStopped: return "{stopped}";
         case Failure::UnitQuiet: return "the unit went quiet: nothing for {seconds} while the transfer waited";
         case Failure::UnknownResult: return "unknown {words} result";
         case Failure::WorkerNotStarted: return "cannot start a worker: {words}";
@@ -72,6 +72,7 @@ std::string Fill(const std::string& field, const FailureDetails& d) {
     if (field == "size") return std::to_string(d.size);
     if (field == "name") return d.name;
     if (field == "words") return d.words;
+    if (field == "stopped") return StoppedWords(common::CurrentStopCause());
     if (field == "more") return d.more;
     if (field == "bootloader") return std::to_string(download::kBootloaderImage.size);
     if (field == "two-axis") return std::to_string(download::kSoftwareImage.size);
@@ -80,6 +81,10 @@ std::string Fill(const std::string& field, const FailureDetails& d) {
 }
 
 }  // namespace
+
+const char* StoppedWords(common::StopCause cause) {
+    return cause == common::StopCause::Terminate ? "stopped" : "stopped by Ctrl-C";
+}
 
 std::string SecondsText(uint32_t ms) {
     return std::to_string((ms + common::kMsPerSecond - 1) / common::kMsPerSecond) + " s";

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/StopCause.h"
 #include "serial/SerialPort.h"
 
 namespace cli {
@@ -89,6 +90,9 @@ inline FailureDetails Words(std::string words) {
 }
 
 // A bound in whole seconds as varnex says it ("6 s"), rounded up so it is never understated.
+// How a load cut short by a stop is worded: by Ctrl-C at the console (or a flag the run raised
+// itself), or plainly "stopped" when the system asked (SIGTERM from systemctl stop, a shutdown).
+const char* StoppedWords(common::StopCause cause);
 std::string SecondsText(uint32_t ms);
 
 // The sentence, byte for byte as varnex prints it (without the "varnex: " of standard error).

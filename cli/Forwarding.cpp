@@ -14,8 +14,9 @@
 namespace cli {
 
 namespace {
-// A run that ended by itself waits this long at most for the server to take its last rows.
-constexpr auto kFinalWait = std::chrono::milliseconds(3000);
+// A run waits this long at most for the server to take its last rows: well within the
+// service's stop timeout, with the forwarder's own bounds after it.
+constexpr auto kFinalWait = std::chrono::milliseconds(5000);
 constexpr auto kFinalLook = std::chrono::milliseconds(50);
 // A test pauses the forwarder here (seconds) after the server's commit, before the mark, to
 // kill the process in between.
@@ -44,16 +45,17 @@ Forwarding::Forwarding(std::shared_ptr<records::RecordStore> store, const std::s
 
 records::ForwardState Forwarding::State() const { return forwarder_ ? forwarder_->State() : records::ForwardState{}; }
 
-void Forwarding::Finish(bool cancelled, std::ostream& out) {
+void Forwarding::Finish(std::ostream& out) {
     if (!forwarder_) return;
     const auto until = std::chrono::steady_clock::now() + kFinalWait;
     records::ForwardState state = forwarder_->State();
-    while (!cancelled && state.waiting > 0 && state.reason.empty() && std::chrono::steady_clock::now() < until) {
+    while (state.waiting > 0 && state.reason.empty() && std::chrono::steady_clock::now() < until) {
         forwarder_->Notify();
         std::this_thread::sleep_for(kFinalLook);
         state = forwarder_->State();
     }
     Stop();
+    state = forwarder_->State();
     if (state.waiting == 0) return;
     FailureDetails details = Words(file_);
     details.size = state.waiting;

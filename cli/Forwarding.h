@@ -21,9 +21,10 @@ public:
     ~Forwarding() { Stop(); }
     // The waiting count, the server's host and the last reason (the board's header shows it).
     records::ForwardState State() const;
-    // At a run's end: a run that ended by itself gives the server a moment to take the last
-    // rows; Ctrl-C does not wait. Then the line that says what waits, if anything does.
-    void Finish(bool cancelled, std::ostream& out);
+    // At a run's end, however it ended (a stop too: the last rows say how the loads ended):
+    // the server is given a few seconds to take the last rows while it takes any; then the
+    // line that says what still waits, if anything does.
+    void Finish(std::ostream& out);
     void Stop();
 
 private:

@@ -17,6 +17,9 @@ inline constexpr const char* kVersion = VARNEX_VERSION;
 inline constexpr int kExitAllDone = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;
+// The station can no longer do its work: its records cannot be written (at its start or
+// during the run). A service manager tells this apart from a finished station.
+inline constexpr int kExitCannotWork = 3;
 inline constexpr uint32_t kDefaultWaitSeconds = 120;
 // A technician needs minutes at most; a day is surely a typing mistake.
 inline constexpr uint32_t kMaxWaitSeconds = 24 * 3600;

@@ -7,7 +7,8 @@
 
 namespace cli {
 
-// Installs the handlers; each raises *stop. Called once, before any worker starts.
+// Installs the handlers; each notes its cause (common/StopCause.h), then raises *stop. Called once,
+// before any worker starts.
 void InstallStopHandlers(std::atomic<bool>* stop);
 // The run has cleaned up (workers joined, temporary files gone). On Windows the process ends
 // as soon as a close or logoff handler returns, so the handler waits for this.

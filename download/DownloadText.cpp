@@ -23,6 +23,10 @@ std::string GoneText(serial::PortKind kind) {
 }
 
 std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind) {
+    return OutcomeText(outcome, kind, "stopped by Ctrl-C");
+}
+
+std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind, const std::string& stoppedWords) {
     switch (outcome.result) {
         case DownloadResult::Done: return "";
         case DownloadResult::Stalled:
@@ -30,7 +34,7 @@ std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind) {
         case DownloadResult::PortGone:
             return GoneText(kind) + After(outcome) + ": " + PortFailureText(outcome.lastError) +
                    (outcome.bytesSent > 0 ? "; the unit holds part of the image: load it again" : "");
-        case DownloadResult::Cancelled: return "stopped by Ctrl-C" + After(outcome);
+        case DownloadResult::Cancelled: return stoppedWords + After(outcome);
         case DownloadResult::UnitEnded:
             return "the unit ended the image after " + std::to_string(outcome.bytesSent) + " bytes: load it again";
     }

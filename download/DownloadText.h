@@ -18,5 +18,7 @@ std::string GoneText(serial::PortKind kind);
 // Why a load on that kind of port did not end done, with its byte count ("stopped by Ctrl-C
 // after 100 of 200 bytes"); empty for Done.
 std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind);
+// The same, with a stop worded by the front-end that knows who asked for it ("stopped").
+std::string OutcomeText(const DownloadOutcome& outcome, serial::PortKind kind, const std::string& stoppedWords);
 
 }  // namespace download

@@ -204,7 +204,7 @@ private:
             case download::DownloadResult::Cancelled: end->result = LoadResult::Stopped; break;
             default: break;
         }
-        end->reason = download::OutcomeText(outcome, port_->Kind());
+        end->reason = download::OutcomeText(outcome, port_->Kind(), gate_.StoppedWords());
         if (outcome.result == download::DownloadResult::PortGone) {
             lostBecause_ = download::PortFailureText(outcome.lastError);
             Lose();
@@ -218,7 +218,7 @@ private:
         for (;;) {
             if (gate_.Cancelled()) {
                 end->result = LoadResult::Stopped;
-                end->reason = "stopped by Ctrl-C before the unit confirmed the image";
+                end->reason = gate_.StoppedWords() + " before the unit confirmed the image";
                 return;
             }
             bool on = false;
@@ -247,7 +247,7 @@ private:
         if (id != nullptr && !c_.records->Complete(*id, end, &error)) {
             gate_.NoteRecordsFailure("the records cannot be written (" + error + "): no further units are loaded");
         }
-        gate_.Finished(end.result == LoadResult::Confirmed);
+        gate_.Finished(end.result == LoadResult::Confirmed, end.result == LoadResult::Stopped);
         listener_.OnLoadEnd(unit_, end);
     }
 

@@ -11,12 +11,15 @@ bool StationGate::TryReserve() {
     return true;
 }
 
-void StationGate::Finished(bool confirmed) {
+void StationGate::Finished(bool confirmed, bool stopped) {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         if (running_ > 0) --running_;
         if (confirmed) {
             ++loaded_;
+        } else if (stopped) {
+            ++stopped_;
+            return;
         } else {
             ++failed_;
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -28,7 +29,12 @@ public:
     // fill the count, or once arming has ended.
     bool TryReserve();
     // The reserved load has ended; confirmed counts toward --count, a failure may end arming.
-    void Finished(bool confirmed);
+    // A load cut short by the stop is counted apart: it is neither loaded nor failed.
+    void Finished(bool confirmed, bool stopped = false);
+    // How a load cut short by the stop is worded; the front-end knows who asked (Ctrl-C, the
+    // system). Set before the ports start.
+    void WordStops(std::function<std::string()> words) { stopWords_ = std::move(words); }
+    std::string StoppedWords() const { return stopWords_ ? stopWords_() : "stopped"; }
     // Ends arming with the first reason given (later ones are dropped).
     void StopArming(const std::string& reason);
     // Whether a records write failed: the station then exits as failed.
@@ -36,6 +42,7 @@ public:
 
     uint64_t Loaded() const { return loaded_.load(); }
     uint64_t Failed() const { return failed_.load(); }
+    uint64_t Stopped() const { return stopped_.load(); }
     bool RecordsFailed() const { return recordsFailed_.load(); }
     std::string StopReason() const;
 
@@ -46,6 +53,8 @@ private:
     std::atomic<bool> recordsFailed_{false};
     std::atomic<uint64_t> loaded_{0};
     std::atomic<uint64_t> failed_{0};
+    std::atomic<uint64_t> stopped_{0};
+    std::function<std::string()> stopWords_;
     mutable std::mutex mutex_;  // the reservations and the reason
     uint64_t running_ = 0;
     std::string reason_;

@@ -4,6 +4,8 @@
 
 #include <csignal>
 
+#include "common/StopCause.h"
+
 namespace cli {
 
 namespace {
@@ -11,7 +13,9 @@ namespace {
 std::atomic<bool>* g_stop = nullptr;
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int number) {
+    // The cause first, so whoever sees the flag reads it.
+    common::NoteStopCause(number == SIGINT ? common::StopCause::Interrupt : common::StopCause::Terminate);
     if (g_stop != nullptr) g_stop->store(true);
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "common/StopCause.h"
 #include "common/win/Handles.h"
 
 using common::win::UniqueNullHandle;
@@ -19,6 +20,8 @@ UniqueNullHandle g_cleanedUp;
 constexpr DWORD kCleanupWaitMs = 20000;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
+    const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    common::NoteStopCause(interrupt ? common::StopCause::Interrupt : common::StopCause::Terminate);
     if (g_stop != nullptr) g_stop->store(true);
     switch (event) {
         case CTRL_CLOSE_EVENT:

@@ -53,7 +53,7 @@ def test_a_records_file_its_user_cannot_write_stops_the_station_before_any_port_
 
     code, out, err = as_user(user, ["station", "--bootloader", "--baud", "115200", "--records", records,
                                       "--port", unit.link], [unit])
-    assert code == 2, out + err
+    assert code == 3, out + err
     assert records in err and "cannot be used" in err and "read-only" in err, err
     assert not os.path.exists(unit.modem + ".pc")  # the port was never opened
     assert unit.request(cmd="status")["counters"]["bytes_in"] == 0

@@ -63,7 +63,8 @@ def test_three_ports_three_units_each_one_going_off_mid_image(units, varnex, fol
             assert row["bytes_sent"] == BOOTLOADER_BYTES
             assert seen["finished"] and seen["bytes"] == BOOTLOADER_BYTES and seen["sha256"] == sha
     events = json_lines(out)
-    assert events[-1] == {"event": "summary", "loaded": 8, "failed": 1, "reason": "--count 8 reached"}
+    assert events[-1] == {"event": "summary", "loaded": 8, "failed": 1, "stopped": 0,
+                          "reason": "--count 8 reached"}
     failed = [e for e in events if e["event"] == "failed"]
     assert len(failed) == 1 and failed[0]["unit"] == 2 and failed[0]["result"] == "failed"
     assert any(e["event"] == "step" and e["step"] == "waiting_for_unit_to_go" for e in events)
@@ -110,12 +111,12 @@ def read_only_folder(tmp_path):
     subprocess.run(["umount", str(path)])
 
 
-def test_records_in_a_read_only_folder_is_a_usage_error_before_any_port_is_touched(units, varnex,
-                                                                                    read_only_folder):
+def test_records_in_a_read_only_folder_end_the_station_before_any_port_is_touched(units, varnex,
+                                                                                  read_only_folder):
     (unit,) = units(1, "--line", "1")
     records = str(read_only_folder / "shift.db")
     code, out, err = varnex(station_args([unit], records), [unit]).wait(30)
-    assert code == 2, out + err
+    assert code == 3, out + err  # the station cannot work: not a usage error
     assert records in err and "cannot be used" in err
     assert not os.path.exists(unit.modem + ".pc")  # the port was never opened
     assert unit.request(cmd="status")["counters"]["bytes_in"] == 0

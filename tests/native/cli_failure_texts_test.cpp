@@ -97,3 +97,9 @@ TEST(CliFailureTexts, WordsFromElsewhereAreTakenAsTheyAre) {
     EXPECT_EQ(cli::FailureText(Failure::RecordNotCompleted, cli::Words("{reason} {")),
               "the records cannot be written: {reason} {");
 }
+
+TEST(CliFailureTexts, AStopFromTheSystemIsNotCalledCtrlC) {
+    EXPECT_STREQ(cli::StoppedWords(common::StopCause::Terminate), "stopped");
+    EXPECT_STREQ(cli::StoppedWords(common::StopCause::Interrupt), "stopped by Ctrl-C");
+    EXPECT_STREQ(cli::StoppedWords(common::StopCause::None), "stopped by Ctrl-C");
+}

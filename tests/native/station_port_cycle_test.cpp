@@ -183,6 +183,7 @@ struct Rig {
     std::unique_ptr<station::StationGate> gate;
     station::StationGate& Run() {
         gate = std::make_unique<station::StationGate>(rules, &cancel);
+        gate->WordStops([] { return std::string("stopped by the test"); });
         line.gate = gate.get();
         station::PortContext context;
         context.port = port.Name();
@@ -393,7 +394,8 @@ TEST(StationPortCycle, ACtsReadThatFailsIsALostPortInEveryStep) {
     }
 }
 
-// Ctrl-C in each step: the port ends; a load under way is recorded as stopped with its bytes.
+// A stop in each step: the port ends; a load under way is recorded as stopped with its bytes,
+// in the words of whoever asked, and counted as stopped, not failed.
 TEST(StationPortCycle, StopInEachStepEndsThePortAndRecordsARunningLoadAsStopped) {
     struct Case {
         uint64_t cancelAtMs;
@@ -417,13 +419,16 @@ TEST(StationPortCycle, StopInEachStepEndsThePortAndRecordsARunningLoadAsStopped)
         }
         Rig r({unit, late});
         r.line.cancelAtMs = r.t0 + c.cancelAtMs;
-        r.Run();
+        station::StationGate& gate = r.Run();
         SCOPED_TRACE(c.cancelAtMs);
         ASSERT_EQ(r.records.completed.size(), c.records);
+        EXPECT_EQ(gate.Failed(), 0u);
         if (c.records == 0) continue;
         EXPECT_EQ(r.records.completed[0].result, c.result);
         if (c.result == LoadResult::Stopped) {
-            EXPECT_NE(r.records.completed[0].reason.find("Ctrl-C"), std::string::npos);
+            EXPECT_EQ(r.records.completed[0].reason.rfind("stopped by the test ", 0), 0u)
+                << r.records.completed[0].reason;
+            EXPECT_EQ(gate.Stopped(), 1u);
         }
         EXPECT_LE(r.clock.NowMs() - r.line.cancelAtMs, 200u);  // promptly
     }
@@ -476,6 +481,10 @@ TEST(StationGate, CountReservesLoadsSoNoMoreStartThanCanCountAndAFailureFreesIts
     EXPECT_TRUE(gate.TryReserve());
     EXPECT_FALSE(gate.TryReserve());  // two running fill the count
     gate.Finished(false);
+    EXPECT_TRUE(gate.TryReserve());
+    gate.Finished(false, true);  // a stopped load frees its place, counted apart
+    EXPECT_EQ(gate.Stopped(), 1u);
+    EXPECT_EQ(gate.Failed(), 1u);
     EXPECT_TRUE(gate.TryReserve());
     gate.Finished(true);
     gate.Finished(true);
