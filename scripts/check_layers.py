@@ -5,7 +5,7 @@
 
 Six rules, each counted as one check; the last line is "passed failed":
   layers        a file includes only its own folder and the folders ALLOWED below; inside
-                cli/, only its own room and the ROOMS below it;
+                cli/, only its own room and the rooms of the ROOM_LEVELS below it;
   platforms     a file outside win/ includes no win/ header and no <windows.h>, and one
                 outside posix/ no posix/ header, unless the include sits in a platform
                 #if block (which keeps the native build of portable code honest);
@@ -42,24 +42,24 @@ ALLOWED = {
     "sim":       {"common"},         # the simulated unit speaks the protocol on its own
     "bench":     {"link", "common"},
 }
-# The rooms of cli/, by command, and which others each may include, top to bottom: the top
-# (Main, the dispatcher Commands and the parser Options) puts them together; a command's room
-# (ports, station, service) uses the rooms below it; load runs the units' workers; records
-# keeps and lists the rows; output (events, presenters, failure texts) and terminal (the
-# console, its posix/ and win/) sit at the bottom. The options values (cli/Options.h) are
-# what the parser hands every room, so it stands below them all and includes none of them.
-ROOMS = {
-    "cli":          {"cli/ports", "cli/station", "cli/service", "cli/load", "cli/records", "cli/output",
-                     "cli/terminal", "cli/Options.h"},
-    "cli/ports":    {"cli/station", "cli/output", "cli/Options.h"},
-    "cli/station":  {"cli/load", "cli/records", "cli/output", "cli/terminal", "cli/Options.h"},
-    "cli/service":  {"cli/load", "cli/output", "cli/Options.h"},
-    "cli/load":     {"cli/records", "cli/output", "cli/terminal", "cli/Options.h"},
-    "cli/records":  {"cli/output", "cli/terminal", "cli/Options.h"},
-    "cli/output":   {"cli/Options.h"},
-    "cli/terminal": {"cli/Options.h"},
-    "cli/Options.h": set(),
-}
+# The rooms of cli/, by command, in levels from the top: a room may include the rooms of the
+# levels below its own, never one beside it or above it. The top (Main, the dispatcher Commands
+# and the parser Options) puts them together; ports, station and service each run a command on
+# what load (the units' workers), records (the rows kept, forwarded and listed), output (events,
+# presenters, failure texts) and terminal (the console, its posix/ and win/) provide. The options
+# values (cli/Options.h) are what the parser hands every room, so that header stands below them
+# all and includes none of them.
+ROOM_LEVELS = [
+    ["cli"],
+    ["cli/ports"],
+    ["cli/station", "cli/service"],
+    ["cli/load"],
+    ["cli/records"],
+    ["cli/output", "cli/terminal"],
+    ["cli/Options.h"],
+]
+ROOMS = {room: {lower for below in ROOM_LEVELS[level + 1:] for lower in below}
+         for level, rooms in enumerate(ROOM_LEVELS) for room in rooms}
 # The folders whose headers must have names of their own.
 PRODUCT = ["app", "board", "web", "cli", "common", "download", "link", "records", "serial", "station", "transfer"]
 # Conditions that make a block platform-specific.
@@ -159,7 +159,7 @@ def check_layers(path, found):
         elif room and to == folder:
             into = room_of(target)
             if into != room and into not in ROOMS.get(room, ()):
-                untaught = "" if room in ROOMS else " (a room ROOMS does not name uses none)"
+                untaught = "" if room in ROOMS else " (a room ROOM_LEVELS does not name uses none)"
                 yield "%s:%d: includes %s: %s may not use %s%s" % (
                     path, number, written, room, into if into.endswith(".h") else into + "/", untaught)
 

@@ -101,7 +101,7 @@ def test_the_rooms_of_cli_include_only_the_rooms_below_them(tmp_path):
     assert "cli/service/ServiceCommand.cpp:1: " in out and "cli/service may not use cli/station/" in out
     assert "cli/terminal/posix/Terminal.cpp:1: " in out and "cli/terminal may not use cli/" in out
     assert "cli/Options.h:2: " in out and "cli/Options.h may not use cli/station/" in out
-    assert "cli/line/Page.cpp:1: " in out and "a room ROOMS does not name" in out
+    assert "cli/line/Page.cpp:1: " in out and "a room ROOM_LEVELS does not name" in out
     assert out.splitlines()[-1] == "5 1"
 
 
