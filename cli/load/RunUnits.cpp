@@ -17,6 +17,7 @@
 #include "cli/terminal/StdoutScreen.h"
 #include "common/Clock.h"
 #include "serial/NetworkPortName.h"
+#include "serial/SerialPort.h"
 
 namespace cli {
 

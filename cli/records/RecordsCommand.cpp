@@ -8,6 +8,7 @@
 #include "cli/output/FailureTexts.h"
 #include "cli/records/Forwarding.h"
 #include "cli/records/RecordsOutput.h"
+#include "records/PgConnection.h"
 #include "records/RecordStore.h"
 #include "records/ServerRecords.h"
 

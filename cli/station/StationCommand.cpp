@@ -26,6 +26,7 @@
 #include "cli/terminal/Terminal.h"
 #include "common/Clock.h"
 #include "records/RecordStore.h"
+#include "serial/SerialPort.h"
 #include "station/PortCycle.h"
 
 namespace cli {
