@@ -1,22 +1,22 @@
-// The commands of varnex on their parsed options; each returns the process's exit code.
+// Which room runs which command: the runners the command line hands each parsed command to.
+// Each command's putting-together lives in its own room (ports/, load/, service/, station/,
+// records/); this is the one place that names them all.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <ostream>
 
 #include "cli/Options.h"
 
 namespace cli {
 
-int RunPortsCommand(const PortsOptions& options, std::ostream& out, std::ostream& err);
-// download, erase and the service commands: one worker thread per port; cancel is raised by
-// Ctrl-C and the other stop signals, and here when standard output has closed.
-int RunDownloadCommand(const DownloadOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
-int RunEraseCommand(const EraseOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
-int RunServiceCommand(const ServiceOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
-// station: one cycle per port until Ctrl-C, --count or --stop-on-failure; the records file
-// is opened and checked before any port is touched.
-int RunStationCommand(const StationOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel);
-int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ostream& err);
+// Runs a command with the stop signals turned into cancel for its whole run.
+using StopGuard = std::function<int(const std::function<int()>&)>;
+
+// The runners writing to out and err; every command on ports runs inside guard, and cancel is
+// the flag its workers watch. records touches no port and runs without it.
+CommandRunners CommandRunnersFor(std::ostream& out, std::ostream& err, std::atomic<bool>& cancel,
+                                 const StopGuard& guard);
 
 }  // namespace cli

@@ -2,12 +2,13 @@
 // command line, turns every outside request to stop into a flag every worker watches, and
 // runs the command.
 #include <atomic>
+#include <functional>
 #include <iostream>
 
 #include "cli/Commands.h"
 #include "cli/Options.h"
-#include "cli/StopSignals.h"
-#include "cli/Terminal.h"
+#include "cli/terminal/StopSignals.h"
+#include "cli/terminal/Terminal.h"
 
 namespace {
 
@@ -26,24 +27,8 @@ int WithStopHandlers(Run run) {
 
 int main(int argc, char* argv[]) {
     cli::KeepStdoutBytes();
-    cli::CommandRunners runners;
-    runners.ports = [](const cli::PortsOptions& options) {
-        return WithStopHandlers([&] { return cli::RunPortsCommand(options, std::cout, std::cerr); });
-    };
-    runners.download = [](const cli::DownloadOptions& options) {
-        return WithStopHandlers([&] { return cli::RunDownloadCommand(options, std::cout, std::cerr, g_cancel); });
-    };
-    runners.erase = [](const cli::EraseOptions& options) {
-        return WithStopHandlers([&] { return cli::RunEraseCommand(options, std::cout, std::cerr, g_cancel); });
-    };
-    runners.service = [](const cli::ServiceOptions& options) {
-        return WithStopHandlers([&] { return cli::RunServiceCommand(options, std::cout, std::cerr, g_cancel); });
-    };
-    runners.station = [](const cli::StationOptions& options) {
-        return WithStopHandlers([&] { return cli::RunStationCommand(options, std::cout, std::cerr, g_cancel); });
-    };
-    runners.records = [](const cli::RecordsOptions& options) {
-        return cli::RunRecordsCommand(options, std::cout, std::cerr);
-    };
+    const cli::CommandRunners runners =
+        cli::CommandRunnersFor(std::cout, std::cerr, g_cancel,
+                               [](const std::function<int()>& run) { return WithStopHandlers(run); });
     return cli::RunCommandLine(argc, argv, runners, std::cout, std::cerr);
 }

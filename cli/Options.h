@@ -113,10 +113,6 @@ struct RecordsOptions {
     std::string forwardUrl;
 };
 
-// A date or time as --since takes it ("2026-12-08", "2026-12-08 06:30Z"), brought to the
-// records' form ("T" between date and time, no closing Z); false when it is neither.
-bool RecordsSince(std::string* since);
-
 // What each command runs; each returns the process's exit code.
 struct CommandRunners {
     std::function<int(const PortsOptions&)> ports;

@@ -4,7 +4,8 @@
   check_layers.py [ROOT]     (ROOT: the checkout, by default the one holding this script)
 
 Six rules, each counted as one check; the last line is "passed failed":
-  layers        a file includes only its own folder and the folders ALLOWED below;
+  layers        a file includes only its own folder and the folders ALLOWED below; inside
+                cli/, only its own room and the rooms of the ROOM_LEVELS below it;
   platforms     a file outside win/ includes no win/ header and no <windows.h>, and one
                 outside posix/ no posix/ header, unless the include sits in a platform
                 #if block (which keeps the native build of portable code honest);
@@ -41,6 +42,24 @@ ALLOWED = {
     "sim":       {"common"},         # the simulated unit speaks the protocol on its own
     "bench":     {"link", "common"},
 }
+# The rooms of cli/, by command, in levels from the top: a room may include the rooms of the
+# levels below its own, never one beside it or above it. The top (Main, the dispatcher Commands
+# and the parser Options) puts them together; ports, station and service each run a command on
+# what load (the units' workers), records (the rows kept, forwarded and listed), output (events,
+# presenters, failure texts) and terminal (the console, its posix/ and win/) provide. The options
+# values (cli/Options.h) are what the parser hands every room, so that header stands below them
+# all and includes none of them.
+ROOM_LEVELS = [
+    ["cli"],
+    ["cli/ports"],
+    ["cli/station", "cli/service"],
+    ["cli/load"],
+    ["cli/records"],
+    ["cli/output", "cli/terminal"],
+    ["cli/Options.h"],
+]
+ROOMS = {room: {lower for below in ROOM_LEVELS[level + 1:] for lower in below}
+         for level, rooms in enumerate(ROOM_LEVELS) for room in rooms}
 # The folders whose headers must have names of their own.
 PRODUCT = ["app", "board", "web", "cli", "common", "download", "link", "records", "serial", "station", "transfer"]
 # Conditions that make a block platform-specific.
@@ -116,14 +135,33 @@ def includes(root, path):
                 yield number, written, name, included_path(path, quote, name), any(blocks)
 
 
+def room_of(path):
+    """The room of cli/ a path lies in ("cli/terminal" for cli/terminal/win/X.cpp, "cli" for the
+    top's files), the options values' header by itself; None outside cli/."""
+    parts = path.split("/")
+    if parts[0] != "cli":
+        return None
+    if path in ROOMS:
+        return path
+    # The top's own posix/ and win/ (the program's resources) belong to the top.
+    return "cli/" + parts[1] if len(parts) > 2 and parts[1] not in ("posix", "win") else "cli"
+
+
 def check_layers(path, found):
     folder = path.split("/")[0]
+    room = room_of(path)
     for number, written, _, target, _ in found:
         if target is None:
             continue
         to = target.split("/")[0]
         if to != folder and to not in ALLOWED[folder]:
             yield "%s:%d: includes %s: %s may not use %s/" % (path, number, written, folder, to)
+        elif room and to == folder:
+            into = room_of(target)
+            if into != room and into not in ROOMS.get(room, ()):
+                untaught = "" if room in ROOMS else " (a room ROOM_LEVELS does not name uses none)"
+                yield "%s:%d: includes %s: %s may not use %s%s" % (
+                    path, number, written, room, into if into.endswith(".h") else into + "/", untaught)
 
 
 def check_platforms(path, found):
@@ -227,7 +265,7 @@ def main():
                 dialog_faults += check_dialog(root, path, names)
             if folder in ENGINES and not path.endswith((".rc", ".h.in")):
                 name_faults += check_names(root, path)
-    results = [("layers", "each folder includes only the folders below it", layer_faults),
+    results = [("layers", "each folder (and each room of cli/) includes only those below it", layer_faults),
                ("platforms", "win/ and posix/ headers only in their own folders or platform blocks",
                 platform_faults),
                ("header names", "no two product headers share a file name", list(check_header_names(root))),

@@ -76,6 +76,35 @@ def test_each_breach_is_named_with_its_file_and_line(tmp_path):
     assert out.splitlines()[-1] == "0 6"
 
 
+def test_the_rooms_of_cli_include_only_the_rooms_below_them(tmp_path):
+    tree(tmp_path, dict(SOUND, **{
+        "cli/Options.h": '#pragma once\n#include "common/Clock.h"\n',
+        "cli/Commands.cpp": '#include "cli/station/StationCommand.h"\n#include "cli/output/Summary.h"\n',
+        "cli/station/StationCommand.h": '#pragma once\n#include "cli/Options.h"\n#include "cli/load/RunUnits.h"\n',
+        "cli/load/RunUnits.h": '#pragma once\n#include "cli/output/Summary.h"\n#include "cli/terminal/Terminal.h"\n',
+        "cli/terminal/win/Terminal.cpp": '#include "cli/terminal/Terminal.h"\n',
+        "cli/win/varnex.rc": '#include "cli/Options.h"\n',
+    }))
+    code, out = run(LAYERS, str(tmp_path))
+    assert code == 0, out
+    tree(tmp_path, {
+        "cli/output/Summary.cpp": '#include "cli/output/Summary.h"\n#include "cli/load/RunUnits.h"\n',
+        "cli/service/ServiceCommand.cpp": '#include "cli/station/StationCommand.h"\n',
+        "cli/terminal/posix/Terminal.cpp": '#include "cli/Commands.h"\n',
+        "cli/Options.h": '#pragma once\n#include "cli/station/StationConfig.h"\n',
+        "cli/line/Page.cpp": '#include "cli/output/Summary.h"\n',
+    })
+    code, out = run(LAYERS, str(tmp_path))
+    assert code == 1
+    assert 'cli/output/Summary.cpp:2: includes "cli/load/RunUnits.h": cli/output may not use cli/load/' in out
+    assert "cli/output/Summary.cpp:1:" not in out, "a room's own headers pass"
+    assert "cli/service/ServiceCommand.cpp:1: " in out and "cli/service may not use cli/station/" in out
+    assert "cli/terminal/posix/Terminal.cpp:1: " in out and "cli/terminal may not use cli/" in out
+    assert "cli/Options.h:2: " in out and "cli/Options.h may not use cli/station/" in out
+    assert "cli/line/Page.cpp:1: " in out and "a room ROOM_LEVELS does not name" in out
+    assert out.splitlines()[-1] == "5 1"
+
+
 @pytest.mark.skipif(shutil.which("clang-format-14") is None, reason="clang-format-14 is not installed")
 def test_the_format_check_names_a_badly_formatted_file(tmp_path):
     shutil.copy(os.path.join(REPO, ".clang-format"), tmp_path)

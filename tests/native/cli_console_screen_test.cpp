@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/ConsoleScreen.h"
+#include "cli/terminal/ConsoleScreen.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // varnex's table of failure sentences gives each kind the sentence it has always printed,
 // filled from its details: scripts and operators match on these words.
-#include "cli/FailureTexts.h"
+#include "cli/output/FailureTexts.h"
 
 #include <gtest/gtest.h>
 

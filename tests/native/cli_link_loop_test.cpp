@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "cli/LinkLoop.h"
+#include "cli/service/LinkLoop.h"
 #include "tests/native/FakePort.h"
 
 namespace {

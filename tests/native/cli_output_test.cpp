@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "board/TextFit.h"
-#include "cli/JsonEvents.h"
-#include "cli/LiveRenderer.h"
-#include "cli/RecordsOutput.h"
-#include "cli/StationBoard.h"
+#include "cli/output/JsonEvents.h"
+#include "cli/output/LiveRenderer.h"
+#include "cli/output/Summary.h"
+#include "cli/records/RecordsOutput.h"
+#include "cli/station/StationBoard.h"
 #include "station/PortCycle.h"
-#include "cli/Summary.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/PortsConfig.h"
-#include "cli/StationConfig.h"
+#include "cli/ports/PortsConfig.h"
+#include "cli/station/StationConfig.h"
 #include "serial/PortList.h"
 
 namespace {

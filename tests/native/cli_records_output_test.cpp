@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/RecordsOutput.h"
+#include "cli/records/RecordsOutput.h"
 
 namespace {
 

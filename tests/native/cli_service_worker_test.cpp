@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "FakePort.h"
-#include "cli/ServiceWorker.h"
+#include "cli/service/ServiceWorker.h"
 #include "link/Frame.h"
 #include "transfer/CommandCodes.h"
 

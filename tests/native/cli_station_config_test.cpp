@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/Options.h"
-#include "cli/StationConfig.h"
+#include "cli/station/StationConfig.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "FakePort.h"
-#include "cli/CtsWait.h"
-#include "cli/UnitWorker.h"
+#include "cli/load/CtsWait.h"
+#include "cli/load/UnitWorker.h"
 #include "download/EraseEngine.h"
 
 namespace {
