@@ -14,6 +14,15 @@ BENCH_ARGS ?=
 # builds them as a new machine would.
 VARNEX_DEPS_DIR ?= $(abspath $(BUILD_DIR))/deps
 export VARNEX_DEPS_DIR
+# C and C++ go through the machine's compiler cache (installed by setup), keyed by paths relative
+# to the checkout, so every clone of it shares the cache. Assembly is never cached: the embedded
+# images come in through .incbin, which the cache would not see change.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+export CMAKE_C_COMPILER_LAUNCHER ?= ccache
+export CMAKE_CXX_COMPILER_LAUNCHER ?= ccache
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
+endif
 # A folder with the real firmware images; empty embeds placeholders.
 VARNEX_FIRMWARE_DIR ?=
 FIRMWARE_OPTION = $(if $(VARNEX_FIRMWARE_DIR),-DVARNEX_FIRMWARE_DIR=$(abspath $(VARNEX_FIRMWARE_DIR)),)

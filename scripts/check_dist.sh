@@ -19,8 +19,9 @@ second="$work/two/a-longer-folder-name"
 dist_in() {  # folder log
   git clone -q --no-hardlinks . "$1"
   git -C "$1" checkout -q --detach "$head"
-  # Each clone builds its own libraries from the source packages, as a new machine would.
-  if ! env -u VARNEX_DEPS_DIR make -C "$1" dist JOBS="$JOBS" >"$2" 2>&1; then
+  # Each clone builds its own libraries from the source packages, as a new machine would, and
+  # compiles every file itself: a cached object would hide a difference between the two.
+  if ! env -u VARNEX_DEPS_DIR CCACHE_DISABLE=1 make -C "$1" dist JOBS="$JOBS" >"$2" 2>&1; then
     echo "check-dist: make dist failed in $1; the end of its output:" >&2
     tail -n 30 "$2" >&2
     exit 1

@@ -16,6 +16,8 @@ need=(
   wine wine64 wine32:i386 libwine:i386
   xvfb xauth x11-utils imagemagick fonts-liberation
   procps psmisc socat ser2net
+  # The compiler cache the Makefile hands CMake, shared by every clone of the checkout.
+  ccache
   # The station's board is tested in a real terminal: tmux, read back with capture-pane.
   tmux
   # The station service's unit file is checked with systemd-analyze verify (no running systemd needed).
