@@ -82,12 +82,14 @@ class StationMachine:
         """An administrator's shell commands, run as root in the box."""
         return self.box.run("sh", "-ec", script, check=check)
 
-    def records(self, station, path=None):
-        done = self.box.run("varnex", "records", path or "%s/%s.db" % (STATE_DIR, station), "--format", "json")
-        return [json.loads(line) for line in done.stdout.splitlines() if line.strip()]
+    def records(self, station, check=True):
+        """The rows of the station's file; with check off, none while the file is still being
+        made (for polling)."""
+        done = self.box.run("varnex", "records", "%s/%s.db" % (STATE_DIR, station), "--format", "json", check=check)
+        return [json.loads(line) for line in done.stdout.splitlines() if line.strip()] if done.returncode == 0 else []
 
-    def results(self, station):
-        return [(row["port"], row["result"]) for row in self.records(station)]
+    def results(self, station, check=True):
+        return [(row["port"], row["result"]) for row in self.records(station, check)]
 
     def state(self, station):
         """(ActiveState, Result, ExecMainStatus, NRestarts) of the station's unit."""

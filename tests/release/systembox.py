@@ -5,6 +5,7 @@ of its own. It shares the machine's network (the records server on 127.0.0.1) an
 simulated units). Files go in through /proc/PID/root; commands run inside through nsenter.
 
 Where the kernel refuses the namespaces or the cgroup tree, Unavailable says so in one line."""
+import ctypes
 import os
 import shlex
 import shutil
@@ -22,6 +23,7 @@ NAMESPACES = ["--pid", "--fork", "--mount", "--cgroup", "--uts", "--ipc"]
 BOOT_TIMEOUT_S = 60
 COMMAND_TIMEOUT_S = 60
 POLL_S = 0.2
+PR_SET_PDEATHSIG = 1
 
 
 class Unavailable(Exception):
@@ -45,6 +47,11 @@ def check_machine():
         raise Unavailable("the kernel refuses new namespaces: %s" % probe.stderr.strip())
 
 
+def _die_with_parent():
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 def wait_until(condition, seconds, step=POLL_S):
     """condition()'s first true value within the time, else the last false one."""
     deadline = time.monotonic() + seconds
@@ -66,11 +73,13 @@ class SystemBox:
         self._log = open(os.path.join(self.share, "box.log"), "wb")
         # The launcher moves itself into the box's cgroup before the namespaces are made, so
         # that the new cgroup namespace starts there and systemd sees only its own tree.
-        launch = 'echo $$ >"$1/cgroup.procs" && shift && exec unshare %s --propagation private sh "$@"' % " ".join(
-            NAMESPACES)
+        # Should the tests themselves be killed, the launcher dies with them and takes the box
+        # along (--kill-child), so no systemd is left running on the machine.
+        launch = 'echo $$ >"$1/cgroup.procs" && shift && exec unshare %s --kill-child --propagation private sh "$@"' % (
+            " ".join(NAMESPACES))
         self._launcher = subprocess.Popen(["sh", "-c", launch, "sh", self._cgroup, INIT, self._scratch, self.share,
                                            name], stdout=self._log, stderr=subprocess.STDOUT,
-                                          start_new_session=True)
+                                          start_new_session=True, preexec_fn=_die_with_parent)
         self.pid = None
         try:
             self.pid = wait_until(self._init_pid, BOOT_TIMEOUT_S)
