@@ -14,7 +14,6 @@ from simunits import MODEM_LIBRARY, Unit
 from systembox import SHARE_AT
 
 STATE_DIR = "/var/lib/varnex"
-CREDSTORE = "/etc/credstore"
 MODEM_LIBRARY_AT = "/usr/local/lib/varnex-box/libvarnexmodem.so"
 DIALOUT = "dialout"
 
@@ -34,7 +33,7 @@ def unit_name(station):
 
 
 class StationMachine:
-    """A box with the package installed; start() a station of simulated units on it."""
+    """A box with the package installed, where configure() sets up stations of simulated units."""
 
     def __init__(self, box, deb):
         self.box = box
@@ -44,7 +43,8 @@ class StationMachine:
         # dpkg's trigger would index every manual page of the machine again, for nobody.
         box.run("rm", "-f", "/var/lib/man-db/auto-update")
         box.run("dpkg", "--install", inside)
-        box.write(MODEM_LIBRARY_AT, open(MODEM_LIBRARY, "rb").read(), 0o755)
+        with open(MODEM_LIBRARY, "rb") as library:
+            box.write(MODEM_LIBRARY_AT, library.read(), 0o755)
 
     def make_units(self, count, *sim_args):
         """Simulated units whose folders the service can reach; stopped by close()."""
@@ -70,7 +70,8 @@ class StationMachine:
         settings.update(keys)
         lines = ["%s = %s" % (key, json.dumps(value)) for key, value in settings.items()]
         for number, unit in enumerate(units, 1):
-            lines += ["", "[[port]]", 'name = "fixture %d"' % number, "device = %s" % json.dumps(self.inside(unit.link))]
+            lines += ["", "[[port]]", 'name = "fixture %d"' % number,
+                      "device = %s" % json.dumps(self.inside(unit.link))]
         self.box.write("/etc/varnex/%s.toml" % name, "\n".join(lines) + "\n")
         modem_map = ";".join("%s=%s" % (u.slave, self.inside(u.modem)) for u in units)
         self.box.write("/etc/systemd/system/%s.d/simulated-units.conf" % unit_name(name),

@@ -17,7 +17,7 @@ import time
 INIT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "systembox_init.sh")
 # The writable cgroup v2 tree of a hybrid machine; on a unified one it is the root itself.
 CGROUP_TREES = ("/sys/fs/cgroup/unified", "/sys/fs/cgroup")
-# Where the box sees the machine's shared folder (systembox_init.sh mounts it there).
+# Where the box sees the machine's shared folder.
 SHARE_AT = "/srv/varnex-box"
 NAMESPACES = ["--pid", "--fork", "--mount", "--cgroup", "--uts", "--ipc"]
 BOOT_TIMEOUT_S = 60
@@ -64,7 +64,6 @@ def wait_until(condition, seconds, step=POLL_S):
 
 class SystemBox:
     def __init__(self, name="varnex-box"):
-        self.name = name
         self.share = tempfile.mkdtemp(prefix="vx-share-")
         os.chmod(self.share, 0o755)
         self._scratch = tempfile.mkdtemp(prefix="vx-box-")
@@ -78,7 +77,7 @@ class SystemBox:
         launch = 'echo $$ >"$1/cgroup.procs" && shift && exec unshare %s --kill-child --propagation private sh "$@"' % (
             " ".join(NAMESPACES))
         self._launcher = subprocess.Popen(["sh", "-c", launch, "sh", self._cgroup, INIT, self._scratch, self.share,
-                                           name], stdout=self._log, stderr=subprocess.STDOUT,
+                                           SHARE_AT, name], stdout=self._log, stderr=subprocess.STDOUT,
                                           start_new_session=True, preexec_fn=_die_with_parent)
         self.pid = None
         try:
@@ -176,7 +175,7 @@ class SystemBox:
     @staticmethod
     def _remove_cgroup(top):
         """Removes the box's cgroup tree, deepest first; False while a process still lingers."""
-        for folder, children, _ in os.walk(top, topdown=False):
+        for folder, _, _ in os.walk(top, topdown=False):
             try:
                 os.rmdir(folder)
             except FileNotFoundError:

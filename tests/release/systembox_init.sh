@@ -2,14 +2,14 @@
 # The second stage of a throwaway systemd machine (systembox.py starts it): PID 1 of new pid,
 # mount, cgroup, uts and ipc namespaces. It builds a root that never writes the machine's (an
 # overlay over / whose changes live on a tmpfs), masks what would touch the machine, then
-# becomes systemd. Arguments: a scratch folder for the mounts, a machine folder shown at
-# SHARE_AT inside (the simulated units' links and modem files), the machine's name.
+# becomes systemd. Arguments: a scratch folder for the mounts, a folder of the machine (the
+# simulated units' links and modem files) and where the box shows it, the box's name.
 set -eu
 
 work=$1
 share=$2
-name=$3
-SHARE_AT=/srv/varnex-box
+share_at=$3
+name=$4
 
 mount -t tmpfs -o mode=0755 box "$work"
 mkdir "$work/upper" "$work/work" "$work/root"
@@ -40,8 +40,8 @@ mount -t tmpfs -o mode=1777,nosuid,nodev box-shm "$root/dev/shm"
 mount -t tmpfs -o mode=0755,nosuid,nodev box-run "$root/run"
 mount -t tmpfs -o mode=1777,nosuid,nodev box-tmp "$root/tmp"
 
-mkdir -p "$root$SHARE_AT"
-mount --bind "$share" "$root$SHARE_AT"
+mkdir -p "$root$share_at"
+mount --bind "$share" "$root$share_at"
 
 # What the machine has enabled is not the box's business; what would reach into the
 # machine's kernel, clock, devices or consoles is masked.
@@ -72,6 +72,9 @@ rmdir /.old-root
 mount --make-rshared /
 
 # A container's capabilities: no modules, raw I/O, clock, network set-up or BPF of the machine.
-exec setpriv --bounding-set=-all,+chown,+dac_override,+dac_read_search,+fowner,+fsetid,+kill,+setgid,+setuid,+setpcap,+linux_immutable,+net_bind_service,+net_broadcast,+net_raw,+ipc_owner,+sys_chroot,+sys_ptrace,+sys_admin,+sys_boot,+sys_nice,+sys_resource,+sys_tty_config,+mknod,+lease,+audit_write,+audit_control,+setfcap \
+kept=chown,dac_override,dac_read_search,fowner,fsetid,kill,setgid,setuid,setpcap,linux_immutable
+kept=$kept,net_bind_service,net_broadcast,net_raw,ipc_owner,sys_chroot,sys_ptrace,sys_admin,sys_boot
+kept=$kept,sys_nice,sys_resource,sys_tty_config,mknod,lease,audit_write,audit_control,setfcap
+exec setpriv --bounding-set="-all,+$(echo "$kept" | sed 's/,/,+/g')" \
     env -i container="$name" /lib/systemd/systemd --system --unit=multi-user.target \
     --log-target=journal-or-kmsg

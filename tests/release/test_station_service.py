@@ -6,8 +6,6 @@ a stop is a stop; a station that can no longer work, or cannot start, ends faile
 documented retries; a killed station is started again and its cut load reads interrupted."""
 import time
 
-import pytest
-
 from stationbox import STATE_DIR, unit_name
 from systembox import wait_until
 
@@ -117,7 +115,8 @@ def test_a_full_disk_ends_the_station_failed_after_the_start_limit(machine):
     units = machine.make_units(1, "--line", "20", "--line-gap-ms", LINE_GAP_MS)
     machine.configure("bench4", units)
     machine.box.systemctl("start", unit_name("bench4"))
-    assert wait_until(lambda: ("fixture 1", "confirmed") in machine.results("bench4", check=False), FINISH_S), machine.said("bench4")
+    assert wait_until(lambda: ("fixture 1", "confirmed") in machine.results("bench4", check=False),
+                      FINISH_S), machine.said("bench4")
     fill(machine, STATE_DIR)
     result, status, restarts = assert_failed_and_stays_failed(machine, "bench4", "disk is full")
     # Tried again, as the unit's start limit allows, and no more.
