@@ -1,6 +1,7 @@
 """Fixtures of the release tests: the arm64 varnex run by qemu-user against simulated units
-(tests/cli/simunits.py), and the packaging and release checks of scripts/. The release layer
-of make test builds the arm64 varnex and its modem-line library first."""
+(tests/cli/simunits.py), the packaging and release checks of scripts/, and the station service
+installed from its package on a throwaway systemd machine. The release layer of make test
+builds the arm64 varnex, its modem-line library and the x86-64 release varnex first."""
 import importlib.util
 import os
 import subprocess
@@ -28,6 +29,8 @@ VARNEX_ARM64 = os.path.join(ARM64, "cli", "varnex")
 # Built for arm64 like the program it is preloaded into: qemu-user runs both.
 MODEM_LIBRARY_ARM64 = os.path.join(ARM64, "modemlines", "libvarnexmodem.so")
 QEMU = "qemu-aarch64-static"
+# The x86-64 varnex as make dist builds it, for the package the service tests install.
+VARNEX_X86_64 = os.path.join(BUILD, "dist-linux-x86_64", "cli", "varnex")
 ARM64_SYSROOT = "/usr/aarch64-linux-gnu"
 
 
@@ -38,13 +41,44 @@ def version():
 
 @pytest.fixture(scope="session", autouse=True)
 def built():
-    for path in (VARNEX_ARM64, MODEM_LIBRARY_ARM64, SIM):
+    for path in (VARNEX_ARM64, MODEM_LIBRARY_ARM64, VARNEX_X86_64, SIM):
         if not os.path.exists(path):
             pytest.exit("not built: %s (the release layer of make test builds it)" % path, returncode=1)
 
 
-# The command-line tests' fixture for simulated units, stopped after each test.
-units = _load_cli_fixtures().units
+# The command-line tests' fixtures: simulated units, stopped after each test, and the
+# throwaway PostgreSQL of the whole run.
+_cli_fixtures = _load_cli_fixtures()
+units = _cli_fixtures.units
+pg_server = _cli_fixtures.pg_server
+
+
+@pytest.fixture(scope="session")
+def station_deb(tmp_path_factory):
+    """The Debian package of the x86-64 release varnex, made as make dist makes it."""
+    from stationbox import make_deb
+    return make_deb(VARNEX_X86_64, str(tmp_path_factory.mktemp("deb")))
+
+
+@pytest.fixture
+def machine(station_deb):
+    """A fresh systemd machine with the package installed; skipped, with the reason, where the
+    kernel refuses the namespaces it needs."""
+    from stationbox import StationMachine
+    from systembox import SystemBox, Unavailable, check_machine
+    try:
+        check_machine()
+    except Unavailable as refused:
+        pytest.skip("no systemd machine here: %s" % refused)
+    box = SystemBox()
+    station = None
+    try:
+        station = StationMachine(box, station_deb)
+        yield station
+    finally:
+        if station:
+            station.close()
+        box.close()
 
 
 def run_arm64(args, units=(), timeout=120):
