@@ -108,3 +108,15 @@ TEST(BoardJson, FieldsInSnakeCaseUnknownsAsNullAndNoLineEndInALine) {
 }
 
 }  // namespace
+
+TEST(BoardModel, ALoadCutShortByTheStopShowsItsWordsAndCountsNeitherLoadedNorFailed) {
+    board::Board board(kPorts, "shift.db", 0);
+    board.LoadStart(0, 1, kTotal, kBaud, 1000);
+    board.LoadEnd(0, 1, LoadEnd{LoadResult::Stopped, 100, kTotal, 500, "stopped after 100 of 249008 bytes"}, 1500);
+    const board::StationState state = board.Snapshot(1500);
+    EXPECT_EQ(state.ports[0].result, "stopped");
+    EXPECT_EQ(state.ports[0].reason, "stopped after 100 of 249008 bytes");
+    EXPECT_FALSE(state.ports[0].failed);
+    EXPECT_EQ(state.loaded, 0u);
+    EXPECT_EQ(state.failed, 0u);
+}
