@@ -10,7 +10,7 @@
 #include "HttpClient.h"
 #include "RecordsFixtures.h"
 #include "board/Board.h"
-#include "cli/WebBoard.h"
+#include "cli/station/WebBoard.h"
 #include "common/Clock.h"
 #include "records/RecordStore.h"
 
