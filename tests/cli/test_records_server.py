@@ -2,7 +2,9 @@
 of three ports forwarding through a killed backend and a server stopped and started again; a
 hanging server, a wrong password and a missing table, while units load as without a server; a
 station killed between the server's commit and its own mark; `varnex records URL` giving the
-same table, CSV and JSON as the file. In every case the server ends with exactly the file's rows."""
+same table, CSV and JSON as the file; `varnex records forward` over several batches, with a
+row's end arriving after its start, against a hung server and a missing database. In every
+case the server ends with exactly the file's rows."""
 import os
 import shutil
 import signal

@@ -1,7 +1,8 @@
 """varnex station --http against simulated units: the web board is served while the units
 load, and clients that never read, trickle half a request or send garbage hold up no unit
 (every image whole, every row confirmed); an address that cannot be served, or a token file
-that cannot be read, is a usage error before any port is touched."""
+that cannot be read, is a usage error before any port is touched; the rows that wait for a
+records server that refuses them show on the board while the station runs."""
 import json
 import os
 import re
