@@ -2,7 +2,9 @@
 of three ports forwarding through a killed backend and a server stopped and started again; a
 hanging server, a wrong password and a missing table, while units load as without a server; a
 station killed between the server's commit and its own mark; `varnex records URL` giving the
-same table, CSV and JSON as the file. In every case the server ends with exactly the file's rows."""
+same table, CSV and JSON as the file; `varnex records forward` over several batches, with a
+row's end arriving after its start, against a hung server and a missing database. In every
+case the server ends with exactly the file's rows."""
 import os
 import shutil
 import signal
@@ -147,6 +149,7 @@ def test_records_url_shows_two_stations_as_the_file_does(units, varnex, folder, 
         code, out, err = varnex(station_args([unit], records, station, pg_server.url, "--count", "1"), [unit],
                                 pg_server.env()).wait(FINISH_S)
         assert code == 0, out + err
+        assert "rows wait" not in out, out  # the server took every row: nothing to say
     run_varnex(["records", "forward", records, pg_server.url], pg_server.env())
     for extra in (["--format", "table"], ["--format", "csv"], ["--format", "json"], ["--summary"]):
         for station in ("line-a", "line-b"):
@@ -172,3 +175,68 @@ def test_an_older_copy_of_a_file_never_moves_a_finished_row_back(units, varnex, 
     done = run_varnex(["records", "forward", older, pg_server.url], pg_server.env())
     assert done.returncode == 0, done.stdout + done.stderr
     assert server_rows(pg_server, "restored") == [["1", "confirmed"]]
+
+
+def seeded_file(pg, records, station, count):
+    """A records file made by varnex (an empty one forwards nothing) holding count ended loads
+    of one station, all noted for the server, the last one not yet ended: a load whose row
+    reaches the server while it runs."""
+    done = run_varnex(["records", "forward", records, pg.url], pg.env())
+    assert done.returncode == 0, done.stdout + done.stderr
+    with sqlite3.connect(records) as db:
+        for row_id in range(1, count + 1):
+            db.execute("INSERT INTO loads (id, started_at, ended_at, station, port, operation, image, image_size, "
+                       "image_sha256, baud, bytes_sent, result, duration_ms, unit, varnex_version) VALUES "
+                       "(?, '2026-12-08T06:18:09.123Z', '2026-12-08T06:18:33.456Z', ?, '/dev/ttyUSB0', "
+                       "'bootloader', 'BOOTLOADER', 249008, ?, 115200, 249008, 'confirmed', 24333, ?, '1.2.3')",
+                       (row_id, station, "a" * 64, row_id))
+            db.execute("INSERT INTO outbox (row_id) VALUES (?)", (row_id,))
+        db.execute("UPDATE loads SET ended_at = NULL, result = 'interrupted', duration_ms = NULL WHERE id = ?",
+                   (count,))
+
+
+def outbox_rows(records):
+    with sqlite3.connect(records) as db:
+        return db.execute("SELECT count(*) FROM outbox").fetchone()[0]
+
+
+def test_forward_sends_every_batch_whole_counts_rightly_and_a_late_end_reaches_the_server(folder, pg_server):
+    """More rows than one batch, the last one ended only after its start was sent."""
+    records = str(folder / "batches.db")
+    rows = 450  # two whole batches and part of a third
+    seeded_file(pg_server, records, "batches", rows)
+
+    done = run_varnex(["records", "forward", records, pg_server.url], pg_server.env())
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stdout.splitlines()[-1] == "%d rows sent to 127.0.0.1, 0 already there" % rows
+    assert outbox_rows(records) == 0  # nothing waits any more, nor is sent again
+    expected = [[str(r["id"]), r["result"]] for r in file_rows(records)]
+    assert server_rows(pg_server, "batches") == expected
+    assert expected[-1] == [str(rows), "interrupted"]
+
+    with sqlite3.connect(records) as db:
+        db.execute("UPDATE loads SET ended_at = '2026-12-08T06:20:00.000Z', result = 'confirmed', "
+                   "duration_ms = 24000 WHERE id = ?", (rows,))
+    done = run_varnex(["records", "forward", records, pg_server.url], pg_server.env())
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stdout.splitlines()[-1] == "1 rows sent to 127.0.0.1, %d already there" % (rows - 1)
+    assert server_rows(pg_server, "batches")[-1] == [str(rows), "confirmed"]
+
+
+def test_forward_gives_up_on_a_hung_server_and_names_a_missing_database(folder, pg_server):
+    """Neither waits for ever nor is tried again in vain: a server that never answers is left
+    within the connection's bound; a database that is not there is a mistake to mend."""
+    records = str(folder / "one.db")
+    seeded_file(pg_server, records, "gives-up", 1)
+    pg_server.hang()
+    try:
+        done = run_varnex(["records", "forward", records, pg_server.url], pg_server.env())
+    finally:
+        pg_server.resume()
+    assert done.returncode == 1, done.stdout + done.stderr
+    assert "refuses the rows" in done.stderr, done.stderr
+
+    missing = pg_server.url.rsplit("/", 1)[0] + "/no_such_records"
+    done = run_varnex(["records", "forward", records, missing], pg_server.env(PGPASSWORD=pg_server.password))
+    assert done.returncode == 1, done.stdout + done.stderr
+    assert "does not exist" in done.stderr and "check the connection string" in done.stderr, done.stderr

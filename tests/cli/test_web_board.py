@@ -1,7 +1,8 @@
 """varnex station --http against simulated units: the web board is served while the units
 load, and clients that never read, trickle half a request or send garbage hold up no unit
 (every image whole, every row confirmed); an address that cannot be served, or a token file
-that cannot be read, is a usage error before any port is touched."""
+that cannot be read, is a usage error before any port is touched; the rows that wait for a
+records server that refuses them show on the board while the station runs."""
 import json
 import os
 import re
@@ -105,3 +106,29 @@ def test_an_address_in_use_or_an_unreadable_token_is_a_usage_error_before_any_po
                                          "--http-token-file", missing), [unit]).wait(30)
     assert code == 2 and "--http-token-file %s: cannot be read" % missing in err, out + err
     assert not os.path.exists(unit.modem + ".pc")  # the port was never opened
+
+
+def test_the_board_shows_the_rows_that_wait_for_a_server_that_refuses_them(units, varnex, folder):
+    """The station asks its forwarding how many rows wait, and why, while it runs."""
+    (unit,) = units(1, "--line", "2", "--line-gap-ms", "4000")
+    closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    closed.bind(("127.0.0.1", 0))
+    server = "postgresql://varnex@127.0.0.1:%d/records" % closed.getsockname()[1]
+    closed.close()  # nothing listens there: every connection is refused
+    records = str(folder / "waiting.db")
+    run = varnex(station_args([unit], records, "--count", "2", "--json", "--http", "127.0.0.1:0", "--forward", server),
+                 [unit])
+    url = web_url(run)
+    deadline = time.monotonic() + FINISH_S
+    shown = None
+    while not (shown and shown["waiting"] >= 1 and shown["reason"]):
+        assert time.monotonic() < deadline and run.process.poll() is None, "never shown: %r" % shown
+        time.sleep(0.2)
+        try:
+            shown = get_json(url + "api/state")["records_server"]
+        except OSError:  # the station ended meanwhile: said by the check above
+            pass
+    assert shown["host"] == "127.0.0.1"
+    assert "refused" in shown["reason"], shown
+    code, out, err = run.wait(FINISH_S)
+    assert code == 0, out + err

@@ -77,6 +77,9 @@ TEST(BoardModel, TheRateCountsWhatTheUnitTookNeverAboveTheLinesPace) {
     EXPECT_GT(port.rate, 10000.0);
     EXPECT_NEAR(static_cast<double>(port.leftMs), (kTotal - 10472) * 1000.0 / port.rate, 1.0);
     EXPECT_EQ(board.Snapshot(3000).ports[0].leftMs, port.leftMs - 1000);  // counts down between progress
+    // Another port's change publishes the time left as it stands then, never as at the last progress.
+    board.Step(1, Step::WaitingForUnit, 0, "waiting for a unit", 2600);
+    EXPECT_EQ(board.Snapshot(2600).ports[0].leftMs, port.leftMs - 600);
 }
 
 TEST(BoardModel, AReaderWaitsForTheNextChangeWithoutHoldingThePorts) {
@@ -105,6 +108,10 @@ TEST(BoardJson, FieldsInSnakeCaseUnknownsAsNullAndNoLineEndInALine) {
     const std::string line = board::ToJsonLine(board.Snapshot(1000));
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_NE(line.find("port\\nwith"), std::string::npos);
+
+    // A yield of none loaded is 0, not unknown.
+    board.LoadEnd(0, 1, LoadEnd{LoadResult::Failed, 100, kTotal, 500, "the unit ended the image"}, 1500);
+    EXPECT_EQ(board::ToJson(board.Snapshot(1500))["yield"], 0.0);
 }
 
 }  // namespace

@@ -133,6 +133,31 @@ TEST(BoardTerminalLayout, ThirtyTwoAndSixtyFourPortsShowTheHeaderAndEveryPortOnc
     }
 }
 
+// Ports that exactly fit the rows get a line each; more than fit go into tiles filled column
+// by column (a port keeps its place while the failures stay), and the count of those not
+// shown takes the last row of the screen, never a row past it.
+TEST(BoardTerminalLayout, TheRowsAPortsLinesAndTilesTake) {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < 64; ++i) names.push_back("u" + std::to_string(i));
+    const board::TerminalSize fourPorts{80, 6};  // the header, four ports and the free row
+    board::Board few({names.begin(), names.begin() + 4}, "", 0);
+    const std::vector<std::string> full = board::LayoutBoard(few.Snapshot(0), fourPorts, {});
+    ASSERT_EQ(full.size(), 5u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(full[i + 1].rfind(names[i] + "  ", 0), 0u) << full[i + 1];
+
+    const board::TerminalSize small{40, 6};  // three columns of tiles, three rows of them
+    board::Board many(names, "", 0);
+    const std::vector<std::string> lines = board::LayoutBoard(many.Snapshot(0), small, {});
+    ExpectFits(lines, small);
+    ASSERT_EQ(lines.size(), 5u);
+    for (size_t row = 0; row < 3; ++row) {
+        for (size_t column = 0; column < 3; ++column) {
+            EXPECT_EQ(Mentions({lines[row + 1]}, names[column * 3 + row]), 1u) << lines[row + 1];
+        }
+    }
+    EXPECT_EQ(lines[4], "+55 more ports");
+}
+
 TEST(BoardTerminalBoard, RedrawsInPlaceClearsOnAResizeAndRingsOncePerFailure) {
     board::Board model(Names(4), "", 0);
     std::ostringstream out;

@@ -87,6 +87,10 @@ TEST(CliOptions, BadArgumentsAreUsageErrorsWithAMessage) {
         {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--records", "r.db", "--no-records"},
          "excludes"},
         {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--count", "0"}, "--count"},
+        // Forwarding takes its rows from the records: without them it would send nothing, silently.
+        {{"station", "--port", "/dev/a", "--software", "--baud", "115200", "--no-records", "--forward",
+          "postgresql://varnex@db.line3/records"},
+         "--forward needs --records"},
         {{"station", "--port", "/dev/a", "--baud", "115200"}, "exactly one image"},
         // A station reads CTS at every step: a raw network port would only ever be "lost".
         {{"station", "--port", "/dev/a", "--port", "socket://10.0.0.7:4001", "--software", "--baud", "115200"},

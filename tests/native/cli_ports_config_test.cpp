@@ -37,11 +37,22 @@ public:
         fs::create_directories(root_ / "sys/class/tty" / tty);
         fs::create_symlink(device, root_ / "sys/class/tty" / tty / "device");
         std::ofstream(root_ / "dev" / tty) << "";
-        fs::create_symlink("../../" + tty, root_ / "dev/serial/by-path" / ByPath(socket));
+        if (!socket.empty()) fs::create_symlink("../../" + tty, root_ / "dev/serial/by-path" / ByPath(socket));
         if (!serialNumber.empty()) {
             fs::create_symlink("../../" + tty, root_ / "dev/serial/by-id" /
                                                    ("usb-FTDI_FT232R_USB_UART_" + serialNumber + "-if00-port0"));
         }
+    }
+    // A port of the machine's own serial driver; type 0 is a slot with no UART behind it.
+    void AddUartSlot(const std::string& tty, const std::string& type) {
+        const fs::path device = root_ / "sys/devices/platform/serial8250" / tty;
+        fs::create_directories(device);
+        fs::create_directories(root_ / "sys/bus/platform/drivers/serial8250");
+        fs::create_symlink(root_ / "sys/bus/platform/drivers/serial8250", device / "driver");
+        fs::create_directories(root_ / "sys/class/tty" / tty);
+        fs::create_symlink(device, root_ / "sys/class/tty" / tty / "device");
+        std::ofstream(root_ / "sys/class/tty" / tty / "type") << type << "\n";
+        std::ofstream(root_ / "dev" / tty) << "";
     }
     static std::string ByPath(const std::string& socket) { return "pci-0000:00:14.0-usb-0:" + socket + ":1.0-port0"; }
     std::string Dev(const std::string& name) const { return (root_ / "dev" / name).string(); }
@@ -86,6 +97,38 @@ TEST(PortsConfig, PortsCarryTheirByPathAndByIdNames) {
     EXPECT_EQ(names, (std::vector<std::string>{"fixture 1", "fixture 2", "fixture 3", "fixture 4"}));
     EXPECT_EQ(config.image, std::optional<std::string>("software"));
     EXPECT_TRUE(config.baud.has_value());
+}
+
+// An adapter on no hub socket is known by its serial number, which stays when the ttys are
+// numbered afresh at boot; empty slots of the machine's own serial driver are no ports.
+TEST(PortsConfig, AnAdapterKnownOnlyByIdKeepsThatNameAndEmptyUartSlotsAreNoPorts) {
+    FakeSystem system;
+    system.AddAdapter("ttyUSB3", "", "C0FFEE42");
+    system.AddUartSlot("ttyS0", "4");
+    system.AddUartSlot("ttyS1", "0");
+    ::setenv("VARNEX_SYSTEM_ROOT", system.root_.c_str(), 1);
+    std::vector<serial::PortInfo> ports = serial::ListSerialPorts();
+    ::unsetenv("VARNEX_SYSTEM_ROOT");
+    std::vector<std::string> listed;
+    for (const serial::PortInfo& port : ports) listed.push_back(port.name);
+    EXPECT_EQ(listed, (std::vector<std::string>{system.Dev("ttyS0"), system.Dev("ttyUSB3")}));
+
+    const std::vector<cli::ConfigPort> fixtures = cli::FixturesOf(ports);
+    ASSERT_EQ(fixtures.size(), 2u);
+    EXPECT_EQ(fixtures[0].device, system.Dev("serial/by-id/usb-FTDI_FT232R_USB_UART_C0FFEE42-if00-port0"));
+    EXPECT_EQ(fixtures[1].device, system.Dev("ttyS0"));
+}
+
+// Whatever a device's name holds, the file written is TOML that reads back the same name.
+TEST(PortsConfig, QuotesAndBackslashesInANameReadBackAsWritten) {
+    const std::string device = R"(\\.\COM12 "left")";
+    cli::StationConfig config;
+    std::string error;
+    ASSERT_TRUE(cli::ParseStationConfig(cli::StationConfigText({{"fixture 1", device}}), "ports.toml", &config, &error))
+        << error;
+    ASSERT_TRUE(config.ports.has_value());
+    ASSERT_EQ(config.ports->size(), 1u);
+    EXPECT_EQ(config.ports->front().device, device);
 }
 
 TEST(PortsConfig, HubOrderComparesNumbersAsNumbers) {

@@ -142,6 +142,8 @@ TEST(StationConfig, EveryKindOfBadFileIsRefusedWithItsPlaceAndKey) {
         {"json = \"yes\"\n", "1:8: json: expected true or false, found a string"},
         {"station = \"\"\n", "1:11: station: expected a string that is not empty"},
         {"http = \"0.0.0.0:99999\"\n", "1:8: http: expected [ADDRESS:]PORT with a port from 1 to 65535"},
+        // Port 0 would put a service's board on a port nobody knows.
+        {"http = \"0\"\n", "1:8: http: expected [ADDRESS:]PORT with a port from 1 to 65535, found \"0\""},
         {"[board]\ncolour = true\n", "1:2: board: unknown key"},
         {"port = \"/dev/a\"\n", "1:8: port: expected [[port]] tables, found a string"},
         {"[[port]]\nname = \"a\"\ndevice = \"/dev/a\"\nbaud = 57600\n", "4:1: port.baud: unknown key"},

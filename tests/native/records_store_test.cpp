@@ -130,6 +130,25 @@ TEST(RecordStore, ARowBegunAndCompletedKeepsEveryFieldAndOneNeverCompletedReadsI
     EXPECT_EQ(rows[0].port, "/dev/ttyUSB1");
 }
 
+// A reader kept open (the web board's) sees every row written since it opened: no read of
+// it leaves a snapshot behind.
+TEST(RecordStore, AReaderKeptOpenSeesTheRowsWrittenAfterIt) {
+    Folder folder;
+    auto writer = OpenOrFail(folder.File());
+    records::Row first = Sample("/dev/ttyUSB0", 1);
+    std::string error;
+    ASSERT_TRUE(writer->Begin(&first, &error)) << error;
+    auto reader = OpenOrFail(folder.File(), Access::Read);
+    std::vector<records::Row> rows;
+    ASSERT_TRUE(reader->List({}, &rows, &error)) << error;
+    EXPECT_EQ(rows.size(), 1u);
+    records::Row second = Sample("/dev/ttyUSB1", 2);
+    ASSERT_TRUE(writer->Begin(&second, &error)) << error;
+    rows.clear();
+    ASSERT_TRUE(reader->List({}, &rows, &error)) << error;
+    EXPECT_EQ(rows.size(), 2u);
+}
+
 TEST(RecordStore, TheFileIsInWalWithItsSchemaVersionAndAKilledWriterLeavesAnInterruptedRowAndASoundFile) {
     Folder folder;
     const std::string path = folder.File();

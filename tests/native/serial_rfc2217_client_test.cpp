@@ -187,6 +187,18 @@ TEST(SerialRfc2217, RefusalAndBusyTextAreTheReason) {
     lost.Ready();
     lost.client.Closed();
     EXPECT_EQ(lost.client.Failure().error, PortError::Gone);
+
+    // A connection dropped before the line is set, the server having said nothing: the
+    // socket's own reason stands.
+    Session reset;
+    reset.Agree();
+    serial::PortStatus dropped;
+    dropped.error = PortError::Gone;
+    dropped.text = "connection reset by peer";
+    reset.client.Lost(dropped);
+    ASSERT_TRUE(reset.client.Failed());
+    EXPECT_EQ(reset.client.Failure().error, PortError::Gone);
+    EXPECT_EQ(reset.client.Failure().text, "connection reset by peer");
 }
 
 TEST(SerialTelnetCodec, AnOverlongSubnegotiationIsDroppedAloneAndStopsAtEachCommand) {

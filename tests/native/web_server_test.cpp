@@ -4,12 +4,6 @@
 // token) and a stream that follows the board to the station's end.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -22,10 +16,14 @@
 #include "web/Listen.h"
 #include "web/Server.h"
 #include "web/Token.h"
+#include "HttpClient.h"
 
 namespace {
 
-constexpr int kReadTimeoutMs = 5000;
+using http_client::Client;
+using http_client::Get;
+using http_client::Status;
+
 const std::vector<std::string> kPorts = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
 const std::string kToken = "0123456789abcdef-token";
 
@@ -36,17 +34,12 @@ TEST(WebAddress, ReadsPortsAddressesAndNamesAndRefusesTheRest) {
         const char* host;
         uint16_t port;
     } cases[] = {
-        {"8417", true, "127.0.0.1", 8417},
-        {"0.0.0.0:8417", true, "0.0.0.0", 8417},
-        {"[::1]:80", true, "::1", 80},
-        {"station7.local:9000", true, "station7.local", 9000},
-        {"0", true, "127.0.0.1", 0},
-        {"70000", false, "", 0},
-        {"", false, "", 0},
-        {"::1:8417", false, "", 0},
-        {"host name:1", false, "", 0},
-        {"1.2.3.4:", false, "", 0},
-        {"[bad]:1", false, "", 0},
+        {"8417", true, "127.0.0.1", 8417}, {"0.0.0.0:8417", true, "0.0.0.0", 8417},
+        {"[::1]:80", true, "::1", 80},     {"station7.local:9000", true, "station7.local", 9000},
+        {"0", true, "127.0.0.1", 0},       {"65535", true, "127.0.0.1", 65535},
+        {"70000", false, "", 0},           {"", false, "", 0},
+        {"::1:8417", false, "", 0},        {"host name:1", false, "", 0},
+        {"1.2.3.4:", false, "", 0},        {"[bad]:1", false, "", 0},
         {"8417x", false, "", 0},
     };
     for (const Case& c : cases) {
@@ -81,6 +74,11 @@ TEST(WebHostCheck, AnswersItsOwnNamesAndAddressesOnly) {
                              "", "station7:", "localhost:8417:1"}) {
         EXPECT_FALSE(check.Allows(host)) << host;
     }
+    // The name the board was told to listen on is one of its own, whatever the machine's name.
+    ASSERT_TRUE(web::ParseListenAddress("board.line3:65535", &address, &error));
+    web::HostCheck named(address, 65535, {"station7"});
+    EXPECT_TRUE(named.Allows("board.line3:65535"));
+    EXPECT_FALSE(named.Allows("board.line4:65535"));
 }
 
 TEST(WebToken, ComparesWholeTokensFindsThemInACookieOrBearerAndReadsOnlySoundFiles) {
@@ -150,53 +148,16 @@ TEST(WebEventStream, SendsTheStateThenOnlyWhatChangedAsOneLineEachAndEndsOnce) {
     EXPECT_NE(end.find("event: station\ndata: {"), std::string::npos);
     EXPECT_NE(end.find("\"loaded\":1"), std::string::npos);
 
+    // What waits for the records server is news for the station's line, though no port moved.
+    board.Server({"db.line3", 3, "connection refused"}, 28);
+    const std::string server = stream.Next(board.Snapshot(28));
+    EXPECT_EQ(server.rfind("event: station\ndata: {", 0), 0u) << server;
+    EXPECT_NE(server.find("\"waiting\":3"), std::string::npos) << server;
+
     board.End(30);
     EXPECT_NE(stream.Next(board.Snapshot(30)).find("event: end\ndata: {\"failed\":0,\"loaded\":1}"), std::string::npos);
     EXPECT_EQ(stream.Next(board.Snapshot(40)), "");
 }
-
-// A connection to the server under test, written to and read from by hand.
-class Client {
-public:
-    explicit Client(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~Client() { ::close(fd_); }
-    bool Send(const std::string& text) {
-        return connected_ && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
-    }
-    // Reads until the text holds `until` (or, when empty, until the server closes).
-    std::string Read(const std::string& until = "") {
-        char buffer[4096];
-        while (until.empty() || received_.find(until) == std::string::npos) {
-            pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, kReadTimeoutMs) <= 0) break;
-            const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (got <= 0) break;
-            received_.append(buffer, static_cast<size_t>(got));
-        }
-        return received_;
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-    std::string received_;
-};
-
-std::string Get(uint16_t port, const std::string& path, const std::string& headers = "",
-                const std::string& method = "GET") {
-    Client client(port);
-    client.Send(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" + headers +
-                "\r\n");
-    return client.Read();
-}
-
-int Status(const std::string& response) { return response.size() > 12 ? std::stoi(response.substr(9, 3)) : 0; }
 
 class WebServer : public ::testing::Test {
 protected:
@@ -314,6 +275,8 @@ TEST_F(WebServer, AStreamFollowsTheBoardAndEndsWithTheStation) {
     board_.End(common::SteadyClock().NowMs());
     const std::string all = stream.Read();  // to the server's close
     EXPECT_NE(all.find("event: end\n"), std::string::npos);
+    // Closed by the station's end itself, while the server still runs: nothing holds its exit.
+    EXPECT_TRUE(stream.Closed());
 }
 
 TEST_F(WebServer, PagesTheRecordsNewestFirstAndRefusesBadParameters) {
