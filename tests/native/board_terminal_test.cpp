@@ -158,6 +158,13 @@ TEST(BoardTerminalBoard, RedrawsInPlaceClearsOnAResizeAndRingsOncePerFailure) {
     std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(300), small, {});
     ExpectFits(lines, small);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Mentions(lines, "ttyUSB" + std::to_string(i)), 1u) << i;
+    // The final frame is written though unchanged: the line below it starts afresh.
+    const size_t frames = view.FramesDrawn();
+    view.Draw(model.Snapshot(300), small);
+    EXPECT_EQ(view.FramesDrawn(), frames);
+    model.End(400);
+    view.Draw(model.Snapshot(400), small);
+    EXPECT_EQ(view.FramesDrawn(), frames + 1);
 }
 
 // The sequence that turns one frame into the next: up over the old one, only the lines that
