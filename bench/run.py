@@ -27,7 +27,7 @@ REPO = os.path.dirname(HERE)
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
            "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station",
-           "varnex_station_web", "varnex_station_config", "varnex_station_forward")
+           "varnex_station_web", "varnex_station_config", "varnex_station_forward", "varnex_board_queries")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -129,6 +129,13 @@ TARGETS = [
     ("varnex_station_forward", "slowest_delay_s",
      "8 stations forwarding: the slowest row's delay, its file's commit to the server's",
      "<= 2 s", lambda v: v <= 2.0, "%.3f s"),
+    ("varnex_board_queries", "summary_large_over_small",
+     "web board's /api/summary on 500 000 rows / on 5 000 rows (median answer, a station loading)",
+     "<= 2", lambda v: v <= 2.0, "%.2f"),
+    ("varnex_board_queries", "summary_p99_ms", "web board's /api/summary answered, p99 (a station loading)",
+     "<= 50 ms", lambda v: v <= 50.0, "%.1f ms"),
+    ("varnex_board_queries", "state_p99_ms", "web board's /api/state answered, p99 (a station loading)",
+     "<= 50 ms", lambda v: v <= 50.0, "%.1f ms"),
     ("varnex_station_forward", "restart_delay_past_outage_s",
      "8 stations forwarding, the server restarted once: the slowest row's delay beyond the outage",
      "<= 10 s", lambda v: v <= 10.0, "%.3f s"),
@@ -182,6 +189,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import station_config as sc
     import station_forward as sf
     import station_web as sw
+    import board_queries as bq
     import varnex_station as vst
 
     def soak_progress(done, total, counts):
@@ -205,6 +213,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_station_web": lambda: sw.run(work_dir),
         "varnex_station_config": lambda: sc.run(work_dir),
         "varnex_station_forward": lambda: sf.run(work_dir),
+        "varnex_board_queries": lambda: bq.run(work_dir),
     }
     results = {}
     try:

@@ -22,13 +22,30 @@ uint64_t TakenBytes(uint64_t bytesWritten, uint32_t baud, uint64_t elapsedMs) {
     return bytesWritten < line ? bytesWritten : line;
 }
 
+double UnitsPerHour(const StationState& state, uint64_t elapsedMs) {
+    if (elapsedMs < kRateSettleMs) return -1.0;
+    if (elapsedMs < kRateWindowMs) {
+        return static_cast<double>(state.loaded) * kMsPerHour / static_cast<double>(elapsedMs);
+    }
+    // The hour's whole minutes: the minute under way joins once it is over.
+    const uint64_t current = elapsedMs / kRateSliceMs;
+    uint64_t loaded = 0;
+    for (uint64_t minute = current - kRateSlices; minute < current; ++minute) {
+        const StationState::Slice& slice = state.recent[minute % kRateRing];
+        if (slice.minute == minute) loaded += slice.loaded;
+    }
+    return static_cast<double>(loaded);
+}
+
 Board::Board(const std::vector<std::string>& ports, std::string records, uint64_t startMs)
     : timing_(ports.size()), startMs_(startMs) {
     state_.records = std::move(records);
     state_.atMs = startMs;
-    for (const std::string& name : ports) {
+    const std::vector<NamePart> parts = DistinctParts(ports);
+    for (size_t index = 0; index < ports.size(); ++index) {
         PortState port;
-        port.name = name;
+        port.name = ports[index];
+        port.distinct = parts[index];
         state_.ports.push_back(port);
     }
     std::lock_guard<std::mutex> hold(writeMutex_);
@@ -103,6 +120,10 @@ void Board::LoadEnd(size_t port, uint32_t unit, const station::LoadEnd& end, uin
     p.result = station::LoadResultName(end.result);
     if (end.result == station::LoadResult::Confirmed) {
         ++state_.loaded;
+        const uint64_t minute = (nowMs > startMs_ ? nowMs - startMs_ : 0) / kRateSliceMs;
+        StationState::Slice& slice = state_.recent[minute % kRateRing];
+        if (slice.minute != minute) slice = {minute, 0};
+        ++slice.loaded;
     } else if (end.result == station::LoadResult::Stopped) {
         p.reason = end.reason;  // the station's stop, not the unit's failure: nothing latches
     } else {
@@ -127,6 +148,12 @@ void Board::Server(const RecordsServer& server, uint64_t nowMs) {
     std::lock_guard<std::mutex> hold(writeMutex_);
     if (state_.server == server) return;
     state_.server = server;
+    Publish(nowMs);
+}
+
+void Board::Notice(const std::string& text, uint64_t nowMs) {
+    std::lock_guard<std::mutex> hold(writeMutex_);
+    state_.notice = text;
     Publish(nowMs);
 }
 
@@ -166,8 +193,7 @@ StationState Board::Snapshot(uint64_t nowMs) const {
         }
     }
     copy.elapsedMs = at > startMs_ ? at - startMs_ : 0;
-    const double hours = static_cast<double>(copy.elapsedMs) / kMsPerHour;
-    copy.unitsPerHour = hours > 0.0 ? static_cast<double>(copy.loaded) / hours : 0.0;
+    copy.unitsPerHour = UnitsPerHour(copy, copy.elapsedMs);
     copy.atMs = at;
     return copy;
 }

@@ -14,6 +14,7 @@
 //   }
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "board/PortNames.h"
 #include "common/Clock.h"
 #include "station/PortCycle.h"
 
@@ -29,11 +31,22 @@ namespace board {
 
 // A port's progress is published at most this often (four a second); steps and ends at once.
 inline constexpr uint64_t kProgressIntervalMs = 250;
+// Units per hour is not told before the station has run this long: a rate over a few
+// minutes says nothing about the shift. Until it has run an hour it is over its run, then
+// over the last hour.
+inline constexpr uint64_t kRateSettleMs = 5 * 60 * 1000;
+inline constexpr uint64_t kRateWindowMs = 60 * 60 * 1000;
+inline constexpr uint64_t kRateSliceMs = 60 * 1000;  // the last hour is counted in whole minutes
+inline constexpr size_t kRateSlices = kRateWindowMs / kRateSliceMs;
+// The minute under way keeps a slot of its own, so the hour before it stays whole.
+inline constexpr size_t kRateRing = kRateSlices + 1;
+
 // The step a port shows before its cycle has said anything.
 inline constexpr const char* kOpeningStep = "opening";
 
 struct PortState {
     std::string name;                 // the port as given on the command line
+    NamePart distinct;                // what in the name tells it from the station's other ports
     std::string step = kOpeningStep;  // station::StepName of its step, or "opening"
     std::string text;                 // the step in the operator's words; "" when none
     uint32_t unit = 0;                // the unit's number on this port (1: the first); 0 before
@@ -59,18 +72,30 @@ struct RecordsServer {
 };
 
 struct StationState {
-    uint64_t sequence = 0;   // grows with every published change; 0 before the first
-    uint64_t atMs = 0;       // the clock's time the copy describes
-    uint64_t elapsedMs = 0;  // since the station started
-    std::string records;     // the records file; "" for none
-    RecordsServer server;    // the records' forwarding, if any
-    uint64_t loaded = 0;     // units loaded and confirmed
-    uint64_t failed = 0;     // loads that ended any other way
-    double yield = -1.0;     // loaded over all loads that ended; -1 before the first end
-    double unitsPerHour = 0.0;
+    uint64_t sequence = 0;         // grows with every published change; 0 before the first
+    uint64_t atMs = 0;             // the clock's time the copy describes
+    uint64_t elapsedMs = 0;        // since the station started
+    std::string records;           // the records file; "" for none
+    RecordsServer server;          // the records' forwarding, if any
+    uint64_t loaded = 0;           // units loaded and confirmed
+    uint64_t failed = 0;           // loads that ended any other way
+    double yield = -1.0;           // loaded over all loads that ended; -1 before the first end
+    double unitsPerHour = -1.0;    // see kRateSettleMs; -1 while not told
+    std::string notice;            // the last message written during the station, whole; "" for none
     bool ended = false;            // the station has stopped; nothing changes any more
     std::vector<PortState> ports;  // in the order given
+
+    // Units loaded per minute of the last hour, by minute since the start (a ring).
+    struct Slice {
+        uint64_t minute = 0;
+        uint32_t loaded = 0;
+    };
+    std::array<Slice, kRateRing> recent{};
 };
+
+// Units per hour at elapsedMs since the start: over the run until it has lasted an hour, then
+// over the last hour's whole minutes; -1 in the first minutes.
+double UnitsPerHour(const StationState& state, uint64_t elapsedMs);
 
 // Bytes a line at baud carries in elapsedMs: 11 bits a byte (start, eight data, odd parity,
 // stop). A port's queue takes the first bytes at once; the unit takes them at this pace.
@@ -94,6 +119,9 @@ public:
     void PortFailed(size_t port, const std::string& reason, uint64_t nowMs);
     // The forwarding's state as it is now; published only when it changed.
     void Server(const RecordsServer& server, uint64_t nowMs);
+    // A message for the operator written during the station (a records write that failed,
+    // say): the board shows the latest, where it does not break into the ports' lines.
+    void Notice(const std::string& text, uint64_t nowMs);
     // The station stopped: wakes every reader one last time.
     void End(uint64_t nowMs);
 

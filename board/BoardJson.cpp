@@ -24,12 +24,15 @@ nlohmann::json ToJson(const StationState& state) {
         {"loaded", state.loaded},
         {"failed", state.failed},
         {"yield", nullptr},
-        {"units_per_hour", state.unitsPerHour},
+        {"units_per_hour", nullptr},
         {"records_server", nullptr},
+        {"notice", nullptr},
         {"ended", state.ended},
         {"ports", ports},
     };
     if (state.yield >= 0.0) json["yield"] = state.yield;
+    if (state.unitsPerHour >= 0.0) json["units_per_hour"] = state.unitsPerHour;
+    if (!state.notice.empty()) json["notice"] = state.notice;
     if (!state.server.host.empty()) {
         nlohmann::json server = {{"host", state.server.host}, {"waiting", state.server.waiting}, {"reason", nullptr}};
         if (!state.server.reason.empty()) server["reason"] = state.server.reason;

@@ -9,7 +9,8 @@
 //               "left_ms": 22800, "failed": false, "reason": "", "result": "confirmed",
 //               "lost": false}, ...]}
 //
-// "yield" and "left_ms" are null while not known; "rate" is in bytes per second.
+// "yield", "units_per_hour" (in a station's first minutes) and "left_ms" are null while not
+// known, "notice" (a message written during the station) while there is none; "rate" is in bytes per second.
 #pragma once
 
 #include <string>

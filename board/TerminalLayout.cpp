@@ -17,8 +17,10 @@ constexpr size_t kColumnGap = 1;
 constexpr size_t kWordWidth = 7;  // the longest tile word ("opening", "confirm")
 constexpr size_t kMinTileColumns = 2;
 constexpr size_t kMinTileWidth = 12;
+constexpr size_t kWholeNameWidth = 20;  // a tile's name up to this long is shown whole
 constexpr const char* kFailedLabel = "FAILED ";
 constexpr const char* kReset = "\x1b[0m";
+constexpr const char* kRecordsLabel = "records: ";
 
 const char* ColourOf(Look look) {
     switch (look) {
@@ -52,10 +54,25 @@ std::string Paint(const std::string& text, Look look, const LayoutOptions& optio
     return colour + text + kReset;
 }
 
-// The name a tile shows: the last part of its path.
-std::string ShortName(const std::string& name) {
+// The last part of a path.
+NamePart LastElement(const std::string& name) {
     const size_t slash = name.find_last_of("/\\");
-    return slash == std::string::npos || slash + 1 == name.size() ? name : name.substr(slash + 1);
+    const size_t start = slash == std::string::npos || slash + 1 == name.size() ? 0 : slash + 1;
+    return {start, name.size() - start};
+}
+
+// The name a tile shows: the last part of its path, or when that does not fit, what tells the
+// port from the others (a by-id name's serial), shortened only if even that does not fit.
+std::string TileName(const PortState& port, size_t width) {
+    const std::string last = LastElement(port.name).Of(port.name);
+    if (DisplayWidth(last) <= width) return last;
+    return ShortenMiddle(port.distinct.Of(port.name), width);
+}
+
+// The columns a tile's name asks for: a short name whole, a long one only its distinct part.
+size_t TileNameWidth(const PortState& port) {
+    const size_t last = DisplayWidth(LastElement(port.name).Of(port.name));
+    return last <= kWholeNameWidth ? last : DisplayWidth(port.distinct.Of(port.name));
 }
 
 std::vector<std::string> FullLayout(const StationState& state, size_t width, const LayoutOptions& options) {
@@ -65,7 +82,7 @@ std::vector<std::string> FullLayout(const StationState& state, size_t width, con
     const size_t textWidth = width > nameWidth + 2 ? width - nameWidth - 2 : 0;
     std::vector<std::string> lines;
     for (const PortState& port : state.ports) {
-        std::string line = PadRight(ShortenMiddle(port.name, nameWidth), nameWidth);
+        std::string line = PadRight(FitKeeping(port.name, port.distinct, nameWidth), nameWidth);
         if (textWidth > 0) line += "  " + Paint(CutEnd(PortText(port), textWidth), LookOf(port), options);
         lines.push_back(line);
     }
@@ -79,7 +96,7 @@ std::vector<std::string> FailureLines(const std::vector<const PortState*>& faile
     std::string line = kFailedLabel;
     size_t used = DisplayWidth(line);
     for (const PortState* port : failed) {
-        const std::string name = ShortenMiddle(ShortName(port->name), nameWidth);
+        const std::string name = TileName(*port, nameWidth);
         const size_t need = DisplayWidth(name) + (used > DisplayWidth(kFailedLabel) ? 2 : 0);
         if (used + need > width && used > DisplayWidth(kFailedLabel)) {
             lines.push_back(line);
@@ -102,7 +119,7 @@ std::string Tile(const PortState& port, size_t tileWidth, const LayoutOptions& o
         word = std::to_string(percent) + " %";
     }
     const size_t nameWidth = tileWidth > kWordWidth + 1 ? tileWidth - kWordWidth - 1 : 1;
-    std::string name = PadRight(ShortenMiddle(ShortName(port.name), nameWidth), nameWidth);
+    std::string name = PadRight(TileName(port, nameWidth), nameWidth);
     return name + " " + Paint(PadRight(CutEnd(word, kWordWidth), kWordWidth), look, options);
 }
 
@@ -118,7 +135,7 @@ std::vector<std::string> TileLines(const std::vector<const PortState*>& ports, s
     if (options.compact) {
         // As many columns as show the names whole.
         size_t widest = 0;
-        for (const PortState* port : ports) widest = std::max(widest, DisplayWidth(ShortName(port->name)));
+        for (const PortState* port : ports) widest = std::max(widest, TileNameWidth(*port));
         const size_t whole = widest + 1 + kWordWidth + kColumnGap;
         columns = std::max(columns, std::min(maxColumns, (width + kColumnGap) / whole));
     }
@@ -182,18 +199,51 @@ std::string ServerText(const RecordsServer& server) {
     return text;
 }
 
-std::string HeaderText(const StationState& state) {
-    char perHour[32];
-    std::snprintf(perHour, sizeof perHour, "%.1f", state.unitsPerHour);
+namespace {
+
+// The counters after the records file; narrow: the same in fewer columns, for a header where
+// the file's name and the wide form do not fit together.
+std::string CountersText(const StationState& state, bool narrow) {
+    std::string perHour = "-";
+    if (state.unitsPerHour >= 0.0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", state.unitsPerHour);
+        perHour = text;
+    }
     std::string yield = "-";
     if (state.yield >= 0.0) {
         char text[16];
         std::snprintf(text, sizeof text, "%.1f %%", state.yield * 100.0);
         yield = text;
     }
-    return "records: " + (state.records.empty() ? std::string("none") : state.records) +
-           "   loaded: " + std::to_string(state.loaded) + "   failed: " + std::to_string(state.failed) +
-           "   yield: " + yield + "   units/hour: " + perHour;
+    const std::string loaded = std::to_string(state.loaded);
+    const std::string failed = std::to_string(state.failed);
+    if (narrow) return "  loaded " + loaded + "  failed " + failed + "  yield " + yield + "  " + perHour + "/h";
+    return "   loaded: " + loaded + "   failed: " + failed + "   yield: " + yield + "   units/hour: " + perHour;
+}
+
+// The header fitted to width: the records file's folder gives way first, then the counters'
+// wide form; the file's own name tells one shift's file from another's and stays whole as
+// long as it takes at most half the line.
+std::string HeaderLine(const StationState& state, size_t width) {
+    const std::string records = state.records.empty() ? std::string("none") : state.records;
+    const NamePart file = LastElement(records);
+    const size_t fileWidth = std::min(DisplayWidth(file.Of(records)), width / 2);
+    std::string line;
+    for (bool narrow : {false, true}) {
+        const std::string counters = CountersText(state, narrow);
+        const size_t used = DisplayWidth(kRecordsLabel) + DisplayWidth(counters);
+        const size_t room = std::max(width > used ? width - used : 0, fileWidth);
+        line = kRecordsLabel + FitKeeping(records, file, room) + counters;
+        if (DisplayWidth(line) <= width) return line;
+    }
+    return CutEnd(line, width);
+}
+
+}  // namespace
+
+std::string HeaderText(const StationState& state) {
+    return kRecordsLabel + (state.records.empty() ? std::string("none") : state.records) + CountersText(state, false);
 }
 
 std::string PortText(const PortState& port) {
@@ -218,33 +268,21 @@ std::vector<std::string> LayoutBoard(const StationState& state, TerminalSize siz
     const size_t width = size.columns > 1 ? size.columns - 1 : 1;
     const size_t rows = size.rows > 1 ? size.rows - 1 : 1;
     std::vector<std::string> lines;
-    const std::string header = HeaderText(state);
-    if (width < kMinColumns) {
-        lines.push_back(CutEnd(header, width));
-    } else {
-        // The records file gives way first: the counters are what the operator reads.
-        const size_t over = DisplayWidth(header) > width ? DisplayWidth(header) - width : 0;
-        StationState shorter;
-        shorter.records = state.records.empty() ? std::string()
-                                                : ShortenMiddle(state.records, DisplayWidth(state.records) > over + 1
-                                                                                   ? DisplayWidth(state.records) - over
-                                                                                   : 1);
-        shorter.loaded = state.loaded;
-        shorter.failed = state.failed;
-        shorter.yield = state.yield;
-        shorter.unitsPerHour = state.unitsPerHour;
-        lines.push_back(CutEnd(HeaderText(shorter), width));
-    }
+    lines.push_back(width < kMinColumns ? CutEnd(HeaderText(state), width) : HeaderLine(state, width));
     // What waits for the records server, on a line of its own: its reason is what the
     // operator reads there, and it would not fit beside the counters.
     const std::string server = ServerText(state.server);
     if (!server.empty() && rows > 1) lines.push_back(CutEnd(server, width));
-    if (rows <= lines.size()) return lines;
-    const size_t bodyRows = rows - lines.size();
+    // A message written during the station is the last line, below the ports: written
+    // between the frames it would be drawn over or break the frame apart.
+    const size_t noticeRows = state.notice.empty() ? 0 : 1;
+    if (rows <= lines.size() + noticeRows) return lines;
+    const size_t bodyRows = rows - lines.size() - noticeRows;
     std::vector<std::string> body = !options.compact && state.ports.size() <= bodyRows && width >= kMinColumns
                                         ? FullLayout(state, width, options)
                                         : CompactLayout(state, width, bodyRows, options);
     lines.insert(lines.end(), body.begin(), body.end());
+    if (noticeRows > 0) lines.push_back(CutEnd(state.notice, width));
     return lines;
 }
 

@@ -268,6 +268,25 @@ bool RecordStore::List(const Filter& filter, std::vector<Row>* rows, std::string
     return false;
 }
 
+bool RecordStore::Page(const Filter& filter, int64_t before, size_t limit, std::vector<Row>* rows, std::string* error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    // By id, the table's own key: no sort, and the next page starts below the last id seen,
+    // whatever order the rows' start times are in.
+    Statement select(db_, selectSql_ + kWhere + " AND (?5 = 0 OR id < ?5) ORDER BY id DESC LIMIT ?6");
+    if (!select.Ok()) {
+        *error = path_ + ": " + sqlite3_errmsg(db_);
+        return false;
+    }
+    BindFilter(select, filter);
+    select.Bind(5, before);
+    select.Bind(6, static_cast<int64_t>(limit));
+    int status;
+    while ((status = select.Step()) == SQLITE_ROW) rows->push_back(ReadRow(select));
+    if (status == SQLITE_DONE) return true;
+    *error = path_ + ": " + sqlite3_errmsg(db_);
+    return false;
+}
+
 std::string RecordStore::Setting(const std::string& name) {
     std::lock_guard<std::mutex> hold(mutex_);
     Statement pragma(db_, "PRAGMA " + name);

@@ -15,6 +15,7 @@
 
 #include "records/RecordColumns.h"
 #include "records/RecordSchema.h"
+#include "records/ShiftFigures.h"
 
 struct sqlite3;
 
@@ -72,6 +73,13 @@ public:
 
     // Rows that pass the filter, oldest first.
     bool List(const Filter& filter, std::vector<Row>* rows, std::string* error);
+    // At most `limit` rows that pass the filter, newest (highest id) first, only those below
+    // the id `before` (0: from the newest): a page never reads more rows than it answers.
+    bool Page(const Filter& filter, int64_t before, size_t limit, std::vector<Row>* rows, std::string* error);
+    // The figures of one station's shift since `since`, from its newest `most` rows at most
+    // (see ShiftFigures.h).
+    bool Shift(const std::string& station, const std::string& since, ShiftFigures* figures, std::string* error,
+               size_t most = kShiftRowsMost);
     bool Summarise(const Filter& filter, std::vector<DaySummary>* days, std::string* error);
 
     const std::string& Path() const { return path_; }

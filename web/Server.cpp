@@ -15,14 +15,16 @@ namespace web {
 
 namespace {
 
-// civetweb's worker threads: one per event stream and a few for everything else, so that a
-// full house of streams still leaves the page and the API served.
-constexpr size_t kOtherRequestThreads = 8;
+// civetweb's worker threads: one per event stream and the rest for everything else, so that a
+// full house of streams still leaves the page and the API served while idle sockets (a
+// browser opens spare connections ahead) wait out their time for a request.
+constexpr size_t kOtherRequestThreads = 24;
 // Accepted connections waiting for a free thread; beyond it the system's backlog holds them.
 constexpr const char* kConnectionQueue = "64";
-// A request (its line and headers) must be whole within this time and size; a write that
-// makes no progress for this long (a reader that never reads) ends its connection.
-constexpr const char* kRequestTimeoutMs = "10000";
+// A request (its line and headers) must be whole within this time and size, so that a socket
+// that sends nothing holds a thread no longer; a write that makes no progress for this long
+// (a reader that never reads) ends its connection, and its page connects again.
+constexpr const char* kRequestTimeoutMs = "2000";
 constexpr const char* kMaxRequestBytes = "8192";
 constexpr int kMaxHeaders = 40;  // civetweb keeps at most 64; more than this is refused
 // An event stream looks for the server's end this often while the board is quiet.
@@ -110,7 +112,7 @@ bool ParseCount(const std::string& text, uint64_t* number) {
 }  // namespace
 
 Server::Server(const ServerOptions& options, const board::Board& board, common::Clock& clock)
-    : options_(options), board_(board), clock_(clock) {}
+    : options_(options), board_(board), clock_(clock), encoder_(options.startedAt) {}
 
 std::unique_ptr<Server> Server::Start(const ServerOptions& options, const board::Board& board, common::Clock& clock,
                                       std::string* error) {
@@ -211,6 +213,7 @@ int Server::Handle(mg_connection* connection, const mg_request_info& request) {
         return Refuse(connection, kForbidden, "this station does not answer to that host name", headOnly);
     }
     const std::string path = request.local_uri != nullptr ? request.local_uri : "";
+    std::string renew;
     if (!options_.token.empty()) {
         std::string offered;
         if (path == "/" && QueryValue(request.query_string, "token", &offered)) {
@@ -219,23 +222,30 @@ int Server::Handle(mg_connection* connection, const mg_request_info& request) {
             return Send(connection, kSeeOther, kTextType, "", headOnly,
                         "Location: /\r\nSet-Cookie: " + TokenCookie(options_.token) + "\r\n");
         }
-        const std::string carried =
-            TokenOf(mg_get_header(connection, "Cookie"), mg_get_header(connection, "Authorization"));
+        const char* cookie = mg_get_header(connection, "Cookie");
+        const std::string carried = TokenOf(cookie, mg_get_header(connection, "Authorization"));
         if (!SameToken(carried, options_.token)) {
             return Refuse(connection, kUnauthorized,
                           "this station's board needs its token: open /?token=... once in this browser", headOnly,
                           "WWW-Authenticate: Bearer\r\n");
         }
+        // The cookie's lifetime starts again with each use of the page (a board left open for
+        // months reads its state on every reconnection).
+        if (SameToken(TokenOf(cookie, nullptr), options_.token)) {
+            renew = "Set-Cookie: " + TokenCookie(options_.token) + "\r\n";
+        }
     }
     if (path == "/api/state") {
         const board::StationState state = board_.Snapshot(clock_.NowMs());
-        return Send(connection, kOk, kJsonType, Dump(StateJson(state, options_.startedAt)), headOnly);
+        return Send(connection, kOk, kJsonType, Dump(StateJson(state, options_.startedAt)), headOnly, renew);
     }
     if (path == "/api/events") return ServeEvents(connection, headOnly);
     if (path == "/api/records") return ServeRecords(connection, request, headOnly);
+    if (path == "/api/summary") return ServeSummary(connection, headOnly);
     const PageFile* file = FindPageFile(path == "/" ? "index.html" : path.substr(1));
     if (file == nullptr || path == "/index.html") return Refuse(connection, kNotFound, "no such page", headOnly);
-    return Send(connection, kOk, PageFileType(file->name), std::string(file->data, file->size), headOnly);
+    return Send(connection, kOk, PageFileType(file->name), std::string(file->data, file->size), headOnly,
+                path == "/" ? renew : std::string());
 }
 
 int Server::ServeEvents(mg_connection* connection, bool headOnly) {
@@ -253,18 +263,19 @@ int Server::ServeEvents(mg_connection* connection, bool headOnly) {
         headOnly) {
         return kOk;
     }
-    EventStream stream(options_.startedAt);
+    EventStream stream(encoder_);
     uint64_t seen = 0;
     uint64_t lastWriteMs = clock_.NowMs();
     while (!stopping_.load()) {
-        const board::StationState state = board_.Snapshot(clock_.NowMs());
-        seen = state.sequence;
-        const std::string text = stream.Next(state);
+        // The first stream to wake for a change takes the copy and encodes it for all.
+        seen = board_.Sequence();
+        if (seen > encoder_.Latest() || encoder_.Latest() == 0) encoder_.Take(board_.Snapshot(clock_.NowMs()));
+        const std::string text = stream.Next();
         if (!text.empty()) {
             if (!Write(connection, text)) break;
             lastWriteMs = clock_.NowMs();
         }
-        if (state.ended) break;
+        if (stream.Ended()) break;
         // Copies are read only when the board has moved; a quiet board gets a heartbeat.
         while (!stopping_.load() && board_.WaitForChange(seen, kStreamWaitSliceMs) == seen) {
             if (clock_.NowMs() - lastWriteMs < kHeartbeatMs) continue;
@@ -273,6 +284,18 @@ int Server::ServeEvents(mg_connection* connection, bool headOnly) {
         }
     }
     return kOk;
+}
+
+int Server::ServeSummary(mg_connection* connection, bool headOnly) {
+    if (!options_.summary) {
+        return Send(connection, kNotFound, kJsonType, Dump({{"error", "this station keeps no records"}}), headOnly);
+    }
+    nlohmann::json figures;
+    std::string error;
+    if (options_.summary(&figures, &error) != RecordsAnswer::Ok) {
+        return Send(connection, kServiceUnavailable, kJsonType, Dump({{"error", error}}), headOnly);
+    }
+    return Send(connection, kOk, kJsonType, Dump(figures), headOnly);
 }
 
 int Server::ServeRecords(mg_connection* connection, const mg_request_info& request, bool headOnly) {

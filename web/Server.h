@@ -5,7 +5,8 @@
 //   GET /api/state            the board as JSON
 //   GET /api/events           Server-Sent Events as the board changes (see EventStream.h)
 //   GET /api/records?since=&port=&result=&before=&limit=
-//                             the records, newest first, a page at a time
+//                             the station's records, newest first, a page at a time
+//   GET /api/summary          the shift's figures, worked out by the station (see SummaryQuery)
 //
 // GET and HEAD only. Requests are bounded in size, header count and the time taken to send
 // them; at most kMaxEventStreams streams at once. The server's threads read copies of the
@@ -24,6 +25,7 @@
 
 #include "board/Board.h"
 #include "common/Clock.h"
+#include "web/EventStream.h"
 #include "web/Listen.h"
 
 struct mg_context;
@@ -51,12 +53,17 @@ enum class RecordsAnswer { Ok, BadRequest, Unavailable };
 // whether another page follows) or *error; called on the server's threads.
 using RecordsQuery = std::function<RecordsAnswer(const RecordsRequest&, nlohmann::json* rows, std::string* error)>;
 
+// The shift's figures as JSON ({"loaded_per_hour": [...], "failures_by_port": {...},
+// "failures_by_reason": {...}, "rows": n, "capped": false}) or *error; on the server's threads.
+using SummaryQuery = std::function<RecordsAnswer(nlohmann::json* figures, std::string* error)>;
+
 struct ServerOptions {
     ListenAddress address;
     std::string token;                      // "" for none
     std::vector<std::string> machineNames;  // the Host names this station answers to
     std::string startedAt;                  // the station's start, UTC ISO 8601
     RecordsQuery records;                   // empty when the station keeps no records
+    SummaryQuery summary;                   // likewise
 };
 
 class Server {
@@ -78,6 +85,7 @@ private:
     int Handle(mg_connection* connection, const mg_request_info& request);
     int ServeEvents(mg_connection* connection, bool headOnly);
     int ServeRecords(mg_connection* connection, const mg_request_info& request, bool headOnly);
+    int ServeSummary(mg_connection* connection, bool headOnly);
     int Refuse(mg_connection* connection, int status, const std::string& why, bool headOnly,
                const std::string& extraHeaders = "");
 
@@ -85,6 +93,7 @@ private:
     const board::Board& board_;
     common::Clock& clock_;
     std::unique_ptr<HostCheck> hosts_;
+    EventEncoder encoder_;  // every stream's events, encoded once
     mg_context* context_ = nullptr;
     uint16_t port_ = 0;
     std::string url_;

@@ -81,7 +81,10 @@ std::string TokenOf(const char* cookieHeader, const char* authorizationHeader) {
 }
 
 std::string TokenCookie(const std::string& token) {
-    return std::string(kTokenCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+    // Lax: a link from the line's other pages brings the board with its token; a lifetime, so
+    // that a tablet's browser keeps it past its session (renewed on use).
+    return std::string(kTokenCookie) + "=" + token + "; Path=/; Max-Age=" + std::to_string(kTokenCookieSeconds) +
+           "; HttpOnly; SameSite=Lax";
 }
 
 }  // namespace web

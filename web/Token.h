@@ -10,6 +10,8 @@ namespace web {
 inline constexpr const char* kTokenCookie = "varnex_board_token";
 inline constexpr size_t kMinTokenChars = 16;
 inline constexpr size_t kMaxTokenChars = 256;
+// The cookie lasts half a year from its last use.
+inline constexpr long kTokenCookieSeconds = 183L * 24 * 60 * 60;
 
 // The token: the file's first line without surrounding blanks. False with *error naming the
 // file and what is wrong (unreadable, empty, too short or long, characters a cookie cannot carry).
@@ -22,7 +24,8 @@ bool SameToken(const std::string& given, const std::string& token);
 // header (Bearer); "" when none. Either header may be null.
 std::string TokenOf(const char* cookieHeader, const char* authorizationHeader);
 
-// The Set-Cookie value that keeps the token in the browser for this station only.
+// The Set-Cookie value that keeps the token in the browser for this station only, for
+// kTokenCookieSeconds.
 std::string TokenCookie(const std::string& token);
 
 }  // namespace web

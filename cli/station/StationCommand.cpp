@@ -140,6 +140,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         }
     }
     bool recordsFailureTold = false;
+    std::string notice;  // told during the station
     uint64_t serverLookedAt = 0;
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kHubTickMs);
@@ -151,9 +152,13 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         }
         if (screen) screen->Tick(clock.NowMs(), TakeResized());
         StopIfOutputGone(out, cancel);
-        // Said at once: the operator must not plug in units that will not be loaded.
+        // Said at once: the operator must not plug in units that will not be loaded. On the
+        // terminal's board it is the board's last line (written between its frames it would
+        // break them apart) and whole below the final frame; the web board shows it too.
         if (gate.RecordsFailed() && !recordsFailureTold) {
-            err << "varnex: " << FailureText(Failure::LoadsFinishing, Words(gate.StopReason())) << std::endl;
+            notice = FailureText(Failure::LoadsFinishing, Words(gate.StopReason()));
+            model.Notice(notice, clock.NowMs());
+            if (!screen) err << "varnex: " << notice << std::endl;
             recordsFailureTold = true;
         }
     }
@@ -161,6 +166,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     hub.Finish();
     model.End(clock.NowMs());
     if (screen) screen->Finish(clock.NowMs());
+    if (screen && !notice.empty()) err << "varnex: " << notice << std::endl;
     webBoard.reset();  // the open pages are told the station has ended, then the server stops
     const std::string reason = gate.StopReason().empty() || cancel.load() ? "stopped" : gate.StopReason();
     if (gate.RecordsFailed() && !recordsFailureTold) err << "varnex: " << gate.StopReason() << std::endl;

@@ -13,10 +13,13 @@ namespace cli {
 
 namespace {
 
-// The records as the web board pages them: opened on the first request, read-only.
+// The station's own records as the web board pages and charts them: opened on the first
+// request, read-only; each answer reads no more rows than it gives (a page) or than the
+// shift's bound (the figures).
 class RecordsPages {
 public:
-    explicit RecordsPages(std::string path) : path_(std::move(path)) {}
+    RecordsPages(std::string path, std::string station, std::string startedAt)
+        : path_(std::move(path)), station_(std::move(station)), startedAt_(std::move(startedAt)) {}
 
     web::RecordsAnswer Query(const web::RecordsRequest& request, nlohmann::json* rows, std::string* error) {
         records::Filter filter;
@@ -27,27 +30,50 @@ public:
         }
         filter.port = request.port;
         filter.result = request.result;
+        filter.station = station_;
         std::vector<records::Row> found;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            if (!store_) store_ = records::RecordStore::Open(path_, records::Access::Read, error);
-            if (!store_ || !store_->List(filter, &found, error)) {
-                store_.reset();  // opened afresh next time
-                return web::RecordsAnswer::Unavailable;
-            }
+        // One more than asked, so the server knows whether a next page follows.
+        if (!Read(
+                [&](records::RecordStore& store) {
+                    return store.Page(filter, request.before, request.limit + 1, &found, error);
+                },
+                error)) {
+            return web::RecordsAnswer::Unavailable;
         }
-        // Oldest first from the store: the newest below "before", one more than asked so the
-        // server knows whether a next page follows.
-        for (auto row = found.rbegin(); row != found.rend() && rows->size() <= request.limit; ++row) {
-            if (request.before != 0 && row->id >= request.before) continue;
-            rows->push_back(RowJson(*row));
+        for (const records::Row& row : found) rows->push_back(RowJson(row));
+        return web::RecordsAnswer::Ok;
+    }
+
+    web::RecordsAnswer Summary(nlohmann::json* json, std::string* error) {
+        records::ShiftFigures figures;
+        if (!Read([&](records::RecordStore& store) { return store.Shift(station_, startedAt_, &figures, error); },
+                  error)) {
+            return web::RecordsAnswer::Unavailable;
         }
+        *json = {{"station", station_},
+                 {"since", startedAt_},
+                 {"loaded_per_hour", figures.loadedPerHour},
+                 {"failures_by_port", figures.failuresByPort},
+                 {"failures_by_reason", figures.failuresByReason},
+                 {"rows", figures.rows},
+                 {"capped", figures.capped}};
         return web::RecordsAnswer::Ok;
     }
 
 private:
+    template <typename Use>
+    bool Read(Use use, std::string* error) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!store_) store_ = records::RecordStore::Open(path_, records::Access::Read, error);
+        if (store_ && use(*store_)) return true;
+        store_.reset();  // opened afresh next time
+        return false;
+    }
+
     std::mutex mutex_;
     std::string path_;
+    std::string station_;
+    std::string startedAt_;
     std::unique_ptr<records::RecordStore> store_;
 };
 
@@ -68,10 +94,14 @@ std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const 
     server.machineNames = {HostName()};
     server.startedAt = records::NowIsoUtc();
     if (!options.records.empty()) {
-        auto pages = std::make_shared<RecordsPages>(options.records);
+        // The rows name their station as RunRow does: given, or the host's name.
+        auto pages =
+            std::make_shared<RecordsPages>(options.records, options.station.empty() ? HostName() : options.station,
+                                           server.startedAt);
         server.records = [pages](const web::RecordsRequest& request, nlohmann::json* rows, std::string* why) {
             return pages->Query(request, rows, why);
         };
+        server.summary = [pages](nlohmann::json* figures, std::string* why) { return pages->Summary(figures, why); };
     }
     std::unique_ptr<web::Server> started = web::Server::Start(server, board, clock, &error);
     if (!started) {

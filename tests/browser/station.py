@@ -3,9 +3,12 @@
 and the README's screenshot. Prints one JSON line once the board is served:
   {"url": "http://127.0.0.1:PORT/", "ports": [...], "records": "..."}
 then reads commands, one a line: "stop" ends the station (as Ctrl-C does) and prints
-{"stopped": EXIT_CODE}; the end of input stops everything that was started.
+{"stopped": EXIT_CODE}; "start [TOKEN]" starts it again on the same address (with another
+token, if given) and prints {"url": ...} again; the end of input stops everything that was
+started.
 
   station.py [--steady N] [--failing N] [--hostile-name] [--pace] [--gap-ms MS] [--stagger-ms MS]
+             [--token TOKEN]
 
 --failing ports switch their first unit off mid-image; --hostile-name adds a port whose name
 is HTML that would run a script if the page ever parsed it."""
@@ -41,6 +44,7 @@ def main():
     parser.add_argument("--usb-names", action="store_true",
                         help="name the ports ttyUSB0, ttyUSB1, ... (links in the station's folder, its working folder)")
     parser.add_argument("--stagger-ms", type=int, default=0, help="each steady line's gap this much longer")
+    parser.add_argument("--token", default="", help="the board's token (written to a file in the station's folder)")
     options = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="varnex-web-")
@@ -68,20 +72,21 @@ def main():
                 ports[index] = "ttyUSB%d" % index
                 os.symlink(port, ports[index])
             records = "shift.db"
-        args = ["station", "--bootloader", "--baud", "115200", "--records", records, "--station", "line-3",
-                "--http", "127.0.0.1:0"]
+        args = ["station", "--bootloader", "--baud", "115200", "--records", records, "--station", "line-3"]
         for port in ports:
             args += ["--port", port]
-        run = Varnex(args, units)
-        url = read_url(run)
-        drain(run.process.stdout)
-        drain(run.process.stderr)
+        run, url = start(args, units, folder, options.token, "127.0.0.1:0")
         print(json.dumps({"url": url, "ports": ports, "records": records}), flush=True)
         for line in sys.stdin:
-            if line.strip() == "stop" and run.process.poll() is None:
+            command = line.split()
+            if command[:1] == ["stop"] and run.process.poll() is None:
                 run.process.send_signal(signal.SIGINT)
                 run.process.wait(60)
                 print(json.dumps({"stopped": run.process.returncode}), flush=True)
+            elif command[:1] == ["start"] and run.process.poll() is not None:
+                token = command[1] if len(command) > 1 else options.token
+                run, url = start(args, units, folder, token, url.split("//")[1].split("/")[0])
+                print(json.dumps({"url": url, "ports": ports, "records": records}), flush=True)
     finally:
         if run is not None and run.process.poll() is None:
             run.process.kill()
@@ -89,6 +94,21 @@ def main():
         for unit in units:
             unit.stop()
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def start(args, units, folder, token, address):
+    """varnex station serving its board at the address; (the run, the board's address)."""
+    args = args + ["--http", address]
+    if token:
+        path = os.path.join(folder, "token")
+        with open(path, "w") as f:
+            f.write(token + "\n")
+        args += ["--http-token-file", path]
+    run = Varnex(args, units)
+    url = read_url(run)
+    drain(run.process.stdout)
+    drain(run.process.stderr)
+    return run, url
 
 
 def drain(stream):

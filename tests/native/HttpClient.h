@@ -46,6 +46,12 @@ public:
         return received_;
     }
     bool Closed() const { return closed_; }  // the server ended the connection
+    // Whether the server closes the connection (having sent nothing) within the read timeout.
+    bool ClosedByServer() {
+        pollfd entry{fd_, POLLIN, 0};
+        char byte;
+        return ::poll(&entry, 1, kReadTimeoutMs) == 1 && ::recv(fd_, &byte, 1, 0) == 0;
+    }
 
 private:
     int fd_;

@@ -2,6 +2,7 @@
 // the counters, the throttle on progress, the rate held to the line's pace and the JSON form.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <thread>
 
 #include "board/Board.h"
@@ -94,13 +95,45 @@ TEST(BoardModel, AReaderWaitsForTheNextChangeWithoutHoldingThePorts) {
     EXPECT_EQ(board.WaitForChange(board.Sequence(), 5000), board.Sequence());  // ended: no wait
 }
 
+// Loads ended at the given minutes since the start.
+void LoadAt(board::Board& board, std::initializer_list<uint64_t> minutes) {
+    uint32_t unit = 0;
+    for (uint64_t minute : minutes) {
+        board.LoadEnd(0, ++unit, LoadEnd{LoadResult::Confirmed, kTotal, kTotal, 24000, ""}, minute * 60000 + 30000);
+    }
+}
+
+// 63 units in 33 s is no rate; over the run until it has lasted an hour; then over the
+// last hour's whole minutes, so the first hour's units leave it as the hours go by.
+TEST(BoardModel, UnitsPerHourIsNotToldAtFirstThenOverTheRunThenOverTheLastHour) {
+    board::Board board(kPorts, "", 0);
+    for (int i = 0; i < 63; ++i) board.LoadEnd(0, 1, LoadEnd{LoadResult::Confirmed, kTotal, kTotal, 1, ""}, 30000);
+    EXPECT_LT(board.Snapshot(33000).unitsPerHour, 0.0);
+    EXPECT_LT(board.Snapshot(board::kRateSettleMs - 1).unitsPerHour, 0.0);
+    EXPECT_DOUBLE_EQ(board.Snapshot(10 * 60000).unitsPerHour, 63 * 6.0);  // 63 in ten minutes
+    LoadAt(board, {50, 55});
+    EXPECT_DOUBLE_EQ(board.Snapshot(59 * 60000).unitsPerHour, 65 * 60.0 / 59);
+    LoadAt(board, {59});
+    EXPECT_DOUBLE_EQ(board.Snapshot(60 * 60000).unitsPerHour, 66.0);  // minutes 0 to 59
+    LoadAt(board, {60});
+    EXPECT_DOUBLE_EQ(board.Snapshot(61 * 60000 + 10).unitsPerHour, 4.0);  // 1 to 60: the first minute's gone
+    LoadAt(board, {61});
+    EXPECT_DOUBLE_EQ(board.Snapshot(62 * 60000).unitsPerHour, 5.0);   // 2 to 61
+    EXPECT_DOUBLE_EQ(board.Snapshot(121 * 60000).unitsPerHour, 1.0);  // 61 to 120
+    // Minute 122 takes the ring's slot of minute 61, which has left the hour.
+    LoadAt(board, {122});
+    EXPECT_DOUBLE_EQ(board.Snapshot(122 * 60000 + 40000).unitsPerHour, 0.0);  // 62 to 121
+    EXPECT_DOUBLE_EQ(board.Snapshot(123 * 60000).unitsPerHour, 1.0);          // 63 to 122
+    EXPECT_DOUBLE_EQ(board.Snapshot(200 * 60000).unitsPerHour, 0.0);
+}
+
 TEST(BoardJson, FieldsInSnakeCaseUnknownsAsNullAndNoLineEndInALine) {
     board::Board board({"COM3", "port\nwith\xff"}, "shift.db", 0);
     board.LoadStart(0, 1, kTotal, kBaud, 0);
     nlohmann::json json = board::ToJson(board.Snapshot(1000));
     EXPECT_EQ(json["records"], "shift.db");
     EXPECT_TRUE(json["yield"].is_null());
-    EXPECT_EQ(json["units_per_hour"], 0.0);
+    EXPECT_TRUE(json["units_per_hour"].is_null());
     EXPECT_EQ(json["ports"][0]["name"], "COM3");
     EXPECT_EQ(json["ports"][0]["step"], "loading");
     EXPECT_TRUE(json["ports"][0]["left_ms"].is_null());

@@ -76,7 +76,8 @@ TEST(BoardTerminalLayout, LongNamesAndALongReasonFitEightyColumns) {
     const std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(60000), k80x24, {});
     ExpectFits(lines, k80x24);
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_NE(lines[0].find("loaded: 0   failed: 1"), std::string::npos) << lines[0];
+    // The file's own name and the counters, in their narrow form, the folder shortened.
+    EXPECT_EQ(lines[0], "records: /var/l\xE2\x80\xA6shift-2024-05-17-night.db  loaded 0  failed 1  yield 0.0 %  -/h");
     EXPECT_NE(lines[1].find("loading"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("failed: unit 1: no confirmation"), std::string::npos) << lines[2];
     EXPECT_EQ(lines[2].substr(lines[2].size() - 3), "\xE2\x80\xA6");
@@ -182,6 +183,13 @@ TEST(BoardTerminalBoard, RedrawsInPlaceClearsOnAResizeAndRingsOncePerFailure) {
     std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(300), small, {});
     ExpectFits(lines, small);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Mentions(lines, "ttyUSB" + std::to_string(i)), 1u) << i;
+    // The final frame is written though unchanged: the line below it starts afresh.
+    const size_t frames = view.FramesDrawn();
+    view.Draw(model.Snapshot(300), small);
+    EXPECT_EQ(view.FramesDrawn(), frames);
+    model.End(400);
+    view.Draw(model.Snapshot(400), small);
+    EXPECT_EQ(view.FramesDrawn(), frames + 1);
 }
 
 // The sequence that turns one frame into the next: up over the old one, only the lines that
@@ -216,6 +224,24 @@ TEST(BoardTerminalBoard, WithoutCursorMovementTheFrameIsCompactAndEveryPortOnce)
     // Both frames whole, one below the other after a blank line.
     EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\n'), static_cast<long>(2 * lines.size() + 1)) << drawn;
     EXPECT_NE(drawn.find("\n\n" + lines[0] + "\n"), std::string::npos);
+}
+
+// A message written during the station takes the board's last line, cut to the width, and
+// a port's row for it: every port still shows once. The JSON carries it whole.
+TEST(BoardTerminalLayout, AMessageDuringTheStationIsTheBoardsLastLine) {
+    board::Board model(Names(32), "shift.db", 0);
+    const std::string message =
+        "varnex: the records cannot be written (disk full): the loads under way finish, no new unit is armed";
+    model.Notice(message, 10);
+    for (bool compact : {false, true}) {
+        const std::vector<std::string> lines = board::LayoutBoard(model.Snapshot(10), k80x24, {false, compact});
+        ExpectFits(lines, k80x24);
+        EXPECT_EQ(lines.back(), board::CutEnd(message, 79));
+        for (const std::string& name : Names(32)) EXPECT_EQ(Mentions(lines, name.substr(5)), 1u) << name;
+    }
+    const std::vector<std::string> four = board::LayoutBoard(board::Board(Names(4), "", 0).Snapshot(0), k80x24, {});
+    EXPECT_EQ(four.size(), 5u);  // no message: no line for it
+    EXPECT_EQ(board::ToJson(model.Snapshot(10))["notice"], message);
 }
 
 TEST(BoardTerminalLayout, ColourOnlyWhenAskedAndItTakesNoColumns) {

@@ -4,6 +4,8 @@
 // token) and a stream that follows the board to the station's end.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -24,6 +26,7 @@ using http_client::Client;
 using http_client::Get;
 using http_client::Status;
 
+constexpr size_t kIdleSockets = 16;
 const std::vector<std::string> kPorts = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
 const std::string kToken = "0123456789abcdef-token";
 
@@ -119,16 +122,21 @@ TEST(WebToken, ComparesWholeTokensFindsThemInACookieOrBearerAndReadsOnlySoundFil
 
 TEST(WebEventStream, SendsTheStateThenOnlyWhatChangedAsOneLineEachAndEndsOnce) {
     board::Board board({"/dev/ttyUSB0", "evil\nevent: forged\ndata: 1"}, "", 0);
-    web::EventStream stream("2026-12-08T06:00:00.000Z");
-    const std::string first = stream.Next(board.Snapshot(0));
+    web::EventEncoder encoder("2026-12-08T06:00:00.000Z");
+    web::EventStream stream(encoder);
+    auto next = [&](uint64_t nowMs) {
+        encoder.Take(board.Snapshot(nowMs));
+        return stream.Next();
+    };
+    const std::string first = next(0);
     EXPECT_EQ(first.rfind("retry: ", 0), 0u);
     EXPECT_NE(first.find("event: state\ndata: {"), std::string::npos);
     EXPECT_EQ(first.find("\nevent: forged"), std::string::npos);  // the name's line ends stay inside the JSON
     EXPECT_NE(first.find("2026-12-08T06:00:00.000Z"), std::string::npos);
-    EXPECT_EQ(stream.Next(board.Snapshot(0)), "");
+    EXPECT_EQ(next(0), "");
 
     board.Step(1, station::Step::WaitingForUnit, 0, "waiting for a unit", 10);
-    const std::string step = stream.Next(board.Snapshot(10));
+    const std::string step = next(10);
     EXPECT_EQ(step.rfind("event: port\ndata: {\"index\":1,", 0), 0u) << step;
     EXPECT_EQ(step.find("event: port", 1), std::string::npos);  // port 0 did not change
     EXPECT_EQ(step.find("event: station"), std::string::npos);
@@ -136,32 +144,58 @@ TEST(WebEventStream, SendsTheStateThenOnlyWhatChangedAsOneLineEachAndEndsOnce) {
     // A loading port's time left counts down on its own: another port's step sends that port only.
     board.LoadStart(0, 1, 100000, 115200, 20);
     board.Progress(0, 5000, 100000, 620);
-    EXPECT_NE(stream.Next(board.Snapshot(620)).find("\"index\":0,"), std::string::npos);
+    EXPECT_NE(next(620).find("\"index\":0,"), std::string::npos);
     board.Step(1, station::Step::WaitingForUnit, 0, "waiting for the next unit", 900);
-    const std::string other = stream.Next(board.Snapshot(900));
+    const std::string other = next(900);
     EXPECT_EQ(other.find("\"index\":0,"), std::string::npos) << other;
     EXPECT_NE(other.find("\"index\":1,"), std::string::npos) << other;
 
     board.LoadEnd(0, 1, station::LoadEnd{station::LoadResult::Confirmed, 100000, 100000, 5, ""}, 925);
-    const std::string end = stream.Next(board.Snapshot(925));
+    const std::string end = next(925);
     EXPECT_NE(end.find("event: port"), std::string::npos);
     EXPECT_NE(end.find("event: station\ndata: {"), std::string::npos);
     EXPECT_NE(end.find("\"loaded\":1"), std::string::npos);
 
     // What waits for the records server is news for the station's line, though no port moved.
-    board.Server({"db.line3", 3, "connection refused"}, 28);
-    const std::string server = stream.Next(board.Snapshot(28));
+    board.Server({"db.line3", 3, "connection refused"}, 950);
+    const std::string server = next(950);
     EXPECT_EQ(server.rfind("event: station\ndata: {", 0), 0u) << server;
     EXPECT_NE(server.find("\"waiting\":3"), std::string::npos) << server;
 
-    board.End(30);
-    EXPECT_NE(stream.Next(board.Snapshot(30)).find("event: end\ndata: {\"failed\":0,\"loaded\":1}"), std::string::npos);
-    EXPECT_EQ(stream.Next(board.Snapshot(40)), "");
+    board.End(1000);
+    EXPECT_NE(next(1000).find("event: end\ndata: {\"failed\":0,\"loaded\":1}"), std::string::npos);
+    EXPECT_EQ(next(1010), "");
+}
+
+// Sixteen readers cost one encoding per change; a reader that fell behind gets every port
+// that changed since it was last sent, each once, as it is now.
+TEST(WebEventStream, EachChangeIsEncodedOnceForEveryReaderAndALateReaderCatchesUp) {
+    board::Board board({"A", "B", "C"}, "", 0);
+    web::EventEncoder encoder("2026-12-08T06:00:00.000Z");
+    std::vector<web::EventStream> readers(16, web::EventStream(encoder));
+    encoder.Take(board.Snapshot(0));
+    for (web::EventStream& reader : readers) EXPECT_NE(reader.Next().find("event: state"), std::string::npos);
+    const uint64_t before = encoder.Encoded();
+    board.Step(0, station::Step::WaitingForUnit, 0, "waiting for a unit", 10);
+    encoder.Take(board.Snapshot(10));
+    for (size_t i = 1; i < readers.size(); ++i) EXPECT_NE(readers[i].Next().find("\"index\":0,"), std::string::npos);
+    EXPECT_EQ(encoder.Encoded(), before + 1);
+
+    board.Step(2, station::Step::WaitingForUnit, 0, "waiting for a unit", 20);
+    board.Step(0, station::Step::PortLost, 0, "port lost, trying again", 30);
+    encoder.Take(board.Snapshot(30));
+    encoder.Take(board.Snapshot(10));  // an older copy changes nothing
+    const std::string late = readers[0].Next();
+    EXPECT_EQ(late.find("\"index\":0,"), late.rfind("\"index\":0,")) << late;
+    EXPECT_NE(late.find("port lost"), std::string::npos);
+    EXPECT_NE(late.find("\"index\":2,"), std::string::npos);
+    EXPECT_EQ(late.find("\"index\":1,"), std::string::npos);
+    EXPECT_EQ(readers[0].Next(), "");
 }
 
 class WebServer : public ::testing::Test {
 protected:
-    void Start(const std::string& token = "", web::RecordsQuery records = {}) {
+    void Start(const std::string& token = "", web::RecordsQuery records = {}, web::SummaryQuery summary = {}) {
         web::ServerOptions options;
         std::string error;
         ASSERT_TRUE(web::ParseListenAddress("127.0.0.1:0", &options.address, &error));
@@ -169,6 +203,7 @@ protected:
         options.machineNames = {"station7"};
         options.startedAt = "2026-12-08T06:00:00.000Z";
         options.records = std::move(records);
+        options.summary = std::move(summary);
         server_ = web::Server::Start(options, board_, common::SteadyClock(), &error);
         ASSERT_TRUE(server_) << error;
         port_ = server_->Port();
@@ -234,7 +269,12 @@ TEST_F(WebServer, AThirtyThirdEventStreamIsRefusedAndASlotFreesWhenOneCloses) {
     const std::string refused = Get(port_, "/api/events");
     EXPECT_EQ(Status(refused), 503);
     EXPECT_NE(refused.find("Retry-After:"), std::string::npos);
+    // Sockets that never send a request (a browser's spare connections, a scanner) neither
+    // take the page's threads nor stay open long.
+    std::vector<std::unique_ptr<Client>> idle;
+    for (size_t i = 0; i < kIdleSockets; ++i) idle.push_back(std::make_unique<Client>(port_));
     EXPECT_EQ(Status(Get(port_, "/api/state")), 200);  // the rest is still served
+    EXPECT_TRUE(idle.front()->ClosedByServer());
 
     // A reader gone is noticed at the next writes to it (a change of the board, or the heartbeat).
     streams.pop_back();
@@ -256,12 +296,18 @@ TEST_F(WebServer, WithATokenEveryRequestCarriesIt) {
     EXPECT_EQ(Status(Get(port_, "/?token=wrong-token-of-some-length")), 401);
     const std::string set = Get(port_, "/?token=" + kToken);
     EXPECT_EQ(Status(set), 303);
-    EXPECT_NE(set.find("Set-Cookie: " + std::string(web::kTokenCookie) + "=" + kToken + "; Path=/; HttpOnly"),
+    EXPECT_NE(set.find("Set-Cookie: " + std::string(web::kTokenCookie) + "=" + kToken + "; Path=/; Max-Age="),
               std::string::npos);
     EXPECT_NE(set.find("Location: /\r\n"), std::string::npos);
-    EXPECT_EQ(Status(Get(port_, "/api/state", "Cookie: " + std::string(web::kTokenCookie) + "=" + kToken + "\r\n")),
-              200);
-    EXPECT_EQ(Status(Get(port_, "/api/state", "Authorization: Bearer " + kToken + "\r\n")), 200);
+    EXPECT_NE(set.find("; Max-Age=15811200; HttpOnly; SameSite=Lax\r\n"), std::string::npos) << set;
+    // Each use of the cookie renews it; a bearer token sets none.
+    const std::string used =
+        Get(port_, "/api/state", "Cookie: " + std::string(web::kTokenCookie) + "=" + kToken + "\r\n");
+    EXPECT_EQ(Status(used), 200);
+    EXPECT_NE(used.find("Set-Cookie: " + web::TokenCookie(kToken)), std::string::npos) << used;
+    const std::string bearer = Get(port_, "/api/state", "Authorization: Bearer " + kToken + "\r\n");
+    EXPECT_EQ(Status(bearer), 200);
+    EXPECT_EQ(bearer.find("Set-Cookie"), std::string::npos);
 }
 
 TEST_F(WebServer, AStreamFollowsTheBoardAndEndsWithTheStation) {
@@ -303,6 +349,30 @@ TEST_F(WebServer, PagesTheRecordsNewestFirstAndRefusesBadParameters) {
     EXPECT_EQ(Status(Get(port_, "/api/records?before=-1")), 400);
     EXPECT_EQ(Status(Get(port_, "/api/records?since=bad")), 400);
     EXPECT_EQ(Status(Get(port_, "/api/records?port=" + std::string(600, 'p'))), 400);  // never cut to a wider filter
+}
+
+// The shift's figures as the station works them out: its answer as given, a file that cannot
+// be read as 503, none at a station without records.
+TEST_F(WebServer, AnswersTheShiftsFiguresFromTheStation) {
+    std::atomic<bool> readable{true};
+    Start("", {}, [&readable](nlohmann::json* figures, std::string* error) {
+        if (!readable) {
+            *error = "shift.db: disk I/O error";
+            return web::RecordsAnswer::Unavailable;
+        }
+        *figures = {{"loaded_per_hour", {3, 5}}};
+        return web::RecordsAnswer::Ok;
+    });
+    const std::string answer = Get(port_, "/api/summary");
+    EXPECT_EQ(Status(answer), 200);
+    EXPECT_NE(answer.find("{\"loaded_per_hour\":[3,5]}"), std::string::npos) << answer;
+    readable.store(false);
+    const std::string failed = Get(port_, "/api/summary");
+    EXPECT_EQ(Status(failed), 503);
+    EXPECT_NE(failed.find("disk I/O error"), std::string::npos);
+    server_.reset();
+    Start();
+    EXPECT_EQ(Status(Get(port_, "/api/summary")), 404);
 }
 
 }  // namespace

@@ -1,15 +1,27 @@
 // The web board's page: a tile per port kept in the order the station gives its ports, the
-// station's counters, three charts drawn as SVG by this script, and a banner once the station
-// stops answering. Every text that comes from the station (port names, reasons) is written
+// station's counters, three charts drawn as SVG by this script, and a banner while the station
+// does not answer; it connects again by itself, whatever happened, until it is closed. Every text that comes from the station (port names, reasons) is written
 // with textContent, never parsed as HTML.
 'use strict';
 
 (() => {
   const SVG = 'http://www.w3.org/2000/svg';
-  const PROBE_AFTER_MS = 20000;   // a quiet stream is checked with /api/state after this long
-  const PROBE_TIMEOUT_MS = 5000;
-  const CHART_REFRESH_MS = 2000;  // the charts are read from the records at most this often
-  const RECORDS_PAGES = 20;       // at most this many pages of 1000 rows per refresh
+  const SILENT_MS = 20000;        // a stream this quiet (its heartbeat comes every 15 s) is lost
+  const STATE_TIMEOUT_MS = 5000;
+  // Waits between tries grow from the first to the most, and start again once connected. A
+  // station that does not answer at all (stopped, restarting) is looked for at least every few
+  // seconds, so that a restart shows within seconds on every open page.
+  const RETRY_FIRST_MS = 1000;
+  const RETRY_MOST_MS = 30000;
+  const RETRY_DOWN_MOST_MS = 6000;
+  const WAITING = {
+    ended: 'The station has stopped',
+    down: 'The station is not answering',
+    token: 'This board needs the station\u2019s token: open it once as /?token=\u2026',
+    refused: 'The station refused the board (too many boards open?)',
+  };
+  const CHART_REFRESH_MS = 5000;  // the charts' figures are asked for at most this often
+  const CHART_RETRIES = 3;
   const MS_PER_HOUR = 3600000;
   const NAME_CHARS = 30;       // a tile's width of name
   const SHIFT_HOURS = 8;       // the hours chart shows at least a shift
@@ -20,13 +32,18 @@
 
   const tiles = [];
   let station = null;
-  let startedAt = null;        // Date the station started
   let lastHeard = Date.now();  // when the station last answered
-  let reachable = true;
   let ended = false;
   let keepsRecords = true;
   let chartTimer = null;
   let lastChartMs = 0;
+  let chartRetries = 0;        // reads left while the records lag behind the board's counters
+  let shownNames = '';         // the ports the tiles show, to tell a restarted station by
+  let events = null;           // the open event stream, if any
+  let retryMs = RETRY_FIRST_MS;
+  let retryTimer = null;
+  let retryAt = 0;
+  let waitingFor = null;       // why the page waits for the station: a key of WAITING, or null
   // Kept from what this page saw, for a station without records.
   const live = { hours: new Map(), ports: new Map(), reasons: new Map(), failedUnits: new Set() };
 
@@ -126,19 +143,35 @@
     $('loaded').textContent = String(next.loaded);
     $('failed').textContent = String(next.failed);
     $('yield').textContent = next.yield === null ? '\u2013' : `${(next.yield * 100).toFixed(1)} %`;
-    $('rate').textContent = Number(next.units_per_hour || 0).toFixed(1);
+    // The station tells units per hour once it means something (null in its first minutes).
+    $('rate').textContent = next.units_per_hour == null ? '\u2013' : Number(next.units_per_hour).toFixed(1);
     $('elapsed').textContent = duration(next.elapsed_ms);
+    if (next.started_at) $('elapsed').title = `since ${next.started_at}`;
     $('records').textContent = next.records || 'none kept';
+    // A message the station wrote for its operator (a records write that failed, say).
+    $('notice').textContent = next.notice || '';
+    $('notice').hidden = !next.notice;
     keepsRecords = Boolean(next.records);
-    if (next.started_at) startedAt = new Date(next.started_at);
     if (before && !keepsRecords && next.loaded > before.loaded) {
       const hour = Math.floor(next.elapsed_ms / MS_PER_HOUR);
       live.hours.set(hour, (live.hours.get(hour) || 0) + (next.loaded - before.loaded));
     }
-    if (!before || next.loaded !== before.loaded || next.failed !== before.failed) scheduleCharts();
+    if (!before || next.loaded !== before.loaded || next.failed !== before.failed) {
+      chartRetries = CHART_RETRIES;
+      scheduleCharts();
+    }
   }
 
+  // The whole state: a station restarted meanwhile (another start time, other ports) is
+  // drawn afresh, its tiles and the figures this page kept for it included.
   function drawState(state) {
+    const names = state.ports.map((port) => port.name).join('\u0000');
+    if (station && (state.started_at !== station.started_at || names !== shownNames)) {
+      tiles.splice(0).forEach((t) => t.tile.remove());
+      live.hours.clear(); live.ports.clear(); live.reasons.clear(); live.failedUnits.clear();
+      station = null;
+    }
+    shownNames = names;
     drawStation(state);
     state.ports.forEach((port, index) => drawTile(index, port));
     ended = state.ended;
@@ -208,54 +241,33 @@
     drawBars($('reasons-chart'), reasons, 'no failures', keepStart);  // a reason says what first
   }
 
-  async function recordsSinceStart() {
-    const rows = [];
-    let before = null;
-    const since = startedAt.toISOString().slice(0, 23);
-    for (let page = 0; page < RECORDS_PAGES; ++page) {
-      const query = new URLSearchParams({ since, limit: '1000' });
-      if (before !== null) query.set('before', String(before));
-      const answer = await fetch(`/api/records?${query}`, { cache: 'no-store' });
-      if (answer.status === 404) return null;
-      if (!answer.ok) throw new Error(`records: ${answer.status}`);
-      const body = await answer.json();
-      rows.push(...body.records);
-      if (body.next_before === null) break;
-      before = body.next_before;
-    }
-    return rows;
-  }
+  const asMap = (object) => new Map(Object.entries(object || {}));
 
+  // The station works the shift's figures out itself: one small answer, however long the
+  // shift and however many browsers ask.
   async function refreshCharts() {
     chartTimer = null;
-    if (keepsRecords && startedAt) {
+    if (keepsRecords) {
       try {
-        const rows = await recordsSinceStart();
-        if (rows !== null) {
-          const hours = new Map(), ports = new Map(), reasons = new Map();
-          let confirmed = 0, ended = 0;
-          for (const row of rows) {
-            if (row.ended_at) ended += 1;
-            if (row.result === 'confirmed') confirmed += 1;
-            if (row.result === 'confirmed' && row.ended_at) {
-              const hour = Math.max(0, Math.floor((new Date(row.ended_at) - startedAt) / MS_PER_HOUR));
-              hours.set(hour, (hours.get(hour) || 0) + 1);
-            } else if (row.result === 'failed' || row.result === 'no_confirmation') {
-              ports.set(row.port, (ports.get(row.port) || 0) + 1);
-              const reason = row.reason || row.result;
-              reasons.set(reason, (reasons.get(reason) || 0) + 1);
-            }
-          }
-          drawCharts(hours, ports, reasons);
-          // A row is completed just after the board hears of its end: read again until they agree.
-          if (station && !station.ended && (confirmed < station.loaded || ended < station.loaded + station.failed)) {
+        const answer = await fetch('/api/summary', { cache: 'no-store' });
+        if (answer.ok) {
+          const figures = await answer.json();
+          const hours = new Map();
+          (figures.loaded_per_hour || []).forEach((count, hour) => { if (count > 0) hours.set(hour, count); });
+          drawCharts(hours, asMap(figures.failures_by_port), asMap(figures.failures_by_reason));
+          // A row is completed just after the board hears of its end: read again a few times
+          // until the loaded units agree.
+          const loaded = (figures.loaded_per_hour || []).reduce((sum, count) => sum + count, 0);
+          if (station && loaded < station.loaded && chartRetries > 0) {
+            chartRetries -= 1;
             scheduleCharts();
           }
           return;
         }
+        if (answer.status !== 404) return;  // drawn again at the next change
         keepsRecords = false;
       } catch (error) {
-        return;  // drawn again at the next change
+        return;
       }
     }
     drawCharts(live.hours, live.ports, live.reasons);
@@ -269,65 +281,90 @@
 
   function heard() {
     lastHeard = Date.now();
-    reachable = true;
-    showBanner();
   }
 
   function showBanner() {
     const banner = $('banner');
-    const ago = Math.round((Date.now() - lastHeard) / 1000);
-    if (ended) {
-      banner.textContent = `The station has stopped \u00b7 last update ${ago} s ago`;
-      banner.hidden = false;
-    } else if (!reachable) {
-      banner.textContent = `The station is no longer reachable \u00b7 last update ${ago} s ago`;
-      banner.hidden = false;
-    } else {
+    if (waitingFor === null) {
       banner.hidden = true;
+      return;
     }
+    const ago = Math.round((Date.now() - lastHeard) / 1000);
+    const since = new Date(lastHeard).toLocaleTimeString();
+    let text = `${WAITING[waitingFor]} \u00b7 nothing heard since ${since}, last update ${ago} s ago`;
+    if (retryTimer !== null) text += ` \u00b7 trying again in ${Math.max(0, Math.ceil((retryAt - Date.now()) / 1000))} s`;
+    banner.textContent = text;
+    banner.hidden = false;
   }
 
-  async function probe() {
+  // Anything short of the page being closed ends here: the stream closed, the next try
+  // scheduled (a browser never retries an event stream that was refused, so the page does).
+  function retry(why, down) {
+    if (events !== null) {
+      events.close();
+      events = null;
+    }
+    waitingFor = why;
+    if (retryTimer !== null) clearTimeout(retryTimer);
+    const wait = Math.min(retryMs, down ? RETRY_DOWN_MOST_MS : RETRY_MOST_MS);
+    retryMs = Math.min(retryMs * 2, RETRY_MOST_MS);
+    retryAt = Date.now() + wait;
+    retryTimer = setTimeout(() => { retryTimer = null; connect(); }, wait);
+    showBanner();
+  }
+
+  function connected() {
+    retryMs = RETRY_FIRST_MS;
+    waitingFor = null;
+    showBanner();
+  }
+
+  // The whole state first (a restarted station may have other ports and another start), then
+  // the stream of its changes.
+  async function connect() {
     const stop = new AbortController();
-    const timer = setTimeout(() => stop.abort(), PROBE_TIMEOUT_MS);
+    const timer = setTimeout(() => stop.abort(), STATE_TIMEOUT_MS);
+    let state;
     try {
       const answer = await fetch('/api/state', { cache: 'no-store', signal: stop.signal });
-      if (!answer.ok) throw new Error(String(answer.status));
-      drawState(await answer.json());
-      heard();
+      if (answer.status === 401) { retry('token', false); return; }
+      if (!answer.ok) { retry('refused', false); return; }
+      state = await answer.json();
     } catch (error) {
-      reachable = false;
-      showBanner();
+      retry(ended ? 'ended' : 'down', true);
+      return;
     } finally {
       clearTimeout(timer);
     }
+    heard();
+    drawState(state);
+    // A stopped station's server stays a moment to say its end: the next one is waited for.
+    if (state.ended) { retry('ended', true); return; }
+    follow();
   }
 
-  function connect() {
-    const events = new EventSource('/api/events');
-    events.addEventListener('open', heard);
-    events.addEventListener('state', (e) => { heard(); drawState(JSON.parse(e.data)); });
-    events.addEventListener('port', (e) => {
-      heard();
+  function follow() {
+    const source = new EventSource('/api/events');
+    events = source;
+    const mine = (handler) => (e) => { if (events === source) { heard(); handler(e); } };
+    source.addEventListener('open', mine(() => {}));
+    source.addEventListener('state', mine((e) => { drawState(JSON.parse(e.data)); connected(); }));
+    source.addEventListener('port', mine((e) => {
       const change = JSON.parse(e.data);
       drawTile(change.index, change.port);
-    });
-    events.addEventListener('station', (e) => { heard(); drawStation(JSON.parse(e.data)); });
-    events.addEventListener('end', () => {
-      heard();
-      ended = true;
-      events.close();
-      showBanner();
-    });
-    events.addEventListener('error', () => {
-      if (ended) return;
-      reachable = false;
-      showBanner();
+    }));
+    source.addEventListener('station', mine((e) => drawStation(JSON.parse(e.data))));
+    source.addEventListener('end', mine(() => { ended = true; retry('ended', true); }));
+    source.addEventListener('error', () => {
+      if (events !== source) return;
+      // Refused (every slot taken: the browser gives up on such a stream) or cut.
+      const refused = source.readyState === EventSource.CLOSED;
+      retry(ended ? 'ended' : refused ? 'refused' : 'down', !refused);
     });
   }
 
   setInterval(() => {
-    if (!ended && reachable && Date.now() - lastHeard > PROBE_AFTER_MS) probe();
+    if (events !== null && Date.now() - lastHeard > SILENT_MS) retry('down', true);
     showBanner();
   }, 1000);
   connect();
