@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,9 @@ struct StationState {
     uint64_t loaded = 0;     // units loaded and confirmed
     uint64_t failed = 0;     // loads that ended any other way
     double yield = -1.0;     // loaded over all loads that ended; -1 before the first end
+    uint64_t units = 0;      // units with a serial loaded for the first time
+    uint64_t firstPass = 0;  // of those, confirmed at that load
+    double firstPassYield = -1.0;  // firstPass over units; -1 before the first
     double unitsPerHour = 0.0;
     bool ended = false;            // the station has stopped; nothing changes any more
     std::vector<PortState> ports;  // in the order given
@@ -121,6 +125,7 @@ private:
     StationState state_;
     std::vector<Timing> timing_;
     uint64_t startMs_;
+    std::set<std::string> serials_;  // the units seen, for the first-pass yield
 
     std::shared_ptr<const StationState> published_;  // read and swapped with std::atomic_load/store
     mutable std::mutex waitMutex_;

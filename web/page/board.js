@@ -126,6 +126,8 @@
     $('loaded').textContent = String(next.loaded);
     $('failed').textContent = String(next.failed);
     $('yield').textContent = next.yield === null ? '\u2013' : `${(next.yield * 100).toFixed(1)} %`;
+    $('first-pass').textContent =
+      next.first_pass_yield == null ? '\u2013' : `${(next.first_pass_yield * 100).toFixed(1)} %`;
     $('rate').textContent = Number(next.units_per_hour || 0).toFixed(1);
     $('elapsed').textContent = duration(next.elapsed_ms);
     $('records').textContent = next.records || 'none kept';
