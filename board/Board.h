@@ -68,12 +68,15 @@ struct StationState {
     uint64_t loaded = 0;     // units loaded and confirmed
     uint64_t failed = 0;     // loads that ended any other way
     double yield = -1.0;     // loaded over all loads that ended; -1 before the first end
-    uint64_t units = 0;      // units with a serial loaded for the first time
-    uint64_t firstPass = 0;  // of those, confirmed at that load
-    double firstPassYield = -1.0;  // firstPass over units; -1 before the first
     double unitsPerHour = 0.0;
     bool ended = false;            // the station has stopped; nothing changes any more
     std::vector<PortState> ports;  // in the order given
+
+    // The first-pass yield: units with a serial loaded for the first time, those confirmed at
+    // that load, and the one over the other (-1 before the first such unit).
+    uint64_t units = 0;
+    uint64_t firstPass = 0;
+    double firstPassYield = -1.0;
 };
 
 // Bytes a line at baud carries in elapsedMs: 11 bits a byte (start, eight data, odd parity,

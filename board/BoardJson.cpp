@@ -24,14 +24,14 @@ nlohmann::json ToJson(const StationState& state) {
         {"loaded", state.loaded},
         {"failed", state.failed},
         {"yield", nullptr},
-        {"units", state.units},
-        {"first_pass_yield", nullptr},
         {"units_per_hour", state.unitsPerHour},
         {"records_server", nullptr},
         {"ended", state.ended},
         {"ports", ports},
     };
     if (state.yield >= 0.0) json["yield"] = state.yield;
+    json["units"] = state.units;
+    json["first_pass_yield"] = nullptr;
     if (state.firstPassYield >= 0.0) json["first_pass_yield"] = state.firstPassYield;
     if (!state.server.host.empty()) {
         nlohmann::json server = {{"host", state.server.host}, {"waiting", state.server.waiting}, {"reason", nullptr}};

@@ -29,7 +29,7 @@ struct Filter {
     std::string port;
     std::string result;
     std::string station;
-    std::string serial;
+    std::string serial = {};
 };
 
 // Per day (UTC), station and port: units loaded, failed, and the loaded units' median duration;

@@ -1,8 +1,8 @@
 // One port of a loading station: unit after unit, each through the same four steps, on the
 // port's own thread and independent of every other port. Waiting for a unit (its CTS rises;
-// where the line requires it, its label is scanned too), loading it with the download engine, waiting for its confirmation (CTS falls once the last
-// byte has left), waiting for it to go (CTS down for a second), and again. A vanished port is
-// reopened every 2 s. Time comes from the clock it is given, so tests run it on a fake one.
+// where the line requires it, its label is scanned too), loading it with the download engine, waiting for its
+// confirmation (CTS falls once the last byte has left), waiting for it to go (CTS down for a second), and again. A
+// vanished port is reopened every 2 s. Time comes from the clock it is given, so tests run it on a fake one.
 #pragma once
 
 #include <cstdint>
@@ -57,9 +57,9 @@ struct LoadEnd {
     LoadResult result = LoadResult::Failed;
     uint64_t bytesSent = 0;
     uint64_t total = 0;
-    uint64_t durationMs = 0;  // from the load's start to the cycle's end
-    std::string reason;       // the operator's words; empty when confirmed
-    std::string serial = {};  // the unit's scanned serial; "" when none
+    uint64_t durationMs = 0;    // from the load's start to the cycle's end
+    std::string reason;         // the operator's words; empty when confirmed
+    std::string serial = {};    // the unit's scanned serial; "" when none
     bool loadedBefore = false;  // the records hold a confirmed load of that serial already
 };
 
@@ -100,8 +100,7 @@ struct PreviousLoad {
 class LoadHistory {
 public:
     virtual ~LoadHistory() = default;
-    virtual bool FindConfirmed(const std::string& serial, PreviousLoad* previous, bool* found,
-                               std::string* error) = 0;
+    virtual bool FindConfirmed(const std::string& serial, PreviousLoad* previous, bool* found, std::string* error) = 0;
 };
 
 // The port's scanner: its slot (null: no scanner), whether a unit waits for its scan, and the

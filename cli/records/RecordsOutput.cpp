@@ -177,8 +177,8 @@ void WriteDaySummaries(std::ostream& out, const std::vector<records::DaySummary>
     Table table;
     table.push_back(csv ? std::vector<std::string>{"day", "station", "port", "loaded", "failed", "median_ms", "units",
                                                    "first_pass_yield"}
-                        : std::vector<std::string>{"DAY", "STATION", "PORT", "LOADED", "FAILED", "MEDIAN TIME",
-                                                   "UNITS", "FIRST PASS"});
+                        : std::vector<std::string>{"DAY", "STATION", "PORT", "LOADED", "FAILED", "MEDIAN TIME", "UNITS",
+                                                   "FIRST PASS"});
     for (const records::DaySummary& d : days) {
         table.push_back({d.day, d.station, d.port, std::to_string(d.loaded), std::to_string(d.failed),
                          csv ? std::to_string(d.medianMs) : (d.loaded ? FormatDuration(d.medianMs) : "-"),

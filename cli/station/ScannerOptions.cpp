@@ -13,10 +13,12 @@ namespace cli {
 
 namespace {
 
-const std::map<std::string, station::Reload> kReloads = {
-    {"allow", station::Reload::Allow}, {"warn", station::Reload::Warn}, {"refuse", station::Reload::Refuse}};
-const std::map<std::string, serial::Parity> kParities = {
-    {"none", serial::Parity::None}, {"odd", serial::Parity::Odd}, {"even", serial::Parity::Even}};
+const std::map<std::string, station::Reload> kReloads = {{"allow", station::Reload::Allow},
+                                                         {"warn", station::Reload::Warn},
+                                                         {"refuse", station::Reload::Refuse}};
+const std::map<std::string, serial::Parity> kParities = {{"none", serial::Parity::None},
+                                                         {"odd", serial::Parity::Odd},
+                                                         {"even", serial::Parity::Even}};
 
 }  // namespace
 

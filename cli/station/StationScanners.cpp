@@ -15,8 +15,8 @@ bool StationScanners::Prepare(const ScannerOptions& options, size_t ports, std::
     }
     std::vector<station::StationScanner::Fixture> fixtures;
     for (size_t i = 0; i < ports; ++i) {
-        const bool scanned = !options.stationScanner.empty() ||
-                             (i < options.portScanners.size() && !options.portScanners[i].empty());
+        const bool scanned =
+            !options.stationScanner.empty() || (i < options.portScanners.size() && !options.portScanners[i].empty());
         slots_.push_back(scanned ? std::make_unique<station::ScanSlot>(*check_) : nullptr);
         if (!options.stationScanner.empty() && i < options.labels.size()) {
             fixtures.push_back({options.labels[i], slots_.back().get()});

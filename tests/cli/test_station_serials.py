@@ -81,8 +81,8 @@ def scan_when_asked(events, port, scanner, code, start, before=()):
     raise AssertionError("%s: SN %s never taken" % (port, code))
 
 
-def station(units, records, config, *extra):
-    args = ["station", "--bootloader", "--baud", "115200", "--records", records, "--station", "test-bench",
+def station(units, records, config, *extra, name="test-bench"):
+    args = ["station", "--bootloader", "--baud", "115200", "--records", records, "--station", name,
             "--config", config, "--json"]
     return args + list(extra)
 
@@ -186,7 +186,7 @@ def test_the_serial_reaches_the_server_where_another_station_finds_the_unit_load
         records = str(folder / (bench + ".db"))
         config = write_config(folder / (bench + ".toml"), [unit], [scanner],
                               top='require_serial = true\nforward = "%s"\n' % pg_server.url)
-        args = station([unit], records, config, "--count", "1", "--station", bench)
+        args = station([unit], records, config, "--count", "1", name=bench)
         events = Events(varnex(args, [unit], env))
         scan_when_asked(events, "fixture 1", scanner, "X-1", 0)
         code, err = events.rest()

@@ -13,8 +13,8 @@ TEST(CliKeyboardScanner, AUsKeyMapTypesTheLabelsTextAndEnterEndsTheCode) {
         unsigned code;
         bool shift;
     };
-    const Key typed[] = {{KEY_S, true},  {KEY_N, true}, {KEY_MINUS, false}, {KEY_4, false},
-                         {KEY_2, false}, {KEY_A, false}, {KEY_KP7, false}, {KEY_SLASH, true}};
+    const Key typed[] = {{KEY_S, true},  {KEY_N, true},  {KEY_MINUS, false}, {KEY_4, false},
+                         {KEY_2, false}, {KEY_A, false}, {KEY_KP7, false},   {KEY_SLASH, true}};
     std::string text;
     for (const Key& key : typed) text += cli::UsKeyCharacter(key.code, key.shift);
     EXPECT_EQ(text, "SN-42a7?");

@@ -19,7 +19,7 @@ std::vector<std::string> Split(station::CodeLines& lines, const std::string& byt
 
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-struct Heard final : station::ScanTarget {
+struct Heard : station::ScanTarget {
     std::vector<std::string> codes;
     std::vector<std::string> told;
     void Scanned(const std::string& code) override { codes.push_back(code); }
@@ -100,12 +100,12 @@ TEST(StationScannerLine, AScannerUnpluggedIsToldLostOnceAndReadAgainOnceBack) {
         }
         ++opens;
         dead = false;
+        port.closed = false;
         return std::make_unique<ScannerPort>(port, &set, &dead, out);
     };
     station::RunScanner(context);
     EXPECT_EQ(heard.codes, (std::vector<std::string>{"SN-1", "SN-2", "SN-3"}));
-    EXPECT_EQ(heard.told, (std::vector<std::string>{"scanner lost (/dev/ttyACM0: the device was unplugged or "
-                                                    "switched off (the device hung up))",
+    EXPECT_EQ(heard.told, (std::vector<std::string>{"scanner lost (/dev/ttyACM0: device is gone (the device hung up))",
                                                     "scanner /dev/ttyACM0 is back"}));
     EXPECT_EQ(opens, 2u);
     EXPECT_EQ(set.baud, 19200u);

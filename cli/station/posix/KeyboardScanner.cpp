@@ -33,21 +33,22 @@ struct KeyCharacters {
 
 // The keys a barcode types on a US layout.
 constexpr KeyCharacters kUsKeys[] = {
-    {KEY_1, '1', '!'}, {KEY_2, '2', '@'}, {KEY_3, '3', '#'}, {KEY_4, '4', '$'}, {KEY_5, '5', '%'},
-    {KEY_6, '6', '^'}, {KEY_7, '7', '&'}, {KEY_8, '8', '*'}, {KEY_9, '9', '('}, {KEY_0, '0', ')'},
-    {KEY_MINUS, '-', '_'}, {KEY_EQUAL, '=', '+'}, {KEY_Q, 'q', 'Q'}, {KEY_W, 'w', 'W'},
-    {KEY_E, 'e', 'E'}, {KEY_R, 'r', 'R'}, {KEY_T, 't', 'T'}, {KEY_Y, 'y', 'Y'}, {KEY_U, 'u', 'U'},
-    {KEY_I, 'i', 'I'}, {KEY_O, 'o', 'O'}, {KEY_P, 'p', 'P'}, {KEY_LEFTBRACE, '[', '{'},
-    {KEY_RIGHTBRACE, ']', '}'}, {KEY_A, 'a', 'A'}, {KEY_S, 's', 'S'}, {KEY_D, 'd', 'D'},
-    {KEY_F, 'f', 'F'}, {KEY_G, 'g', 'G'}, {KEY_H, 'h', 'H'}, {KEY_J, 'j', 'J'}, {KEY_K, 'k', 'K'},
-    {KEY_L, 'l', 'L'}, {KEY_SEMICOLON, ';', ':'}, {KEY_APOSTROPHE, '\'', '"'}, {KEY_GRAVE, '`', '~'},
-    {KEY_BACKSLASH, '\\', '|'}, {KEY_Z, 'z', 'Z'}, {KEY_X, 'x', 'X'}, {KEY_C, 'c', 'C'},
-    {KEY_V, 'v', 'V'}, {KEY_B, 'b', 'B'}, {KEY_N, 'n', 'N'}, {KEY_M, 'm', 'M'}, {KEY_COMMA, ',', '<'},
-    {KEY_DOT, '.', '>'}, {KEY_SLASH, '/', '?'}, {KEY_SPACE, ' ', ' '}, {KEY_TAB, '\t', '\t'},
-    {KEY_KP0, '0', '0'}, {KEY_KP1, '1', '1'}, {KEY_KP2, '2', '2'}, {KEY_KP3, '3', '3'},
-    {KEY_KP4, '4', '4'}, {KEY_KP5, '5', '5'}, {KEY_KP6, '6', '6'}, {KEY_KP7, '7', '7'},
-    {KEY_KP8, '8', '8'}, {KEY_KP9, '9', '9'}, {KEY_KPMINUS, '-', '-'}, {KEY_KPDOT, '.', '.'},
-    {KEY_ENTER, '\r', '\r'}, {KEY_KPENTER, '\r', '\r'},
+    {KEY_1, '1', '!'},          {KEY_2, '2', '@'},         {KEY_3, '3', '#'},           {KEY_4, '4', '$'},
+    {KEY_5, '5', '%'},          {KEY_6, '6', '^'},         {KEY_7, '7', '&'},           {KEY_8, '8', '*'},
+    {KEY_9, '9', '('},          {KEY_0, '0', ')'},         {KEY_MINUS, '-', '_'},       {KEY_EQUAL, '=', '+'},
+    {KEY_Q, 'q', 'Q'},          {KEY_W, 'w', 'W'},         {KEY_E, 'e', 'E'},           {KEY_R, 'r', 'R'},
+    {KEY_T, 't', 'T'},          {KEY_Y, 'y', 'Y'},         {KEY_U, 'u', 'U'},           {KEY_I, 'i', 'I'},
+    {KEY_O, 'o', 'O'},          {KEY_P, 'p', 'P'},         {KEY_LEFTBRACE, '[', '{'},   {KEY_RIGHTBRACE, ']', '}'},
+    {KEY_A, 'a', 'A'},          {KEY_S, 's', 'S'},         {KEY_D, 'd', 'D'},           {KEY_F, 'f', 'F'},
+    {KEY_G, 'g', 'G'},          {KEY_H, 'h', 'H'},         {KEY_J, 'j', 'J'},           {KEY_K, 'k', 'K'},
+    {KEY_L, 'l', 'L'},          {KEY_SEMICOLON, ';', ':'}, {KEY_APOSTROPHE, '\'', '"'}, {KEY_GRAVE, '`', '~'},
+    {KEY_BACKSLASH, '\\', '|'}, {KEY_Z, 'z', 'Z'},         {KEY_X, 'x', 'X'},           {KEY_C, 'c', 'C'},
+    {KEY_V, 'v', 'V'},          {KEY_B, 'b', 'B'},         {KEY_N, 'n', 'N'},           {KEY_M, 'm', 'M'},
+    {KEY_COMMA, ',', '<'},      {KEY_DOT, '.', '>'},       {KEY_SLASH, '/', '?'},       {KEY_SPACE, ' ', ' '},
+    {KEY_TAB, '\t', '\t'},      {KEY_KP0, '0', '0'},       {KEY_KP1, '1', '1'},         {KEY_KP2, '2', '2'},
+    {KEY_KP3, '3', '3'},        {KEY_KP4, '4', '4'},       {KEY_KP5, '5', '5'},         {KEY_KP6, '6', '6'},
+    {KEY_KP7, '7', '7'},        {KEY_KP8, '8', '8'},       {KEY_KP9, '9', '9'},         {KEY_KPMINUS, '-', '-'},
+    {KEY_KPDOT, '.', '.'},      {KEY_ENTER, '\r', '\r'},   {KEY_KPENTER, '\r', '\r'},
 };
 
 }  // namespace
