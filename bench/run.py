@@ -27,7 +27,8 @@ REPO = os.path.dirname(HERE)
 FIGURES = ("download_paced", "download_unpaced", "file_send_paced", "turnaround", "idle", "soak",
            "varnex_parallel", "varnex_turnaround", "varnex_file_send_paced", "varnex_soak",
            "varnex_rfc2217_parallel", "varnex_rfc2217_file_send", "varnex_station",
-           "varnex_station_web", "varnex_station_config", "varnex_station_forward", "varnex_board_queries")
+           "varnex_station_web", "varnex_station_config", "varnex_station_forward", "varnex_board_queries",
+           "varnex_station_scanners")
 DEFAULT_SOAK_TRANSFERS = 200
 DEFAULT_VARNEX_SOAK_TRANSFERS = 500
 SOAK_REPORT_EVERY = int(os.environ.get("VARNEX_SOAK_REPORT_EVERY", "20"))
@@ -119,6 +120,16 @@ TARGETS = [
     ("varnex_station_config", "sim_cpu_percent_worst",
      "station of 64 ports from one configuration: simulated unit CPU, the busiest unit (share of one core)",
      "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
+    ("varnex_station_scanners", "serials_wrong",
+     "station 32 ports x 3 units with a scanner per fixture: rows with another unit's serial", "0",
+     lambda v: v == 0, "%d"),
+    ("varnex_station_scanners", "serials_missing", "station with scanners: rows without their unit's serial", "0",
+     lambda v: v == 0, "%d"),
+    ("varnex_station_scanners", "worst_ratio", "station with scanners: each load's time / line limit (worst load)",
+     "<= 1.01", lambda v: v <= 1.01, "%.4f"),
+    ("varnex_station_scanners", "cpu_percent_per_port",
+     "station with scanners: varnex CPU per port (share of one core; the plain station's beside it)",
+     "<= 1 %", lambda v: v <= 1.0, "%.3f %%"),
     ("varnex_station_forward", "rows_not_there_once",
      "8 stations x 32 ports forwarding to one PostgreSQL: rows not on the server once with the file's result",
      "0", lambda v: v == 0, "%d"),
@@ -141,7 +152,8 @@ TARGETS = [
      "<= 10 s", lambda v: v <= 10.0, "%.3f s"),
 ]
 # Keys whose target is about lost or wrong data, not speed: one unmet fails the whole run.
-LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong", "rows_not_there_once"}
+LOST_DATA_KEYS = {"lost_images", "false_done", "silent", "hangs", "rows_wrong", "rows_not_there_once",
+                  "serials_wrong", "serials_missing"}
 
 
 def worst(target, values):
@@ -188,6 +200,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
     import varnex_service as vs
     import station_config as sc
     import station_forward as sf
+    import station_scanners as ssc
     import station_web as sw
     import board_queries as bq
     import varnex_station as vst
@@ -214,6 +227,7 @@ def run_figures(names, build_dir, work_dir, soak_count, varnex_soak_count, repea
         "varnex_station_config": lambda: sc.run(work_dir),
         "varnex_station_forward": lambda: sf.run(work_dir),
         "varnex_board_queries": lambda: bq.run(work_dir),
+        "varnex_station_scanners": lambda: ssc.run(work_dir),
     }
     results = {}
     try:

@@ -118,6 +118,11 @@ void Board::LoadEnd(size_t port, uint32_t unit, const station::LoadEnd& end, uin
     p.total = end.total;
     p.leftMs = -1;
     p.result = station::LoadResultName(end.result);
+    // A unit's first load, as far as the records and this shift know, decides its first pass.
+    if (!end.serial.empty() && !end.loadedBefore && serials_.insert(end.serial).second) {
+        ++state_.units;
+        if (end.result == station::LoadResult::Confirmed) ++state_.firstPass;
+    }
     if (end.result == station::LoadResult::Confirmed) {
         ++state_.loaded;
         const uint64_t minute = (nowMs > startMs_ ? nowMs - startMs_ : 0) / kRateSliceMs;
@@ -178,6 +183,8 @@ void Board::Publish(uint64_t nowMs) {
     }
     const uint64_t ended = state_.loaded + state_.failed;
     state_.yield = ended == 0 ? -1.0 : static_cast<double>(state_.loaded) / static_cast<double>(ended);
+    state_.firstPassYield =
+        state_.units == 0 ? -1.0 : static_cast<double>(state_.firstPass) / static_cast<double>(state_.units);
     std::atomic_store(&published_, std::shared_ptr<const StationState>(std::make_shared<StationState>(state_)));
     { std::lock_guard<std::mutex> wake(waitMutex_); }  // a reader between its check and its wait sees it
     changed_.notify_all();

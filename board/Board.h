@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,11 @@ struct StationState {
         uint32_t loaded = 0;
     };
     std::array<Slice, kRateRing> recent{};
+    // The first-pass yield: units with a serial loaded for the first time, those confirmed at
+    // that load, and the one over the other (-1 before the first such unit).
+    uint64_t units = 0;
+    uint64_t firstPass = 0;
+    double firstPassYield = -1.0;
 };
 
 // Units per hour at elapsedMs since the start: over the run until it has lasted an hour, then
@@ -149,6 +155,7 @@ private:
     StationState state_;
     std::vector<Timing> timing_;
     uint64_t startMs_;
+    std::set<std::string> serials_;  // the units seen, for the first-pass yield
 
     std::shared_ptr<const StationState> published_;  // read and swapped with std::atomic_load/store
     mutable std::mutex waitMutex_;

@@ -33,6 +33,9 @@ nlohmann::json ToJson(const StationState& state) {
     if (state.yield >= 0.0) json["yield"] = state.yield;
     if (state.unitsPerHour >= 0.0) json["units_per_hour"] = state.unitsPerHour;
     if (!state.notice.empty()) json["notice"] = state.notice;
+    json["units"] = state.units;
+    json["first_pass_yield"] = nullptr;
+    if (state.firstPassYield >= 0.0) json["first_pass_yield"] = state.firstPassYield;
     if (!state.server.host.empty()) {
         nlohmann::json server = {{"host", state.server.host}, {"waiting", state.server.waiting}, {"reason", nullptr}};
         if (!state.server.reason.empty()) server["reason"] = state.server.reason;

@@ -3,14 +3,15 @@
 // never thrown on.
 //
 //   {"sequence": 42, "elapsed_ms": 360000, "records": "shift.db", "loaded": 5, "failed": 1,
-//    "yield": 0.833, "units_per_hour": 50.0, "ended": false,
+//    "yield": 0.833, "units": 4, "first_pass_yield": 0.75, "units_per_hour": 50.0, "ended": false,
 //    "ports": [{"name": "/dev/ttyUSB0", "step": "loading", "text": "", "unit": 6,
 //               "loading": true, "bytes": 12000, "total": 249008, "rate": 10400.0,
 //               "left_ms": 22800, "failed": false, "reason": "", "result": "confirmed",
 //               "lost": false}, ...]}
 //
-// "yield", "units_per_hour" (in a station's first minutes) and "left_ms" are null while not
-// known, "notice" (a message written during the station) while there is none; "rate" is in bytes per second.
+// "yield", "first_pass_yield", "units_per_hour" (in a station's first minutes) and "left_ms" are
+// null while not known, "notice" (a message written during the station) while there is none;
+// "rate" is in bytes per second.
 #pragma once
 
 #include <string>

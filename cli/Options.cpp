@@ -9,6 +9,7 @@
 
 #include "cli/output/FailureTexts.h"
 #include "cli/records/RecordsSince.h"
+#include "cli/station/ScannerOptions.h"
 #include "cli/station/StationConfig.h"
 #include "records/PgConnection.h"
 #include "records/RecordStore.h"
@@ -179,6 +180,7 @@ void ApplyStationConfig(const CLI::App& command, StationOptions* options, ImageF
             options->portNames.push_back(port.name);
         }
     }
+    ApplyScannerConfig(command, config, config.ports && !given("--port"), &options->scanners);
     if (!given("--bootloader") && !given("--software") && !given("--image")) {
         if (config.image) {
             flags->bootloader = *config.image == kConfigBootloader;
@@ -234,6 +236,7 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     station->add_flag("--stop-on-failure", options->stopOnFailure, "end, cleanly, at the first unit that fails");
+    AddScannerOptions(station, &options->scanners);
     CLI::Option* http =
         station
             ->add_option("--http", options->http,
@@ -266,6 +269,7 @@ void AddStationCommand(CLI::App& app, const CommandRunners& runners, StationOpti
                                            "use an rfc2217:// port");
             }
         }
+        CheckScannerOptions(options->load.units.ports, options->portNames, &options->scanners);
         if (options->noRecords) options->records.clear();
         if (options->records.empty() && !options->noRecords) throw CLI::ValidationError("--records needs a file name");
         if (!options->forward.empty() && options->noRecords)
@@ -301,8 +305,9 @@ void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOpti
                                             CLI::ignore_case))
         ->type_name("FORMAT");
     command->add_flag("--summary", options->summary,
-                      "per day, station and port: units loaded, failed, median duration");
+                      "per day, station and port: units loaded, failed, median duration, first-pass yield");
     command->add_option("--station", options->station, "only loads of this station")->type_name("NAME");
+    command->add_option("--serial", options->serial, "only loads of the unit with this serial")->type_name("SN");
     CLI::App* forward = command->add_subcommand("forward", "send a records file's rows to the line's records server");
     forward->add_option("FILE", options->forwardFile, "the records file")->required();
     forward->add_option("URL", options->forwardUrl, "the server (a libpq connection string or postgresql:// URI)")

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "common/Version.h"
+#include "serial/SerialPort.h"
+#include "station/PortCycle.h"
+#include "station/ScanPairing.h"
 
 namespace cli {
 
@@ -79,6 +82,21 @@ struct ServiceOptions {
     std::string programName;  // program get: the unit's name for the program
 };
 
+// The station's barcode scanners (cli/station/ScannerOptions.h reads and checks them).
+struct ScannerOptions {
+    std::vector<std::string> given;  // --scanner as typed: PORT=DEVICE or DEVICE
+    // Resolved, one per port in the ports' order: its scanner and its label ("" for none).
+    std::vector<std::string> portScanners;
+    std::vector<std::string> labels;
+    std::string stationScanner;
+    bool requireSerial = false;
+    std::string serialPattern = station::kDefaultSerialPattern;
+    station::Reload reload = station::Reload::Warn;
+    serial::LineFraming framing;
+
+    bool Any() const;
+};
+
 // station: the ports, image and speed as download takes them (download.waitSeconds unused).
 struct StationOptions {
     DownloadOptions load;
@@ -94,6 +112,7 @@ struct StationOptions {
     bool stopOnFailure = false;
     std::string http;           // the web board's [ADDR:]PORT; empty for none
     std::string httpTokenFile;  // the file holding the web board's token; empty for none
+    ScannerOptions scanners;
 };
 
 enum class RecordsFormat { Table, Csv, Json };
@@ -107,6 +126,7 @@ struct RecordsOptions {
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;
     std::string station;
+    std::string serial;
     // records forward FILE URL: the file's rows sent to the server instead of a listing.
     bool forward = false;
     std::string forwardFile;

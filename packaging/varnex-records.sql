@@ -27,12 +27,16 @@ CREATE TABLE IF NOT EXISTS varnex_loads (
     unit integer NOT NULL,                -- the unit's number on its port
     varnex_version text NOT NULL,
     device text NOT NULL DEFAULT '',      -- the port's device; port holds its name
+    serial text NOT NULL DEFAULT '',      -- the unit's serial as scanned from its label; '' when none
     received_at timestamptz NOT NULL DEFAULT now(),
     PRIMARY KEY (station, journal, row_id)
 );
 -- A table made by an earlier varnex-records.sql gains the columns added since.
 ALTER TABLE varnex_loads ADD COLUMN IF NOT EXISTS device text NOT NULL DEFAULT '';
+ALTER TABLE varnex_loads ADD COLUMN IF NOT EXISTS serial text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS varnex_loads_started ON varnex_loads (started_at);
+-- Each station looks a unit's serial up before it loads it (was it loaded before?).
+CREATE INDEX IF NOT EXISTS varnex_loads_serial ON varnex_loads (serial) WHERE serial <> '';
 CREATE INDEX IF NOT EXISTS varnex_loads_station_started ON varnex_loads (station, started_at);
 
 -- The stations' role: it logs in, adds rows and completes them, and reads them back; it may

@@ -60,6 +60,7 @@ const std::vector<Column>& Columns() {
         // Added last, so a reader that counts the CSV's columns finds the older ones in place;
         // a row of an older file does not know its device.
         Bound<&Row::device>("device", "NOT NULL", "''", Written::AtStart, 3),
+        Bound<&Row::serial>("serial", "NOT NULL", "''", Written::AtStart, 4),
     };
     return columns;
 }

@@ -37,6 +37,7 @@ struct Row {
     uint32_t unit = 0;  // the unit's number on its port
     std::string version;
     std::string device;  // the device the port was opened as ("/dev/serial/by-path/...", "COM3")
+    std::string serial;  // the unit's serial as its label was scanned; "" when none was
 };
 
 enum class ColumnType { Integer, Text };

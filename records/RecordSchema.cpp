@@ -33,7 +33,9 @@ std::string Empty(const Column& column) {
 // station whose file was replaced never collides with its old rows on the server), and the
 // outbox: the rows whose start or end the server has not taken yet, in the order they
 // happened (a row noted again before it went moves to the end and goes once, as it is then).
+// Version 4: serials are looked up before each unit loads (was it loaded before?).
 std::string VersionTables(int64_t version) {
+    if (version == 4) return std::string("CREATE INDEX loads_serial ON ") + kTable + "(serial);";
     if (version != 2) return "";
     return "CREATE TABLE journal(id TEXT NOT NULL);"
            "INSERT INTO journal(id) SELECT lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || "

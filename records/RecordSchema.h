@@ -17,8 +17,8 @@ namespace records {
 
 // The version a file of today's columns carries (PRAGMA user_version). Raise it with each
 // column of a new sinceVersion. 2: the journal's own id and the outbox of rows for the
-// line's server; 3: the port's device beside its name.
-inline constexpr int kSchemaVersion = 3;
+// line's server; 3: the port's device beside its name; 4: the unit's scanned serial.
+inline constexpr int kSchemaVersion = 4;
 
 struct Schema {
     const std::vector<Column>& columns;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -52,11 +53,17 @@ void BindFilter(Statement& statement, const Filter& filter) {
     statement.Bind(2, filter.port);
     statement.Bind(3, filter.result);
     statement.Bind(4, filter.station);
+    statement.Bind(5, filter.serial);
 }
 
-constexpr const char* kWhere = " WHERE (?1 = '' OR started_at >= ?1) AND (?2 = '' OR port = ?2)"
-                               " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)"
-                               " AND (?4 = '' OR station = ?4)";
+// The filter's condition on a file of fileVersion: a file older than the serials holds none.
+std::string Where(int64_t fileVersion) {
+    const std::string serial = fileVersion >= 4 ? "serial" : "''";
+    return " WHERE (?1 = '' OR started_at >= ?1) AND (?2 = '' OR port = ?2)"
+           " AND (?3 = '' OR (CASE WHEN ended_at IS NULL THEN 'interrupted' ELSE result END) = ?3)"
+           " AND (?4 = '' OR station = ?4) AND (?5 = '' OR " +
+           serial + " = ?5)";
+}
 
 constexpr const char* kNoteForForwarding = "INSERT OR REPLACE INTO outbox(row_id) VALUES (?)";
 
@@ -136,6 +143,7 @@ bool RecordStore::Prepare(Access access, std::string* error) {
     completeSql_ = CompleteSql(kSchema);
     selectSql_ = SelectSql(kSchema, fileVersion_);
     selectList_ = SelectList(kSchema, fileVersion_);
+    where_ = Where(fileVersion_);
     return true;
 }
 
@@ -255,7 +263,7 @@ bool RecordStore::PendingCount(uint64_t* count, std::string* error) {
 
 bool RecordStore::List(const Filter& filter, std::vector<Row>* rows, std::string* error) {
     std::lock_guard<std::mutex> hold(mutex_);
-    Statement select(db_, selectSql_ + kWhere + " ORDER BY started_at, id");
+    Statement select(db_, selectSql_ + where_ + " ORDER BY started_at, id");
     if (!select.Ok()) {
         *error = path_ + ": " + sqlite3_errmsg(db_);
         return false;
@@ -272,14 +280,14 @@ bool RecordStore::Page(const Filter& filter, int64_t before, size_t limit, std::
     std::lock_guard<std::mutex> hold(mutex_);
     // By id, the table's own key: no sort, and the next page starts below the last id seen,
     // whatever order the rows' start times are in.
-    Statement select(db_, selectSql_ + kWhere + " AND (?5 = 0 OR id < ?5) ORDER BY id DESC LIMIT ?6");
+    Statement select(db_, selectSql_ + where_ + " AND (?6 = 0 OR id < ?6) ORDER BY id DESC LIMIT ?7");
     if (!select.Ok()) {
         *error = path_ + ": " + sqlite3_errmsg(db_);
         return false;
     }
     BindFilter(select, filter);
-    select.Bind(5, before);
-    select.Bind(6, static_cast<int64_t>(limit));
+    select.Bind(6, before);
+    select.Bind(7, static_cast<int64_t>(limit));
     int status;
     while ((status = select.Step()) == SQLITE_ROW) rows->push_back(ReadRow(select));
     if (status == SQLITE_DONE) return true;
@@ -307,11 +315,17 @@ std::vector<DaySummary> SummariseRows(const std::vector<Row>& rows) {
         std::vector<uint64_t> durations;
     };
     std::map<std::tuple<std::string, std::string, std::string>, Group> groups;
+    std::set<std::string> seen;  // serials whose first load has been counted
     for (const Row& row : rows) {
         Group& group = groups[{row.startedAt.substr(0, 10), row.station, row.port}];
         group.summary.day = row.startedAt.substr(0, 10);
         group.summary.station = row.station;
         group.summary.port = row.port;
+        // The rows come oldest first, so a serial's first row is its unit's first load.
+        if (!row.serial.empty() && seen.insert(row.serial).second) {
+            ++group.summary.units;
+            if (row.result == kConfirmed || row.result == kDone) ++group.summary.firstPass;
+        }
         if (row.result == kConfirmed || row.result == kDone) {
             ++group.summary.loaded;
             group.durations.push_back(row.durationMs);

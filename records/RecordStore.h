@@ -30,9 +30,11 @@ struct Filter {
     std::string port;
     std::string result;
     std::string station;
+    std::string serial = {};
 };
 
-// Per day (UTC), station and port: units loaded, failed, and the loaded units' median duration.
+// Per day (UTC), station and port: units loaded, failed, and the loaded units' median duration;
+// and of the units with a serial whose first load was here, how many that load confirmed.
 struct DaySummary {
     std::string day;
     std::string station;
@@ -40,6 +42,10 @@ struct DaySummary {
     uint64_t loaded = 0;
     uint64_t failed = 0;
     uint64_t medianMs = 0;
+    uint64_t units = 0;      // serials first loaded here
+    uint64_t firstPass = 0;  // of those, confirmed at that first load
+    // firstPass over units; -1 when no unit here had a serial.
+    double FirstPassYield() const { return units == 0 ? -1.0 : static_cast<double>(firstPass) / units; }
 };
 
 enum class Access { Write, Read };
@@ -99,6 +105,7 @@ private:
     std::string completeSql_;
     std::string selectSql_;
     std::string selectList_;
+    std::string where_;
 };
 
 // Per day (UTC), station and port, from rows however they were read (a file or the server).

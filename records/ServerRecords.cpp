@@ -116,9 +116,13 @@ bool ServerRecords::List(const Filter& filter, std::vector<Row>* rows, ServerErr
     for (const Column& column : Columns()) list += (list.empty() ? "" : ", ") + Listed(column);
     const std::string sql = "SELECT " + list + " FROM varnex_loads WHERE ($1 = '' OR " + Iso("started_at") +
                             " >= $1) AND ($2 = '' OR port = $2) AND ($3 = '' OR " + kResult +
-                            " = $3) AND ($4 = '' OR station = $4) ORDER BY started_at, row_id, station, journal";
+                            " = $3) AND ($4 = '' OR station = $4) AND ($5 = '' OR serial = $5)"
+                            " ORDER BY started_at, row_id, station, journal";
     std::vector<SqlRow> found;
-    if (!connection_->Run(sql, {filter.since, filter.port, filter.result, filter.station}, &found, error)) return false;
+    if (!connection_->Run(sql, {filter.since, filter.port, filter.result, filter.station, filter.serial}, &found,
+                          error)) {
+        return false;
+    }
     const std::vector<Column>& columns = Columns();
     for (const SqlRow& values : found) {
         Row row;

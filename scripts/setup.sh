@@ -30,6 +30,8 @@ need=(
   # package, built without any other library, for the static builds (below). The tests start a
   # throwaway PostgreSQL 15 of their own.
   libpq-dev postgresql-15 pkg-config
+  # Keyboard-mode barcode scanners on Linux, read from their event devices.
+  libevdev-dev
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
   # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be
   # installed beside gcc-multilib), run by qemu-user.

@@ -45,6 +45,17 @@ struct PortStatus {
 // A short, fixed description of an error kind ("timed out", "port is busy", ...).
 const char* PortErrorName(PortError error);
 
+enum class Parity { None, Odd, Even };
+
+// A line's speed and framing for a device other than the unit (a barcode scanner), with the
+// usual default of such devices: 9600 baud, 8 data bits, no parity, 1 stop bit.
+struct LineFraming {
+    uint32_t baud = 9600;
+    uint8_t dataBits = 8;  // 5 to 8
+    Parity parity = Parity::None;
+    uint8_t stopBits = 1;  // 1 or 2
+};
+
 // Where the port's device is: on this machine, or behind a network serial server (then a
 // lost port may be the server or the network, not the adapter).
 enum class PortKind { Local, Network };
@@ -60,6 +71,12 @@ public:
     virtual const std::string& Name() const = 0;
     // Changes only the speed; the framing stays 8 data bits, odd parity, 1 stop bit.
     virtual PortStatus SetBaudRate(uint32_t baudRate) = 0;
+    // Speed and framing at once, for a device that is not the unit. A port that cannot
+    // change its framing says so.
+    virtual PortStatus SetLine(const LineFraming& line) {
+        (void)line;
+        return {PortError::Io, "this port's framing cannot be changed"};
+    }
     // Writes up to size bytes, waiting at most timeoutMs for the line to take them.
     // *written gets the bytes that left, also when the status is not Ok (a deadline that
     // cut a write short reports TimedOut with the part that went).

@@ -2,6 +2,8 @@
 // port's reopening beside it. The load itself is the download engine's, unchanged.
 #include "station/PortCycle.h"
 
+#include <utility>
+
 #include "download/DownloadEngine.h"
 #include "download/DownloadText.h"
 
@@ -32,13 +34,19 @@ namespace {
 
 using common::kMsPerSecond;
 
-// Forwards the engine's progress and notes when the stream ended (the last byte left).
+constexpr const char* kGoText = "switch the unit off and take it away";
+
+// Forwards the engine's progress and notes when the stream ended (the last byte left); the
+// scans that came meanwhile are told between two pieces of the image.
 class LoadProgress final : public download::DownloadListener {
 public:
-    LoadProgress(PortListener& listener, common::Clock& clock, uint32_t unit)
-        : listener_(listener), clock_(clock), unit_(unit) {}
+    LoadProgress(PortListener& listener, common::Clock& clock, uint32_t unit, std::function<void()> between)
+        : listener_(listener), clock_(clock), unit_(unit), between_(std::move(between)) {}
     void ProgressStart(uint64_t total) override { total_ = total; }
-    void ProgressAdvance(uint64_t done) override { listener_.OnProgress(unit_, done, total_); }
+    void ProgressAdvance(uint64_t done) override {
+        listener_.OnProgress(unit_, done, total_);
+        between_();
+    }
     void ProgressEnd() override { streamEndMs = clock_.NowMs(); }
     void Log(const std::string&, std::error_code) override {}  // the download has no lines of its own
     void Notice(common::NoticeKind, const std::string&) override {}
@@ -49,6 +57,7 @@ private:
     common::Clock& clock_;
     uint32_t unit_;
     uint64_t total_ = 0;
+    std::function<void()> between_;
 };
 
 enum class Wait { Happened, Lost, Ended };
@@ -64,7 +73,7 @@ public:
         while (!gate_.Cancelled()) {
             if (!port_ && !Open(opened)) break;
             opened = true;
-            Wait wait = resume == Step::WaitingForUnit ? WaitForUnit() : WaitForUnitToGo();
+            Wait wait = resume == Step::WaitingForUnit ? WaitForUnit() : WaitForUnitToGo(goText_);
             if (wait == Wait::Ended) break;
             if (wait == Wait::Lost) {
                 Lose();
@@ -121,28 +130,45 @@ private:
         return false;
     }
 
-    // A unit whose CTS is already up when the port opens is one waiting for its load.
+    // The scanner's notices since the last look, told as the step the port is in.
+    void TellScans(Step step) {
+        if (c_.serials.slot == nullptr) return;
+        for (const std::string& text : c_.serials.slot->Notices()) listener_.OnStep(step, unit_, text);
+    }
+
+    bool WantsScan() const { return c_.serials.required && c_.serials.slot != nullptr && !c_.serials.slot->Holding(); }
+
+    // A unit whose CTS is already up when the port opens is one waiting for its load; with a
+    // serial required it waits for its label's scan as well.
     Wait WaitForUnit() {
         if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
         listener_.OnStep(Step::WaitingForUnit, unit_, "waiting for a unit");
+        bool asked = false;
         for (;;) {
             if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
+            TellScans(Step::WaitingForUnit);
             bool on = false;
             if (!ReadCts(&on)) return Wait::Lost;
-            if (on && gate_.TryReserve()) return Wait::Happened;
+            if (on && WantsScan()) {
+                if (!asked) listener_.OnStep(Step::WaitingForUnit, unit_, "scan the unit's label");
+                asked = true;
+            } else if (on && gate_.TryReserve()) {
+                return Wait::Happened;
+            }
             clock_.SleepMs(kCtsPollMs);
         }
     }
 
     // A unit is loaded once per visit: CTS must stay down for kGoneAfterMs, so a flicker of
     // the line does not count as the next unit.
-    Wait WaitForUnitToGo() {
+    Wait WaitForUnitToGo(const std::string& text) {
         if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
-        listener_.OnStep(Step::WaitingForUnitToGo, unit_, "switch the unit off and take it away");
+        listener_.OnStep(Step::WaitingForUnitToGo, unit_, text);
         bool down = false;
         uint64_t downSinceMs = 0;
         for (;;) {
             if (gate_.Cancelled() || !gate_.Arming()) return Wait::Ended;
+            TellScans(Step::WaitingForUnitToGo);
             bool on = false;
             if (!ReadCts(&on)) return Wait::Lost;
             const uint64_t now = clock_.NowMs();
@@ -159,13 +185,24 @@ private:
     }
 
     void Load() {
+        goText_ = kGoText;
+        const std::string serial = c_.serials.slot != nullptr ? c_.serials.slot->Take() : std::string();
+        std::string warning;
+        bool loadedBefore = false;
+        if (!MayLoad(serial, &warning, &loadedBefore)) {
+            gate_.Release();  // a unit refused is neither loaded nor failed
+            goText_ = warning + "; " + kGoText;
+            return;
+        }
         ++unit_;
         const uint64_t startMs = clock_.NowMs();
         LoadEnd end;
         end.total = c_.plan.size;
+        end.serial = serial;
+        end.loadedBefore = loadedBefore;
         uint64_t id = 0;
         std::string error;
-        if (c_.records != nullptr && !c_.records->Begin({c_.port, unit_, c_.plan.size}, &id, &error)) {
+        if (c_.records != nullptr && !c_.records->Begin({c_.port, unit_, c_.plan.size, serial}, &id, &error)) {
             // Never a load without its row: this unit is not loaded, and no further one is.
             gate_.NoteRecordsFailure("the records cannot be written (" + error + "): no further units are loaded");
             end.reason = "not loaded: the records cannot be written (" + error + ")";
@@ -173,12 +210,37 @@ private:
             return;
         }
         listener_.OnStep(Step::Loading, unit_, "");  // the load's start event says it in words
-        Stream(&end);
+        Stream(&end, warning);
         Finish(end, startMs, c_.records != nullptr ? &id : nullptr);
     }
 
-    // The download, then the wait for the unit's confirmation; fills *end.
-    void Stream(LoadEnd* end) {
+    // False when the unit must not be loaded: its serial has a confirmed load already and
+    // the line refuses reloads. *text says what was found, or why nothing could be looked up
+    // (the records are a log, not a gate: a failed look-up never holds a unit).
+    bool MayLoad(const std::string& serial, std::string* text, bool* loadedBefore) {
+        const SerialRules& rules = c_.serials;
+        if (serial.empty() || rules.history == nullptr || rules.reload == Reload::Allow) return true;
+        PreviousLoad previous;
+        bool found = false;
+        std::string error;
+        if (!rules.history->FindConfirmed(serial, &previous, &found, &error)) {
+            *text = "SN " + serial + ": its earlier loads cannot be looked up (" + error + ")";
+            return true;
+        }
+        if (!found) return true;
+        *loadedBefore = true;
+        *text = "SN " + serial + " was loaded at " + previous.when + " on " + previous.port + ", " + previous.station;
+        if (rules.reload == Reload::Refuse) {
+            *text += ": not loaded again";
+            return false;
+        }
+        *text += ": loading it again";
+        return true;
+    }
+
+    // The download, then the wait for the unit's confirmation; fills *end. A warning about
+    // the unit stays on its port while it loads.
+    void Stream(LoadEnd* end, const std::string& warning) {
         serial::PortStatus speed = port_->SetBaudRate(c_.plan.baud);
         if (!speed.Ok()) {
             end->reason =
@@ -190,7 +252,8 @@ private:
             return;
         }
         listener_.OnLoadStart(unit_, c_.plan.size, c_.plan.baud);
-        LoadProgress progress(listener_, clock_, unit_);
+        if (!warning.empty()) listener_.OnStep(Step::Loading, unit_, warning);
+        LoadProgress progress(listener_, clock_, unit_, [this] { TellScans(Step::Loading); });
         download::DownloadRequest request;
         request.data = c_.plan.data;
         request.size = c_.plan.size;
@@ -221,6 +284,7 @@ private:
                 end->reason = gate_.StoppedWords() + " before the unit confirmed the image";
                 return;
             }
+            TellScans(Step::WaitingForConfirmation);
             bool on = false;
             if (!ReadCts(&on)) {
                 end->reason = "the port was lost before the unit confirmed the image: " + lostBecause_;
@@ -258,6 +322,7 @@ private:
     std::unique_ptr<serial::SerialPort> port_;
     uint32_t unit_ = 0;
     std::string lostBecause_;
+    std::string goText_ = kGoText;  // what the port asks of the operator once a unit is done
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 // One port of a loading station: unit after unit, each through the same four steps, on the
-// port's own thread and independent of every other port. Waiting for a unit (its CTS rises),
-// loading it with the download engine, waiting for its confirmation (CTS falls once the last
-// byte has left), waiting for it to go (CTS down for a second), and again. A vanished port is
-// reopened every 2 s. Time comes from the clock it is given, so tests run it on a fake one.
+// port's own thread and independent of every other port. Waiting for a unit (its CTS rises;
+// where the line requires it, its label is scanned too), loading it with the download engine, waiting for its
+// confirmation (CTS falls once the last byte has left), waiting for it to go (CTS down for a second), and again. A
+// vanished port is reopened every 2 s. Time comes from the clock it is given, so tests run it on a fake one.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include "common/Clock.h"
 #include "serial/SerialPort.h"
+#include "station/ScanPairing.h"
 #include "station/StationGate.h"
 
 namespace station {
@@ -50,13 +51,16 @@ struct LoadStart {
     std::string port;
     uint32_t unit = 0;  // 1 for the first unit on this port
     uint64_t total = 0;
+    std::string serial = {};  // the unit's scanned serial; "" when none was scanned
 };
 struct LoadEnd {
     LoadResult result = LoadResult::Failed;
     uint64_t bytesSent = 0;
     uint64_t total = 0;
-    uint64_t durationMs = 0;  // from the load's start to the cycle's end
-    std::string reason;       // the operator's words; empty when confirmed
+    uint64_t durationMs = 0;    // from the load's start to the cycle's end
+    std::string reason;         // the operator's words; empty when confirmed
+    std::string serial = {};    // the unit's scanned serial; "" when none
+    bool loadedBefore = false;  // the records hold a confirmed load of that serial already
 };
 
 // Where each unit's record goes; null for none. Called from the port's thread, never while
@@ -81,6 +85,33 @@ public:
     virtual void OnLoadEnd(uint32_t unit, const LoadEnd& end) = 0;
 };
 
+// What happens to a unit whose serial has a confirmed load already.
+enum class Reload { Allow, Warn, Refuse };
+
+// An earlier confirmed load of a serial, in the operator's words.
+struct PreviousLoad {
+    std::string when;     // "2026-12-08 06:12 UTC"
+    std::string port;     // "fixture 3"
+    std::string station;  // "bench-2"
+};
+
+// Where a serial's earlier loads are looked up (the records file, the line's server). Called
+// from the port's thread before the unit loads. False with *error when it cannot tell.
+class LoadHistory {
+public:
+    virtual ~LoadHistory() = default;
+    virtual bool FindConfirmed(const std::string& serial, PreviousLoad* previous, bool* found, std::string* error) = 0;
+};
+
+// The port's scanner: its slot (null: no scanner), whether a unit waits for its scan, and the
+// check for a unit loaded before (history null: none).
+struct SerialRules {
+    ScanSlot* slot = nullptr;
+    bool required = false;
+    Reload reload = Reload::Warn;
+    LoadHistory* history = nullptr;
+};
+
 using PortOpener = std::function<std::unique_ptr<serial::SerialPort>(const std::string&, serial::PortStatus*)>;
 
 struct PortContext {
@@ -91,6 +122,7 @@ struct PortContext {
     RecordKeeper* records = nullptr;  // may be null
     StationGate* gate = nullptr;
     LoadPlan plan;
+    SerialRules serials;
 };
 
 // Runs the port's cycle until the gate is cancelled or stops arming (then a running load and

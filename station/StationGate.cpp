@@ -11,6 +11,11 @@ bool StationGate::TryReserve() {
     return true;
 }
 
+void StationGate::Release() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (running_ > 0) --running_;
+}
+
 void StationGate::Finished(bool confirmed, bool stopped) {
     {
         std::lock_guard<std::mutex> hold(mutex_);

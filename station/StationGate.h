@@ -28,6 +28,8 @@ public:
     // A port whose unit is ready asks before it loads; false while the loads running already
     // fill the count, or once arming has ended.
     bool TryReserve();
+    // The reserved unit is not loaded after all; it counts neither way.
+    void Release();
     // The reserved load has ended; confirmed counts toward --count, a failure may end arming.
     // A load cut short by the stop is counted apart: it is neither loaded nor failed.
     void Finished(bool confirmed, bool stopped = false);

@@ -13,6 +13,7 @@ bool RecordKeeping::Begin(const station::LoadStart& start, uint64_t* id, std::st
     row.port = named == names_.end() ? start.port : named->second;
     row.device = start.port;
     row.unit = start.unit;
+    row.serial = start.serial;
     row.result = records::kInterrupted;
     if (!store_.Begin(&row, error)) return false;
     *id = static_cast<uint64_t>(row.id);

@@ -36,7 +36,7 @@ int ListServerRecords(const RecordsOptions& options, const records::Filter& filt
 
 int RunRecordsCommand(const RecordsOptions& options, std::ostream& out, std::ostream& err) {
     if (options.forward) return ForwardFile(options.forwardFile, options.forwardUrl, out, err);
-    records::Filter filter{options.since, options.port, options.result, options.station};
+    records::Filter filter{options.since, options.port, options.result, options.station, options.serial};
     if (records::IsServerUrl(options.file)) return ListServerRecords(options, filter, out, err);
     std::string error;
     std::unique_ptr<records::RecordStore> store =

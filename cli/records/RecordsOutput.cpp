@@ -2,6 +2,7 @@
 #include "cli/records/RecordsOutput.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <variant>
 
@@ -15,6 +16,7 @@ namespace cli {
 namespace {
 
 constexpr const char* kCsvLineEnd = "\r\n";
+constexpr double kPercent = 100.0;
 
 using Table = std::vector<std::vector<std::string>>;
 
@@ -84,6 +86,7 @@ constexpr TableColumn kTableColumns[] = {
     {"STATION", "station", Plain},
     {"PORT", "port", Plain},
     {"UNIT", "unit", Plain},
+    {"SERIAL", "serial", Plain},
     {"IMAGE", "image", Plain},
     {"BYTES", "bytes_sent", Plain},
     {"TIME", "duration_ms", Duration},
@@ -146,26 +149,40 @@ void WriteRows(std::ostream& out, const std::vector<records::Row>& rows, Records
     WriteTable(out, table, format);
 }
 
+std::string FirstPassText(const records::DaySummary& d, bool csv) {
+    const double yield = d.FirstPassYield();
+    if (yield < 0) return csv ? "" : "-";
+    char text[16];
+    std::snprintf(text, sizeof text, csv ? "%.4f" : "%.1f%%", csv ? yield : yield * kPercent);
+    return text;
+}
+
 void WriteDaySummaries(std::ostream& out, const std::vector<records::DaySummary>& days, RecordsFormat format) {
     if (format == RecordsFormat::Json) {
         for (const records::DaySummary& d : days) {
+            const double yield = d.FirstPassYield();
             WriteJson(out, {{"day", d.day},
                             {"station", d.station},
                             {"port", d.port},
                             {"loaded", d.loaded},
                             {"failed", d.failed},
-                            {"median_ms", d.medianMs}});
+                            {"median_ms", d.medianMs},
+                            {"units", d.units},
+                            {"first_pass_yield", yield < 0 ? nlohmann::json(nullptr) : nlohmann::json(yield)}});
         }
         out.flush();
         return;
     }
     const bool csv = format == RecordsFormat::Csv;
     Table table;
-    table.push_back(csv ? std::vector<std::string>{"day", "station", "port", "loaded", "failed", "median_ms"}
-                        : std::vector<std::string>{"DAY", "STATION", "PORT", "LOADED", "FAILED", "MEDIAN TIME"});
+    table.push_back(csv ? std::vector<std::string>{"day", "station", "port", "loaded", "failed", "median_ms", "units",
+                                                   "first_pass_yield"}
+                        : std::vector<std::string>{"DAY", "STATION", "PORT", "LOADED", "FAILED", "MEDIAN TIME", "UNITS",
+                                                   "FIRST PASS"});
     for (const records::DaySummary& d : days) {
         table.push_back({d.day, d.station, d.port, std::to_string(d.loaded), std::to_string(d.failed),
-                         csv ? std::to_string(d.medianMs) : (d.loaded ? FormatDuration(d.medianMs) : "-")});
+                         csv ? std::to_string(d.medianMs) : (d.loaded ? FormatDuration(d.medianMs) : "-"),
+                         std::to_string(d.units), FirstPassText(d, csv)});
     }
     WriteTable(out, table, format);
 }

@@ -20,7 +20,9 @@
 #include "cli/records/Forwarding.h"
 #include "cli/records/RecordKeeping.h"
 #include "cli/station/StationBoard.h"
+#include "cli/station/LoadHistory.h"
 #include "cli/station/StationEvents.h"
+#include "cli/station/StationScanners.h"
 #include "cli/station/WebBoard.h"
 #include "cli/terminal/StdoutScreen.h"
 #include "cli/terminal/Terminal.h"
@@ -86,6 +88,15 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     Forwarding forwarding(store, options.records, options.forward, err);
 
     common::Clock& clock = common::SteadyClock();
+    StationScanners scanners;
+    std::string scannersError;
+    if (!scanners.Prepare(options.scanners, ports.size(), &scannersError)) {
+        err << "varnex: " << scannersError << std::endl;
+        return kExitUsage;
+    }
+    // Where a scanned unit's earlier loads are looked up: this file and the line's server.
+    RecordsHistory history(store.get(), options.forward, clock);
+    const bool lookUp = options.scanners.Any() && (store || !options.forward.empty());
     board::Board model(names, options.records, clock.NowMs());
     // Before any port is touched: an address that cannot be served is a usage error too.
     bool webFailed = false;
@@ -121,8 +132,10 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
         context.records = keeping.get();
         context.gate = &gate;
         context.plan = {bytes.data, bytes.size, options.load.baud};
+        context.serials = scanners.RulesFor(index, lookUp ? &history : nullptr);
         contexts.push_back(context);
     }
+    scanners.Start(serial::OpenSerialPort, clock);
     std::atomic<size_t> finished{0};
     std::vector<std::thread> workers;
     for (size_t index = 0; index < contexts.size(); ++index) {

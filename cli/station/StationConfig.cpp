@@ -13,12 +13,15 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "common/ErrnoText.h"
 #include "serial/LineSpeeds.h"
 #include "serial/NetworkPortName.h"
+#include "station/ScanPairing.h"
 #include "web/Listen.h"
 
 namespace cli {
@@ -29,6 +32,7 @@ constexpr const char* kPortKey = "port";
 constexpr const char* kNameKey = "name";
 constexpr const char* kDeviceKey = "device";
 constexpr int64_t kMaxTcpPort = 65535;
+constexpr std::initializer_list<uint32_t> kScannerSpeeds = {9600, 19200, 38400, 57600, 115200};
 
 // Where a message points: the file, a line and a column (both from 1).
 struct Place {
@@ -101,9 +105,57 @@ private:
         if (key == "http_token_file") return Path(key, node, &config_->httpTokenFile);
         if (key == "forward") return Text(key, node, &config_->forward);
         if (key == kPortKey) return Ports(node);
+        if (key == "scanner") return Text(key, node, &config_->scanner);
+        if (key == "require_serial") return Flag(key, node, &config_->requireSerial);
+        if (key == "serial_pattern") return Pattern(key, node);
+        if (key == "reload") return Choice(key, node, {"allow", "warn", "refuse"}, &config_->reload);
+        if (key == "scanner_baud") return Range(key, node, kScannerSpeeds, &config_->scannerBaud);
+        if (key == "scanner_data_bits") return Range(key, node, {5, 6, 7, 8}, &config_->scannerDataBits);
+        if (key == "scanner_parity") return Choice(key, node, {"none", "odd", "even"}, &config_->scannerParity);
+        if (key == "scanner_stop_bits") return Range(key, node, {1, 2}, &config_->scannerStopBits);
         return Fail(PlaceOf(keySource), key,
                     "unknown key; a station's keys are station, image, any_size, baud, records, no_records, count, "
-                    "stop_on_failure, json, http, http_token_file, forward and [[port]]");
+                    "stop_on_failure, json, http, http_token_file, forward, scanner, require_serial, serial_pattern, "
+                    "reload, scanner_baud, scanner_data_bits, scanner_parity, scanner_stop_bits and [[port]]");
+    }
+
+    // One of the values given, as a string.
+    bool Choice(const std::string& key, const toml::node& node, std::initializer_list<const char*> values,
+                std::optional<std::string>* out) {
+        if (!Text(key, node, out)) return false;
+        std::string listed;
+        for (const char* value : values) {
+            if (**out == value) return true;
+            listed += (listed.empty() ? "\"" : ", \"") + std::string(value) + "\"";
+        }
+        return Fail(PlaceOf(node.source()), key, "expected one of " + listed + ", found \"" + **out + "\"");
+    }
+
+    // One of the numbers given.
+    bool Range(const std::string& key, const toml::node& node, std::initializer_list<uint32_t> values,
+               std::optional<uint32_t>* out) {
+        const toml::value<int64_t>* number = node.as_integer();
+        if (number == nullptr) return WrongType(key, node, "an integer");
+        std::string listed;
+        for (uint32_t value : values) {
+            if (number->get() == value) {
+                *out = value;
+                return true;
+            }
+            listed += (listed.empty() ? "" : ", ") + std::to_string(value);
+        }
+        return Fail(PlaceOf(node.source()), key,
+                    "expected one of " + listed + ", found " + std::to_string(number->get()));
+    }
+
+    bool Pattern(const std::string& key, const toml::node& node) {
+        if (!Text(key, node, &config_->serialPattern)) return false;
+        std::unique_ptr<station::CodeCheck> check;
+        std::string why;
+        if (!station::CodeCheck::Make(*config_->serialPattern, &check, &why)) {
+            return Fail(PlaceOf(node.source()), key, why);
+        }
+        return true;
     }
 
     bool Fail(Place place, const std::string& key, const std::string& what) {
@@ -203,8 +255,12 @@ private:
                     port.device = *text;
                     devicePlace = PlaceOf(value.source());
                     if (!Device(name, port.device, devicePlace)) return false;
+                } else if (key.str() == "scanner" || key.str() == "label") {
+                    if (!Text(name, value, &text)) return false;
+                    (key.str() == "scanner" ? port.scanner : port.label) = *text;
                 } else {
-                    return Fail(PlaceOf(key.source()), name, "unknown key; a [[port]] has name and device");
+                    return Fail(PlaceOf(key.source()), name,
+                                "unknown key; a [[port]] has name, device, scanner and label");
                 }
             }
             const Place tablePlace = PlaceOf(table->source());

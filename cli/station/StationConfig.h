@@ -13,10 +13,13 @@
 
 namespace cli {
 
-// A fixture position: what the operator calls it, and the device it is on.
+// A fixture position: what the operator calls it, the device it is on, and its barcode
+// scanner and the code of its own label (both "" when none).
 struct ConfigPort {
     std::string name;
     std::string device;
+    std::string scanner = {};
+    std::string label = {};
 };
 
 struct StationConfig {
@@ -33,6 +36,17 @@ struct StationConfig {
     std::optional<std::string> httpTokenFile;  // relative to the file's folder
     std::optional<std::string> forward;        // the records server's connection string
     std::optional<std::vector<ConfigPort>> ports;
+    // The barcode scanners: the station's one (a fixture's label, then the unit's), whether a
+    // unit waits for its serial, what a serial may be, what a unit loaded before gets, and
+    // the serial-mode scanners' line.
+    std::optional<std::string> scanner;
+    std::optional<bool> requireSerial;
+    std::optional<std::string> serialPattern;
+    std::optional<std::string> reload;  // "allow", "warn" or "refuse"
+    std::optional<uint32_t> scannerBaud;
+    std::optional<uint32_t> scannerDataBits;
+    std::optional<std::string> scannerParity;  // "none", "odd" or "even"
+    std::optional<uint32_t> scannerStopBits;
 };
 
 // The image keys' two embedded images; any other text names a file.

@@ -117,6 +117,33 @@ public:
         return ConfirmSettings(code);
     }
 
+    PortStatus SetLine(const LineFraming& line) override {
+        if (fd_ < 0) return Fail(PortError::Io, "the port is closed");
+        const speed_t code = SpeedCodeOf(line.baud);
+        if (code == kNoSpeedCode) return Fail(PortError::Io, "unsupported speed " + std::to_string(line.baud));
+        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+        if (line.dataBits < 5 || line.dataBits > 8 || line.stopBits < 1 || line.stopBits > 2) {
+            return Fail(PortError::Io, "unsupported framing");
+        }
+        termios settings{};
+        if (tcgetattr(fd_, &settings) != 0) return ErrnoStatus(errno, "reading the line settings");
+        settings.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD);
+        settings.c_cflag |= kSizes[line.dataBits - 5];
+        if (line.stopBits == 2) settings.c_cflag |= CSTOPB;
+        if (line.parity != Parity::None) settings.c_cflag |= PARENB;
+        if (line.parity == Parity::Odd) settings.c_cflag |= PARODD;
+        cfsetispeed(&settings, code);
+        cfsetospeed(&settings, code);
+        if (tcsetattr(fd_, TCSANOW, &settings) != 0) return ErrnoStatus(errno, "setting the line");
+        termios back{};
+        if (tcgetattr(fd_, &back) != 0) return ErrnoStatus(errno, "reading the line settings back");
+        // A pseudo-terminal keeps 8 bits and no parity whatever is asked: only the speed counts there.
+        if (cfgetispeed(&back) != code || (!pseudo_ && (back.c_cflag & CSIZE) != kSizes[line.dataBits - 5])) {
+            return Fail(PortError::Io, "the driver did not take the line settings");
+        }
+        return {};
+    }
+
     PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override {
         *written = 0;
         if (fd_ < 0) return Fail(PortError::Io, "the port is closed");

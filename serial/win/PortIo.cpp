@@ -325,4 +325,17 @@ PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate) {
     return refused;
 }
 
+PortStatus SetDeviceLine(HANDLE port, const LineFraming& line) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return StatusFromError(GetLastError(), false);
+    dcb.BaudRate = line.baud;
+    dcb.ByteSize = line.dataBits;
+    dcb.Parity = line.parity == Parity::Odd ? ODDPARITY : line.parity == Parity::Even ? EVENPARITY : NOPARITY;
+    dcb.fParity = line.parity == Parity::None ? FALSE : TRUE;
+    dcb.StopBits = line.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    if (SetCommState(port, &dcb)) return {};
+    return StatusFromError(GetLastError(), false);
+}
+
 }  // namespace serial::win

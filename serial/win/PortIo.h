@@ -110,6 +110,8 @@ PortStatus ReadWithDeadline(HANDLE port, InputWaiter& waiter, uint8_t* buffer, s
 PortStatus ReadCtsLine(HANDLE port, bool* on);
 // Changes the speed of a port on the link's framing, which it writes again with the speed.
 PortStatus SetDeviceBaudRate(HANDLE port, uint32_t baudRate);
+// Speed and framing at once, for a device that is not the unit (a barcode scanner).
+PortStatus SetDeviceLine(HANDLE port, const LineFraming& line);
 // Waits, at most timeoutMs, until the output queue is empty and the last bytes have left.
 PortStatus DrainOutput(HANDLE port, uint32_t timeoutMs);
 

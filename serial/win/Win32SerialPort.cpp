@@ -49,6 +49,13 @@ PortStatus Win32SerialPort::SetBaudRate(uint32_t baudRate) {
     return Seen(SetDeviceBaudRate(port, baudRate));
 }
 
+PortStatus Win32SerialPort::SetLine(const LineFraming& line) {
+    PortStatus status;
+    HANDLE port = Current(&status);
+    if (port == nullptr) return status;
+    return Seen(SetDeviceLine(port, line));
+}
+
 PortStatus Win32SerialPort::Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) {
     *written = 0;
     PortStatus status;

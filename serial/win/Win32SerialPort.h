@@ -35,6 +35,7 @@ public:
 
     const std::string& Name() const override { return name_; }
     PortStatus SetBaudRate(uint32_t baudRate) override;
+    PortStatus SetLine(const LineFraming& line) override;
     PortStatus Write(const uint8_t* data, size_t size, uint32_t timeoutMs, size_t* written) override;
     PortStatus Drain(uint32_t timeoutMs) override;
     PortStatus Read(uint8_t* buffer, size_t size, uint32_t timeoutMs, size_t* count) override;

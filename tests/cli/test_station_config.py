@@ -84,7 +84,7 @@ def test_an_older_records_file_is_upgraded_in_place_with_its_rows_intact(units, 
     assert (new["port"], new["device"], new["result"]) == ("fixture 1", unit.link, "confirmed"), new
     db = sqlite3.connect(records)
     try:
-        assert db.execute("PRAGMA user_version").fetchone()[0] == 3
+        assert db.execute("PRAGMA user_version").fetchone()[0] == 4
         assert db.execute("SELECT id FROM journal").fetchall() == [("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f",)]
         assert [r[0] for r in db.execute("SELECT row_id FROM outbox ORDER BY seq")] == [1, 2]
         assert db.execute("PRAGMA integrity_check").fetchone()[0] == "ok"

@@ -147,6 +147,30 @@ TEST(BoardJson, FieldsInSnakeCaseUnknownsAsNullAndNoLineEndInALine) {
     EXPECT_EQ(board::ToJson(board.Snapshot(1500))["yield"], 0.0);
 }
 
+// A unit's first load decides its first pass: a unit loaded again, here or before this
+// shift, and a unit without a serial are not new units.
+TEST(BoardModel, TheFirstPassYieldCountsEachSerialsFirstLoadOnly) {
+    board::Board board(kPorts, "", 0);
+    auto end = [&board](LoadResult result, const char* serial, bool before = false) {
+        LoadEnd e{result, kTotal, kTotal, 1000, ""};
+        e.serial = serial;
+        e.loadedBefore = before;
+        board.LoadEnd(0, 1, e, 10);
+    };
+    EXPECT_TRUE(board::ToJson(board.Snapshot(0))["first_pass_yield"].is_null());
+    end(LoadResult::Failed, "A1");
+    end(LoadResult::Confirmed, "A1");
+    end(LoadResult::Confirmed, "B2");
+    end(LoadResult::Confirmed, "C3", true);
+    end(LoadResult::Failed, "");
+    const board::StationState state = board.Snapshot(20);
+    EXPECT_EQ(state.units, 2u);
+    EXPECT_EQ(state.firstPass, 1u);
+    const nlohmann::json json = board::ToJson(state);
+    EXPECT_EQ(json["units"], 2u);
+    EXPECT_DOUBLE_EQ(json["first_pass_yield"].get<double>(), 0.5);
+}
+
 }  // namespace
 
 TEST(BoardModel, ALoadCutShortByTheStopShowsItsWordsAndCountsNeitherLoadedNorFailed) {

@@ -153,6 +153,12 @@ TEST(StationConfig, EveryKindOfBadFileIsRefusedWithItsPlaceAndKey) {
          "5:8: port.name: \"a\" is already the name of the port at line 2"},
         {"[[port]]\nname = \"a\"\ndevice = \"/dev/a\"\n[[port]]\nname = \"b\"\ndevice = \"/dev/a\"\n",
          "6:10: port.device: \"/dev/a\" is already the device of the port at line 3"},
+        {"reload = \"sometimes\"\n",
+         "1:10: reload: expected one of \"allow\", \"warn\", \"refuse\", found \"sometimes\""},
+        {"serial_pattern = \"[A-Z\"\n", "1:18: serial_pattern: \"[A-Z\" is not a regular expression"},
+        {"scanner_parity = \"mark\"\n", "1:18: scanner_parity: expected one of \"none\", \"odd\", \"even\""},
+        {"scanner_baud = 1234\n", "1:16: scanner_baud: expected one of 9600, 19200, 38400, 57600, 115200, found 1234"},
+        {"[[port]]\nname = \"a\"\ndevice = \"/dev/a\"\nlabel = 7\n", "4:9: port.label: expected a string"},
     };
     for (const BadFile& file : files) {
         cli::StationConfig config;
@@ -172,6 +178,69 @@ TEST(StationConfig, EveryKindOfBadFileIsRefusedWithItsPlaceAndKey) {
     EXPECT_EQ(refused.exit, cli::kExitUsage);
     EXPECT_FALSE(refused.options.has_value());
     EXPECT_NE(refused.err.find(bad + ":1:8: baud:"), std::string::npos) << refused.err;
+}
+
+// The scanners' keys reach the station, the command line's --scanner replaces the file's, and
+// a setup that cannot work (an unknown port, a station scanner without labels, a serial
+// required with no scanner, both kinds of scanner) is a usage error.
+TEST(StationConfig, ScannersComeFromTheFileOrTheCommandLineAndMustFitThePorts) {
+    const std::string path = WriteFile("scanners.toml", R"(baud = 115200
+image = "software"
+require_serial = true
+serial_pattern = "SN[0-9]{6}"
+reload = "refuse"
+scanner_baud = 19200
+scanner_data_bits = 7
+scanner_parity = "even"
+scanner_stop_bits = 2
+[[port]]
+name = "fixture 1"
+device = "/dev/ttyUSB0"
+scanner = "/dev/ttyACM0"
+label = "F01"
+[[port]]
+name = "fixture 2"
+device = "/dev/ttyUSB1"
+label = "F02"
+)");
+    Station station = RunStation({"--config", path});
+    ASSERT_TRUE(station.options.has_value()) << station.err;
+    const cli::ScannerOptions& scanners = station.options->scanners;
+    EXPECT_EQ(scanners.portScanners, (std::vector<std::string>{"/dev/ttyACM0", ""}));
+    EXPECT_EQ(scanners.labels, (std::vector<std::string>{"F01", "F02"}));
+    EXPECT_TRUE(scanners.requireSerial);
+    EXPECT_EQ(scanners.serialPattern, "SN[0-9]{6}");
+    EXPECT_EQ(scanners.reload, station::Reload::Refuse);
+    EXPECT_EQ(scanners.framing.baud, 19200u);
+    EXPECT_EQ(scanners.framing.dataBits, 7u);
+    EXPECT_EQ(scanners.framing.parity, serial::Parity::Even);
+    EXPECT_EQ(scanners.framing.stopBits, 2u);
+
+    Station moved = RunStation({"--config", path, "--scanner", "/dev/ttyUSB1=/dev/ttyACM7"});
+    ASSERT_TRUE(moved.options.has_value()) << moved.err;
+    EXPECT_EQ(moved.options->scanners.portScanners, (std::vector<std::string>{"", "/dev/ttyACM7"}));
+    Station one = RunStation({"--config", path, "--scanner", "/dev/ttyACM5"});
+    ASSERT_TRUE(one.options.has_value()) << one.err;
+    EXPECT_EQ(one.options->scanners.stationScanner, "/dev/ttyACM5");
+    EXPECT_EQ(one.options->scanners.portScanners, (std::vector<std::string>{"", ""}));
+
+    const std::vector<std::string> base = {"--port", "/dev/ttyUSB0", "--software", "--baud", "115200"};
+    const std::pair<std::vector<std::string>, const char*> bad[] = {
+        {{"--scanner", "fixture 9=/dev/ttyACM0"}, "--scanner fixture 9=/dev/ttyACM0: no port fixture 9"},
+        {{"--scanner", "/dev/ttyUSB0="}, "no scanner device after ="},
+        {{"--scanner", "/dev/ttyACM0"}, "a station scanner needs a label on every [[port]]"},
+        {{"--require-serial"}, "--require-serial needs a scanner"},
+        {{"--scanner", "/dev/ttyUSB0=/dev/ttyUSB0"}, "scanner /dev/ttyUSB0 is given twice (or is a port)"},
+    };
+    for (const auto& [words, message] : bad) {
+        std::vector<std::string> line = base;
+        line.insert(line.end(), words.begin(), words.end());
+        Station refused = RunStation(line);
+        EXPECT_EQ(refused.exit, cli::kExitUsage) << message;
+        EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+    }
+    Station both = RunStation({"--config", path, "--scanner", "/dev/ttyACM5", "--scanner", "fixture 1=/dev/ttyACM6"});
+    EXPECT_NE(both.err.find("either a scanner per fixture or one for the station"), std::string::npos) << both.err;
 }
 
 }  // namespace

@@ -421,13 +421,19 @@ TEST(RecordStore, FilesOfEveryEarlierVersionAreUpgradedToTodaysInPlace) {
         ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
 
+        std::vector<records::Row> rows;
+        // Read without writing, a file older than the serials has none to find.
+        ASSERT_TRUE(OpenOrFail(path, Access::Read)->List({"", "", "", "", "SN1"}, &rows, &error)) << error;
+        EXPECT_TRUE(rows.empty());
         auto store = OpenOrFail(path);
         records::Row row = Sample("fixture 2", 1);
         row.device = "/dev/serial/by-path/platform-usb-0:1.2:1.0-port0";
+        row.serial = "SN1";
         ASSERT_TRUE(store->Begin(&row, &error)) << error;
-        std::vector<records::Row> rows;
         ASSERT_TRUE(store->List({}, &rows, &error)) << error;
         ASSERT_EQ(rows.size(), 2u) << version;
+        EXPECT_EQ(rows[0].serial, "");
+        EXPECT_EQ(rows[1].serial, "SN1");
         EXPECT_EQ(rows[0].station, "old");
         EXPECT_EQ(rows[0].port, "fixture 1");
         EXPECT_EQ(rows[0].unit, 4u);
@@ -529,4 +535,48 @@ TEST(RecordStore, TimesAreUtcIso8601WithMilliseconds) {
     EXPECT_EQ(records::IsoUtc(0), "1970-01-01T00:00:00.000Z");
     EXPECT_EQ(records::IsoUtc(1796710689123), "2026-12-08T06:18:09.123Z");
     EXPECT_EQ(records::IsoUtc(951782400000), "2000-02-29T00:00:00.000Z");
+}
+
+// A unit's first load decides its first pass, counted where and when that load was; units
+// without a serial are not counted; the serial filter finds one unit's loads.
+TEST(RecordStore, FirstPassYieldCountsEachSerialOnceAtItsFirstLoad) {
+    Folder folder;
+    auto store = OpenOrFail(folder.File());
+    std::string error;
+    struct Load {
+        const char* day;
+        const char* port;
+        const char* serial;
+        const char* result;
+    };
+    const Load loads[] = {
+        {"2026-12-07", "A", "S1", "confirmed"}, {"2026-12-07", "A", "S2", "failed"},
+        {"2026-12-07", "A", "", "failed"},      {"2026-12-07", "B", "S2", "confirmed"},  // S2's second try
+        {"2026-12-08", "B", "S1", "confirmed"},  // S1 brought back: not a new unit
+        {"2026-12-08", "B", "S3", "confirmed"},
+    };
+    for (const Load& load : loads) {
+        records::Row row = Sample(load.port, 1);
+        row.startedAt = std::string(load.day) + "T10:00:00.000Z";
+        row.serial = load.serial;
+        ASSERT_TRUE(store->Begin(&row, &error));
+        row.endedAt = row.startedAt;
+        row.result = load.result;
+        ASSERT_TRUE(store->Complete(row, &error));
+    }
+    std::vector<records::DaySummary> days;
+    ASSERT_TRUE(store->Summarise({}, &days, &error)) << error;
+    ASSERT_EQ(days.size(), 3u);
+    EXPECT_EQ(days[0].units, 2u);  // 07, A: S1 passed, S2 failed
+    EXPECT_EQ(days[0].firstPass, 1u);
+    EXPECT_DOUBLE_EQ(days[0].FirstPassYield(), 0.5);
+    EXPECT_EQ(days[1].units, 0u);  // 07, B: S2 again only
+    EXPECT_LT(days[1].FirstPassYield(), 0.0);
+    EXPECT_EQ(days[2].units, 1u);  // 08, B: S3 new, S1 back
+    EXPECT_EQ(days[2].firstPass, 1u);
+
+    std::vector<records::Row> rows;
+    ASSERT_TRUE(store->List({"", "", "confirmed", "", "S1"}, &rows, &error)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].startedAt, "2026-12-08T10:00:00.000Z");
 }

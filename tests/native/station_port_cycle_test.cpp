@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,12 +46,14 @@ struct LineState {
     std::atomic<bool>* cancel = nullptr;
     uint64_t stopArmingAtMs = kNever;  // another port of the station ends its arming
     station::StationGate* gate = nullptr;
+    std::function<void(uint64_t)> elsewhere;  // what else happens meanwhile (a scanner)
 };
 
 // What happens at a time whatever the port does: Ctrl-C, another port ending the arming.
 void TimedEvents(LineState& line, uint64_t now) {
     if (line.cancel != nullptr && now >= line.cancelAtMs) line.cancel->store(true);
     if (line.gate != nullptr && now >= line.stopArmingAtMs) line.gate->StopArming("--count 2 reached");
+    if (line.elsewhere) line.elsewhere(now);
 }
 
 // The far end of the port: the units in turn, modelled from the bytes the port took.
@@ -171,6 +174,7 @@ struct Rig {
     std::vector<uint8_t> image = std::vector<uint8_t>(kImageBytes, 0x5A);
     uint64_t t0 = clock.NowMs();
     size_t opens = 0;
+    station::SerialRules serials;
 
     explicit Rig(std::vector<LineUnit> units) {
         line.units = std::move(units);
@@ -202,6 +206,7 @@ struct Rig {
         context.records = &records;
         context.gate = gate.get();
         context.plan = {image.data(), kImageBytes, 115200};
+        context.serials = serials;
         station::RunPortCycle(context);
         return *gate;
     }
@@ -492,4 +497,126 @@ TEST(StationGate, CountReservesLoadsSoNoMoreStartThanCanCountAndAFailureFreesIts
     EXPECT_EQ(gate.StopReason(), "--count 2 reached");
     cancel = true;
     EXPECT_TRUE(gate.Cancelled());
+}
+
+namespace {
+
+// Codes a fixture's scanner reads at given times after the start, offered to the port's slot.
+struct Scans {
+    std::unique_ptr<station::CodeCheck> check;
+    std::unique_ptr<station::ScanSlot> slot;
+    std::vector<std::pair<uint64_t, std::string>> at;  // in time order
+    size_t next = 0;
+
+    Scans() {
+        std::string error;
+        station::CodeCheck::Make(station::kDefaultSerialPattern, &check, &error);
+        slot = std::make_unique<station::ScanSlot>(*check);
+    }
+    void Attach(Rig& r) {
+        r.serials.slot = slot.get();
+        const uint64_t t0 = r.t0;
+        r.line.elsewhere = [this, t0](uint64_t now) {
+            while (next < at.size() && now >= t0 + at[next].first) slot->Offer(at[next++].second);
+        };
+    }
+};
+
+std::vector<std::string> SerialsOf(const Records& records) {
+    std::vector<std::string> serials;
+    for (const auto& start : records.begun) serials.push_back(start.serial);
+    return serials;
+}
+
+bool Told(const Events& events, const std::string& part) {
+    return std::any_of(events.steps.begin(), events.steps.end(),
+                       [&](const auto& s) { return s.second.find(part) != std::string::npos; });
+}
+
+struct History final : station::LoadHistory {
+    std::vector<std::string> loaded;
+    bool broken = false;
+    bool FindConfirmed(const std::string& serial, station::PreviousLoad* previous, bool* found,
+                       std::string* error) override {
+        if (broken) {
+            *error = "server unreachable";
+            return false;
+        }
+        *found = std::find(loaded.begin(), loaded.end(), serial) != loaded.end();
+        *previous = {"2026-12-08 06:12 UTC", "fixture 3", "bench-2"};
+        return true;
+    }
+};
+
+}  // namespace
+
+// A code belongs to the next unit that comes up: scanned before it arrives, or while the one
+// before it was still loading; a second scan replaces the first; a unit with no scan loads
+// with an empty serial.
+TEST(StationPortCycle, EachScanGoesWithTheNextUnitAndASecondScanReplacesTheFirst) {
+    LineUnit later;
+    later.arriveAfterMs = 1000;
+    Rig r({later, later, later});
+    r.rules.count = 3;
+    Scans scans;
+    scans.at = {{200, "A-1"}, {400, "A-2"}, {1150, "B-7"}};
+    scans.Attach(r);
+    r.Run();
+    EXPECT_EQ(SerialsOf(r.records), (std::vector<std::string>{"A-2", "B-7", ""}));
+    EXPECT_TRUE(Told(r.events, "SN A-2 scanned: replaces SN A-1"));
+    EXPECT_TRUE(Told(r.events, "SN B-7 scanned for the next unit"));
+}
+
+// With a serial required, a unit that is up waits for its label; nothing is sent before.
+TEST(StationPortCycle, ARequiredSerialHoldsTheUnitUntilItsLabelIsScanned) {
+    Rig r({LineUnit{}});
+    r.rules.count = 1;
+    Scans scans;
+    scans.at = {{3000, "bad code!"}, {5000, "SN1234"}};
+    scans.Attach(r);
+    r.serials.required = true;
+    r.Run();
+    ASSERT_EQ(r.events.loadStartsMs.size(), 1u);
+    EXPECT_GE(r.events.loadStartsMs[0], r.t0 + 5000);
+    EXPECT_TRUE(Told(r.events, "scan the unit's label"));
+    EXPECT_TRUE(Told(r.events, "refused the scan \"bad code!\""));
+    EXPECT_EQ(SerialsOf(r.records), (std::vector<std::string>{"SN1234"}));
+}
+
+// A serial with a confirmed load already: warn loads it and says where it was; refuse leaves
+// it unloaded, unrecorded and uncounted; a history that cannot be read holds no unit.
+TEST(StationPortCycle, AUnitLoadedBeforeIsWarnedAboutOrRefusedAsTheLineSays) {
+    struct Case {
+        station::Reload reload;
+        bool broken;
+        size_t rows;
+        const char* told;
+    };
+    const Case cases[] = {
+        {station::Reload::Warn, false, 1, "SN U-1 was loaded at 2026-12-08 06:12 UTC on fixture 3, bench-2: loading"},
+        {station::Reload::Refuse, false, 0, "bench-2: not loaded again; switch the unit off"},
+        {station::Reload::Refuse, true, 1, "SN U-1: its earlier loads cannot be looked up (server unreachable)"},
+        {station::Reload::Allow, false, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.told);
+        LineUnit later;
+        later.arriveAfterMs = 1000;
+        Rig r({later});
+        r.line.cancelAtMs = r.t0 + 20000;
+        Scans scans;
+        scans.at = {{100, "U-1"}};
+        scans.Attach(r);
+        History history;
+        history.loaded = {"U-1"};
+        history.broken = c.broken;
+        r.serials.history = &history;
+        r.serials.reload = c.reload;
+        station::StationGate& gate = r.Run();
+        EXPECT_EQ(r.records.begun.size(), c.rows);
+        EXPECT_EQ(r.port.received.size(), c.rows * kImageBytes);
+        EXPECT_EQ(gate.Loaded() + gate.Failed(), c.rows);
+        if (*c.told != '\0') EXPECT_TRUE(Told(r.events, c.told));
+        if (c.reload == station::Reload::Allow) EXPECT_FALSE(Told(r.events, "was loaded at"));
+    }
 }

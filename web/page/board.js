@@ -145,6 +145,8 @@
     $('yield').textContent = next.yield === null ? '\u2013' : `${(next.yield * 100).toFixed(1)} %`;
     // The station tells units per hour once it means something (null in its first minutes).
     $('rate').textContent = next.units_per_hour == null ? '\u2013' : Number(next.units_per_hour).toFixed(1);
+    $('first-pass').textContent =
+      next.first_pass_yield == null ? '\u2013' : `${(next.first_pass_yield * 100).toFixed(1)} %`;
     $('elapsed').textContent = duration(next.elapsed_ms);
     if (next.started_at) $('elapsed').title = `since ${next.started_at}`;
     $('records').textContent = next.records || 'none kept';
