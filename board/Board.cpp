@@ -101,6 +101,7 @@ void Board::LoadEnd(size_t port, uint32_t unit, const station::LoadEnd& end, uin
     p.total = end.total;
     p.leftMs = -1;
     p.result = station::LoadResultName(end.result);
+    ++p.loads[p.result];
     if (end.result == station::LoadResult::Confirmed) {
         ++state_.loaded;
     } else if (end.result == station::LoadResult::Stopped) {

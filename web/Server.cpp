@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "web/EventStream.h"
+#include "web/Metrics.h"
 #include "web/PageFiles.h"
 #include "web/Token.h"
 
@@ -97,6 +98,11 @@ bool QueryValue(const char* query, const char* name, std::string* value, bool* t
     value->assign(buffer, static_cast<size_t>(length));
     return true;
 }
+
+// The line page's own files (line.html, line.js, line.css) are served by the line alone, the
+// board's by a station alone.
+constexpr const char* kLinePage = "line.html";
+bool IsLineFile(const std::string& path) { return path.rfind("/line.", 0) == 0; }
 
 bool ParseCount(const std::string& text, uint64_t* number) {
     if (text.empty() || text.size() > kMaxIdDigits) return false;
@@ -227,14 +233,30 @@ int Server::Handle(mg_connection* connection, const mg_request_info& request) {
                           "WWW-Authenticate: Bearer\r\n");
         }
     }
+    if (options_.line.json) return ServeLine(connection, path, headOnly);
     if (path == "/api/state") {
         const board::StationState state = board_.Snapshot(clock_.NowMs());
         return Send(connection, kOk, kJsonType, Dump(StateJson(state, options_.startedAt)), headOnly);
     }
     if (path == "/api/events") return ServeEvents(connection, headOnly);
+    if (path == "/metrics") {
+        const board::StationState state = board_.Snapshot(clock_.NowMs());
+        return Send(connection, kOk, kMetricsType, MetricsText({SampleOf(state, options_.station)}), headOnly);
+    }
     if (path == "/api/records") return ServeRecords(connection, request, headOnly);
     const PageFile* file = FindPageFile(path == "/" ? "index.html" : path.substr(1));
-    if (file == nullptr || path == "/index.html") return Refuse(connection, kNotFound, "no such page", headOnly);
+    if (file == nullptr || path == "/index.html" || IsLineFile(path))
+        return Refuse(connection, kNotFound, "no such page", headOnly);
+    return Send(connection, kOk, PageFileType(file->name), std::string(file->data, file->size), headOnly);
+}
+
+int Server::ServeLine(mg_connection* connection, const std::string& path, bool headOnly) {
+    if (path == "/api/line") return Send(connection, kOk, kJsonType, options_.line.json(), headOnly);
+    if (path == "/metrics") return Send(connection, kOk, kMetricsType, options_.line.metrics(), headOnly);
+    const PageFile* file = IsLineFile(path) ? FindPageFile(path.substr(1)) : nullptr;
+    if (path == "/") file = FindPageFile(kLinePage);
+    if (file == nullptr || path == std::string("/") + kLinePage)
+        return Refuse(connection, kNotFound, "no such page", headOnly);
     return Send(connection, kOk, PageFileType(file->name), std::string(file->data, file->size), headOnly);
 }
 

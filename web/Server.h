@@ -6,6 +6,12 @@
 //   GET /api/events           Server-Sent Events as the board changes (see EventStream.h)
 //   GET /api/records?since=&port=&result=&before=&limit=
 //                             the records, newest first, a page at a time
+//   GET /metrics              the station's figures for Prometheus (see Metrics.h)
+//
+// Serving the line (`varnex line`) instead, the same server answers
+//   GET /                     the line page (line.js, line.css)
+//   GET /api/line             every station and the shift's figures as JSON
+//   GET /metrics              every station's figures for Prometheus
 //
 // GET and HEAD only. Requests are bounded in size, header count and the time taken to send
 // them; at most kMaxEventStreams streams at once. The server's threads read copies of the
@@ -51,12 +57,21 @@ enum class RecordsAnswer { Ok, BadRequest, Unavailable };
 // whether another page follows) or *error; called on the server's threads.
 using RecordsQuery = std::function<RecordsAnswer(const RecordsRequest&, nlohmann::json* rows, std::string* error)>;
 
+// The line page's answers, as its watcher last read them from the records server; called on
+// the server's threads.
+struct LinePages {
+    std::function<std::string()> json;
+    std::function<std::string()> metrics;
+};
+
 struct ServerOptions {
     ListenAddress address;
     std::string token;                      // "" for none
     std::vector<std::string> machineNames;  // the Host names this station answers to
     std::string startedAt;                  // the station's start, UTC ISO 8601
+    std::string station;                    // the station's name, as its records carry it
     RecordsQuery records;                   // empty when the station keeps no records
+    LinePages line;                         // set: the line page is served, and no board
 };
 
 class Server {
@@ -77,6 +92,7 @@ private:
     static int OnRequest(mg_connection* connection);
     int Handle(mg_connection* connection, const mg_request_info& request);
     int ServeEvents(mg_connection* connection, bool headOnly);
+    int ServeLine(mg_connection* connection, const std::string& path, bool headOnly);
     int ServeRecords(mg_connection* connection, const mg_request_info& request, bool headOnly);
     int Refuse(mg_connection* connection, int status, const std::string& why, bool headOnly,
                const std::string& extraHeaders = "");

@@ -89,7 +89,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     board::Board model(names, options.records, clock.NowMs());
     // Before any port is touched: an address that cannot be served is a usage error too.
     bool webFailed = false;
-    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, model, clock, err, &webFailed);
+    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, common.station, model, clock, err, &webFailed);
     if (webFailed) return kExitUsage;
     std::unique_ptr<Presenter> presenter;
     std::unique_ptr<StationBoard> screen;

@@ -53,8 +53,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const board::Board& board,
-                                           common::Clock& clock, std::ostream& err, bool* failed) {
+std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const std::string& station,
+                                           const board::Board& board, common::Clock& clock, std::ostream& err,
+                                           bool* failed) {
     *failed = false;
     if (options.http.empty()) return nullptr;
     web::ServerOptions server;
@@ -67,6 +68,7 @@ std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const 
     }
     server.machineNames = {HostName()};
     server.startedAt = records::NowIsoUtc();
+    server.station = station;
     if (!options.records.empty()) {
         auto pages = std::make_shared<RecordsPages>(options.records);
         server.records = [pages](const web::RecordsRequest& request, nlohmann::json* rows, std::string* why) {

@@ -15,8 +15,10 @@
 namespace cli {
 
 // Null without --http; null with the reason told on err (a usage error: nothing was started)
-// when it cannot be served, *failed set. Says the address to open on err once.
-std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const board::Board& board,
-                                           common::Clock& clock, std::ostream& err, bool* failed);
+// when it cannot be served, *failed set. Says the address to open on err once. station: the
+// name the records and the metrics carry.
+std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const std::string& station,
+                                           const board::Board& board, common::Clock& clock, std::ostream& err,
+                                           bool* failed);
 
 }  // namespace cli
