@@ -45,6 +45,15 @@ struct FakeServer : records::RowSink {
         *taken = rows.size();
         return true;
     }
+    bool Beat(const records::Heartbeat& heartbeat, records::ServerError* error) override {
+        if (fail) {
+            *error = {permanent, "connection refused"};
+            return false;
+        }
+        beats.push_back(heartbeat);
+        return true;
+    }
+    std::vector<records::Heartbeat> beats;
 };
 
 std::unique_ptr<RecordStore> Open(const std::string& path) {
