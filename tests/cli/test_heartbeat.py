@@ -3,7 +3,9 @@ that forwards keeps its own row of varnex_stations up to date while it runs, wit
 address and its ports, and marks it ended at its stop; a server hung with SIGSTOP during a run
 holds up no unit; the administrator's SQL file run again brings an older server up to date."""
 import json
-import time
+import os
+import signal
+import subprocess
 
 from simunits import image_sha256
 from test_records_server import LINE_GAP_MS, FINISH_S, station_args, wait_for
@@ -12,6 +14,21 @@ from test_web_board import web_url
 
 HEARTBEAT_S = 5
 STATEMENT_BOUND_MS = 10000  # the longest a statement to the server is waited for
+
+
+def server_processes(pg):
+    """The postmaster and every backend: stopping them all hangs the connections already open too."""
+    postmaster = pg.postmaster_pid()
+    children = subprocess.run(["pgrep", "-P", str(postmaster)], capture_output=True, text=True).stdout.split()
+    return [postmaster] + [int(pid) for pid in children]
+
+
+def signal_all(pids, number):
+    for pid in pids:
+        try:
+            os.kill(pid, number)
+        except ProcessLookupError:
+            pass
 
 
 def station_row(pg, station):
@@ -55,12 +72,14 @@ def test_a_hung_server_holds_up_no_unit(units, varnex, folder, pg_server):
     records = str(folder / "hung.db")
     run = varnex(station_args(lines, records, "hung", pg_server.url, "--count", "4"), lines, pg_server.env())
     assert wait_for(lambda: station_row(pg_server, "hung") is not None)
-    pg_server.hang()
+    hung = server_processes(pg_server)
+    signal_all(hung, signal.SIGSTOP)
     try:
         code, out, err = run.wait(FINISH_S)
     finally:
-        pg_server.resume()
+        signal_all(hung, signal.SIGCONT)
     assert code == 0, out + err
+    assert "rows wait for 127.0.0.1" in out.splitlines()[-1], out  # the server was hung indeed
     for unit in lines:
         history = unit.request(cmd="line")["line"]["history"]
         assert [h["sha256"] for h in history] == [image_sha256("BOOTLOADER")] * 2, history
