@@ -22,9 +22,10 @@ namespace cli {
 
 namespace {
 
-// The stations are read this often (they beat every five seconds, silence shows after 15);
+// The stations are read this often (they beat within a second of a change, every five
+// seconds otherwise; silence shows after 15);
 // the shift's figures, which read the shift's rows, less often.
-constexpr auto kStationsEvery = std::chrono::milliseconds(2000);
+constexpr auto kStationsEvery = std::chrono::milliseconds(1000);
 constexpr auto kShiftEvery = std::chrono::milliseconds(30000);
 constexpr uint32_t kStopLookMs = 200;
 

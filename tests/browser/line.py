@@ -6,7 +6,7 @@ then reads commands, one a line, answering each with a JSON line:
   stop NAME     ends that station as Ctrl-C does             -> {"stopped": NAME}
   kill NAME     kills it (no stop reaches the server)        -> {"killed": NAME}
   start NAME    starts it again on the same unit             -> {"started": NAME, "board": URL}
-The end of input stops everything that was started. The last station's third unit is switched
+The end of input stops everything that was started. The last station's second unit is switched
 off mid-image, so one port fails while the page watches."""
 import json
 import os
@@ -24,9 +24,10 @@ from simunits import VARNEX, Unit, Varnex  # noqa: E402
 from station import drain, read_url  # noqa: E402
 
 STATIONS = ("bench-1", "bench-2", "bench-3")
-FAILING_UNIT = 3
+FAILING_UNIT = 2
 UNITS_PER_LINE = 200
 GAP_MS = 1500
+FAILURE_GAP_MS = 10000  # the failed unit's port stays failed this long, until the next unit
 CUT_AT_BYTES = 60000
 LINE_URL = re.compile(r"line page at (http://\S+)")
 URL_TIMEOUT_S = 30
@@ -66,8 +67,11 @@ def main():
     try:
         pg.start_fresh()
         for name in STATIONS:
-            fault = ["--line-fault", "%d:drop_mid_image:%d" % (FAILING_UNIT, CUT_AT_BYTES)] if name == STATIONS[-1] else []
-            units[name] = Unit(folder, ["--line", str(UNITS_PER_LINE), "--line-gap-ms", str(GAP_MS)] + fault)
+            args = ["--line", str(UNITS_PER_LINE), "--line-gap-ms", str(GAP_MS)]
+            if name == STATIONS[-1]:
+                args = ["--line", str(UNITS_PER_LINE), "--line-gap-ms", str(FAILURE_GAP_MS),
+                        "--line-fault", "%d:drop_mid_image:%d" % (FAILING_UNIT, CUT_AT_BYTES)]
+            units[name] = Unit(folder, args)
             runs[name], boards[name] = station_run(name, units[name], folder, pg)
         page = subprocess.Popen([VARNEX, "line", pg.url, "--http", "127.0.0.1:0"], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE, env=pg.env())

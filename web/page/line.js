@@ -6,7 +6,7 @@
 'use strict';
 
 (() => {
-  const POLL_MS = 2000;
+  const POLL_MS = 1000;
   const TIMEOUT_MS = 5000;
   const rows = new Map();  // station -> its row's parts
   let lastAnswer = null;   // Date of the page server's last answer
