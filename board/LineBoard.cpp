@@ -35,14 +35,7 @@ nlohmann::json LineJson(const std::vector<records::StationHeard>& stations, cons
     for (const records::StationHeard& heard : stations) {
         const StationState state = HeardState(heard);
         nlohmann::json ports = nlohmann::json::array();
-        for (const PortState& port : state.ports) {
-            ports.push_back({{"name", port.name},
-                             {"step", port.step},
-                             {"unit", port.unit},
-                             {"failed", port.failed},
-                             {"reason", port.reason},
-                             {"lost", port.lost}});
-        }
+        for (const PortState& port : state.ports) ports.push_back(SummaryJson(port));
         nlohmann::json row = {{"station", heard.station},
                               {"host", heard.host},
                               {"version", heard.version},

@@ -8,7 +8,7 @@
 //                  "loaded": 41, "failed": 2, "yield": 0.953, "units_per_hour": 410.0,
 //                  "first_pass_yield": null, "records_waiting": 0,
 //                  "ports": [{"name": "fixture 1", "step": "loading", "unit": 12, "failed": false,
-//                             "reason": "", "lost": false}, ...], ...}, ...],
+//                             "reason": "", "lost": false, "loads": {"confirmed": 11}}, ...], ...}, ...],
 //    "units_per_hour": [{"station": "bench-2", "hour": "2026-12-08T06:00:00Z", "loaded": 380, "failed": 3}],
 //    "failures": [{"reason": "no confirmation", "count": 2}]}
 #pragma once

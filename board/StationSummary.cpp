@@ -58,17 +58,14 @@ const std::vector<std::string>& LoadResultNames() {
     return names;
 }
 
+nlohmann::json SummaryJson(const PortState& port) {
+    return {{"name", port.name},     {"step", port.step}, {"unit", port.unit},  {"failed", port.failed},
+            {"reason", port.reason}, {"lost", port.lost}, {"loads", port.loads}};
+}
+
 nlohmann::json SummaryJson(const StationState& state) {
     nlohmann::json ports = nlohmann::json::array();
-    for (const PortState& port : state.ports) {
-        ports.push_back({{"name", port.name},
-                         {"step", port.step},
-                         {"unit", port.unit},
-                         {"failed", port.failed},
-                         {"reason", port.reason},
-                         {"lost", port.lost},
-                         {"loads", port.loads}});
-    }
+    for (const PortState& port : state.ports) ports.push_back(SummaryJson(port));
     nlohmann::json json = {{"elapsed_ms", state.elapsedMs},
                            {"loaded", state.loaded},
                            {"failed", state.failed},

@@ -19,6 +19,7 @@
 namespace board {
 
 nlohmann::json SummaryJson(const StationState& state);
+nlohmann::json SummaryJson(const PortState& port);
 
 // Every step a port may show (kOpeningStep first) and every result a load may end with, by name.
 const std::vector<std::string>& StepNames();

@@ -102,6 +102,7 @@ bool QueryValue(const char* query, const char* name, std::string* value, bool* t
 // The line page's own files (line.html, line.js, line.css) are served by the line alone, the
 // board's by a station alone.
 constexpr const char* kLinePage = "line.html";
+constexpr const char* kSharedStyle = "/board.css";
 bool IsLineFile(const std::string& path) { return path.rfind("/line.", 0) == 0; }
 
 bool ParseCount(const std::string& text, uint64_t* number) {
@@ -253,7 +254,9 @@ int Server::Handle(mg_connection* connection, const mg_request_info& request) {
 int Server::ServeLine(mg_connection* connection, const std::string& path, bool headOnly) {
     if (path == "/api/line") return Send(connection, kOk, kJsonType, options_.line.json(), headOnly);
     if (path == "/metrics") return Send(connection, kOk, kMetricsType, options_.line.metrics(), headOnly);
-    const PageFile* file = IsLineFile(path) ? FindPageFile(path.substr(1)) : nullptr;
+    // The line page takes the board's style and adds its own.
+    const bool served = IsLineFile(path) || path == kSharedStyle;
+    const PageFile* file = served ? FindPageFile(path.substr(1)) : nullptr;
     if (path == "/") file = FindPageFile(kLinePage);
     if (file == nullptr || path == std::string("/") + kLinePage)
         return Refuse(connection, kNotFound, "no such page", headOnly);

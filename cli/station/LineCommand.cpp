@@ -10,13 +10,12 @@
 
 #include "board/LineBoard.h"
 #include "cli/output/FailureTexts.h"
-#include "cli/terminal/HostName.h"
+#include "cli/station/WebBoard.h"
 #include "common/Clock.h"
 #include "records/LineRecords.h"
 #include "records/RecordStore.h"
 #include "web/Metrics.h"
 #include "web/Server.h"
-#include "web/Token.h"
 
 namespace cli {
 
@@ -138,13 +137,10 @@ private:
 int RunLineCommand(const LineOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& cancel) {
     web::ServerOptions server;
     std::string error;
-    if (!web::ParseListenAddress(options.http, &server.address, &error) ||
-        (!options.httpTokenFile.empty() && !web::ReadTokenFile(options.httpTokenFile, &server.token, &error))) {
+    if (!WebServerOptions(options.http, options.httpTokenFile, &server, &error)) {
         err << "varnex: " << error << std::endl;
         return kExitUsage;
     }
-    server.machineNames = {HostName()};
-    server.startedAt = records::NowIsoUtc();
     LineWatch watch(options, err);
     server.line.json = [&watch] { return watch.Json(); };
     server.line.metrics = [&watch] { return watch.Metrics(); };

@@ -340,6 +340,7 @@ TEST_F(WebServer, ServingTheLineAnswersTheLinePageItsJsonAndMetricsAndNoBoard) {
     EXPECT_NE(page.find("<script src=\"/line.js\""), std::string::npos);
     EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
     EXPECT_EQ(Status(Get(port, "/line.js", bearer)), 200);
+    EXPECT_EQ(Status(Get(port, "/board.css", bearer)), 200);  // the style both pages share
     const std::string line = Get(port, "/api/line", bearer);
     EXPECT_NE(line.find("\r\n\r\n{\"stations\":[]}"), std::string::npos);
     EXPECT_NE(Get(port, "/metrics", bearer).find("varnex_station_up{station=\"a\"} 1"), std::string::npos);
