@@ -13,14 +13,12 @@ import os
 import re
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from pgserver import PgServer  # noqa: E402
-from simunits import VARNEX, Unit, Varnex  # noqa: E402
+from simunits import Unit, Varnex  # noqa: E402
 from station import drain, read_url  # noqa: E402
 
 STATIONS = ("bench-1", "bench-2", "bench-3")
@@ -30,7 +28,6 @@ GAP_MS = 1500
 FAILURE_GAP_MS = 10000  # the failed unit's port stays failed this long, until the next unit
 CUT_AT_BYTES = 60000
 LINE_URL = re.compile(r"line page at (http://\S+)")
-URL_TIMEOUT_S = 30
 
 
 def station_run(name, unit, folder, pg):
@@ -42,22 +39,6 @@ def station_run(name, unit, folder, pg):
     drain(run.process.stdout)
     drain(run.process.stderr)
     return run, board
-
-
-def line_url(process):
-    deadline = time.monotonic() + URL_TIMEOUT_S
-    seen = b""
-    fd = process.stderr.fileno()
-    os.set_blocking(fd, False)
-    while time.monotonic() < deadline and process.poll() is None:
-        try:
-            seen += os.read(fd, 4096)
-        except BlockingIOError:
-            time.sleep(0.05)
-        found = LINE_URL.search(seen.decode(errors="replace"))
-        if found:
-            return found.group(1)
-    raise SystemExit("varnex line did not serve its page: %s" % seen.decode(errors="replace")[-2000:])
 
 
 def main():
@@ -73,10 +54,10 @@ def main():
                         "--line-fault", "%d:drop_mid_image:%d" % (FAILING_UNIT, CUT_AT_BYTES)]
             units[name] = Unit(folder, args)
             runs[name], boards[name] = station_run(name, units[name], folder, pg)
-        page = subprocess.Popen([VARNEX, "line", pg.url, "--http", "127.0.0.1:0"], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE, env=pg.env())
-        url = line_url(page)
-        drain(page.stderr)
+        page = Varnex(["line", pg.url, "--http", "127.0.0.1:0"], [], pg.env())
+        url = read_url(page, LINE_URL)
+        drain(page.process.stdout)
+        drain(page.process.stderr)
         print(json.dumps({"url": url, "boards": boards}), flush=True)
         for line in sys.stdin:
             words = line.split()
@@ -96,8 +77,8 @@ def main():
                 runs[name], boards[name] = station_run(name, units[name], folder, pg)
                 print(json.dumps({"started": name, "board": boards[name]}), flush=True)
     finally:
-        for run in [page] + [r.process for r in runs.values()]:
-            if run is not None and run.poll() is None:
+        for run in [r.process for r in [page] + list(runs.values()) if r is not None]:
+            if run.poll() is None:
                 run.kill()
                 run.wait(30)
         for unit in units.values():
