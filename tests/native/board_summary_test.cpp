@@ -56,6 +56,12 @@ TEST(StationSummary, AMisshapenSummaryIsReadAsFarAsItIsSound) {
     EXPECT_FALSE(state.ports[0].lost);
     EXPECT_EQ(state.ports[0].loads, (std::map<std::string, uint64_t>{{"failed", 2}}));
     EXPECT_EQ(state.ports[1].step, board::kOpeningStep);
+
+    // A name or reason is a line of text: one of any length is kept to its first 4096 bytes.
+    board::StationState longName;
+    const std::string longSummary = R"({"ports": [{"name": ")" + std::string(5000, 'n') + R"("}]})";
+    ASSERT_TRUE(board::FromSummary(nlohmann::json::parse(longSummary), &longName));
+    EXPECT_EQ(longName.ports.at(0).name, std::string(4096, 'n'));
 }
 
 }  // namespace

@@ -85,6 +85,8 @@ TEST(WebMetrics, EscapesLabelValuesAndReplacesWhatIsNotUtf8) {
         {"bad\xFF", "bad\xEF\xBF\xBD"},
         {"cut\xE2\x82", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"overlong\xC0\xAF", "overlong\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"overlong4\xF0\x8F\xBF\xBF", "overlong4\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"emoji\xF0\x9F\x99\x82", "emoji\xF0\x9F\x99\x82"},
         {"surrogate\xED\xA0\x80", "surrogate\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
     for (const Case& c : cases) EXPECT_EQ(web::LabelValue(c.given), c.written) << c.given;
