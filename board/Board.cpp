@@ -123,6 +123,7 @@ void Board::LoadEnd(size_t port, uint32_t unit, const station::LoadEnd& end, uin
         ++state_.units;
         if (end.result == station::LoadResult::Confirmed) ++state_.firstPass;
     }
+    ++p.loads[p.result];
     if (end.result == station::LoadResult::Confirmed) {
         ++state_.loaded;
         const uint64_t minute = (nowMs > startMs_ ? nowMs - startMs_ : 0) / kRateSliceMs;

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -46,20 +47,21 @@ inline constexpr size_t kRateRing = kRateSlices + 1;
 inline constexpr const char* kOpeningStep = "opening";
 
 struct PortState {
-    std::string name;                 // the port as given on the command line
-    NamePart distinct;                // what in the name tells it from the station's other ports
-    std::string step = kOpeningStep;  // station::StepName of its step, or "opening"
-    std::string text;                 // the step in the operator's words; "" when none
-    uint32_t unit = 0;                // the unit's number on this port (1: the first); 0 before
-    bool loading = false;             // an image is going out
-    uint64_t bytes = 0;               // bytes the unit has taken, never ahead of the line's pace
-    uint64_t total = 0;               // the image's size while loading or after a load
-    double rate = 0.0;                // bytes per second the unit has taken; 0 while not known
-    int64_t leftMs = -1;              // time left of the load; -1 while not known
-    bool failed = false;              // the last unit failed: latched until the next unit starts
-    std::string reason;               // why, in the operator's words (whole, never cut)
-    std::string result;               // the last load's result as the records keep it; "" before
-    bool lost = false;                // the port is lost and is being opened again
+    std::string name;                       // the port as given on the command line
+    NamePart distinct;                      // what in the name tells it from the station's other ports
+    std::string step = kOpeningStep;        // station::StepName of its step, or "opening"
+    std::string text;                       // the step in the operator's words; "" when none
+    uint32_t unit = 0;                      // the unit's number on this port (1: the first); 0 before
+    bool loading = false;                   // an image is going out
+    uint64_t bytes = 0;                     // bytes the unit has taken, never ahead of the line's pace
+    uint64_t total = 0;                     // the image's size while loading or after a load
+    double rate = 0.0;                      // bytes per second the unit has taken; 0 while not known
+    int64_t leftMs = -1;                    // time left of the load; -1 while not known
+    bool failed = false;                    // the last unit failed: latched until the next unit starts
+    std::string reason;                     // why, in the operator's words (whole, never cut)
+    std::string result;                     // the last load's result as the records keep it; "" before
+    bool lost = false;                      // the port is lost and is being opened again
+    std::map<std::string, uint64_t> loads;  // loads ended on this port since the start, by result
 };
 
 // Where the records go on to, for the header: the line's server and the rows that wait for it.
@@ -67,8 +69,9 @@ struct RecordsServer {
     std::string host;      // "" when the records go to no server
     uint64_t waiting = 0;  // rows the server has not taken yet
     std::string reason;    // why it has not, in the operator's words; "" while it takes them
+    uint64_t errors = 0;   // tries the server refused or never answered, since the start
     bool operator==(const RecordsServer& other) const {
-        return host == other.host && waiting == other.waiting && reason == other.reason;
+        return host == other.host && waiting == other.waiting && reason == other.reason && errors == other.errors;
     }
 };
 

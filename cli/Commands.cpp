@@ -5,6 +5,7 @@
 #include "cli/ports/PortsCommand.h"
 #include "cli/records/RecordsCommand.h"
 #include "cli/service/ServiceCommand.h"
+#include "cli/station/LineCommand.h"
 #include "cli/station/StationCommand.h"
 
 namespace cli {
@@ -28,6 +29,9 @@ CommandRunners CommandRunnersFor(std::ostream& out, std::ostream& err, std::atom
         return guard([&] { return RunStationCommand(options, out, err, cancel); });
     };
     runners.records = [&out, &err](const RecordsOptions& options) { return RunRecordsCommand(options, out, err); };
+    runners.line = [&out, &err, &cancel, guard](const LineOptions& options) {
+        return guard([&] { return RunLineCommand(options, out, err, cancel); });
+    };
     return runners;
 }
 

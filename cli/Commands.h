@@ -15,7 +15,8 @@ namespace cli {
 using StopGuard = std::function<int(const std::function<int()>&)>;
 
 // The runners writing to out and err; every command on ports runs inside guard, and cancel is
-// the flag its workers watch. records touches no port and runs without it.
+// the flag its workers watch (line, which serves until stopped, too). records touches no port
+// and runs without it.
 CommandRunners CommandRunnersFor(std::ostream& out, std::ostream& err, std::atomic<bool>& cancel,
                                  const StopGuard& guard);
 

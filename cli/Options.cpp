@@ -320,6 +320,32 @@ void AddRecordsCommand(CLI::App& app, const CommandRunners& runners, RecordsOpti
     });
 }
 
+void AddLineCommand(CLI::App& app, const CommandRunners& runners, LineOptions* options, Chosen* chosen) {
+    CLI::App* command =
+        app.add_subcommand("line", "serve a page of every station of the line, from their heartbeats on the server");
+    command
+        ->add_option("URL", options->url, "the line's records server (a libpq connection string or postgresql:// URI)")
+        ->required();
+    command
+        ->add_option("--http", options->http,
+                     "serve the page at [ADDR:]PORT (ADDR 127.0.0.1 unless given; 0.0.0.0: every network of this "
+                     "machine)")
+        ->required()
+        ->type_name("[ADDR:]PORT");
+    command->add_option("--http-token-file", options->httpTokenFile, "the page's token, the file's first line")
+        ->type_name("FILE");
+    command->add_option("--shift-hours", options->shiftHours, "the charts cover the loads of this many hours back")
+        ->check(CLI::Range(1, kMaxShiftHours))
+        ->type_name("N");
+    command->callback([&runners, options, chosen] {
+        CheckServerUrl(options->url);
+        if (!records::IsServerUrl(options->url))
+            throw CLI::ValidationError(
+                "URL: give the records server as a libpq connection string or postgresql:// URI");
+        *chosen = [&runners, options] { return runners.line(*options); };
+    });
+}
+
 void CheckProgramName(const std::string& name) {
     if (name.empty()) throw CLI::ValidationError("NAME: the program's name is empty");
     if (name.size() > transfer::kMaxProgramNameLength) {
@@ -427,14 +453,16 @@ int RunCommandLine(int argc, const char* const argv[], const CommandRunners& run
     AddStationCommand(app, runners, &station, &stationFlags, &chosen);
     RecordsOptions records;
     AddRecordsCommand(app, runners, &records, &chosen);
+    LineOptions line;
+    AddLineCommand(app, runners, &line, &chosen);
 
     try {
         // CLI11 alone would only say that a command is required.
         bool known = argc > 1 && IsCommandName(app, argv[1]);
         if (argc > 1 && argv[1][0] != '-' && !known) {
-            throw CLI::ValidationError(
-                std::string("unknown command ") + argv[1] +
-                ": use ports, download, erase, station, records, nlec, settings, program, bitmap, monitor or request");
+            throw CLI::ValidationError(std::string("unknown command ") + argv[1] +
+                                       ": use ports, download, erase, station, records, line, nlec, settings, program, "
+                                       "bitmap, monitor or request");
         }
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -133,6 +133,16 @@ struct RecordsOptions {
     std::string forwardUrl;
 };
 
+// line: the line page.
+inline constexpr int kDefaultShiftHours = 8;
+inline constexpr int kMaxShiftHours = 24;
+struct LineOptions {
+    std::string url;                      // the line's records server
+    std::string http;                     // the page's [ADDR:]PORT
+    std::string httpTokenFile;            // the file holding the page's token; empty for none
+    int shiftHours = kDefaultShiftHours;  // the charts cover the loads started this many hours back
+};
+
 // What each command runs; each returns the process's exit code.
 struct CommandRunners {
     std::function<int(const PortsOptions&)> ports;
@@ -141,6 +151,7 @@ struct CommandRunners {
     std::function<int(const ServiceOptions&)> service;
     std::function<int(const StationOptions&)> station;
     std::function<int(const RecordsOptions&)> records;
+    std::function<int(const LineOptions&)> line;
 };
 
 // Parses argv and runs the chosen command's runner, returning its exit code. Help and the

@@ -1,8 +1,9 @@
 -- The line's records of loads on a PostgreSQL server (version 13 or later), and the role the
 -- stations write them as. Run once by an administrator, in an existing database:
 --     psql -d DATABASE -f varnex-records.sql
--- then give the role its password (psql: \password varnex). Running it again changes nothing.
--- varnex never creates or alters this table itself.
+-- then give the role its password (psql: \password varnex). Running it again changes nothing
+-- on a server it made, and brings a server made by an earlier file up to date.
+-- varnex never creates or alters these tables itself.
 BEGIN;
 
 -- One row per unit loaded, as each station's records file holds it. A row is known by the
@@ -39,6 +40,21 @@ CREATE INDEX IF NOT EXISTS varnex_loads_started ON varnex_loads (started_at);
 CREATE INDEX IF NOT EXISTS varnex_loads_serial ON varnex_loads (serial) WHERE serial <> '';
 CREATE INDEX IF NOT EXISTS varnex_loads_station_started ON varnex_loads (station, started_at);
 
+-- One row per station that forwards its records: who it is, where its board is, and what its
+-- ports were doing at its last heartbeat (every few seconds while it runs). heartbeat_at is
+-- the server's own clock, so the stations' clocks never make one look silent; ended_at is set
+-- when the station stops and cleared when it starts again.
+CREATE TABLE IF NOT EXISTS varnex_stations (
+    station text PRIMARY KEY,
+    host text NOT NULL,
+    varnex_version text NOT NULL,
+    started_at timestamptz NOT NULL,
+    heartbeat_at timestamptz NOT NULL DEFAULT now(),
+    ended_at timestamptz,
+    board_url text NOT NULL DEFAULT '',  -- the station's web board, '' when it has none
+    state jsonb NOT NULL DEFAULT '{}'    -- the shift's counters and each port's step, unit and failure
+);
+
 -- The stations' role: it logs in, adds rows and completes them, and reads them back; it may
 -- not delete, create or alter anything.
 DO $$
@@ -50,6 +66,8 @@ END
 $$;
 REVOKE ALL ON varnex_loads FROM varnex;
 GRANT SELECT, INSERT, UPDATE ON varnex_loads TO varnex;
+REVOKE ALL ON varnex_stations FROM varnex;
+GRANT SELECT, INSERT, UPDATE ON varnex_stations TO varnex;
 GRANT USAGE ON SCHEMA public TO varnex;
 
 COMMIT;

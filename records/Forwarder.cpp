@@ -1,6 +1,8 @@
 // The forwarding to the line's server (see Forwarder.h).
 #include "records/Forwarder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 
@@ -25,6 +27,7 @@ int64_t ForwardStep::Run(int64_t nowMs, int64_t idleMs) {
             reason_ = text;
         }
         idle_ = false;
+        ++failures_;
         if (permanent && !permanentSaid_ && report_) report_(text);
         permanentSaid_ = permanentSaid_ || permanent;
         sink_.Reset();
@@ -59,12 +62,13 @@ std::string ForwardStep::Reason() const {
 
 struct Forwarder::Shared {
     Shared(std::shared_ptr<RecordStore> s, const std::string& url, uint64_t seed)
-        : store(std::move(s)), sink(url), step(*store, sink, seed) {
+        : store(std::move(s)), sink(url), step(*store, sink, seed), beat(sink, ~seed) {
         step.StopWhen(&stopping);
     }
     std::shared_ptr<RecordStore> store;
     ServerRecords sink;
     ForwardStep step;
+    HeartbeatStep beat;
     std::mutex mutex;
     std::condition_variable wake;
     bool notified = false;
@@ -107,24 +111,38 @@ ForwardState Forwarder::State() const {
     std::string ignored;
     shared_->store->PendingCount(&state.waiting, &ignored);
     state.reason = shared_->step.Reason();
+    state.errors = shared_->step.Failures() + shared_->beat.Failures();
     return state;
 }
+
+void Forwarder::Describe(const Heartbeat& heartbeat) {
+    shared_->beat.Describe(heartbeat);
+    // The beat may be due sooner now (a change, the end): the thread looks again.
+    { std::lock_guard<std::mutex> hold(shared_->mutex); }
+    shared_->wake.notify_one();
+}
+
+bool Forwarder::EndSaid() const { return shared_->beat.EndSaid(); }
 
 void Forwarder::Loop(std::shared_ptr<Shared> shared) {
     int64_t next = SteadyMs();
     while (!shared->stopping) {
+        bool rowsDue = false;
         {
             std::unique_lock<std::mutex> hold(shared->mutex);
             // A noted row is sent at once while the server takes rows; after a failure the
-            // pause is kept, notes or not.
+            // pause is kept, notes or not. A heartbeat due wakes the thread for itself alone.
             const bool healthy = shared->step.Reason().empty();
-            while (!shared->stopping && !(healthy && shared->notified) && SteadyMs() < next) {
-                shared->wake.wait_for(hold, std::chrono::milliseconds(next - SteadyMs()));
+            const auto due = [&] { return std::min(next, shared->beat.DueMs()); };
+            while (!shared->stopping && !(healthy && shared->notified) && SteadyMs() < due()) {
+                shared->wake.wait_for(hold, std::chrono::milliseconds(due() - SteadyMs()));
             }
             if (shared->stopping) return;
-            shared->notified = false;
+            rowsDue = (healthy && shared->notified) || SteadyMs() >= next;
+            if (rowsDue) shared->notified = false;
         }
-        next = shared->step.Run(SteadyMs(), kIdleLookMs);
+        if (rowsDue) next = shared->step.Run(SteadyMs(), kIdleLookMs);
+        if (!shared->stopping) shared->beat.Run(SteadyMs());
     }
 }
 

@@ -3,6 +3,7 @@
 // server's commit and the mark) changes nothing there. The station never waits for it: the
 // forwarding runs on a thread of its own, and while the server is away the rows wait in the
 // file and the pause between tries grows (RetrySchedule).
+// The same thread keeps the station's heartbeat on the server (HeartbeatStep).
 // ForwardStep is the portable decision (one try at a given "now"); Forwarder runs it on a thread.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "records/HeartbeatStep.h"
 #include "records/RecordStore.h"
 #include "records/RetrySchedule.h"
 #include "records/ServerRecords.h"
@@ -26,7 +28,8 @@ inline constexpr size_t kBatchRows = 200;  // rows per statement, well under the
 struct ForwardState {
     uint64_t waiting = 0;
     std::string host;
-    std::string reason;  // the last failure's words, empty while the server takes the rows
+    std::string reason;   // the last failure's words, empty while the server takes the rows
+    uint64_t errors = 0;  // tries (rows or heartbeats) the server refused or never answered
 };
 
 // Told of a permanent failure once (until the server takes rows again), in plain words.
@@ -40,6 +43,7 @@ public:
     int64_t Run(int64_t nowMs, int64_t idleMs);
     bool Idle() const { return idle_; }  // the outbox was emptied on the last run
     std::string Reason() const;
+    uint64_t Failures() const { return failures_.load(); }  // failed tries since the start
     void OnPermanentFailure(PermanentFailureReport report) { report_ = std::move(report); }
     // A hook the tests may use to stop a process between the server's commit and the mark.
     void AfterCommit(std::function<void()> hook) { afterCommit_ = std::move(hook); }
@@ -56,6 +60,7 @@ private:
     std::string reason_;
     bool idle_ = false;
     bool permanentSaid_ = false;
+    std::atomic<uint64_t> failures_{0};
     PermanentFailureReport report_;
     std::function<void()> afterCommit_;
     const std::atomic<bool>* stop_ = nullptr;
@@ -80,6 +85,10 @@ public:
     void Stop();
     ForwardState State() const;
     const std::string& Host() const { return host_; }
+    // What the station's heartbeat says from now on (any thread); this thread sends it.
+    void Describe(const Heartbeat& heartbeat);
+    // The server holds the station's end.
+    bool EndSaid() const;
 
 private:
     struct Shared;

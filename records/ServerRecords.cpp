@@ -110,6 +110,31 @@ bool ServerRecords::Send(const std::string& journal, const std::vector<Row>& row
     return true;
 }
 
+bool ServerRecords::Beat(const Heartbeat& heartbeat, ServerError* error) {
+    if (!Connected(error)) return false;
+    // The server's clock stamps the heartbeat, so a station's clock never makes it look silent;
+    // a station started again under its name clears the end of its last run.
+    static const std::string sql =
+        "INSERT INTO varnex_stations AS s (station, host, varnex_version, started_at, heartbeat_at, ended_at, "
+        "board_url, state) VALUES ($1, $2, $3, $4::timestamptz, now(), CASE WHEN $5::boolean THEN now() END, $6, "
+        "$7::jsonb) ON CONFLICT (station) DO UPDATE SET host = excluded.host, "
+        "varnex_version = excluded.varnex_version, started_at = excluded.started_at, heartbeat_at = now(), "
+        "ended_at = excluded.ended_at, board_url = excluded.board_url, state = excluded.state";
+    std::vector<SqlRow> none;
+    const std::vector<SqlParam> params = {heartbeat.station,
+                                          heartbeat.host,
+                                          heartbeat.version,
+                                          heartbeat.startedAt,
+                                          std::string(heartbeat.ended ? "true" : "false"),
+                                          heartbeat.boardUrl,
+                                          heartbeat.state.empty() ? std::string("{}") : heartbeat.state};
+    if (!connection_->Run(sql, params, &none, error)) {
+        if (connection_->Broken()) connection_.reset();
+        return false;
+    }
+    return true;
+}
+
 bool ServerRecords::List(const Filter& filter, std::vector<Row>* rows, ServerError* error) {
     if (!Connected(error)) return false;
     std::string list;

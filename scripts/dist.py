@@ -216,8 +216,10 @@ def deb_changelog(version, changelog_text):
     return "\n".join(entries).encode()
 
 
-# The station's system service and its configuration folder, in the Debian packages.
+# The station's and the line page's system services and their configuration folder, in the
+# Debian packages.
 SERVICE_UNIT = "varnex-station@.service"
+LINE_UNIT = "varnex-line.service"
 SERVICE_UNIT_FOLDER = "lib/systemd/system/"
 CONFIG_FOLDER = "etc/varnex/"
 EXAMPLE_CONFIG = "example.toml"
@@ -228,6 +230,7 @@ def deb_files(binary, version, epoch):
     doc = "usr/share/doc/%s/" % PACKAGE
     return [
         Entry(SERVICE_UNIT_FOLDER + SERVICE_UNIT, read(os.path.join(REPO, "packaging", SERVICE_UNIT))),
+        Entry(SERVICE_UNIT_FOLDER + LINE_UNIT, read(os.path.join(REPO, "packaging", LINE_UNIT))),
         Entry(CONFIG_FOLDER + EXAMPLE_CONFIG, read(os.path.join(REPO, "packaging", EXAMPLE_CONFIG))),
         Entry("usr/bin/varnex", read(binary), EXECUTABLE_MODE),
         Entry("usr/share/man/man1/varnex.1.gz", gzip_bytes(read(os.path.join(REPO, "docs", "varnex.1")))),

@@ -32,6 +32,8 @@ need=(
   libpq-dev postgresql-15 pkg-config
   # Keyboard-mode barcode scanners on Linux, read from their event devices.
   libevdev-dev
+  # The metrics pages are scraped by Debian's Prometheus in the tests, and checked by its promtool.
+  prometheus
   python3-pytest python3-pytest-timeout python3-matplotlib python3-pil
   # The arm64 varnex: clang with Debian's arm64 libraries (g++-aarch64-linux-gnu cannot be
   # installed beside gcc-multilib), run by qemu-user.

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "web/EventStream.h"
+#include "web/Metrics.h"
 #include "web/PageFiles.h"
 #include "web/Token.h"
 
@@ -99,6 +100,12 @@ bool QueryValue(const char* query, const char* name, std::string* value, bool* t
     value->assign(buffer, static_cast<size_t>(length));
     return true;
 }
+
+// The line page's own files (line.html, line.js, line.css) are served by the line alone, the
+// board's by a station alone.
+constexpr const char* kLinePage = "line.html";
+constexpr const char* kSharedStyle = "/board.css";
+bool IsLineFile(const std::string& path) { return path.rfind("/line.", 0) == 0; }
 
 bool ParseCount(const std::string& text, uint64_t* number) {
     if (text.empty() || text.size() > kMaxIdDigits) return false;
@@ -235,17 +242,35 @@ int Server::Handle(mg_connection* connection, const mg_request_info& request) {
             renew = "Set-Cookie: " + TokenCookie(options_.token) + "\r\n";
         }
     }
+    if (options_.line.json) return ServeLine(connection, path, headOnly);
     if (path == "/api/state") {
         const board::StationState state = board_.Snapshot(clock_.NowMs());
         return Send(connection, kOk, kJsonType, Dump(StateJson(state, options_.startedAt)), headOnly, renew);
     }
     if (path == "/api/events") return ServeEvents(connection, headOnly);
+    if (path == "/metrics") {
+        const board::StationState state = board_.Snapshot(clock_.NowMs());
+        return Send(connection, kOk, kMetricsType, MetricsText({SampleOf(state, options_.station)}), headOnly);
+    }
     if (path == "/api/records") return ServeRecords(connection, request, headOnly);
     if (path == "/api/summary") return ServeSummary(connection, headOnly);
     const PageFile* file = FindPageFile(path == "/" ? "index.html" : path.substr(1));
-    if (file == nullptr || path == "/index.html") return Refuse(connection, kNotFound, "no such page", headOnly);
+    if (file == nullptr || path == "/index.html" || IsLineFile(path))
+        return Refuse(connection, kNotFound, "no such page", headOnly);
     return Send(connection, kOk, PageFileType(file->name), std::string(file->data, file->size), headOnly,
                 path == "/" ? renew : std::string());
+}
+
+int Server::ServeLine(mg_connection* connection, const std::string& path, bool headOnly) {
+    if (path == "/api/line") return Send(connection, kOk, kJsonType, options_.line.json(), headOnly);
+    if (path == "/metrics") return Send(connection, kOk, kMetricsType, options_.line.metrics(), headOnly);
+    // The line page takes the board's style and adds its own.
+    const bool served = IsLineFile(path) || path == kSharedStyle;
+    const PageFile* file = served ? FindPageFile(path.substr(1)) : nullptr;
+    if (path == "/") file = FindPageFile(kLinePage);
+    if (file == nullptr || path == std::string("/") + kLinePage)
+        return Refuse(connection, kNotFound, "no such page", headOnly);
+    return Send(connection, kOk, PageFileType(file->name), std::string(file->data, file->size), headOnly);
 }
 
 int Server::ServeEvents(mg_connection* connection, bool headOnly) {

@@ -7,6 +7,12 @@
 //   GET /api/records?since=&port=&result=&before=&limit=
 //                             the station's records, newest first, a page at a time
 //   GET /api/summary          the shift's figures, worked out by the station (see SummaryQuery)
+//   GET /metrics              the station's figures for Prometheus (see Metrics.h)
+//
+// Serving the line (`varnex line`) instead, the same server answers
+//   GET /                     the line page (line.js, line.css)
+//   GET /api/line             every station and the shift's figures as JSON
+//   GET /metrics              every station's figures for Prometheus
 //
 // GET and HEAD only. Requests are bounded in size, header count and the time taken to send
 // them; at most kMaxEventStreams streams at once. The server's threads read copies of the
@@ -57,13 +63,22 @@ using RecordsQuery = std::function<RecordsAnswer(const RecordsRequest&, nlohmann
 // "failures_by_reason": {...}, "rows": n, "capped": false}) or *error; on the server's threads.
 using SummaryQuery = std::function<RecordsAnswer(nlohmann::json* figures, std::string* error)>;
 
+// The line page's answers, as its watcher last read them from the records server; called on
+// the server's threads.
+struct LinePages {
+    std::function<std::string()> json;
+    std::function<std::string()> metrics;
+};
+
 struct ServerOptions {
     ListenAddress address;
     std::string token;                      // "" for none
     std::vector<std::string> machineNames;  // the Host names this station answers to
     std::string startedAt;                  // the station's start, UTC ISO 8601
+    std::string station;                    // the station's name, as its records carry it
     RecordsQuery records;                   // empty when the station keeps no records
     SummaryQuery summary;                   // likewise
+    LinePages line;                         // set: the line page is served, and no board
 };
 
 class Server {
@@ -84,6 +99,7 @@ private:
     static int OnRequest(mg_connection* connection);
     int Handle(mg_connection* connection, const mg_request_info& request);
     int ServeEvents(mg_connection* connection, bool headOnly);
+    int ServeLine(mg_connection* connection, const std::string& path, bool headOnly);
     int ServeRecords(mg_connection* connection, const mg_request_info& request, bool headOnly);
     int ServeSummary(mg_connection* connection, bool headOnly);
     int Refuse(mg_connection* connection, int status, const std::string& why, bool headOnly,

@@ -45,11 +45,22 @@ Forwarding::Forwarding(std::shared_ptr<records::RecordStore> store, const std::s
 
 records::ForwardState Forwarding::State() const { return forwarder_ ? forwarder_->State() : records::ForwardState{}; }
 
+void Forwarding::Describe(const records::Heartbeat& heartbeat) {
+    if (!forwarder_) return;
+    forwarder_->Describe(heartbeat);
+    described_ = true;
+}
+
 void Forwarding::Finish(std::ostream& out) {
     if (!forwarder_) return;
     const auto until = std::chrono::steady_clock::now() + kFinalWait;
     records::ForwardState state = forwarder_->State();
-    while (state.waiting > 0 && state.reason.empty() && std::chrono::steady_clock::now() < until) {
+    // A station's end goes to the server within the same bound, so the line page reads it
+    // ended rather than silent.
+    const auto unsent = [&] {
+        return (state.waiting > 0 && state.reason.empty()) || (described_ && !forwarder_->EndSaid());
+    };
+    while (unsent() && std::chrono::steady_clock::now() < until) {
         forwarder_->Notify();
         std::this_thread::sleep_for(kFinalLook);
         state = forwarder_->State();

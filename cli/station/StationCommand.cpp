@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "board/Board.h"
+#include "board/StationSummary.h"
 #include "cli/load/Images.h"
 #include "cli/output/EventHub.h"
 #include "cli/output/FailureTexts.h"
@@ -24,6 +25,7 @@
 #include "cli/station/StationEvents.h"
 #include "cli/station/StationScanners.h"
 #include "cli/station/WebBoard.h"
+#include "cli/terminal/HostName.h"
 #include "cli/terminal/StdoutScreen.h"
 #include "cli/terminal/Terminal.h"
 #include "common/Clock.h"
@@ -43,6 +45,23 @@ class Unshown final : public Presenter {
 public:
     void OnEvent(const UnitEvent&, uint64_t) override {}
 };
+
+// What the station's heartbeat says of it: who and where it is, and its board in brief.
+records::Heartbeat StationBeat(const std::string& station, const web::Server* webBoard) {
+    records::Heartbeat beat;
+    beat.station = station;
+    beat.host = HostName();
+    beat.version = kVersion;
+    beat.startedAt = records::NowIsoUtc();
+    if (webBoard != nullptr) beat.boardUrl = webBoard->Url();
+    return beat;
+}
+
+void DescribeStation(Forwarding& forwarding, records::Heartbeat* beat, const board::StationState& state) {
+    beat->state = board::SummaryJson(state).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    beat->ended = state.ended;
+    forwarding.Describe(*beat);
+}
 
 void WriteStationEnd(std::ostream& out, const station::StationGate& gate, const std::string& reason, bool json) {
     if (json) {
@@ -100,7 +119,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     board::Board model(names, options.records, clock.NowMs());
     // Before any port is touched: an address that cannot be served is a usage error too.
     bool webFailed = false;
-    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, model, clock, err, &webFailed);
+    std::unique_ptr<web::Server> webBoard = StartWebBoard(options, common.station, model, clock, err, &webFailed);
     if (webFailed) return kExitUsage;
     std::unique_ptr<Presenter> presenter;
     std::unique_ptr<StationBoard> screen;
@@ -155,13 +174,15 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     bool recordsFailureTold = false;
     std::string notice;  // told during the station
     uint64_t serverLookedAt = 0;
+    records::Heartbeat beat = StationBeat(common.station, webBoard.get());
     while (finished.load() < contexts.size()) {
         clock.SleepMs(kHubTickMs);
         hub.Tick();
         if (!options.forward.empty() && clock.NowMs() - serverLookedAt >= kServerLookMs) {
             serverLookedAt = clock.NowMs();
             const records::ForwardState server = forwarding.State();
-            model.Server({server.host, server.waiting, server.reason}, serverLookedAt);
+            model.Server({server.host, server.waiting, server.reason, server.errors}, serverLookedAt);
+            DescribeStation(forwarding, &beat, model.Snapshot(serverLookedAt));
         }
         if (screen) screen->Tick(clock.NowMs(), TakeResized());
         StopIfOutputGone(out, cancel);
@@ -178,6 +199,7 @@ int RunStationCommand(const StationOptions& options, std::ostream& out, std::ost
     for (std::thread& worker : workers) worker.join();
     hub.Finish();
     model.End(clock.NowMs());
+    DescribeStation(forwarding, &beat, model.Snapshot(clock.NowMs()));
     if (screen) screen->Finish(clock.NowMs());
     if (screen && !notice.empty()) err << "varnex: " << notice << std::endl;
     webBoard.reset();  // the open pages are told the station has ended, then the server stops

@@ -79,20 +79,29 @@ private:
 
 }  // namespace
 
-std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const board::Board& board,
-                                           common::Clock& clock, std::ostream& err, bool* failed) {
+bool WebServerOptions(const std::string& http, const std::string& tokenFile, web::ServerOptions* server,
+                      std::string* error) {
+    if (!web::ParseListenAddress(http, &server->address, error) ||
+        (!tokenFile.empty() && !web::ReadTokenFile(tokenFile, &server->token, error)))
+        return false;
+    server->machineNames = {HostName()};
+    server->startedAt = records::NowIsoUtc();
+    return true;
+}
+
+std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const std::string& station,
+                                           const board::Board& board, common::Clock& clock, std::ostream& err,
+                                           bool* failed) {
     *failed = false;
     if (options.http.empty()) return nullptr;
     web::ServerOptions server;
     std::string error;
-    if (!web::ParseListenAddress(options.http, &server.address, &error) ||
-        (!options.httpTokenFile.empty() && !web::ReadTokenFile(options.httpTokenFile, &server.token, &error))) {
+    if (!WebServerOptions(options.http, options.httpTokenFile, &server, &error)) {
         err << "varnex: " << error << std::endl;
         *failed = true;
         return nullptr;
     }
-    server.machineNames = {HostName()};
-    server.startedAt = records::NowIsoUtc();
+    server.station = station;
     if (!options.records.empty()) {
         // The rows name their station as RunRow does: given, or the host's name.
         auto pages =

@@ -14,9 +14,16 @@
 
 namespace cli {
 
+// The server's address and token as --http and --http-token-file give them, with this
+// machine's names and the time it starts; false with *error in the technician's words.
+bool WebServerOptions(const std::string& http, const std::string& tokenFile, web::ServerOptions* server,
+                      std::string* error);
+
 // Null without --http; null with the reason told on err (a usage error: nothing was started)
-// when it cannot be served, *failed set. Says the address to open on err once.
-std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const board::Board& board,
-                                           common::Clock& clock, std::ostream& err, bool* failed);
+// when it cannot be served, *failed set. Says the address to open on err once. station: the
+// name the records and the metrics carry.
+std::unique_ptr<web::Server> StartWebBoard(const StationOptions& options, const std::string& station,
+                                           const board::Board& board, common::Clock& clock, std::ostream& err,
+                                           bool* failed);
 
 }  // namespace cli

@@ -121,8 +121,9 @@ def drain(stream):
     threading.Thread(target=read, daemon=True).start()
 
 
-def read_url(run):
-    """The address varnex says it serves the board at (its first lines on stderr)."""
+def read_url(run, said=URL):
+    """The address varnex says it serves the board (or, by said, another page) at, from its first
+    lines on stderr."""
     deadline = time.monotonic() + URL_TIMEOUT_S
     seen = b""
     fd = run.process.stderr.fileno()
@@ -134,13 +135,13 @@ def read_url(run):
             chunk = None
         if chunk:
             seen += chunk
-            found = URL.search(seen.decode(errors="replace"))
+            found = said.search(seen.decode(errors="replace"))
             if found:
                 return found.group(1)
         elif chunk == b"" or run.process.poll() is not None:
             break
         time.sleep(0.05)
-    raise SystemExit("%s did not serve its web board: %s" % (VARNEX, seen.decode(errors="replace")[-2000:]))
+    raise SystemExit("%s did not serve its page: %s" % (VARNEX, seen.decode(errors="replace")[-2000:]))
 
 
 if __name__ == "__main__":

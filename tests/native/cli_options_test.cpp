@@ -26,6 +26,7 @@ struct Parsed {
     std::optional<cli::ServiceOptions> service;
     std::optional<cli::StationOptions> station;
     std::optional<cli::RecordsOptions> records;
+    std::optional<cli::LineOptions> line;
     std::string out;
     std::string err;
 };
@@ -43,7 +44,8 @@ Parsed Parse(std::vector<std::string> words) {
         };
     };
     cli::CommandRunners runners{keep(&parsed.ports),   keep(&parsed.download), keep(&parsed.erase),
-                                keep(&parsed.service), keep(&parsed.station),  keep(&parsed.records)};
+                                keep(&parsed.service), keep(&parsed.station),  keep(&parsed.records),
+                                keep(&parsed.line)};
     std::ostringstream out, err;
     int code = cli::RunCommandLine(static_cast<int>(argv.size()), argv.data(), runners, out, err);
     if (parsed.runs == 0) {
@@ -98,6 +100,11 @@ TEST(CliOptions, BadArgumentsAreUsageErrorsWithAMessage) {
         {{"records", "--since", "yesterday"}, "2026-12-08"},
         {{"records", "--result", "great"}, "great"},
         {{"records", "--format", "xml"}, "xml"},
+        {{"line", "--http", "8080"}, "URL"},
+        {{"line", "postgresql://varnex@db/line"}, "--http"},
+        {{"line", "shift.db", "--http", "8080"}, "libpq"},
+        {{"line", "postgresql://varnex:secret@db/line", "--http", "8080"}, "passfile"},
+        {{"line", "postgresql://varnex@db/line", "--http", "8080", "--shift-hours", "25"}, "--shift-hours"},
     };
     for (const BadLine& line : lines) {
         Parsed parsed = Parse(line.words);
@@ -238,4 +245,12 @@ TEST(CliOptions, StationAndRecordsTakeTheirOptions) {
     Parsed download = Parse({"download", "-p", "/dev/a", "--software", "--baud", "115200", "--records", "r.db"});
     ASSERT_TRUE(download.download.has_value()) << download.err;
     EXPECT_EQ(download.download->units.records, "r.db");
+
+    Parsed line = Parse({"line", "postgresql://varnex@db.line3/line", "--http", "0.0.0.0:8420", "--http-token-file",
+                         "/etc/varnex/line.token", "--shift-hours", "12"});
+    ASSERT_TRUE(line.line.has_value()) << line.err;
+    EXPECT_EQ(line.line->url, "postgresql://varnex@db.line3/line");
+    EXPECT_EQ(line.line->http, "0.0.0.0:8420");
+    EXPECT_EQ(line.line->httpTokenFile, "/etc/varnex/line.token");
+    EXPECT_EQ(line.line->shiftHours, 12);
 }

@@ -52,7 +52,8 @@ TEST(CliWebBoard, RecordsPagesFollowOneAnotherWithEveryRowOnce) {
     board::Board board({"/dev/ttyUSB0"}, options.records, 0);
     std::ostringstream err;
     bool failed = false;
-    std::unique_ptr<web::Server> server = cli::StartWebBoard(options, board, common::SteadyClock(), err, &failed);
+    std::unique_ptr<web::Server> server =
+        cli::StartWebBoard(options, options.station, board, common::SteadyClock(), err, &failed);
     ASSERT_TRUE(server) << err.str();
     const std::string limit = "limit=" + std::to_string(kPageRows);
 

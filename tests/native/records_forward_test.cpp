@@ -45,6 +45,15 @@ struct FakeServer : records::RowSink {
         *taken = rows.size();
         return true;
     }
+    bool Beat(const records::Heartbeat& heartbeat, records::ServerError* error) override {
+        if (fail) {
+            *error = {permanent, "connection refused"};
+            return false;
+        }
+        beats.push_back(heartbeat);
+        return true;
+    }
+    std::vector<records::Heartbeat> beats;
 };
 
 std::unique_ptr<RecordStore> Open(const std::string& path) {
@@ -174,9 +183,11 @@ TEST(Forwarding, APermanentFailureIsSaidOnceWaitsTheLongestPauseAndIsSaidAgainOn
         now = next;
     }
     EXPECT_EQ(said.size(), 1u);
+    EXPECT_EQ(step.Failures(), 3u);  // each try counted, though said once
     server.fail = false;
     step.Run(now, 1000);
     EXPECT_EQ(Waiting(*store), 0u);
+    EXPECT_EQ(step.Failures(), 3u);
     server.fail = true;
     ASSERT_TRUE(store->Begin(&row, &error)) << error;
     step.Run(now + 1000, 1000);

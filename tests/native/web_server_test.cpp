@@ -202,6 +202,7 @@ protected:
         options.token = token;
         options.machineNames = {"station7"};
         options.startedAt = "2026-12-08T06:00:00.000Z";
+        options.station = "bench-2";
         options.records = std::move(records);
         options.summary = std::move(summary);
         server_ = web::Server::Start(options, board_, common::SteadyClock(), &error);
@@ -231,7 +232,12 @@ TEST_F(WebServer, ServesThePageItsFilesAndTheStateWithItsSecurityHeaders) {
     const std::string head = Get(port_, "/api/state", "", "HEAD");
     EXPECT_EQ(Status(head), 200);
     EXPECT_EQ(head.substr(head.find("\r\n\r\n") + 4), "");
+    const std::string metrics = Get(port_, "/metrics");
+    EXPECT_EQ(Status(metrics), 200);
+    EXPECT_NE(metrics.find("Content-Type: text/plain; version=0.0.4"), std::string::npos);
+    EXPECT_NE(metrics.find("varnex_units{station=\"bench-2\",step=\"opening\"} 2\n"), std::string::npos);
     EXPECT_EQ(Status(Get(port_, "/nothing-here")), 404);
+    EXPECT_EQ(Status(Get(port_, "/line.js")), 404);      // the line page's, not a station's
     EXPECT_EQ(Status(Get(port_, "/api/records")), 404);  // the station keeps no records
 }
 
@@ -293,6 +299,7 @@ TEST_F(WebServer, WithATokenEveryRequestCarriesIt) {
     Start(kToken);
     EXPECT_EQ(Status(Get(port_, "/")), 401);
     EXPECT_EQ(Status(Get(port_, "/api/events")), 401);
+    EXPECT_EQ(Status(Get(port_, "/metrics")), 401);
     EXPECT_EQ(Status(Get(port_, "/?token=wrong-token-of-some-length")), 401);
     const std::string set = Get(port_, "/?token=" + kToken);
     EXPECT_EQ(Status(set), 303);
@@ -308,6 +315,7 @@ TEST_F(WebServer, WithATokenEveryRequestCarriesIt) {
     const std::string bearer = Get(port_, "/api/state", "Authorization: Bearer " + kToken + "\r\n");
     EXPECT_EQ(Status(bearer), 200);
     EXPECT_EQ(bearer.find("Set-Cookie"), std::string::npos);
+    EXPECT_EQ(Status(Get(port_, "/metrics", "Authorization: Bearer " + kToken + "\r\n")), 200);
 }
 
 TEST_F(WebServer, AStreamFollowsTheBoardAndEndsWithTheStation) {
@@ -323,6 +331,30 @@ TEST_F(WebServer, AStreamFollowsTheBoardAndEndsWithTheStation) {
     EXPECT_NE(all.find("event: end\n"), std::string::npos);
     // Closed by the station's end itself, while the server still runs: nothing holds its exit.
     EXPECT_TRUE(stream.Closed());
+}
+
+TEST_F(WebServer, ServingTheLineAnswersTheLinePageItsJsonAndMetricsAndNoBoard) {
+    web::ServerOptions options;
+    std::string error;
+    ASSERT_TRUE(web::ParseListenAddress("127.0.0.1:0", &options.address, &error));
+    options.token = kToken;
+    options.line.json = [] { return std::string("{\"stations\":[]}"); };
+    options.line.metrics = [] { return std::string("varnex_station_up{station=\"a\"} 1\n"); };
+    server_ = web::Server::Start(options, board_, common::SteadyClock(), &error);
+    ASSERT_TRUE(server_) << error;
+    const std::string bearer = "Authorization: Bearer " + kToken + "\r\n";
+    const uint16_t port = server_->Port();
+    EXPECT_EQ(Status(Get(port, "/api/line")), 401);
+    const std::string page = Get(port, "/", bearer);
+    EXPECT_NE(page.find("<script src=\"/line.js\""), std::string::npos);
+    EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
+    EXPECT_EQ(Status(Get(port, "/line.js", bearer)), 200);
+    EXPECT_EQ(Status(Get(port, "/board.css", bearer)), 200);  // the style both pages share
+    const std::string line = Get(port, "/api/line", bearer);
+    EXPECT_NE(line.find("\r\n\r\n{\"stations\":[]}"), std::string::npos);
+    EXPECT_NE(Get(port, "/metrics", bearer).find("varnex_station_up{station=\"a\"} 1"), std::string::npos);
+    for (const char* board : {"/api/state", "/api/events", "/board.js", "/line.html"})
+        EXPECT_EQ(Status(Get(port, board, bearer)), 404) << board;
 }
 
 TEST_F(WebServer, PagesTheRecordsNewestFirstAndRefusesBadParameters) {

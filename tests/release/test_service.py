@@ -13,17 +13,17 @@ UNIT = os.path.join(dist.REPO, "packaging", dist.SERVICE_UNIT)
 SYSTEM_UNITS = "/usr/lib/systemd/system"
 
 
-def verify(unit_text, tmp_path):
+def verify(unit_text, tmp_path, unit_file=dist.SERVICE_UNIT, instance="varnex-station@line3-bench2.service"):
     """What systemd-analyze verify says of an instance of the unit, installed in a root of its own."""
     root = tmp_path / "root"
     shutil.copytree(SYSTEM_UNITS, str(root / "usr/lib/systemd/system"), symlinks=True)
-    (root / "usr/lib/systemd/system" / dist.SERVICE_UNIT).write_text(unit_text)
+    (root / "usr/lib/systemd/system" / unit_file).write_text(unit_text)
     program = root / "usr/bin/varnex"
     program.parent.mkdir(parents=True)
     program.write_text("#!/bin/sh\n")
     program.chmod(0o755)
     done = subprocess.run(["systemd-analyze", "verify", "--man=no", "--root=%s" % root,
-                           "varnex-station@line3-bench2.service"], capture_output=True, text=True)
+                           instance], capture_output=True, text=True)
     return done.returncode, (done.stdout + done.stderr).strip()
 
 
@@ -40,6 +40,22 @@ def test_the_unit_passes_systemd_analyze_verify(tmp_path):
                      "NoNewPrivileges=yes", "ProtectSystem=strict", "ProtectHome=yes", "PrivateTmp=yes",
                      "DevicePolicy=closed", "DeviceAllow=char-ttyUSB rw", "DeviceAllow=char-ttyACM rw"):
         assert expected in settings
+
+
+def test_the_line_page_s_unit_passes_and_is_hardened_as_the_station_s(tmp_path):
+    with open(os.path.join(dist.REPO, "packaging", dist.LINE_UNIT)) as f:
+        text = f.read()
+    assert verify(text, tmp_path, dist.LINE_UNIT, dist.LINE_UNIT) == (0, "")
+    settings = [line for line in text.splitlines() if line and not line.startswith("#")]
+    with open(UNIT) as f:
+        station = [line for line in f.read().splitlines() if line and not line.startswith("#")]
+    # Every hardening of the station's, but what its serial devices need.
+    hardening = station[station.index("NoNewPrivileges=yes"):station.index("[Install]")]
+    for_devices = ("DeviceAllow=", "PrivateUsers=")
+    assert [s for s in hardening if s not in settings and not s.startswith(for_devices)] == []
+    assert "ExecStart=/usr/bin/varnex line ${VARNEX_LINE_URL} --http ${VARNEX_LINE_HTTP} $VARNEX_LINE_OPTIONS" \
+        in settings
+    assert "User=varnex" in settings and "PrivateDevices=yes" in settings
 
 
 # Stand-ins for the account tools, keeping users and groups in two files and every call in a log.
