@@ -229,7 +229,9 @@ TEST(RecordStore, TwoProcessesWritingOneFileAtOnceLoseNoRow) {
     std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     for (size_t i = 0; i < rows.size(); ++i) {
         ASSERT_FALSE(rows[i].startedAt.empty());
-        if (i > 0) EXPECT_LE(rows[i - 1].startedAt, rows[i].startedAt) << "row " << rows[i].id;
+        if (i > 0) {
+            EXPECT_LE(rows[i - 1].startedAt, rows[i].startedAt) << "row " << rows[i].id;
+        }
     }
 }
 
