@@ -162,7 +162,7 @@ class VarnexExe(unittest.TestCase):
         events = json_lines(self.varnex_bytes("station", "--port", port, "--bootloader", "--baud", "115200",
                                               "--records", records, "--station", "test-bench",
                                               "--count", str(LINE_UNITS), "--json"))
-        self.assertEqual(events[-1], {"event": "summary", "loaded": LINE_UNITS, "failed": 0,
+        self.assertEqual(events[-1], {"event": "summary", "loaded": LINE_UNITS, "failed": 0, "stopped": 0,
                                       "reason": "--count %d reached" % LINE_UNITS})
 
         rows = json_lines(self.varnex_bytes("records", records, "--format", "json"))
