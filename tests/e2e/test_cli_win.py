@@ -36,7 +36,7 @@ LINE_UNITS = 2
 LINE_GAP_MS = "3000"  # well over the station's second of CTS down, even on a loaded machine
 CSV_COLUMNS = ["id", "started_at", "ended_at", "station", "port", "operation", "image", "image_size",
                "image_sha256", "baud", "bytes_sent", "result", "reason", "duration_ms", "unit", "varnex_version",
-               "device"]
+               "device", "serial"]
 
 
 def csv_field(value):
